@@ -1,0 +1,534 @@
+// The atom pool, constructors, tree links and small structural operations.
+
+#include "core/Atoms.h"
+
+#include <climits>
+#include <cstdlib>
+#include <unordered_set>
+
+#include "core/Vars.h"
+
+namespace {
+// Never an atom in use: only its address matters.
+TAtom systemValueSentinel;
+
+bool IsCellKind(const TAtom* a) { return IsAtom(a) && (a->Kind == akList || a->Kind == akExpression); }
+
+void PushFront(TAtom*& head, TAtom& atom, AtomChain chain) {
+  atom.Chain = head;
+  atom.OnChain = chain;
+  head = &atom;
+}
+
+// Case-insensitive name match against an already upper-cased name, without
+// building a temporary string.
+bool EqualsUpper(std::u16string_view text, std::u16string_view upperName) {
+  if (text.size() != upperName.size()) return false;
+  for (size_t i = 0; i < text.size(); ++i)
+    if (UpperChar(text[i]) != upperName[i]) return false;
+  return true;
+}
+}  // namespace
+
+TAtom* const SystemValue = &systemValueSentinel;
+
+TAtom::~TAtom() = default;
+
+uint32_t AtomId(const TAtom* a) {
+  if (a == nullptr) return kNullIdentity;
+  if (a == SystemValue) return kSystemValueIdentity;
+  return a->Identity;
+}
+
+// --- pool and lifetime ---------------------------------------------------------
+
+void TAtom::Finalize(TStructure& s, TAtom& atom) {
+  if (atom.Kind != akWinObject && atom.Kind != akMemoryBlock) return;
+  if (atom.Object == nullptr) return;  // already finalised: at most once per life
+  if (atom.Finalizer != nullptr) atom.Finalizer(s, atom);
+  if (atom.Kind == akMemoryBlock) {
+    // The bytes always come from NewMemoryBlock; free them when the
+    // finaliser left them, so no block outlives its atom.
+    std::free(atom.Object);
+  } else {
+    // A GUI object's finaliser may have closed windows; the runner pumps
+    // messages at its next safe point rather than in the middle of a release.
+    s.PumpPending = true;
+  }
+  atom.Object = nullptr;
+  atom.Finalizer = nullptr;
+}
+
+void TAtom::Reset(TStructure& s, TAtom& atom) {
+  Finalize(s, atom);
+  atom.Kind = akWord;
+  atom.Left = nullptr;
+  atom.Right = nullptr;
+  atom.Text.clear();
+  atom.Flags = 0;
+  atom.Parent = nullptr;
+  atom.FirstChild = nullptr;
+  atom.NextSibling = nullptr;
+  atom.DrawImageChild = nullptr;
+  atom.ChangeChild = nullptr;
+  atom.RefCount = 0;
+  atom.Code.reset();
+  atom.Position.reset();
+  atom.Number = 0;
+  atom.Object = nullptr;
+  atom.Finalizer = nullptr;
+  atom.Stamp = 0;
+}
+
+TAtom& NewAtom(TStructure& s) {
+  ++s.AllocationCount;
+  TAtom* atom;
+  if (s.FreeAtoms != nullptr) {
+    atom = s.FreeAtoms;
+    s.FreeAtoms = atom->Chain;
+    --s.FreeCount;
+  } else {
+    atom = &s.CreateAtom();
+  }
+  TAtom::Reset(s, *atom);
+  PushFront(s.LiveAtoms, *atom, AtomChain::Live);
+  ++s.LiveCount;
+  atom->Stamp = ++s.StampCounter;
+  return *atom;
+}
+
+void TAtom::Release(TStructure& s, TAtom* atom) {
+  if (atom == nullptr || atom != s.LiveAtoms) return;
+  s.LiveAtoms = atom->Chain;
+  // Off every chain while its finaliser runs, so an allocation made there
+  // cannot pick it up half-released.
+  atom->Chain = nullptr;
+  Reset(s, *atom);
+  PushFront(s.FreeAtoms, *atom, AtomChain::Free);
+  --s.LiveCount;
+  ++s.FreeCount;
+}
+
+void TAtom::ReleaseNext(TStructure& s, TAtom& atom) {
+  TAtom* next = atom.Chain;
+  if (next == nullptr) return;
+  atom.Chain = next->Chain;
+  next->Chain = nullptr;
+  Reset(s, *next);
+  PushFront(s.FreeAtoms, *next, AtomChain::Free);
+  --s.LiveCount;
+  ++s.FreeCount;
+}
+
+void TAtom::MoveToKept(TStructure& s, TAtom& atom) {
+  if (atom.OnChain != AtomChain::Live) return;
+  if (s.LiveAtoms == &atom) {
+    s.LiveAtoms = atom.Chain;
+  } else {
+    TAtom* prev = s.LiveAtoms;
+    while (prev != nullptr && prev->Chain != &atom) prev = prev->Chain;
+    if (prev == nullptr) return;
+    prev->Chain = atom.Chain;
+  }
+  PushFront(s.KeptAtoms, atom, AtomChain::Kept);
+}
+
+void TAtom::IncRef(TAtom* atom) {
+  if (IsAtom(atom) && atom->RefCount < INT32_MAX) ++atom->RefCount;
+}
+
+void TAtom::DecRef(TAtom* atom) {
+  if (IsAtom(atom) && atom->RefCount > 0) --atom->RefCount;
+}
+
+void TAtom::FreeMemoryBlock(TStructure&, TAtom& atom) {
+  std::free(atom.Object);
+  atom.Object = nullptr;
+}
+
+// --- constructors ----------------------------------------------------------------
+
+TAtom* NewNumber(TStructure& s, long double x) {
+  TAtom& a = NewAtom(s);
+  a.Kind = akNumber;
+  a.Number = x;
+  return &a;
+}
+
+TAtom* NewWord(TStructure& s, std::u16string text) {
+  TAtom& a = NewAtom(s);
+  a.Text = std::move(text);
+  return &a;
+}
+
+TAtom* NewWordFromBytes(TStructure& s, std::string_view bytes) {
+  return NewWord(s, CodePageToUtf16(bytes, s.Language.CodePage));
+}
+
+TAtom* NewBoolean(TStructure& s, bool b) { return NewWord(s, s.Keyword(b ? kwTrue : kwFalse)); }
+
+TAtom* NewListCell(TStructure& s, TAtom* element, TAtom* next) {
+  TAtom& a = NewAtom(s);
+  a.Kind = akList;
+  a.Left = element;
+  a.Right = next;
+  return &a;
+}
+
+TAtom* NewExpressionCell(TStructure& s, TAtom* element, TAtom* next) {
+  TAtom& a = NewAtom(s);
+  a.Kind = akExpression;
+  a.Left = element;
+  a.Right = next;
+  return &a;
+}
+
+TAtom* NewVariable(TStructure& s, std::u16string name, TAtom* value) {
+  TAtom& a = NewAtom(s);
+  a.Kind = akVariable;
+  a.Text = std::move(name);
+  a.Left = value;
+  return &a;
+}
+
+TAtom* NewWinObject(TStructure& s, WrappedObject* object, TFinalizer finalizer) {
+  TAtom& a = NewAtom(s);
+  a.Kind = akWinObject;
+  a.Object = object;
+  a.Finalizer = finalizer;
+  return &a;
+}
+
+TAtom* NewMemoryBlock(TStructure& s, size_t size, TFinalizer finalizer) {
+  TAtom& a = NewAtom(s);
+  a.Kind = akMemoryBlock;
+  a.Object = std::calloc(size == 0 ? 1 : size, 1);
+  a.Number = static_cast<long double>(size);
+  a.Finalizer = finalizer;
+  return &a;
+}
+
+void AppendToList(TStructure& s, TAtom* element, TAtom*& head, TAtom*& tail) {
+  TAtom* cell = NewListCell(s, element, nullptr);
+  if (head == nullptr) {
+    head = cell;
+  } else {
+    tail->Right = cell;
+  }
+  tail = cell;
+}
+
+// --- flags -------------------------------------------------------------------------
+
+bool TAtom::HasFlag(const TAtom* atom, uint32_t bits) { return IsAtom(atom) && (atom->Flags & bits) != 0; }
+
+void TAtom::SetFlag(TAtom* atom, uint32_t bits, bool on) {
+  if (!IsAtom(atom)) return;
+  if (on)
+    atom->Flags |= bits;
+  else
+    atom->Flags &= ~bits;
+}
+
+void TAtom::FlagTree(TStructure&, TAtom* atom, uint32_t bits, bool on) {
+  // Explicit stack and a visited set: program-built structures may be deep
+  // or share (even cycle through) atoms.
+  std::vector<TAtom*> pending;
+  std::unordered_set<TAtom*> visited;
+  pending.push_back(atom);
+  while (!pending.empty()) {
+    TAtom* a = pending.back();
+    pending.pop_back();
+    if (!IsAtom(a) || !visited.insert(a).second) continue;
+    SetFlag(a, bits, on);
+    if (a->Kind == akVariable) {
+      pending.push_back(a->Left);
+      for (TAtom* c = a->FirstChild; c != nullptr; c = c->NextSibling) pending.push_back(c);
+    } else if (a->Kind == akList || a->Kind == akExpression) {
+      pending.push_back(a->Left);
+      pending.push_back(a->Right);
+    }
+  }
+}
+
+// --- kinds -------------------------------------------------------------------------
+
+bool TAtom::IsWordOrNumber(const TAtom* a) { return IsAtom(a) && (a->Kind == akNumber || a->Kind == akWord); }
+bool TAtom::IsNumber(const TAtom* a) { return IsAtom(a) && a->Kind == akNumber; }
+bool TAtom::IsWord(const TAtom* a) { return IsAtom(a) && a->Kind == akWord; }
+bool TAtom::IsVariable(const TAtom* a) { return IsAtom(a) && a->Kind == akVariable; }
+bool TAtom::IsWinObject(const TAtom* a) { return IsAtom(a) && a->Kind == akWinObject; }
+bool TAtom::IsMemoryBlock(const TAtom* a) { return IsAtom(a) && a->Kind == akMemoryBlock; }
+bool TAtom::IsList(const TAtom* a) { return a == nullptr || (a != SystemValue && a->Kind == akList); }
+bool TAtom::IsListOrExpression(const TAtom* a) { return a == nullptr || IsCellKind(a); }
+bool TAtom::IsExpression(const TAtom* a) { return IsAtom(a) && a->Kind == akExpression; }
+bool TAtom::IsComma(const TAtom* a) { return IsWord(a) && a->Text == u","; }
+
+bool TAtom::IsPlainVariable(const TAtom* a) {
+  if (!IsVariable(a)) return false;
+  const TAtom* value = a->Left;
+  if (IsWordOrNumber(value)) return true;
+  return IsListOrExpression(value) && (a->FirstChild == nullptr || value != nullptr);
+}
+
+int32_t TAtom::Length(const TAtom* a) {
+  if (!IsCellKind(a)) return 0;
+  int32_t n = 0;
+  for (; IsCellKind(a); a = a->Right) ++n;
+  return n;
+}
+
+TAtom* TAtom::LastCell(TAtom* a) {
+  if (!IsCellKind(a)) return nullptr;
+  while (IsCellKind(a->Right)) a = a->Right;
+  return a;
+}
+
+TAtom* TAtom::First(TStructure& s, TAtom* a) {
+  if (!IsAtom(a)) {
+    s.RaiseError(u"first");
+    return nullptr;
+  }
+  return a->Left;
+}
+
+void TAtom::SetValue(TStructure& s, TAtom& variable, TAtom* value) {
+  TAtom* old = variable.Left;
+  // Storing the same object again must not finalise it under its holder.
+  if (IsAtom(old) && old != value) Finalize(s, *old);
+  variable.Left = value;
+}
+
+std::u16string TAtom::Name(TStructure& s, const TAtom* a) {
+  if (!IsAtom(a)) {
+    s.RaiseError(s.MessageText(u"BADNAME", {std::u16string(u"[]")}));
+    return {};
+  }
+  return a->Text;
+}
+
+void TAtom::SetName(TAtom& a, std::u16string name) { a.Text = std::move(name); }
+
+WrappedObject* TAtom::WinObject(const TAtom* a) {
+  return IsWinObject(a) ? static_cast<WrappedObject*>(a->Object) : nullptr;
+}
+
+// --- code lists --------------------------------------------------------------------
+
+int32_t TAtom::CodeCount(const TAtom& a) { return a.Code ? static_cast<int32_t>(a.Code->size()) : 0; }
+
+void TAtom::AddCode(TAtom& a, int32_t word) {
+  if (!a.Code) a.Code = std::make_unique<std::vector<int32_t>>();
+  a.Code->push_back(word);
+}
+
+void TAtom::PatchLastCode(TAtom& a, int32_t word) {
+  if (a.Code && !a.Code->empty()) a.Code->back() = word;
+}
+
+void TAtom::ClearCode(TAtom& a) {
+  if (a.Code)
+    a.Code->clear();
+  else
+    a.Code = std::make_unique<std::vector<int32_t>>();
+}
+
+void TAtom::FreeCode(TAtom& a) { a.Code.reset(); }
+
+void TAtom::DropCodeTree(TStructure&, TAtom* a) {
+  std::vector<TAtom*> pending{a};
+  std::unordered_set<TAtom*> visited;
+  while (!pending.empty()) {
+    TAtom* cell = pending.back();
+    pending.pop_back();
+    for (; IsCellKind(cell) && visited.insert(cell).second; cell = cell->Right) {
+      if (cell->Code) cell->Code->clear();
+      if (IsCellKind(cell->Left)) pending.push_back(cell->Left);
+    }
+  }
+}
+
+// --- tree links ----------------------------------------------------------------------
+
+void TAtom::SetParent(TStructure& s, TAtom& child, TAtom* parent) {
+  if (child.Parent == parent) return;
+  // A node may not become its own ancestor: that would make every upward
+  // walk (full names, locks, silence) endless.
+  for (const TAtom* p = parent; p != nullptr; p = p->Parent)
+    if (p == &child) return;
+  Unlink(&child);
+  child.Parent = parent;
+  if (parent == nullptr) return;
+  child.NextSibling = parent->FirstChild;
+  parent->FirstChild = &child;
+  const std::u16string name = s.NormalizeName(child.Text);
+  const std::u16string& drawImage = s.Keyword(kwOndrawimage);
+  const std::u16string& change = s.Keyword(kwOnchange);
+  if (!drawImage.empty() && name == drawImage)
+    parent->DrawImageChild = &child;
+  else if (!change.empty() && name == change)
+    parent->ChangeChild = &child;
+}
+
+void TAtom::Unlink(TAtom* child) {
+  if (!IsAtom(child) || child->Parent == nullptr) return;
+  TAtom* parent = child->Parent;
+  if (parent->DrawImageChild == child) parent->DrawImageChild = nullptr;
+  if (parent->ChangeChild == child) parent->ChangeChild = nullptr;
+  if (parent->FirstChild == child) {
+    parent->FirstChild = child->NextSibling;
+  } else {
+    for (TAtom* c = parent->FirstChild; c != nullptr; c = c->NextSibling) {
+      if (c->NextSibling == child) {
+        c->NextSibling = child->NextSibling;
+        break;
+      }
+    }
+  }
+  child->Parent = nullptr;
+  child->NextSibling = nullptr;
+}
+
+TAtom* TAtom::FindChild(TAtom& parent, const TAtom* child, TAtom** predecessor) {
+  TAtom* prev = nullptr;
+  for (TAtom* c = parent.FirstChild; c != nullptr; prev = c, c = c->NextSibling) {
+    if (c == child) {
+      if (predecessor) *predecessor = prev;
+      return c;
+    }
+  }
+  if (predecessor) *predecessor = nullptr;
+  return nullptr;
+}
+
+TAtom* TAtom::FindChildByName(const TStructure& s, const TAtom& parent, std::u16string_view name,
+                              TAtom** predecessor) {
+  TAtom* prev = nullptr;
+  for (TAtom* c = parent.FirstChild; c != nullptr; prev = c, c = c->NextSibling) {
+    const bool match = s.CaseSensitive ? c->Text == name : EqualsUpper(c->Text, name);
+    if (match) {
+      if (predecessor) *predecessor = prev;
+      return c;
+    }
+  }
+  if (predecessor) *predecessor = nullptr;
+  return nullptr;
+}
+
+void TAtom::ClearChildren(TAtom& a) {
+  a.FirstChild = nullptr;
+  a.DrawImageChild = nullptr;
+  a.ChangeChild = nullptr;
+}
+
+void TAtom::ResetVariable(TStructure& s, TAtom& variable) {
+  SetValue(s, variable, nullptr);
+  TAtom* change = variable.ChangeChild;
+  TAtom* depend = FindChildByName(s, variable, s.Keyword(kwOndepend));
+  // The dropped children no longer belong to the variable; clearing their
+  // links keeps a later SetParent from taking them for linked children.
+  for (TAtom* c = variable.FirstChild; c != nullptr;) {
+    TAtom* next = c->NextSibling;
+    c->Parent = nullptr;
+    c->NextSibling = nullptr;
+    c = next;
+  }
+  ClearChildren(variable);
+  if (depend != nullptr) SetParent(s, *depend, &variable);
+  if (change != nullptr && change != depend) SetParent(s, *change, &variable);
+}
+
+namespace {
+bool IsAncestorOrSelf(const TAtom* node, const TAtom* of) {
+  for (const TAtom* p = of; p != nullptr; p = p->Parent)
+    if (p == node) return true;
+  return false;
+}
+
+void CopyChildren(TStructure& s, TAtom& source, TAtom& target, const TAtom& outerTarget) {
+  DepthGuard guard(s);
+  if (guard.TooDeep()) {
+    s.RaiseTooDeep();
+    return;
+  }
+  // Oldest first, each linked in front: the copy keeps the source's order.
+  std::vector<TAtom*> children;
+  for (TAtom* c = source.FirstChild; c != nullptr; c = c->NextSibling) {
+    // The copy never descends into its own target (copying a node into one
+    // of its descendants would otherwise never end).
+    if (c == source.ChangeChild || IsAncestorOrSelf(c, &outerTarget)) continue;
+    children.push_back(c);
+  }
+  for (auto it = children.rbegin(); it != children.rend(); ++it) {
+    TAtom* copy = s.CreateVariable(&target, (*it)->Text, true, (*it)->Left);
+    CopyChildren(s, **it, *copy, outerTarget);
+  }
+}
+}  // namespace
+
+void TAtom::CopyInto(TStructure& s, TAtom& source, TAtom& target) {
+  target.Left = source.Left;
+  CopyChildren(s, source, target, target);
+}
+
+std::u16string TAtom::FullName(const TAtom* a) {
+  if (!IsAtom(a)) return {};
+  if (a->Parent == nullptr) return a->Text;
+  std::vector<const TAtom*> path;
+  for (const TAtom* n = a; n->Parent != nullptr; n = n->Parent) path.push_back(n);
+  std::u16string name;
+  for (auto it = path.rbegin(); it != path.rend(); ++it) {
+    if (!name.empty() || it != path.rbegin()) name += u'.';
+    name += (*it)->Text;
+  }
+  return name;
+}
+
+bool TAtom::NotifySuppressed(const TAtom* a) {
+  for (; IsAtom(a); a = a->Parent)
+    if (a->Flags & afSilent) return true;
+  return false;
+}
+
+bool TAtom::IsLocked(const TAtom* a) {
+  for (; IsAtom(a); a = a->Parent) {
+    if (a->Flags & afLocked) return true;
+    if (a->Flags & afFrame) return false;
+  }
+  return false;
+}
+
+// --- positions -------------------------------------------------------------------------
+
+void TAtom::SetPosition(TAtom& a, const TPosition& position) {
+  if (a.Position)
+    *a.Position = position;
+  else
+    a.Position = std::make_unique<TPosition>(position);
+}
+
+TPosition TAtom::GetPosition(const TAtom* a) {
+  if (!IsAtom(a)) return TPosition{};
+  if (a->Position) return *a->Position;
+  if (IsCellKind(a) && IsAtom(a->Left) && a->Left->Position) return *a->Left->Position;
+  return TPosition{};
+}
+
+void MakeSourcePos(TPosition& position, std::u16string sourceName, std::u16string sourceText, int32_t startPos,
+                   int32_t line, int32_t depth) {
+  position.SourceName = SharedText(std::move(sourceName));
+  position.SourceText = SharedText(std::move(sourceText));
+  position.StartPos = startPos;
+  position.Line = line;
+  position.Depth = depth;
+  position.Procedure = nullptr;
+}
+
+std::u16string PointerToHex(uint32_t value) {
+  static constexpr char16_t kDigits[] = u"0123456789ABCDEF";
+  std::u16string text(8, u'0');
+  for (int i = 7; i >= 0; --i, value >>= 4) text[static_cast<size_t>(i)] = kDigits[value & 0xF];
+  return text;
+}
+
+uint32_t LowAddressBits(const void* p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); }

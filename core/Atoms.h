@@ -1,0 +1,230 @@
+#pragma once
+// The atom: the one value type of the language and, at the same time, the
+// node of the variable tree. Numbers, words, list cells, expression cells,
+// wrapped GUI or library objects, variables and raw memory blocks are atoms.
+//
+// Atoms come from the pool held by the interpreter state (TStructure) and are
+// never freed one by one: the collector returns unreachable atoms to the free
+// chain, from which NewAtom reuses them. Every atom sits on exactly one of the
+// three chains (live, free, kept) from its creation until the state is
+// destroyed, and keeps the 32-bit identity it got at creation for good.
+//
+// Operations that may raise a language error, consult the keyword table or
+// the case rule take the interpreter state as their first argument.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class TAtom;
+class TStructure;
+struct TPosition;
+
+enum AtomKind : uint8_t {
+  akNumber = 0,
+  akWord = 1,
+  akList = 2,        // Left: the element, Right: the next cell
+  akExpression = 3,  // a parenthesised run, shaped like a list cell
+  akWinObject = 4,   // Object: a WrappedObject, Finalizer: its finaliser
+  akVariable = 5,    // Text: the name, Left: the value, with the tree links
+  akMemoryBlock = 6, // Object: the bytes, Number: their count, Finalizer
+};
+
+enum AtomFlags : uint32_t {
+  afQuoted = 0x1,
+  afPlanned = 0x2,
+  afActive = 0x4,
+  afFrame = 0x8,
+  afSilent = 0x10,
+  afMarked = 0x20,
+  afSkip = 0x40,
+  afExpanded = 0x100,
+  afLocked = 0x1000,
+  afDefinition = 0x2000,
+  afHistory = 0x4000,
+  afDependent = 0x8000,
+  afDrawable = 0x10000,
+  afNotDrawn = 0x20000,
+  afNamespace = 0x40000,
+  afPassResult = 0x80000,
+};
+
+// Which pool chain holds an atom; an identity resolves only for Live and Kept.
+enum class AtomChain : uint8_t { Live, Free, Kept };
+
+// Called with the atom when a GUI-object or memory-block atom is finalised.
+using TFinalizer = void (*)(TStructure&, TAtom&);
+
+// A GUI control or library object wrapped by an akWinObject atom. The control
+// bridge implements it; the core only needs the class name for printing.
+class WrappedObject {
+public:
+  virtual ~WrappedObject() = default;
+  virtual std::u16string ClassName() const = 0;
+};
+
+// "No value / no result": a reserved non-null reference that is never an
+// atom. It is never dereferenced, pinned or collected; its identity is 1.
+extern TAtom* const SystemValue;
+
+// True for a real atom (neither the empty list nor SystemValue).
+inline bool IsAtom(const TAtom* a) { return a != nullptr && a != SystemValue; }
+
+// Identities: 0 is the empty list, 1 SystemValue, atoms 2 and upwards (below
+// 2^31; the range above belongs to font list bases).
+constexpr uint32_t kNullIdentity = 0;
+constexpr uint32_t kSystemValueIdentity = 1;
+constexpr uint32_t kFirstAtomIdentity = 2;
+uint32_t AtomId(const TAtom* a);
+
+class TAtom {
+public:
+  TAtom() = default;
+  TAtom(const TAtom&) = delete;
+  TAtom& operator=(const TAtom&) = delete;
+  ~TAtom();
+
+  std::unique_ptr<TPosition> Position;          // source position, or none
+  std::unique_ptr<std::vector<int32_t>> Code;   // compiled words of the statement starting here
+  int32_t RefCount = 0;                         // pin count, saturating
+  TAtom* Chain = nullptr;                       // next atom on the pool chain holding this one
+  AtomKind Kind = akWord;
+  AtomChain OnChain = AtomChain::Live;          // which chain Chain belongs to
+  TAtom* Left = nullptr;                        // list element / variable value
+  TAtom* Right = nullptr;                       // next list or expression cell
+  uint32_t Flags = 0;                           // AtomFlags
+  long double Number = 0;                       // number value / memory-block size
+  std::u16string Text;                          // word text / variable name
+  TAtom* Parent = nullptr;                      // parent variable
+  TAtom* FirstChild = nullptr;                  // newest child variable
+  TAtom* NextSibling = nullptr;                 // next (older) sibling
+  TAtom* DrawImageChild = nullptr;              // cached child named by keyword 14
+  TAtom* ChangeChild = nullptr;                 // cached child named by keyword 15
+  uint64_t Stamp = 0;                           // serial given at allocation; plan stamp
+  void* Object = nullptr;                       // WrappedObject* or memory-block bytes
+  TFinalizer Finalizer = nullptr;               // finaliser of Object
+  uint32_t Identity = 0;                        // fixed at creation, never reused
+
+  // --- pool and lifetime --------------------------------------------------
+  // Finalises a GUI object or memory block, then clears every field but
+  // Chain, OnChain and Identity: the atom becomes an empty word.
+  static void Reset(TStructure& s, TAtom& atom);
+  // Runs the finaliser at most once per atom life: only while the atom still
+  // holds its object or memory. A GUI object asks for a deferred message pump.
+  static void Finalize(TStructure& s, TAtom& atom);
+  // Moves the live-chain head to the free chain; any other atom: no change.
+  static void Release(TStructure& s, TAtom* atom);
+  // Moves the live-chain successor of atom to the free chain (the sweep).
+  static void ReleaseNext(TStructure& s, TAtom& atom);
+  // Takes an atom off the live chain for good (SETBITALL).
+  static void MoveToKept(TStructure& s, TAtom& atom);
+  static void IncRef(TAtom* atom);
+  static void DecRef(TAtom* atom);
+  // The usual finaliser of memory blocks.
+  static void FreeMemoryBlock(TStructure& s, TAtom& atom);
+
+  // --- flags ------------------------------------------------------------
+  static bool HasFlag(const TAtom* atom, uint32_t bits);
+  static void SetFlag(TAtom* atom, uint32_t bits, bool on);
+  // The atom, its child variables, a variable's value and list or expression
+  // cells with their elements, recursively.
+  static void FlagTree(TStructure& s, TAtom* atom, uint32_t bits, bool on);
+
+  // --- kinds ------------------------------------------------------------
+  static bool IsWordOrNumber(const TAtom* a);
+  static bool IsNumber(const TAtom* a);
+  static bool IsWord(const TAtom* a);
+  static bool IsVariable(const TAtom* a);
+  static bool IsWinObject(const TAtom* a);
+  static bool IsMemoryBlock(const TAtom* a);
+  static bool IsList(const TAtom* a);  // null or akList
+  static bool IsListOrExpression(const TAtom* a);
+  static bool IsExpression(const TAtom* a);
+  static bool IsComma(const TAtom* a);
+  static bool IsPlainVariable(const TAtom* a);
+  static int32_t Length(const TAtom* a);
+  static TAtom* LastCell(TAtom* a);
+  // Left of the atom; the empty list raises "first" and yields null.
+  static TAtom* First(TStructure& s, TAtom* a);
+  // Finalises the old value (at most once per life), stores the new one.
+  static void SetValue(TStructure& s, TAtom& variable, TAtom* value);
+  static std::u16string Name(TStructure& s, const TAtom* a);
+  static void SetName(TAtom& a, std::u16string name);
+  static WrappedObject* WinObject(const TAtom* a);
+
+  // --- code lists -------------------------------------------------------
+  static int32_t CodeCount(const TAtom& a);
+  static void AddCode(TAtom& a, int32_t word);
+  static void PatchLastCode(TAtom& a, int32_t word);
+  static void ClearCode(TAtom& a);
+  static void FreeCode(TAtom& a);
+  static void DropCodeTree(TStructure& s, TAtom* a);
+
+  // --- tree links -------------------------------------------------------
+  // Unlinks the child from an old parent first, then links it in front.
+  static void SetParent(TStructure& s, TAtom& child, TAtom* parent);
+  static void Unlink(TAtom* child);
+  static TAtom* FindChild(TAtom& parent, const TAtom* child, TAtom** predecessor = nullptr);
+  static TAtom* FindChildByName(const TStructure& s, const TAtom& parent, std::u16string_view name,
+                                TAtom** predecessor = nullptr);
+  static void ClearChildren(TAtom& a);
+  static void ResetVariable(TStructure& s, TAtom& variable);
+  static void CopyInto(TStructure& s, TAtom& source, TAtom& target);
+  static std::u16string FullName(const TAtom* a);
+  static bool NotifySuppressed(const TAtom* a);
+  static bool IsLocked(const TAtom* a);
+
+  // --- positions --------------------------------------------------------
+  static void SetPosition(TAtom& a, const TPosition& position);
+  static TPosition GetPosition(const TAtom* a);
+
+  // --- conversion, comparison and printing (AtomValues.cpp) ---------------
+  static bool TryNumber(const TAtom* a, long double& x);
+  static long double AsNumber(TStructure& s, const TAtom* a);
+  static int32_t AsInteger(TStructure& s, const TAtom* a);
+  static std::u16string AsString(TStructure& s, const TAtom* a);
+  static bool AsBoolean(TStructure& s, const TAtom* a);
+  static bool IsTrue(const TStructure& s, const TAtom* a);
+  static bool IsFalse(const TStructure& s, const TAtom* a);
+  static std::u16string KindName(const TAtom* a, bool definite);
+  static std::u16string ToText(TStructure& s, const TAtom* a);
+  static std::u16string ToTextBare(TStructure& s, const TAtom* a);
+  static std::u16string UsageText(TStructure& s, const TAtom* procedure);
+  static void DumpTree(TStructure& s, const TAtom* a, std::u16string_view indent, std::u16string& out);
+};
+
+// --- constructors: all draw from NewAtom ------------------------------------
+TAtom& NewAtom(TStructure& s);
+TAtom* NewNumber(TStructure& s, long double x);
+TAtom* NewWord(TStructure& s, std::u16string text);
+// 8-bit text widened with the state's code page.
+TAtom* NewWordFromBytes(TStructure& s, std::string_view bytes);
+TAtom* NewBoolean(TStructure& s, bool b);
+TAtom* NewListCell(TStructure& s, TAtom* element, TAtom* next);
+TAtom* NewExpressionCell(TStructure& s, TAtom* element, TAtom* next);
+TAtom* NewVariable(TStructure& s, std::u16string name, TAtom* value);
+TAtom* NewWinObject(TStructure& s, WrappedObject* object, TFinalizer finalizer);
+TAtom* NewMemoryBlock(TStructure& s, size_t size, TFinalizer finalizer);
+// Appends a new cell to a list under construction.
+void AppendToList(TStructure& s, TAtom* element, TAtom*& head, TAtom*& tail);
+
+// Fills a position for a scanned source; Procedure := null; EndPos, Topic and
+// Statement are left as they were. Callers pass depth 2147483647 (any).
+void MakeSourcePos(TPosition& position, std::u16string sourceName, std::u16string sourceText,
+                   int32_t startPos, int32_t line, int32_t depth);
+
+// Eight upper-case hexadecimal digits of a 32-bit value: an atom identity,
+// or the low half of an object's or memory block's address.
+std::u16string PointerToHex(uint32_t value);
+uint32_t LowAddressBits(const void* p);
+inline int32_t SevenBits(int32_t x) { return x & 0x7F; }
+
+// -1, 0 or 1, or 2 when the values cannot be compared.
+int CompareAtoms(TStructure& s, const TAtom* a, const TAtom* b);
+std::u16string FormatMissingArg(TStructure& s, std::u16string_view first, std::u16string_view second);
+std::u16string FormatUserLock(TStructure& s, std::u16string_view name);
+// The general number format: 18 significant digits, fixed notation from
+// 0.0001 up to 1e18, otherwise mantissa "E" exponent; "INF", "-INF", "NAN".
+std::u16string FormatNumber(long double x);

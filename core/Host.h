@@ -1,0 +1,72 @@
+#pragma once
+// The core's one door to the windows and the drawing plane. The environment
+// implements Host over its Qt windows; tests use the recording headless host
+// in tests/support. The core never includes a GUI or GL header.
+//
+// Ranges travel as scanner offsets (1-based, into the CR LF text the position
+// record shares); implementations convert them with EditorPosition.
+
+#include <cstdint>
+#include <string>
+
+class TAtom;
+
+// A source window, found by its file name or title.
+class SourceView {
+public:
+  virtual ~SourceView() = default;
+  virtual void bringToFront() = 0;
+  // Shows the debug marker at the line holding startPos.
+  virtual void showDebugLine(int32_t startPos, const std::u16string& sourceText) = 0;
+  virtual void hideDebugLine() = 0;
+  // Selects the range [startPos, endPos) as the error range.
+  virtual void showErrorRange(int32_t startPos, int32_t endPos, const std::u16string& sourceText) = 0;
+  virtual void clearErrorRange() = 0;
+  // Colours a statement (RGB as 0x00BBGGRR, Windows style), underlined or not,
+  // keeping the editor's modified flag and collapsing the selection.
+  virtual void colourStatement(int32_t startPos, int32_t endPos, const std::u16string& sourceText,
+                               uint32_t rgb, bool underline) = 0;
+  virtual int32_t firstVisibleLine() = 0;
+  // 0 clears the state icon, 1 the main state icon, 2 the second one.
+  virtual void setStateIcon(int icon) = 0;
+};
+
+// The plane's share of the interpreter: display lists and the scene redraw.
+class GraphicsHooks {
+public:
+  virtual ~GraphicsHooks() = default;
+  virtual void redrawScene() = 0;
+  virtual void compileDisplayLists(TAtom& variable) = 0;
+  virtual void deleteDisplayLists(TAtom& variable) = 0;
+  // The display list named by an atom identity.
+  virtual bool isDisplayList(uint32_t identity) = 0;
+  virtual void deleteDisplayList(uint32_t identity) = 0;
+  // The plane's part of the interpreter reset: hide program controls on the
+  // plane, white clear colour, double buffering, projection, no pacing.
+  virtual void resetPlane() = 0;
+  virtual bool paintingSuspended() = 0;
+};
+
+// Return codes of showMessageDialog.
+enum DialogResult : int { drOk = 0, drNo = 1, drCancel = 2, drOther = 3, drHelp = 5, drReplaceAll = 6 };
+// Button flags of showMessageDialog (OK is always shown).
+enum DialogFlags : int { dfOk = 1, dfNo = 2, dfCancel = 4, dfEdit = 16, dfHelp = 32, dfReplaceAll = 64 };
+
+class Host {
+public:
+  virtual ~Host() = default;
+  // Processes pending window messages once (the interpreter's pump points).
+  virtual void processMessages() = 0;
+  // Sleeps up to ms milliseconds, then processes pending messages (pause loop).
+  virtual void waitAndProcessMessages(int ms) = 0;
+  // Appends one line to the output window; colour is RGB 0x00BBGGRR, 0 black.
+  virtual void printLine(const std::u16string& text, uint32_t colour, bool bold) = 0;
+  // The modal message dialog; returns a DialogResult.
+  virtual int showMessageDialog(const std::u16string& message, const std::u16string& extra,
+                                const std::u16string& topic, int flags) = 0;
+  // Writes the run state through the main window (icons and menus follow).
+  virtual void setRunState(uint8_t state) = 0;
+  // The open source window whose file name or title is name, else null.
+  virtual SourceView* findSource(const std::u16string& name) = 0;
+  virtual GraphicsHooks& graphics() = 0;
+};

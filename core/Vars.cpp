@@ -1,0 +1,506 @@
+// The interpreter state: frames, operand stacks, name resolution, argument
+// cells, the error trace and the core's side of the language texts.
+
+#include "core/Vars.h"
+
+#include <pthread.h>
+
+#include "core/Host.h"
+#include "core/Text.h"
+
+// --- small types -------------------------------------------------------------------
+
+const std::u16string& SharedText::Empty() {
+  static const std::u16string empty;
+  return empty;
+}
+
+LanguageError::LanguageError(std::u16string message)
+    : message_(std::move(message)), utf8_(Utf16ToUtf8(message_)) {}
+
+void TStack::Push(TAtom* atom, int32_t startPos, int32_t endPos) {
+  TAtom::IncRef(atom);
+  Items.push_back({atom, startPos, endPos});
+}
+
+void TStack::Pop(TAtom*& atom, int32_t& startPos, int32_t& endPos) {
+  if (Items.empty()) {
+    atom = nullptr;
+    return;
+  }
+  const TStackEntry top = Items.back();
+  Items.pop_back();
+  TAtom::DecRef(top.Value);
+  atom = top.Value;
+  startPos = top.StartPos;
+  endPos = top.EndPos;
+}
+
+void TStack::Drop(int32_t n) {
+  for (; n > 0 && !Items.empty(); --n) {
+    TAtom::DecRef(Items.back().Value);
+    Items.pop_back();
+  }
+}
+
+void TStack::UnpinAll() {
+  for (const TStackEntry& e : Items) TAtom::DecRef(e.Value);
+  Items.clear();
+}
+
+// --- language texts ------------------------------------------------------------------
+
+const std::array<std::u16string_view, kKeywordCount> KeywordKeys = {
+    u"to", u"ob", u"make", u"print", u"run", u"if",
+    u"local", u"while", u"repeat", u"output", u"end", u"dll",
+    u"true", u"false", u"ondrawimage", u"onchange", u"onlocalchange", u"onidentity",
+    u"ondrag", u"oninteractive", u"oninteractiveplane", u"get_", u"put_", u"definition",
+    u"history", u"onhistorycreate", u"onhistoryupdate", u"onpriority", u"onleftassociation", u"onbeforemake",
+    u"onaftermake", u"onmousedown", u"onmousemove", u"onmouseup", u"onmouseclick", u"onplan",
+    u"lambda", u"ondepend", u"onbeforedraw", u"onevent", u"onclick", u"ondoubleclick",
+    u"onenter", u"onleave", u"onkeydown", u"onkeyup", u"onkeypress", u"onmodified",
+    u"onnotify", u"onscroll", u"onmoved", u"onpopup", u"ontimer", u"onhide",
+    u"onshow", u"onresize", u"onclose", u"onselectionchange", u"onplaychange", u"onabout",
+    u"onerror", u"oninspector", u"oninspector.supported", u"oninspector.explain", u"oninspector.1", u"oninspector.2",
+    u"onminleftinputs", u"onmaxleftinputs", u"onminrightinputs", u"onmaxrightinputs", u"x", u"y",
+    u"z", u"#1", u"radius", u"radiusx", u"radiusy", u"radiusz",
+    u"affine", u"affine.p", u"affine.x", u"affine.y", u"affine.z", u"center",
+    u"focus", u"spin", u"color", u"width", u"antialias", u"smooth",
+    u"stipple", u"pattern", u"texture", u"texture.scale", u"texture.scalex", u"texture.scaley",
+    u"texture.spin", u"texture.smooth", u"precision", u"mode", u"range", u"range.fromangle",
+    u"range.toangle", u"range.mode", u"normal", u"subnormal", u"light", u"light.bidirectional",
+    u"shininess", u"material.specular.x", u"material.specular.y", u"material.specular.z", u"material.specular.#1", u"initial",
+    u"final", u"hollow", u"ratio", u"ratiox", u"ratioy", u"points",
+    u"bold", u"italic", u"rangev.fromangle", u"rangev.toangle", u"texturename", u"scale",
+    u"P", u"Q", u"R", u"precisiony", u"index", u"A",
+    u"B", u"C", u"D", u"enable", u"color.x", u"color.y",
+    u"color.z", u"color.#1", u"height", u"fontname", u"deviation", u"depth",
+    u"string", u"font", u"sharpness", u"eyedistance", u"eye", u"forehead",
+};
+
+void TLanguage::SetTexts(const std::vector<std::pair<std::u16string, std::u16string>>& pairs) {
+  Texts.clear();
+  for (const auto& [name, value] : pairs) Texts.emplace(UpperCase(name), value);  // first one wins
+}
+
+std::u16string TLanguage::RawText(std::u16string_view key) const {
+  auto it = Texts.find(UpperCase(key));
+  return it == Texts.end() ? std::u16string() : it->second;
+}
+
+std::u16string TLanguage::Text(std::u16string_view key) const {
+  std::u16string value = RawText(key);
+  return value.empty() ? std::u16string(key) : value;
+}
+
+void TStructure::LoadKeywords() {
+  for (size_t i = 0; i < kKeywordCount; ++i) {
+    const std::u16string word = Language.Text(UpperCase(KeywordKeys[i]));
+    Language.KeywordTable[i] = NormalizeName(word);
+    Language.KeywordTableUpper[i] = UpperCase(Language.KeywordTable[i]);
+  }
+  TAtom::DecRef(Language.TrueAtom);
+  TAtom::DecRef(Language.FalseAtom);
+  Language.TrueAtom = NewWord(*this, Language.KeywordTableUpper[kwTrue]);
+  Language.FalseAtom = NewWord(*this, Language.KeywordTableUpper[kwFalse]);
+  TAtom::IncRef(Language.TrueAtom);
+  TAtom::IncRef(Language.FalseAtom);
+}
+
+// --- the state and its pool ------------------------------------------------------------
+
+namespace {
+constexpr uint32_t kBlockSize = 4096;  // atoms per pool block
+constexpr uint32_t kMaxAtoms = 0x7FFFFFFFu - kFirstAtomIdentity;
+
+uintptr_t CurrentStackLimit() {
+  pthread_attr_t attr;
+  if (pthread_getattr_np(pthread_self(), &attr) != 0) return 0;
+  void* address = nullptr;
+  size_t size = 0;
+  const bool ok = pthread_attr_getstack(&attr, &address, &size) == 0;
+  pthread_attr_destroy(&attr);
+  return ok ? reinterpret_cast<uintptr_t>(address) : 0;
+}
+}  // namespace
+
+TStructure::TStructure(Host& host) : host_(&host), stackLimit_(CurrentStackLimit()) {}
+
+TStructure::~TStructure() {
+  LeaveAllFrames();
+  ClearErrorTrace();
+  // Memory blocks give their bytes back; GUI-object finalisers are not run
+  // here, since the windows they would touch are being torn down already.
+  for (auto& block : blocks_) {
+    for (uint32_t i = 0; i < kBlockSize; ++i) {
+      TAtom& a = block[i];
+      if (a.Kind == akMemoryBlock && a.Object != nullptr) std::free(a.Object);
+      a.Object = nullptr;
+    }
+  }
+}
+
+TAtom& TStructure::CreateAtom() {
+  if (createdCount_ >= kMaxAtoms) throw std::bad_alloc();
+  if (createdCount_ % kBlockSize == 0) blocks_.push_back(std::make_unique<TAtom[]>(kBlockSize));
+  TAtom& atom = blocks_.back()[createdCount_ % kBlockSize];
+  atom.Identity = createdCount_ + kFirstAtomIdentity;
+  ++createdCount_;
+  return atom;
+}
+
+TAtom* TStructure::AtomById(uint32_t identity) const {
+  if (identity == kSystemValueIdentity) return SystemValue;
+  if (identity < kFirstAtomIdentity) return nullptr;
+  const uint32_t index = identity - kFirstAtomIdentity;
+  if (index >= createdCount_) return nullptr;
+  TAtom& atom = blocks_[index / kBlockSize][index % kBlockSize];
+  return atom.OnChain == AtomChain::Free ? nullptr : &atom;
+}
+
+size_t TStructure::StackRemaining() const {
+  const auto here = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+  if (stackLimit_ == 0 || here <= stackLimit_) return stackLimit_ == 0 ? SIZE_MAX : 0;
+  return here - stackLimit_;
+}
+
+DepthGuard::DepthGuard(TStructure& s) : s_(s) {
+  // Enough reserve for raising and unwinding a language error, also in
+  // sanitizer builds whose frames are several times larger.
+  constexpr size_t kStackReserve = 1024 * 1024;
+  ++s_.GuardDepth;
+  tooDeep_ = s_.StackRemaining() < kStackReserve;
+}
+
+// --- frames ------------------------------------------------------------------------------
+
+void TStructure::EnterFrame(TAtom* atom) {
+  if (atom == nullptr && frame_) atom = frame_->Owner;
+  TAtom::IncRef(atom);
+  frame_ = std::make_unique<TContext>(atom, std::move(frame_));
+  if (IsAtom(atom) && atom->Text == u"[Root]") Root = atom;
+}
+
+TAtom* TStructure::LeaveFrame() {
+  if (!frame_) return nullptr;
+  TAtom* owner = frame_->Owner;
+  TAtom::DecRef(owner);
+  std::unique_ptr<TContext> parent = std::move(frame_->Parent);
+  frame_ = std::move(parent);
+  return owner;
+}
+
+void TStructure::LeaveAllFrames() {
+  // One at a time: destroying a deep chain of frames recursively could
+  // overflow the stack.
+  while (frame_) LeaveFrame();
+}
+
+void TStructure::PushModule(TAtom* atom) {
+  ModuleList = NewListCell(*this, atom, ModuleList);
+  TAtom::IncRef(ModuleList);
+}
+
+void TStructure::PopModule() {
+  if (ModuleList == nullptr) return;
+  TAtom::DecRef(ModuleList);
+  ModuleList = ModuleList->Right;
+}
+
+void TStructure::ClearVisited() {
+  if (!IsAtom(Root)) return;
+  std::vector<TAtom*> pending{Root};
+  while (!pending.empty()) {
+    TAtom* v = pending.back();
+    pending.pop_back();
+    v->Flags &= ~static_cast<uint32_t>(afActive);
+    for (TAtom* c = v->FirstChild; c != nullptr; c = c->NextSibling) pending.push_back(c);
+  }
+}
+
+// --- argument cells ----------------------------------------------------------------------
+
+TAtom* TStructure::Cell(int32_t n) const {
+  if (!frame_ || !IsAtom(frame_->Owner) || n < 1) return nullptr;
+  TAtom* c = frame_->Owner->FirstChild;
+  for (; c != nullptr && n > 1; --n) c = c->NextSibling;
+  return c;
+}
+
+TAtom* TStructure::CellValue(int32_t n) const {
+  TAtom* c = Cell(n);
+  return c ? c->Left : nullptr;
+}
+
+long double TStructure::Cell1Number() { return TAtom::AsNumber(*this, Cell1()); }
+long double TStructure::Cell2Number() { return TAtom::AsNumber(*this, Cell2()); }
+int32_t TStructure::Cell1Integer() { return TAtom::AsInteger(*this, Cell1()); }
+int32_t TStructure::Cell2Integer() { return TAtom::AsInteger(*this, Cell2()); }
+int32_t TStructure::Cell3Integer() { return TAtom::AsInteger(*this, CellValue(3)); }
+
+int32_t TStructure::CellCount() const {
+  if (!frame_ || !IsAtom(frame_->Owner)) return 0;
+  int32_t n = 0;
+  for (TAtom* c = frame_->Owner->FirstChild; c != nullptr; c = c->NextSibling) ++n;
+  return n;
+}
+
+// --- names and paths -----------------------------------------------------------------------
+
+std::u16string TStructure::NormalizeName(std::u16string_view name) const {
+  return CaseSensitive ? std::u16string(name) : UpperCase(name);
+}
+
+bool TStructure::IsRootName(std::u16string_view normalisedName) const {
+  return normalisedName == (CaseSensitive ? std::u16string_view(u"[Root]") : std::u16string_view(u"[ROOT]"));
+}
+
+void TStructure::SplitPath(std::u16string& path, std::u16string& component) const {
+  const size_t dot = path.find(u'.');
+  if (dot == std::u16string::npos) {
+    component = NormalizeName(path);
+    path.clear();
+  } else if (path == u".") {
+    component = u".";
+    path.clear();
+  } else {
+    component = NormalizeName(std::u16string_view(path).substr(0, dot));
+    path.erase(0, dot + 1);
+  }
+}
+
+TAtom* TStructure::WalkPath(TAtom*& atom, std::u16string& path) {
+  bool lastWasRoot = false;
+  std::u16string component;
+  while (!path.empty()) {
+    const std::u16string remembered = path;
+    SplitPath(path, component);
+    lastWasRoot = false;
+    TAtom* next = nullptr;
+    if (component.empty()) {
+      if (!IsAtom(atom) || atom->Parent == nullptr) return nullptr;  // path keeps its current value
+      atom = atom->Parent;
+      continue;
+    }
+    if (IsRootName(component)) {
+      atom = Root;
+      lastWasRoot = true;
+      continue;
+    }
+    if (IsAtom(atom)) {
+      if (!Keyword(kwOndrawimage).empty() && component == Keyword(kwOndrawimage))
+        next = atom->DrawImageChild;
+      else if (!Keyword(kwOnchange).empty() && component == Keyword(kwOnchange))
+        next = atom->ChangeChild;
+      else
+        next = TAtom::FindChildByName(*this, *atom, component);
+    }
+    if (next == nullptr) {
+      path = path.empty() ? component : remembered;
+      return nullptr;
+    }
+    atom = next;
+  }
+  return lastWasRoot ? nullptr : atom;
+}
+
+TAtom* TStructure::FindPath(TAtom* atom, std::u16string_view path) {
+  std::u16string rest(path);
+  return WalkPath(atom, rest);
+}
+
+TAtom* TStructure::CreateVariable(TAtom* parent, std::u16string_view path, bool direct, TAtom* value) {
+  if (!IsAtom(parent)) return NewVariable(*this, std::u16string(path), value);
+  if (direct || path == u"[~]") {
+    TAtom* v = NewVariable(*this, std::u16string(path), value);
+    TAtom::SetParent(*this, *v, parent);
+    return v;
+  }
+  TAtom* node = parent;
+  std::u16string rest(path);
+  if (TAtom* existing = WalkPath(node, rest)) return existing;
+  if (rest.empty()) return node;  // the path ended at "[Root]"
+  if (!IsAtom(node)) {
+    node = parent;
+    rest = path;
+  }
+  std::u16string component;
+  while (!rest.empty()) {
+    SplitPath(rest, component);
+    TAtom* v = NewVariable(*this, component, value);
+    TAtom::SetParent(*this, *v, node);
+    node = v;
+  }
+  return node;
+}
+
+TAtom* TStructure::NewRootVariable(TAtom* value) { return CreateVariable(Root, u"[~]", true, value); }
+
+TAtom* TStructure::FindLocal(std::u16string_view path) {
+  if (!frame_) return nullptr;
+  return FindPath(frame_->Owner, path);
+}
+
+TAtom* TStructure::LocalValue(std::u16string_view path) {
+  TAtom* v = FindLocal(path);
+  return v ? v->Left : nullptr;
+}
+
+TAtom* TStructure::FindVisible(std::u16string_view path) {
+  if (!frame_) return nullptr;
+  if (TAtom* v = FindPath(frame_->Owner, path)) return v;
+  if (!frame_->Parent) return nullptr;
+  for (TAtom* scope = frame_->Parent->Owner; IsAtom(scope); scope = scope->Parent) {
+    if (TAtom* v = FindPath(scope, path)) return v;
+    if (scope == Root) break;
+  }
+  return nullptr;
+}
+
+TAtom* TStructure::VisibleValue(std::u16string_view path) {
+  TAtom* v = FindVisible(path);
+  return v ? v->Left : nullptr;
+}
+
+namespace {
+// How far one walk of a name from a scope got.
+struct Probe {
+  TAtom* Found = nullptr;  // fully resolved
+  bool Partial = false;    // some components matched, not all
+  TAtom* Reached = nullptr;
+  std::u16string Rest;
+};
+}  // namespace
+
+static Probe ProbeName(TStructure& s, TAtom* scope, const std::u16string& name) {
+  Probe p;
+  p.Reached = scope;
+  p.Rest = name;
+  p.Found = s.WalkPath(p.Reached, p.Rest);
+  if (p.Found == nullptr && p.Rest.empty() && IsAtom(p.Reached)) p.Found = p.Reached;  // ended at "[Root]"
+  p.Partial = p.Found == nullptr && p.Reached != scope;
+  return p;
+}
+
+TAtom* TStructure::FindName(std::u16string_view rawName) {
+  const std::u16string name = NormalizeName(rawName);
+  LastName = name;
+  if (name.empty()) {
+    LastScope = nullptr;
+    return nullptr;
+  }
+  if (IsRootName(name)) return Root;
+
+  // A partial match in a scope that owns the name ends the search there.
+  auto ending = [this](const Probe& p) {
+    LastScope = p.Reached;
+    LastName = p.Rest;
+    return nullptr;
+  };
+
+  std::u16string fromRoot = name;
+  const bool rootPrefixed = name.size() > 6 && IsRootName(std::u16string_view(name).substr(0, 6));
+  if (rootPrefixed) {
+    fromRoot = name.substr(7);
+  } else {
+    // Frames: the current owner and its ancestors below the root.
+    if (frame_) {
+      for (TAtom* node = frame_->Owner; IsAtom(node) && node != Root; node = node->Parent) {
+        LastScope = node;
+        Probe p = ProbeName(*this, node, name);
+        if (p.Found) return p.Found;
+        if (p.Partial) return ending(p);
+      }
+    }
+    // Outer scopes pushed by LOGOASK, newest first.
+    for (TAtom* cell = ModuleList; IsAtom(cell); cell = cell->Right) {
+      LastScope = cell->Left;
+      Probe p = ProbeName(*this, cell->Left, name);
+      if (p.Found) return p.Found;
+      if (p.Partial) return ending(p);
+    }
+    // The root; a partial match here does not end the search.
+    if (IsAtom(Root)) {
+      Probe p = ProbeName(*this, Root, name);
+      if (p.Found) return p.Found;
+      // Namespaces: root children flagged afNamespace, in child order.
+      for (TAtom* ns = Root->FirstChild; ns != nullptr; ns = ns->NextSibling) {
+        if (!(ns->Flags & afNamespace)) continue;
+        LastScope = ns;
+        Probe q = ProbeName(*this, ns, name);
+        if (q.Found) return q.Found;
+        if (q.Partial) return ending(q);
+      }
+    }
+    // Calling frames: their owners only.
+    if (frame_) {
+      for (TContext* f = frame_->Parent.get(); f != nullptr; f = f->Parent.get()) {
+        LastScope = f->Owner;
+        Probe p = ProbeName(*this, f->Owner, name);
+        if (p.Found) return p.Found;
+        if (p.Partial) return ending(p);
+      }
+    }
+  }
+  // Last, from the root once more. A partial walk keeps how far it got, so
+  // that a dotted name under a global reports (and assigns) below that global.
+  Probe p = ProbeName(*this, Root, fromRoot);
+  if (p.Found) return p.Found;
+  if (p.Partial) return ending(p);
+  LastScope = nullptr;
+  LastName = fromRoot;
+  return nullptr;
+}
+
+void TStructure::CollectValues(TAtom* first, std::u16string_view name, std::u16string& text,
+                               std::u16string_view path) {
+  DepthGuard guard(*this);
+  if (guard.TooDeep()) return;  // hover hints never raise
+  for (TAtom* v = first; v != nullptr; v = v->NextSibling) {
+    CollectValues(v->FirstChild, name, text, path);
+    if ((v->Flags & afSkip) || NormalizeName(v->Text) != name) continue;
+    TAtom* found = FindPath(v, path);
+    if (found == nullptr) continue;
+    const TAtom* value = found->Left;
+    // Converted without raising: only words and numbers contribute.
+    if (!TAtom::IsWordOrNumber(value)) continue;
+    const std::u16string valueText = value->Kind == akNumber ? TAtom::ToText(*this, value) : value->Text;
+    if (valueText.empty()) continue;
+    text += valueText;
+    text += u'\r';
+  }
+}
+
+// --- errors ----------------------------------------------------------------------------
+
+void TStructure::AddTrace(const TPosition& position) {
+  if (!ErrorTrace.empty()) {
+    const TPosition& last = ErrorTrace.back();
+    if (last.SourceName.str() == position.SourceName.str() && last.StartPos == position.StartPos &&
+        last.EndPos == position.EndPos && last.Topic == position.Topic)
+      return;
+  }
+  ErrorTrace.push_back(position);
+  TAtom::IncRef(position.Statement);  // pinned while held in the trace
+}
+
+void TStructure::ClearErrorTrace() {
+  for (const TPosition& p : ErrorTrace) TAtom::DecRef(p.Statement);
+  ErrorTrace.clear();
+}
+
+void TStructure::RaiseError(std::u16string message, std::u16string_view topic, int32_t line) {
+  if (CurrentPosition.Line == -1) return;
+  TPosition copy = CurrentPosition;
+  if (!topic.empty()) copy.Topic = std::u16string(topic);
+  if (line != 0) copy.Line = line;
+  AddTrace(copy);
+  LastError = message;
+  throw LanguageError(std::move(message));
+}
+
+std::u16string TStructure::MessageText(std::u16string_view key, std::initializer_list<FormatArg> args) const {
+  return FormatMessage(Language.Text(key), args);
+}
+
+void TStructure::RaiseTooDeep() { RaiseError(MessageText(u"TOODEEP"), u"too-deep"); }

@@ -1,0 +1,465 @@
+#pragma once
+// The interpreter state: position records, call frames with their operand
+// stacks, the atom pool's chains, the variable tree rooted at "[Root]", name
+// resolution, the argument cells through which primitives read their inputs,
+// the language texts and keywords, and RaiseError, the one way a language
+// error is raised. Each TStructure is self-contained: destroying it frees its
+// pool, so every test builds a fresh one.
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "core/Atoms.h"
+#include "core/Text.h"
+
+class Host;
+
+// A text shared by every copy of a position: the scanned source is held once,
+// never deep-copied per token or trace entry.
+class SharedText {
+public:
+  SharedText() = default;
+  SharedText(std::u16string text) : text_(std::make_shared<const std::u16string>(std::move(text))) {}
+  const std::u16string& str() const { return text_ ? *text_ : Empty(); }
+  operator const std::u16string&() const { return str(); }
+  bool empty() const { return str().empty(); }
+  bool SameObject(const SharedText& other) const { return text_ == other.text_; }
+
+private:
+  static const std::u16string& Empty();
+  std::shared_ptr<const std::u16string> text_;
+};
+
+// Offsets are 1-based into the scanned (CR LF) text; -1 when absent.
+constexpr int32_t kGeneratedPos = -7605;  // StartPos and EndPos of generated code
+constexpr int32_t kAnyDepth = 2147483647;
+
+struct TPosition {
+  int32_t StartPos = -1;         // first character, 1-based
+  int32_t EndPos = -1;           // just after the last character
+  int32_t Line = -1;             // 1-based line
+  std::u16string Topic;          // help topic key of an error
+  TAtom* Procedure = nullptr;    // the procedure variable whose body runs
+  SharedText SourceName;         // file name or window title
+  SharedText SourceText;         // the whole scanned text
+  int32_t Depth = -1;            // interpreter nesting depth; kAnyDepth = any
+  TAtom* Statement = nullptr;    // statement cell (pinned while in the error trace)
+  TAtom* FrameOwner = nullptr;   // owner of the frame an error passed (trace entries)
+};
+
+// A language error: the exception carries its final message.
+class LanguageError : public std::exception {
+public:
+  explicit LanguageError(std::u16string message);
+  const std::u16string& Message() const { return message_; }
+  const char* what() const noexcept override { return utf8_.c_str(); }
+
+private:
+  std::u16string message_;
+  std::string utf8_;
+};
+
+// One operand-stack entry; Count() still reports three 32-bit words each.
+struct TStackEntry {
+  TAtom* Value;
+  int32_t StartPos;
+  int32_t EndPos;
+};
+
+// A frame's operand stack. Pushing pins the atom, popping unpins it.
+class TStack {
+public:
+  void Push(TAtom* atom, int32_t startPos, int32_t endPos);
+  // Empty stack: atom := null, positions untouched.
+  void Pop(TAtom*& atom, int32_t& startPos, int32_t& endPos);
+  void Drop(int32_t n);
+  int32_t Count() const { return static_cast<int32_t>(Items.size() * 3); }
+  void Clear() { Items.clear(); }  // without unpinning
+  // Unpins every atom and empties the stack.
+  void UnpinAll();
+
+  std::vector<TStackEntry> Items;
+};
+
+// One call frame. The owner's children are the frame's inputs and locals.
+struct TContext {
+  TContext(TAtom* owner, std::unique_ptr<TContext> parent) : Owner(owner), Parent(std::move(parent)) {}
+  ~TContext() { Stack.UnpinAll(); }
+  TAtom* Owner;                      // pinned while the frame exists
+  std::unique_ptr<TContext> Parent;  // the calling frame
+  TStack Stack;
+};
+
+enum Keyword : int {
+  kwTo = 0,
+  kwOb = 1,
+  kwMake = 2,
+  kwPrint = 3,
+  kwRun = 4,
+  kwIf = 5,
+  kwLocal = 6,
+  kwWhile = 7,
+  kwRepeat = 8,
+  kwOutput = 9,
+  kwEnd = 10,
+  kwDll = 11,
+  kwTrue = 12,
+  kwFalse = 13,
+  kwOndrawimage = 14,
+  kwOnchange = 15,
+  kwOnlocalchange = 16,
+  kwOnidentity = 17,
+  kwOndrag = 18,
+  kwOninteractive = 19,
+  kwOninteractiveplane = 20,
+  kwGet = 21,
+  kwPut = 22,
+  kwDefinition = 23,
+  kwHistory = 24,
+  kwOnhistorycreate = 25,
+  kwOnhistoryupdate = 26,
+  kwOnpriority = 27,
+  kwOnleftassociation = 28,
+  kwOnbeforemake = 29,
+  kwOnaftermake = 30,
+  kwOnmousedown = 31,
+  kwOnmousemove = 32,
+  kwOnmouseup = 33,
+  kwOnmouseclick = 34,
+  kwOnplan = 35,
+  kwLambda = 36,
+  kwOndepend = 37,
+  kwOnbeforedraw = 38,
+  kwOnevent = 39,
+  kwOnclick = 40,
+  kwOndoubleclick = 41,
+  kwOnenter = 42,
+  kwOnleave = 43,
+  kwOnkeydown = 44,
+  kwOnkeyup = 45,
+  kwOnkeypress = 46,
+  kwOnmodified = 47,
+  kwOnnotify = 48,
+  kwOnscroll = 49,
+  kwOnmoved = 50,
+  kwOnpopup = 51,
+  kwOntimer = 52,
+  kwOnhide = 53,
+  kwOnshow = 54,
+  kwOnresize = 55,
+  kwOnclose = 56,
+  kwOnselectionchange = 57,
+  kwOnplaychange = 58,
+  kwOnabout = 59,
+  kwOnerror = 60,
+  kwOninspector = 61,
+  kwOninspectorSupported = 62,
+  kwOninspectorExplain = 63,
+  kwOninspector1 = 64,
+  kwOninspector2 = 65,
+  kwOnminleftinputs = 66,
+  kwOnmaxleftinputs = 67,
+  kwOnminrightinputs = 68,
+  kwOnmaxrightinputs = 69,
+  kwX = 70,
+  kwY = 71,
+  kwZ = 72,
+  kwHash1 = 73,
+  kwRadius = 74,
+  kwRadiusx = 75,
+  kwRadiusy = 76,
+  kwRadiusz = 77,
+  kwAffine = 78,
+  kwAffineP = 79,
+  kwAffineX = 80,
+  kwAffineY = 81,
+  kwAffineZ = 82,
+  kwCenter = 83,
+  kwFocus = 84,
+  kwSpin = 85,
+  kwColor = 86,
+  kwWidth = 87,
+  kwAntialias = 88,
+  kwSmooth = 89,
+  kwStipple = 90,
+  kwPattern = 91,
+  kwTexture = 92,
+  kwTextureScale = 93,
+  kwTextureScalex = 94,
+  kwTextureScaley = 95,
+  kwTextureSpin = 96,
+  kwTextureSmooth = 97,
+  kwPrecision = 98,
+  kwMode = 99,
+  kwRange = 100,
+  kwRangeFromangle = 101,
+  kwRangeToangle = 102,
+  kwRangeMode = 103,
+  kwNormal = 104,
+  kwSubnormal = 105,
+  kwLight = 106,
+  kwLightBidirectional = 107,
+  kwShininess = 108,
+  kwMaterialSpecularX = 109,
+  kwMaterialSpecularY = 110,
+  kwMaterialSpecularZ = 111,
+  kwMaterialSpecularHash1 = 112,
+  kwInitial = 113,
+  kwFinal = 114,
+  kwHollow = 115,
+  kwRatio = 116,
+  kwRatiox = 117,
+  kwRatioy = 118,
+  kwPoints = 119,
+  kwBold = 120,
+  kwItalic = 121,
+  kwRangevFromangle = 122,
+  kwRangevToangle = 123,
+  kwTexturename = 124,
+  kwScale = 125,
+  kwP = 126,
+  kwQ = 127,
+  kwR = 128,
+  kwPrecisiony = 129,
+  kwIndex = 130,
+  kwA = 131,
+  kwB = 132,
+  kwC = 133,
+  kwD = 134,
+  kwEnable = 135,
+  kwColorX = 136,
+  kwColorY = 137,
+  kwColorZ = 138,
+  kwColorHash1 = 139,
+  kwHeight = 140,
+  kwFontname = 141,
+  kwDeviation = 142,
+  kwDepth = 143,
+  kwString = 144,
+  kwFont = 145,
+  kwSharpness = 146,
+  kwEyedistance = 147,
+  kwEye = 148,
+  kwForehead = 149,
+  kKeywordCount = 150,
+};
+
+// The fixed English keys of the keywords, in table order.
+extern const std::array<std::u16string_view, kKeywordCount> KeywordKeys;
+
+// The core's side of the language file: its texts, the keyword tables, the
+// Boolean atoms and the code page of all 8-bit conversions.
+struct TLanguage {
+  std::array<std::u16string, kKeywordCount> KeywordTable;       // active keywords (normalised)
+  std::array<std::u16string, kKeywordCount> KeywordTableUpper;  // their upper-case forms
+  TAtom* TrueAtom = nullptr;    // word atom of KeywordTableUpper[12], pinned
+  TAtom* FalseAtom = nullptr;   // word atom of KeywordTableUpper[13], pinned
+  int CodePage = 1252;
+  bool DualLanguageSupport = false;  // English TRUE/FALSE and keywords accepted too
+
+  // Replaces the texts by Name=Value pairs; names match without letter case,
+  // the first of duplicate names wins.
+  void SetTexts(const std::vector<std::pair<std::u16string, std::u16string>>& pairs);
+  // The value under key; the key itself when it is missing or empty.
+  std::u16string Text(std::u16string_view key) const;
+  // The value under key, empty when missing.
+  std::u16string RawText(std::u16string_view key) const;
+
+  std::unordered_map<std::u16string, std::u16string> Texts;  // upper-cased name -> value
+};
+
+// The program log (LOGOOPENLOG and WriteLog): 8-bit code-page text, "\n"
+// line ends. The clock is injectable so tests see fixed prefixes.
+struct TLogTime {
+  int Year, Month, Day, Hour, Minute, Second;
+};
+
+class TProgramLog {
+public:
+  TProgramLog();
+  ~TProgramLog();
+  TProgramLog(const TProgramLog&) = delete;
+  TProgramLog& operator=(const TProgramLog&) = delete;
+
+  // Opens (mask bit 0x04: appends to) the file; false when it cannot.
+  [[nodiscard]] bool Open(const std::u16string& fileName, uint32_t mask);
+  void Close();
+  void Write(std::string_view bytes);  // raw bytes, flushed
+
+  bool LogFileOpen = false;
+  uint32_t LogMask = 0;
+  std::u16string ShortDateFormat = u"yy.mm.dd ";  // the process's short date format
+  std::u16string LongTimeFormat = u"hh:mm:ss ";   // the process's long time format
+  std::function<TLogTime()> Clock;               // local time by default
+
+private:
+  std::FILE* file_ = nullptr;
+};
+
+class TStructure {
+public:
+  explicit TStructure(Host& host);
+  ~TStructure();
+  TStructure(const TStructure&) = delete;
+  TStructure& operator=(const TStructure&) = delete;
+
+  Host& host() const { return *host_; }
+
+  // --- the atom pool --------------------------------------------------------
+  // Invariant: every atom ever created is on exactly one chain; LiveCount +
+  // FreeCount = atoms created (kept atoms count as live).
+  TAtom* LiveAtoms = nullptr;     // head of the live chain
+  TAtom* FreeAtoms = nullptr;     // head of the free chain
+  TAtom* KeptAtoms = nullptr;     // head of the kept chain (never collected)
+  int64_t LiveCount = 0;
+  int64_t FreeCount = 0;
+  uint64_t AllocationCount = 0;   // atoms handed out since the last collection
+  uint64_t StampCounter = 0;      // last serial handed out
+  bool PumpPending = false;       // a finaliser asked for a message pump
+  int64_t CreatedCount() const { return static_cast<int64_t>(createdCount_); }
+  // The atom of an identity while it is live or kept; else null (0 and
+  // unknown numbers) or SystemValue (1).
+  TAtom* AtomById(uint32_t identity) const;
+  TAtom* UsedAtoms() const { return LiveAtoms; }
+  TAtom& CreateAtom();  // a brand-new atom with the next identity, not chained
+
+  // --- frames ---------------------------------------------------------------
+  TContext* Frame() const { return frame_.get(); }
+  // null means the current frame's owner; an atom named exactly "[Root]"
+  // also becomes the root.
+  void EnterFrame(TAtom* atom);
+  // Without a frame: nothing, null.
+  TAtom* LeaveFrame();
+  void LeaveAllFrames();
+  TAtom* Root = nullptr;
+  void ClearRoot() { Root = nullptr; }
+  void PushModule(TAtom* atom);
+  void PopModule();
+  TAtom* ModuleList = nullptr;   // cells of outer scopes (LOGOASK), newest first
+  void ClearVisited();
+
+  // --- argument cells: cell 1 is the last input as written ----------------
+  // A missing cell reads as the empty list.
+  TAtom* Cell(int32_t n) const;  // the n-th child variable, 1-based
+  TAtom* FirstCell() const { return Cell(1); }
+  TAtom* CellValue(int32_t n) const;
+  TAtom* Cell1() const { return CellValue(1); }
+  TAtom* Cell2() const { return CellValue(2); }
+  long double Cell1Number();
+  long double Cell2Number();
+  int32_t Cell1Integer();
+  int32_t Cell2Integer();
+  int32_t Cell3Integer();
+  int32_t CellCount() const;
+
+  // --- names and paths ----------------------------------------------------
+  std::u16string NormalizeName(std::u16string_view name) const;
+  bool IsRootName(std::u16string_view normalisedName) const;
+  void SplitPath(std::u16string& path, std::u16string& component) const;
+  TAtom* WalkPath(TAtom*& atom, std::u16string& path);
+  TAtom* FindPath(TAtom* atom, std::u16string_view path);
+  TAtom* CreateVariable(TAtom* parent, std::u16string_view path, bool direct, TAtom* value);
+  TAtom* NewRootVariable(TAtom* value);
+  TAtom* FindLocal(std::u16string_view path);
+  TAtom* LocalValue(std::u16string_view path);
+  TAtom* FindVisible(std::u16string_view path);
+  TAtom* VisibleValue(std::u16string_view path);
+  TAtom* FindName(std::u16string_view name);
+  void CollectValues(TAtom* first, std::u16string_view name, std::u16string& text, std::u16string_view path);
+  TAtom* LastScope = nullptr;    // scope reached by the last FindName
+  std::u16string LastName;       // its unresolved rest
+
+  // --- errors ---------------------------------------------------------------
+  void AddTrace(const TPosition& position);
+  // Returns at once while CurrentPosition.Line is -1; otherwise records the
+  // trace entry and throws LanguageError. Never [[noreturn]].
+  void RaiseError(std::u16string message, std::u16string_view topic = {}, int32_t line = 0);
+  // The language format under key filled with the arguments.
+  std::u16string MessageText(std::u16string_view key, std::initializer_list<FormatArg> args = {}) const;
+  // TOODEEP under the key "too-deep": a structure or recursion too deep to follow.
+  void RaiseTooDeep();
+  void ClearErrorTrace();  // unpins the trace's statements
+  std::vector<TPosition> ErrorTrace;   // owned copies, oldest first
+  std::u16string LastError;            // text of the last raised error
+  TPosition CurrentPosition;           // statement or error being processed
+  TPosition ParsePosition;             // the scanner's token
+
+  // --- language ---------------------------------------------------------
+  TLanguage Language;
+  // The keyword tables from the language texts (the upper-case key itself
+  // when missing), normalised under the current case rule, and new Boolean
+  // atoms.
+  void LoadKeywords();
+  const std::u16string& Keyword(int index) const { return Language.KeywordTable[static_cast<size_t>(index)]; }
+
+  // --- settings read by the core --------------------------------------------
+  long double Epsilon = 1e-10L;
+  bool CaseSensitive = true;
+  int64_t WhileCounter = 0;
+  int64_t RepeatCounter = 0;
+  bool InWhile = false;
+  bool HaltRequested = false;
+  bool EventsSuspended = false;
+  std::u16string KeyBuffer;        // characters typed in the output window and plane
+
+  // Folders, each ending in "/".
+  std::u16string SettingsFolder;   // folder of the settings file
+  std::u16string UserFolder;       // per-user data folder
+  std::u16string ProgramFolder;    // the executable's folder
+  std::u16string RootFolder;       // parent of the executable's folder
+  std::u16string CharactersFolder; // "../Characters/" beside the executable's folder
+  std::u16string HelpFolder;       // the user's help scratch folder
+
+  TProgramLog Log;
+
+  // --- recursion guard ------------------------------------------------------
+  // Bytes of machine stack left below the current frame.
+  size_t StackRemaining() const;
+  int32_t GuardDepth = 0;          // nesting of DepthGuard scopes
+
+private:
+  Host* host_;
+  // Atoms live in fixed-size blocks so their addresses never change.
+  std::vector<std::unique_ptr<TAtom[]>> blocks_;
+  uint32_t createdCount_ = 0;
+  std::unique_ptr<TContext> frame_;
+  uintptr_t stackLimit_ = 0;       // lowest usable stack address of this thread
+};
+
+// Guards one level of a recursive walk or call. TooDeep() turns true when the
+// machine stack runs low; the caller then raises TOODEEP (RaiseTooDeep) and
+// falls back when the raise is suppressed.
+class DepthGuard {
+public:
+  explicit DepthGuard(TStructure& s);
+  ~DepthGuard() { --s_.GuardDepth; }
+  DepthGuard(const DepthGuard&) = delete;
+  DepthGuard& operator=(const DepthGuard&) = delete;
+  bool TooDeep() const { return tooDeep_; }
+
+private:
+  TStructure& s_;
+  bool tooDeep_;
+};
+
+// Pins an atom for a scope (across message pumps and nested runs).
+class PinnedAtom {
+public:
+  explicit PinnedAtom(TAtom* atom) : atom_(atom) { TAtom::IncRef(atom_); }
+  ~PinnedAtom() { TAtom::DecRef(atom_); }
+  PinnedAtom(const PinnedAtom&) = delete;
+  PinnedAtom& operator=(const PinnedAtom&) = delete;
+  TAtom* get() const { return atom_; }
+
+private:
+  TAtom* atom_;
+};

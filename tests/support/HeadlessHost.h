@@ -1,0 +1,68 @@
+#pragma once
+// A host without windows: it records every call the core makes, answers
+// dialogs from a script and has no source window and no plane.
+
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "core/Host.h"
+
+struct PrintedLine {
+  std::u16string Text;
+  uint32_t Colour;
+  bool Bold;
+};
+
+struct ShownDialog {
+  std::u16string Message;
+  std::u16string Extra;
+  std::u16string Topic;
+  int Flags;
+};
+
+// Records the plane hooks; answers "no list" and "not suspended".
+class RecordingGraphics : public GraphicsHooks {
+public:
+  void redrawScene() override { Calls.push_back("redrawScene"); }
+  void compileDisplayLists(TAtom&) override { Calls.push_back("compileDisplayLists"); }
+  void deleteDisplayLists(TAtom&) override { Calls.push_back("deleteDisplayLists"); }
+  bool isDisplayList(uint32_t) override {
+    Calls.push_back("isDisplayList");
+    return false;
+  }
+  void deleteDisplayList(uint32_t) override { Calls.push_back("deleteDisplayList"); }
+  void resetPlane() override { Calls.push_back("resetPlane"); }
+  bool paintingSuspended() override { return false; }
+
+  std::vector<std::string> Calls;
+};
+
+class HeadlessHost : public Host {
+public:
+  void processMessages() override { ++Pumps; }
+  void waitAndProcessMessages(int ms) override {
+    ++Pumps;
+    WaitedMs += ms;
+  }
+  void printLine(const std::u16string& text, uint32_t colour, bool bold) override {
+    Lines.push_back({text, colour, bold});
+  }
+  int showMessageDialog(const std::u16string& message, const std::u16string& extra, const std::u16string& topic,
+                        int flags) override;
+  void setRunState(uint8_t state) override { RunStates.push_back(state); }
+  SourceView* findSource(const std::u16string&) override { return nullptr; }
+  GraphicsHooks& graphics() override { return Graphics; }
+
+  // The printed lines' texts, one string joined by "\n" (UTF-8), for tests.
+  std::string Output() const;
+
+  std::vector<PrintedLine> Lines;
+  std::vector<ShownDialog> Dialogs;
+  std::deque<int> DialogAnswers;  // answers in order; 0 when empty
+  std::vector<uint8_t> RunStates;
+  int Pumps = 0;
+  int WaitedMs = 0;
+  RecordingGraphics Graphics;
+};

@@ -1,0 +1,26 @@
+#pragma once
+// A fresh interpreter state over a headless host, for tests: English
+// keywords, a root variable with its frame, and a position with a line so
+// that language errors are raised.
+
+#include <memory>
+#include <string>
+
+#include "core/Vars.h"
+#include "tests/support/HeadlessHost.h"
+
+// Sets the language texts so that every keyword is its English key.
+void UseEnglishKeywords(TStructure& s);
+
+struct TestState {
+  explicit TestState(bool withRoot = true);
+  ~TestState();
+  // Makes errors raise (Line 1) or be suppressed (Line -1).
+  void ArmErrors(bool armed);
+
+  HeadlessHost Host;
+  std::unique_ptr<TStructure> S;
+};
+
+// gtest printing helper for UTF-16 strings.
+std::string U8(const std::u16string& text);
