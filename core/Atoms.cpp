@@ -401,8 +401,7 @@ TAtom* TAtom::FindChild(TAtom& parent, const TAtom* child, TAtom** predecessor) 
   return nullptr;
 }
 
-TAtom* TAtom::FindChildByName(const TStructure& s, const TAtom& parent, std::u16string_view name,
-                              TAtom** predecessor) {
+TAtom* TAtom::FindChildByName(const TStructure& s, const TAtom& parent, std::u16string_view name, TAtom** predecessor) {
   TAtom* prev = nullptr;
   for (TAtom* c = parent.FirstChild; c != nullptr; prev = c, c = c->NextSibling) {
     const bool match = s.CaseSensitive ? c->Text == name : EqualsUpper(c->Text, name);

@@ -25,11 +25,11 @@ struct TPosition;
 enum AtomKind : uint8_t {
   akNumber = 0,
   akWord = 1,
-  akList = 2,        // Left: the element, Right: the next cell
-  akExpression = 3,  // a parenthesised run, shaped like a list cell
-  akWinObject = 4,   // Object: a WrappedObject, Finalizer: its finaliser
-  akVariable = 5,    // Text: the name, Left: the value, with the tree links
-  akMemoryBlock = 6, // Object: the bytes, Number: their count, Finalizer
+  akList = 2,         // Left: the element, Right: the next cell
+  akExpression = 3,   // a parenthesised run, shaped like a list cell
+  akWinObject = 4,    // Object: a WrappedObject, Finalizer: its finaliser
+  akVariable = 5,     // Text: the name, Left: the value, with the tree links
+  akMemoryBlock = 6,  // Object: the bytes, Number: their count, Finalizer
 };
 
 enum AtomFlags : uint32_t {
@@ -86,26 +86,26 @@ public:
   TAtom& operator=(const TAtom&) = delete;
   ~TAtom();
 
-  std::unique_ptr<TPosition> Position;          // source position, or none
-  std::unique_ptr<std::vector<int32_t>> Code;   // compiled words of the statement starting here
-  int32_t RefCount = 0;                         // pin count, saturating
-  TAtom* Chain = nullptr;                       // next atom on the pool chain holding this one
+  std::unique_ptr<TPosition> Position;         // source position, or none
+  std::unique_ptr<std::vector<int32_t>> Code;  // compiled words of the statement starting here
+  int32_t RefCount = 0;                        // pin count, saturating
+  TAtom* Chain = nullptr;                      // next atom on the pool chain holding this one
   AtomKind Kind = akWord;
-  AtomChain OnChain = AtomChain::Live;          // which chain Chain belongs to
-  TAtom* Left = nullptr;                        // list element / variable value
-  TAtom* Right = nullptr;                       // next list or expression cell
-  uint32_t Flags = 0;                           // AtomFlags
-  long double Number = 0;                       // number value / memory-block size
-  std::u16string Text;                          // word text / variable name
-  TAtom* Parent = nullptr;                      // parent variable
-  TAtom* FirstChild = nullptr;                  // newest child variable
-  TAtom* NextSibling = nullptr;                 // next (older) sibling
-  TAtom* DrawImageChild = nullptr;              // cached child named by keyword 14
-  TAtom* ChangeChild = nullptr;                 // cached child named by keyword 15
-  uint64_t Stamp = 0;                           // serial given at allocation; plan stamp
-  void* Object = nullptr;                       // WrappedObject* or memory-block bytes
-  TFinalizer Finalizer = nullptr;               // finaliser of Object
-  uint32_t Identity = 0;                        // fixed at creation, never reused
+  AtomChain OnChain = AtomChain::Live;  // which chain Chain belongs to
+  TAtom* Left = nullptr;                // list element / variable value
+  TAtom* Right = nullptr;               // next list or expression cell
+  uint32_t Flags = 0;                   // AtomFlags
+  long double Number = 0;               // number value / memory-block size
+  std::u16string Text;                  // word text / variable name
+  TAtom* Parent = nullptr;              // parent variable
+  TAtom* FirstChild = nullptr;          // newest child variable
+  TAtom* NextSibling = nullptr;         // next (older) sibling
+  TAtom* DrawImageChild = nullptr;      // cached child named by keyword 14
+  TAtom* ChangeChild = nullptr;         // cached child named by keyword 15
+  uint64_t Stamp = 0;                   // serial given at allocation; plan stamp
+  void* Object = nullptr;               // WrappedObject* or memory-block bytes
+  TFinalizer Finalizer = nullptr;       // finaliser of Object
+  uint32_t Identity = 0;                // fixed at creation, never reused
 
   // --- pool and lifetime --------------------------------------------------
   // Finalises a GUI object or memory block, then clears every field but
@@ -212,8 +212,8 @@ void AppendToList(TStructure& s, TAtom* element, TAtom*& head, TAtom*& tail);
 
 // Fills a position for a scanned source; Procedure := null; EndPos, Topic and
 // Statement are left as they were. Callers pass depth 2147483647 (any).
-void MakeSourcePos(TPosition& position, std::u16string sourceName, std::u16string sourceText,
-                   int32_t startPos, int32_t line, int32_t depth);
+void MakeSourcePos(TPosition& position, std::u16string sourceName, std::u16string sourceText, int32_t startPos,
+                   int32_t line, int32_t depth);
 
 // Eight upper-case hexadecimal digits of a 32-bit value: an atom identity,
 // or the low half of an object's or memory block's address.

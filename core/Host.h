@@ -24,8 +24,8 @@ public:
   virtual void clearErrorRange() = 0;
   // Colours a statement (RGB as 0x00BBGGRR, Windows style), underlined or not,
   // keeping the editor's modified flag and collapsing the selection.
-  virtual void colourStatement(int32_t startPos, int32_t endPos, const std::u16string& sourceText,
-                               uint32_t rgb, bool underline) = 0;
+  virtual void colourStatement(int32_t startPos, int32_t endPos, const std::u16string& sourceText, uint32_t rgb,
+                               bool underline) = 0;
   virtual int32_t firstVisibleLine() = 0;
   // 0 clears the state icon, 1 the main state icon, 2 the second one.
   virtual void setStateIcon(int icon) = 0;
@@ -62,8 +62,8 @@ public:
   // Appends one line to the output window; colour is RGB 0x00BBGGRR, 0 black.
   virtual void printLine(const std::u16string& text, uint32_t colour, bool bold) = 0;
   // The modal message dialog; returns a DialogResult.
-  virtual int showMessageDialog(const std::u16string& message, const std::u16string& extra,
-                                const std::u16string& topic, int flags) = 0;
+  virtual int showMessageDialog(const std::u16string& message, const std::u16string& extra, const std::u16string& topic,
+                                int flags) = 0;
   // Writes the run state through the main window (icons and menus follow).
   virtual void setRunState(uint8_t state) = 0;
   // The open source window whose file name or title is name, else null.

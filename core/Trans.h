@@ -22,8 +22,8 @@ public:
 
 // Replaces every whole-word occurrence of word (compared in normalised form);
 // with normalise set the inserted replacement is normalised too.
-void ReplaceWholeWord(TStructure& s, std::u16string& text, std::u16string_view word,
-                      std::u16string_view replacement, bool normalise);
+void ReplaceWholeWord(TStructure& s, std::u16string& text, std::u16string_view word, std::u16string_view replacement,
+                      bool normalise);
 // A new value with the word replaced in every word, number, list and
 // expression element; other values come back themselves. The input is never
 // changed.

@@ -44,16 +44,16 @@ constexpr int32_t kGeneratedPos = -7605;  // StartPos and EndPos of generated co
 constexpr int32_t kAnyDepth = 2147483647;
 
 struct TPosition {
-  int32_t StartPos = -1;         // first character, 1-based
-  int32_t EndPos = -1;           // just after the last character
-  int32_t Line = -1;             // 1-based line
-  std::u16string Topic;          // help topic key of an error
-  TAtom* Procedure = nullptr;    // the procedure variable whose body runs
-  SharedText SourceName;         // file name or window title
-  SharedText SourceText;         // the whole scanned text
-  int32_t Depth = -1;            // interpreter nesting depth; kAnyDepth = any
-  TAtom* Statement = nullptr;    // statement cell (pinned while in the error trace)
-  TAtom* FrameOwner = nullptr;   // owner of the frame an error passed (trace entries)
+  int32_t StartPos = -1;        // first character, 1-based
+  int32_t EndPos = -1;          // just after the last character
+  int32_t Line = -1;            // 1-based line
+  std::u16string Topic;         // help topic key of an error
+  TAtom* Procedure = nullptr;   // the procedure variable whose body runs
+  SharedText SourceName;        // file name or window title
+  SharedText SourceText;        // the whole scanned text
+  int32_t Depth = -1;           // interpreter nesting depth; kAnyDepth = any
+  TAtom* Statement = nullptr;   // statement cell (pinned while in the error trace)
+  TAtom* FrameOwner = nullptr;  // owner of the frame an error passed (trace entries)
 };
 
 // A language error: the exception carries its final message.
@@ -261,8 +261,8 @@ extern const std::array<std::u16string_view, kKeywordCount> KeywordKeys;
 struct TLanguage {
   std::array<std::u16string, kKeywordCount> KeywordTable;       // active keywords (normalised)
   std::array<std::u16string, kKeywordCount> KeywordTableUpper;  // their upper-case forms
-  TAtom* TrueAtom = nullptr;    // word atom of KeywordTableUpper[12], pinned
-  TAtom* FalseAtom = nullptr;   // word atom of KeywordTableUpper[13], pinned
+  TAtom* TrueAtom = nullptr;                                    // word atom of KeywordTableUpper[12], pinned
+  TAtom* FalseAtom = nullptr;                                   // word atom of KeywordTableUpper[13], pinned
   int CodePage = 1252;
   bool DualLanguageSupport = false;  // English TRUE/FALSE and keywords accepted too
 
@@ -299,7 +299,7 @@ public:
   uint32_t LogMask = 0;
   std::u16string ShortDateFormat = u"yy.mm.dd ";  // the process's short date format
   std::u16string LongTimeFormat = u"hh:mm:ss ";   // the process's long time format
-  std::function<TLogTime()> Clock;               // local time by default
+  std::function<TLogTime()> Clock;                // local time by default
 
 private:
   std::FILE* file_ = nullptr;
@@ -317,14 +317,14 @@ public:
   // --- the atom pool --------------------------------------------------------
   // Invariant: every atom ever created is on exactly one chain; LiveCount +
   // FreeCount = atoms created (kept atoms count as live).
-  TAtom* LiveAtoms = nullptr;     // head of the live chain
-  TAtom* FreeAtoms = nullptr;     // head of the free chain
-  TAtom* KeptAtoms = nullptr;     // head of the kept chain (never collected)
+  TAtom* LiveAtoms = nullptr;  // head of the live chain
+  TAtom* FreeAtoms = nullptr;  // head of the free chain
+  TAtom* KeptAtoms = nullptr;  // head of the kept chain (never collected)
   int64_t LiveCount = 0;
   int64_t FreeCount = 0;
-  uint64_t AllocationCount = 0;   // atoms handed out since the last collection
-  uint64_t StampCounter = 0;      // last serial handed out
-  bool PumpPending = false;       // a finaliser asked for a message pump
+  uint64_t AllocationCount = 0;  // atoms handed out since the last collection
+  uint64_t StampCounter = 0;     // last serial handed out
+  bool PumpPending = false;      // a finaliser asked for a message pump
   int64_t CreatedCount() const { return static_cast<int64_t>(createdCount_); }
   // The atom of an identity while it is live or kept; else null (0 and
   // unknown numbers) or SystemValue (1).
@@ -344,7 +344,7 @@ public:
   void ClearRoot() { Root = nullptr; }
   void PushModule(TAtom* atom);
   void PopModule();
-  TAtom* ModuleList = nullptr;   // cells of outer scopes (LOGOASK), newest first
+  TAtom* ModuleList = nullptr;  // cells of outer scopes (LOGOASK), newest first
   void ClearVisited();
 
   // --- argument cells: cell 1 is the last input as written ----------------
@@ -375,8 +375,8 @@ public:
   TAtom* VisibleValue(std::u16string_view path);
   TAtom* FindName(std::u16string_view name);
   void CollectValues(TAtom* first, std::u16string_view name, std::u16string& text, std::u16string_view path);
-  TAtom* LastScope = nullptr;    // scope reached by the last FindName
-  std::u16string LastName;       // its unresolved rest
+  TAtom* LastScope = nullptr;  // scope reached by the last FindName
+  std::u16string LastName;     // its unresolved rest
 
   // --- errors ---------------------------------------------------------------
   void AddTrace(const TPosition& position);
@@ -387,11 +387,11 @@ public:
   std::u16string MessageText(std::u16string_view key, std::initializer_list<FormatArg> args = {}) const;
   // TOODEEP under the key "too-deep": a structure or recursion too deep to follow.
   void RaiseTooDeep();
-  void ClearErrorTrace();  // unpins the trace's statements
-  std::vector<TPosition> ErrorTrace;   // owned copies, oldest first
-  std::u16string LastError;            // text of the last raised error
-  TPosition CurrentPosition;           // statement or error being processed
-  TPosition ParsePosition;             // the scanner's token
+  void ClearErrorTrace();             // unpins the trace's statements
+  std::vector<TPosition> ErrorTrace;  // owned copies, oldest first
+  std::u16string LastError;           // text of the last raised error
+  TPosition CurrentPosition;          // statement or error being processed
+  TPosition ParsePosition;            // the scanner's token
 
   // --- language ---------------------------------------------------------
   TLanguage Language;
@@ -409,22 +409,22 @@ public:
   bool InWhile = false;
   bool HaltRequested = false;
   bool EventsSuspended = false;
-  std::u16string KeyBuffer;        // characters typed in the output window and plane
+  std::u16string KeyBuffer;  // characters typed in the output window and plane
 
   // Folders, each ending in "/".
-  std::u16string SettingsFolder;   // folder of the settings file
-  std::u16string UserFolder;       // per-user data folder
-  std::u16string ProgramFolder;    // the executable's folder
-  std::u16string RootFolder;       // parent of the executable's folder
-  std::u16string CharactersFolder; // "../Characters/" beside the executable's folder
-  std::u16string HelpFolder;       // the user's help scratch folder
+  std::u16string SettingsFolder;    // folder of the settings file
+  std::u16string UserFolder;        // per-user data folder
+  std::u16string ProgramFolder;     // the executable's folder
+  std::u16string RootFolder;        // parent of the executable's folder
+  std::u16string CharactersFolder;  // "../Characters/" beside the executable's folder
+  std::u16string HelpFolder;        // the user's help scratch folder
 
   TProgramLog Log;
 
   // --- recursion guard ------------------------------------------------------
   // Bytes of machine stack left below the current frame.
   size_t StackRemaining() const;
-  int32_t GuardDepth = 0;          // nesting of DepthGuard scopes
+  int32_t GuardDepth = 0;  // nesting of DepthGuard scopes
 
 private:
   Host* host_;
@@ -432,7 +432,7 @@ private:
   std::vector<std::unique_ptr<TAtom[]>> blocks_;
   uint32_t createdCount_ = 0;
   std::unique_ptr<TContext> frame_;
-  uintptr_t stackLimit_ = 0;       // lowest usable stack address of this thread
+  uintptr_t stackLimit_ = 0;  // lowest usable stack address of this thread
 };
 
 // Guards one level of a recursive walk or call. TooDeep() turns true when the

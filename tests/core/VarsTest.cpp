@@ -1,0 +1,310 @@
+// Frames, operand stacks, argument cells, name resolution and error raising.
+
+#include <gtest/gtest.h>
+
+#include "core/Atoms.h"
+#include "core/Vars.h"
+#include "tests/support/TestState.h"
+
+namespace {
+
+TAtom* Var(TStructure& s, const char16_t* name, TAtom* value, TAtom* parent) {
+  TAtom* v = NewVariable(s, name, value);
+  if (parent) TAtom::SetParent(s, *v, parent);
+  return v;
+}
+
+// Enters a frame whose owner is a fresh procedure-frame variable.
+TAtom* EnterCall(TStructure& s, const char16_t* name, TAtom* parent) {
+  TAtom* owner = Var(s, name, nullptr, parent);
+  owner->Flags |= afFrame;
+  s.EnterFrame(owner);
+  return owner;
+}
+
+}  // namespace
+
+TEST(OperandStack, PinsStayBalancedAndEmptyPopLeavesPositions) {
+  TestState ts;
+  TStructure& s = *ts.S;
+  TAtom* a = NewNumber(s, 1);
+  TStack stack;
+  stack.Push(a, 1, 2);
+  stack.Push(a, 3, 4);
+  stack.Push(SystemValue, 5, 6);
+  EXPECT_EQ(stack.Count(), 9);
+  EXPECT_EQ(a->RefCount, 2);
+  TAtom* out = nullptr;
+  int32_t start = 0, end = 0;
+  stack.Pop(out, start, end);
+  EXPECT_EQ(out, SystemValue);
+  stack.Drop(1);
+  EXPECT_EQ(a->RefCount, 1);
+  stack.Pop(out, start, end);
+  EXPECT_EQ(out, a);
+  EXPECT_EQ(start, 1);
+  EXPECT_EQ(end, 2);
+  EXPECT_EQ(a->RefCount, 0);
+
+  start = 77;
+  end = 78;
+  stack.Pop(out, start, end);
+  EXPECT_EQ(out, nullptr);
+  EXPECT_EQ(start, 77);
+  EXPECT_EQ(end, 78);
+  stack.Drop(5);
+  EXPECT_EQ(a->RefCount, 0);
+}
+
+TEST(Frames, EnterAndLeavePinTheOwnerAndUnpinTheStack) {
+  TestState ts;
+  TStructure& s = *ts.S;
+  TAtom* owner = NewVariable(s, u"call", nullptr);
+  TAtom* onStack = NewNumber(s, 5);
+  s.EnterFrame(owner);
+  EXPECT_EQ(owner->RefCount, 1);
+  s.Frame()->Stack.Push(onStack, 0, 0);
+  s.EnterFrame(nullptr);  // a second frame of the same owner
+  EXPECT_EQ(owner->RefCount, 2);
+  EXPECT_EQ(s.LeaveFrame(), owner);
+  EXPECT_EQ(s.LeaveFrame(), owner);
+  EXPECT_EQ(owner->RefCount, 0);
+  EXPECT_EQ(onStack->RefCount, 0);
+  EXPECT_EQ(s.Frame()->Owner, s.Root);
+  s.LeaveFrame();
+  EXPECT_EQ(s.LeaveFrame(), nullptr);  // no frame: nothing happens
+  EXPECT_EQ(s.Frame(), nullptr);
+}
+
+TEST(ArgumentCells, CellOneIsTheLastInputAndMissingCellsAreEmpty) {
+  TestState ts;
+  TStructure& s = *ts.S;
+  TAtom* frame = EnterCall(s, u"sum", s.Root);
+  Var(s, u"a", NewNumber(s, 10), frame);
+  Var(s, u"b", NewWord(s, u"20"), frame);
+  EXPECT_EQ(s.CellCount(), 2);
+  EXPECT_EQ(s.Cell1Number(), 20);
+  EXPECT_EQ(s.Cell2Integer(), 10);
+  EXPECT_EQ(s.FirstCell()->Text, u"b");
+  EXPECT_EQ(s.CellValue(3), nullptr);
+  // A wrapper with too few inputs gets the empty list, which then fails to
+  // convert with an ordinary error.
+  EXPECT_THROW(s.Cell3Integer(), LanguageError);
+}
+
+TEST(Paths, SplitAndCreateVariables) {
+  TestState ts;
+  TStructure& s = *ts.S;
+  TAtom* value = NewNumber(s, 7);
+  TAtom* inner = s.CreateVariable(s.Root, u"a.b", false, value);
+  ASSERT_NE(inner, nullptr);
+  EXPECT_EQ(TAtom::FullName(inner), u"a.b");
+  EXPECT_EQ(inner->Left, value);
+  EXPECT_EQ(inner->Parent->Left, value);  // every created level holds the value
+
+  TAtom* again = s.CreateVariable(s.Root, u"a.b", false, NewNumber(s, 8));
+  EXPECT_EQ(again, inner);
+  EXPECT_EQ(inner->Left, value);
+
+  TAtom* deeper = s.CreateVariable(s.Root, u"a.b.c.d", false, nullptr);
+  EXPECT_EQ(TAtom::FullName(deeper), u"a.b.c.d");
+
+  TAtom* anon1 = s.NewRootVariable(value);
+  TAtom* anon2 = s.NewRootVariable(value);
+  EXPECT_NE(anon1, anon2);
+  EXPECT_EQ(anon1->Text, u"[~]");
+  TAtom* direct = s.CreateVariable(s.Root, u"x.y", true, nullptr);
+  EXPECT_EQ(direct->Text, u"x.y");  // direct names are not split
+  TAtom* loose = s.CreateVariable(nullptr, u"free", false, nullptr);
+  EXPECT_EQ(loose->Parent, nullptr);
+}
+
+TEST(Paths, EmptyComponentsClimbAndRootComponentsJump) {
+  TestState ts;
+  TStructure& s = *ts.S;
+  TAtom* a = Var(s, u"a", nullptr, s.Root);
+  TAtom* b = Var(s, u"b", nullptr, a);
+  TAtom* c = Var(s, u"c", nullptr, b);
+  TAtom* sibling = Var(s, u"sib", nullptr, a);
+  EXPECT_EQ(s.FindPath(c, u".sib"), nullptr);   // parent b has no sib
+  EXPECT_EQ(s.FindPath(c, u"..sib"), sibling);  // grand-parent a has
+  EXPECT_EQ(s.FindPath(c, u"[Root].a.b"), b);
+  EXPECT_EQ(s.FindPath(c, u"."), nullptr);  // "." alone names no child
+
+  TAtom* at = c;
+  std::u16string rest = u"x.y.z";
+  EXPECT_EQ(s.WalkPath(at, rest), nullptr);
+  EXPECT_EQ(at, c);
+  EXPECT_EQ(rest, u"x.y.z");
+  at = a;
+  rest = u"b.q";
+  EXPECT_EQ(s.WalkPath(at, rest), nullptr);
+  EXPECT_EQ(at, b);
+  EXPECT_EQ(rest, u"q");
+}
+
+TEST(NameResolution, SearchOrderWithShadowingAtEachLevel) {
+  TestState ts;
+  TStructure& s = *ts.S;
+  TAtom* global = Var(s, u"x", NewNumber(s, 1), s.Root);
+  TAtom* ns = Var(s, u"lib", nullptr, s.Root);
+  ns->Flags |= afNamespace;
+  TAtom* inNamespace = Var(s, u"onlyns", nullptr, ns);
+  TAtom* caller = EnterCall(s, u"caller", s.Root);
+  TAtom* inCaller = Var(s, u"c", nullptr, caller);
+  TAtom* object = Var(s, u"obj", nullptr, s.Root);
+  TAtom* field = Var(s, u"x", NewNumber(s, 2), object);
+  TAtom* method = EnterCall(s, u"method", object);
+  EXPECT_EQ(s.FindName(u"x"), field);  // the frame owner's ancestors come first
+  TAtom* local = Var(s, u"x", NewNumber(s, 3), method);
+  EXPECT_EQ(s.FindName(u"x"), local);
+  EXPECT_EQ(s.FindName(u"onlyns"), inNamespace);
+  EXPECT_EQ(s.FindName(u"c"), inCaller);  // calling frames come last
+
+  TAtom* asked = Var(s, u"asked", nullptr, s.Root);
+  TAtom* inModule = Var(s, u"c", nullptr, asked);
+  s.PushModule(asked);
+  EXPECT_EQ(s.FindName(u"c"), inModule);
+  EXPECT_EQ(s.FindName(u"c"), inModule);  // the search never changes the list
+  s.PopModule();
+  EXPECT_EQ(s.FindName(u"c"), inCaller);
+  EXPECT_EQ(s.FindName(u"[Root].x"), global);
+  EXPECT_EQ(s.FindName(u"[Root]"), s.Root);
+  EXPECT_EQ(s.FindName(u""), nullptr);
+  EXPECT_EQ(s.LastScope, nullptr);
+}
+
+TEST(NameResolution, PartialMatchesReportHowFarTheNameGot) {
+  TestState ts;
+  TStructure& s = *ts.S;
+  TAtom* global = Var(s, u"a", nullptr, s.Root);
+  Var(s, u"a.b", nullptr, s.Root);  // a root variable under the full name
+  TAtom* frame = EnterCall(s, u"proc", s.Root);
+  TAtom* local = Var(s, u"a", nullptr, frame);
+  EXPECT_EQ(s.FindName(u"a.b"), nullptr);
+  EXPECT_EQ(s.LastScope, local);
+  EXPECT_EQ(s.LastName, u"b");
+
+  // At top level a dotted name below a global keeps the node reached.
+  s.LeaveFrame();
+  EXPECT_EQ(s.FindName(u"a.c"), nullptr);
+  EXPECT_EQ(s.LastScope, global);
+  EXPECT_EQ(s.LastName, u"c");
+  EXPECT_EQ(s.FindName(u"nothing.here"), nullptr);
+  EXPECT_EQ(s.LastScope, nullptr);
+}
+
+TEST(NameResolution, CaseInsensitiveNamesAndTheRoot) {
+  TestState ts;
+  TStructure& s = *ts.S;
+  Var(s, u"Exact", nullptr, s.Root);
+  EXPECT_EQ(s.FindName(u"exact"), nullptr);
+  EXPECT_EQ(s.FindName(u"[ROOT]"), nullptr);  // case-sensitive: only "[Root]"
+
+  s.CaseSensitive = false;
+  TAtom* v = s.CreateVariable(s.Root, u"MixedCase", false, nullptr);
+  EXPECT_EQ(v->Text, u"MIXEDCASE");
+  EXPECT_EQ(s.FindName(u"mixedcase"), v);
+  EXPECT_EQ(s.FindName(u"exact"), s.FindName(u"EXACT"));
+  EXPECT_NE(s.FindName(u"exact"), nullptr);
+  EXPECT_EQ(s.FindName(u"[root]"), s.Root);
+  EXPECT_EQ(s.FindName(u"[ROOT].mixedcase"), v);
+}
+
+TEST(NameResolution, VisibleNamesClimbFromTheCaller) {
+  TestState ts;
+  TStructure& s = *ts.S;
+  TAtom* obj = Var(s, u"obj", nullptr, s.Root);
+  TAtom* field = Var(s, u"f", nullptr, obj);
+  EnterCall(s, u"outer", obj);
+  EnterCall(s, u"inner", s.Root);
+  // Not in the current owner; found from the caller's owner's ancestors.
+  EXPECT_EQ(s.FindVisible(u"f"), field);
+  TAtom* onRoot = Var(s, u"g", NewNumber(s, 4), s.Root);
+  EXPECT_EQ(s.VisibleValue(u"g"), onRoot->Left);
+  EXPECT_EQ(s.FindVisible(u"nowhere"), nullptr);
+  s.LeaveFrame();
+  EXPECT_EQ(s.FindLocal(u"f"), nullptr);
+  EXPECT_EQ(s.FindVisible(u".f"), field);
+}
+
+TEST(NameResolution, CollectValuesSkipsNonWordsWithoutRaising) {
+  TestState ts;
+  TStructure& s = *ts.S;
+  TAtom* a = Var(s, u"a", nullptr, s.Root);
+  Var(s, u"n", NewNumber(s, 5), a);
+  TAtom* b = Var(s, u"b", nullptr, s.Root);
+  Var(s, u"n", NewListCell(s, NewNumber(s, 1), nullptr), b);
+  TAtom* skipped = Var(s, u"c", nullptr, s.Root);
+  skipped->Flags |= afSkip;
+  std::u16string text;
+  s.CollectValues(s.Root->FirstChild, u"n", text, u"");
+  EXPECT_EQ(text, u"5\r");
+  EXPECT_TRUE(s.ErrorTrace.empty());
+}
+
+TEST(RaisingErrors, SuppressedWithoutALineAndTracedOnceForRepeats) {
+  TestState ts;
+  TStructure& s = *ts.S;
+  ts.ArmErrors(false);
+  EXPECT_NO_THROW(s.RaiseError(u"quiet", u"topic"));
+  EXPECT_TRUE(s.ErrorTrace.empty());
+  EXPECT_TRUE(s.LastError.empty());
+
+  ts.ArmErrors(true);
+  TAtom* statement = NewListCell(s, NewWord(s, u"x"), nullptr);
+  s.CurrentPosition.Statement = statement;
+  for (int i = 0; i < 2; ++i) {
+    try {
+      s.RaiseError(u"loud", u"the-topic", 9);
+      FAIL() << "no error";
+    } catch (const LanguageError& e) {
+      EXPECT_EQ(e.Message(), u"loud");
+      EXPECT_STREQ(e.what(), "loud");
+    }
+  }
+  ASSERT_EQ(s.ErrorTrace.size(), 1u);
+  EXPECT_EQ(s.ErrorTrace[0].Topic, u"the-topic");
+  EXPECT_EQ(s.ErrorTrace[0].Line, 9);
+  EXPECT_EQ(s.LastError, u"loud");
+  EXPECT_EQ(statement->RefCount, 1);  // pinned while in the trace
+  s.ClearErrorTrace();
+  EXPECT_EQ(statement->RefCount, 0);
+}
+
+TEST(RaisingErrors, MessagesComeFromTheLanguageTextsOrTheKey) {
+  TestState ts;
+  TStructure& s = *ts.S;
+  EXPECT_EQ(s.MessageText(u"BADNUMBER", {std::u16string(u"x")}), u"BADNUMBER");
+  s.Language.SetTexts({{u"badnumber", u"%s is not a number"}, {u"BADNUMBER", u"shadowed"}});
+  EXPECT_EQ(s.MessageText(u"BADNUMBER", {std::u16string(u"x")}), u"x is not a number");
+  try {
+    s.RaiseTooDeep();
+    FAIL() << "no error";
+  } catch (const LanguageError& e) {
+    EXPECT_EQ(e.Message(), u"TOODEEP");
+    EXPECT_EQ(s.ErrorTrace.back().Topic, u"too-deep");
+  }
+}
+
+TEST(Keywords, MissingTextsGiveTheUpperCaseKeyAndBooleanAtomsArePinned) {
+  TestState ts;
+  TStructure& s = *ts.S;
+  s.Language.SetTexts({});
+  s.LoadKeywords();
+  EXPECT_EQ(s.Keyword(kwTo), u"TO");
+  EXPECT_EQ(s.Language.KeywordTableUpper[kwOndrawimage], u"ONDRAWIMAGE");
+  ASSERT_NE(s.Language.TrueAtom, nullptr);
+  EXPECT_EQ(s.Language.TrueAtom->Text, u"TRUE");
+  EXPECT_EQ(s.Language.TrueAtom->RefCount, 1);
+
+  s.Language.SetTexts({{u"TRUE", u"wahr"}, {u"FALSE", u"falsch"}});
+  TAtom* oldTrue = s.Language.TrueAtom;
+  s.LoadKeywords();
+  EXPECT_EQ(s.Keyword(kwTrue), u"wahr");
+  EXPECT_EQ(s.Language.TrueAtom->Text, u"WAHR");
+  EXPECT_EQ(oldTrue->RefCount, 0);
+  s.CaseSensitive = false;
+  s.LoadKeywords();
+  EXPECT_EQ(s.Keyword(kwTrue), u"WAHR");
+}
