@@ -353,9 +353,12 @@ void TAtom::DropCodeTree(TStructure&, TAtom* a) {
 void TAtom::SetParent(TStructure& s, TAtom& child, TAtom* parent) {
   if (child.Parent == parent) return;
   // A node may not become its own ancestor: that would make every upward
-  // walk (full names, locks, silence) endless.
-  for (const TAtom* p = parent; p != nullptr; p = p->Parent)
-    if (p == &child) return;
+  // walk (full names, locks, silence) endless. Only a node with children can
+  // be an ancestor of another, so fresh variables skip the walk.
+  if (&child == parent) return;
+  if (child.FirstChild != nullptr)
+    for (const TAtom* p = parent; p != nullptr; p = p->Parent)
+      if (p == &child) return;
   Unlink(&child);
   child.Parent = parent;
   if (parent == nullptr) return;

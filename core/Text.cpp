@@ -23,29 +23,29 @@
 // Line breaks and editor positions
 
 std::u16string ToCrLf(std::u16string_view text) {
-    std::u16string out;
-    out.reserve(text.size() + text.size() / 16);
-    for (size_t i = 0; i < text.size(); ++i) {
-        char16_t ch = text[i];
-        if (ch == u'\n' && (i == 0 || text[i - 1] != u'\r')) out.push_back(u'\r');
-        out.push_back(ch);
-    }
-    return out;
+  std::u16string out;
+  out.reserve(text.size() + text.size() / 16);
+  for (size_t i = 0; i < text.size(); ++i) {
+    char16_t ch = text[i];
+    if (ch == u'\n' && (i == 0 || text[i - 1] != u'\r')) out.push_back(u'\r');
+    out.push_back(ch);
+  }
+  return out;
 }
 
 // The editor holds a CR LF pair as a single character. A scanner offset that
 // points at the LF of a pair maps to the same index as its CR: the position
 // just after the last character of the line.
 int32_t EditorPosition(std::u16string_view crlfText, int32_t offset) {
-    if (offset < 1) return 0;
-    size_t index = std::min(static_cast<size_t>(offset) - 1, crlfText.size());
-    // Every pair whose LF lies at or before the index costs one position.
-    size_t pairs = 0;
-    size_t end = std::min(index + 1, crlfText.size());
-    for (size_t i = 1; i < end; ++i) {
-        if (crlfText[i] == u'\n' && crlfText[i - 1] == u'\r') ++pairs;
-    }
-    return static_cast<int32_t>(index - pairs);
+  if (offset < 1) return 0;
+  size_t index = std::min(static_cast<size_t>(offset) - 1, crlfText.size());
+  // Every pair whose LF lies at or before the index costs one position.
+  size_t pairs = 0;
+  size_t end = std::min(index + 1, crlfText.size());
+  for (size_t i = 1; i < end; ++i) {
+    if (crlfText[i] == u'\n' && crlfText[i - 1] == u'\r') ++pairs;
+  }
+  return static_cast<int32_t>(index - pairs);
 }
 
 // ---------------------------------------------------------------------------
@@ -59,67 +59,67 @@ constexpr char32_t kReplacement = 0xFFFD;
 // sequence yields U+FFFD and consumes only its maximal valid prefix (at least
 // one byte), so the byte that broke the sequence starts the next one.
 char32_t DecodeUtf8(std::string_view bytes, size_t& i, bool& valid) {
-    auto byteAt = [&](size_t k) { return static_cast<uint8_t>(bytes[k]); };
-    uint8_t lead = byteAt(i);
-    if (lead < 0x80) {
-        ++i;
-        valid = true;
-        return lead;
-    }
-    int continuations;
-    char32_t cp;
-    // Allowed range of the first continuation byte; the rest are 80..BF.
-    uint8_t low = 0x80, high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        continuations = 1;
-        cp = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        continuations = 2;
-        cp = lead & 0x0F;
-        if (lead == 0xE0) low = 0xA0;   // overlong
-        if (lead == 0xED) high = 0x9F;  // surrogates
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        continuations = 3;
-        cp = lead & 0x07;
-        if (lead == 0xF0) low = 0x90;   // overlong
-        if (lead == 0xF4) high = 0x8F;  // beyond U+10FFFF
-    } else {
-        ++i;
-        valid = false;
-        return kReplacement;
-    }
-    size_t k = i + 1;
-    for (int n = 0; n < continuations; ++n, ++k) {
-        if (k >= bytes.size() || byteAt(k) < low || byteAt(k) > high) {
-            i = k;
-            valid = false;
-            return kReplacement;
-        }
-        cp = (cp << 6) | (byteAt(k) & 0x3F);
-        low = 0x80;
-        high = 0xBF;
-    }
-    i = k;
+  auto byteAt = [&](size_t k) { return static_cast<uint8_t>(bytes[k]); };
+  uint8_t lead = byteAt(i);
+  if (lead < 0x80) {
+    ++i;
     valid = true;
-    return cp;
+    return lead;
+  }
+  int continuations;
+  char32_t cp;
+  // Allowed range of the first continuation byte; the rest are 80..BF.
+  uint8_t low = 0x80, high = 0xBF;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    continuations = 1;
+    cp = lead & 0x1F;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    continuations = 2;
+    cp = lead & 0x0F;
+    if (lead == 0xE0) low = 0xA0;   // overlong
+    if (lead == 0xED) high = 0x9F;  // surrogates
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    continuations = 3;
+    cp = lead & 0x07;
+    if (lead == 0xF0) low = 0x90;   // overlong
+    if (lead == 0xF4) high = 0x8F;  // beyond U+10FFFF
+  } else {
+    ++i;
+    valid = false;
+    return kReplacement;
+  }
+  size_t k = i + 1;
+  for (int n = 0; n < continuations; ++n, ++k) {
+    if (k >= bytes.size() || byteAt(k) < low || byteAt(k) > high) {
+      i = k;
+      valid = false;
+      return kReplacement;
+    }
+    cp = (cp << 6) | (byteAt(k) & 0x3F);
+    low = 0x80;
+    high = 0xBF;
+  }
+  i = k;
+  valid = true;
+  return cp;
 }
 
 void AppendUtf8(std::string& out, char32_t cp) {
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
+  if (cp < 0x80) {
+    out.push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
 }
 
 bool IsHighSurrogate(char16_t ch) { return ch >= 0xD800 && ch <= 0xDBFF; }
@@ -128,50 +128,50 @@ bool IsLowSurrogate(char16_t ch) { return ch >= 0xDC00 && ch <= 0xDFFF; }
 }  // namespace
 
 std::u16string Utf8ToUtf16(std::string_view utf8) {
-    std::u16string out;
-    out.reserve(utf8.size());
-    size_t i = 0;
-    while (i < utf8.size()) {
-        bool valid;
-        char32_t cp = DecodeUtf8(utf8, i, valid);
-        if (cp < 0x10000) {
-            out.push_back(static_cast<char16_t>(cp));
-        } else {
-            cp -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-        }
+  std::u16string out;
+  out.reserve(utf8.size());
+  size_t i = 0;
+  while (i < utf8.size()) {
+    bool valid;
+    char32_t cp = DecodeUtf8(utf8, i, valid);
+    if (cp < 0x10000) {
+      out.push_back(static_cast<char16_t>(cp));
+    } else {
+      cp -= 0x10000;
+      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
     }
-    return out;
+  }
+  return out;
 }
 
 std::string Utf16ToUtf8(std::u16string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        char16_t ch = text[i];
-        if (IsHighSurrogate(ch) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
-            char32_t cp = 0x10000 + ((static_cast<char32_t>(ch) - 0xD800) << 10) +
-                          (static_cast<char32_t>(text[i + 1]) - 0xDC00);
-            AppendUtf8(out, cp);
-            ++i;
-        } else if (IsHighSurrogate(ch) || IsLowSurrogate(ch)) {
-            AppendUtf8(out, kReplacement);
-        } else {
-            AppendUtf8(out, ch);
-        }
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    char16_t ch = text[i];
+    if (IsHighSurrogate(ch) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
+      char32_t cp =
+          0x10000 + ((static_cast<char32_t>(ch) - 0xD800) << 10) + (static_cast<char32_t>(text[i + 1]) - 0xDC00);
+      AppendUtf8(out, cp);
+      ++i;
+    } else if (IsHighSurrogate(ch) || IsLowSurrogate(ch)) {
+      AppendUtf8(out, kReplacement);
+    } else {
+      AppendUtf8(out, ch);
     }
-    return out;
+  }
+  return out;
 }
 
 bool IsValidUtf8(std::string_view bytes) {
-    size_t i = 0;
-    while (i < bytes.size()) {
-        bool valid;
-        DecodeUtf8(bytes, i, valid);
-        if (!valid) return false;
-    }
-    return true;
+  size_t i = 0;
+  while (i < bytes.size()) {
+    bool valid;
+    DecodeUtf8(bytes, i, valid);
+    if (!valid) return false;
+  }
+  return true;
 }
 
 // ---------------------------------------------------------------------------
@@ -255,8 +255,8 @@ constexpr char16_t kWindows1251[256] = {
 };
 
 struct ReverseEntry {
-    char16_t ch;
-    uint8_t byte;
+  char16_t ch;
+  uint8_t byte;
 };
 
 // Characters of the upper half (0x80..0xFF) sorted by character, for a
@@ -264,26 +264,25 @@ struct ReverseEntry {
 using ReverseTable = std::array<ReverseEntry, 128>;
 
 constexpr ReverseTable MakeReverse(const char16_t (&table)[256]) {
-    ReverseTable reverse{};
-    for (int b = 0; b < 128; ++b) {
-        reverse[b] = {table[b + 128], static_cast<uint8_t>(b + 128)};
-    }
-    std::sort(reverse.begin(), reverse.end(),
-              [](const ReverseEntry& a, const ReverseEntry& b) { return a.ch < b.ch; });
-    return reverse;
+  ReverseTable reverse{};
+  for (int b = 0; b < 128; ++b) {
+    reverse[b] = {table[b + 128], static_cast<uint8_t>(b + 128)};
+  }
+  std::sort(reverse.begin(), reverse.end(), [](const ReverseEntry& a, const ReverseEntry& b) { return a.ch < b.ch; });
+  return reverse;
 }
 
 // A table is usable when its lower half is ASCII and its upper half holds
 // distinct non-ASCII characters, which makes byte -> char -> byte exact.
 constexpr bool IsWellFormedPage(const char16_t (&table)[256], const ReverseTable& reverse) {
-    for (int b = 0; b < 128; ++b) {
-        if (table[b] != b) return false;
-    }
-    if (reverse[0].ch < 0x80) return false;
-    for (size_t k = 1; k < reverse.size(); ++k) {
-        if (reverse[k - 1].ch >= reverse[k].ch) return false;
-    }
-    return true;
+  for (int b = 0; b < 128; ++b) {
+    if (table[b] != b) return false;
+  }
+  if (reverse[0].ch < 0x80) return false;
+  for (size_t k = 1; k < reverse.size(); ++k) {
+    if (reverse[k - 1].ch >= reverse[k].ch) return false;
+  }
+  return true;
 }
 
 constexpr ReverseTable kReverse1252 = MakeReverse(kWindows1252);
@@ -292,9 +291,9 @@ static_assert(IsWellFormedPage(kWindows1252, kReverse1252));
 static_assert(IsWellFormedPage(kWindows1251, kReverse1251));
 
 struct CodePage {
-    int number;
-    const char16_t* toChar;
-    const ReverseTable* fromChar;
+  int number;
+  const char16_t* toChar;
+  const ReverseTable* fromChar;
 };
 
 // The first entry is the fallback for unknown page numbers.
@@ -304,59 +303,55 @@ constexpr CodePage kCodePages[] = {
 };
 
 const CodePage& FindCodePage(int codePage) {
-    for (const CodePage& page : kCodePages) {
-        if (page.number == codePage) return page;
-    }
-    return kCodePages[0];
+  for (const CodePage& page : kCodePages) {
+    if (page.number == codePage) return page;
+  }
+  return kCodePages[0];
 }
 
 bool NarrowChar(const CodePage& page, char16_t ch, uint8_t& byte) {
-    if (ch < 0x80) {
-        byte = static_cast<uint8_t>(ch);
-        return true;
-    }
-    const ReverseTable& reverse = *page.fromChar;
-    auto it = std::lower_bound(reverse.begin(), reverse.end(), ch,
-                               [](const ReverseEntry& e, char16_t c) { return e.ch < c; });
-    if (it == reverse.end() || it->ch != ch) return false;
-    byte = it->byte;
+  if (ch < 0x80) {
+    byte = static_cast<uint8_t>(ch);
     return true;
+  }
+  const ReverseTable& reverse = *page.fromChar;
+  auto it =
+      std::lower_bound(reverse.begin(), reverse.end(), ch, [](const ReverseEntry& e, char16_t c) { return e.ch < c; });
+  if (it == reverse.end() || it->ch != ch) return false;
+  byte = it->byte;
+  return true;
 }
 
 }  // namespace
 
 bool IsKnownCodePage(int codePage) {
-    for (const CodePage& page : kCodePages) {
-        if (page.number == codePage) return true;
-    }
-    return false;
+  for (const CodePage& page : kCodePages) {
+    if (page.number == codePage) return true;
+  }
+  return false;
 }
 
-char16_t CodePageToChar(uint8_t byte, int codePage) {
-    return FindCodePage(codePage).toChar[byte];
-}
+char16_t CodePageToChar(uint8_t byte, int codePage) { return FindCodePage(codePage).toChar[byte]; }
 
-bool CharToCodePage(char16_t ch, int codePage, uint8_t& byte) {
-    return NarrowChar(FindCodePage(codePage), ch, byte);
-}
+bool CharToCodePage(char16_t ch, int codePage, uint8_t& byte) { return NarrowChar(FindCodePage(codePage), ch, byte); }
 
 std::u16string CodePageToUtf16(std::string_view bytes, int codePage) {
-    const char16_t* table = FindCodePage(codePage).toChar;
-    std::u16string out;
-    out.reserve(bytes.size());
-    for (char b : bytes) out.push_back(table[static_cast<uint8_t>(b)]);
-    return out;
+  const char16_t* table = FindCodePage(codePage).toChar;
+  std::u16string out;
+  out.reserve(bytes.size());
+  for (char b : bytes) out.push_back(table[static_cast<uint8_t>(b)]);
+  return out;
 }
 
 std::string Utf16ToCodePage(std::u16string_view text, int codePage) {
-    const CodePage& page = FindCodePage(codePage);
-    std::string out;
-    out.reserve(text.size());
-    for (char16_t ch : text) {
-        uint8_t byte;
-        out.push_back(NarrowChar(page, ch, byte) ? static_cast<char>(byte) : '?');
-    }
-    return out;
+  const CodePage& page = FindCodePage(codePage);
+  std::string out;
+  out.reserve(text.size());
+  for (char16_t ch : text) {
+    uint8_t byte;
+    out.push_back(NarrowChar(page, ch, byte) ? static_cast<char>(byte) : '?');
+  }
+  return out;
 }
 
 // ---------------------------------------------------------------------------
@@ -368,63 +363,70 @@ namespace {
 // directly followed by its small letter; evenIsUpper tells which parity the
 // capitals have in the block at hand.
 constexpr char16_t UpperOfPair(char16_t ch, bool evenIsUpper) {
-    bool isEven = (ch & 1) == 0;
-    return isEven == evenIsUpper ? ch : static_cast<char16_t>(ch - 1);
+  bool isEven = (ch & 1) == 0;
+  return isEven == evenIsUpper ? ch : static_cast<char16_t>(ch - 1);
 }
 
 char16_t UpperLatinExtendedA(char16_t ch) {
-    switch (ch) {
-        case 0x0130: return ch;     // capital I with dot: no pair
-        case 0x0131: return u'I';   // dotless i
-        case 0x0138: return ch;     // kra: no capital
-        case 0x0149: return ch;     // n preceded by apostrophe: no capital
-        case 0x0178: return ch;     // capital Y with diaeresis (its small is U+00FF)
-        case 0x017F: return u'S';   // long s
-        default: break;
-    }
-    // Two runs are offset by one: there the odd code is the capital.
-    if ((ch >= 0x0139 && ch <= 0x0148) || (ch >= 0x0179 && ch <= 0x017E)) {
-        return UpperOfPair(ch, false);
-    }
-    return UpperOfPair(ch, true);
+  switch (ch) {
+    case 0x0130:
+      return ch;  // capital I with dot: no pair
+    case 0x0131:
+      return u'I';  // dotless i
+    case 0x0138:
+      return ch;  // kra: no capital
+    case 0x0149:
+      return ch;  // n preceded by apostrophe: no capital
+    case 0x0178:
+      return ch;  // capital Y with diaeresis (its small is U+00FF)
+    case 0x017F:
+      return u'S';  // long s
+    default:
+      break;
+  }
+  // Two runs are offset by one: there the odd code is the capital.
+  if ((ch >= 0x0139 && ch <= 0x0148) || (ch >= 0x0179 && ch <= 0x017E)) {
+    return UpperOfPair(ch, false);
+  }
+  return UpperOfPair(ch, true);
 }
 
 char16_t UpperNonAscii(char16_t ch) {
-    if (ch < 0x0100) {
-        if (ch >= 0x00E0 && ch <= 0x00FE && ch != 0x00F7) return ch - 0x20;
-        if (ch == 0x00FF) return 0x0178;
-        return ch;  // includes micro sign and sharp s, which have no simple capital here
-    }
-    if (ch < 0x0180) return UpperLatinExtendedA(ch);
-    if (ch >= 0x0386 && ch <= 0x03CE) {
-        if (ch == 0x03C2) return 0x03A3;  // final sigma
-        if (ch >= 0x03B1 && ch <= 0x03C9) return ch - 0x20;
-        if (ch == 0x03AC) return 0x0386;
-        if (ch >= 0x03AD && ch <= 0x03AF) return ch - 0x25;
-        if (ch == 0x03CC) return 0x038C;
-        if (ch == 0x03CD || ch == 0x03CE) return ch - 0x3F;
-        return ch;
-    }
-    if (ch >= 0x0430 && ch <= 0x04BF) {
-        if (ch <= 0x044F) return ch - 0x20;
-        if (ch <= 0x045F) return ch - 0x50;
-        if (ch <= 0x0481 || ch >= 0x048A) return UpperOfPair(ch, true);
-        return ch;
-    }
+  if (ch < 0x0100) {
+    if (ch >= 0x00E0 && ch <= 0x00FE && ch != 0x00F7) return ch - 0x20;
+    if (ch == 0x00FF) return 0x0178;
+    return ch;  // includes micro sign and sharp s, which have no simple capital here
+  }
+  if (ch < 0x0180) return UpperLatinExtendedA(ch);
+  if (ch >= 0x0386 && ch <= 0x03CE) {
+    if (ch == 0x03C2) return 0x03A3;                     // final sigma
+    if (ch >= 0x03B1 && ch <= 0x03CB) return ch - 0x20;  // with iota and upsilon diaeresis
+    if (ch == 0x03AC) return 0x0386;
+    if (ch >= 0x03AD && ch <= 0x03AF) return ch - 0x25;
+    if (ch == 0x03CC) return 0x038C;
+    if (ch == 0x03CD || ch == 0x03CE) return ch - 0x3F;
     return ch;
+  }
+  if (ch >= 0x0430 && ch <= 0x04BF) {
+    if (ch <= 0x044F) return ch - 0x20;
+    if (ch <= 0x045F) return ch - 0x50;
+    if (ch <= 0x0481 || ch >= 0x048A) return UpperOfPair(ch, true);
+    return ch;
+  }
+  return ch;
 }
 
 }  // namespace
 
 char16_t UpperChar(char16_t ch) {
-    if (ch < 0x80) return (ch >= u'a' && ch <= u'z') ? static_cast<char16_t>(ch - 0x20) : ch;
-    return UpperNonAscii(ch);
+  if (ch < 0x80) return (ch >= u'a' && ch <= u'z') ? static_cast<char16_t>(ch - 0x20) : ch;
+  return UpperNonAscii(ch);
 }
 
 std::u16string UpperCase(std::u16string_view text) {
-    std::u16string out(text);
-    for (char16_t& ch : out) ch = UpperChar(ch);
-    return out;
+  std::u16string out(text);
+  for (char16_t& ch : out) ch = UpperChar(ch);
+  return out;
 }
 
 // ---------------------------------------------------------------------------
@@ -442,63 +444,63 @@ constexpr unsigned kMaxFieldSize = 1000;
 // argument). Everything else is left to the formatter, which throws on what
 // it does not understand.
 bool HasSafeFieldSizes(std::string_view format) {
-    constexpr std::string_view kDirectiveChars = "0123456789$-+ #.*'hljztL";
-    size_t i = 0;
-    while (i < format.size()) {
-        if (format[i] != '%') {
-            ++i;
-            continue;
-        }
-        ++i;
-        if (i < format.size() && format[i] == '%') {
-            ++i;
-            continue;
-        }
-        unsigned number = 0;
-        while (i < format.size() && kDirectiveChars.find(format[i]) != std::string_view::npos) {
-            char c = format[i];
-            if (c == '*') return false;
-            if (c >= '0' && c <= '9') {
-                number = number * 10 + static_cast<unsigned>(c - '0');
-                if (number > kMaxFieldSize) return false;
-            } else {
-                number = 0;
-            }
-            ++i;
-        }
+  constexpr std::string_view kDirectiveChars = "0123456789$-+ #.*'hljztL";
+  size_t i = 0;
+  while (i < format.size()) {
+    if (format[i] != '%') {
+      ++i;
+      continue;
     }
-    return true;
+    ++i;
+    if (i < format.size() && format[i] == '%') {
+      ++i;
+      continue;
+    }
+    unsigned number = 0;
+    while (i < format.size() && kDirectiveChars.find(format[i]) != std::string_view::npos) {
+      char c = format[i];
+      if (c == '*') return false;
+      if (c >= '0' && c <= '9') {
+        number = number * 10 + static_cast<unsigned>(c - '0');
+        if (number > kMaxFieldSize) return false;
+      } else {
+        number = 0;
+      }
+      ++i;
+    }
+  }
+  return true;
 }
 
 }  // namespace
 
 std::u16string FormatMessage(std::u16string_view format, std::initializer_list<FormatArg> args) {
-    try {
-        std::string utf8Format = Utf16ToUtf8(format);
-        if (!HasSafeFieldSizes(utf8Format)) return std::u16string(format);
+  try {
+    std::string utf8Format = Utf16ToUtf8(format);
+    if (!HasSafeFieldSizes(utf8Format)) return std::u16string(format);
 
-        fmt::dynamic_format_arg_store<fmt::printf_context> store;
-        store.reserve(kMaxFormatArgs, kMaxFormatArgs);
-        size_t count = 0;
-        for (const FormatArg& arg : args) {
-            if (count++ == kMaxFormatArgs) break;
-            std::visit(
-                [&store](const auto& value) {
-                    using T = std::decay_t<decltype(value)>;
-                    if constexpr (std::is_same_v<T, std::u16string>) {
-                        store.push_back(Utf16ToUtf8(value));
-                    } else {
-                        store.push_back(value);
-                    }
-                },
-                arg);
-        }
-        std::string result = fmt::vsprintf(fmt::string_view(utf8Format),
-                                           fmt::basic_format_args<fmt::printf_context>(store));
-        return Utf8ToUtf16(result);
-    } catch (const std::exception&) {
-        // fmt::format_error for a format that does not fit its arguments;
-        // bad_alloc and the like are treated the same way.
-        return std::u16string(format);
+    fmt::dynamic_format_arg_store<fmt::printf_context> store;
+    store.reserve(kMaxFormatArgs, kMaxFormatArgs);
+    size_t count = 0;
+    for (const FormatArg& arg : args) {
+      if (count++ == kMaxFormatArgs) break;
+      std::visit(
+          [&store](const auto& value) {
+            using T = std::decay_t<decltype(value)>;
+            if constexpr (std::is_same_v<T, std::u16string>) {
+              store.push_back(Utf16ToUtf8(value));
+            } else {
+              store.push_back(value);
+            }
+          },
+          arg);
     }
+    std::string result =
+        fmt::vsprintf(fmt::string_view(utf8Format), fmt::basic_format_args<fmt::printf_context>(store));
+    return Utf8ToUtf16(result);
+  } catch (const std::exception&) {
+    // fmt::format_error for a format that does not fit its arguments;
+    // bad_alloc and the like are treated the same way.
+    return std::u16string(format);
+  }
 }

@@ -394,15 +394,35 @@ void TStructure::SplitPath(std::u16string& path, std::u16string& component) cons
 }
 
 TAtom* TStructure::WalkPath(TAtom*& atom, std::u16string& path) {
+  // Walks with an index into the path and a reused component buffer; the
+  // path is rewritten only when the walk ends. Name lookups run on every
+  // variable access, so this loop allocates nothing for short names.
   bool lastWasRoot = false;
   std::u16string component;
-  while (!path.empty()) {
-    const std::u16string remembered = path;
-    SplitPath(path, component);
+  const size_t length = path.size();
+  size_t pos = 0;
+  while (pos < length) {
+    const size_t start = pos;
+    const std::u16string_view rest = std::u16string_view(path).substr(pos);
+    const size_t dot = rest.find(u'.');
+    if (dot == std::u16string_view::npos) {
+      component.assign(rest);
+      pos = length;
+    } else if (rest == u".") {
+      component.assign(rest);
+      pos = length;
+    } else {
+      component.assign(rest.substr(0, dot));
+      pos += dot + 1;
+    }
+    if (!CaseSensitive && component != u".")
+      for (char16_t& ch : component) ch = UpperChar(ch);
     lastWasRoot = false;
-    TAtom* next = nullptr;
     if (component.empty()) {
-      if (!IsAtom(atom) || atom->Parent == nullptr) return nullptr;  // path keeps its current value
+      if (!IsAtom(atom) || atom->Parent == nullptr) {
+        path.erase(0, pos);  // the path keeps what followed the empty component
+        return nullptr;
+      }
       atom = atom->Parent;
       continue;
     }
@@ -411,6 +431,7 @@ TAtom* TStructure::WalkPath(TAtom*& atom, std::u16string& path) {
       lastWasRoot = true;
       continue;
     }
+    TAtom* next = nullptr;
     if (IsAtom(atom)) {
       if (!Keyword(kwOndrawimage).empty() && component == Keyword(kwOndrawimage))
         next = atom->DrawImageChild;
@@ -420,11 +441,17 @@ TAtom* TStructure::WalkPath(TAtom*& atom, std::u16string& path) {
         next = TAtom::FindChildByName(*this, *atom, component);
     }
     if (next == nullptr) {
-      path = path.empty() ? component : remembered;
+      // The unresolved rest: from the failing component on when more
+      // followed it, else the failing component alone (normalised).
+      if (pos < length)
+        path.erase(0, start);
+      else
+        path = component;
       return nullptr;
     }
     atom = next;
   }
+  path.clear();
   return lastWasRoot ? nullptr : atom;
 }
 
