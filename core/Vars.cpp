@@ -217,6 +217,19 @@ std::u16string TLanguage::Text(std::u16string_view key) const {
   return value.empty() ? std::u16string(key) : value;
 }
 
+void TLanguage::RefreshFormats() {
+  UnmatchedFormat = Text(u"UNMATCHED");
+  UnknownVarFormat = Text(u"UNKNOWNVAR");
+  UnknownFileFormat = Text(u"UNKNOWNFILE");
+  InModuleFormat = Text(u"INMODULE");
+  UserLockFormat = Text(u"USERLOCK");
+  ArgCountFormat = Text(u"ARGCOUNT");
+  BadArgFormat = Text(u"BADARG");
+  BadCommandFormat = Text(u"BADCOMMAND");
+  SystemErrorText = Text(u"SYSTEMERROR");
+  BadNameFormat = Text(u"BADNAME");
+}
+
 void TStructure::LoadKeywords() {
   for (size_t i = 0; i < kKeywordCount; ++i) {
     const std::u16string word = Language.Text(UpperCase(KeywordKeys[i]));
@@ -248,7 +261,10 @@ uintptr_t CurrentStackLimit() {
 }
 }  // namespace
 
-TStructure::TStructure(Host& host) : host_(&host), stackLimit_(CurrentStackLimit()) {}
+TStructure::TStructure(Host& host) : host_(&host), stackLimit_(CurrentStackLimit()) {
+  // Before any language file: every keyword is its upper-case key.
+  LoadKeywords();
+}
 
 TStructure::~TStructure() {
   LeaveAllFrames();

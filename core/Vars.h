@@ -274,7 +274,22 @@ struct TLanguage {
   // The value under key, empty when missing.
   std::u16string RawText(std::u16string_view key) const;
 
+  // Re-reads the ten message formats below from the texts (key when missing).
+  void RefreshFormats();
+
   std::unordered_map<std::u16string, std::u16string> Texts;  // upper-cased name -> value
+
+  // Message formats used when the core raises errors.
+  std::u16string UnmatchedFormat = u"UNMATCHED";
+  std::u16string UnknownVarFormat = u"UNKNOWNVAR";
+  std::u16string UnknownFileFormat = u"UNKNOWNFILE";
+  std::u16string InModuleFormat = u"INMODULE";
+  std::u16string UserLockFormat = u"USERLOCK";
+  std::u16string ArgCountFormat = u"ARGCOUNT";
+  std::u16string BadArgFormat = u"BADARG";
+  std::u16string BadCommandFormat = u"BADCOMMAND";
+  std::u16string SystemErrorText = u"SYSTEMERROR";
+  std::u16string BadNameFormat = u"BADNAME";
 };
 
 // The program log (LOGOOPENLOG and WriteLog): 8-bit code-page text, "\n"
