@@ -616,19 +616,16 @@ std::u16string TAtom::UsageText(TStructure&, const TAtom* procedure) {
   const TAtom* first = definition->Left;
   if (!IsList(first)) return {};
   const TAtom* second = IsAtom(definition->Right) && definition->Right->Kind == akList ? definition->Right : nullptr;
+  const bool leftAndRight = second != nullptr && IsList(second->Left);
+  const std::u16string left = leftAndRight ? InputPart(first) : std::u16string();
+  const std::u16string right = InputPart(leftAndRight ? second->Left : first);
   std::u16string result;
-  if (second != nullptr && IsList(second->Left)) {
-    result = InputPart(first);
-    result.push_back(u' ');
-    result += procedure->Text;
-    result.push_back(u' ');
-    result += InputPart(second->Left);
-  } else {
-    result = u" ";
-    result += procedure->Text;
-    result.push_back(u' ');
-    result += InputPart(first);
-  }
+  result.reserve(left.size() + procedure->Text.size() + right.size() + 3);
+  result.append(leftAndRight ? left : std::u16string(1, u' '));
+  if (leftAndRight) result.append(1, u' ');
+  result.append(procedure->Text);
+  result.append(1, u' ');
+  result.append(right);
   return result;
 }
 

@@ -1,0 +1,32 @@
+#pragma once
+// The host the interpreter state talks to while the program starts, before
+// any window exists: it keeps the event loop turning and writes output lines
+// to the terminal. No source windows, no plane.
+
+#include "core/Host.h"
+
+class NoPlane : public GraphicsHooks {
+public:
+  void redrawScene() override {}
+  void compileDisplayLists(TAtom&) override {}
+  void deleteDisplayLists(TAtom&) override {}
+  bool isDisplayList(uint32_t) override { return false; }
+  void deleteDisplayList(uint32_t) override {}
+  void resetPlane() override {}
+  bool paintingSuspended() override { return false; }
+};
+
+class StartupHost : public Host {
+public:
+  void processMessages() override;
+  void waitAndProcessMessages(int ms) override;
+  void printLine(const std::u16string& text, uint32_t colour, bool bold) override;
+  int showMessageDialog(const std::u16string& message, const std::u16string& extra, const std::u16string& topic,
+                        int flags) override;
+  void setRunState(uint8_t) override {}
+  SourceView* findSource(const std::u16string&) override { return nullptr; }
+  GraphicsHooks& graphics() override { return plane_; }
+
+private:
+  NoPlane plane_;
+};

@@ -1,0 +1,71 @@
+#pragma once
+// The environment's globals, Qt-free: folders, version, the settings and
+// language stores and the start-up switches. Functions take it by reference
+// so that tests build fresh ones.
+
+#include <array>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "environment/Settings.h"
+
+class TStructure;
+
+// Indices of SyntaxColors.
+enum SyntaxColour : int {
+  scPrimitive = 0,
+  scText,
+  scNumber,
+  scVariable,
+  scWord,
+  scComment,
+  scLibrary,
+  kSyntaxColourCount,
+};
+
+struct EnvState {
+  explicit EnvState(TStructure& structure) : S(structure) {}
+
+  TStructure& S;  // the interpreter state; its folder fields are kept in step
+
+  // --- folders, each ending in "/" ------------------------------------------------
+  std::u16string ProgramFolder;     // folder of the executable
+  std::u16string ImagesFolder;      // ProgramFolder + "../Images/"
+  std::u16string RootFolder;        // parent of a ".../System/" program folder
+  std::u16string LanguagesFolder;   // ProgramFolder + "../Languages/"
+  std::u16string CharactersFolder;  // ProgramFolder + "../Characters/"
+  std::u16string HelpFolder;        // ProgramFolder + "../Help/" (read-only)
+  std::u16string UserFolder;        // per-user data folder + "Zavta56/"; empty when none
+  std::u16string UserHelpFolder;    // UserFolder + "Help/"
+  std::u16string LaunchFolder;      // the current folder at start
+
+  // --- version --------------------------------------------------------------------
+  std::u16string VersionText = u"?.??";
+  std::u16string VersionMajor, VersionMinor, VersionBuild;
+
+  // --- start-up switches ------------------------------------------------------------
+  bool DebugLogMode = false;    // Shift held at start: gdm.log
+  bool ResetRequested = false;  // Ctrl held at start: factory settings
+  bool WindowsXPOrLater = true;
+  bool RuntimeMode = false;
+  bool Quitting = false;
+  bool EnvironmentReady = false;
+  std::vector<std::u16string> PendingDebugLog;  // lines logged before UserFolder was known
+
+  // --- settings ----------------------------------------------------------------------
+  NameValueList Settings;
+  std::u16string SettingsPath;    // save target at exit; empty: nothing is saved
+  std::u16string SettingsFolder;  // folder of the settings file that was loaded
+  std::array<RgbColour, kSyntaxColourCount> SyntaxColors{};
+
+  // --- language ----------------------------------------------------------------------
+  NameValueList LanguageTexts;
+  std::u16string LanguageName;  // the language file's name without ".txt"
+  int Charset = 1;              // character set of the environment font
+};
+
+// Appends one line to "gdm.log" in the user folder while DebugLogMode is on
+// (lines before the user folder is known are buffered and written first);
+// every error is ignored. Off, it does nothing.
+void DebugLog(EnvState& env, std::u16string_view text);
