@@ -48,6 +48,14 @@ int32_t EditorPosition(std::u16string_view crlfText, int32_t offset) {
   return static_cast<int32_t>(index - pairs);
 }
 
+int32_t ScannerPosition(std::u16string_view crlfText, int32_t editorIndex) {
+  size_t i = 0;
+  for (int32_t editor = 0; i < crlfText.size() && editor < editorIndex; ++editor) {
+    i += (crlfText[i] == u'\r' && i + 1 < crlfText.size() && crlfText[i + 1] == u'\n') ? 2 : 1;
+  }
+  return static_cast<int32_t>(i + 1);
+}
+
 // ---------------------------------------------------------------------------
 // UTF-8 / UTF-16
 

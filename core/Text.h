@@ -20,6 +20,12 @@ std::u16string ToCrLf(std::u16string_view text);
 // below 1 give 0; offsets past the end give the editor length.
 int32_t EditorPosition(std::u16string_view crlfText, int32_t offset);
 
+// The reverse: the 1-based scanner offset of the character at a 0-based
+// editor index (a CR LF pair is one editor character and two scanner ones).
+// Indexes below 0 give 1; indexes at or past the editor length give the
+// offset just past the text.
+int32_t ScannerPosition(std::u16string_view crlfText, int32_t editorIndex);
+
 // UTF-8 <-> UTF-16 at the OS boundary (file names, environment, terminal).
 // Malformed UTF-8 bytes decode as U+FFFD; lone surrogates encode as U+FFFD.
 std::u16string Utf8ToUtf16(std::string_view utf8);

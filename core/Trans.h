@@ -6,6 +6,8 @@
 // later.
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -73,3 +75,51 @@ TAtom* FindVariableByControl(TStructure& s, const WrappedObject* control);
 
 // True when a regular file (not a directory) exists at the path.
 bool FileExists(const std::u16string& path);
+
+// --- the interpreter object ----------------------------------------------------
+
+class TScanner;
+struct TCompilerState;
+
+// A routine bound to an external-call ("dll.") token: the opcode to emit
+// (ocPrimitive for the program's own exports, ocNative for outside
+// libraries) and the index of the routine in the bound-routine table.
+struct TBoundRoutine {
+  int32_t OpCode;
+  int32_t Index;
+};
+class TInterpreter;
+// Binds a "dll." token when its statement is compiled, or raises.
+using TExternalBinder = std::function<TBoundRoutine(TInterpreter&, TAtom& token)>;
+
+// The per-process execution state that sits beside the interpreter state:
+// the statement cursor, the interpreter's own scanner and the compiler's
+// module state. The run entries, the interpreter loop and the procedure
+// calls extend it.
+class TInterpreter {
+public:
+  explicit TInterpreter(TStructure& s);
+  ~TInterpreter();
+  TInterpreter(const TInterpreter&) = delete;
+  TInterpreter& operator=(const TInterpreter&) = delete;
+
+  TStructure& S;
+  TAtom* CodePointer = nullptr;      // the current statement cell; null at the end
+  TAtom* CurrentCodeAtom = nullptr;  // the statement cell being compiled
+  TScanner& Scanner() { return *scanner_; }
+  TCompilerState& Compiler() { return *compiler_; }
+  TExternalBinder ExternalBinder;  // empty until the external-call binding is installed
+
+  // --- statement cursor ---------------------------------------------------------
+  // Moves CodePointer to the next cell (no-op at the end).
+  void NextStatement();
+  // The element of the current cell; null at the end.
+  TAtom* CurrentStatement() const;
+  // 0 no cell, 1 the word ",", 2 a number or other word, 3 an expression,
+  // 4 a cell without element, 5 any other kind.
+  int StatementKind() const;
+
+private:
+  std::unique_ptr<TScanner> scanner_;
+  std::unique_ptr<TCompilerState> compiler_;
+};

@@ -157,7 +157,12 @@ std::u16string ReadTextFile(const TStructure& s, const std::u16string& fileName)
       break;
     }
   }
-  if (!ascii && IsValidUtf8(text)) return Utf8ToUtf16(text);
+  if (!ascii && IsValidUtf8(text)) {
+    // Editors on this platform often start UTF-8 files with a byte-order
+    // mark; it is not part of the text (it would glue onto the first word).
+    constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
+    return Utf8ToUtf16(text.substr(0, kUtf8Mark.size()) == kUtf8Mark ? text.substr(kUtf8Mark.size()) : text);
+  }
   return CodePageToUtf16(text, s.Language.CodePage);
 }
 

@@ -669,4 +669,6 @@ std::u16string TStructure::MessageText(std::u16string_view key, std::initializer
   return FormatMessage(Language.Text(key), args);
 }
 
-void TStructure::RaiseTooDeep() { RaiseError(MessageText(u"TOODEEP"), u"too-deep"); }
+void TStructure::RaiseTooDeep(std::u16string_view where) {
+  RaiseError(MessageText(u"TOODEEP", {std::u16string(where)}), u"too-deep");
+}

@@ -401,7 +401,7 @@ public:
   // The language format under key filled with the arguments.
   std::u16string MessageText(std::u16string_view key, std::initializer_list<FormatArg> args = {}) const;
   // TOODEEP under the key "too-deep": a structure or recursion too deep to follow.
-  void RaiseTooDeep();
+  void RaiseTooDeep(std::u16string_view where = u"...");
   void ClearErrorTrace();             // unpins the trace's statements
   std::vector<TPosition> ErrorTrace;  // owned copies, oldest first
   std::u16string LastError;           // text of the last raised error

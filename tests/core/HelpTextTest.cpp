@@ -11,29 +11,12 @@
 
 #include "core/Text.h"
 #include "core/Trans.h"
+#include "tests/support/TempFolder.h"
 #include "tests/support/TestState.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-// A fresh folder under the system's temporary folder, removed afterwards.
-struct TempFolder {
-  TempFolder() {
-    static int counter = 0;
-    Path =
-        fs::temp_directory_path() / ("zavta-helptext-" + std::to_string(::getpid()) + "-" + std::to_string(++counter));
-    fs::remove_all(Path);
-    fs::create_directories(Path);
-  }
-  ~TempFolder() {
-    std::error_code ec;
-    fs::remove_all(Path, ec);
-  }
-  std::u16string Name(const std::string& leaf) const { return Utf8ToUtf16((Path / leaf).string()); }
-  std::u16string Folder() const { return Utf8ToUtf16(Path.string()) + u"/"; }
-  fs::path Path;
-};
 
 std::string ReadBytes(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);

@@ -60,6 +60,30 @@ TEST(EditorPosition, ClampsOutOfRangeOffsets) {
   EXPECT_EQ(EditorPosition(u"", 1), 0);
 }
 
+TEST(ScannerPosition, InvertsEditorPositionOnMixedText) {
+  // Pairs, a lone CR (one character in both views) and text around them.
+  const std::u16string_view text = u"ab\r\ncd\r\r\n\r\nef\r";
+  for (int32_t offset = 1; offset <= static_cast<int32_t>(text.size()); ++offset) {
+    const bool lfOfPair = text[offset - 1] == u'\n';
+    if (lfOfPair) continue;  // shares its editor index with its CR
+    EXPECT_EQ(ScannerPosition(text, EditorPosition(text, offset)), offset) << offset;
+  }
+  EXPECT_EQ(ScannerPosition(text, 2), 3);   // the first CR
+  EXPECT_EQ(ScannerPosition(text, 3), 5);   // c
+  EXPECT_EQ(ScannerPosition(text, 5), 7);   // the lone CR
+  EXPECT_EQ(ScannerPosition(text, 6), 8);   // CR of the next pair
+  EXPECT_EQ(ScannerPosition(text, 7), 10);  // and of the one after
+}
+
+TEST(ScannerPosition, ClampsOutOfRangeIndexes) {
+  const std::u16string_view text = u"ab\r\ncd";  // editor length 5
+  EXPECT_EQ(ScannerPosition(text, 0), 1);
+  EXPECT_EQ(ScannerPosition(text, -3), 1);
+  EXPECT_EQ(ScannerPosition(text, 5), 7);
+  EXPECT_EQ(ScannerPosition(text, 1000), 7);
+  EXPECT_EQ(ScannerPosition(u"", 4), 1);
+}
+
 // --- UTF-8 / UTF-16 ----------------------------------------------------------
 
 TEST(Utf8, RoundTripsAllPlanes) {

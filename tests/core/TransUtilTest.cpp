@@ -12,27 +12,12 @@
 
 #include "core/Text.h"
 #include "core/Trans.h"
+#include "tests/support/TempFolder.h"
 #include "tests/support/TestState.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-struct TempFolder {
-  TempFolder() {
-    static int counter = 0;
-    Path =
-        fs::temp_directory_path() / ("zavta-transutil-" + std::to_string(::getpid()) + "-" + std::to_string(++counter));
-    fs::remove_all(Path);
-    fs::create_directories(Path);
-  }
-  ~TempFolder() {
-    std::error_code ec;
-    fs::remove_all(Path, ec);
-  }
-  std::u16string Name(const std::string& leaf) const { return Utf8ToUtf16((Path / leaf).string()); }
-  fs::path Path;
-};
 
 // Changes the current folder for a scope.
 struct CurrentFolder {
@@ -192,6 +177,8 @@ TEST(ReadTextFile, ValidUtf8DecodesElseCodePage) {
   EXPECT_EQ(ReadTextFile(s, tmp.Name("utf8.txt")), u"caf\u00E9 \u2039x\u203A\r\n");
   WriteBytes(tmp.Path / "1252.txt", "caf\xE9 \x8Bx\x9B");
   EXPECT_EQ(ReadTextFile(s, tmp.Name("1252.txt")), u"caf\u00E9 \u2039x\u203A");
+  WriteBytes(tmp.Path / "marked.txt", "\xEF\xBB\xBFto caf\xC3\xA9");
+  EXPECT_EQ(ReadTextFile(s, tmp.Name("marked.txt")), u"to caf\u00E9");  // the UTF-8 mark is dropped
   WriteBytes(tmp.Path / "ascii.txt", "to square :x\r\nend");
   EXPECT_EQ(ReadTextFile(s, tmp.Name("ascii.txt")), u"to square :x\r\nend");
 }

@@ -1,0 +1,1054 @@
+// The expression compiler: collecting a run of tokens into nodes, classifying
+// each token (literal, special form, operator or procedure call), linking the
+// nodes into a precedence tree by priorities and input counts, and emitting
+// the tree as 32-bit code words.
+
+#include "core/Expr.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "core/Text.h"
+#include "core/Trans.h"
+#include "core/Vars.h"
+
+namespace {
+
+constexpr int32_t kDefaultPriority = 150;
+constexpr int32_t kProcedurePriority = 20;
+constexpr int32_t kSetterPriority = -1;
+constexpr int32_t kGetterPriority = -99;
+constexpr size_t kMaxSuffix = 255;
+
+// The position record of a token cell: its own, else its element's.
+const TPosition* CellPosition(const TAtom* cell) {
+  if (!IsAtom(cell)) return nullptr;
+  if (cell->Position) return cell->Position.get();
+  const TAtom* element = cell->Left;
+  return IsAtom(element) && element->Position ? element->Position.get() : nullptr;
+}
+
+bool IsWordToken(const TAtom* token) { return IsAtom(token) && token->Kind == akWord; }
+
+// A list literal: the empty list or a list cell.
+bool IsListToken(const TAtom* token) { return TAtom::IsList(token); }
+
+// The rounded value of a numeric child, clamped to [lowest, int32 max]; false
+// when the child is missing or its value is not a number (NaN included).
+bool NumericChild(const TStructure& s, const TAtom* procedure, int keyword, int32_t lowest, int32_t& out) {
+  const TAtom* child = TAtom::FindChildByName(s, *procedure, s.Keyword(keyword));
+  if (child == nullptr) return false;
+  long double x = 0;
+  if (!TAtom::TryNumber(child->Left, x) || std::isnan(x)) return false;
+  const long double r = std::nearbyint(x);
+  if (r <= static_cast<long double>(lowest))
+    out = lowest;
+  else if (r >= static_cast<long double>(std::numeric_limits<int32_t>::max()))
+    out = std::numeric_limits<int32_t>::max();
+  else
+    out = static_cast<int32_t>(r);
+  return true;
+}
+
+// Number of marker/name pairs in a parameter list.
+int32_t PairCount(const TAtom* params) { return TAtom::Length(params) / 2; }
+
+std::u16string NumberText(int64_t n) {
+  const std::string digits = std::to_string(n);
+  return std::u16string(digits.begin(), digits.end());
+}
+
+// Restores the interpreter's code pointer when a nested compile ends.
+class CodePointerScope {
+public:
+  CodePointerScope(TInterpreter& interp, TAtom* to) : interp_(interp), saved_(interp.CodePointer) {
+    interp.CodePointer = to;
+  }
+  ~CodePointerScope() { interp_.CodePointer = saved_; }
+  CodePointerScope(const CodePointerScope&) = delete;
+  CodePointerScope& operator=(const CodePointerScope&) = delete;
+
+private:
+  TInterpreter& interp_;
+  TAtom* saved_;
+};
+
+}  // namespace
+
+bool IsExternalToken(const TStructure& s, const TAtom* token) {
+  if (!IsWordToken(token)) return false;
+  const std::u16string& keyword = s.Language.KeywordTableUpper[kwDll];
+  const std::u16string& text = token->Text;
+  if (text.size() < keyword.size() + 1) return false;
+  for (size_t i = 0; i < keyword.size(); ++i)
+    if (UpperChar(text[i]) != keyword[i]) return false;
+  return text[keyword.size()] == u'.';
+}
+
+// --- construction ------------------------------------------------------------------
+
+TExpr::TExpr(TInterpreter& interp, bool statementMode, int32_t baseDepth)
+    : StatementMode(statementMode), I(interp), S(interp.S), BaseDepth(baseDepth) {
+  I.Compiler().AfterQuoteOrColon = false;
+}
+
+TExpr::~TExpr() = default;
+
+TAtom* TExpr::Pin(TAtom* atom) {
+  TCompilerState& state = I.Compiler();
+  if (IsAtom(atom) && state.TempSet.insert(atom).second) {
+    TAtom::IncRef(atom);
+    state.TempAtoms.push_back(atom);
+  }
+  return atom;
+}
+
+TAtom& TExpr::CodeAtom() const { return *I.CurrentCodeAtom; }
+
+void TExpr::AddCode(int32_t word) { TAtom::AddCode(CodeAtom(), word); }
+
+int32_t TExpr::CodeLength() const { return TAtom::CodeCount(CodeAtom()); }
+
+// --- errors ------------------------------------------------------------------------
+
+void TExpr::Place(const TAtom* cell, int32_t startPos, int32_t endPos) {
+  TPosition& current = S.CurrentPosition;
+  if (const TPosition* p = CellPosition(cell)) {
+    current.SourceName = p->SourceName;
+    current.SourceText = p->SourceText;
+    // The line follows the token, but an unarmed state (line -1) stays
+    // unarmed: whether errors raise is up to the statement runner.
+    if (current.Line != -1 && p->Line != -1) current.Line = p->Line;
+  }
+  if (startPos != -1 || endPos != -1) {
+    current.StartPos = startPos;
+    current.EndPos = endPos;
+  }
+}
+
+void TExpr::PlaceNode(int32_t node) {
+  const TExprNode& n = Nodes[static_cast<size_t>(node)];
+  Place(n.Cell, n.StartPos, n.EndPos);
+}
+
+void TExpr::Snippet(const char16_t* number, const std::u16string& text) {
+  try {
+    WriteHelpSnippet(S, std::u16string(u"$$$error-") + number + u"$$$.txt", text);
+  } catch (const FileError&) {
+    // The help page loses a detail; the error itself is still raised.
+  }
+}
+
+void TExpr::Raise(const std::u16string& message, const std::u16string& topic) {
+  S.CurrentPosition.Topic = topic;
+  S.RaiseError(message, topic);
+  throw CompileAborted();  // the raise was suppressed: the compile ends all the same
+}
+
+void TExpr::RaiseArgCount(int32_t node, const std::u16string& topic, const std::u16string& what) {
+  PlaceNode(node);
+  Raise(S.MessageText(u"ARGCOUNT", {what}), topic);
+}
+
+void TExpr::FailInternal(const std::u16string& tag, int32_t node) {
+  if (node >= 0) PlaceNode(node);
+  RaiseInternalError(S, tag);
+  throw CompileAborted();
+}
+
+void TExpr::FailTooDeep(int32_t node) {
+  PlaceNode(node);
+  S.CurrentPosition.Topic = u"too-deep";
+  S.RaiseTooDeep(TAtom::ToText(S, Nodes[static_cast<size_t>(node)].Token));
+  throw CompileAborted();
+}
+
+std::u16string TExpr::SpanText(int32_t low, int32_t high) const {
+  const TExprNode& first = Nodes[static_cast<size_t>(low)];
+  const TExprNode& last = Nodes[static_cast<size_t>(high)];
+  const TPosition* p = CellPosition(first.Cell);
+  if (p == nullptr) p = CellPosition(last.Cell);
+  if (p != nullptr && first.StartPos >= 1 && last.EndPos >= first.StartPos) {
+    const std::u16string& text = p->SourceText.str();
+    const size_t from = static_cast<size_t>(first.StartPos - 1);
+    if (from <= text.size()) return text.substr(from, static_cast<size_t>(last.EndPos - first.StartPos));
+  }
+  // No source: the printed tokens.
+  std::u16string out;
+  for (int32_t i = low; i <= high; ++i) {
+    if (!out.empty()) out += u' ';
+    out += TAtom::ToText(S, Nodes[static_cast<size_t>(i)].Token);
+  }
+  return out;
+}
+
+std::u16string TExpr::NodeListText(const std::vector<int32_t>& nodes, const std::u16string* extra) const {
+  std::u16string out = u"<@UL>@";
+  for (int32_t node : nodes) {
+    int32_t low = node;
+    int32_t high = node;
+    Span(node, low, high);
+    out += u"<@LI>@" + SpanText(low, high) + u"\r\n<@/LI>@";
+  }
+  if (extra != nullptr) out += u"<@LI>@" + *extra + u"\r\n<@/LI>@";
+  return out + u"<@/UL>@";
+}
+
+void TExpr::RaiseUnmatched(TAtom* cell, int64_t roots, const std::vector<int32_t>& leftover, bool endedAtComma) {
+  const TPosition* p = CellPosition(cell);
+  Place(cell, p ? p->StartPos : -1, p ? p->EndPos : -1);
+  Snippet(u"04", NumberText(roots + (endedAtComma ? 1 : 0)));
+  const std::u16string rest = endedAtComma ? CommaRestText() : std::u16string();
+  Snippet(u"05", NodeListText(leftover, endedAtComma ? &rest : nullptr));
+  Raise(S.MessageText(u"UNMATCHED", {std::u16string(u"(")}), u"does-not-match-par-exprs-par");
+}
+
+// --- collecting and classifying --------------------------------------------------
+
+bool TExpr::Collect() {
+  I.Compiler().AfterQuoteOrColon = false;
+  while (IsAtom(I.CodePointer) && !TAtom::IsComma(I.CodePointer->Left)) {
+    const int32_t index = static_cast<int32_t>(Nodes.size());
+    AddNode(index);
+    if (PropertyPending) {
+      PropertyPending = false;
+      // The accessor's property name follows it as a quoted word. Only the
+      // compiler's walk passes through the new cells: the program's own list
+      // stays as it was.
+      const TExprNode& accessor = Nodes.back();
+      TAtom* nameCell = NewListCell(S, NewWord(S, PropertyName), I.CodePointer);
+      TAtom* quoteCell = NewListCell(S, NewWord(S, u"\""), nameCell);
+      Pin(quoteCell);
+      I.CodePointer = quoteCell;
+      insertedStart_ = accessor.StartPos;
+      insertedEnd_ = accessor.EndPos;
+      insertedLeft_ = 2;
+    }
+  }
+  return IsAtom(I.CodePointer);
+}
+
+void TExpr::AddNode(int32_t index) {
+  TExprNode node;
+  node.Cell = I.CodePointer;
+  if (insertedLeft_ > 0) {
+    // Inserted property cells carry the accessor's range.
+    --insertedLeft_;
+    node.StartPos = insertedStart_;
+    node.EndPos = insertedEnd_;
+  } else if (const TPosition* p = CellPosition(node.Cell)) {
+    node.StartPos = p->StartPos;
+    node.EndPos = p->EndPos;
+  }
+  int32_t priority = kDefaultPriority;
+  bool leftAssociative = true;
+  Classify(node, index, priority, leftAssociative);
+  const int64_t scaled = static_cast<int64_t>(priority) * (int64_t{1} << 32);
+  node.Priority = leftAssociative ? scaled - index : scaled + index;
+  Nodes.push_back(std::move(node));
+  I.NextStatement();
+}
+
+void TExpr::Classify(TExprNode& node, int32_t index, int32_t& priority, bool& leftAssociative) {
+  TCompilerState& state = I.Compiler();
+  TAtom* token = node.Cell->Left;
+  node.Token = token;
+  priority = kDefaultPriority;
+  leftAssociative = true;
+  long double number = 0;
+
+  if (token == nullptr || token == SystemValue || token->Kind != akWord) {
+    // Lists, numbers, parenthesised expressions, and values that only lists
+    // built at run time hold (variables, GUI objects, memory blocks, the
+    // no-value marker): the expression is compiled when emitted, every other
+    // one is pushed as it is.
+    node.IsData = !TAtom::IsExpression(token);
+    state.AfterQuoteOrColon = false;
+    return;
+  }
+  if (TAtom::TryNumber(token, number)) {
+    node.IsData = true;
+    state.AfterQuoteOrColon = false;
+    return;
+  }
+  const std::u16string& text = token->Text;
+  if (state.AfterQuoteOrColon) {
+    node.IsData = true;
+    leftAssociative = false;
+    state.AfterQuoteOrColon = false;
+    return;
+  }
+  state.AfterQuoteOrColon = text == u":" || text == u"\"";
+  leftAssociative = false;
+  priority = 0;
+
+  auto special = [&](int32_t kind, int32_t left, int32_t right, int32_t prio, bool leftAssoc) {
+    node.Kind = kind;
+    node.LeftCount = left;
+    node.RightCount = right;
+    priority = prio;
+    leftAssociative = leftAssoc;
+  };
+  if (text == u"\"") return special(ocQuote, 0, 1, 145, false);
+  if (text == u":") return special(ocValueOf, 0, 1, 140, false);
+  if (text == u".") return special(ocPeriod, 1, 1, 149, true);
+
+  // The special forms in their fixed order: the active language first, then
+  // (with dual-language support) the English words, then DUMP.
+  struct Form {
+    int Keyword;
+    const char16_t* English;
+    int32_t Kind;
+    int32_t Right;
+  };
+  static constexpr Form kForms[] = {
+      {kwPrint, u"PRINT", ocPrint, 200}, {kwMake, u"MAKE", ocMake, 2},       {kwOb, u"OB", ocOb, 2},
+      {kwRun, u"RUN", ocRun, 1},         {kwOutput, u"OUTPUT", ocOutput, 1}, {kwIf, u"IF", ocIfElse, 3},
+      {kwWhile, u"WHILE", ocWhile, 2},   {kwRepeat, u"REPEAT", ocRepeat, 2}, {kwLocal, u"LOCAL", ocLocal, 1},
+  };
+  const std::u16string upper = UpperCase(text);
+  const auto& table = S.Language.KeywordTableUpper;
+  for (const Form& form : kForms) {
+    const std::u16string& word = table[static_cast<size_t>(form.Keyword)];
+    if (!word.empty() && upper == word) return special(form.Kind, 0, form.Right, 0, false);
+  }
+  if (S.Language.DualLanguageSupport) {
+    for (const Form& form : kForms)
+      if (upper == form.English) return special(form.Kind, 0, form.Right, 0, false);
+  }
+  if (upper == u"DUMP") return special(ocDump, 0, 0, 0, false);
+
+  ResolveProcedure(node, index, priority, leftAssociative);
+}
+
+void TExpr::ResolveProcedure(TExprNode& node, int32_t index, int32_t& priority, bool& leftAssociative) {
+  node.IsProcedure = true;
+  node.Kind = 1;
+  priority = kProcedurePriority;
+  leftAssociative = true;
+  const std::u16string text = node.Token->Text;
+
+  int32_t provisional = 0;
+  std::u16string lastTried = text;
+  TAtom* procedure = S.FindName(text);
+  if (procedure == nullptr) {
+    const size_t dot = text.rfind(u'.');
+    const size_t prefixLength = dot == std::u16string::npos ? 0 : dot + 1;
+    const std::u16string prefix = text.substr(0, prefixLength);
+    const std::u16string suffix = text.substr(prefixLength, kMaxSuffix);
+    const bool setter = index == 0 && StatementMode;
+    provisional = setter ? kSetterPriority : kGetterPriority;
+    const std::u16string& accessor = S.Keyword(setter ? kwPut : kwGet);
+    lastTried = prefix + accessor + suffix;
+    procedure = S.FindName(lastTried);
+    if (procedure == nullptr && S.FindName(prefix + u"handle") != nullptr) {
+      // A variable that wraps a control: the generic accessor takes the
+      // property name as its first input.
+      lastTried = prefix + accessor;
+      procedure = S.FindName(lastTried);
+      if (procedure != nullptr) {
+        PropertyPending = true;
+        PropertyName = suffix;
+      }
+    }
+    if (procedure == nullptr) {
+      node.IsExternal = IsExternalToken(S, node.Token);
+      if (DumpMode || node.IsExternal) {
+        // Stays an unresolved procedure token: no inputs, no bounds.
+        node.MinLeft = node.MaxLeft = node.MinRight = node.MaxRight = 0;
+        return;
+      }
+      RaiseUnknown(node, text, lastTried);
+    }
+    node.Token = Pin(NewWord(S, lastTried));
+  }
+
+  if (TAtom* lambda = TAtom::FindChildByName(S, *procedure, S.Keyword(kwLambda))) procedure = lambda;
+  node.Procedure = procedure;
+
+  int32_t declared = 0;
+  if (NumericChild(S, procedure, kwOnpriority, -std::numeric_limits<int32_t>::max(), declared)) {
+    priority = declared;
+    leftAssociative = true;
+  } else {
+    priority = provisional == 0 ? kProcedurePriority : -provisional;
+    leftAssociative = false;
+  }
+  if (const TAtom* assoc = TAtom::FindChildByName(S, *procedure, S.Keyword(kwOnleftassociation)))
+    leftAssociative = TAtom::IsTrue(S, assoc->Left);
+
+  const TAtom* value = procedure->Left;
+  if (IsAtom(value) && value->Kind == akList && IsListToken(value->Left)) {
+    node.RightParams = value->Left;
+    node.RightCount = PairCount(node.RightParams);
+    const TAtom* second = value->Right;
+    if (IsAtom(second) && second->Kind == akList && IsListToken(second->Left)) {
+      node.LeftParams = node.RightParams;
+      node.LeftCount = node.RightCount;
+      node.RightParams = second->Left;
+      node.RightCount = PairCount(node.RightParams);
+    }
+  } else {
+    // A plain variable: read by a call without inputs.
+    priority = kDefaultPriority;
+    leftAssociative = true;
+  }
+
+  const int32_t lowest = std::numeric_limits<int32_t>::min();
+  if (!NumericChild(S, procedure, kwOnminleftinputs, lowest, node.MinLeft)) node.MinLeft = node.LeftCount;
+  if (!NumericChild(S, procedure, kwOnmaxleftinputs, lowest, node.MaxLeft)) node.MaxLeft = node.LeftCount;
+  if (!NumericChild(S, procedure, kwOnminrightinputs, lowest, node.MinRight)) node.MinRight = node.RightCount;
+  if (!NumericChild(S, procedure, kwOnmaxrightinputs, lowest, node.MaxRight)) node.MaxRight = node.RightCount;
+}
+
+void TExpr::RaiseUnknown(const TExprNode& node, const std::u16string& text, const std::u16string& lastTried) {
+  Place(node.Cell, node.StartPos, node.EndPos);
+  std::u16string topic = u"unknown-var-proc";
+  std::u16string file05;
+  std::u16string file06;
+  const size_t lastDot = text.rfind(u'.');
+  if (lastDot != std::u16string::npos) {
+    const std::u16string object = text.substr(0, lastDot);
+    if (!object.empty() && S.FindName(object) != nullptr) {
+      topic = u"unknown-var-proc-partial";
+      file05 = object;
+      file06 = text.substr(lastDot + 1);
+    } else {
+      const size_t firstDot = text.find(u'.');
+      topic = u"unknown-var-proc-all";
+      file05 = text.substr(0, firstDot);
+      file06 = text.substr(firstDot + 1);
+    }
+  }
+  Snippet(u"04", text);
+  if (lastDot != std::u16string::npos) {
+    Snippet(u"05", file05);
+    Snippet(u"06", file06);
+  }
+  Snippet(u"07", lastTried);
+  Raise(S.MessageText(u"UNKNOWNVAR", {text}), topic);
+}
+
+// --- linking -----------------------------------------------------------------------
+
+bool TExpr::IsAncestorOrSelf(int32_t candidate, int32_t node) const {
+  for (int32_t at = node; at >= 0; at = Nodes[static_cast<size_t>(at)].Parent)
+    if (at == candidate) return true;
+  return false;
+}
+
+int32_t TExpr::FindArgument(int32_t node, int direction, FindMode mode) const {
+  const int32_t count = static_cast<int32_t>(Nodes.size());
+  const TExprNode& a = Nodes[static_cast<size_t>(node)];
+  for (int32_t e = node + direction; e >= 0 && e < count; e += direction) {
+    const TExprNode& candidate = Nodes[static_cast<size_t>(e)];
+    if (mode == FindMode::AnyRoot) {
+      if (candidate.Parent < 0) return IsAncestorOrSelf(e, node) ? -1 : e;
+      continue;
+    }
+    if (mode == FindMode::RootList) {
+      if (candidate.Parent < 0 && candidate.IsData && IsListToken(candidate.Token) && !IsAncestorOrSelf(e, node))
+        return e;
+      continue;
+    }
+    const bool considered = candidate.Priority > a.Priority || (direction < 0 && candidate.RightCount == 0) ||
+                            (direction > 0 && candidate.LeftCount == 0);
+    if (!considered) return -1;
+    const int32_t q = candidate.Parent;
+    if (q < 0) return IsAncestorOrSelf(e, node) ? -1 : e;
+    const int64_t qPriority = Nodes[static_cast<size_t>(q)].Priority;
+    const bool between = (node < e && e < q) || (q < e && e < node);
+    const bool nearer = std::abs(node - e) < std::abs(q - e);
+    if (qPriority < a.Priority && (between || nearer)) return IsAncestorOrSelf(e, node) ? -1 : e;
+  }
+  return -1;
+}
+
+void TExpr::Detach(int32_t input) {
+  TExprNode& e = Nodes[static_cast<size_t>(input)];
+  if (e.Parent < 0) return;
+  TExprNode& q = Nodes[static_cast<size_t>(e.Parent)];
+  for (std::vector<int32_t>* list : {&q.LeftInputs, &q.RightInputs}) {
+    auto it = std::find(list->begin(), list->end(), input);
+    if (it != list->end()) {
+      list->erase(it);
+      break;
+    }
+  }
+  e.Parent = -1;
+}
+
+void TExpr::AttachLeft(int32_t node, int32_t input) {
+  Detach(input);
+  Nodes[static_cast<size_t>(node)].LeftInputs.push_back(input);
+  Nodes[static_cast<size_t>(input)].Parent = node;
+  Changed = true;
+}
+
+void TExpr::AttachRight(int32_t node, int32_t input) {
+  Detach(input);
+  Nodes[static_cast<size_t>(node)].RightInputs.push_back(input);
+  Nodes[static_cast<size_t>(input)].Parent = node;
+  Changed = true;
+}
+
+void TExpr::Link() {
+  const int64_t count = static_cast<int64_t>(Nodes.size());
+  // Stealing inputs back and forth is not proven to settle: the passes are
+  // capped, and reaching the cap is an internal fault.
+  const int64_t cap = count * count + count;
+  int64_t passes = 0;
+  do {
+    Changed = false;
+    for (int32_t i = 0; i < static_cast<int32_t>(count); ++i) {
+      const TExprNode& n = Nodes[static_cast<size_t>(i)];
+      if (static_cast<int32_t>(n.LeftInputs.size()) < n.LeftCount) {
+        const int32_t e = FindArgument(i, -1, FindMode::Normal);
+        if (e >= 0) AttachLeft(i, e);
+      }
+      if (static_cast<int32_t>(Nodes[static_cast<size_t>(i)].RightInputs.size()) < n.RightCount) {
+        const int32_t e = FindArgument(i, +1, FindMode::Normal);
+        if (e >= 0) AttachRight(i, e);
+      }
+    }
+    if (Changed && ++passes >= cap) FailInternal(u"EXPR:LINK", -1);
+  } while (Changed);
+
+  LinkHandlerLists();
+  LinkLocals();
+  for (TExprNode& n : Nodes) {
+    std::sort(n.LeftInputs.begin(), n.LeftInputs.end());
+    std::sort(n.RightInputs.begin(), n.RightInputs.end());
+  }
+}
+
+void TExpr::LinkHandlerLists() {
+  // MAKE and OB: [before-list] name value [after-list].
+  for (int32_t i = 0; i < static_cast<int32_t>(Nodes.size()); ++i) {
+    TExprNode& n = Nodes[static_cast<size_t>(i)];
+    if ((n.Kind != ocMake && n.Kind != ocOb) || !IsWordToken(n.Token)) continue;
+    n.HasBeforeList = false;
+    auto rightCount = [&] { return Nodes[static_cast<size_t>(i)].RightInputs.size(); };
+    if (rightCount() == 2 || rightCount() == 3) {
+      const auto& inputs = Nodes[static_cast<size_t>(i)].RightInputs;
+      const int32_t first = *std::min_element(inputs.begin(), inputs.end());
+      if (IsListToken(Nodes[static_cast<size_t>(first)].Token) && Nodes[static_cast<size_t>(first)].IsData) {
+        const int32_t e = FindArgument(i, +1, FindMode::Normal);
+        if (e >= 0) AttachRight(i, e);
+        Nodes[static_cast<size_t>(i)].HasBeforeList = true;
+      }
+    }
+    if (rightCount() == 2 || rightCount() == 3) {
+      const int32_t e = FindArgument(i, +1, FindMode::RootList);
+      if (e >= 0) AttachRight(i, e);
+    }
+  }
+}
+
+void TExpr::LinkLocals() {
+  // A root LOCAL takes every root to its right. Taking a root leaves the
+  // roots after it roots, so one walk finds them all.
+  const int32_t count = static_cast<int32_t>(Nodes.size());
+  for (int32_t i = 0; i < count; ++i) {
+    const TExprNode& n = Nodes[static_cast<size_t>(i)];
+    if (n.Kind != ocLocal || n.Parent >= 0 || !IsWordToken(n.Token)) continue;
+    for (int32_t e = i + 1; e < count; ++e)
+      if (Nodes[static_cast<size_t>(e)].Parent < 0) AttachRight(i, e);
+  }
+}
+
+// --- tree shape --------------------------------------------------------------------
+
+std::vector<int32_t> TExpr::Roots() const {
+  std::vector<int32_t> roots;
+  for (int32_t i = 0; i < static_cast<int32_t>(Nodes.size()); ++i)
+    if (Nodes[static_cast<size_t>(i)].Parent < 0) roots.push_back(i);
+  return roots;
+}
+
+std::vector<int32_t> TExpr::NodeDepths() const {
+  const size_t count = Nodes.size();
+  std::vector<int32_t> depth(count, 0);
+  std::vector<int32_t> path;
+  for (size_t i = 0; i < count; ++i) {
+    if (depth[i] != 0) continue;
+    // Climb to a node of known depth (or a root), then fill in downwards.
+    path.clear();
+    int32_t at = static_cast<int32_t>(i);
+    while (at >= 0 && depth[static_cast<size_t>(at)] == 0 && path.size() <= count) {
+      path.push_back(at);
+      at = Nodes[static_cast<size_t>(at)].Parent;
+    }
+    int32_t base = at >= 0 ? depth[static_cast<size_t>(at)] : 0;
+    for (auto it = path.rbegin(); it != path.rend(); ++it) depth[static_cast<size_t>(*it)] = ++base;
+  }
+  return depth;
+}
+
+void TExpr::CheckDepth() {
+  depths_ = NodeDepths();
+  int32_t deepest = -1;
+  int32_t most = 0;
+  for (size_t i = 0; i < depths_.size(); ++i) {
+    if (depths_[i] > most) {
+      most = depths_[i];
+      deepest = static_cast<int32_t>(i);
+    }
+  }
+  if (deepest >= 0 && static_cast<int64_t>(most) + BaseDepth > kMaxExprDepth) FailTooDeep(deepest);
+}
+
+void TExpr::Span(int32_t node, int32_t& low, int32_t& high) const {
+  low = high = node;
+  std::vector<int32_t> pending{node};
+  while (!pending.empty()) {
+    const TExprNode& n = Nodes[static_cast<size_t>(pending.back())];
+    pending.pop_back();
+    for (const std::vector<int32_t>* list : {&n.LeftInputs, &n.RightInputs}) {
+      for (int32_t input : *list) {
+        low = std::min(low, input);
+        high = std::max(high, input);
+        pending.push_back(input);
+      }
+    }
+  }
+}
+
+void TExpr::ComputeSpans() {
+  // Children before parents: deepest first.
+  const size_t count = Nodes.size();
+  spanLow_.resize(count);
+  spanHigh_.resize(count);
+  int32_t most = 0;
+  for (size_t i = 0; i < count; ++i) {
+    spanLow_[i] = spanHigh_[i] = static_cast<int32_t>(i);
+    most = std::max(most, depths_[i]);
+  }
+  std::vector<std::vector<int32_t>> byDepth(static_cast<size_t>(most) + 1);
+  for (size_t i = 0; i < count; ++i) byDepth[static_cast<size_t>(depths_[i])].push_back(static_cast<int32_t>(i));
+  for (size_t d = byDepth.size(); d-- > 0;) {
+    for (int32_t i : byDepth[d]) {
+      const int32_t parent = Nodes[static_cast<size_t>(i)].Parent;
+      if (parent < 0) continue;
+      const size_t p = static_cast<size_t>(parent);
+      spanLow_[p] = std::min(spanLow_[p], spanLow_[static_cast<size_t>(i)]);
+      spanHigh_[p] = std::max(spanHigh_[p], spanHigh_[static_cast<size_t>(i)]);
+    }
+  }
+}
+
+int32_t TExpr::AbsorbRoots(TAtom* cell, bool endedAtComma) {
+  const std::vector<int32_t> roots = Roots();
+  int32_t mainRoot = -1;
+  for (int32_t r : roots)
+    if (mainRoot < 0 || Nodes[static_cast<size_t>(r)].Priority < Nodes[static_cast<size_t>(mainRoot)].Priority)
+      mainRoot = r;
+  if (roots.size() <= 1 && !endedAtComma) return mainRoot;
+
+  const TExprNode& m = Nodes[static_cast<size_t>(mainRoot)];
+  std::vector<int32_t> before;
+  std::vector<int32_t> after;
+  for (int32_t r : roots) {
+    if (r < mainRoot) before.push_back(r);
+    if (r > mainRoot) after.push_back(r);
+  }
+  const int32_t k = m.Kind;
+  const bool excludedKind = k == ocQuote || k == ocValueOf || k == ocPeriod || k == ocRun || k == ocOutput ||
+                            k == ocIfElse || k == ocWhile || k == ocRepeat || k == ocLocal;
+  const bool canTake = !m.IsData && !excludedKind && !((k == ocMake || k == ocOb) && !before.empty());
+  // How many roots on each side the main root can take.
+  size_t leftRoom = 0;
+  size_t rightRoom = 0;
+  if (canTake) {
+    const auto room = [](int32_t bound, size_t taken, size_t wanted) {
+      if (bound < 0) return wanted;
+      const int64_t free = static_cast<int64_t>(bound) - static_cast<int64_t>(taken);
+      return free <= 0 ? size_t{0} : std::min(wanted, static_cast<size_t>(free));
+    };
+    leftRoom = room(m.MaxLeft, m.LeftInputs.size(), before.size());
+    rightRoom = room(m.MaxRight, m.RightInputs.size(), after.size());
+  }
+  if (canTake && !endedAtComma && leftRoom == before.size() && rightRoom == after.size()) {
+    for (int32_t r : before) AttachLeft(mainRoot, r);
+    for (int32_t r : after) AttachRight(mainRoot, r);
+    TExprNode& main = Nodes[static_cast<size_t>(mainRoot)];
+    std::sort(main.LeftInputs.begin(), main.LeftInputs.end());
+    std::sort(main.RightInputs.begin(), main.RightInputs.end());
+    return mainRoot;
+  }
+
+  // The roots left over once the main root took the nearest ones its
+  // bounds allow, and the text after a comma as one more.
+  std::vector<int32_t> leftover(before.begin(), before.end() - static_cast<std::ptrdiff_t>(leftRoom));
+  leftover.insert(leftover.end(), after.begin() + static_cast<std::ptrdiff_t>(rightRoom), after.end());
+  RaiseUnmatched(cell, static_cast<int64_t>(roots.size()), leftover, endedAtComma);
+}
+
+std::u16string TExpr::CommaRestText() const {
+  // The code pointer stands on the comma that ended the run.
+  const TAtom* first = IsAtom(I.CodePointer) ? I.CodePointer->Right : nullptr;
+  const TPosition* start = nullptr;
+  const TPosition* end = nullptr;
+  std::u16string printed;
+  for (const TAtom* cell = first; IsAtom(cell); cell = cell->Right) {
+    if (const TPosition* p = CellPosition(cell)) {
+      if (start == nullptr) start = p;
+      end = p;
+    }
+    if (!printed.empty()) printed += u' ';
+    printed += TAtom::ToText(S, cell->Left);
+  }
+  if (start != nullptr && start->StartPos >= 1 && end->EndPos >= start->StartPos &&
+      start->SourceText.SameObject(end->SourceText)) {
+    const std::u16string& text = start->SourceText.str();
+    const size_t from = static_cast<size_t>(start->StartPos - 1);
+    if (from <= text.size()) return text.substr(from, static_cast<size_t>(end->EndPos - start->StartPos));
+  }
+  return printed;
+}
+
+// --- compiling ---------------------------------------------------------------------
+
+void TExpr::Prepare() {
+  endedAtComma_ = Collect();
+  Link();
+}
+
+void TExpr::Compile(TAtom* cell, bool valueMode, bool valueContext, int32_t nestLevel) {
+  Prepare();
+  if (!valueMode) {
+    CheckDepth();
+    ComputeSpans();
+    for (int32_t root : Roots()) {
+      const TExprNode& n = Nodes[static_cast<size_t>(root)];
+      AddCode(ocSpan);
+      AddCode(n.StartPos);
+      AddCode(n.EndPos);
+      AddCode(ocStatement);
+      Emit(root, valueContext, nestLevel);
+      AddCode(ocPop);
+    }
+    while (IsAtom(I.CodePointer) && TAtom::IsComma(I.CodePointer->Left)) I.NextStatement();
+    AddCode(ocEnd);
+    AddCode(static_cast<int32_t>(AtomId(I.CodePointer)));
+    return;
+  }
+
+  // Nothing before the first comma, or nothing at all, matches no value.
+  if (Nodes.empty()) RaiseUnmatched(cell, 0, {}, endedAtComma_);
+  const int32_t mainRoot = AbsorbRoots(cell, endedAtComma_);
+  CheckDepth();
+  ComputeSpans();
+  if (nestLevel == 0) {
+    const TExprNode& m = Nodes[static_cast<size_t>(mainRoot)];
+    AddCode(ocSpan);
+    AddCode(m.StartPos);
+    AddCode(m.EndPos);
+    AddCode(ocStatement);
+  }
+  Emit(mainRoot, valueContext, nestLevel);
+}
+
+// --- emission ----------------------------------------------------------------------
+
+void TExpr::Emit(int32_t node, bool valueContext, int32_t nestLevel) {
+  DepthGuard guard(S);
+  if (guard.TooDeep()) FailTooDeep(node);
+  const int32_t jumpIndex = CodeLength();
+  const size_t at = static_cast<size_t>(node);
+  const int32_t low = spanLow_[at];
+  const int32_t high = spanHigh_[at];
+  {
+    const TExprNode& n = Nodes[at];
+    for (auto it = n.RightInputs.rbegin(); it != n.RightInputs.rend(); ++it) Emit(*it, valueContext, nestLevel + 1);
+    for (auto it = n.LeftInputs.rbegin(); it != n.LeftInputs.rend(); ++it) Emit(*it, valueContext, nestLevel + 1);
+  }
+  AddCode(ocSpan);
+  AddCode(Nodes[static_cast<size_t>(low)].StartPos);
+  AddCode(Nodes[static_cast<size_t>(high)].EndPos);
+
+  TExprNode& n = Nodes[at];
+  if (TAtom::IsExpression(n.Token)) {
+    EmitExpression(node, valueContext, nestLevel);
+  } else if (n.IsData) {
+    AddCode(ocPush);
+    AddCode(static_cast<int32_t>(AtomId(n.Token)));
+  } else if (n.IsProcedure && IsExternalToken(S, n.Token)) {
+    EmitExternal(node);
+  } else if (n.IsProcedure) {
+    EmitCall(node);
+  } else {
+    EmitSpecial(node, valueContext, jumpIndex, low, high);
+  }
+}
+
+void TExpr::EmitExpression(int32_t node, bool valueContext, int32_t nestLevel) {
+  const TExprNode& n = Nodes[static_cast<size_t>(node)];
+  CodePointerScope scope(I, n.Token);
+  const int32_t depth = BaseDepth + depths_[static_cast<size_t>(node)];
+  auto inner = std::make_unique<TExpr>(I, false, depth);
+  inner->Compile(n.Cell, true, n.Parent >= 0 ? true : valueContext, nestLevel + 1);
+}
+
+void TExpr::EmitExternal(int32_t node) {
+  TExprNode& n = Nodes[static_cast<size_t>(node)];
+  if (!I.ExternalBinder) FailInternal(u"EXPR:BIND", node);
+  // The binder raises its errors at the token.
+  const TPosition saved = S.CurrentPosition;
+  PlaceNode(node);
+  const TBoundRoutine bound = I.ExternalBinder(I, *n.Token);
+  if (bound.OpCode != ocPrimitive && bound.OpCode != ocNative) FailInternal(u"EXPR:BIND", node);
+  S.CurrentPosition = saved;
+  AddCode(bound.OpCode);
+  AddCode(bound.Index);
+}
+
+void TExpr::CheckCallBounds(int32_t node) {
+  const TExprNode& n = Nodes[static_cast<size_t>(node)];
+  struct Side {
+    const char16_t* Name;
+    int32_t Minimum;
+    const std::vector<int32_t>* Inputs;
+  };
+  const Side sides[] = {{u"left", n.MinLeft, &n.LeftInputs}, {u"right", n.MinRight, &n.RightInputs}};
+  for (const Side& side : sides) {
+    const int32_t given = static_cast<int32_t>(side.Inputs->size());
+    if (side.Minimum < 0 || given >= side.Minimum) continue;
+    const char16_t* suffix = side.Minimum == 1 ? u"-1" : given > 0 ? u"-2" : u"-0";
+    const std::u16string name = TAtom::ToText(S, n.Token);
+    PlaceNode(node);
+    Snippet(u"04", u"<@B>@" + name + u"<@/B>@");
+    Snippet(u"05", NumberText(side.Minimum));
+    Snippet(u"06", NumberText(given));
+    Snippet(u"07", u"[ <@a href='find://" + name + u"'>@" + name + u"<@/a>@ ] ");
+    Snippet(u"08", NodeListText(*side.Inputs));
+    Raise(S.MessageText(u"ARGCOUNT", {name}), std::u16string(u"arg-count-user-") + side.Name + suffix);
+  }
+}
+
+void TExpr::EmitCall(int32_t node) {
+  AddCode(ocCall);
+  AddCode(static_cast<int32_t>(AtomId(Nodes[static_cast<size_t>(node)].Token)));
+  CheckCallBounds(node);
+  const TExprNode& n = Nodes[static_cast<size_t>(node)];
+  const int32_t left = static_cast<int32_t>(n.LeftInputs.size());
+  const int32_t right = static_cast<int32_t>(n.RightInputs.size());
+  AddCode(MakeArity(left, right));
+  // One (by-name flag, parameter word) pair per input in writing order;
+  // inputs past the declared pairs get the words "#-1", "#-2", ... on the
+  // left and "#1", "#2", ... on the right.
+  auto pairs = [&](const TAtom* params, int32_t inputs, int32_t sign) {
+    const TAtom* cell = params;
+    int32_t extra = 0;
+    for (int32_t i = 0; i < inputs; ++i) {
+      const TAtom* nameCell = IsAtom(cell) ? cell->Right : nullptr;
+      if (IsAtom(cell) && IsAtom(nameCell)) {
+        const TAtom* marker = cell->Left;
+        const bool byValue = IsWordToken(marker) && marker->Text == u":";
+        AddCode(byValue ? 0 : 1);
+        AddCode(static_cast<int32_t>(AtomId(Pin(nameCell->Left))));
+        cell = nameCell->Right;
+      } else {
+        cell = nullptr;
+        AddCode(0);
+        std::u16string word = NumberText(sign * ++extra);
+        word.insert(word.begin(), u'#');
+        AddCode(static_cast<int32_t>(AtomId(Pin(NewWord(S, std::move(word))))));
+      }
+    }
+  };
+  pairs(n.LeftParams, left, -1);
+  pairs(n.RightParams, right, +1);
+}
+
+void TExpr::EmitSpecial(int32_t node, bool valueContext, int32_t jumpIndex, int32_t low, int32_t high) {
+  const TExprNode& n = Nodes[static_cast<size_t>(node)];
+  const int32_t left = static_cast<int32_t>(n.LeftInputs.size());
+  const int32_t right = static_cast<int32_t>(n.RightInputs.size());
+  const std::u16string& kwText = [&]() -> const std::u16string& {
+    static const std::u16string none;
+    switch (n.Kind) {
+      case ocRun:
+        return S.Keyword(kwRun);
+      case ocWhile:
+        return S.Keyword(kwWhile);
+      case ocRepeat:
+        return S.Keyword(kwRepeat);
+      case ocLocal:
+        return S.Keyword(kwLocal);
+      case ocIfElse:
+        return S.Keyword(kwIf);
+      case ocMake:
+        return S.Keyword(kwMake);
+      case ocOb:
+        return S.Keyword(kwOb);
+      default:
+        return none;
+    }
+  }();
+  // The printed form of a one-input form's only input, for the help page.
+  auto onlyInput = [&] {
+    const int32_t input = n.RightInputs.front();
+    const TExprNode& e = Nodes[static_cast<size_t>(input)];
+    if (e.LeftInputs.empty() && e.RightInputs.empty()) return TAtom::ToText(S, e.Token);
+    return SpanText(spanLow_[static_cast<size_t>(input)], spanHigh_[static_cast<size_t>(input)]);
+  };
+  auto inputIsList = [&] {
+    const TExprNode& e = Nodes[static_cast<size_t>(n.RightInputs.front())];
+    return e.IsData && IsListToken(e.Token);
+  };
+  auto oneInputError = [&](const std::u16string& topic) {
+    Snippet(u"04", onlyInput());
+    RaiseArgCount(node, topic, kwText);
+  };
+
+  AddCode(n.Kind);
+  switch (n.Kind) {
+    case ocValueOf:
+      if (right > 1 || left > 0) FailInternal(u"EXPR:DUMP:525", node);
+      if (right == 0) RaiseArgCount(node, u"arg-count-eval", u":");
+      break;
+    case ocQuote:
+      if (right > 1 || left > 0) FailInternal(u"EXPR:DUMP:535", node);
+      if (right == 0) RaiseArgCount(node, u"arg-count-quote", u"\"");
+      break;
+    case ocPeriod:
+      if (right > 1 || left > 1) FailInternal(u"EXPR:DUMP:547", node);
+      if (left == 0 && right == 0) RaiseArgCount(node, u"arg-count-period", u".");
+      if (right == 0) RaiseArgCount(node, u"arg-count-period-right", u".");
+      if (left == 0) RaiseArgCount(node, u"arg-count-period-left", u".");
+      break;
+    case ocRun:
+      if (right > 1 || left > 0) FailInternal(u"EXPR:DUMP:575", node);
+      if (right == 0) RaiseArgCount(node, u"arg-count-run", kwText);
+      break;
+    case ocWhile:
+      if (right > 2 || left > 0) FailInternal(u"EXPR:DUMP:584", node);
+      if (right == 0) {
+        TAtom::PatchLastCode(CodeAtom(), ocWhileCounter);
+        break;
+      }
+      if (right == 1) oneInputError(inputIsList() ? u"arg-count-while-list" : u"arg-count-while");
+      AddCode(jumpIndex);
+      break;
+    case ocRepeat:
+      if (right > 2 || left > 0) FailInternal(u"EXPR:DUMP:598", node);
+      if (right == 0) {
+        TAtom::PatchLastCode(CodeAtom(), ocRepeatCounter);
+        break;
+      }
+      if (right == 1) {
+        long double x = 0;
+        const TAtom* token = Nodes[static_cast<size_t>(n.RightInputs.front())].Token;
+        oneInputError(inputIsList()                ? u"arg-count-repeat-list"
+                      : TAtom::TryNumber(token, x) ? u"arg-count-repeat-number"
+                                                   : u"arg-count-repeat");
+      }
+      break;
+    case ocOutput:
+      if (right > 1 || left > 0) FailInternal(u"EXPR:DUMP:622", node);
+      if (right == 0) TAtom::PatchLastCode(CodeAtom(), ocStop);
+      break;
+    case ocLocal:
+      if (left > 0) FailInternal(u"EXPR:DUMP:632", node);
+      if (right == 0) RaiseArgCount(node, u"arg-count-local", kwText);
+      AddCode(MakeArity(left, right));
+      break;
+    case ocIfElse:
+      if (left > 0) FailInternal(u"EXPR:DUMP:646", node);
+      if (right == 0) RaiseArgCount(node, u"arg-count-if", kwText);
+      if (right == 1) oneInputError(inputIsList() ? u"arg-count-if-list" : u"arg-count-if");
+      if (right == 2) {
+        if (n.Parent >= 0 || valueContext) RaiseArgCount(node, u"arg-count-if-else", kwText);
+        TAtom::PatchLastCode(CodeAtom(), ocIf);
+      }
+      break;
+    case ocMake:
+    case ocOb: {
+      const bool make = n.Kind == ocMake;
+      if (left > 0) FailInternal(make ? u"EXPR:DUMP:705" : u"EXPR:DUMP:717", node);
+      if (!make && right == 0) RaiseArgCount(node, u"arg-count-ob", kwText);
+      if (right > 4) {
+        Place(n.Cell, Nodes[static_cast<size_t>(low)].StartPos, Nodes[static_cast<size_t>(high)].EndPos);
+        Snippet(u"04", NumberText(right));
+        Snippet(u"05", NodeListText(n.RightInputs));
+        Raise(S.MessageText(u"ARGCOUNT", {kwText}), make ? u"arg-count-make-more" : u"arg-count-ob-more");
+      }
+      AddCode(MakeArity(left, right));
+      AddCode(static_cast<int32_t>(AtomId(Nodes[static_cast<size_t>(low)].Cell)));
+      AddCode(static_cast<int32_t>(AtomId(Nodes[static_cast<size_t>(high)].Cell)));
+      AddCode(n.HasBeforeList ? 1 : 0);
+      break;
+    }
+    case ocPrint:
+    case ocDump:
+      AddCode(MakeArity(left, right));
+      break;
+    default:
+      FailInternal(u"EXPR:EMIT", node);
+  }
+}
+
+// --- entry points ------------------------------------------------------------------
+
+namespace {
+
+// The cell after a run and the commas that follow it.
+TAtom* NextStatementCell(TAtom* cell) {
+  while (IsAtom(cell) && !TAtom::IsComma(cell->Left)) cell = cell->Right;
+  while (IsAtom(cell) && TAtom::IsComma(cell->Left)) cell = cell->Right;
+  return IsAtom(cell) ? cell : nullptr;
+}
+
+}  // namespace
+
+CompileResult CompileCurrentRun(TInterpreter& interp) {
+  TAtom* cell = interp.CodePointer;
+  if (!IsAtom(cell)) return CompileResult::NotCompiled;
+  interp.CurrentCodeAtom = cell;
+  TCompilerState& state = interp.Compiler();
+  const size_t tempMark = state.TempAtoms.size();
+  TAtom::ClearCode(*cell);
+
+  // Undoes a failed compile: no half-emitted code stays behind, and the
+  // atoms pinned for it are released.
+  auto rollback = [&] {
+    TAtom::ClearCode(*cell);
+    while (state.TempAtoms.size() > tempMark) {
+      TAtom* atom = state.TempAtoms.back();
+      state.TempAtoms.pop_back();
+      state.TempSet.erase(atom);
+      TAtom::DecRef(atom);
+    }
+    state.AfterQuoteOrColon = false;
+  };
+
+  const TPosition saved = interp.S.CurrentPosition;
+  try {
+    TExpr expr(interp, true);
+    expr.Compile(cell, false, false, 0);
+  } catch (const CompileAborted&) {
+    rollback();
+    interp.S.CurrentPosition = saved;
+    interp.CodePointer = NextStatementCell(cell);
+    return CompileResult::NotCompiled;
+  } catch (...) {
+    rollback();
+    interp.CodePointer = cell;
+    throw;
+  }
+  return CompileResult::Compiled;
+}
+
+void ReleaseTempAtoms(TInterpreter& interp) {
+  TCompilerState& state = interp.Compiler();
+  for (TAtom* atom : state.TempAtoms) TAtom::DecRef(atom);
+  state.TempAtoms.clear();
+  state.TempSet.clear();
+}

@@ -1,0 +1,235 @@
+#pragma once
+// The expression compiler: turns one run of tokens (a statement up to a ","
+// word or the end of its list) into 32-bit code words stored on the
+// statement's first cell. There is no grammar: every token gets a priority
+// and the numbers of inputs it takes on its left and right, and linking those
+// numbers yields a precedence tree that is then emitted bottom-up.
+//
+// Code words: opcodes and integer operands as they are; atom and cell
+// operands are atom identities (AtomId, 0 for "no cell"), turned back with
+// TStructure::AtomById. Routine operands of ocPrimitive / ocNative are
+// indices into the bound-routine table of the installed external binder.
+
+#include <cstdint>
+#include <exception>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "core/Atoms.h"
+
+class TInterpreter;
+class TStructure;
+
+enum OpCode : int32_t {
+  ocPop = 2,             // after each root of a statement
+  ocPush = 3,            // atom
+  ocCall = 4,            // name atom, arity, then (by-name flag, parameter word) per input
+  ocEnd = 5,             // cell of the next statement, 0 at the end of the list
+  ocQuote = 9,           //
+  ocValueOf = 10,        //
+  ocPeriod = 11,         //
+  ocPrint = 12,          // arity
+  ocMake = 13,           // arity, first cell, last cell, before-list flag
+  ocRun = 14,            //
+  ocOutput = 15,         //
+  ocIfElse = 16,         //
+  ocWhile = 17,          // jump index (first word of the inputs' code)
+  ocRepeat = 18,         //
+  ocLocal = 19,          // arity
+  ocNative = 20,         // bound routine index (outside library)
+  ocOb = 21,             // as ocMake
+  ocWhileCounter = 22,   //
+  ocRepeatCounter = 23,  //
+  ocStop = 24,           //
+  ocIf = 26,             //
+  ocDump = 30,           // arity
+  ocSpan = 31,           // start offset, end offset (-1 when absent)
+  ocStatement = 32,      // statement hook
+  ocPrimitive = 33,      // bound routine index (the program's own exports)
+};
+
+// The arity word: right inputs in the high half, left inputs in the low one.
+constexpr int32_t MakeArity(int32_t left, int32_t right) { return right * 65536 + left; }
+constexpr int32_t ArityLeft(int32_t arity) { return arity & 0xFFFF; }
+constexpr int32_t ArityRight(int32_t arity) { return (arity >> 16) & 0xFFFF; }
+
+// Deepest precedence tree (nested parentheses counted) the compiler accepts.
+constexpr int32_t kMaxExprDepth = 1000;
+
+// The compiler's module state, owned by the interpreter object.
+struct TCompilerState {
+  TCompilerState() = default;
+  ~TCompilerState() = default;
+  TCompilerState(const TCompilerState&) = delete;
+  TCompilerState& operator=(const TCompilerState&) = delete;
+
+  // The previous token was a quote or a colon: the next word is data.
+  bool AfterQuoteOrColon = false;
+  // Atoms the code refers to that its statement does not keep alive: the
+  // compiler's own words (rewritten names, extra input names, inserted
+  // property cells) and the parameter-name words of called procedures. Each
+  // holds one pin until ReleaseTempAtoms.
+  std::vector<TAtom*> TempAtoms;
+  std::unordered_set<TAtom*> TempSet;  // the same atoms, for pinning once
+};
+
+// Thrown after a compile error whose raise was suppressed (no current line):
+// the compile ends all the same. CompileCurrentRun catches it; other callers
+// of TExpr (the structure dump) catch it themselves.
+class CompileAborted : public std::exception {
+public:
+  const char* what() const noexcept override { return "compile aborted"; }
+};
+
+struct TExprNode {
+  TAtom* Token = nullptr;      // the token atom
+  TAtom* Procedure = nullptr;  // the procedure variable (or its lambda child)
+  TAtom* Cell = nullptr;       // the token's list cell
+  int32_t LeftCount = 0;       // inputs taken while linking
+  int32_t RightCount = 0;
+  // priority * 2^32 - index (left-associative) or + index (right).
+  int64_t Priority = 0;
+  int32_t Parent = -1;  // the node that took this one as input; -1 for a root
+  std::vector<int32_t> LeftInputs;
+  std::vector<int32_t> RightInputs;
+  TAtom* LeftParams = nullptr;  // parameter pairs of the called procedure
+  TAtom* RightParams = nullptr;
+  bool IsData = false;   // a literal
+  int32_t Kind = 1;      // 1 literal, call or expression; else the special form's opcode
+  int32_t MinLeft = -2;  // input bounds, negative = unbounded
+  int32_t MaxLeft = -2;
+  int32_t MinRight = -2;
+  int32_t MaxRight = -2;
+  bool HasBeforeList = false;  // MAKE / OB took a leading handler list
+  bool IsProcedure = false;    // a procedure token (resolved or not)
+  bool IsExternal = false;     // an unresolved "dll." token
+  int32_t StartPos = -1;       // source offsets of the token (-1 when absent)
+  int32_t EndPos = -1;
+};
+
+// The compiler of one run.
+class TExpr {
+public:
+  // baseDepth: tree depth of the enclosing node (nested parentheses).
+  TExpr(TInterpreter& interp, bool statementMode, int32_t baseDepth = 0);
+  virtual ~TExpr();
+  TExpr(const TExpr&) = delete;
+  TExpr& operator=(const TExpr&) = delete;
+
+  bool StatementMode;
+  std::vector<TExprNode> Nodes;
+  bool Changed = false;
+  bool DumpMode = false;  // unknown names stay unresolved procedure tokens
+  bool PropertyPending = false;
+  std::u16string PropertyName;
+
+  // Collects, links, checks the depth, chooses the roots and emits the run
+  // at the code pointer into CurrentCodeAtom's code list. cell gives the
+  // position of errors about the run as a whole (value mode). Raises
+  // language errors; throws CompileAborted when a raise was suppressed.
+  void Compile(TAtom* cell, bool valueMode, bool valueContext, int32_t nestLevel);
+
+  // --- the steps before emission, shared with the structure dump -------------
+  // Collect, then Link. EndedAtComma tells whether the run stopped at a ",".
+  void Prepare();
+  bool EndedAtComma() const { return endedAtComma_; }
+  // Collects the run at the code pointer (up to a "," word or the end) into
+  // Nodes, advancing the code pointer and inserting the property cells of
+  // generic accessors. Returns true when the run stopped at a "," word.
+  bool Collect();
+  // Appends the node of the token at the code pointer and advances it.
+  void AddNode(int32_t index);
+  // Links the nodes into the precedence tree and sorts the input lists.
+  void Link();
+  // Raises "too-deep" at the deepest token when the tree (with the base
+  // depth) is deeper than kMaxExprDepth. Measured without recursion.
+  void CheckDepth();
+  // Depth of every node (roots 1), without recursion.
+  std::vector<int32_t> NodeDepths() const;
+  // Indices of the roots, ascending.
+  std::vector<int32_t> Roots() const;
+  // Value mode: picks the main root and absorbs the other roots as its
+  // inputs, or raises "does-not-match-par-exprs-par" at the cell's position.
+  // endedAtComma counts the text after the "," as one more leftover root.
+  int32_t AbsorbRoots(TAtom* cell, bool endedAtComma);
+  // Lowest and highest node index of the subtree, without recursion.
+  void Span(int32_t node, int32_t& low, int32_t& high) const;
+  // The source text from the first token of node low to the last of node
+  // high (the printed tokens when there is no source).
+  std::u16string SpanText(int32_t low, int32_t high) const;
+
+  // --- linking primitives -------------------------------------------------------
+  enum class FindMode { Normal, AnyRoot, RootList };
+  // The input found for node in the direction (-1 left, +1 right), or -1.
+  int32_t FindArgument(int32_t node, int direction, FindMode mode) const;
+  void AttachLeft(int32_t node, int32_t input);
+  void AttachRight(int32_t node, int32_t input);
+  void Detach(int32_t input);
+  // True when candidate is node itself or one of its ancestors.
+  bool IsAncestorOrSelf(int32_t candidate, int32_t node) const;
+
+  // --- emission (after CheckDepth and ComputeSpans) -----------------------------
+  void ComputeSpans();
+  void Emit(int32_t node, bool valueContext, int32_t nestLevel);
+
+protected:
+  TInterpreter& I;
+  TStructure& S;
+  int32_t BaseDepth;
+
+  // Error helpers: each stores the key, places the current position, and
+  // raises; when the raise is suppressed they throw CompileAborted.
+  void Place(const TAtom* cell, int32_t startPos, int32_t endPos);
+  void PlaceNode(int32_t node);
+  void Snippet(const char16_t* number, const std::u16string& text);
+  [[noreturn]] void Raise(const std::u16string& message, const std::u16string& topic);
+  [[noreturn]] void RaiseArgCount(int32_t node, const std::u16string& topic, const std::u16string& what);
+  [[noreturn]] void FailInternal(const std::u16string& tag, int32_t node);
+  [[noreturn]] void FailTooDeep(int32_t node);
+  [[noreturn]] void RaiseUnmatched(TAtom* cell, int64_t roots, const std::vector<int32_t>& leftover, bool endedAtComma);
+
+private:
+  void Classify(TExprNode& node, int32_t index, int32_t& priority, bool& leftAssociative);
+  void ResolveProcedure(TExprNode& node, int32_t index, int32_t& priority, bool& leftAssociative);
+  [[noreturn]] void RaiseUnknown(const TExprNode& node, const std::u16string& text, const std::u16string& lastTried);
+  void LinkHandlerLists();
+  void LinkLocals();
+  void EmitCall(int32_t node);
+  void CheckCallBounds(int32_t node);
+  void EmitSpecial(int32_t node, bool valueContext, int32_t jumpIndex, int32_t low, int32_t high);
+  void EmitExpression(int32_t node, bool valueContext, int32_t nestLevel);
+  void EmitExternal(int32_t node);
+  std::u16string NodeListText(const std::vector<int32_t>& nodes, const std::u16string* extra = nullptr) const;
+  std::u16string CommaRestText() const;
+  TAtom* Pin(TAtom* atom);
+  TAtom& CodeAtom() const;
+  void AddCode(int32_t word);
+  int32_t CodeLength() const;
+
+  bool endedAtComma_ = false;
+  int32_t insertedLeft_ = 0;  // inserted property cells still to collect
+  int32_t insertedStart_ = -1;
+  int32_t insertedEnd_ = -1;
+  std::vector<int32_t> depths_;
+  std::vector<int32_t> spanLow_;
+  std::vector<int32_t> spanHigh_;
+};
+
+enum class CompileResult { Compiled, NotCompiled };
+
+// Compiles the run at the interpreter's code pointer into the code list of
+// that cell (which becomes CurrentCodeAtom). On success the code pointer
+// stands on the next statement's cell (after the run and its commas) or is
+// null. On a compile error the cell's code list is emptied, the compiler
+// state restored, and either the language error passes on or, when it was
+// suppressed, NotCompiled comes back with the code pointer on the next
+// statement's cell.
+CompileResult CompileCurrentRun(TInterpreter& interp);
+
+// Unpins and forgets every atom in the compiler's TempAtoms.
+void ReleaseTempAtoms(TInterpreter& interp);
+
+// True for a word whose text begins with keyword 11 ("dll") and a period,
+// compared in upper case.
+bool IsExternalToken(const TStructure& s, const TAtom* token);
