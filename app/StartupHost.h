@@ -26,6 +26,9 @@ public:
   void setRunState(uint8_t) override {}
   SourceView* findSource(const std::u16string&) override { return nullptr; }
   GraphicsHooks& graphics() override { return plane_; }
+  void showHelp(const std::u16string&) override {}
+  void refreshMemory() override {}
+  void setElapsedTime(const std::u16string&) override {}
 
 private:
   NoPlane plane_;

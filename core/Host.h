@@ -22,13 +22,18 @@ public:
   // Selects the range [startPos, endPos) as the error range.
   virtual void showErrorRange(int32_t startPos, int32_t endPos, const std::u16string& sourceText) = 0;
   virtual void clearErrorRange() = 0;
-  // Colours a statement (RGB as 0x00BBGGRR, Windows style), underlined or not,
-  // keeping the editor's modified flag and collapsing the selection.
-  virtual void colourStatement(int32_t startPos, int32_t endPos, const std::u16string& sourceText, uint32_t rgb,
-                               bool underline) = 0;
+  // Shows the statement a paused run stands on, and ends that display. These
+  // never touch the document, its undo history or its modified flag.
+  virtual void showPausedStatement(int32_t startPos, int32_t endPos, const std::u16string& sourceText) = 0;
+  virtual void endPausedStatement() = 0;
   virtual int32_t firstVisibleLine() = 0;
   // 0 clears the state icon, 1 the main state icon, 2 the second one.
   virtual void setStateIcon(int icon) = 0;
+  // The window's title, its editor text and the folder of its file ("" when
+  // the window has no file).
+  virtual std::u16string title() = 0;
+  virtual std::u16string text() = 0;
+  virtual std::u16string fileFolder() = 0;
 };
 
 // The plane's share of the interpreter: display lists and the scene redraw.
@@ -69,4 +74,10 @@ public:
   // The open source window whose file name or title is name, else null.
   virtual SourceView* findSource(const std::u16string& name) = 0;
   virtual GraphicsHooks& graphics() = 0;
+  // Brings the help window to the front (showing the page of topic).
+  virtual void showHelp(const std::u16string& topic) = 0;
+  // Refreshes the memory window when it is open.
+  virtual void refreshMemory() = 0;
+  // The main window's elapsed-time item ("" empties it).
+  virtual void setElapsedTime(const std::u16string& text) = 0;
 };

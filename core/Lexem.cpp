@@ -703,24 +703,6 @@ TAtom* TScanner::TokensToWords() {
 
 namespace {
 
-// LF, CR LF and a lone CR all become CR LF.
-std::u16string CrLfBreaks(std::u16string_view text) {
-  std::u16string out;
-  out.reserve(text.size() + text.size() / 32 + 2);
-  for (size_t i = 0; i < text.size(); ++i) {
-    const char16_t c = text[i];
-    if (c == u'\r') {
-      out += u"\r\n";
-      if (i + 1 < text.size() && text[i + 1] == u'\n') ++i;
-    } else if (c == u'\n') {
-      out += u"\r\n";
-    } else {
-      out.push_back(c);
-    }
-  }
-  return out;
-}
-
 class TokenClearer {
 public:
   explicit TokenClearer(TScanner& scanner) : scanner_(scanner) {}
@@ -737,7 +719,7 @@ private:
 TParseResult ParseText(TScanner& scanner, std::u16string_view text, std::u16string_view sourceName, int32_t startPos,
                        int32_t line, ParseAs as, bool commentsOff) {
   TPosition& position = scanner.Position();
-  MakeSourcePos(position, std::u16string(sourceName), CrLfBreaks(text), startPos, line, kAnyDepth);
+  MakeSourcePos(position, std::u16string(sourceName), NormalizeLineBreaks(text), startPos, line, kAnyDepth);
   position.EndPos = -1;
   position.Topic.clear();
   position.Statement = nullptr;

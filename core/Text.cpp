@@ -36,6 +36,21 @@ std::u16string ToCrLf(std::u16string_view text) {
 // The editor holds a CR LF pair as a single character. A scanner offset that
 // points at the LF of a pair maps to the same index as its CR: the position
 // just after the last character of the line.
+std::u16string NormalizeLineBreaks(std::u16string_view text) {
+  std::u16string out;
+  out.reserve(text.size() + text.size() / 32 + 2);
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char16_t c = text[i];
+    if (c == u'\r' || c == u'\n') {
+      out += u"\r\n";
+      if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') ++i;
+    } else {
+      out.push_back(c);
+    }
+  }
+  return out;
+}
+
 int32_t EditorPosition(std::u16string_view crlfText, int32_t offset) {
   if (offset < 1) return 0;
   size_t index = std::min(static_cast<size_t>(offset) - 1, crlfText.size());

@@ -14,6 +14,9 @@
 // (CR LF pairs, lone CRs) is left unchanged. The scanner's rules are written
 // for CR LF text, so every entry to the scanner goes through this.
 std::u16string ToCrLf(std::u16string_view text);
+// Every line break, LF, CR LF or a lone CR, becomes CR LF: the text the
+// scanner parses, whatever editor or platform wrote it.
+std::u16string NormalizeLineBreaks(std::u16string_view text);
 
 // Translates a 1-based scanner offset into a CR LF text into the 0-based
 // index an editor uses, which counts one character per CR LF pair. Offsets

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <set>
+#include <vector>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -91,11 +93,37 @@ struct TBoundRoutine {
 class TInterpreter;
 // Binds a "dll." token when its statement is compiled, or raises.
 using TExternalBinder = std::function<TBoundRoutine(TInterpreter&, TAtom& token)>;
+// A bound routine as the interpreter calls it: reads its inputs from the
+// current frame and returns one atom (the empty list when it has no result).
+using TRoutine = std::function<TAtom*(TInterpreter&)>;
+
+// The run state shared by the run controls, the interpreter and the plane.
+enum RunStateValue : uint8_t {
+  rsIdle = 0,
+  rsStop = 1,
+  rsRunCommand = 2,  // step over
+  rsRunStep = 3,     // step into
+  rsRunTo = 4,       // run to the caret's line
+  rsEnded = 5,
+  rsFinalRedraw = 6,
+  rsRunning = 7,
+  rsPaused = 8,
+};
+
+// Reads the operand words of the statement being interpreted.
+struct TCodeCursor {
+  const std::vector<int32_t>* Code = nullptr;
+  size_t Index = 0;
+  bool AtEnd() const { return Code == nullptr || Index >= Code->size(); }
+  // The next word; 0 past the end (the compiler always writes whole
+  // instructions, so this only guards against damaged code).
+  int32_t Next() { return AtEnd() ? 0 : (*Code)[Index++]; }
+  int32_t Peek() const { return AtEnd() ? 0 : (*Code)[Index]; }
+};
 
 // The per-process execution state that sits beside the interpreter state:
-// the statement cursor, the interpreter's own scanner and the compiler's
-// module state. The run entries, the interpreter loop and the procedure
-// calls extend it.
+// the statement cursor, the run globals, the interpreter's own scanner and
+// the compiler's module state. Each test builds a fresh one.
 class TInterpreter {
 public:
   explicit TInterpreter(TStructure& s);
@@ -104,11 +132,36 @@ public:
   TInterpreter& operator=(const TInterpreter&) = delete;
 
   TStructure& S;
+  Host& host() const;
   TAtom* CodePointer = nullptr;      // the current statement cell; null at the end
   TAtom* CurrentCodeAtom = nullptr;  // the statement cell being compiled
   TScanner& Scanner() { return *scanner_; }
   TCompilerState& Compiler() { return *compiler_; }
-  TExternalBinder ExternalBinder;  // empty until the external-call binding is installed
+  TExternalBinder ExternalBinder;    // empty until the external-call binding is installed
+  std::vector<TRoutine> Routines;    // the bound-routine table (ocPrimitive / ocNative operands)
+
+  // --- run globals ----------------------------------------------------------------
+  uint8_t RunState = rsIdle;
+  TAtom* LastValue = nullptr;        // the value left by the last instruction
+  TAtom* ResultAtom = nullptr;       // OUTPUT's value; SystemValue = none (set in the constructor)
+  bool StopFlag = false;             // OUTPUT or STOP ran: leave the statement chain
+  int32_t InterpretDepth = 0;        // nesting of Interpret
+  int32_t CallDepth = 0;             // nesting of procedure calls and assignments
+  uint32_t StatementCounter = 0;     // statements since start-up
+  bool InPlaneEvent = false;         // a plane-event procedure runs: no pumping
+  int32_t StepDepth = -1;            // InterpretDepth at the last step-over pause
+  int32_t StepLine = -1;             // its line
+  TPosition PausePosition;           // where the last pause happened
+  TPosition RunToPosition;           // Run To's target (source name and line)
+  bool HighlightingStatement = false;
+  int64_t RunStartTick = 0;          // at RunProgramText's start; then the elapsed ms
+  std::set<std::u16string> PendingHistory;  // full names whose history handlers are due
+  bool TopRedrawPending = false;     // a drawable changed: redraw at the next top-level statement
+  bool SceneDirty = false;           // a change plan ran: redraw when RunCode starts
+  std::u16string LibraryLoadCommands;  // run by every reset
+  int32_t RunNesting = 0;            // run entries currently active
+  bool ResetPending = false;         // a reset asked for inside a run, done by the outermost entry
+  uintptr_t StackBase = 0;           // frame address at the outermost run entry
 
   // --- statement cursor ---------------------------------------------------------
   // Moves CodePointer to the next cell (no-op at the end).
@@ -123,3 +176,84 @@ private:
   std::unique_ptr<TScanner> scanner_;
   std::unique_ptr<TCompilerState> compiler_;
 };
+
+// --- run entries and the statement runner (TransRun.cpp) ----------------------
+
+// Results of RunText.
+enum RunResult : int { rrOk = 0, rrParseError = 1, rrRunError = 2 };
+
+// Tokenises, parses and runs a program text; 0, 1 (parse error, not
+// reported) or 2 (run error, reported). Nests: a handler run from inside a
+// running program returns to exactly where the program was.
+int RunText(TInterpreter& in, std::u16string_view text, std::u16string_view sourceName, int32_t startPos = 0,
+            int32_t startLine = 0);
+// The run controls' entry: scans and runs the whole text, reports every
+// error itself, shows the elapsed time; returns RunText's 0/1/2 as well.
+int RunProgramText(TInterpreter& in, std::u16string_view text, std::u16string_view sourceName,
+                   int32_t startOffset = 0);
+// Runs the statement chain at CodePointer until it ends.
+void RunCode(TInterpreter& in);
+// Runs the one statement at CodePointer and leaves CodePointer on the next.
+void ExecuteStatement(TInterpreter& in);
+// Resets the interpreter and reruns the library load commands; true when
+// those failed. Inside a run it only marks the reset pending (false).
+bool ResetInterpreter(TInterpreter& in);
+// The statement hook (ocStatement): pauses for run states 2, 3 and 4.
+void StatementHook(TInterpreter& in);
+void PauseAtStatement(TInterpreter& in);
+void PumpMessagesPeriodically(TInterpreter& in);
+void RefreshSourceAfterRun(TInterpreter& in);
+// Raises "stack-overflow" (STACKOVERFLOW) when the machine stack used since
+// the outermost run entry passes its budget; raised even without a line.
+void CheckStack(TInterpreter& in);
+
+// --- the interpreter loop (TransInterpret.cpp) ---------------------------------
+
+// Runs the code of the statement cell; returns the next statement cell
+// (the ocEnd operand), or null when OUTPUT, STOP or a stop request ended it.
+TAtom* Interpret(TInterpreter& in, TAtom* statement, bool quiet);
+
+// Writes "$$$error-NN$$$.txt" (number 1 to 31) into the user's help folder;
+// a file that cannot be written is ignored.
+void WriteErrorFile(TStructure& s, int number, std::u16string_view text);
+// The usual input error: files 04 (dump), 05 and 06 (kind names) of the
+// offending value, the current range := [start, end), the topic := key,
+// then RaiseError(message). Returns when the raise is suppressed.
+void RaiseInputError(TInterpreter& in, std::u16string_view key, const std::u16string& message, const TAtom* offending,
+                     int32_t start, int32_t end);
+// The BADARG message: input number and keyword or character.
+std::u16string BadArgMessage(const TStructure& s, int inputNumber, std::u16string_view what);
+// Prints every variable from the root (DUMP).
+void PrintVariableTree(TInterpreter& in);
+
+// --- procedure calls (TransCall.cpp) ------------------------------------------
+
+// Carries out ocCall; the cursor stands on the name operand and is left
+// after the call's last operand. Pops the inputs, pushes one result.
+void CallUserProcedure(TInterpreter& in, TCodeCursor& cursor);
+
+// --- assignment (TransMake.cpp) ---------------------------------------------------
+
+// What ocMake / ocOb popped, with their source ranges.
+struct TMakeInputs {
+  TAtom* LeftList = nullptr;
+  TAtom* Name = nullptr;
+  TAtom* Value = nullptr;  // SystemValue when none was written
+  TAtom* RightList = nullptr;
+  int32_t LeftStart = -1, LeftEnd = -1;
+  int32_t NameStart = -1, NameEnd = -1;
+  int32_t ValueStart = -1, ValueEnd = -1;
+  int32_t RightStart = -1, RightEnd = -1;
+  TAtom* FirstCell = nullptr;  // the instruction's first and last token cells
+  TAtom* LastCell = nullptr;
+};
+// MAKE (ocMake) or OB (ocOb): stores the value and pushes the variable.
+void OpMake(TInterpreter& in, int32_t opcode, const TMakeInputs& inputs);
+
+// --- error report (TransErrors.cpp) ----------------------------------------------
+
+// Reports a run error once: output line with file and line, error range in
+// the source window, the message dialog; nested reports print "suspended:".
+void ShowRunError(TInterpreter& in, const std::u16string& message);
+// Empties the error trace (unpinning) and the error history state.
+void ClearErrorHistory(TInterpreter& in);

@@ -5,7 +5,12 @@
 #include "core/Trans.h"
 
 TInterpreter::TInterpreter(TStructure& s)
-    : S(s), scanner_(std::make_unique<TScanner>(s)), compiler_(std::make_unique<TCompilerState>()) {}
+    : S(s),
+      ResultAtom(SystemValue),
+      scanner_(std::make_unique<TScanner>(s)),
+      compiler_(std::make_unique<TCompilerState>()) {}
+
+Host& TInterpreter::host() const { return S.host(); }
 
 TInterpreter::~TInterpreter() = default;
 

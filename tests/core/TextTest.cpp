@@ -27,6 +27,12 @@ TEST(ToCrLf, IsIdempotent) {
   }
 }
 
+TEST(NormalizeLineBreaks, EveryBreakStyleBecomesCrLf) {
+  EXPECT_EQ(NormalizeLineBreaks(u"a\nb\r\nc\rd"), u"a\r\nb\r\nc\r\nd");
+  EXPECT_EQ(NormalizeLineBreaks(u"\r\r\n\n"), u"\r\n\r\n\r\n");
+  EXPECT_EQ(NormalizeLineBreaks(NormalizeLineBreaks(u"x\ry\n")), NormalizeLineBreaks(u"x\ry\n"));
+}
+
 // --- Editor positions --------------------------------------------------------
 
 TEST(EditorPosition, CountsOneCharacterPerLineBreak) {

@@ -54,6 +54,9 @@ public:
   void setRunState(uint8_t state) override { RunStates.push_back(state); }
   SourceView* findSource(const std::u16string&) override { return nullptr; }
   GraphicsHooks& graphics() override { return Graphics; }
+  void showHelp(const std::u16string& topic) override { HelpTopics.push_back(topic); }
+  void refreshMemory() override { ++MemoryRefreshes; }
+  void setElapsedTime(const std::u16string& text) override { ElapsedTimes.push_back(text); }
 
   // The printed lines' texts, one string joined by "\n" (UTF-8), for tests.
   std::string Output() const;
@@ -62,6 +65,9 @@ public:
   std::vector<ShownDialog> Dialogs;
   std::deque<int> DialogAnswers;  // answers in order; 0 when empty
   std::vector<uint8_t> RunStates;
+  std::vector<std::u16string> HelpTopics;
+  int MemoryRefreshes = 0;
+  std::vector<std::u16string> ElapsedTimes;
   int Pumps = 0;
   int WaitedMs = 0;
   RecordingGraphics Graphics;
