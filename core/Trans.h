@@ -9,10 +9,10 @@
 #include <functional>
 #include <memory>
 #include <set>
-#include <vector>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/Vars.h"
 
@@ -137,31 +137,33 @@ public:
   TAtom* CurrentCodeAtom = nullptr;  // the statement cell being compiled
   TScanner& Scanner() { return *scanner_; }
   TCompilerState& Compiler() { return *compiler_; }
-  TExternalBinder ExternalBinder;    // empty until the external-call binding is installed
-  std::vector<TRoutine> Routines;    // the bound-routine table (ocPrimitive / ocNative operands)
+  TExternalBinder ExternalBinder;  // empty until the external-call binding is installed
+  std::vector<TRoutine> Routines;  // the bound-routine table (ocPrimitive / ocNative operands)
 
   // --- run globals ----------------------------------------------------------------
   uint8_t RunState = rsIdle;
-  TAtom* LastValue = nullptr;        // the value left by the last instruction
-  TAtom* ResultAtom = nullptr;       // OUTPUT's value; SystemValue = none (set in the constructor)
-  bool StopFlag = false;             // OUTPUT or STOP ran: leave the statement chain
-  int32_t InterpretDepth = 0;        // nesting of Interpret
-  int32_t CallDepth = 0;             // nesting of procedure calls and assignments
-  uint32_t StatementCounter = 0;     // statements since start-up
-  bool InPlaneEvent = false;         // a plane-event procedure runs: no pumping
-  int32_t StepDepth = -1;            // InterpretDepth at the last step-over pause
-  int32_t StepLine = -1;             // its line
-  TPosition PausePosition;           // where the last pause happened
-  TPosition RunToPosition;           // Run To's target (source name and line)
+  TAtom* LastValue = nullptr;     // the value left by the last instruction
+  TAtom* ResultAtom = nullptr;    // OUTPUT's value; SystemValue = none (set in the constructor)
+  bool StopFlag = false;          // OUTPUT or STOP ran: leave the statement chain
+  int32_t InterpretDepth = 0;     // nesting of Interpret
+  int32_t CallDepth = 0;          // nesting of procedure calls and assignments
+  uint32_t StatementCounter = 0;  // statements since start-up
+  bool InPlaneEvent = false;      // a plane-event procedure runs: no pumping
+  int32_t StepDepth = -1;         // InterpretDepth at the last step-over pause
+  int32_t StepLine = -1;          // its line
+  TPosition PausePosition;        // where the last pause happened
+  TPosition RunToPosition;        // Run To's target (source name and line)
   bool HighlightingStatement = false;
-  int64_t RunStartTick = 0;          // at RunProgramText's start; then the elapsed ms
+  int64_t RunStartTick = 0;                 // at RunProgramText's start; then the elapsed ms
   std::set<std::u16string> PendingHistory;  // full names whose history handlers are due
-  bool TopRedrawPending = false;     // a drawable changed: redraw at the next top-level statement
-  bool SceneDirty = false;           // a change plan ran: redraw when RunCode starts
-  std::u16string LibraryLoadCommands;  // run by every reset
-  int32_t RunNesting = 0;            // run entries currently active
-  bool ResetPending = false;         // a reset asked for inside a run, done by the outermost entry
-  uintptr_t StackBase = 0;           // frame address at the outermost run entry
+  bool TopRedrawPending = false;            // a drawable changed: redraw at the next top-level statement
+  bool SceneDirty = false;                  // a change plan ran: redraw when RunCode starts
+  std::u16string LibraryLoadCommands;       // run by every reset
+  int32_t RunNesting = 0;                   // run entries currently active
+  bool ResetPending = false;                // a reset asked for inside a run, done by the outermost entry
+  uintptr_t StackBase = 0;                  // frame address at the outermost run entry; 0 outside runs
+  uintptr_t StackBudget = 0;                // bytes of machine stack a run may use below StackBase
+  bool ErrorHistoryWriting = false;         // the error history is being written: reports only print
 
   // --- statement cursor ---------------------------------------------------------
   // Moves CodePointer to the next cell (no-op at the end).
@@ -189,8 +191,7 @@ int RunText(TInterpreter& in, std::u16string_view text, std::u16string_view sour
             int32_t startLine = 0);
 // The run controls' entry: scans and runs the whole text, reports every
 // error itself, shows the elapsed time; returns RunText's 0/1/2 as well.
-int RunProgramText(TInterpreter& in, std::u16string_view text, std::u16string_view sourceName,
-                   int32_t startOffset = 0);
+int RunProgramText(TInterpreter& in, std::u16string_view text, std::u16string_view sourceName, int32_t startOffset = 0);
 // Runs the statement chain at CodePointer until it ends.
 void RunCode(TInterpreter& in);
 // Runs the one statement at CodePointer and leaves CodePointer on the next.
@@ -203,6 +204,8 @@ void StatementHook(TInterpreter& in);
 void PauseAtStatement(TInterpreter& in);
 void PumpMessagesPeriodically(TInterpreter& in);
 void RefreshSourceAfterRun(TInterpreter& in);
+// Writes the run state and tells the host (window icons and menus follow).
+void SetRunState(TInterpreter& in, uint8_t state);
 // Raises "stack-overflow" (STACKOVERFLOW) when the machine stack used since
 // the outermost run entry passes its budget; raised even without a line.
 void CheckStack(TInterpreter& in);
@@ -257,3 +260,8 @@ void OpMake(TInterpreter& in, int32_t opcode, const TMakeInputs& inputs);
 void ShowRunError(TInterpreter& in, const std::u16string& message);
 // Empties the error trace (unpinning) and the error history state.
 void ClearErrorHistory(TInterpreter& in);
+// Drops the trace entries from index length on, unpinning their Statement
+// and FrameOwner (trace entries hold a pin on both).
+void TruncateErrorTrace(TInterpreter& in, size_t length);
+// Sets a trace entry's FrameOwner, moving the pin from the old owner.
+void SetTraceFrameOwner(TPosition& entry, TAtom* owner);

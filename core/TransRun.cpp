@@ -1,6 +1,15 @@
-// The interpreter object and its statement cursor.
+// The interpreter object, its statement cursor, the run entries, the
+// statement runner, the periodic message pump, stepping and the pause loop,
+// the interpreter reset and the machine-stack guard.
+
+#include <sys/resource.h>
+
+#include <array>
+#include <chrono>
+#include <optional>
 
 #include "core/Expr.h"
+#include "core/Host.h"
 #include "core/Lexem.h"
 #include "core/Trans.h"
 
@@ -29,4 +38,517 @@ int TInterpreter::StatementKind() const {
   if (element->Kind == akNumber || element->Kind == akWord) return 2;
   if (element->Kind == akExpression) return 3;
   return 5;
+}
+
+namespace {
+
+// Statements between two message pumps.
+constexpr uint32_t kPumpInterval = 160;
+// Milliseconds of one poll of the pause loop.
+constexpr int kPausePollMs = 100;
+// Machine stack kept free for raising and unwinding a language error.
+constexpr uintptr_t kStackReserve = 1024 * 1024;
+constexpr uintptr_t kDefaultStackLimit = 8 * 1024 * 1024;
+
+uintptr_t FrameAddress(const void* frame) { return reinterpret_cast<uintptr_t>(frame); }
+
+// The stack a run may use: the soft stack limit (8 MiB when unlimited or
+// unknown) less the reserve.
+uintptr_t StackBudget() {
+  uintptr_t limit = kDefaultStackLimit;
+  rlimit rl{};
+  if (getrlimit(RLIMIT_STACK, &rl) == 0 && rl.rlim_cur != RLIM_INFINITY) limit = static_cast<uintptr_t>(rl.rlim_cur);
+  return limit > 2 * kStackReserve ? limit - kStackReserve : limit / 2;
+}
+
+// The scene redraw; the plane clears both redraw requests by drawing.
+void RedrawScene(TInterpreter& in) {
+  in.host().graphics().redrawScene();
+  in.SceneDirty = false;
+  in.TopRedrawPending = false;
+}
+
+// One run entry: counts the nesting and takes the stack guard's base at the
+// outermost entry.
+class RunEntry {
+public:
+  RunEntry(TInterpreter& in, uintptr_t frame) : in_(in), outermost_(in.RunNesting == 0) {
+    if (outermost_) {
+      in_.StackBase = frame;
+      in_.StackBudget = StackBudget();
+    }
+    ++in_.RunNesting;
+  }
+  ~RunEntry() {
+    --in_.RunNesting;
+    if (outermost_) in_.StackBase = 0;
+  }
+  RunEntry(const RunEntry&) = delete;
+  RunEntry& operator=(const RunEntry&) = delete;
+  bool Outermost() const { return outermost_; }
+
+private:
+  TInterpreter& in_;
+  bool outermost_;
+};
+
+// The per-run state of an interrupted run, saved by a run entered from
+// inside it (a handler run during a message pump) and put back when that run
+// ends, so the interrupted statement goes on as if nothing happened. The
+// atoms held meanwhile are pinned.
+class SavedRunState {
+public:
+  explicit SavedRunState(TInterpreter& in)
+      : in_(in),
+        currentPosition_(in.S.CurrentPosition),
+        parsePosition_(in.S.ParsePosition),
+        resultAtom_(in.ResultAtom),
+        lastValue_(in.LastValue),
+        stopFlag_(in.StopFlag),
+        inWhile_(in.S.InWhile),
+        whileCounter_(in.S.WhileCounter),
+        repeatCounter_(in.S.RepeatCounter),
+        interpretDepth_(in.InterpretDepth),
+        callDepth_(in.CallDepth) {
+    for (TAtom* atom : Held()) TAtom::IncRef(atom);
+  }
+  ~SavedRunState() {
+    in_.S.CurrentPosition = currentPosition_;
+    in_.S.ParsePosition = parsePosition_;
+    in_.ResultAtom = resultAtom_;
+    in_.LastValue = lastValue_;
+    in_.StopFlag = stopFlag_;
+    in_.S.InWhile = inWhile_;
+    in_.S.WhileCounter = whileCounter_;
+    in_.S.RepeatCounter = repeatCounter_;
+    in_.InterpretDepth = interpretDepth_;
+    in_.CallDepth = callDepth_;
+    for (TAtom* atom : Held()) TAtom::DecRef(atom);
+  }
+  SavedRunState(const SavedRunState&) = delete;
+  SavedRunState& operator=(const SavedRunState&) = delete;
+
+private:
+  std::array<TAtom*, 6> Held() const {
+    return {resultAtom_,
+            lastValue_,
+            currentPosition_.Statement,
+            currentPosition_.Procedure,
+            parsePosition_.Statement,
+            parsePosition_.Procedure};
+  }
+
+  TInterpreter& in_;
+  TPosition currentPosition_;
+  TPosition parsePosition_;
+  TAtom* resultAtom_;
+  TAtom* lastValue_;
+  bool stopFlag_;
+  bool inWhile_;
+  int64_t whileCounter_;
+  int64_t repeatCounter_;
+  int32_t interpretDepth_;
+  int32_t callDepth_;
+};
+
+// Holds the statement cell a run entry found and puts it back as the code
+// pointer when the entry ends.
+class CodePointerKeeper {
+public:
+  explicit CodePointerKeeper(TInterpreter& in) : in_(in), cell_(in.CodePointer) {}
+  ~CodePointerKeeper() { in_.CodePointer = cell_.get(); }
+  CodePointerKeeper(const CodePointerKeeper&) = delete;
+  CodePointerKeeper& operator=(const CodePointerKeeper&) = delete;
+
+private:
+  TInterpreter& in_;
+  PinnedAtom cell_;
+};
+
+class PositionKeeper {
+public:
+  explicit PositionKeeper(TStructure& s) : s_(s), saved_(s.CurrentPosition) {}
+  ~PositionKeeper() { s_.CurrentPosition = saved_; }
+  PositionKeeper(const PositionKeeper&) = delete;
+  PositionKeeper& operator=(const PositionKeeper&) = delete;
+  const TPosition& Saved() const { return saved_; }
+
+private:
+  TStructure& s_;
+  TPosition saved_;
+};
+
+class FlagSetter {
+public:
+  explicit FlagSetter(bool& flag) : flag_(flag), saved_(flag) { flag_ = true; }
+  ~FlagSetter() { flag_ = saved_; }
+  FlagSetter(const FlagSetter&) = delete;
+  FlagSetter& operator=(const FlagSetter&) = delete;
+
+private:
+  bool& flag_;
+  bool saved_;
+};
+
+// Parses the text into the code pointer with the interpreter's scanner;
+// false on a scan or parse error (which stays in the trace).
+bool ParseIntoCodePointer(TInterpreter& in, std::u16string_view text, std::u16string_view sourceName, int32_t startPos,
+                          int32_t startLine) {
+  in.Scanner().ScannerErrorsArmed = true;
+  const TParseResult parsed = ParseText(in.Scanner(), text, sourceName, startPos, startLine);
+  if (!parsed.Ok) return false;
+  in.CodePointer = parsed.List;
+  return true;
+}
+
+// The current position becomes the run's source without a statement: the
+// first statement sets the rest, and until then no error is raised.
+void EnterRunPosition(TStructure& s) {
+  TPosition& position = s.CurrentPosition;
+  position.SourceName = s.ParsePosition.SourceName;
+  position.SourceText = s.ParsePosition.SourceText;
+  position.StartPos = -1;
+  position.EndPos = -1;
+  position.Line = -1;
+  position.Depth = kAnyDepth;
+  position.Topic.clear();
+  position.Procedure = nullptr;
+  position.Statement = nullptr;
+  position.FrameOwner = nullptr;
+}
+
+// A reset asked for while a run was active happens once the outermost run
+// has ended.
+void ResetIfPending(TInterpreter& in) {
+  if (in.RunNesting == 0 && in.ResetPending) ResetInterpreter(in);
+}
+
+int RunTextInEntry(TInterpreter& in, std::u16string_view text, std::u16string_view sourceName, int32_t startPos,
+                   int32_t startLine) {
+  std::optional<SavedRunState> saved;
+  if (in.RunNesting > 1) saved.emplace(in);
+  CodePointerKeeper keeper(in);
+  const size_t traceLength = in.S.ErrorTrace.size();
+
+  bool parsed = false;
+  try {
+    parsed = ParseIntoCodePointer(in, text, sourceName, startPos, startLine);
+  } catch (const LanguageError&) {
+    parsed = false;
+  }
+  if (!parsed) {
+    // Not reported (an incomplete command line is still being typed), so the
+    // entry must not stay in the trace for a later report to show.
+    TruncateErrorTrace(in, traceLength);
+    return rrParseError;
+  }
+
+  EnterRunPosition(in.S);
+  try {
+    RunCode(in);
+  } catch (const LanguageError& error) {
+    ShowRunError(in, error.Message());
+    return rrRunError;
+  }
+  return rrOk;
+}
+
+int RunProgramTextInEntry(TInterpreter& in, std::u16string_view text, std::u16string_view sourceName,
+                          int32_t startOffset) {
+  // Entered from inside a run (a pump), the interrupted run must find its
+  // state and statement as it left them.
+  std::optional<SavedRunState> saved;
+  std::optional<CodePointerKeeper> keeper;
+  if (in.RunNesting > 1) {
+    saved.emplace(in);
+    keeper.emplace(in);
+  }
+
+  in.PendingHistory.clear();
+  in.TopRedrawPending = false;
+  in.CallDepth = 0;
+  in.InterpretDepth = 0;
+
+  const auto start = std::chrono::steady_clock::now();
+  int result = rrOk;
+  try {
+    in.S.ClearVisited();
+    // The scanner ignores the start offset: positions are counted from the
+    // text's first character.
+    static_cast<void>(startOffset);
+    result = rrParseError;
+    if (ParseIntoCodePointer(in, text, sourceName, 0, 0)) {
+      result = rrRunError;
+      EnterRunPosition(in.S);
+      RunCode(in);
+      result = rrOk;
+    }
+  } catch (const LanguageError& error) {
+    ShowRunError(in, error.Message());
+  }
+  // A parse ended by a suppressed raise has no message to show; its trace
+  // entries must not reach a later report.
+  if (result == rrParseError) ClearErrorHistory(in);
+
+  const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+  in.RunStartTick = elapsed.count();
+  in.host().setElapsedTime(FormatMessage(u"%.3f s", {static_cast<long double>(in.RunStartTick) / 1000.0L}));
+  in.CodePointer = nullptr;
+  in.SceneDirty = false;
+  RefreshSourceAfterRun(in);
+  in.host().refreshMemory();
+  return result;
+}
+
+}  // namespace
+
+// --- run entries ------------------------------------------------------------------
+
+int RunText(TInterpreter& in, std::u16string_view text, std::u16string_view sourceName, int32_t startPos,
+            int32_t startLine) {
+  int result = rrOk;
+  {
+    RunEntry entry(in, FrameAddress(__builtin_frame_address(0)));
+    result = RunTextInEntry(in, text, sourceName, startPos, startLine);
+  }
+  ResetIfPending(in);
+  return result;
+}
+
+int RunProgramText(TInterpreter& in, std::u16string_view text, std::u16string_view sourceName, int32_t startOffset) {
+  int result = rrOk;
+  {
+    RunEntry entry(in, FrameAddress(__builtin_frame_address(0)));
+    result = RunProgramTextInEntry(in, text, sourceName, startOffset);
+  }
+  ResetIfPending(in);
+  return result;
+}
+
+// --- the statement runner ---------------------------------------------------------
+
+void RunCode(TInterpreter& in) {
+  CheckStack(in);
+  TStructure& s = in.S;
+  const PinnedAtom first(in.CodePointer);
+  in.ResultAtom = SystemValue;
+  in.StopFlag = false;
+  if (in.CodePointer == nullptr) return;
+  if (in.SceneDirty) RedrawScene(in);
+
+  const PositionKeeper position(s);
+  TAtom* const frameOwner = s.Frame() != nullptr ? s.Frame()->Owner : nullptr;
+  in.LastValue = nullptr;
+
+  TAtom* running = nullptr;
+  try {
+    while (IsAtom(in.CodePointer) && in.CodePointer->Left != nullptr && in.ResultAtom == SystemValue && !in.StopFlag) {
+      running = in.CodePointer;
+      ExecuteStatement(in);
+      if (in.RunState == rsStop) break;
+    }
+  } catch (const LanguageError&) {
+    // Each statement runner the error passes adds the statement that called
+    // it, so the trace holds the whole chain of calls when it is reported.
+    s.CurrentPosition.Statement = running;
+    if (position.Saved().EndPos != -1) {
+      TPosition caller = position.Saved();
+      caller.FrameOwner = nullptr;
+      s.AddTrace(caller);
+    }
+    if (!s.ErrorTrace.empty()) {
+      TPosition& newest = s.ErrorTrace.back();
+      if (newest.Statement == nullptr) {
+        newest.Statement = running;
+        TAtom::IncRef(running);
+      }
+      SetTraceFrameOwner(newest, frameOwner);
+    }
+    throw;
+  }
+}
+
+void ExecuteStatement(TInterpreter& in) {
+  TStructure& s = in.S;
+  TAtom* const cell = in.CodePointer;
+  s.CurrentPosition = TAtom::GetPosition(cell);
+  s.CurrentPosition.Depth = in.InterpretDepth;
+  s.CurrentPosition.Statement = cell;
+  s.CurrentPosition.FrameOwner = nullptr;
+
+  PumpMessagesPeriodically(in);
+
+  if (IsAtom(in.CodePointer) && IsAtom(cell)) {
+    bool compiled = TAtom::CodeCount(*cell) > 0;
+    // A suppressed compile error leaves the code pointer on the next
+    // statement: this one is skipped.
+    if (!compiled) compiled = CompileCurrentRun(in) == CompileResult::Compiled;
+    if (compiled) in.CodePointer = Interpret(in, cell, false);
+  }
+
+  if (s.PumpPending) {
+    // A finaliser asked for a pump; between statements it is safe.
+    s.PumpPending = false;
+    in.host().processMessages();
+  }
+
+  const TContext* frame = s.Frame();
+  if (in.TopRedrawPending && frame != nullptr && IsAtom(s.Root) && frame->Owner == s.Root) RedrawScene(in);
+}
+
+void PumpMessagesPeriodically(TInterpreter& in) {
+  ++in.StatementCounter;
+  if (in.StatementCounter % kPumpInterval == 0 && !in.InPlaneEvent) in.host().processMessages();
+}
+
+// --- stepping ---------------------------------------------------------------------------
+
+void SetRunState(TInterpreter& in, uint8_t state) {
+  in.RunState = state;
+  in.host().setRunState(state);
+}
+
+void StatementHook(TInterpreter& in) {
+  const TPosition& here = in.S.CurrentPosition;
+  switch (in.RunState) {
+    case rsRunStep:
+      PauseAtStatement(in);
+      break;
+    case rsRunCommand:
+      // Step over: every top-level statement, and a statement no deeper than
+      // the last pause on another line (the next line of the same body).
+      if (in.InterpretDepth == 1 || (in.InterpretDepth <= in.StepDepth && here.Line != in.StepLine)) {
+        PauseAtStatement(in);
+        in.StepDepth = in.InterpretDepth;
+        in.StepLine = in.S.CurrentPosition.Line;
+      }
+      break;
+    case rsRunTo:
+      if (here.SourceName.str() == in.RunToPosition.SourceName.str() && here.Line == in.RunToPosition.Line)
+        PauseAtStatement(in);
+      break;
+    default:
+      break;
+  }
+}
+
+void PauseAtStatement(TInterpreter& in) {
+  TStructure& s = in.S;
+  const TPosition here = s.CurrentPosition;
+  Host& host = in.host();
+  SourceView* view = host.findSource(here.SourceName);
+  // Statements of sources that are not open never pause.
+  if (view == nullptr) return;
+
+  in.PausePosition = here;
+  in.StepDepth = in.InterpretDepth;
+  view->bringToFront();
+  view->showDebugLine(here.StartPos, here.SourceText);
+  int32_t markedLine = view->firstVisibleLine();
+  {
+    const FlagSetter highlighting(in.HighlightingStatement);
+    view->showPausedStatement(here.StartPos, here.EndPos, here.SourceText);
+  }
+  host.refreshMemory();
+  SetRunState(in, rsPaused);
+  RedrawScene(in);
+
+  // The run controls change the state from inside the pump; the icon blinks
+  // meanwhile. The window may close during any pump.
+  uint32_t polls = 0;
+  while (in.RunState == rsPaused) {
+    view = host.findSource(here.SourceName);
+    if (view == nullptr) {
+      SetRunState(in, rsRunning);
+      return;
+    }
+    if (view->firstVisibleLine() != markedLine) {
+      view->showDebugLine(here.StartPos, here.SourceText);
+      markedLine = view->firstVisibleLine();
+    }
+    ++polls;
+    if (polls % 10 == 0)
+      view->setStateIcon(1);
+    else if (polls % 10 == 4)
+      view->setStateIcon(2);
+    host.waitAndProcessMessages(kPausePollMs);
+  }
+
+  view = host.findSource(here.SourceName);
+  if (view != nullptr) {
+    const FlagSetter highlighting(in.HighlightingStatement);
+    view->endPausedStatement();
+    view->setStateIcon(0);
+  }
+}
+
+void RefreshSourceAfterRun(TInterpreter& in) {
+  SourceView* view = in.host().findSource(in.S.CurrentPosition.SourceName);
+  if (view != nullptr) view->hideDebugLine();
+}
+
+// --- the reset ----------------------------------------------------------------------------
+
+bool ResetInterpreter(TInterpreter& in) {
+  if (in.RunNesting > 0) {
+    // Tearing the tree down under a running program would leave it on freed
+    // frames; the outermost run entry resets when it returns.
+    in.ResetPending = true;
+    return false;
+  }
+  in.ResetPending = false;
+  TStructure& s = in.S;
+  Host& host = in.host();
+  bool failed = false;
+  try {
+    host.setElapsedTime(u"");
+    ClearErrorHistory(in);
+    host.graphics().resetPlane();
+
+    s.LeaveAllFrames();
+    in.CodePointer = nullptr;
+    s.ClearRoot();
+    s.EnterFrame(NewVariable(s, u"[Root]", nullptr));
+    in.PendingHistory.clear();
+    in.TopRedrawPending = false;
+    ReleaseTempAtoms(in);
+    in.CallDepth = 0;
+    in.InterpretDepth = 0;
+    if (IsAtom(s.Root)) TAtom::ClearChildren(*s.Root);
+
+    if (!in.LibraryLoadCommands.empty()) {
+      failed = RunText(in, in.LibraryLoadCommands, u"", 0, 0) != rrOk;
+      host.refreshMemory();
+    }
+
+    RedrawScene(in);
+  } catch (const std::exception&) {
+    // A reset must always leave a usable interpreter: a failing step is
+    // skipped and the rest still runs.
+  }
+  TPosition& position = s.CurrentPosition;
+  position.SourceName = SharedText();
+  position.SourceText = SharedText();
+  position.StartPos = -1;
+  position.EndPos = -1;
+  position.Line = -1;
+  return failed;
+}
+
+// --- the stack guard ------------------------------------------------------------------
+
+void CheckStack(TInterpreter& in) {
+  const uintptr_t here = FrameAddress(__builtin_frame_address(0));
+  const bool pastBudget = in.StackBase != 0 && here < in.StackBase && in.StackBase - here > in.StackBudget;
+  if (!pastBudget && in.S.StackRemaining() >= kStackReserve) return;
+  // Raised even while the current position has no line: silently going on
+  // would crash the process a few calls later.
+  TStructure& s = in.S;
+  std::u16string message = s.MessageText(u"STACKOVERFLOW");
+  s.CurrentPosition.Topic = u"stack-overflow";
+  TPosition entry = s.CurrentPosition;
+  entry.FrameOwner = nullptr;
+  s.AddTrace(entry);
+  s.LastError = message;
+  throw LanguageError(std::move(message));
 }

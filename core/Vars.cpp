@@ -647,11 +647,16 @@ void TStructure::AddTrace(const TPosition& position) {
       return;
   }
   ErrorTrace.push_back(position);
-  TAtom::IncRef(position.Statement);  // pinned while held in the trace
+  // Held in the trace: the statement and the frame owner stay pinned.
+  TAtom::IncRef(position.Statement);
+  TAtom::IncRef(position.FrameOwner);
 }
 
 void TStructure::ClearErrorTrace() {
-  for (const TPosition& p : ErrorTrace) TAtom::DecRef(p.Statement);
+  for (const TPosition& p : ErrorTrace) {
+    TAtom::DecRef(p.Statement);
+    TAtom::DecRef(p.FrameOwner);
+  }
   ErrorTrace.clear();
 }
 

@@ -402,7 +402,7 @@ public:
   std::u16string MessageText(std::u16string_view key, std::initializer_list<FormatArg> args = {}) const;
   // TOODEEP under the key "too-deep": a structure or recursion too deep to follow.
   void RaiseTooDeep(std::u16string_view where = u"...");
-  void ClearErrorTrace();             // unpins the trace's statements
+  void ClearErrorTrace();             // unpins the trace's statements and frame owners
   std::vector<TPosition> ErrorTrace;  // owned copies, oldest first
   std::u16string LastError;           // text of the last raised error
   TPosition CurrentPosition;          // statement or error being processed

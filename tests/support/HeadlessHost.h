@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -41,10 +42,14 @@ public:
 
 class HeadlessHost : public Host {
 public:
-  void processMessages() override { ++Pumps; }
+  void processMessages() override {
+    ++Pumps;
+    if (OnPump) OnPump();
+  }
   void waitAndProcessMessages(int ms) override {
     ++Pumps;
     WaitedMs += ms;
+    if (OnWait) OnWait(ms);
   }
   void printLine(const std::u16string& text, uint32_t colour, bool bold) override {
     Lines.push_back({text, colour, bold});
@@ -52,7 +57,7 @@ public:
   int showMessageDialog(const std::u16string& message, const std::u16string& extra, const std::u16string& topic,
                         int flags) override;
   void setRunState(uint8_t state) override { RunStates.push_back(state); }
-  SourceView* findSource(const std::u16string&) override { return nullptr; }
+  SourceView* findSource(const std::u16string& name) override { return OnFindSource ? OnFindSource(name) : nullptr; }
   GraphicsHooks& graphics() override { return Graphics; }
   void showHelp(const std::u16string& topic) override { HelpTopics.push_back(topic); }
   void refreshMemory() override { ++MemoryRefreshes; }
@@ -71,4 +76,10 @@ public:
   int Pumps = 0;
   int WaitedMs = 0;
   RecordingGraphics Graphics;
+
+  // Per-test behaviour of the message pump, the pause loop's wait and the
+  // source-window lookup (none by default: no windows are open).
+  std::function<void()> OnPump;
+  std::function<void(int)> OnWait;
+  std::function<SourceView*(const std::u16string&)> OnFindSource;
 };

@@ -1,0 +1,75 @@
+#pragma once
+// The host of the headless runner: output-window lines go to stdout (UTF-8,
+// one line each), what the message dialog would show goes to stderr. There
+// are no source windows and no plane; the pump only looks for an interrupt.
+
+#include <csignal>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "core/Host.h"
+
+class TInterpreter;
+class TStructure;
+
+class ZavrunPlane : public GraphicsHooks {
+public:
+  void redrawScene() override {}
+  void compileDisplayLists(TAtom&) override {}
+  void deleteDisplayLists(TAtom&) override {}
+  bool isDisplayList(uint32_t) override { return false; }
+  void deleteDisplayList(uint32_t) override {}
+  void resetPlane() override {}
+  bool paintingSuspended() override { return false; }
+};
+
+class ZavrunHost : public Host {
+public:
+  // The interpreter whose run the pump stops on an interrupt; the structure
+  // whose log takes the output lines. Either may be null.
+  void Attach(TStructure* structure, TInterpreter* interpreter) {
+    structure_ = structure;
+    interpreter_ = interpreter;
+  }
+
+  void processMessages() override;
+  void waitAndProcessMessages(int ms) override;
+  void printLine(const std::u16string& text, uint32_t colour, bool bold) override;
+  int showMessageDialog(const std::u16string& message, const std::u16string& extra, const std::u16string& topic,
+                        int flags) override;
+  // The interpreter keeps the state itself; there are no icons to change.
+  void setRunState(uint8_t) override {}
+  SourceView* findSource(const std::u16string&) override { return nullptr; }
+  GraphicsHooks& graphics() override { return plane_; }
+  void showHelp(const std::u16string&) override {}
+  void refreshMemory() override {}
+  void setElapsedTime(const std::u16string&) override {}
+
+  // Longest line shown whole, as the output window's MAXPRINT; 0 or less:
+  // no cut.
+  int MaxPrint = 4000;
+
+  // Set by the SIGINT/SIGTERM handler; the next pump asks the run to stop
+  // as the Stop button would.
+  static volatile std::sig_atomic_t InterruptSignal;
+
+private:
+  TStructure* structure_ = nullptr;
+  TInterpreter* interpreter_ = nullptr;
+  ZavrunPlane plane_;
+};
+
+// The text as the output window shows it: cut after maxPrint characters with
+// "..." appended when longer (maxPrint > 0).
+std::u16string CutLine(const std::u16string& text, int maxPrint);
+
+// The message dialog's text: the message (its first 400 characters and
+// "..." when longer), then " (" + extra + ")" when extra is not empty.
+constexpr size_t kDialogMessageLength = 400;
+std::u16string DialogText(const std::u16string& message, const std::u16string& extra);
+
+// The output lines of one printed text: the text cut after maxPrint
+// characters with "..." appended (maxPrint > 0), then split at every line
+// break (CR LF, LF or a lone CR), each line UTF-8 with a final "\n".
+std::string OutputLines(const std::u16string& text, int maxPrint);

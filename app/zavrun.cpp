@@ -1,0 +1,307 @@
+// zavrun: runs a program without windows.
+//
+//   zavrun FILE.zav    resets the interpreter as the environment does (the
+//                      library load commands of the factory settings), then
+//                      runs FILE as the Run command runs a source window
+//   zavrun -e TEXT     the same reset, then runs TEXT as one command line
+//
+// Output-window lines go to stdout, what the message dialog would show goes
+// to stderr. Exit status: 0 success, 1 parse error, 2 run-time error, 3 the
+// file (or the staged resources) cannot be read, 4 bad arguments; a run
+// stopped by SIGINT or SIGTERM ends with 128 + the signal's number.
+//
+// The settings are the factory defaults of the staged program folder
+// (<zavrun's folder>/../System/default.ini.org), read-only; nothing is
+// written to the user's folder: the help parameter files of error reports go
+// to a temporary folder removed at exit.
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <system_error>
+
+#include "app/ZavrunHost.h"
+#include "core/Text.h"
+#include "core/Trans.h"
+#include "core/Vars.h"
+#include "environment/EnvState.h"
+#include "environment/Language.h"
+#include "environment/Libraries.h"
+#include "environment/Settings.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+enum ExitStatus : int {
+  kOk = 0,
+  kParseError = 1,
+  kRunError = 2,
+  kCannotRead = 3,
+  kBadArguments = 4,
+};
+
+constexpr const char* kUsage =
+    "usage: zavrun FILE.zav\n"
+    "       zavrun -e TEXT\n"
+    "Runs a program (or one command line) without windows: printed lines go to\n"
+    "stdout, error dialogs to stderr. Exit status: 0 ok, 1 parse error,\n"
+    "2 run-time error, 3 file cannot be read, 4 bad arguments.\n";
+
+std::u16string FromPath(const fs::path& path) { return Utf8ToUtf16(path.string()); }
+
+// The path as a folder name: absolute, normalised, with a final "/".
+std::u16string AsFolder(const fs::path& path) {
+  std::error_code ec;
+  fs::path full = fs::absolute(path, ec);
+  if (ec) full = path;
+  std::string text = full.lexically_normal().string();
+  if (text.empty() || text.back() != '/') text.push_back('/');
+  return Utf8ToUtf16(text);
+}
+
+fs::path ExecutableFolder() {
+  std::error_code ec;
+  const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+  if (ec) return fs::current_path(ec);
+  return exe.parent_path();
+}
+
+void Complain(const std::string& text) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "zavrun: %s\n", text.c_str());
+}
+
+// A fresh folder for the help parameter files, removed with its contents
+// when the object goes.
+class ScratchHelpFolder {
+public:
+  ScratchHelpFolder() {
+    std::error_code ec;
+    fs::path base = fs::temp_directory_path(ec);
+    if (ec) base = "/tmp";
+    std::string pattern = (base / "zavrun-XXXXXX").string();
+    if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+  }
+  ~ScratchHelpFolder() {
+    if (path_.empty()) return;
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+  ScratchHelpFolder(const ScratchHelpFolder&) = delete;
+  ScratchHelpFolder& operator=(const ScratchHelpFolder&) = delete;
+
+  bool ok() const { return !path_.empty(); }
+  std::u16string Folder() const { return AsFolder(path_); }
+
+private:
+  fs::path path_;
+};
+
+// The folders of the staged layout: the program folder is the System folder
+// beside zavrun's own (zavrun itself may also sit in it).
+void SetUpFolders(EnvState& env, const std::u16string& helpFolder) {
+  const fs::path exeFolder = ExecutableFolder();
+  const fs::path system = exeFolder.filename() == "System" ? exeFolder : exeFolder / ".." / "System";
+  env.ProgramFolder = AsFolder(system);
+  env.RootFolder = AsFolder(fs::path(Utf16ToUtf8(env.ProgramFolder)) / "..");
+  env.ImagesFolder = env.ProgramFolder + u"../Images/";
+  env.LanguagesFolder = env.ProgramFolder + u"../Languages/";
+  env.CharactersFolder = env.ProgramFolder + u"../Characters/";
+  env.HelpFolder = env.ProgramFolder + u"../Help/";
+  env.UserFolder.clear();
+  env.UserHelpFolder = helpFolder;
+  std::error_code ec;
+  env.LaunchFolder = AsFolder(fs::current_path(ec));
+  // The factory file is the settings file that was loaded.
+  env.SettingsFolder = env.ProgramFolder;
+  env.SettingsPath.clear();
+
+  TStructure& s = env.S;
+  s.ProgramFolder = env.ProgramFolder;
+  s.RootFolder = env.RootFolder;
+  s.CharactersFolder = env.CharactersFolder;
+  s.UserFolder = env.UserFolder;
+  s.HelpFolder = helpFolder;
+  s.SettingsFolder = env.SettingsFolder;
+}
+
+// The factory settings and what the start-up takes from them before any
+// program runs: language and code page, dual-language keywords, the case
+// rule of names and the output window's line cut. False when the staged
+// resources cannot be read.
+bool ApplyFactorySettings(EnvState& env, ZavrunHost& host) {
+  const std::u16string factory = env.ProgramFolder + u"default.ini.org";
+  if (!env.Settings.LoadFromFile(factory)) {
+    Complain("cannot read the factory settings " + Utf16ToUtf8(factory));
+    return false;
+  }
+  LoadStartLanguage(env);
+  if (env.LanguageTexts.Lines().empty()) {
+    Complain("cannot read a language file in " + Utf16ToUtf8(env.LanguagesFolder));
+    return false;
+  }
+  env.S.Language.DualLanguageSupport = IsYesSwitchOn(env.Settings, u"DUALLANGUAGESUPPORT");
+  env.S.CaseSensitive = IsNoSwitchOn(env.Settings, u"CASESENSITIVE");
+  host.MaxPrint = GetIntValue(env, env.Settings, u"MAXPRINT", 4000);
+  return true;
+}
+
+// The environment's reset at start: a fresh interpreter, then the library
+// load commands built from LIBRARIES. Their RunText result is returned; a
+// parse error, which RunText does not report, goes to stderr.
+int ResetWithLibraries(EnvState& env, TInterpreter& in) {
+  in.LibraryLoadCommands.clear();
+  ResetInterpreter(in);
+  const std::u16string commands = BuildLibraryLoadCommands(env, env.Settings.RawValue(u"LIBRARIES"));
+  in.LibraryLoadCommands = commands;
+  int status = rrOk;
+  if (!commands.empty()) {
+    env.S.LastError.clear();
+    status = RunText(in, commands, u"", 0, 0);
+    if (status == rrParseError) Complain("the library load commands: " + Utf16ToUtf8(env.S.LastError));
+  }
+  TPosition& position = env.S.CurrentPosition;
+  position.SourceName = SharedText();
+  position.SourceText = SharedText();
+  position.StartPos = position.EndPos = position.Line = -1;
+  return status;
+}
+
+// FILE: as the Run button runs a source window holding it.
+int RunFile(EnvState& env, TInterpreter& in, const fs::path& file) {
+  in.StepDepth = -1;
+  SetRunState(in, rsRunning);
+  const int libraries = ResetWithLibraries(env, in);
+  if (libraries != rrOk) {
+    SetRunState(in, rsEnded);
+    return libraries;
+  }
+  SetRunState(in, rsRunning);
+
+  const std::u16string text = ReadTextFile(env.S, FromPath(file));
+  std::error_code ec;
+  fs::current_path(file.parent_path(), ec);
+  const int status = RunProgramText(in, text, FromPath(file.filename()), 0);
+  SetRunState(in, rsFinalRedraw);
+  SetRunState(in, rsEnded);
+  return status;
+}
+
+// -e TEXT: as one command line; a parse error is not reported by RunText,
+// so its message goes to stderr.
+int RunCommand(EnvState& env, TInterpreter& in, const std::u16string& text) {
+  const int libraries = ResetWithLibraries(env, in);
+  SetRunState(in, rsIdle);
+  if (libraries != rrOk) return libraries;
+  env.S.LastError.clear();
+  const int status = RunText(in, text, u"", 0, 0);
+  if (status == rrParseError && !env.S.LastError.empty()) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s\n", Utf16ToUtf8(env.S.LastError).c_str());
+  }
+  return status;
+}
+
+extern "C" void OnInterrupt(int signal) { ZavrunHost::InterruptSignal = signal; }
+
+// SIGINT and SIGTERM ask the run to stop at its next pump, as the Stop
+// button would, so that the scratch folder is still removed; a second one
+// ends the process at once.
+void CatchInterrupts() {
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESETHAND;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+struct Arguments {
+  bool Command = false;
+  std::string Value;  // the file name or the command text
+};
+
+std::optional<Arguments> ParseArguments(int argc, char** argv) {
+  if (argc == 2 && argv[1][0] != '\0' && argv[1][0] != '-') return Arguments{false, argv[1]};
+  if (argc == 3 && std::string_view(argv[1]) == "-e") return Arguments{true, argv[2]};
+  return std::nullopt;
+}
+
+// True when the file exists as a regular file and can be opened for reading.
+bool Readable(const fs::path& file) {
+  std::error_code ec;
+  if (!fs::is_regular_file(file, ec)) return false;
+  std::ifstream in(file, std::ios::binary);
+  return static_cast<bool>(in);
+}
+
+int Run(const Arguments& arguments) {
+  std::optional<fs::path> file;
+  if (!arguments.Command) {
+    std::error_code ec;
+    file = fs::absolute(fs::path(arguments.Value), ec).lexically_normal();
+    if (ec || !Readable(*file)) {
+      Complain("cannot read " + arguments.Value);
+      return kCannotRead;
+    }
+  }
+
+  ScratchHelpFolder help;
+  if (!help.ok()) {
+    Complain("cannot make a temporary folder");
+    return kCannotRead;
+  }
+
+  ZavrunHost host;
+  TStructure structure(host);
+  EnvState env(structure);
+  SetUpFolders(env, help.Folder());
+  if (!ApplyFactorySettings(env, host)) return kCannotRead;
+
+  int status = kOk;
+  {
+    TInterpreter interpreter(structure);
+    host.Attach(&structure, &interpreter);
+    CatchInterrupts();
+    if (arguments.Command)
+      status = RunCommand(env, interpreter, Utf8ToUtf16(arguments.Value));
+    else
+      status = RunFile(env, interpreter, *file);
+    host.Attach(&structure, nullptr);
+  }
+  host.Attach(nullptr, nullptr);
+  if (ZavrunHost::InterruptSignal != 0) status = 128 + ZavrunHost::InterruptSignal;
+  return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Output is written in large blocks; the dialog's stderr lines flush it.
+  static char outputBuffer[1 << 16];
+  std::setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
+
+  const std::optional<Arguments> arguments = ParseArguments(argc, argv);
+  if (!arguments) {
+    std::fputs(kUsage, stderr);
+    return kBadArguments;
+  }
+  int status = kRunError;
+  try {
+    status = Run(*arguments);
+  } catch (const std::exception& error) {
+    Complain(std::string("internal error: ") + error.what());
+    status = kRunError;
+  }
+  std::fflush(stdout);
+  return status;
+}

@@ -1,0 +1,406 @@
+// User-procedure calls (ocCall): finding the procedure, binding the inputs
+// as children of a fresh frame variable, running the body in a new frame,
+// the onerror handler that absorbs or translates a body's error, the result,
+// object instantiation and the procedure trace of the program log.
+
+#include <algorithm>
+#include <array>
+#include <exception>
+#include <string>
+
+#include "core/Expr.h"
+#include "core/Trans.h"
+
+namespace {
+
+// Input ranges kept per call for the onerror handler's input redirect.
+constexpr int32_t kRememberedRanges = 32;
+
+struct TRange {
+  int32_t StartPos = -1;
+  int32_t EndPos = -1;
+};
+
+const std::u16string kNoText;
+
+// The text of a name operand: a word's text, a number's printed form.
+const std::u16string& OperandText(TStructure& s, const TAtom* atom, std::u16string& buffer) {
+  if (TAtom::IsWord(atom)) return atom->Text;
+  if (TAtom::IsNumber(atom)) {
+    buffer = TAtom::ToText(s, atom);
+    return buffer;
+  }
+  return kNoText;
+}
+
+// A procedure's value past up to two leading lists (its input and local
+// name lists): the first statement cell of its body.
+TAtom* BodyOf(TAtom* value) {
+  TAtom* cell = value;
+  for (int skipped = 0; skipped < 2 && IsAtom(cell) && cell->Kind == akList && TAtom::IsList(cell->Left); ++skipped)
+    cell = cell->Right;
+  return cell;
+}
+
+bool IsSelfOrAncestor(const TAtom* candidate, const TAtom* of) {
+  for (const TAtom* p = of; IsAtom(p); p = p->Parent)
+    if (p == candidate) return true;
+  return false;
+}
+
+void AppendDecimal(std::u16string& out, int64_t value) { out += FormatNumber(static_cast<long double>(value)); }
+
+bool LogTakesProcedures(const TStructure& s) { return s.Log.LogFileOpen && (s.Log.LogMask & lcProcedure) != 0; }
+
+// The "$$$error-05/06$$$.txt" pair of a dotted name that was not found:
+// the known part and the missing part. When the look-up reached a scope,
+// only the last component is missing; else everything after the first.
+void WriteDottedNameFiles(TStructure& s, std::u16string_view name, bool scopeFound) {
+  const size_t dot = scopeFound ? name.rfind(u'.') : name.find(u'.');
+  WriteErrorFile(s, 5, name.substr(0, dot));
+  WriteErrorFile(s, 6, name.substr(dot + 1));
+}
+
+// The key of an unknown name: base, base + "-partial" or base + "-all".
+std::u16string UnknownNameKey(std::u16string_view base, std::u16string_view name, bool scopeFound) {
+  std::u16string key(base);
+  if (name.find(u'.') != std::u16string_view::npos) key += scopeFound ? u"-partial" : u"-all";
+  return key;
+}
+
+void RaiseKeyed(TStructure& s, const std::u16string& key, std::u16string message) {
+  s.CurrentPosition.Topic = key;
+  s.RaiseError(std::move(message), key);
+}
+
+// Everything a call changes outside its own variables, put back on every
+// exit: the frame it entered, CallDepth, the procedure's afActive bit, the
+// frame variable (unlinked: a finished or failed call never leaves it under
+// its procedure), the current position's Procedure and CodePointer.
+// afActive goes back to what it was rather than off, so a recursive call
+// that returns leaves its still-running caller marked.
+class CallScope {
+public:
+  explicit CallScope(TInterpreter& in)
+      : in_(in), savedProcedure_(in.S.CurrentPosition.Procedure), savedCodePointer_(in.CodePointer) {}
+  ~CallScope() {
+    TStructure& s = in_.S;
+    if (entered_ != nullptr && s.Frame() == entered_) s.LeaveFrame();
+    if (depthRaised_) --in_.CallDepth;
+    if (activeSet_ && !wasActive_) TAtom::SetFlag(procedure_, afActive, false);
+    if (IsAtom(frame_)) {
+      TAtom::SetFlag(frame_, afFrame, false);
+      TAtom::Unlink(frame_);
+    }
+    TAtom::DecRef(frame_);
+    TAtom::DecRef(procedure_);
+    s.CurrentPosition.Procedure = savedProcedure_;
+    in_.CodePointer = savedCodePointer_;
+  }
+  CallScope(const CallScope&) = delete;
+  CallScope& operator=(const CallScope&) = delete;
+
+  void SetProcedure(TAtom* procedure) {
+    TAtom::DecRef(procedure_);
+    procedure_ = procedure;
+    TAtom::IncRef(procedure_);
+  }
+  void SetFrame(TAtom* frame) {
+    frame_ = frame;
+    TAtom::IncRef(frame_);
+  }
+  void Activate() {
+    wasActive_ = TAtom::HasFlag(procedure_, afActive);
+    TAtom::SetFlag(procedure_, afActive, true);
+    activeSet_ = true;
+    TAtom::SetFlag(frame_, afFrame, true);
+    in_.S.EnterFrame(frame_);
+    entered_ = in_.S.Frame();
+    ++in_.CallDepth;
+    depthRaised_ = true;
+  }
+  // The caller's Procedure, restored when the call ends.
+  TAtom* SavedProcedure() const { return savedProcedure_; }
+
+private:
+  TInterpreter& in_;
+  TAtom* savedProcedure_;
+  TAtom* savedCodePointer_;
+  TAtom* procedure_ = nullptr;
+  TAtom* frame_ = nullptr;
+  TContext* entered_ = nullptr;
+  bool wasActive_ = false;
+  bool activeSet_ = false;
+  bool depthRaised_ = false;
+};
+
+// A frame entered for the onerror handler, left on every exit.
+class HandlerFrame {
+public:
+  HandlerFrame(TStructure& s, TAtom* owner) : s_(s) {
+    s_.EnterFrame(owner);
+    entered_ = s_.Frame();
+  }
+  ~HandlerFrame() {
+    if (s_.Frame() == entered_) s_.LeaveFrame();
+  }
+  HandlerFrame(const HandlerFrame&) = delete;
+  HandlerFrame& operator=(const HandlerFrame&) = delete;
+
+private:
+  TStructure& s_;
+  TContext* entered_;
+};
+
+// Adopts a by-value variable input as the frame's child named name: an
+// anonymous or detached variable moves in; one that belongs to the tree (or
+// would carry the frame into itself) is copied, so the caller's tree never
+// loses a node and never gains a cycle.
+void BindVariableInput(TStructure& s, TAtom& frame, TAtom* callerOwner, TAtom& value, const std::u16string& name) {
+  const bool movable = (value.Parent == nullptr || value.Text == u"[~]") && (value.Flags & afFrame) == 0 &&
+                       !IsSelfOrAncestor(&value, &frame) && !IsSelfOrAncestor(&value, callerOwner);
+  TAtom* input = &value;
+  if (!movable) {
+    input = NewVariable(s, name, nullptr);
+    TAtom::CopyInto(s, value, *input);
+  } else {
+    TAtom::Unlink(&value);
+    TAtom::SetName(value, name);
+  }
+  TAtom::SetParent(s, *input, &frame);
+}
+
+// Raises the unknown-name error of a called name or of a by-name input;
+// returns when the raise is suppressed.
+void RaiseUnknownName(TStructure& s, std::u16string_view base, const std::u16string& name, bool scopeFound) {
+  WriteErrorFile(s, 4, name);
+  if (name.find(u'.') != std::u16string::npos) WriteDottedNameFiles(s, name, scopeFound);
+  RaiseKeyed(s, UnknownNameKey(base, name, scopeFound), s.MessageText(u"UNKNOWNVAR", {name}));
+}
+
+}  // namespace
+
+void CallUserProcedure(TInterpreter& in, TCodeCursor& cursor) {
+  CheckStack(in);
+  TStructure& s = in.S;
+  TContext* callerFrame = s.Frame();
+  if (callerFrame == nullptr) {
+    RaiseInternalError(s, u"TRANS:USRCL:FRAME");
+    return;
+  }
+  TStack& callerStack = callerFrame->Stack;
+
+  // Operands: name, arity, then a (by-name flag, parameter word) pair per
+  // input. The cursor moves past them all at once; the pairs are read in
+  // place, so an error while binding leaves it where the caller expects.
+  TAtom* nameAtom = s.AtomById(static_cast<uint32_t>(cursor.Next()));
+  const int32_t arity = cursor.Next();
+  const int32_t inputCount = ArityLeft(arity) + ArityRight(arity);
+  const std::vector<int32_t>* code = cursor.Code;
+  const size_t pairStart = cursor.Index;
+  if (code != nullptr) cursor.Index = std::min(code->size(), pairStart + 2 * static_cast<size_t>(inputCount));
+  auto pairWord = [&](int32_t input, int32_t which) -> int32_t {
+    const size_t at = pairStart + 2 * static_cast<size_t>(input) + static_cast<size_t>(which);
+    return code != nullptr && at < code->size() ? (*code)[at] : 0;
+  };
+  // A call that ends early (suppressed raise) still consumes its inputs and
+  // yields one value, keeping the statement's stack balanced.
+  auto dropInputsAndYieldNothing = [&](int32_t remaining) {
+    callerStack.Drop(remaining);
+    callerStack.Push(SystemValue, s.CurrentPosition.StartPos, s.CurrentPosition.EndPos);
+  };
+
+  CallScope scope(in);
+  const size_t traceAtStart = s.ErrorTrace.size();
+
+  // The procedure.
+  std::u16string numberName;
+  const std::u16string& name = OperandText(s, nameAtom, numberName);
+  TAtom* procedure = s.FindName(name);
+  if (procedure == nullptr) {
+    WriteErrorFile(s, 7, u"TRANS:USRCL:1650");
+    RaiseUnknownName(s, u"unknown-var-active-proc", name, IsAtom(s.LastScope));
+    dropInputsAndYieldNothing(inputCount);
+    return;
+  }
+
+  // A lambda child is the procedure that runs.
+  if (procedure->FirstChild != nullptr) {
+    if (TAtom* lambda = TAtom::FindChildByName(s, *procedure, s.Keyword(kwLambda))) procedure = lambda;
+  }
+  scope.SetProcedure(procedure);
+
+  // A variable that holds no procedure is a class: the call yields a
+  // fresh copy. The copy is made detached and linked under the root only
+  // afterwards, so even the root can be instantiated.
+  TAtom* value = procedure->Left;
+  if (!TAtom::IsList(value) || (procedure->FirstChild != nullptr && value == nullptr)) {
+    callerStack.Drop(inputCount);
+    TAtom* copy = NewVariable(s, u"[~]", nullptr);
+    PinnedAtom pin(copy);
+    TAtom::CopyInto(s, *procedure, *copy);
+    if (IsAtom(s.Root)) TAtom::SetParent(s, *copy, s.Root);
+    callerStack.Push(copy, s.CurrentPosition.StartPos, s.CurrentPosition.EndPos);
+    in.ResultAtom = SystemValue;
+    in.StopFlag = false;
+    return;
+  }
+
+  // The frame variable and the inputs, in written order.
+  TAtom* frame = s.CreateVariable(procedure, u"[~]", true, nullptr);
+  scope.SetFrame(frame);
+  const bool passResult = (procedure->Flags & afPassResult) != 0;
+  const bool logging = LogTakesProcedures(s);
+  std::u16string callText;
+  if (logging) callText = procedure->Text;
+  std::array<TRange, kRememberedRanges> ranges;
+  TAtom* callerOwner = callerFrame->Owner;
+
+  for (int32_t i = 0; i < inputCount; ++i) {
+    const bool byName = pairWord(i, 0) != 0;
+    const TAtom* paramAtom = s.AtomById(static_cast<uint32_t>(pairWord(i, 1)));
+    const std::u16string& param = TAtom::IsWord(paramAtom) ? paramAtom->Text : kNoText;
+    TAtom* input = nullptr;
+    TRange range{-1, -1};
+    callerStack.Pop(input, range.StartPos, range.EndPos);
+    in.LastValue = input;
+    if (i < kRememberedRanges) ranges[static_cast<size_t>(i)] = range;
+
+    if (byName) {
+      if (!TAtom::IsWordOrNumber(input)) {
+        WriteErrorFile(s, 7, param);
+        WriteErrorFile(s, 8, name);
+        std::u16string dump;
+        TAtom::DumpTree(s, input, u"", dump);
+        RaiseInputError(in, u"bad-name-input", s.MessageText(u"BADNAME", {dump}), input, range.StartPos, range.EndPos);
+        dropInputsAndYieldNothing(inputCount - i - 1);
+        return;
+      }
+      std::u16string targetBuffer;
+      const std::u16string& targetName = OperandText(s, input, targetBuffer);
+      TAtom* target = s.FindName(targetName);
+      if (target == nullptr) {
+        WriteErrorFile(s, 7, param);
+        WriteErrorFile(s, 8, name);
+        s.CurrentPosition.StartPos = range.StartPos;
+        s.CurrentPosition.EndPos = range.EndPos;
+        RaiseUnknownName(s, u"unknown-var-input", targetName, IsAtom(s.LastScope));
+        dropInputsAndYieldNothing(inputCount - i - 1);
+        return;
+      }
+      std::u16string fullName = TAtom::FullName(target);
+      if (logging) {
+        callText += u" \"";
+        callText += param;
+        callText += u'=';
+        callText += fullName;
+      }
+      s.CreateVariable(frame, param, true, NewWord(s, std::move(fullName)));
+    } else {
+      if (logging) {
+        callText += u" :";
+        callText += param;
+        callText += u'=';
+        callText += TAtom::ToText(s, input);
+      }
+      if (TAtom::IsVariable(input))
+        BindVariableInput(s, *frame, callerOwner, *input, param);
+      else
+        s.CreateVariable(frame, param, true, input);
+    }
+  }
+
+  // Enter the body's frame.
+  in.CodePointer = BodyOf(value);
+  scope.Activate();  // afActive, afFrame, the frame, CallDepth
+
+  // Log and position.
+  if (logging) {
+    std::u16string line = u"Enter (";
+    AppendDecimal(line, in.CallDepth - 1);
+    line += u") ";
+    line += callText;
+    WriteLog(s, lcProcedure, line);
+  }
+  s.CurrentPosition.Procedure = procedure;
+  TPosition callPosition = s.CurrentPosition;
+  callPosition.FrameOwner = nullptr;  // trace entries pin their owner; this copy holds none
+
+  // The body; an error goes to the onerror handler or on upwards.
+  TAtom* handler = nullptr;
+  try {
+    RunCode(in);
+  } catch (const LanguageError& error) {
+    handler = TAtom::FindChildByName(s, *procedure, s.Keyword(kwOnerror));
+    if (handler == nullptr) {
+      s.CurrentPosition = callPosition;
+      s.RaiseError(error.Message());
+      throw;  // raised without a line: the error still leaves the call
+    }
+  }
+  if (handler != nullptr) {
+    PinnedAtom pinHandler(handler);
+    const size_t noted = s.ErrorTrace.size();
+    std::exception_ptr handlerError;
+    {
+      HandlerFrame handlerFrame(s, frame);
+      in.CodePointer = BodyOf(handler->Left);
+      try {
+        RunCode(in);
+      } catch (const LanguageError&) {
+        handlerError = std::current_exception();
+      }
+    }
+    // The handler's own entries are taken off the trace. Its first topic
+    // becomes the error's topic, and a negative line -k among them (the
+    // handler blaming input k) moves the error range onto that input.
+    std::u16string topic;
+    int32_t line = 0;
+    bool negativeSeen = false;
+    for (size_t k = s.ErrorTrace.size(); k > noted; --k) {
+      const TPosition& entry = s.ErrorTrace[k - 1];
+      if (topic.empty() && !entry.Topic.empty()) topic = entry.Topic;
+      if (!negativeSeen) {
+        line = entry.Line;
+        negativeSeen = line < 0;
+      }
+    }
+    if (s.ErrorTrace.size() > noted) TruncateErrorTrace(in, noted);
+    if (line >= -kRememberedRanges && line <= -1 && -line <= inputCount && !s.ErrorTrace.empty()) {
+      const TRange& range = ranges[static_cast<size_t>(-line - 1)];
+      s.ErrorTrace.back().StartPos = range.StartPos;
+      s.ErrorTrace.back().EndPos = range.EndPos;
+    }
+    if (s.ErrorTrace.empty()) s.AddTrace(callPosition);
+    if (!s.ErrorTrace.empty()) s.ErrorTrace.back().Topic = topic;
+    if (handlerError) std::rethrow_exception(handlerError);
+    // Absorbed: the body's entries would only mislead a later report.
+    if (s.ErrorTrace.size() > traceAtStart) TruncateErrorTrace(in, traceAtStart);
+  }
+
+  // Back at the call.
+  s.CurrentPosition = callPosition;
+  s.CurrentPosition.Procedure = scope.SavedProcedure();
+
+  // The result: OUTPUT's value, else the frame variable itself, an
+  // object whose children are the inputs and locals (handed on detached).
+  TAtom* result = in.ResultAtom;
+  if (result == SystemValue) result = frame;
+  TAtom::Unlink(frame);
+  if (LogTakesProcedures(s)) {
+    std::u16string line = u"Exit  (";
+    AppendDecimal(line, in.CallDepth - 1);
+    line += u") ";
+    line += procedure->Text;
+    line += u" with result=";
+    line += TAtom::ToText(s, result);
+    WriteLog(s, lcProcedure, line);
+  }
+  callerStack.Push(result, callPosition.StartPos, callPosition.EndPos);
+
+  // OUTPUT and STOP end here unless the procedure passes them on.
+  if (!passResult) {
+    in.ResultAtom = SystemValue;
+    in.StopFlag = false;
+  }
+}

@@ -1,0 +1,775 @@
+// The interpreter loop: executes the code words of one statement on the
+// operand stack of the current frame. The special forms (PRINT, RUN, IF,
+// WHILE, REPEAT, LOCAL, DUMP, OUTPUT and STOP), variable values, name joins,
+// the loop counters, the bound routines and the position markers are carried
+// out here; user-procedure calls and assignments are handed on, and every
+// list a construct runs goes through RunCode, so the constructs nest freely.
+//
+// Inputs are pushed by the compiled code from the last to the first, so the
+// first pop always yields the leftmost input. Every pop leaves its atom in
+// LastValue; every push of a result takes the current position's range.
+
+#include <cfenv>
+#include <exception>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+#include "core/Expr.h"
+#include "core/Host.h"
+#include "core/Lexem.h"
+#include "core/Text.h"
+#include "core/Trans.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// How many REPEAT rounds pass between two message pumps.
+constexpr int64_t kRepeatPumpInterval = 128;
+// DUMP shows at most this many characters of a value.
+constexpr size_t kDumpValueLength = 50;
+
+struct Popped {
+  TAtom* Value;
+  int32_t Start;
+  int32_t End;
+};
+
+inline TStack& Stack(TInterpreter& in) { return in.S.Frame()->Stack; }
+
+// Pops the next input into LastValue. An empty stack (damaged code) yields
+// the empty list with the current range.
+inline Popped Pop(TInterpreter& in) {
+  Popped p{nullptr, in.S.CurrentPosition.StartPos, in.S.CurrentPosition.EndPos};
+  Stack(in).Pop(p.Value, p.Start, p.End);
+  in.LastValue = p.Value;
+  return p;
+}
+
+// Pops like Pop and makes the popped range the current one.
+inline Popped PopToPosition(TInterpreter& in) {
+  const Popped p = Pop(in);
+  in.S.CurrentPosition.StartPos = p.Start;
+  in.S.CurrentPosition.EndPos = p.End;
+  return p;
+}
+
+inline void Push(TInterpreter& in, TAtom* value) {
+  Stack(in).Push(value, in.S.CurrentPosition.StartPos, in.S.CurrentPosition.EndPos);
+}
+
+// After an error whose raise was suppressed (a statement without a source
+// line): the opcode drops the inputs it has not popped yet and yields
+// SystemValue, so the statement's stack stays balanced.
+inline void YieldNothing(TInterpreter& in, int32_t unpopped) {
+  Stack(in).Drop(unpopped);
+  Push(in, SystemValue);
+}
+
+// Runs a list through the statement runner.
+inline void RunList(TInterpreter& in, TAtom* list) {
+  in.CodePointer = list;
+  RunCode(in);
+}
+
+std::u16string DecimalText(long long value) { return Utf8ToUtf16(std::to_string(value)); }
+
+// Sets the error range and topic and raises; returns when the raise is
+// suppressed.
+void RaiseAt(TInterpreter& in, std::u16string_view key, std::u16string message, int32_t start, int32_t end) {
+  TPosition& current = in.S.CurrentPosition;
+  current.StartPos = start;
+  current.EndPos = end;
+  current.Topic = std::u16string(key);
+  in.S.RaiseError(std::move(message), key);
+}
+
+// The text under which a word or number names something.
+std::u16string_view NameText(TStructure& s, const TAtom* a, std::u16string& buffer) {
+  if (a->Kind == akWord) return a->Text;
+  buffer = TAtom::AsString(s, a);
+  return buffer;
+}
+
+// --- scope guards ------------------------------------------------------------------
+
+// One level of Interpret: the depth counter, and, when an error leaves the
+// call, the WHILE state as it was on entry (a WHILE cut short by an error
+// must not leave the in-loop flag set for the next one).
+class InterpretScope {
+public:
+  explicit InterpretScope(TInterpreter& in) : in_(in), inWhile_(in.S.InWhile), whileCounter_(in.S.WhileCounter) {
+    ++in_.InterpretDepth;
+  }
+  ~InterpretScope() {
+    --in_.InterpretDepth;
+    if (!completed_) {
+      in_.S.InWhile = inWhile_;
+      in_.S.WhileCounter = whileCounter_;
+    }
+  }
+  InterpretScope(const InterpretScope&) = delete;
+  InterpretScope& operator=(const InterpretScope&) = delete;
+  void Complete() { completed_ = true; }
+
+private:
+  TInterpreter& in_;
+  bool inWhile_;
+  int64_t whileCounter_;
+  bool completed_ = false;
+};
+
+// Puts REPEAT's counter back however the loop ends.
+class RepeatCounterScope {
+public:
+  explicit RepeatCounterScope(TStructure& s) : s_(s), saved_(s.RepeatCounter) {}
+  ~RepeatCounterScope() { s_.RepeatCounter = saved_; }
+  RepeatCounterScope(const RepeatCounterScope&) = delete;
+  RepeatCounterScope& operator=(const RepeatCounterScope&) = delete;
+
+private:
+  TStructure& s_;
+  int64_t saved_;
+};
+
+// Changes back to the current folder of its creation however RUN ends.
+class CurrentFolderScope {
+public:
+  CurrentFolderScope() {
+    std::error_code ec;
+    saved_ = fs::current_path(ec);
+    valid_ = !ec;
+  }
+  ~CurrentFolderScope() {
+    if (!valid_) return;
+    std::error_code ec;
+    if (fs::current_path(ec) != saved_) fs::current_path(saved_, ec);
+  }
+  CurrentFolderScope(const CurrentFolderScope&) = delete;
+  CurrentFolderScope& operator=(const CurrentFolderScope&) = delete;
+
+private:
+  fs::path saved_;
+  bool valid_ = false;
+};
+
+// Restores a position record (the current or the parse position) however
+// the scope ends.
+class PositionScope {
+public:
+  explicit PositionScope(TPosition& position) : position_(position), saved_(position) {}
+  ~PositionScope() { position_ = std::move(saved_); }
+  PositionScope(const PositionScope&) = delete;
+  PositionScope& operator=(const PositionScope&) = delete;
+
+private:
+  TPosition& position_;
+  TPosition saved_;
+};
+
+void ChangeFolder(const std::u16string& folder) {
+  if (folder.empty()) return;
+  std::error_code ec;
+  fs::current_path(fs::path(Utf16ToUtf8(folder)), ec);  // a vanished folder leaves the current one
+}
+
+// --- the opcodes ---------------------------------------------------------------------
+
+// ocValueOf: the value of the variable named by the popped word.
+void OpValueOf(TInterpreter& in) {
+  TStructure& s = in.S;
+  const Popped name = Pop(in);
+  if (!TAtom::IsWordOrNumber(name.Value)) {
+    RaiseInputError(in, u"bad-arg-eval-atom", BadArgMessage(s, 1, u":"), name.Value, name.Start, name.End);
+    YieldNothing(in, 0);
+    return;
+  }
+  std::u16string buffer;
+  const std::u16string_view text = NameText(s, name.Value, buffer);
+  if (TAtom* variable = s.FindName(text)) {
+    if (variable->FirstChild == nullptr) {
+      Push(in, variable->Left);
+      return;
+    }
+    // An object is handed on as a copy. The copy is made detached and only
+    // then linked under the root, so that copying the root itself (or an
+    // ancestor of the root's children) cannot copy into itself.
+    TAtom* copy = NewVariable(s, u"[~]", nullptr);
+    TAtom::CopyInto(s, *variable, *copy);
+    if (IsAtom(s.Root)) TAtom::SetParent(s, *copy, s.Root);
+    Push(in, copy);
+    return;
+  }
+
+  const std::u16string full(text);
+  if (s.CurrentPosition.Line != -1) {
+    WriteErrorFile(s, 4, full);
+    if (full.find(u'.') != std::u16string::npos) {
+      if (s.LastScope != nullptr) {
+        WriteErrorFile(s, 5, std::u16string_view(full).substr(0, full.rfind(u'.')));
+        WriteErrorFile(s, 6, s.LastName);
+      } else {
+        std::u16string rest = full;
+        std::u16string first;
+        s.SplitPath(rest, first);
+        WriteErrorFile(s, 5, first);
+        WriteErrorFile(s, 6, rest);
+      }
+    }
+  }
+  const std::u16string_view key = full.find(u'.') == std::u16string::npos ? u"unknown-var-eval"
+                                  : s.LastScope != nullptr                ? u"unknown-var-eval-partial"
+                                                                          : u"unknown-var-eval-all";
+  RaiseAt(in, key, s.MessageText(u"UNKNOWNVAR", {full}), name.Start, name.End);
+  YieldNothing(in, 0);
+}
+
+// ocPeriod: joins two names with a period.
+void OpPeriod(TInterpreter& in) {
+  TStructure& s = in.S;
+  const Popped left = Pop(in);
+  if (!TAtom::IsWordOrNumber(left.Value)) {
+    RaiseInputError(in, u"bad-arg-period-left-atom", BadArgMessage(s, 1, u"."), left.Value, left.Start, left.End);
+    YieldNothing(in, 1);
+    return;
+  }
+  std::u16string buffer;
+  std::u16string text(NameText(s, left.Value, buffer));
+  if (!text.empty() && text.back() == u'.') text.pop_back();
+  const Popped right = Pop(in);
+  if (!TAtom::IsWordOrNumber(right.Value)) {
+    RaiseInputError(in, u"bad-arg-period-right-atom", BadArgMessage(s, 2, u"."), right.Value, right.Start, right.End);
+    YieldNothing(in, 0);
+    return;
+  }
+  text += u'.';
+  text += NameText(s, right.Value, buffer);
+  Push(in, NewWord(s, std::move(text)));
+}
+
+// ocPrint: joins the printed inputs with blanks; prints them as a line when
+// the value is discarded (a PRINT statement), and yields the text.
+void OpPrint(TInterpreter& in, TCodeCursor& cursor, bool quiet) {
+  TStructure& s = in.S;
+  const int32_t arity = cursor.Next();
+  const int32_t count = ArityLeft(arity) + ArityRight(arity);
+  std::u16string text;
+  for (int32_t i = 0; i < count; ++i) {
+    const Popped p = PopToPosition(in);
+    if (i > 0) text += u' ';
+    if (TAtom::IsVariable(p.Value)) {
+      text += TAtom::ToTextBare(s, p.Value->Left);
+      // A copy made by ocValueOf has served its purpose once printed.
+      if (p.Value->Text == u"[~]") TAtom::Unlink(p.Value);
+    } else {
+      text += TAtom::ToTextBare(s, p.Value);
+    }
+  }
+  if (!quiet && cursor.Peek() == ocPop) PrintToOutput(s, text);
+  Push(in, NewWord(s, std::move(text)));
+}
+
+// ocMake / ocOb: pops the inputs the right count and the before-list flag
+// call for and hands them to the assignment.
+void OpAssign(TInterpreter& in, TCodeCursor& cursor, int32_t opcode) {
+  TStructure& s = in.S;
+  const int32_t arity = cursor.Next();
+  TMakeInputs inputs;
+  inputs.FirstCell = s.AtomById(static_cast<uint32_t>(cursor.Next()));
+  inputs.LastCell = s.AtomById(static_cast<uint32_t>(cursor.Next()));
+  const bool beforeList = cursor.Next() == 1;
+  const int32_t count = ArityRight(arity);
+  inputs.Value = SystemValue;
+  if (count > 4) {
+    // The compiler never writes more than four inputs.
+    RaiseInternalError(s, u"TRANS:OPMAKE:ARITY");
+    YieldNothing(in, count);
+    return;
+  }
+  auto take = [&](TAtom*& value, int32_t& start, int32_t& end) {
+    const Popped p = Pop(in);
+    value = p.Value;
+    start = p.Start;
+    end = p.End;
+  };
+  const bool left = count == 4 || (beforeList && count >= 2);
+  const bool value = count == 4 || (count >= 2 && !(beforeList && count == 2));
+  const bool right = count == 4 || (count == 3 && !beforeList);
+  if (left) take(inputs.LeftList, inputs.LeftStart, inputs.LeftEnd);
+  if (count >= 1) take(inputs.Name, inputs.NameStart, inputs.NameEnd);
+  if (value) take(inputs.Value, inputs.ValueStart, inputs.ValueEnd);
+  if (right) take(inputs.RightList, inputs.RightStart, inputs.RightEnd);
+  // Popped atoms are no longer held by the stack; the assignment may run
+  // handlers (and so the collector) before it has stored them.
+  const PinnedAtom pinLeft(inputs.LeftList);
+  const PinnedAtom pinName(inputs.Name);
+  const PinnedAtom pinValue(inputs.Value);
+  const PinnedAtom pinRight(inputs.RightList);
+  OpMake(in, opcode, inputs);
+}
+
+// The name of a file that RUN reads: ".zav" is added when it has no extension.
+std::u16string ProgramFileName(std::u16string name) {
+  const size_t slash = name.find_last_of(u"/\\");
+  const size_t base = slash == std::u16string::npos ? 0 : slash + 1;
+  const size_t dot = name.rfind(u'.');
+  if (dot == std::u16string::npos || dot <= base) name += u".zav";
+  return name;
+}
+
+// The statements of the program file RUN names: from an open source window
+// holding it, else from the file itself. A file that is missing or cannot be
+// parsed gives the empty list.
+TAtom* ParseProgramFile(TInterpreter& in, const TAtom* nameAtom) {
+  TStructure& s = in.S;
+  std::u16string buffer;
+  const std::u16string name = ProgramFileName(std::u16string(NameText(s, nameAtom, buffer)));
+
+  // The scanner's position record belongs to whatever parse was under way
+  // when this statement started.
+  const PositionScope keepParsePosition(s.ParsePosition);
+
+  if (SourceView* view = in.host().findSource(name)) {
+    // The window's text is the program: its errors are reported as such.
+    ChangeFolder(view->fileFolder());
+    in.Scanner().ScannerErrorsArmed = true;
+    const TParseResult parsed = ParseText(in.Scanner(), view->text(), view->title(), 0, 0);
+    return parsed.Ok ? parsed.List : nullptr;
+  }
+
+  const std::u16string path = LocateFile(s, name);
+  if (!FileExists(path)) return nullptr;
+  const std::u16string text = ReadTextFile(s, path);
+  std::u16string folder = Utf8ToUtf16(fs::path(Utf16ToUtf8(path)).parent_path().string());
+  if (!folder.empty() && folder.back() != u'/') folder += u'/';
+  if (folder != s.ProgramFolder) ChangeFolder(folder);
+
+  in.Scanner().ScannerErrorsArmed = false;
+  const size_t traceLength = s.ErrorTrace.size();
+  const PositionScope keepCurrentPosition(s.CurrentPosition);
+  try {
+    const TParseResult parsed = ParseText(in.Scanner(), text, path, 0, 0);
+    return parsed.Ok ? parsed.List : nullptr;
+  } catch (const LanguageError&) {
+    // The file simply runs nothing; its error is not the program's, and
+    // must not be reported later as if it were.
+    TruncateErrorTrace(in, traceLength);
+    return nullptr;
+  }
+}
+
+// ocRun: runs a list, a procedure's body, or a program file.
+void OpRun(TInterpreter& in) {
+  const CurrentFolderScope keepFolder;
+  const Popped input = PopToPosition(in);
+
+  TAtom* list = nullptr;
+  if (TAtom::IsWordOrNumber(input.Value)) {
+    list = ParseProgramFile(in, input.Value);
+  } else {
+    list = input.Value;
+    if (TAtom::IsVariable(list)) list = list->Left;
+    // A procedure's value starts with its input list and its local list:
+    // skip up to two leading list elements so that its body runs.
+    for (int skipped = 0; skipped < 2; ++skipped) {
+      if (IsAtom(list) && list->Kind == akList && TAtom::IsList(list->Left))
+        list = list->Right;
+      else
+        break;
+    }
+    if (IsAtom(list) && list->Kind != akList) list = nullptr;  // only lists run
+  }
+
+  const uint8_t runState = in.RunState;
+  const PinnedAtom pinList(list);
+  RunList(in, list);
+  Push(in, in.LastValue);
+  if (in.RunState != rsStop && in.RunState != runState) SetRunState(in, runState);
+}
+
+// ocIfElse (three inputs) and ocIf (two inputs).
+void OpIf(TInterpreter& in, bool withElse) {
+  TStructure& s = in.S;
+  const std::u16string& keyword = s.Keyword(kwIf);
+  const Popped condition = Pop(in);
+  if (TAtom::IsTrue(s, condition.Value)) {
+    const Popped thenList = Pop(in);
+    if (withElse) Pop(in);
+    if (!TAtom::IsList(thenList.Value)) {
+      RaiseInputError(in, u"bad-arg-if-then-list", BadArgMessage(s, 2, keyword), thenList.Value, thenList.Start,
+                      thenList.End);
+      YieldNothing(in, 0);
+      return;
+    }
+    RunList(in, thenList.Value);
+  } else {
+    if (!TAtom::IsFalse(s, condition.Value)) {
+      RaiseInputError(in, TAtom::IsList(condition.Value) ? u"bad-arg-if-list" : u"bad-arg-if-boolean",
+                      BadArgMessage(s, 1, keyword), condition.Value, condition.Start, condition.End);
+      YieldNothing(in, withElse ? 2 : 1);
+      return;
+    }
+    Pop(in);  // the then-list
+    if (withElse) {
+      const Popped elseList = Pop(in);
+      if (!TAtom::IsList(elseList.Value)) {
+        RaiseInputError(in, u"bad-arg-if-else-list", BadArgMessage(s, 3, keyword), elseList.Value, elseList.Start,
+                        elseList.End);
+        YieldNothing(in, 0);
+        return;
+      }
+      RunList(in, elseList.Value);
+    } else {
+      in.LastValue = SystemValue;
+    }
+  }
+  Push(in, in.LastValue);
+}
+
+// ocRepeat: runs the list count times (a fraction adds one round).
+void OpRepeat(TInterpreter& in) {
+  TStructure& s = in.S;
+  const RepeatCounterScope keepCounter(s);
+  const std::u16string& keyword = s.Keyword(kwRepeat);
+  const Popped countInput = Pop(in);
+  long double count = 0;
+  if (!TAtom::TryNumber(countInput.Value, count)) {
+    RaiseInputError(in, u"bad-arg-repeat-number", BadArgMessage(s, 1, keyword), countInput.Value, countInput.Start,
+                    countInput.End);
+    YieldNothing(in, 1);
+    return;
+  }
+  const Popped list = Pop(in);
+  if (!TAtom::IsList(list.Value)) {
+    RaiseInputError(in, u"bad-arg-repeat-list", BadArgMessage(s, 2, keyword), list.Value, list.Start, list.End);
+    YieldNothing(in, 0);
+    return;
+  }
+  // Held for the whole loop: the pump may run code that drops every other
+  // reference to it.
+  const PinnedAtom pinList(list.Value);
+  int64_t iteration = 0;
+  while (count > 0) {
+    ++iteration;
+    s.RepeatCounter = iteration;
+    RunList(in, list.Value);
+    count -= 1;
+    if (iteration % kRepeatPumpInterval == 0 && !in.InPlaneEvent) in.host().processMessages();
+    if (in.StopFlag || in.RunState == rsStop || s.HaltRequested) break;
+  }
+  Push(in, in.LastValue);
+}
+
+// ocLocal: creates the named variables in the current frame.
+void OpLocal(TInterpreter& in, TCodeCursor& cursor, bool quiet) {
+  TStructure& s = in.S;
+  const int32_t count = ArityRight(cursor.Next());
+  const std::u16string& keyword = s.Keyword(kwLocal);
+  const bool statement = !quiet && cursor.Peek() == ocPop;
+  if (statement || count < 2) {
+    std::u16string buffer;
+    for (int32_t i = 1; i <= count; ++i) {
+      const Popped name = PopToPosition(in);
+      if (!TAtom::IsWordOrNumber(name.Value)) {
+        if (s.CurrentPosition.Line != -1) WriteErrorFile(s, 7, DecimalText(i));
+        RaiseInputError(in, u"bad-arg-local-atom", BadArgMessage(s, i, keyword), name.Value, name.Start, name.End);
+        YieldNothing(in, count - i);
+        return;
+      }
+      const std::u16string_view text = NameText(s, name.Value, buffer);
+      if (s.FindLocal(text) == nullptr) s.CreateVariable(s.Frame()->Owner, text, false, nullptr);
+    }
+    Push(in, in.LastValue);
+    return;
+  }
+
+  // LOCAL with several inputs yields no value.
+  Popped first{nullptr, -1, -1};
+  Popped last{nullptr, -1, -1};
+  for (int32_t i = 0; i < count; ++i) {
+    const Popped p = Pop(in);
+    if (i == 0) first = p;
+    last = p;
+  }
+  if (s.CurrentPosition.Line != -1) {
+    WriteErrorFile(s, 4, DecimalText(count));
+    WriteErrorFile(s, 5, TAtom::ToText(s, first.Value));
+  }
+  RaiseAt(in, u"arg-count-local-function", s.MessageText(u"ARGCOUNT", {keyword}), first.Start, last.End);
+  YieldNothing(in, 0);
+}
+
+// ocNative / ocPrimitive: calls a bound routine with a clean floating-point
+// environment and pushes its result. A failure of the routine other than a
+// language error becomes a language error here.
+void OpRoutine(TInterpreter& in, int32_t index) {
+  TStructure& s = in.S;
+  if (index < 0 || static_cast<size_t>(index) >= in.Routines.size() || !in.Routines[static_cast<size_t>(index)]) {
+    RaiseInternalError(s, u"TRANS:ROUTINE");
+    YieldNothing(in, 0);
+    return;
+  }
+  // Whatever an earlier routine or the graphics library left in the
+  // floating-point unit, every routine starts from the default state (all
+  // exceptions masked).
+  static_cast<void>(std::fesetenv(FE_DFL_ENV));
+  TAtom* result = nullptr;
+  bool failed = false;
+  std::u16string failure;
+  try {
+    result = in.Routines[static_cast<size_t>(index)](in);
+  } catch (const LanguageError&) {
+    throw;
+  } catch (const std::exception& e) {
+    failed = true;
+    failure = Utf8ToUtf16(e.what());
+  }
+  if (failed) {
+    // Raised outside the handler, once the routine's exception is gone.
+    RaiseInternalError(s, failure);
+    YieldNothing(in, 0);
+    return;
+  }
+  Push(in, result);
+}
+
+}  // namespace
+
+// --- error helpers -------------------------------------------------------------------
+
+void WriteErrorFile(TStructure& s, int number, std::u16string_view text) {
+  if (number < 1 || number > 31) return;
+  std::u16string name = u"$$$error-00$$$.txt";
+  name[9] = static_cast<char16_t>(u'0' + number / 10);
+  name[10] = static_cast<char16_t>(u'0' + number % 10);
+  try {
+    WriteHelpSnippet(s, name, text);
+  } catch (const FileError&) {
+    // The help page loses a detail; the error itself is still raised.
+  }
+}
+
+std::u16string BadArgMessage(const TStructure& s, int inputNumber, std::u16string_view what) {
+  return s.MessageText(u"BADARG", {static_cast<long long>(inputNumber), std::u16string(what)});
+}
+
+void RaiseInputError(TInterpreter& in, std::u16string_view key, const std::u16string& message, const TAtom* offending,
+                     int32_t start, int32_t end) {
+  TStructure& s = in.S;
+  // Nothing reads the parameter files of an error that is not raised.
+  if (s.CurrentPosition.Line != -1) {
+    std::u16string dump;
+    TAtom::DumpTree(s, offending, u"", dump);
+    WriteErrorFile(s, 4, dump);
+    WriteErrorFile(s, 5, TAtom::KindName(offending, false));
+    WriteErrorFile(s, 6, TAtom::KindName(offending, true));
+  }
+  RaiseAt(in, key, message, start, end);
+}
+
+void PrintVariableTree(TInterpreter& in) {
+  TStructure& s = in.S;
+  if (!IsAtom(s.Root)) return;
+  // Depth-first without recursion: a variable, then its children from the
+  // newest to the oldest, each followed by its own subtree.
+  struct Pending {
+    TAtom* Variable;
+    size_t Depth;
+  };
+  std::vector<Pending> pending{{s.Root, 0}};
+  std::u16string line;
+  while (!pending.empty()) {
+    const Pending item = pending.back();
+    pending.pop_back();
+    TAtom* v = item.Variable;
+    if (v != s.Root && v->NextSibling != nullptr) pending.push_back({v->NextSibling, item.Depth});
+    if (v->FirstChild != nullptr) pending.push_back({v->FirstChild, item.Depth + 1});
+
+    line.assign(item.Depth * 3, u' ');
+    line += v->Text;
+    line += u" = ";
+    std::u16string value = TAtom::ToText(s, v->Left);
+    if (value.size() > kDumpValueLength) {
+      size_t cut = kDumpValueLength;
+      // Never split a surrogate pair.
+      if (value[cut - 1] >= 0xD800 && value[cut - 1] <= 0xDBFF) --cut;
+      value.resize(cut);
+    }
+    line += value;
+    PrintToOutput(s, line);
+  }
+}
+
+// --- the loop --------------------------------------------------------------------------
+
+TAtom* Interpret(TInterpreter& in, TAtom* statement, bool quiet) {
+  CheckStack(in);
+  InterpretScope scope(in);
+  if (!IsAtom(statement) || !statement->Code || statement->Code->empty()) {
+    scope.Complete();
+    return nullptr;
+  }
+  TStructure& s = in.S;
+  if (s.Frame() == nullptr) {
+    // Every run entry works inside the root frame at least.
+    RaiseInternalError(s, u"TRANS:FRAME");
+    scope.Complete();
+    return nullptr;
+  }
+  // The statement's code must outlive this call even when the program drops
+  // the list it belongs to while the statement runs.
+  const PinnedAtom pinStatement(statement);
+  TCodeCursor cursor{statement->Code.get(), 0};
+  int64_t whileSaved = 0;  // the counter a WHILE started in this call put aside
+  TAtom* next = nullptr;
+
+  for (;;) {
+    if (in.ResultAtom != SystemValue || in.StopFlag || s.HaltRequested || in.RunState == rsStop) break;
+    // Code is only ever cleared, never cut mid-instruction, while it runs;
+    // running off its end ends the statement.
+    if (cursor.AtEnd()) break;
+    const int32_t op = cursor.Next();
+    switch (op) {
+      case ocPop:
+        PopToPosition(in);
+        break;
+      case ocPush:
+        Push(in, s.AtomById(static_cast<uint32_t>(cursor.Next())));
+        break;
+      case ocCall:
+        CallUserProcedure(in, cursor);
+        break;
+      case ocEnd:
+        next = s.AtomById(static_cast<uint32_t>(cursor.Next()));
+        scope.Complete();
+        return next;
+      case ocQuote:
+        Push(in, Pop(in).Value);
+        break;
+      case ocValueOf:
+        OpValueOf(in);
+        break;
+      case ocPeriod:
+        OpPeriod(in);
+        break;
+      case ocPrint:
+        OpPrint(in, cursor, quiet);
+        break;
+      case ocMake:
+      case ocOb:
+        OpAssign(in, cursor, op);
+        break;
+      case ocRun:
+        OpRun(in);
+        break;
+      case ocOutput:
+        in.ResultAtom = Pop(in).Value;
+        in.StopFlag = true;
+        break;
+      case ocStop:
+        in.ResultAtom = SystemValue;
+        in.StopFlag = true;
+        break;
+      case ocIfElse:
+        OpIf(in, true);
+        break;
+      case ocIf:
+        OpIf(in, false);
+        break;
+      case ocWhile: {
+        const int32_t jump = cursor.Next();
+        const std::u16string& keyword = s.Keyword(kwWhile);
+        if (!s.InWhile) {
+          whileSaved = s.WhileCounter;
+          s.WhileCounter = 0;
+          s.InWhile = true;
+        }
+        const Popped condition = Pop(in);
+        const bool isTrue = TAtom::IsTrue(s, condition.Value);
+        if (isTrue && !in.StopFlag) {
+          ++s.WhileCounter;
+          const Popped body = Pop(in);
+          if (!TAtom::IsList(body.Value)) {
+            RaiseInputError(in, u"bad-arg-while-list", BadArgMessage(s, 2, keyword), body.Value, body.Start, body.End);
+            s.InWhile = false;
+            s.WhileCounter = whileSaved;
+            YieldNothing(in, 0);
+            break;
+          }
+          RunList(in, body.Value);
+          if (jump < 0 || static_cast<size_t>(jump) >= cursor.Code->size()) {
+            RaiseInternalError(s, u"TRANS:WHILE");
+            s.InWhile = false;
+            s.WhileCounter = whileSaved;
+            YieldNothing(in, 0);
+            break;
+          }
+          // Back to the body's push: the condition is evaluated again.
+          cursor.Index = static_cast<size_t>(jump);
+          s.InWhile = true;
+          if (in.StopFlag) {
+            whileSaved = s.WhileCounter;
+            s.WhileCounter = 0;
+            s.InWhile = false;
+          }
+          break;
+        }
+        if (!isTrue && !TAtom::IsFalse(s, condition.Value)) {
+          RaiseInputError(in, u"bad-arg-while-boolean", BadArgMessage(s, 1, keyword), condition.Value, condition.Start,
+                          condition.End);
+          s.InWhile = false;
+          s.WhileCounter = whileSaved;
+          YieldNothing(in, 1);
+          break;
+        }
+        s.InWhile = false;
+        s.WhileCounter = whileSaved;
+        // The body list pushed at the jump index is still on the stack: drop
+        // it, leaving LastValue (the condition that ended the loop) alone.
+        Stack(in).Drop(1);
+        Push(in, in.LastValue);
+        break;
+      }
+      case ocRepeat:
+        OpRepeat(in);
+        break;
+      case ocLocal:
+        OpLocal(in, cursor, quiet);
+        break;
+      case ocNative:
+      case ocPrimitive:
+        OpRoutine(in, cursor.Next());
+        break;
+      case ocWhileCounter:
+        Push(in, NewNumber(s, static_cast<long double>(s.WhileCounter)));
+        break;
+      case ocRepeatCounter:
+        Push(in, NewNumber(s, static_cast<long double>(s.RepeatCounter)));
+        break;
+      case ocDump:
+        // The arity word that follows (always 0) runs as a no-op.
+        PrintToOutput(s, u"--DUMP--");
+        PrintVariableTree(in);
+        PrintToOutput(s, u"--------");
+        Push(in, nullptr);
+        break;
+      case ocSpan:
+        s.CurrentPosition.StartPos = cursor.Next();
+        s.CurrentPosition.EndPos = cursor.Next();
+        break;
+      case ocStatement:
+        // Only the stepping states pause; every other state does nothing.
+        if (in.RunState == rsRunCommand || in.RunState == rsRunStep || in.RunState == rsRunTo) StatementHook(in);
+        break;
+      default:
+        // 0, 1, 6 to 8, 25, 27 to 29 and anything above 33: no-ops.
+        break;
+    }
+  }
+  scope.Complete();
+  return nullptr;
+}

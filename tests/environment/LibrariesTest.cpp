@@ -1,0 +1,150 @@
+// The library load commands built from a LIBRARIES value: order, trimming,
+// missing files, folder prefixes, the case rule and the run keyword of the
+// language. Each test runs in its own temporary tree:
+//   <base>/app/System/ (program folder), <base>/app/ (root folder),
+//   <base>/elsewhere/ (outside both), <base>/launch/ (the current folder).
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/Text.h"
+#include "core/Vars.h"
+#include "environment/EnvState.h"
+#include "environment/Libraries.h"
+#include "tests/support/TestState.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::u16string U(const fs::path& path) { return Utf8ToUtf16(path.string()); }
+std::u16string Folder(const fs::path& path) { return Utf8ToUtf16(path.string() + "/"); }
+
+void WriteFile(const fs::path& path, const std::string& text) {
+  fs::create_directories(path.parent_path());
+  std::ofstream out(path, std::ios::binary);
+  out << text;
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+class LibrariesTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    saved_ = fs::current_path();
+    std::string pattern = (fs::temp_directory_path() / "zavta-libraries-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    base = fs::canonical(fs::path(pattern));
+    root = base / "app";
+    system = root / "System";
+    elsewhere = base / "elsewhere";
+    fs::create_directories(system);
+    fs::create_directories(elsewhere);
+    fs::create_directories(base / "launch");
+    fs::current_path(base / "launch");
+
+    WriteFile(system / "Logo.zav", "; logo\n");
+    WriteFile(system / "Turtle.zav", "; turtle\n");
+    WriteFile(root / "Extras" / "More.zav", "; more\n");
+    WriteFile(elsewhere / "Mine.zav", "; mine\n");
+
+    env.ProgramFolder = Folder(system);
+    env.RootFolder = Folder(root);
+    state.S->ProgramFolder = env.ProgramFolder;
+    state.S->RootFolder = env.RootFolder;
+  }
+  void TearDown() override {
+    fs::current_path(saved_);
+    std::error_code ignored;
+    fs::remove_all(base, ignored);
+  }
+
+  std::string Build(const std::u16string& libraries) { return U8(BuildLibraryLoadCommands(env, libraries)); }
+
+  fs::path base, root, system, elsewhere;
+  TestState state;
+  EnvState env{*state.S};
+
+private:
+  fs::path saved_;
+};
+
+TEST_F(LibrariesTest, OneCommandPerFoundLibraryInListOrder) {
+  EXPECT_EQ(Build(u"Logo.zav,Turtle.zav,"), "run \"'Logo.zav',run \"'Turtle.zav',");
+  EXPECT_EQ(Build(u"Turtle.zav,Logo.zav,"), "run \"'Turtle.zav',run \"'Logo.zav',");
+}
+
+TEST_F(LibrariesTest, TheFinalCommaIsOptional) {
+  EXPECT_EQ(Build(u"Logo.zav"), "run \"'Logo.zav',");
+  EXPECT_EQ(Build(u"Logo.zav,Turtle.zav"), "run \"'Logo.zav',run \"'Turtle.zav',");
+}
+
+TEST_F(LibrariesTest, MissingFilesAndEmptyEntriesAreSkipped) {
+  EXPECT_EQ(Build(u""), "");
+  EXPECT_EQ(Build(u","), "");
+  EXPECT_EQ(Build(u"Graphix.zav,"), "");
+  EXPECT_EQ(Build(u"Logo.zav,Graphix.zav,Turtle.zav,"), "run \"'Logo.zav',run \"'Turtle.zav',");
+  EXPECT_EQ(Build(u",,Logo.zav,, ,"), "run \"'Logo.zav',");
+}
+
+TEST_F(LibrariesTest, EntriesAreTrimmed) {
+  EXPECT_EQ(Build(u"  Logo.zav ,\tTurtle.zav\t,  "), "run \"'Logo.zav',run \"'Turtle.zav',");
+}
+
+TEST_F(LibrariesTest, ProgramAndRootFoldersAreCutFromTheFront) {
+  // A full path into the program folder gives the bare name.
+  EXPECT_EQ(Build(U(system / "Turtle.zav")), "run \"'Turtle.zav',");
+  // A library in the root folder keeps its path below the root.
+  EXPECT_EQ(Build(U(root / "Extras" / "More.zav")), "run \"'Extras/More.zav',");
+  EXPECT_EQ(Build(u"Extras/More.zav"), "run \"'Extras/More.zav',");
+}
+
+TEST_F(LibrariesTest, ALibraryOutsideTheProgramAndRootFoldersKeepsItsFullPath) {
+  const std::string full = (elsewhere / "Mine.zav").string();
+  EXPECT_EQ(Build(U(elsewhere / "Mine.zav") + u",Logo.zav"), "run \"'" + full + "',run \"'Logo.zav',");
+}
+
+TEST_F(LibrariesTest, ARelativeEntryIsFoundFromTheCurrentFolder) {
+  WriteFile(base / "launch" / "Here.zav", "; here\n");
+  EXPECT_EQ(Build(u"Here.zav"), "run \"'" + (base / "launch" / "Here.zav").string() + "',");
+}
+
+TEST_F(LibrariesTest, NamesAreUpperCasedWhenNamesAreNotCaseSensitive) {
+  state.S->CaseSensitive = false;
+  state.S->LoadKeywords();
+  EXPECT_EQ(Build(u"Logo.zav"), "RUN \"'LOGO.ZAV',");
+  EXPECT_EQ(Build(U(elsewhere / "Mine.zav")), "RUN \"'" + U8(UpperCase(U(elsewhere / "Mine.zav"))) + "',");
+}
+
+TEST_F(LibrariesTest, TheRunKeywordIsTheLanguagesOwn) {
+  std::vector<std::pair<std::u16string, std::u16string>> pairs;
+  for (std::u16string_view key : KeywordKeys) pairs.emplace_back(UpperCase(key), std::u16string(key));
+  for (auto& [name, value] : pairs)
+    if (name == u"RUN") value = u"lancer";
+  state.S->Language.SetTexts(pairs);
+  state.S->LoadKeywords();
+  EXPECT_EQ(Build(u"Logo.zav,Turtle.zav"), "lancer \"'Logo.zav',lancer \"'Turtle.zav',");
+}
+
+TEST_F(LibrariesTest, TheStartupLogNamesTheListAndEachFoundLibrary) {
+  env.DebugLogMode = true;
+  env.UserFolder = Folder(base / "user");
+  fs::create_directories(base / "user");
+  Build(u"Logo.zav, Graphix.zav");
+  EXPECT_EQ(ReadFile(base / "user" / "gdm.log"),
+            "  List of libraries to autoload Logo.zav, Graphix.zav,\n"
+            "     - " +
+                (system / "Logo.zav").string() + "\n");
+}
+
+}  // namespace

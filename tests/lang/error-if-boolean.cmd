@@ -1,0 +1,1 @@
+if "maybe [print "never]

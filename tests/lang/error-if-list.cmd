@@ -1,0 +1,1 @@
+if [true] [print "never]

@@ -1,0 +1,1 @@
+to setit "v print :v end, setit "nosuchvar

@@ -1,0 +1,1 @@
+print (local "a "b)

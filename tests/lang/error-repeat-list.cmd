@@ -1,0 +1,1 @@
+repeat 2 "notalist

@@ -1,0 +1,1 @@
+make "obj.a 1, print :obj.a, print :obj.b

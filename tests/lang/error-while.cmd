@@ -1,0 +1,1 @@
+make "go "maybe, while :go [print "never]

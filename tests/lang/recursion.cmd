@@ -1,0 +1,1 @@
+to f f end, f

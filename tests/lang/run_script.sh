@@ -1,0 +1,94 @@
+#!/usr/bin/env bash
+# Runs one script test through zavrun and compares what it did with what the
+# test expects.
+#
+#   run_script.sh ZAVRUN TEST
+#
+# TEST is tests/lang/NAME.zav (run as `zavrun NAME.zav`) or NAME.cmd (its
+# text, final line ends removed, run as `zavrun -e TEXT`). Beside it:
+#   NAME.out   expected stdout (UTF-8, LF); required
+#   NAME.exit  expected exit status; 0 when missing
+#   NAME.err   expected stderr; compared only when present
+#   NAME.args  when present, zavrun's arguments instead, one per line (paths
+#              relative to the test's folder), for the tests of bad
+#              arguments and unreadable files
+# The run gets a scratch XDG_DATA_HOME and TMPDIR; it must leave nothing in
+# either (zavrun never writes the user's folder and removes its own
+# temporary folder). ZAVTA_SCRIPT_TIMEOUT (seconds, default 60) bounds it.
+set -u
+
+if [ $# -ne 2 ]; then
+  echo "usage: $0 ZAVRUN TEST" >&2
+  exit 2
+fi
+zavrun=$1
+test=$2
+if [ ! -x "$zavrun" ]; then
+  echo "FAIL: no zavrun at $zavrun" >&2
+  exit 1
+fi
+if [ ! -f "$test" ]; then
+  echo "FAIL: no test $test" >&2
+  exit 1
+fi
+
+dir=$(cd "$(dirname "$test")" && pwd)
+file=$(basename "$test")
+name=${file%.*}
+kind=${file##*.}
+base=$dir/$name
+
+scratch=$(mktemp -d "${TMPDIR:-/tmp}/zavta-lang-XXXXXX")
+trap 'rm -rf "$scratch"' EXIT
+mkdir -p "$scratch/data" "$scratch/tmp"
+
+if [ -f "$base.args" ]; then
+  args=()
+  while IFS= read -r line || [ -n "$line" ]; do
+    case $line in
+      -*|"") args+=("$line") ;;
+      /*) args+=("$line") ;;
+      *) args+=("$dir/$line") ;;
+    esac
+  done < "$base.args"
+elif [ "$kind" = cmd ]; then
+  args=(-e "$(cat "$base.cmd")")
+else
+  args=("$dir/$file")
+fi
+
+# Started from the scratch folder, so that nothing depends on where ctest runs.
+(cd "$scratch" && XDG_DATA_HOME="$scratch/data" TMPDIR="$scratch/tmp" \
+  timeout --kill-after=10 "${ZAVTA_SCRIPT_TIMEOUT:-60}" "$zavrun" "${args[@]}" \
+  > "$scratch/stdout" 2> "$scratch/stderr")
+status=$?
+
+failed=0
+expected_status=0
+if [ -f "$base.exit" ]; then expected_status=$(tr -d ' \r\n' < "$base.exit"); fi
+if [ "$status" != "$expected_status" ]; then
+  echo "FAIL: exit status $status, expected $expected_status"
+  failed=1
+fi
+if [ ! -f "$base.out" ]; then
+  echo "FAIL: $name.out is missing"
+  failed=1
+elif ! diff -u --label "expected $name.out" --label "actual stdout" "$base.out" "$scratch/stdout"; then
+  echo "FAIL: stdout differs"
+  failed=1
+fi
+if [ -f "$base.err" ] && ! diff -u --label "expected $name.err" --label "actual stderr" "$base.err" "$scratch/stderr"; then
+  echo "FAIL: stderr differs"
+  failed=1
+fi
+if [ -n "$(ls -A "$scratch/data")" ] || [ -n "$(ls -A "$scratch/tmp")" ]; then
+  echo "FAIL: files left behind:"
+  (cd "$scratch" && find data tmp -mindepth 1)
+  failed=1
+fi
+if [ $failed -ne 0 ]; then
+  echo "--- stderr:"
+  cat "$scratch/stderr"
+  exit 1
+fi
+exit 0
