@@ -5,17 +5,6 @@
 
 #include "core/Host.h"
 
-class NoPlane : public GraphicsHooks {
-public:
-  void redrawScene() override {}
-  void compileDisplayLists(TAtom&) override {}
-  void deleteDisplayLists(TAtom&) override {}
-  bool isDisplayList(uint32_t) override { return false; }
-  void deleteDisplayList(uint32_t) override {}
-  void resetPlane() override {}
-  bool paintingSuspended() override { return false; }
-};
-
 class StartupHost : public Host {
 public:
   void processMessages() override;
@@ -31,5 +20,5 @@ public:
   void setElapsedTime(const std::u16string&) override {}
 
 private:
-  NoPlane plane_;
+  NoPlaneGraphics plane_;
 };

@@ -13,17 +13,6 @@
 class TInterpreter;
 class TStructure;
 
-class ZavrunPlane : public GraphicsHooks {
-public:
-  void redrawScene() override {}
-  void compileDisplayLists(TAtom&) override {}
-  void deleteDisplayLists(TAtom&) override {}
-  bool isDisplayList(uint32_t) override { return false; }
-  void deleteDisplayList(uint32_t) override {}
-  void resetPlane() override {}
-  bool paintingSuspended() override { return false; }
-};
-
 class ZavrunHost : public Host {
 public:
   // The interpreter whose run the pump stops on an interrupt; the structure
@@ -57,7 +46,7 @@ public:
 private:
   TStructure* structure_ = nullptr;
   TInterpreter* interpreter_ = nullptr;
-  ZavrunPlane plane_;
+  NoPlaneGraphics plane_;
 };
 
 // The text as the output window shows it: cut after maxPrint characters with

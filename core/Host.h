@@ -52,6 +52,18 @@ public:
   virtual bool paintingSuspended() = 0;
 };
 
+// The hooks of a host without a plane: nothing to draw, no display lists.
+class NoPlaneGraphics : public GraphicsHooks {
+public:
+  void redrawScene() override {}
+  void compileDisplayLists(TAtom&) override {}
+  void deleteDisplayLists(TAtom&) override {}
+  bool isDisplayList(uint32_t) override { return false; }
+  void deleteDisplayList(uint32_t) override {}
+  void resetPlane() override {}
+  bool paintingSuspended() override { return false; }
+};
+
 // Return codes of showMessageDialog.
 enum DialogResult : int { drOk = 0, drNo = 1, drCancel = 2, drOther = 3, drHelp = 5, drReplaceAll = 6 };
 // Button flags of showMessageDialog (OK is always shown).
