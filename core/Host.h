@@ -50,6 +50,8 @@ public:
   // plane, white clear colour, double buffering, projection, no pacing.
   virtual void resetPlane() = 0;
   virtual bool paintingSuspended() = 0;
+  // Lets the plane paint again when a run ends.
+  virtual void resumePainting() = 0;
 };
 
 // The hooks of a host without a plane: nothing to draw, no display lists.
@@ -62,6 +64,7 @@ public:
   void deleteDisplayList(uint32_t) override {}
   void resetPlane() override {}
   bool paintingSuspended() override { return false; }
+  void resumePainting() override {}
 };
 
 // Return codes of showMessageDialog.

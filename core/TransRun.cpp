@@ -296,6 +296,7 @@ int RunProgramTextInEntry(TInterpreter& in, std::u16string_view text, std::u16st
   in.CodePointer = nullptr;
   in.SceneDirty = false;
   RefreshSourceAfterRun(in);
+  in.host().graphics().resumePainting();
   in.host().refreshMemory();
   return result;
 }

@@ -172,6 +172,7 @@ TEST_F(RunTest, ProgramRunsShowTheElapsedTimeAndEndWithoutACodePointer) {
   EXPECT_EQ(in.InterpretDepth, 0);
   EXPECT_FALSE(in.SceneDirty);
   EXPECT_GE(ts.Host.MemoryRefreshes, 1);
+  EXPECT_EQ(ts.Host.Graphics.Calls.back(), "resumePainting");
   // The debug marker of the run's source window goes.
   EXPECT_EQ(view.Count("hide"), 1);
   EXPECT_NE(Global(u"a"), nullptr);

@@ -36,6 +36,7 @@ public:
   void deleteDisplayList(uint32_t) override { Calls.push_back("deleteDisplayList"); }
   void resetPlane() override { Calls.push_back("resetPlane"); }
   bool paintingSuspended() override { return false; }
+  void resumePainting() override { Calls.push_back("resumePainting"); }
 
   std::vector<std::string> Calls;
 };
