@@ -133,14 +133,6 @@ void TAtom::MoveToKept(TStructure& s, TAtom& atom) {
   PushFront(s.KeptAtoms, atom, AtomChain::Kept);
 }
 
-void TAtom::IncRef(TAtom* atom) {
-  if (IsAtom(atom) && atom->RefCount < INT32_MAX) ++atom->RefCount;
-}
-
-void TAtom::DecRef(TAtom* atom) {
-  if (IsAtom(atom) && atom->RefCount > 0) --atom->RefCount;
-}
-
 void TAtom::FreeMemoryBlock(TStructure&, TAtom& atom) {
   std::free(atom.Object);
   atom.Object = nullptr;

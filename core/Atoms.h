@@ -12,6 +12,7 @@
 // Operations that may raise a language error, consult the keyword table or
 // the case rule take the interpreter state as their first argument.
 
+#include <climits>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -194,6 +195,15 @@ public:
   static std::u16string UsageText(TStructure& s, const TAtom* procedure);
   static void DumpTree(TStructure& s, const TAtom* a, std::u16string_view indent, std::u16string& out);
 };
+
+// Pins are taken and dropped around every operand, call and run: inline.
+inline void TAtom::IncRef(TAtom* atom) {
+  if (IsAtom(atom) && atom->RefCount < INT32_MAX) ++atom->RefCount;
+}
+
+inline void TAtom::DecRef(TAtom* atom) {
+  if (IsAtom(atom) && atom->RefCount > 0) --atom->RefCount;
+}
 
 // --- constructors: all draw from NewAtom ------------------------------------
 TAtom& NewAtom(TStructure& s);

@@ -17,24 +17,6 @@ const std::u16string& SharedText::Empty() {
 
 LanguageError::LanguageError(std::u16string message) : message_(std::move(message)), utf8_(Utf16ToUtf8(message_)) {}
 
-void TStack::Push(TAtom* atom, int32_t startPos, int32_t endPos) {
-  TAtom::IncRef(atom);
-  Items.push_back({atom, startPos, endPos});
-}
-
-void TStack::Pop(TAtom*& atom, int32_t& startPos, int32_t& endPos) {
-  if (Items.empty()) {
-    atom = nullptr;
-    return;
-  }
-  const TStackEntry top = Items.back();
-  Items.pop_back();
-  TAtom::DecRef(top.Value);
-  atom = top.Value;
-  startPos = top.StartPos;
-  endPos = top.EndPos;
-}
-
 void TStack::Drop(int32_t n) {
   for (; n > 0 && !Items.empty(); --n) {
     TAtom::DecRef(Items.back().Value);
@@ -549,6 +531,49 @@ static Probe ProbeName(TStructure& s, TAtom* scope, const std::u16string& name) 
   return p;
 }
 
+// The child of scope that a one-component name walks to: the cached handler
+// children for keywords 14 and 15, else the child of that name.
+TAtom* TStructure::SimpleChild(TAtom* scope, const std::u16string& name) const {
+  if (!IsAtom(scope)) return nullptr;
+  const std::u16string& drawImage = Keyword(kwOndrawimage);
+  if (!drawImage.empty() && name == drawImage) return scope->DrawImageChild;
+  const std::u16string& change = Keyword(kwOnchange);
+  if (!change.empty() && name == change) return scope->ChangeChild;
+  return TAtom::FindChildByName(*this, *scope, name);
+}
+
+// FindName for a normalised name without periods: the same scopes in the
+// same order; a single component either matches or not, so no partial match
+// can end the search.
+TAtom* TStructure::FindSimpleName(const std::u16string& name) {
+  if (frame_) {
+    for (TAtom* node = frame_->Owner; IsAtom(node) && node != Root; node = node->Parent) {
+      LastScope = node;
+      if (TAtom* found = SimpleChild(node, name)) return found;
+    }
+  }
+  for (TAtom* cell = ModuleList; IsAtom(cell); cell = cell->Right) {
+    LastScope = cell->Left;
+    if (TAtom* found = SimpleChild(cell->Left, name)) return found;
+  }
+  if (IsAtom(Root)) {
+    if (TAtom* found = SimpleChild(Root, name)) return found;
+    for (TAtom* ns = Root->FirstChild; ns != nullptr; ns = ns->NextSibling) {
+      if (!(ns->Flags & afNamespace)) continue;
+      LastScope = ns;
+      if (TAtom* found = SimpleChild(ns, name)) return found;
+    }
+  }
+  if (frame_) {
+    for (TContext* f = frame_->Parent.get(); f != nullptr; f = f->Parent.get()) {
+      LastScope = f->Owner;
+      if (TAtom* found = SimpleChild(f->Owner, name)) return found;
+    }
+  }
+  LastScope = nullptr;
+  return nullptr;
+}
+
 TAtom* TStructure::FindName(std::u16string_view rawName) {
   const std::u16string name = NormalizeName(rawName);
   LastName = name;
@@ -557,6 +582,9 @@ TAtom* TStructure::FindName(std::u16string_view rawName) {
     return nullptr;
   }
   if (IsRootName(name)) return Root;
+  // Most names are one component: they go the same way with direct child
+  // look-ups, without walking paths.
+  if (name.find(u'.') == std::u16string::npos && name.front() != u'[') return FindSimpleName(name);
 
   // A partial match in a scope that owns the name ends the search there.
   auto ending = [this](const Probe& p) {

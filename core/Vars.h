@@ -78,9 +78,23 @@ struct TStackEntry {
 // A frame's operand stack. Pushing pins the atom, popping unpins it.
 class TStack {
 public:
-  void Push(TAtom* atom, int32_t startPos, int32_t endPos);
+  void Push(TAtom* atom, int32_t startPos, int32_t endPos) {
+    TAtom::IncRef(atom);
+    Items.push_back({atom, startPos, endPos});
+  }
   // Empty stack: atom := null, positions untouched.
-  void Pop(TAtom*& atom, int32_t& startPos, int32_t& endPos);
+  void Pop(TAtom*& atom, int32_t& startPos, int32_t& endPos) {
+    if (Items.empty()) {
+      atom = nullptr;
+      return;
+    }
+    const TStackEntry top = Items.back();
+    Items.pop_back();
+    TAtom::DecRef(top.Value);
+    atom = top.Value;
+    startPos = top.StartPos;
+    endPos = top.EndPos;
+  }
   void Drop(int32_t n);
   int32_t Count() const { return static_cast<int32_t>(Items.size() * 3); }
   void Clear() { Items.clear(); }  // without unpinning
@@ -442,6 +456,9 @@ public:
   int32_t GuardDepth = 0;  // nesting of DepthGuard scopes
 
 private:
+  TAtom* SimpleChild(TAtom* scope, const std::u16string& name) const;
+  TAtom* FindSimpleName(const std::u16string& name);
+
   Host* host_;
   // Atoms live in fixed-size blocks so their addresses never change.
   std::vector<std::unique_ptr<TAtom[]>> blocks_;
