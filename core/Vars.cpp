@@ -4,6 +4,10 @@
 #include "core/Vars.h"
 
 #include <pthread.h>
+#include <sys/mman.h>
+
+#include <cstdlib>
+#include <new>
 
 #include "core/Host.h"
 #include "core/Text.h"
@@ -229,8 +233,18 @@ void TStructure::LoadKeywords() {
 // --- the state and its pool ------------------------------------------------------------
 
 namespace {
-constexpr uint32_t kBlockSize = 4096;  // atoms per pool block
+// Programs make atoms by the million. A pool block is mapped with its pages
+// populated in one go: faulting them in one page at a time costs more than
+// building the atoms.
+constexpr size_t kBlockBytes = size_t{4} << 20;
+constexpr uint32_t kBlockSize = static_cast<uint32_t>(kBlockBytes / sizeof(TAtom));  // atoms per block
 constexpr uint32_t kMaxAtoms = 0x7FFFFFFFu - kFirstAtomIdentity;
+
+TAtom* MapBlock() {
+  void* memory = mmap(nullptr, kBlockBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+  if (memory == MAP_FAILED) throw std::bad_alloc();
+  return static_cast<TAtom*>(memory);
+}
 
 uintptr_t CurrentStackLimit() {
   pthread_attr_t attr;
@@ -251,24 +265,30 @@ TStructure::TStructure(Host& host) : host_(&host), stackLimit_(CurrentStackLimit
 TStructure::~TStructure() {
   LeaveAllFrames();
   ClearErrorTrace();
+  DestroyAtoms();
+}
+
+void TStructure::DestroyAtoms() {
   // Memory blocks give their bytes back; GUI-object finalisers are not run
   // here, since the windows they would touch are being torn down already.
-  for (auto& block : blocks_) {
-    for (uint32_t i = 0; i < kBlockSize; ++i) {
-      TAtom& a = block[i];
-      if (a.Kind == akMemoryBlock && a.Object != nullptr) std::free(a.Object);
-      a.Object = nullptr;
-    }
+  for (uint32_t index = 0; index < createdCount_; ++index) {
+    TAtom& a = blocks_[index / kBlockSize].get()[index % kBlockSize];
+    if (a.Kind == akMemoryBlock && a.Object != nullptr) std::free(a.Object);
+    a.~TAtom();
   }
+  createdCount_ = 0;
+  blocks_.clear();
 }
+
+void TStructure::BlockDeleter::operator()(TAtom* atoms) const { munmap(atoms, kBlockBytes); }
 
 TAtom& TStructure::CreateAtom() {
   if (createdCount_ >= kMaxAtoms) throw std::bad_alloc();
-  if (createdCount_ % kBlockSize == 0) blocks_.push_back(std::make_unique<TAtom[]>(kBlockSize));
-  TAtom& atom = blocks_.back()[createdCount_ % kBlockSize];
-  atom.Identity = createdCount_ + kFirstAtomIdentity;
+  if (createdCount_ % kBlockSize == 0) blocks_.emplace_back(MapBlock());
+  TAtom* atom = new (blocks_.back().get() + createdCount_ % kBlockSize) TAtom();
+  atom->Identity = createdCount_ + kFirstAtomIdentity;
   ++createdCount_;
-  return atom;
+  return *atom;
 }
 
 TAtom* TStructure::AtomById(uint32_t identity) const {
@@ -276,7 +296,7 @@ TAtom* TStructure::AtomById(uint32_t identity) const {
   if (identity < kFirstAtomIdentity) return nullptr;
   const uint32_t index = identity - kFirstAtomIdentity;
   if (index >= createdCount_) return nullptr;
-  TAtom& atom = blocks_[index / kBlockSize][index % kBlockSize];
+  TAtom& atom = blocks_[index / kBlockSize].get()[index % kBlockSize];
   return atom.OnChain == AtomChain::Free ? nullptr : &atom;
 }
 

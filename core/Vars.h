@@ -460,8 +460,13 @@ private:
   TAtom* FindSimpleName(const std::u16string& name);
 
   Host* host_;
-  // Atoms live in fixed-size blocks so their addresses never change.
-  std::vector<std::unique_ptr<TAtom[]>> blocks_;
+  // Atoms live in fixed-size blocks of mapped memory, constructed one by one
+  // as the pool grows, so their addresses never change.
+  struct BlockDeleter {
+    void operator()(TAtom* atoms) const;
+  };
+  void DestroyAtoms();
+  std::vector<std::unique_ptr<TAtom, BlockDeleter>> blocks_;
   uint32_t createdCount_ = 0;
   std::unique_ptr<TContext> frame_;
   uintptr_t stackLimit_ = 0;  // lowest usable stack address of this thread
