@@ -356,12 +356,16 @@ void TAtom::SetParent(TStructure& s, TAtom& child, TAtom* parent) {
   if (parent == nullptr) return;
   child.NextSibling = parent->FirstChild;
   parent->FirstChild = &child;
-  const std::u16string name = s.NormalizeName(child.Text);
-  const std::u16string& drawImage = s.Keyword(kwOndrawimage);
-  const std::u16string& change = s.Keyword(kwOnchange);
-  if (!drawImage.empty() && name == drawImage)
+  // The keywords are stored normalised; compare without building the
+  // child's normalised name (this runs for every variable made).
+  auto isKeyword = [&s, &child](int index) {
+    const std::u16string& keyword = s.Keyword(index);
+    if (keyword.empty()) return false;
+    return s.CaseSensitive ? child.Text == keyword : EqualsUpper(child.Text, keyword);
+  };
+  if (isKeyword(kwOndrawimage))
     parent->DrawImageChild = &child;
-  else if (!change.empty() && name == change)
+  else if (isKeyword(kwOnchange))
     parent->ChangeChild = &child;
 }
 

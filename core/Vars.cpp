@@ -319,16 +319,31 @@ DepthGuard::DepthGuard(TStructure& s) : s_(s) {
 void TStructure::EnterFrame(TAtom* atom) {
   if (atom == nullptr && frame_) atom = frame_->Owner;
   TAtom::IncRef(atom);
-  frame_ = std::make_unique<TContext>(atom, std::move(frame_));
+  // Every procedure call enters a frame: reuse a left one (and its stack's
+  // storage) instead of allocating.
+  std::unique_ptr<TContext> context;
+  if (spareFrames_.empty()) {
+    context = std::make_unique<TContext>(atom, std::move(frame_));
+  } else {
+    context = std::move(spareFrames_.back());
+    spareFrames_.pop_back();
+    context->Owner = atom;
+    context->Parent = std::move(frame_);
+  }
+  frame_ = std::move(context);
   if (IsAtom(atom) && atom->Text == u"[Root]") Root = atom;
 }
 
 TAtom* TStructure::LeaveFrame() {
   if (!frame_) return nullptr;
-  TAtom* owner = frame_->Owner;
+  std::unique_ptr<TContext> left = std::move(frame_);
+  frame_ = std::move(left->Parent);
+  TAtom* owner = left->Owner;
   TAtom::DecRef(owner);
-  std::unique_ptr<TContext> parent = std::move(frame_->Parent);
-  frame_ = std::move(parent);
+  left->Stack.UnpinAll();
+  left->Owner = nullptr;
+  constexpr size_t kMaxSpareFrames = 256;
+  if (spareFrames_.size() < kMaxSpareFrames) spareFrames_.push_back(std::move(left));
   return owner;
 }
 

@@ -469,7 +469,8 @@ private:
   std::vector<std::unique_ptr<TAtom, BlockDeleter>> blocks_;
   uint32_t createdCount_ = 0;
   std::unique_ptr<TContext> frame_;
-  uintptr_t stackLimit_ = 0;  // lowest usable stack address of this thread
+  std::vector<std::unique_ptr<TContext>> spareFrames_;  // left frames kept for reuse
+  uintptr_t stackLimit_ = 0;                            // lowest usable stack address of this thread
 };
 
 // Guards one level of a recursive walk or call. TooDeep() turns true when the
