@@ -28,15 +28,46 @@ class Host;
 class SharedText {
 public:
   SharedText() = default;
-  SharedText(std::u16string text) : text_(std::make_shared<const std::u16string>(std::move(text))) {}
-  const std::u16string& str() const { return text_ ? *text_ : Empty(); }
+  SharedText(std::u16string text) : rep_(new Rep{1, std::move(text)}) {}
+  SharedText(const SharedText& other) noexcept : rep_(other.rep_) {
+    if (rep_ != nullptr) ++rep_->Refs;
+  }
+  SharedText(SharedText&& other) noexcept : rep_(other.rep_) { other.rep_ = nullptr; }
+  SharedText& operator=(const SharedText& other) noexcept {
+    Rep* const kept = other.rep_;  // taken first: other may be this object
+    if (kept != nullptr) ++kept->Refs;
+    Release();
+    rep_ = kept;
+    return *this;
+  }
+  SharedText& operator=(SharedText&& other) noexcept {
+    if (this != &other) {
+      Release();
+      rep_ = other.rep_;
+      other.rep_ = nullptr;
+    }
+    return *this;
+  }
+  ~SharedText() { Release(); }
+
+  const std::u16string& str() const { return rep_ != nullptr ? rep_->Text : Empty(); }
   operator const std::u16string&() const { return str(); }
   bool empty() const { return str().empty(); }
-  bool SameObject(const SharedText& other) const { return text_ == other.text_; }
+  bool SameObject(const SharedText& other) const { return rep_ == other.rep_; }
 
 private:
+  // Positions are copied for every statement and error-trace entry; the
+  // interpreter runs on one thread, so the count needs no atomic operations.
+  struct Rep {
+    size_t Refs;
+    std::u16string Text;
+  };
+  void Release() noexcept {
+    if (rep_ != nullptr && --rep_->Refs == 0) delete rep_;
+    rep_ = nullptr;
+  }
   static const std::u16string& Empty();
-  std::shared_ptr<const std::u16string> text_;
+  Rep* rep_ = nullptr;
 };
 
 // Offsets are 1-based into the scanned (CR LF) text; -1 when absent.

@@ -308,3 +308,19 @@ TEST(Keywords, MissingTextsGiveTheUpperCaseKeyAndBooleanAtomsArePinned) {
   s.LoadKeywords();
   EXPECT_EQ(s.Keyword(kwTrue), u"WAHR");
 }
+
+TEST(SharedSourceText, CopiesShareMovesTransferAndSelfAssignmentKeepsTheText) {
+  SharedText text(u"to f end");
+  SharedText copy = text;
+  EXPECT_TRUE(copy.SameObject(text));
+  copy = copy;  // self-assignment must not free the text
+  EXPECT_EQ(copy.str(), u"to f end");
+  SharedText moved = std::move(copy);
+  EXPECT_TRUE(moved.SameObject(text));
+  EXPECT_TRUE(copy.empty());
+  moved = SharedText(u"other");
+  EXPECT_EQ(text.str(), u"to f end");  // the original outlives the reassigned copy
+  EXPECT_EQ(moved.str(), u"other");
+  SharedText none;
+  EXPECT_EQ(none.str(), u"");
+}
