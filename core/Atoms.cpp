@@ -90,7 +90,8 @@ TAtom& NewAtom(TStructure& s) {
   } else {
     atom = &s.CreateAtom();
   }
-  TAtom::Reset(s, *atom);
+  // No reset here: a new atom is built empty, and one from the free chain
+  // was reset when it was released.
   PushFront(s.LiveAtoms, *atom, AtomChain::Live);
   ++s.LiveCount;
   atom->Stamp = ++s.StampCounter;
