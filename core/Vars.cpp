@@ -300,12 +300,6 @@ TAtom* TStructure::AtomById(uint32_t identity) const {
   return atom.OnChain == AtomChain::Free ? nullptr : &atom;
 }
 
-size_t TStructure::StackRemaining() const {
-  const auto here = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
-  if (stackLimit_ == 0 || here <= stackLimit_) return stackLimit_ == 0 ? SIZE_MAX : 0;
-  return here - stackLimit_;
-}
-
 DepthGuard::DepthGuard(TStructure& s) : s_(s) {
   // Enough reserve for raising and unwinding a language error, also in
   // sanitizer builds whose frames are several times larger.

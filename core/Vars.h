@@ -483,7 +483,12 @@ public:
 
   // --- recursion guard ------------------------------------------------------
   // Bytes of machine stack left below the current frame.
-  size_t StackRemaining() const;
+  // Inline: the interpreter asks on every statement and call.
+  size_t StackRemaining() const {
+    const auto here = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+    if (stackLimit_ == 0 || here <= stackLimit_) return stackLimit_ == 0 ? SIZE_MAX : 0;
+    return here - stackLimit_;
+  }
   int32_t GuardDepth = 0;  // nesting of DepthGuard scopes
 
 private:
