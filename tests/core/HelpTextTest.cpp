@@ -11,17 +11,13 @@
 
 #include "core/Text.h"
 #include "core/Trans.h"
+#include "tests/support/Files.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/TestState.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string ReadBytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
 
 std::u16string Replaced(TStructure& s, std::u16string text, std::u16string_view word, std::u16string_view by,
                         bool normalise = false) {

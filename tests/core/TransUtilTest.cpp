@@ -12,6 +12,7 @@
 
 #include "core/Text.h"
 #include "core/Trans.h"
+#include "tests/support/Files.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/TestState.h"
 
@@ -25,17 +26,6 @@ struct CurrentFolder {
   ~CurrentFolder() { fs::current_path(old); }
   fs::path old;
 };
-
-std::string ReadBytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-void WriteBytes(const fs::path& path, const std::string& bytes) {
-  fs::create_directories(path.parent_path());
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
-}
 
 std::u16string Full(const fs::path& path) { return Utf8ToUtf16(path.lexically_normal().string()); }
 

@@ -19,6 +19,7 @@
 #include "core/Vars.h"
 #include "environment/EnvState.h"
 #include "environment/Language.h"
+#include "tests/support/Files.h"
 #include "tests/support/TestState.h"
 
 namespace fs = std::filesystem;
@@ -42,16 +43,6 @@ constexpr std::u16string_view kFormatKeys[] = {
     u"ARGCOUNT",  u"BADARG",     u"BADCOMMAND",  u"SYSTEMERROR", u"BADNAME",
     u"BADNUMBER", u"BADSTRING",  u"BADVALUEARG", u"MISSINGARG",  u"TOODEEP",
 };
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-void WriteFile(const fs::path& path, std::string_view bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
 
 // FF FE and the UTF-16LE units of the text.
 std::string Utf16LeFile(std::u16string_view text) {
@@ -101,7 +92,7 @@ protected:
     LoadLanguage(env);
   }
   void WriteLanguage(const std::string& name, std::string_view bytes) {
-    WriteFile(tree.Languages() / (name + ".txt"), bytes);
+    WriteBytes(tree.Languages() / (name + ".txt"), bytes);
   }
   const std::u16string& Keyword(int index) const { return ts.S->Keyword(index); }
   const std::u16string& KeywordUpper(int index) const {
@@ -139,7 +130,7 @@ TEST_F(LanguageTest, EnglishFileHoldsEveryKey) {
 TEST(LanguageStaging, EnglishFileIsStagedBesideTheProgram) {
   const fs::path staged = kStagedRoot / "Languages" / "English.txt";
   ASSERT_TRUE(fs::is_regular_file(staged)) << staged;
-  EXPECT_EQ(ReadFile(staged), ReadFile(kSourceDir / "resources/Languages/English.txt"));
+  EXPECT_EQ(ReadBytes(staged), ReadBytes(kSourceDir / "resources/Languages/English.txt"));
 }
 
 // --- missing keys and case rules -------------------------------------------------------

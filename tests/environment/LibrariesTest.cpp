@@ -18,25 +18,12 @@
 #include "core/Vars.h"
 #include "environment/EnvState.h"
 #include "environment/Libraries.h"
+#include "tests/support/Files.h"
 #include "tests/support/TestState.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::u16string U(const fs::path& path) { return Utf8ToUtf16(path.string()); }
-std::u16string Folder(const fs::path& path) { return Utf8ToUtf16(path.string() + "/"); }
-
-void WriteFile(const fs::path& path, const std::string& text) {
-  fs::create_directories(path.parent_path());
-  std::ofstream out(path, std::ios::binary);
-  out << text;
-}
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 class LibrariesTest : public ::testing::Test {
 protected:
@@ -53,13 +40,13 @@ protected:
     fs::create_directories(base / "launch");
     fs::current_path(base / "launch");
 
-    WriteFile(system / "Logo.zav", "; logo\n");
-    WriteFile(system / "Turtle.zav", "; turtle\n");
-    WriteFile(root / "Extras" / "More.zav", "; more\n");
-    WriteFile(elsewhere / "Mine.zav", "; mine\n");
+    WriteBytes(system / "Logo.zav", "; logo\n");
+    WriteBytes(system / "Turtle.zav", "; turtle\n");
+    WriteBytes(root / "Extras" / "More.zav", "; more\n");
+    WriteBytes(elsewhere / "Mine.zav", "; mine\n");
 
-    env.ProgramFolder = Folder(system);
-    env.RootFolder = Folder(root);
+    env.ProgramFolder = FolderText(system);
+    env.RootFolder = FolderText(root);
     state.S->ProgramFolder = env.ProgramFolder;
     state.S->RootFolder = env.RootFolder;
   }
@@ -103,19 +90,19 @@ TEST_F(LibrariesTest, EntriesAreTrimmed) {
 
 TEST_F(LibrariesTest, ProgramAndRootFoldersAreCutFromTheFront) {
   // A full path into the program folder gives the bare name.
-  EXPECT_EQ(Build(U(system / "Turtle.zav")), "run \"'Turtle.zav',");
+  EXPECT_EQ(Build(PathText(system / "Turtle.zav")), "run \"'Turtle.zav',");
   // A library in the root folder keeps its path below the root.
-  EXPECT_EQ(Build(U(root / "Extras" / "More.zav")), "run \"'Extras/More.zav',");
+  EXPECT_EQ(Build(PathText(root / "Extras" / "More.zav")), "run \"'Extras/More.zav',");
   EXPECT_EQ(Build(u"Extras/More.zav"), "run \"'Extras/More.zav',");
 }
 
 TEST_F(LibrariesTest, ALibraryOutsideTheProgramAndRootFoldersKeepsItsFullPath) {
   const std::string full = (elsewhere / "Mine.zav").string();
-  EXPECT_EQ(Build(U(elsewhere / "Mine.zav") + u",Logo.zav"), "run \"'" + full + "',run \"'Logo.zav',");
+  EXPECT_EQ(Build(PathText(elsewhere / "Mine.zav") + u",Logo.zav"), "run \"'" + full + "',run \"'Logo.zav',");
 }
 
 TEST_F(LibrariesTest, ARelativeEntryIsFoundFromTheCurrentFolder) {
-  WriteFile(base / "launch" / "Here.zav", "; here\n");
+  WriteBytes(base / "launch" / "Here.zav", "; here\n");
   EXPECT_EQ(Build(u"Here.zav"), "run \"'" + (base / "launch" / "Here.zav").string() + "',");
 }
 
@@ -123,7 +110,8 @@ TEST_F(LibrariesTest, NamesAreUpperCasedWhenNamesAreNotCaseSensitive) {
   state.S->CaseSensitive = false;
   state.S->LoadKeywords();
   EXPECT_EQ(Build(u"Logo.zav"), "RUN \"'LOGO.ZAV',");
-  EXPECT_EQ(Build(U(elsewhere / "Mine.zav")), "RUN \"'" + U8(UpperCase(U(elsewhere / "Mine.zav"))) + "',");
+  EXPECT_EQ(Build(PathText(elsewhere / "Mine.zav")),
+            "RUN \"'" + U8(UpperCase(PathText(elsewhere / "Mine.zav"))) + "',");
 }
 
 TEST_F(LibrariesTest, TheRunKeywordIsTheLanguagesOwn) {
@@ -138,10 +126,10 @@ TEST_F(LibrariesTest, TheRunKeywordIsTheLanguagesOwn) {
 
 TEST_F(LibrariesTest, TheStartupLogNamesTheListAndEachFoundLibrary) {
   env.DebugLogMode = true;
-  env.UserFolder = Folder(base / "user");
+  env.UserFolder = FolderText(base / "user");
   fs::create_directories(base / "user");
   Build(u"Logo.zav, Graphix.zav");
-  EXPECT_EQ(ReadFile(base / "user" / "gdm.log"),
+  EXPECT_EQ(ReadBytes(base / "user" / "gdm.log"),
             "  List of libraries to autoload Logo.zav, Graphix.zav,\n"
             "     - " +
                 (system / "Logo.zav").string() + "\n");

@@ -21,28 +21,15 @@
 #include "core/Vars.h"
 #include "environment/EnvState.h"
 #include "environment/MainInit.h"
+#include "tests/support/Files.h"
 #include "tests/support/TestState.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-std::u16string U(const fs::path& path) { return Utf8ToUtf16(path.string()); }
-std::u16string Folder(const fs::path& path) { return Utf8ToUtf16(path.string() + "/"); }
-
-void WriteFile(const fs::path& path, const std::string& text) {
-  fs::create_directories(path.parent_path());
-  std::ofstream out(path, std::ios::binary);
-  out << text;
-}
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 std::vector<std::string> ReadLines(const fs::path& path) {
-  std::istringstream in(ReadFile(path));
+  std::istringstream in(ReadBytes(path));
   std::vector<std::string> lines;
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;
@@ -71,12 +58,12 @@ protected:
     launch = base / "launch";
     for (const fs::path& folder : {system, root / "Languages", root / "Help", data, launch})
       fs::create_directories(folder);
-    WriteFile(system / "default.ini.org", "FACTORY=1\nMAIN.WIDTH=631\n");
+    WriteBytes(system / "default.ini.org", "FACTORY=1\nMAIN.WIDTH=631\n");
     user = data / "Zavta56";
 
-    input.ProgramFolder = Folder(system);
-    input.XdgDataHome = U(data);
-    input.CurrentFolder = U(launch);
+    input.ProgramFolder = FolderText(system);
+    input.XdgDataHome = PathText(data);
+    input.CurrentFolder = PathText(launch);
   }
 
   void TearDown() override {
@@ -106,24 +93,24 @@ private:
 TEST_F(StartupTest, SystemFolderSitsInTheRoot) {
   EXPECT_EQ(U8(Start().RootFolder), root.string() + "/");
 
-  input.ProgramFolder = Folder(root / "SYSTEM");
+  input.ProgramFolder = FolderText(root / "SYSTEM");
   EXPECT_EQ(U8(Start().RootFolder), root.string() + "/");
 
-  input.ProgramFolder = U(root / "System");  // without the final "/"
+  input.ProgramFolder = PathText(root / "System");  // without the final "/"
   EnvState& e = Start();
   EXPECT_EQ(U8(e.ProgramFolder), system.string() + "/");
   EXPECT_EQ(U8(e.RootFolder), root.string() + "/");
 }
 
 TEST_F(StartupTest, OtherProgramFolderHasTheRootAbove) {
-  input.ProgramFolder = Folder(root / "bin");
+  input.ProgramFolder = FolderText(root / "bin");
   EnvState& e = Start();
   EXPECT_EQ(U8(e.RootFolder), (root / "bin").string() + "/../");
   EXPECT_EQ(U8(e.LanguagesFolder), (root / "bin").string() + "/../Languages/");
 }
 
 TEST_F(StartupTest, UserFolderFromXdgDataHomeIsCreated) {
-  input.Home = U(base / "home");
+  input.Home = PathText(base / "home");
   EnvState& e = Start();
   EXPECT_EQ(U8(e.UserFolder), user.string() + "/");
   EXPECT_EQ(U8(e.UserHelpFolder), user.string() + "/Help/");
@@ -133,7 +120,7 @@ TEST_F(StartupTest, UserFolderFromXdgDataHomeIsCreated) {
 
 TEST_F(StartupTest, UserFolderFromHomeWhenXdgIsUnsetOrRelative) {
   input.XdgDataHome.reset();
-  input.Home = U(base / "home");
+  input.Home = PathText(base / "home");
   EXPECT_EQ(U8(Start().UserFolder), (base / "home/.local/share/Zavta56").string() + "/");
   EXPECT_TRUE(fs::is_directory(base / "home/.local/share/Zavta56/Help"));
 
@@ -145,8 +132,8 @@ TEST_F(StartupTest, WithoutUserFolderNothingIsWritten) {
   input.XdgDataHome.reset();
   input.Home.reset();
   input.ShiftHeld = true;
-  WriteFile(root / "Help/main.xml", "<help/>");
-  WriteFile(launch / "default.ini", "DECOY=1\n");
+  WriteBytes(root / "Help/main.xml", "<help/>");
+  WriteBytes(launch / "default.ini", "DECOY=1\n");
   const std::vector<std::string> before = FilesUnder(base);
 
   EnvState& e = Start();
@@ -202,8 +189,8 @@ TEST(StartupVersion, FewerPartsGiveQuestionMarks) {
 // --- choice of the settings file -----------------------------------------------------------
 
 TEST_F(StartupTest, IniParameterInAnyCaseIsLoaded) {
-  WriteFile(launch / "x.ini", "WHICH=x\n");
-  WriteFile(launch / "Y.INI", "WHICH=Y\n");
+  WriteBytes(launch / "x.ini", "WHICH=x\n");
+  WriteBytes(launch / "Y.INI", "WHICH=Y\n");
   input.Arguments = {u"x.ini"};
   EnvState& e = Start();
   EXPECT_EQ(U8(e.Settings.RawValue(u"WHICH")), "x");
@@ -221,37 +208,37 @@ TEST_F(StartupTest, ParameterWithoutExtensionGetsIniAndIsTheTargetEvenWhenMissin
   EXPECT_EQ(U8(missing.SettingsFolder), system.string() + "/");
   EXPECT_FALSE(fs::exists(user / "default.ini"));
 
-  WriteFile(launch / "cfg.ini", "WHICH=cfg\n");
+  WriteBytes(launch / "cfg.ini", "WHICH=cfg\n");
   EnvState& e = Start();
   EXPECT_EQ(U8(e.Settings.RawValue(u"WHICH")), "cfg");
   EXPECT_EQ(U8(e.SettingsPath), (launch / "cfg.ini").string());
 }
 
 TEST_F(StartupTest, OtherExtensionCountsOnlyWhenItsIniFileExists) {
-  WriteFile(user / "default.ini", "WHICH=user\n");
+  WriteBytes(user / "default.ini", "WHICH=user\n");
   input.Arguments = {u"y.txt"};
   EXPECT_EQ(U8(Start().Settings.RawValue(u"WHICH")), "user");
 
-  WriteFile(launch / "y.txt.ini", "WHICH=y.txt\n");
+  WriteBytes(launch / "y.txt.ini", "WHICH=y.txt\n");
   EnvState& e = Start();
   EXPECT_EQ(U8(e.Settings.RawValue(u"WHICH")), "y.txt");
   EXPECT_EQ(U8(e.SettingsPath), (launch / "y.txt.ini").string());
 }
 
 TEST_F(StartupTest, LibraryListIsSkippedAndALaterParameterTaken) {
-  WriteFile(launch / "a.ini", "WHICH=a\n");
+  WriteBytes(launch / "a.ini", "WHICH=a\n");
   input.Arguments = {u"!libs", u"a.ini"};
   EXPECT_EQ(U8(Start().Settings.RawValue(u"WHICH")), "a");
 
   input.Arguments = {u"!cfg"};
-  WriteFile(launch / "!cfg.ini", "WHICH=bang\n");
+  WriteBytes(launch / "!cfg.ini", "WHICH=bang\n");
   EnvState& e = Start();
   EXPECT_EQ(U8(e.Settings.RawValue(u"FACTORY")), "1");
   EXPECT_EQ(U8(e.SettingsPath), (user / "default.ini").string());
 }
 
 TEST_F(StartupTest, FirstApplyingRuleEndsTheScan) {
-  WriteFile(launch / "second.ini", "WHICH=second\n");
+  WriteBytes(launch / "second.ini", "WHICH=second\n");
   input.Arguments = {u"program.zav", u"first", u"second.ini"};
   EnvState& e = Start();
   EXPECT_EQ(U8(e.Settings.RawValue(u"FACTORY")), "1");
@@ -259,7 +246,7 @@ TEST_F(StartupTest, FirstApplyingRuleEndsTheScan) {
 }
 
 TEST_F(StartupTest, WithoutParameterTheUsersFileIsUsed) {
-  WriteFile(user / "default.ini", "WHICH=user\n");
+  WriteBytes(user / "default.ini", "WHICH=user\n");
   EnvState& e = Start();
   EXPECT_EQ(U8(e.Settings.RawValue(u"WHICH")), "user");
   EXPECT_EQ(U8(e.SettingsPath), (user / "default.ini").string());
@@ -274,7 +261,7 @@ TEST_F(StartupTest, WithoutAnyFileTheFactoryIsLoadedForTheUsersFile) {
 }
 
 TEST_F(StartupTest, StrayDefaultIniIsNeitherReadNorWritten) {
-  WriteFile(launch / "default.ini", "DECOY=1\n");
+  WriteBytes(launch / "default.ini", "DECOY=1\n");
   EnvState& e = Start();
   EXPECT_EQ(U8(e.Settings.RawValue(u"DECOY")), "");
   EXPECT_EQ(U8(e.Settings.RawValue(u"FACTORY")), "1");
@@ -282,12 +269,12 @@ TEST_F(StartupTest, StrayDefaultIniIsNeitherReadNorWritten) {
 
   input.CtrlHeld = true;
   Start();
-  EXPECT_EQ(ReadFile(launch / "default.ini"), "DECOY=1\n");
+  EXPECT_EQ(ReadBytes(launch / "default.ini"), "DECOY=1\n");
 }
 
 TEST_F(StartupTest, CtrlResetsTheUsersFileAndIgnoresTheCommandLine) {
-  WriteFile(launch / "x.ini", "WHICH=x\n");
-  WriteFile(user / "default.ini", "WHICH=user\n");
+  WriteBytes(launch / "x.ini", "WHICH=x\n");
+  WriteBytes(user / "default.ini", "WHICH=user\n");
   input.Arguments = {u"x.ini"};
   input.CtrlHeld = true;
   EnvState& e = Start();
@@ -295,12 +282,12 @@ TEST_F(StartupTest, CtrlResetsTheUsersFileAndIgnoresTheCommandLine) {
   EXPECT_EQ(U8(e.Settings.RawValue(u"FACTORY")), "1");
   EXPECT_EQ(U8(e.Settings.RawValue(u"WHICH")), "");
   EXPECT_EQ(U8(e.SettingsPath), (user / "default.ini").string());
-  EXPECT_EQ(ReadFile(user / "default.ini"), "FACTORY=1\nMAIN.WIDTH=631\n");
-  EXPECT_EQ(ReadFile(launch / "x.ini"), "WHICH=x\n");
+  EXPECT_EQ(ReadBytes(user / "default.ini"), "FACTORY=1\nMAIN.WIDTH=631\n");
+  EXPECT_EQ(ReadBytes(launch / "x.ini"), "WHICH=x\n");
 }
 
 TEST_F(StartupTest, FileInTheProgramTreeLoadsButIsNoSaveTarget) {
-  WriteFile(root / "rooted.ini", "WHICH=rooted\n");
+  WriteBytes(root / "rooted.ini", "WHICH=rooted\n");
   input.Arguments = {u"rooted.ini"};
   EnvState& e = Start();
   EXPECT_EQ(U8(e.Settings.RawValue(u"WHICH")), "rooted");
@@ -308,7 +295,7 @@ TEST_F(StartupTest, FileInTheProgramTreeLoadsButIsNoSaveTarget) {
   EXPECT_EQ(U8(e.SettingsFolder), root.string() + "/");
 
   // A missing file named while started inside the program tree: no target.
-  input.CurrentFolder = U(root);
+  input.CurrentFolder = PathText(root);
   input.Arguments = {u"fresh"};
   EnvState& inside = Start();
   EXPECT_EQ(U8(inside.Settings.RawValue(u"FACTORY")), "1");
@@ -316,8 +303,8 @@ TEST_F(StartupTest, FileInTheProgramTreeLoadsButIsNoSaveTarget) {
 }
 
 TEST_F(StartupTest, AbsoluteParameterAndTheCurrentFolderFollowingTheLoadedFile) {
-  WriteFile(base / "elsewhere/abs.ini", "WHICH=abs\n");
-  input.Arguments = {U(base / "elsewhere/abs.ini")};
+  WriteBytes(base / "elsewhere/abs.ini", "WHICH=abs\n");
+  input.Arguments = {PathText(base / "elsewhere/abs.ini")};
   EnvState& e = Start();
   EXPECT_EQ(U8(e.Settings.RawValue(u"WHICH")), "abs");
   EXPECT_EQ(U8(e.SettingsPath), (base / "elsewhere/abs.ini").string());
@@ -335,34 +322,34 @@ class HelpRefreshTest : public StartupTest {
 protected:
   void SetUp() override {
     StartupTest::SetUp();
-    WriteFile(root / "Help/main.xml", "<main version='new'/>");
-    WriteFile(root / "Help/pages/topic.xml", "<topic/>");
-    WriteFile(user / "default.ini", "WHICH=user\n");
+    WriteBytes(root / "Help/main.xml", "<main version='new'/>");
+    WriteBytes(root / "Help/pages/topic.xml", "<topic/>");
+    WriteBytes(user / "default.ini", "WHICH=user\n");
   }
-  bool Refreshed() const { return ReadFile(user / "Help/main.xml") == "<main version='new'/>"; }
+  bool Refreshed() const { return ReadBytes(user / "Help/main.xml") == "<main version='new'/>"; }
 };
 
 TEST_F(HelpRefreshTest, MissingUserCopyIsMadeAndSettingsAreReset) {
   EnvState& e = Start();
   EXPECT_TRUE(Refreshed());
-  EXPECT_EQ(ReadFile(user / "Help/pages/topic.xml"), "<topic/>");
-  EXPECT_EQ(ReadFile(user / "default.ini.bak"), "WHICH=user\n");
-  EXPECT_EQ(ReadFile(user / "default.ini"), "FACTORY=1\nMAIN.WIDTH=631\n");
+  EXPECT_EQ(ReadBytes(user / "Help/pages/topic.xml"), "<topic/>");
+  EXPECT_EQ(ReadBytes(user / "default.ini.bak"), "WHICH=user\n");
+  EXPECT_EQ(ReadBytes(user / "default.ini"), "FACTORY=1\nMAIN.WIDTH=631\n");
   EXPECT_EQ(U8(e.Settings.RawValue(u"FACTORY")), "1");
   EXPECT_EQ(fs::last_write_time(user / "Help/main.xml"), fs::last_write_time(root / "Help/main.xml"));
   EXPECT_EQ(fs::last_write_time(user / "Help/pages/topic.xml"), fs::last_write_time(root / "Help/pages/topic.xml"));
 }
 
 TEST_F(HelpRefreshTest, OlderUserCopyIsReplaced) {
-  WriteFile(user / "Help/main.xml", "<main version='old'/>");
+  WriteBytes(user / "Help/main.xml", "<main version='old'/>");
   Age(user / "Help/main.xml", std::chrono::seconds(60));
   Start();
   EXPECT_TRUE(Refreshed());
-  EXPECT_EQ(ReadFile(user / "default.ini.bak"), "WHICH=user\n");
+  EXPECT_EQ(ReadBytes(user / "default.ini.bak"), "WHICH=user\n");
 }
 
 TEST_F(HelpRefreshTest, SameAgeOrNewerUserCopyStays) {
-  WriteFile(user / "Help/main.xml", "<main version='mine'/>");
+  WriteBytes(user / "Help/main.xml", "<main version='mine'/>");
   fs::last_write_time(user / "Help/main.xml", fs::last_write_time(root / "Help/main.xml"));
   EXPECT_EQ(U8(Start().Settings.RawValue(u"WHICH")), "user");
   EXPECT_FALSE(Refreshed());
@@ -371,7 +358,7 @@ TEST_F(HelpRefreshTest, SameAgeOrNewerUserCopyStays) {
   Start();
   EXPECT_FALSE(Refreshed());
   EXPECT_FALSE(fs::exists(user / "default.ini.bak"));
-  EXPECT_EQ(ReadFile(user / "default.ini"), "WHICH=user\n");
+  EXPECT_EQ(ReadBytes(user / "default.ini"), "WHICH=user\n");
 }
 
 TEST_F(HelpRefreshTest, NothingWithoutTheProgramsMainPage) {
@@ -385,26 +372,26 @@ TEST_F(HelpRefreshTest, NothingWithoutTheProgramsMainPage) {
 TEST_F(HelpRefreshTest, SecondStartDoesNotRefreshAgain) {
   Start();
   ASSERT_TRUE(Refreshed());
-  WriteFile(user / "default.ini", "WHICH=changed\n");
+  WriteBytes(user / "default.ini", "WHICH=changed\n");
   EXPECT_EQ(U8(Start().Settings.RawValue(u"WHICH")), "changed");
-  EXPECT_EQ(ReadFile(user / "default.ini.bak"), "WHICH=user\n");
+  EXPECT_EQ(ReadBytes(user / "default.ini.bak"), "WHICH=user\n");
 }
 
 TEST(StartupCopyFolder, CopiesIntoTheTargetAndReportsFailure) {
   std::string pattern = (fs::temp_directory_path() / "zavta-copy-XXXXXX").string();
   const fs::path base(mkdtemp(pattern.data()));
-  WriteFile(base / "src/Help/a.txt", "a");
-  WriteFile(base / "src/Help/sub/b.txt", "b");
-  WriteFile(base / "dst/Help/a.txt", "old");
+  WriteBytes(base / "src/Help/a.txt", "a");
+  WriteBytes(base / "src/Help/sub/b.txt", "b");
+  WriteBytes(base / "dst/Help/a.txt", "old");
   Age(base / "src/Help/sub/b.txt", std::chrono::hours(24));
 
-  EXPECT_TRUE(CopyFolder(U(base / "src/Help") + u"/", U(base / "dst")));
-  EXPECT_EQ(ReadFile(base / "dst/Help/a.txt"), "a");
-  EXPECT_EQ(ReadFile(base / "dst/Help/sub/b.txt"), "b");
+  EXPECT_TRUE(CopyFolder(PathText(base / "src/Help") + u"/", PathText(base / "dst")));
+  EXPECT_EQ(ReadBytes(base / "dst/Help/a.txt"), "a");
+  EXPECT_EQ(ReadBytes(base / "dst/Help/sub/b.txt"), "b");
   EXPECT_EQ(fs::last_write_time(base / "dst/Help/sub/b.txt"), fs::last_write_time(base / "src/Help/sub/b.txt"));
 
-  EXPECT_FALSE(CopyFolder(U(base / "missing"), U(base / "dst")));
-  EXPECT_FALSE(CopyFolder(U(base / "src"), U(base / "src/Help")));  // into itself
+  EXPECT_FALSE(CopyFolder(PathText(base / "missing"), PathText(base / "dst")));
+  EXPECT_FALSE(CopyFolder(PathText(base / "src"), PathText(base / "src/Help")));  // into itself
   std::error_code ec;
   fs::remove_all(base, ec);
 }
@@ -412,13 +399,13 @@ TEST(StartupCopyFolder, CopiesIntoTheTargetAndReportsFailure) {
 // --- error-page files -------------------------------------------------------------------------
 
 TEST_F(StartupTest, ErrorPageFilesAreEmptiedInTheUsersHelp) {
-  WriteFile(user / "Help/$$$error-05$$$.txt", "stale");
+  WriteBytes(user / "Help/$$$error-05$$$.txt", "stale");
   Start();
   std::vector<std::string> names;
   for (int i = 1; i <= 11; ++i) names.push_back((i < 10 ? "$$$error-0" : "$$$error-") + std::to_string(i) + "$$$.txt");
   for (const char* name : {"$$$error-name$$$.txt", "$$$error-pos$$$.txt", "$$$error-line$$$.txt"})
     names.push_back(name);
-  for (const std::string& name : names) EXPECT_EQ(ReadFile(user / "Help" / name), "\xFF\xFE") << name;
+  for (const std::string& name : names) EXPECT_EQ(ReadBytes(user / "Help" / name), "\xFF\xFE") << name;
 }
 
 // --- start-up log ----------------------------------------------------------------------------
@@ -452,7 +439,7 @@ TEST_F(StartupTest, LogWithShiftListsTheSteps) {
 
 TEST_F(StartupTest, LogOfAFoundFileOfCtrlAndOfAnUnreadableFile) {
   input.ShiftHeld = true;
-  WriteFile(launch / "x.ini", "WHICH=x\n");
+  WriteBytes(launch / "x.ini", "WHICH=x\n");
   input.Arguments = {u"x.ini"};
   Start();
   std::vector<std::string> lines = ReadLines(user / "gdm.log");

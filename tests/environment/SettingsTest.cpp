@@ -13,6 +13,7 @@
 #include "core/Text.h"
 #include "environment/EnvState.h"
 #include "environment/Settings.h"
+#include "tests/support/Files.h"
 #include "tests/support/TestState.h"
 
 namespace fs = std::filesystem;
@@ -43,16 +44,6 @@ public:
 private:
   fs::path path_;
 };
-
-void WriteBytes(const std::u16string& path, const std::string& bytes) {
-  std::ofstream out(fs::path(Utf16ToUtf8(path)), std::ios::binary);
-  out << bytes;
-}
-
-std::string ReadBytes(const std::u16string& path) {
-  std::ifstream in(fs::path(Utf16ToUtf8(path)), std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 }  // namespace
 
