@@ -137,13 +137,7 @@ void TExpr::PlaceNode(int32_t node) {
   Place(n.Cell, n.StartPos, n.EndPos);
 }
 
-void TExpr::Snippet(const char16_t* number, const std::u16string& text) {
-  try {
-    WriteHelpSnippet(S, std::u16string(u"$$$error-") + number + u"$$$.txt", text);
-  } catch (const FileError&) {
-    // The help page loses a detail; the error itself is still raised.
-  }
-}
+void TExpr::Snippet(int number, const std::u16string& text) { WriteErrorFile(S, number, text); }
 
 void TExpr::Raise(const std::u16string& message, const std::u16string& topic) {
   S.CurrentPosition.Topic = topic;
@@ -203,9 +197,9 @@ std::u16string TExpr::NodeListText(const std::vector<int32_t>& nodes, const std:
 void TExpr::RaiseUnmatched(TAtom* cell, int64_t roots, const std::vector<int32_t>& leftover, bool endedAtComma) {
   const TPosition* p = CellPosition(cell);
   Place(cell, p ? p->StartPos : -1, p ? p->EndPos : -1);
-  Snippet(u"04", NumberText(roots + (endedAtComma ? 1 : 0)));
+  Snippet(4, NumberText(roots + (endedAtComma ? 1 : 0)));
   const std::u16string rest = endedAtComma ? CommaRestText() : std::u16string();
-  Snippet(u"05", NodeListText(leftover, endedAtComma ? &rest : nullptr));
+  Snippet(5, NodeListText(leftover, endedAtComma ? &rest : nullptr));
   Raise(S.MessageText(u"UNMATCHED", {std::u16string(u"(")}), u"does-not-match-par-exprs-par");
 }
 
@@ -426,12 +420,12 @@ void TExpr::RaiseUnknown(const TExprNode& node, const std::u16string& text, cons
       file06 = text.substr(firstDot + 1);
     }
   }
-  Snippet(u"04", text);
+  Snippet(4, text);
   if (lastDot != std::u16string::npos) {
-    Snippet(u"05", file05);
-    Snippet(u"06", file06);
+    Snippet(5, file05);
+    Snippet(6, file06);
   }
-  Snippet(u"07", lastTried);
+  Snippet(7, lastTried);
   Raise(S.MessageText(u"UNKNOWNVAR", {text}), topic);
 }
 
@@ -823,11 +817,11 @@ void TExpr::CheckCallBounds(int32_t node) {
     const char16_t* suffix = side.Minimum == 1 ? u"-1" : given > 0 ? u"-2" : u"-0";
     const std::u16string name = TAtom::ToText(S, n.Token);
     PlaceNode(node);
-    Snippet(u"04", u"<@B>@" + name + u"<@/B>@");
-    Snippet(u"05", NumberText(side.Minimum));
-    Snippet(u"06", NumberText(given));
-    Snippet(u"07", u"[ <@a href='find://" + name + u"'>@" + name + u"<@/a>@ ] ");
-    Snippet(u"08", NodeListText(*side.Inputs));
+    Snippet(4, u"<@B>@" + name + u"<@/B>@");
+    Snippet(5, NumberText(side.Minimum));
+    Snippet(6, NumberText(given));
+    Snippet(7, u"[ <@a href='find://" + name + u"'>@" + name + u"<@/a>@ ] ");
+    Snippet(8, NodeListText(*side.Inputs));
     Raise(S.MessageText(u"ARGCOUNT", {name}), std::u16string(u"arg-count-user-") + side.Name + suffix);
   }
 }
@@ -904,7 +898,7 @@ void TExpr::EmitSpecial(int32_t node, bool valueContext, int32_t jumpIndex, int3
     return e.IsData && IsListToken(e.Token);
   };
   auto oneInputError = [&](const std::u16string& topic) {
-    Snippet(u"04", onlyInput());
+    Snippet(4, onlyInput());
     RaiseArgCount(node, topic, kwText);
   };
 
@@ -976,8 +970,8 @@ void TExpr::EmitSpecial(int32_t node, bool valueContext, int32_t jumpIndex, int3
       if (!make && right == 0) RaiseArgCount(node, u"arg-count-ob", kwText);
       if (right > 4) {
         Place(n.Cell, Nodes[static_cast<size_t>(low)].StartPos, Nodes[static_cast<size_t>(high)].EndPos);
-        Snippet(u"04", NumberText(right));
-        Snippet(u"05", NodeListText(n.RightInputs));
+        Snippet(4, NumberText(right));
+        Snippet(5, NodeListText(n.RightInputs));
         Raise(S.MessageText(u"ARGCOUNT", {kwText}), make ? u"arg-count-make-more" : u"arg-count-ob-more");
       }
       AddCode(MakeArity(left, right));

@@ -182,7 +182,7 @@ protected:
   // raises; when the raise is suppressed they throw CompileAborted.
   void Place(const TAtom* cell, int32_t startPos, int32_t endPos);
   void PlaceNode(int32_t node);
-  void Snippet(const char16_t* number, const std::u16string& text);
+  void Snippet(int number, const std::u16string& text);
   [[noreturn]] void Raise(const std::u16string& message, const std::u16string& topic);
   [[noreturn]] void RaiseArgCount(int32_t node, const std::u16string& topic, const std::u16string& what);
   [[noreturn]] void FailInternal(const std::u16string& tag, int32_t node);

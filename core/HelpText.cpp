@@ -216,3 +216,15 @@ void WriteUnicodeFile(const std::u16string& fileName, std::u16string_view text) 
 }
 
 void PrintToOutput(TStructure& s, const std::u16string& text) { s.host().printLine(text, 0, false); }
+
+void WriteErrorFile(TStructure& s, int number, std::u16string_view text) {
+  if (number < 1 || number > 31) return;
+  std::u16string name = u"$$$error-00$$$.txt";
+  name[9] = static_cast<char16_t>(u'0' + number / 10);
+  name[10] = static_cast<char16_t>(u'0' + number % 10);
+  try {
+    WriteHelpSnippet(s, name, text);
+  } catch (const FileError&) {
+    // The help page loses a detail; the error itself is still raised.
+  }
+}

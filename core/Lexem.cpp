@@ -108,13 +108,6 @@ bool IsUnquotedWord(const TAtom* a, std::u16string_view text) {
 
 bool IsInputMarker(const TAtom* a) { return IsUnquotedWord(a, u":") || IsUnquotedWord(a, u"\""); }
 
-std::u16string ErrorFileName(int number) {
-  std::u16string name = u"$$$error-00$$$.txt";
-  name[9] = static_cast<char16_t>(u'0' + number / 10);
-  name[10] = static_cast<char16_t>(u'0' + number % 10);
-  return name;
-}
-
 std::u16string DecimalText(long long value) {
   std::u16string text;
   for (const char c : std::to_string(value)) text.push_back(static_cast<char16_t>(c));
@@ -413,11 +406,7 @@ void TScanner::FailTooDeep(const TPosition& position, std::u16string_view token)
 
 void TScanner::WriteFile(int number, std::u16string_view text) {
   if (!options_.Raise) return;
-  try {
-    WriteHelpSnippet(S, ErrorFileName(number), text);
-  } catch (const FileError&) {
-    // The help page loses its detail; the error itself is still raised.
-  }
+  WriteErrorFile(S, number, text);
 }
 
 // --- parsing -------------------------------------------------------------------

@@ -42,6 +42,9 @@ std::u16string EscapeXml(const TStructure& s, std::u16string_view text, bool pad
 void WriteHelpSnippet(TStructure& s, std::u16string_view fileName, std::u16string_view text);
 // FF FE and the UTF-16LE units of the text, no terminator. Throws FileError.
 void WriteUnicodeFile(const std::u16string& fileName, std::u16string_view text);
+// Writes "$$$error-NN$$$.txt" (number 1 to 31) into the user's help folder;
+// a file that cannot be written is ignored.
+void WriteErrorFile(TStructure& s, int number, std::u16string_view text);
 // One line in the output window, black, not bold.
 void PrintToOutput(TStructure& s, const std::u16string& text);
 
@@ -216,9 +219,6 @@ void CheckStack(TInterpreter& in);
 // (the ocEnd operand), or null when OUTPUT, STOP or a stop request ended it.
 TAtom* Interpret(TInterpreter& in, TAtom* statement, bool quiet);
 
-// Writes "$$$error-NN$$$.txt" (number 1 to 31) into the user's help folder;
-// a file that cannot be written is ignored.
-void WriteErrorFile(TStructure& s, int number, std::u16string_view text);
 // The usual input error: files 04 (dump), 05 and 06 (kind names) of the
 // offending value, the current range := [start, end), the topic := key,
 // then RaiseError(message). Returns when the raise is suppressed.

@@ -541,18 +541,6 @@ void OpRoutine(TInterpreter& in, int32_t index) {
 
 // --- error helpers -------------------------------------------------------------------
 
-void WriteErrorFile(TStructure& s, int number, std::u16string_view text) {
-  if (number < 1 || number > 31) return;
-  std::u16string name = u"$$$error-00$$$.txt";
-  name[9] = static_cast<char16_t>(u'0' + number / 10);
-  name[10] = static_cast<char16_t>(u'0' + number % 10);
-  try {
-    WriteHelpSnippet(s, name, text);
-  } catch (const FileError&) {
-    // The help page loses a detail; the error itself is still raised.
-  }
-}
-
 std::u16string BadArgMessage(const TStructure& s, int inputNumber, std::u16string_view what) {
   return s.MessageText(u"BADARG", {static_cast<long long>(inputNumber), std::u16string(what)});
 }

@@ -207,11 +207,7 @@ void PrintGLError(TStructure& s, const std::u16string& message) {
 }
 
 void RaiseInternalError(TStructure& s, std::u16string_view tag) {
-  try {
-    WriteHelpSnippet(s, u"$$$error-04$$$.txt", tag);
-  } catch (const FileError&) {
-    // The help page loses its detail; the error itself must still be raised.
-  }
+  WriteErrorFile(s, 4, tag);
   s.CurrentPosition.Topic = u"internal-error";
   s.RaiseError(s.Language.Text(u"SYSTEMERROR") + u" " + std::u16string(tag), u"internal-error");
 }
