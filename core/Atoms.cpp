@@ -506,12 +506,15 @@ void TAtom::SetPosition(TAtom& a, const TPosition& position) {
     a.Position = std::make_unique<TPosition>(position);
 }
 
-TPosition TAtom::GetPosition(const TAtom* a) {
-  if (!IsAtom(a)) return TPosition{};
+const TPosition& TAtom::PositionOf(const TAtom* a) {
+  static const TPosition absent;
+  if (!IsAtom(a)) return absent;
   if (a->Position) return *a->Position;
   if (IsCellKind(a) && IsAtom(a->Left) && a->Left->Position) return *a->Left->Position;
-  return TPosition{};
+  return absent;
 }
+
+TPosition TAtom::GetPosition(const TAtom* a) { return PositionOf(a); }
 
 void MakeSourcePos(TPosition& position, std::u16string sourceName, std::u16string sourceText, int32_t startPos,
                    int32_t line, int32_t depth) {

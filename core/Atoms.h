@@ -180,6 +180,8 @@ public:
   // --- positions --------------------------------------------------------
   static void SetPosition(TAtom& a, const TPosition& position);
   static TPosition GetPosition(const TAtom* a);
+  // The same record without a copy (the absent record when there is none).
+  static const TPosition& PositionOf(const TAtom* a);
 
   // --- conversion, comparison and printing (AtomValues.cpp) ---------------
   static bool TryNumber(const TAtom* a, long double& x);

@@ -372,7 +372,7 @@ void RunCode(TInterpreter& in) {
 void ExecuteStatement(TInterpreter& in) {
   TStructure& s = in.S;
   TAtom* const cell = in.CodePointer;
-  s.CurrentPosition = TAtom::GetPosition(cell);
+  s.CurrentPosition = TAtom::PositionOf(cell);
   s.CurrentPosition.Depth = in.InterpretDepth;
   s.CurrentPosition.Statement = cell;
   s.CurrentPosition.FrameOwner = nullptr;
