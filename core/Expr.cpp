@@ -64,21 +64,6 @@ std::u16string NumberText(int64_t n) {
   return std::u16string(digits.begin(), digits.end());
 }
 
-// Restores the interpreter's code pointer when a nested compile ends.
-class CodePointerScope {
-public:
-  CodePointerScope(TInterpreter& interp, TAtom* to) : interp_(interp), saved_(interp.CodePointer) {
-    interp.CodePointer = to;
-  }
-  ~CodePointerScope() { interp_.CodePointer = saved_; }
-  CodePointerScope(const CodePointerScope&) = delete;
-  CodePointerScope& operator=(const CodePointerScope&) = delete;
-
-private:
-  TInterpreter& interp_;
-  TAtom* saved_;
-};
-
 }  // namespace
 
 bool IsExternalToken(const TStructure& s, const TAtom* token) {
@@ -784,7 +769,7 @@ void TExpr::Emit(int32_t node, bool valueContext, int32_t nestLevel) {
 
 void TExpr::EmitExpression(int32_t node, bool valueContext, int32_t nestLevel) {
   const TExprNode& n = Nodes[static_cast<size_t>(node)];
-  CodePointerScope scope(I, n.Token);
+  const RestoreOnExit<TAtom*> scope(I.CodePointer, n.Token);
   const int32_t depth = BaseDepth + depths_[static_cast<size_t>(node)];
   auto inner = std::make_unique<TExpr>(I, false, depth);
   inner->Compile(n.Cell, true, n.Parent >= 0 ? true : valueContext, nestLevel + 1);

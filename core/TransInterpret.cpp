@@ -123,19 +123,6 @@ private:
   bool completed_ = false;
 };
 
-// Puts REPEAT's counter back however the loop ends.
-class RepeatCounterScope {
-public:
-  explicit RepeatCounterScope(TStructure& s) : s_(s), saved_(s.RepeatCounter) {}
-  ~RepeatCounterScope() { s_.RepeatCounter = saved_; }
-  RepeatCounterScope(const RepeatCounterScope&) = delete;
-  RepeatCounterScope& operator=(const RepeatCounterScope&) = delete;
-
-private:
-  TStructure& s_;
-  int64_t saved_;
-};
-
 // Changes back to the current folder of its creation however RUN ends.
 class CurrentFolderScope {
 public:
@@ -155,20 +142,6 @@ public:
 private:
   fs::path saved_;
   bool valid_ = false;
-};
-
-// Restores a position record (the current or the parse position) however
-// the scope ends.
-class PositionScope {
-public:
-  explicit PositionScope(TPosition& position) : position_(position), saved_(position) {}
-  ~PositionScope() { position_ = std::move(saved_); }
-  PositionScope(const PositionScope&) = delete;
-  PositionScope& operator=(const PositionScope&) = delete;
-
-private:
-  TPosition& position_;
-  TPosition saved_;
 };
 
 void ChangeFolder(const std::u16string& folder) {
@@ -331,7 +304,7 @@ TAtom* ParseProgramFile(TInterpreter& in, const TAtom* nameAtom) {
 
   // The scanner's position record belongs to whatever parse was under way
   // when this statement started.
-  const PositionScope keepParsePosition(s.ParsePosition);
+  const RestoreOnExit<TPosition> keepParsePosition(s.ParsePosition);
 
   if (SourceView* view = in.host().findSource(name)) {
     // The window's text is the program: its errors are reported as such.
@@ -350,7 +323,7 @@ TAtom* ParseProgramFile(TInterpreter& in, const TAtom* nameAtom) {
 
   in.Scanner().ScannerErrorsArmed = false;
   const size_t traceLength = s.ErrorTrace.size();
-  const PositionScope keepCurrentPosition(s.CurrentPosition);
+  const RestoreOnExit<TPosition> keepCurrentPosition(s.CurrentPosition);
   try {
     const TParseResult parsed = ParseText(in.Scanner(), text, path, 0, 0);
     return parsed.Ok ? parsed.List : nullptr;
@@ -433,7 +406,7 @@ void OpIf(TInterpreter& in, bool withElse) {
 // ocRepeat: runs the list count times (a fraction adds one round).
 void OpRepeat(TInterpreter& in) {
   TStructure& s = in.S;
-  const RepeatCounterScope keepCounter(s);
+  const RestoreOnExit<int64_t> keepCounter(s.RepeatCounter);
   const std::u16string& keyword = s.Keyword(kwRepeat);
   const Popped countInput = Pop(in);
   long double count = 0;

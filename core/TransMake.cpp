@@ -16,19 +16,6 @@ bool IsSelfOrAncestor(const TAtom* candidate, const TAtom* of) {
   return false;
 }
 
-// CallDepth up for the assignment, back on every exit.
-class DepthScope {
-public:
-  explicit DepthScope(int32_t& depth) : depth_(depth), saved_(depth) { ++depth_; }
-  ~DepthScope() { depth_ = saved_; }
-  DepthScope(const DepthScope&) = delete;
-  DepthScope& operator=(const DepthScope&) = delete;
-
-private:
-  int32_t& depth_;
-  int32_t saved_;
-};
-
 // afSilent on the variable being stored (notifications of it and its
 // descendants are held back meanwhile); cleared on every exit, also on the
 // variable it was moved to when the value replaced it.
@@ -87,7 +74,7 @@ void OpMake(TInterpreter& in, int32_t opcode, const TMakeInputs& inputs) {
   auto yieldNothing = [&] { s.Frame()->Stack.Push(SystemValue, s.CurrentPosition.StartPos, s.CurrentPosition.EndPos); };
 
   // The assignment counts as a call level; its inputs stay pinned.
-  DepthScope depth(in.CallDepth);
+  const RestoreOnExit<int32_t> depth(in.CallDepth, in.CallDepth + 1);
   PinnedAtom pinLeft(inputs.LeftList);
   PinnedAtom pinName(inputs.Name);
   PinnedAtom pinValue(inputs.Value);

@@ -165,31 +165,6 @@ private:
   PinnedAtom cell_;
 };
 
-class PositionKeeper {
-public:
-  explicit PositionKeeper(TStructure& s) : s_(s), saved_(s.CurrentPosition) {}
-  ~PositionKeeper() { s_.CurrentPosition = saved_; }
-  PositionKeeper(const PositionKeeper&) = delete;
-  PositionKeeper& operator=(const PositionKeeper&) = delete;
-  const TPosition& Saved() const { return saved_; }
-
-private:
-  TStructure& s_;
-  TPosition saved_;
-};
-
-class FlagSetter {
-public:
-  explicit FlagSetter(bool& flag) : flag_(flag), saved_(flag) { flag_ = true; }
-  ~FlagSetter() { flag_ = saved_; }
-  FlagSetter(const FlagSetter&) = delete;
-  FlagSetter& operator=(const FlagSetter&) = delete;
-
-private:
-  bool& flag_;
-  bool saved_;
-};
-
 // Parses the text into the code pointer with the interpreter's scanner;
 // false on a scan or parse error (which stays in the trace).
 bool ParseIntoCodePointer(TInterpreter& in, std::u16string_view text, std::u16string_view sourceName, int32_t startPos,
@@ -337,7 +312,7 @@ void RunCode(TInterpreter& in) {
   if (in.CodePointer == nullptr) return;
   if (in.SceneDirty) RedrawScene(in);
 
-  const PositionKeeper position(s);
+  const RestoreOnExit<TPosition> position(s.CurrentPosition);
   TAtom* const frameOwner = s.Frame() != nullptr ? s.Frame()->Owner : nullptr;
   in.LastValue = nullptr;
 
@@ -447,7 +422,7 @@ void PauseAtStatement(TInterpreter& in) {
   view->showDebugLine(here.StartPos, here.SourceText);
   int32_t markedLine = view->firstVisibleLine();
   {
-    const FlagSetter highlighting(in.HighlightingStatement);
+    const RestoreOnExit<bool> highlighting(in.HighlightingStatement, true);
     view->showPausedStatement(here.StartPos, here.EndPos, here.SourceText);
   }
   host.refreshMemory();
@@ -477,7 +452,7 @@ void PauseAtStatement(TInterpreter& in) {
 
   view = host.findSource(here.SourceName);
   if (view != nullptr) {
-    const FlagSetter highlighting(in.HighlightingStatement);
+    const RestoreOnExit<bool> highlighting(in.HighlightingStatement, true);
     view->endPausedStatement();
     view->setStateIcon(0);
   }

@@ -525,6 +525,23 @@ private:
   bool tooDeep_;
 };
 
+// Puts a value back when the scope ends, however it ends (counters, flags,
+// positions and code pointers that a run or a compile changes for a while).
+template <class T>
+class RestoreOnExit {
+public:
+  explicit RestoreOnExit(T& place) : place_(place), saved_(place) {}
+  RestoreOnExit(T& place, T value) : place_(place), saved_(place) { place_ = std::move(value); }
+  ~RestoreOnExit() { place_ = std::move(saved_); }
+  RestoreOnExit(const RestoreOnExit&) = delete;
+  RestoreOnExit& operator=(const RestoreOnExit&) = delete;
+  const T& Saved() const { return saved_; }
+
+private:
+  T& place_;
+  T saved_;
+};
+
 // Pins an atom for a scope (across message pumps and nested runs).
 class PinnedAtom {
 public:
