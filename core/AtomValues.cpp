@@ -348,15 +348,6 @@ void AppendText(TStructure& s, const TAtom* a, std::u16string& out) { Printer(s,
 // ---------------------------------------------------------------------------
 // Truth values
 
-// The upper case of text equals upper (already upper case), compared
-// character by character without building the upper-cased copy.
-bool EqualsUpper(std::u16string_view text, std::u16string_view upper) {
-  if (text.size() != upper.size()) return false;
-  for (size_t i = 0; i < text.size(); ++i)
-    if (UpperChar(text[i]) != upper[i]) return false;
-  return true;
-}
-
 enum class Truth { True, False, Neither };
 
 // The true test comes first, so a word that spells the true keyword is never

@@ -22,12 +22,6 @@ void PushFront(TAtom*& head, TAtom& atom, AtomChain chain) {
 
 // Case-insensitive name match against an already upper-cased name, without
 // building a temporary string.
-bool EqualsUpper(std::u16string_view text, std::u16string_view upperName) {
-  if (text.size() != upperName.size()) return false;
-  for (size_t i = 0; i < text.size(); ++i)
-    if (UpperChar(text[i]) != upperName[i]) return false;
-  return true;
-}
 }  // namespace
 
 TAtom* const SystemValue = &systemValueSentinel;
@@ -213,15 +207,6 @@ void AppendToList(TStructure& s, TAtom* element, TAtom*& head, TAtom*& tail) {
 
 // --- flags -------------------------------------------------------------------------
 
-bool TAtom::HasFlag(const TAtom* atom, uint32_t bits) { return IsAtom(atom) && (atom->Flags & bits) != 0; }
-
-void TAtom::SetFlag(TAtom* atom, uint32_t bits, bool on) {
-  if (!IsAtom(atom)) return;
-  if (on)
-    atom->Flags |= bits;
-  else
-    atom->Flags &= ~bits;
-}
 
 void TAtom::FlagTree(TStructure&, TAtom* atom, uint32_t bits, bool on) {
   // Explicit stack and a visited set: program-built structures may be deep
@@ -246,13 +231,8 @@ void TAtom::FlagTree(TStructure&, TAtom* atom, uint32_t bits, bool on) {
 
 // --- kinds -------------------------------------------------------------------------
 
-bool TAtom::IsWordOrNumber(const TAtom* a) { return IsAtom(a) && (a->Kind == akNumber || a->Kind == akWord); }
-bool TAtom::IsNumber(const TAtom* a) { return IsAtom(a) && a->Kind == akNumber; }
-bool TAtom::IsWord(const TAtom* a) { return IsAtom(a) && a->Kind == akWord; }
-bool TAtom::IsVariable(const TAtom* a) { return IsAtom(a) && a->Kind == akVariable; }
 bool TAtom::IsWinObject(const TAtom* a) { return IsAtom(a) && a->Kind == akWinObject; }
 bool TAtom::IsMemoryBlock(const TAtom* a) { return IsAtom(a) && a->Kind == akMemoryBlock; }
-bool TAtom::IsList(const TAtom* a) { return a == nullptr || (a != SystemValue && a->Kind == akList); }
 bool TAtom::IsListOrExpression(const TAtom* a) { return a == nullptr || IsCellKind(a); }
 bool TAtom::IsExpression(const TAtom* a) { return IsAtom(a) && a->Kind == akExpression; }
 bool TAtom::IsComma(const TAtom* a) { return IsWord(a) && a->Text == u","; }
@@ -308,7 +288,6 @@ WrappedObject* TAtom::WinObject(const TAtom* a) {
 
 // --- code lists --------------------------------------------------------------------
 
-int32_t TAtom::CodeCount(const TAtom& a) { return a.Code ? static_cast<int32_t>(a.Code->size()) : 0; }
 
 void TAtom::AddCode(TAtom& a, int32_t word) {
   if (!a.Code) a.Code = std::make_unique<std::vector<int32_t>>();

@@ -198,7 +198,23 @@ public:
   static void DumpTree(TStructure& s, const TAtom* a, std::u16string_view indent, std::u16string& out);
 };
 
-// Pins are taken and dropped around every operand, call and run: inline.
+// The kind and flag tests, pins and code counts run for nearly every
+// opcode: inline.
+inline bool TAtom::HasFlag(const TAtom* atom, uint32_t bits) { return IsAtom(atom) && (atom->Flags & bits) != 0; }
+inline void TAtom::SetFlag(TAtom* atom, uint32_t bits, bool on) {
+  if (!IsAtom(atom)) return;
+  if (on)
+    atom->Flags |= bits;
+  else
+    atom->Flags &= ~bits;
+}
+inline bool TAtom::IsWordOrNumber(const TAtom* a) { return IsAtom(a) && (a->Kind == akNumber || a->Kind == akWord); }
+inline bool TAtom::IsNumber(const TAtom* a) { return IsAtom(a) && a->Kind == akNumber; }
+inline bool TAtom::IsWord(const TAtom* a) { return IsAtom(a) && a->Kind == akWord; }
+inline bool TAtom::IsVariable(const TAtom* a) { return IsAtom(a) && a->Kind == akVariable; }
+inline bool TAtom::IsList(const TAtom* a) { return a == nullptr || (a != SystemValue && a->Kind == akList); }
+inline int32_t TAtom::CodeCount(const TAtom& a) { return a.Code ? static_cast<int32_t>(a.Code->size()) : 0; }
+
 inline void TAtom::IncRef(TAtom* atom) {
   if (IsAtom(atom) && atom->RefCount < INT32_MAX) ++atom->RefCount;
 }

@@ -52,12 +52,10 @@ constexpr std::array<uint8_t, 256> kClassTable = MakeClassTable();
 int ClassOf(char16_t c) { return c < 256 ? kClassTable[c] : 0; }
 bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
 
-// The text equals an upper-case keyword when compared without letter case.
-bool EqualsUpper(std::u16string_view text, std::u16string_view upper) {
-  if (upper.empty() || text.size() != upper.size()) return false;
-  for (size_t i = 0; i < text.size(); ++i)
-    if (UpperChar(text[i]) != upper[i]) return false;
-  return true;
+// The text equals an upper-case keyword when compared without letter case;
+// an empty keyword matches nothing.
+bool MatchesKeyword(std::u16string_view text, std::u16string_view upper) {
+  return !upper.empty() && EqualsUpper(text, upper);
 }
 
 // Comments that reach the parser as tokens and are skipped there.
@@ -412,13 +410,13 @@ void TScanner::WriteFile(int number, std::u16string_view text) {
 // --- parsing -------------------------------------------------------------------
 
 bool TScanner::IsEndWord(std::u16string_view text) const {
-  return EqualsUpper(text, S.Language.KeywordTableUpper[kwEnd]) ||
-         (S.Language.DualLanguageSupport && EqualsUpper(text, u"END"));
+  return MatchesKeyword(text, S.Language.KeywordTableUpper[kwEnd]) ||
+         (S.Language.DualLanguageSupport && MatchesKeyword(text, u"END"));
 }
 
 bool TScanner::IsToWord(std::u16string_view text) const {
-  return EqualsUpper(text, S.Language.KeywordTableUpper[kwTo]) ||
-         (S.Language.DualLanguageSupport && EqualsUpper(text, u"TO"));
+  return MatchesKeyword(text, S.Language.KeywordTableUpper[kwTo]) ||
+         (S.Language.DualLanguageSupport && MatchesKeyword(text, u"TO"));
 }
 
 TAtom* TScanner::MakeElement() {

@@ -414,6 +414,8 @@ char16_t UpperLatinExtendedA(char16_t ch) {
   return UpperOfPair(ch, true);
 }
 
+}  // namespace
+
 char16_t UpperNonAscii(char16_t ch) {
   if (ch < 0x0100) {
     if (ch >= 0x00E0 && ch <= 0x00FE && ch != 0x00F7) return ch - 0x20;
@@ -439,17 +441,15 @@ char16_t UpperNonAscii(char16_t ch) {
   return ch;
 }
 
-}  // namespace
-
-char16_t UpperChar(char16_t ch) {
-  if (ch < 0x80) return (ch >= u'a' && ch <= u'z') ? static_cast<char16_t>(ch - 0x20) : ch;
-  return UpperNonAscii(ch);
+std::u16string UpperCase(std::u16string_view text) {
+  std::u16string out;
+  UpperCaseInto(out, text);
+  return out;
 }
 
-std::u16string UpperCase(std::u16string_view text) {
-  std::u16string out(text);
-  for (char16_t& ch : out) ch = UpperChar(ch);
-  return out;
+void UpperCaseInto(std::u16string& out, std::u16string_view text) {
+  out.resize(text.size());
+  for (size_t i = 0; i < text.size(); ++i) out[i] = UpperChar(text[i]);
 }
 
 // ---------------------------------------------------------------------------

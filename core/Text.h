@@ -49,8 +49,23 @@ std::string Utf16ToCodePage(std::u16string_view text, int codePage);
 
 // Upper-cases a name the way the language compares names when they are not
 // case-sensitive: simple one-to-one mappings for Latin, Greek and Cyrillic.
-char16_t UpperChar(char16_t ch);
+char16_t UpperNonAscii(char16_t ch);
+// Names are compared upper-cased by the million: the ASCII case is inline.
+inline char16_t UpperChar(char16_t ch) {
+  if (ch < 0x80) return (ch >= u'a' && ch <= u'z') ? static_cast<char16_t>(ch - 0x20) : ch;
+  return UpperNonAscii(ch);
+}
 std::u16string UpperCase(std::u16string_view text);
+// UpperCase into an existing string, reusing its storage.
+void UpperCaseInto(std::u16string& out, std::u16string_view text);
+// The upper case of text equals upper (already upper case), compared
+// character by character without building the upper-cased copy.
+inline bool EqualsUpper(std::u16string_view text, std::u16string_view upper) {
+  if (text.size() != upper.size()) return false;
+  for (size_t i = 0; i < text.size(); ++i)
+    if (UpperChar(text[i]) != upper[i]) return false;
+  return true;
+}
 
 // Convenience for literals in the core: ASCII/UTF-8 text as UTF-16.
 inline std::u16string U16(std::string_view utf8) { return Utf8ToUtf16(utf8); }

@@ -210,8 +210,15 @@ void RefreshSourceAfterRun(TInterpreter& in);
 // Writes the run state and tells the host (window icons and menus follow).
 void SetRunState(TInterpreter& in, uint8_t state);
 // Raises "stack-overflow" (STACKOVERFLOW) when the machine stack used since
-// the outermost run entry passes its budget; raised even without a line.
-void CheckStack(TInterpreter& in);
+// the outermost run entry passes its budget, or the thread's reserve is
+// reached; raised even without a line. Interpret, RunCode and
+// CallUserProcedure check on entry, so it is inline.
+[[noreturn]] void RaiseStackOverflow(TInterpreter& in);
+inline void CheckStack(TInterpreter& in) {
+  const auto here = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+  const uintptr_t budgetFloor = in.StackBase > in.StackBudget ? in.StackBase - in.StackBudget : 0;
+  if (here < budgetFloor || here < in.S.StackFloor()) RaiseStackOverflow(in);
+}
 
 // --- the interpreter loop (TransInterpret.cpp) ---------------------------------
 

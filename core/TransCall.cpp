@@ -16,9 +16,10 @@ namespace {
 // Input ranges kept per call for the onerror handler's input redirect.
 constexpr int32_t kRememberedRanges = 32;
 
+// No initialisers: the call fills one per input and reads only those.
 struct TRange {
-  int32_t StartPos = -1;
-  int32_t EndPos = -1;
+  int32_t StartPos;
+  int32_t EndPos;
 };
 
 const std::u16string kNoText;
@@ -323,8 +324,9 @@ void CallUserProcedure(TInterpreter& in, TCodeCursor& cursor) {
     WriteLog(s, lcProcedure, line);
   }
   s.CurrentPosition.Procedure = procedure;
-  TPosition callPosition = s.CurrentPosition;
-  callPosition.FrameOwner = nullptr;  // trace entries pin their owner; this copy holds none
+  // The call's position, which RunCode puts back however the body ends;
+  // trace entries pin their frame owner, so it holds none.
+  s.CurrentPosition.FrameOwner = nullptr;
 
   // The body; an error goes to the onerror handler or on upwards.
   TAtom* handler = nullptr;
@@ -333,12 +335,12 @@ void CallUserProcedure(TInterpreter& in, TCodeCursor& cursor) {
   } catch (const LanguageError& error) {
     handler = TAtom::FindChildByName(s, *procedure, s.Keyword(kwOnerror));
     if (handler == nullptr) {
-      s.CurrentPosition = callPosition;
       s.RaiseError(error.Message());
       throw;  // raised without a line: the error still leaves the call
     }
   }
   if (handler != nullptr) {
+    const TPosition callPosition = s.CurrentPosition;
     PinnedAtom pinHandler(handler);
     const size_t noted = s.ErrorTrace.size();
     std::exception_ptr handlerError;
@@ -376,11 +378,13 @@ void CallUserProcedure(TInterpreter& in, TCodeCursor& cursor) {
     if (handlerError) std::rethrow_exception(handlerError);
     // Absorbed: the body's entries would only mislead a later report.
     if (s.ErrorTrace.size() > traceAtStart) TruncateErrorTrace(in, traceAtStart);
+    s.CurrentPosition = callPosition;
   }
 
   // Back at the call.
-  s.CurrentPosition = callPosition;
   s.CurrentPosition.Procedure = scope.SavedProcedure();
+  const int32_t callStart = s.CurrentPosition.StartPos;
+  const int32_t callEnd = s.CurrentPosition.EndPos;
 
   // The result: OUTPUT's value, else the frame variable itself, an
   // object whose children are the inputs and locals (handed on detached).
@@ -396,7 +400,7 @@ void CallUserProcedure(TInterpreter& in, TCodeCursor& cursor) {
     line += TAtom::ToText(s, result);
     WriteLog(s, lcProcedure, line);
   }
-  callerStack.Push(result, callPosition.StartPos, callPosition.EndPos);
+  callerStack.Push(result, callStart, callEnd);
 
   // OUTPUT and STOP end here unless the procedure passes them on.
   if (!passResult) {

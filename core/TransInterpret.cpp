@@ -590,6 +590,9 @@ TAtom* Interpret(TInterpreter& in, TAtom* statement, bool quiet) {
 
   for (;;) {
     if (in.ResultAtom != SystemValue || in.StopFlag || s.HaltRequested || in.RunState == rsStop) break;
+  // The opcodes that only move operands or positions cannot end the
+  // statement or ask for a stop: they go on here without the test above.
+  nextWithoutStopTest:
     // Code is only ever cleared, never cut mid-instruction, while it runs;
     // running off its end ends the statement.
     if (cursor.AtEnd()) break;
@@ -597,10 +600,10 @@ TAtom* Interpret(TInterpreter& in, TAtom* statement, bool quiet) {
     switch (op) {
       case ocPop:
         PopToPosition(in);
-        break;
+        goto nextWithoutStopTest;
       case ocPush:
         Push(in, s.AtomById(static_cast<uint32_t>(cursor.Next())));
-        break;
+        goto nextWithoutStopTest;
       case ocCall:
         CallUserProcedure(in, cursor);
         break;
@@ -610,7 +613,7 @@ TAtom* Interpret(TInterpreter& in, TAtom* statement, bool quiet) {
         return next;
       case ocQuote:
         Push(in, Pop(in).Value);
-        break;
+        goto nextWithoutStopTest;
       case ocValueOf:
         OpValueOf(in);
         break;
@@ -721,7 +724,7 @@ TAtom* Interpret(TInterpreter& in, TAtom* statement, bool quiet) {
       case ocSpan:
         s.CurrentPosition.StartPos = cursor.Next();
         s.CurrentPosition.EndPos = cursor.Next();
-        break;
+        goto nextWithoutStopTest;
       case ocStatement:
         // Only the stepping states pause; every other state does nothing.
         if (in.RunState == rsRunCommand || in.RunState == rsRunStep || in.RunState == rsRunTo) StatementHook(in);

@@ -46,8 +46,7 @@ namespace {
 constexpr uint32_t kPumpInterval = 160;
 // Milliseconds of one poll of the pause loop.
 constexpr int kPausePollMs = 100;
-// Machine stack kept free for raising and unwinding a language error.
-constexpr uintptr_t kStackReserve = 1024 * 1024;
+constexpr uintptr_t kStackReserve = TStructure::kStackReserve;
 constexpr uintptr_t kDefaultStackLimit = 8 * 1024 * 1024;
 
 uintptr_t FrameAddress(const void* frame) { return reinterpret_cast<uintptr_t>(frame); }
@@ -304,7 +303,6 @@ int RunProgramText(TInterpreter& in, std::u16string_view text, std::u16string_vi
 // --- the statement runner ---------------------------------------------------------
 
 void RunCode(TInterpreter& in) {
-  CheckStack(in);
   TStructure& s = in.S;
   const PinnedAtom first(in.CodePointer);
   in.ResultAtom = SystemValue;
@@ -312,7 +310,10 @@ void RunCode(TInterpreter& in) {
   if (in.CodePointer == nullptr) return;
   if (in.SceneDirty) RedrawScene(in);
 
+  // The caller's position comes back however the list ends, also when the
+  // stack check below raises.
   const RestoreOnExit<TPosition> position(s.CurrentPosition);
+  CheckStack(in);
   TAtom* const frameOwner = s.Frame() != nullptr ? s.Frame()->Owner : nullptr;
   in.LastValue = nullptr;
 
@@ -513,10 +514,7 @@ bool ResetInterpreter(TInterpreter& in) {
 
 // --- the stack guard ------------------------------------------------------------------
 
-void CheckStack(TInterpreter& in) {
-  const uintptr_t here = FrameAddress(__builtin_frame_address(0));
-  const bool pastBudget = in.StackBase != 0 && here < in.StackBase && in.StackBase - here > in.StackBudget;
-  if (!pastBudget && in.S.StackRemaining() >= kStackReserve) return;
+void RaiseStackOverflow(TInterpreter& in) {
   // Raised even while the current position has no line: silently going on
   // would crash the process a few calls later.
   TStructure& s = in.S;

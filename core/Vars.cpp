@@ -233,17 +233,29 @@ void TStructure::LoadKeywords() {
 // --- the state and its pool ------------------------------------------------------------
 
 namespace {
-// Programs make atoms by the million. A pool block is mapped with its pages
-// populated in one go: faulting them in one page at a time costs more than
-// building the atoms.
-constexpr size_t kBlockBytes = size_t{4} << 20;
-constexpr uint32_t kBlockSize = static_cast<uint32_t>(kBlockBytes / sizeof(TAtom));  // atoms per block
-constexpr uint32_t kMaxAtoms = 0x7FFFFFFFu - kFirstAtomIdentity;
+// Programs make atoms by the million. A pool block is two huge pages where
+// the system grants them: faulting in and accounting for the memory 4 KiB
+// at a time costs more than building the atoms.
+constexpr size_t kHugePageBytes = size_t{2} << 20;
+constexpr size_t kBlockBytes = TStructure::kPoolBlockBytes;
+constexpr uint32_t kBlockSize = TStructure::kPoolBlockAtoms;
+// Identities stay below 2^31; the last block may hold fewer.
+constexpr uint32_t kMaxAtoms = (0x7FFFFFFFu - kFirstAtomIdentity) / kBlockSize * kBlockSize;
 
 TAtom* MapBlock() {
-  void* memory = mmap(nullptr, kBlockBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+  // Over-map by one huge page and trim, so the block starts on a huge-page
+  // boundary.
+  const size_t mapped = kBlockBytes + kHugePageBytes;
+  void* memory = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (memory == MAP_FAILED) throw std::bad_alloc();
-  return static_cast<TAtom*>(memory);
+  const uintptr_t start = reinterpret_cast<uintptr_t>(memory);
+  const uintptr_t aligned = (start + kHugePageBytes - 1) & ~(kHugePageBytes - 1);
+  if (aligned > start) munmap(memory, aligned - start);
+  const uintptr_t end = start + mapped;
+  if (end > aligned + kBlockBytes) munmap(reinterpret_cast<void*>(aligned + kBlockBytes), end - (aligned + kBlockBytes));
+  void* block = reinterpret_cast<void*>(aligned);
+  static_cast<void>(madvise(block, kBlockBytes, MADV_HUGEPAGE));  // only a hint
+  return static_cast<TAtom*>(block);
 }
 
 uintptr_t CurrentStackLimit() {
@@ -278,34 +290,20 @@ void TStructure::DestroyAtoms() {
   }
   createdCount_ = 0;
   blocks_.clear();
+  blockStarts_.clear();
 }
 
 void TStructure::BlockDeleter::operator()(TAtom* atoms) const { munmap(atoms, kBlockBytes); }
 
-TAtom& TStructure::CreateAtom() {
+void TStructure::AddPoolBlock() {
   if (createdCount_ >= kMaxAtoms) throw std::bad_alloc();
-  if (createdCount_ % kBlockSize == 0) blocks_.emplace_back(MapBlock());
-  TAtom* atom = new (blocks_.back().get() + createdCount_ % kBlockSize) TAtom();
-  atom->Identity = createdCount_ + kFirstAtomIdentity;
-  ++createdCount_;
-  return *atom;
-}
-
-TAtom* TStructure::AtomById(uint32_t identity) const {
-  if (identity == kSystemValueIdentity) return SystemValue;
-  if (identity < kFirstAtomIdentity) return nullptr;
-  const uint32_t index = identity - kFirstAtomIdentity;
-  if (index >= createdCount_) return nullptr;
-  TAtom& atom = blocks_[index / kBlockSize].get()[index % kBlockSize];
-  return atom.OnChain == AtomChain::Free ? nullptr : &atom;
+  blocks_.emplace_back(MapBlock());
+  blockStarts_.push_back(blocks_.back().get());
 }
 
 DepthGuard::DepthGuard(TStructure& s) : s_(s) {
-  // Enough reserve for raising and unwinding a language error, also in
-  // sanitizer builds whose frames are several times larger.
-  constexpr size_t kStackReserve = 1024 * 1024;
   ++s_.GuardDepth;
-  tooDeep_ = s_.StackRemaining() < kStackReserve;
+  tooDeep_ = s_.StackRemaining() < TStructure::kStackReserve;
 }
 
 // --- frames ------------------------------------------------------------------------------
@@ -560,14 +558,28 @@ static Probe ProbeName(TStructure& s, TAtom* scope, const std::u16string& name) 
   return p;
 }
 
-// The child of scope that a one-component name walks to: the cached handler
-// children for keywords 14 and 15, else the child of that name.
-TAtom* TStructure::SimpleChild(TAtom* scope, const std::u16string& name) const {
-  if (!IsAtom(scope)) return nullptr;
+// Which child a one-component name walks to: the cached handler children
+// for keywords 14 and 15, else the child of that name.
+enum class TStructure::SimpleKind { Named, DrawImage, Change };
+
+TStructure::SimpleKind TStructure::SimpleKindOf(const std::u16string& name) const {
   const std::u16string& drawImage = Keyword(kwOndrawimage);
-  if (!drawImage.empty() && name == drawImage) return scope->DrawImageChild;
+  if (!drawImage.empty() && name == drawImage) return SimpleKind::DrawImage;
   const std::u16string& change = Keyword(kwOnchange);
-  if (!change.empty() && name == change) return scope->ChangeChild;
+  if (!change.empty() && name == change) return SimpleKind::Change;
+  return SimpleKind::Named;
+}
+
+TAtom* TStructure::SimpleChild(TAtom* scope, const std::u16string& name, SimpleKind kind) const {
+  if (!IsAtom(scope)) return nullptr;
+  switch (kind) {
+    case SimpleKind::DrawImage:
+      return scope->DrawImageChild;
+    case SimpleKind::Change:
+      return scope->ChangeChild;
+    case SimpleKind::Named:
+      break;
+  }
   return TAtom::FindChildByName(*this, *scope, name);
 }
 
@@ -575,28 +587,29 @@ TAtom* TStructure::SimpleChild(TAtom* scope, const std::u16string& name) const {
 // same order; a single component either matches or not, so no partial match
 // can end the search.
 TAtom* TStructure::FindSimpleName(const std::u16string& name) {
+  const SimpleKind kind = SimpleKindOf(name);
   if (frame_) {
     for (TAtom* node = frame_->Owner; IsAtom(node) && node != Root; node = node->Parent) {
       LastScope = node;
-      if (TAtom* found = SimpleChild(node, name)) return found;
+      if (TAtom* found = SimpleChild(node, name, kind)) return found;
     }
   }
   for (TAtom* cell = ModuleList; IsAtom(cell); cell = cell->Right) {
     LastScope = cell->Left;
-    if (TAtom* found = SimpleChild(cell->Left, name)) return found;
+    if (TAtom* found = SimpleChild(cell->Left, name, kind)) return found;
   }
   if (IsAtom(Root)) {
-    if (TAtom* found = SimpleChild(Root, name)) return found;
+    if (TAtom* found = SimpleChild(Root, name, kind)) return found;
     for (TAtom* ns = Root->FirstChild; ns != nullptr; ns = ns->NextSibling) {
       if (!(ns->Flags & afNamespace)) continue;
       LastScope = ns;
-      if (TAtom* found = SimpleChild(ns, name)) return found;
+      if (TAtom* found = SimpleChild(ns, name, kind)) return found;
     }
   }
   if (frame_) {
     for (TContext* f = frame_->Parent.get(); f != nullptr; f = f->Parent.get()) {
       LastScope = f->Owner;
-      if (TAtom* found = SimpleChild(f->Owner, name)) return found;
+      if (TAtom* found = SimpleChild(f->Owner, name, kind)) return found;
     }
   }
   LastScope = nullptr;
@@ -604,16 +617,20 @@ TAtom* TStructure::FindSimpleName(const std::u16string& name) {
 }
 
 TAtom* TStructure::FindName(std::u16string_view rawName) {
-  const std::u16string name = NormalizeName(rawName);
-  LastName = name;
-  if (name.empty()) {
+  // Normalised straight into LastName: no string is built per look-up.
+  if (CaseSensitive)
+    LastName.assign(rawName);
+  else
+    UpperCaseInto(LastName, rawName);
+  if (LastName.empty()) {
     LastScope = nullptr;
     return nullptr;
   }
-  if (IsRootName(name)) return Root;
   // Most names are one component: they go the same way with direct child
   // look-ups, without walking paths.
-  if (name.find(u'.') == std::u16string::npos && name.front() != u'[') return FindSimpleName(name);
+  if (LastName.front() != u'[' && LastName.find(u'.') == std::u16string::npos) return FindSimpleName(LastName);
+  if (IsRootName(LastName)) return Root;
+  const std::u16string name = LastName;
 
   // A partial match in a scope that owns the name ends the search there.
   auto ending = [this](const Probe& p) {

@@ -12,6 +12,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -388,9 +389,26 @@ public:
   int64_t CreatedCount() const { return static_cast<int64_t>(createdCount_); }
   // The atom of an identity while it is live or kept; else null (0 and
   // unknown numbers) or SystemValue (1).
-  TAtom* AtomById(uint32_t identity) const;
+  // Inline: every operand word of compiled code is an identity.
+  TAtom* AtomById(uint32_t identity) const {
+    if (identity == kSystemValueIdentity) return SystemValue;
+    const uint32_t index = identity - kFirstAtomIdentity;  // 0 wraps past any count
+    if (identity < kFirstAtomIdentity || index >= createdCount_) return nullptr;
+    TAtom& atom = blockStarts_[index / kPoolBlockAtoms][index % kPoolBlockAtoms];
+    return atom.OnChain == AtomChain::Free ? nullptr : &atom;
+  }
   TAtom* UsedAtoms() const { return LiveAtoms; }
-  TAtom& CreateAtom();  // a brand-new atom with the next identity, not chained
+  // A brand-new atom with the next identity, not chained.
+  TAtom& CreateAtom() {
+    if (createdCount_ % kPoolBlockAtoms == 0) AddPoolBlock();
+    TAtom* atom = new (blockStarts_.back() + createdCount_ % kPoolBlockAtoms) TAtom();
+    atom->Identity = createdCount_ + kFirstAtomIdentity;
+    ++createdCount_;
+    return *atom;
+  }
+  // Pool blocks: 4 MiB each, the atoms of one never move.
+  static constexpr size_t kPoolBlockBytes = size_t{4} << 20;
+  static constexpr uint32_t kPoolBlockAtoms = static_cast<uint32_t>(kPoolBlockBytes / sizeof(TAtom));
 
   // --- frames ---------------------------------------------------------------
   TContext* Frame() const { return frame_.get(); }
@@ -484,6 +502,11 @@ public:
   // --- recursion guard ------------------------------------------------------
   // Bytes of machine stack left below the current frame.
   // Inline: the interpreter asks on every statement and call.
+  // Machine stack kept free for raising and unwinding a language error,
+  // also in sanitizer builds whose frames are several times larger.
+  static constexpr uintptr_t kStackReserve = 1024 * 1024;
+  // The lowest frame address that still leaves the reserve (0: unknown).
+  uintptr_t StackFloor() const { return stackLimit_ == 0 ? 0 : stackLimit_ + kStackReserve; }
   size_t StackRemaining() const {
     const auto here = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
     if (stackLimit_ == 0 || here <= stackLimit_) return stackLimit_ == 0 ? SIZE_MAX : 0;
@@ -492,7 +515,9 @@ public:
   int32_t GuardDepth = 0;  // nesting of DepthGuard scopes
 
 private:
-  TAtom* SimpleChild(TAtom* scope, const std::u16string& name) const;
+  enum class SimpleKind;
+  SimpleKind SimpleKindOf(const std::u16string& name) const;
+  TAtom* SimpleChild(TAtom* scope, const std::u16string& name, SimpleKind kind) const;
   TAtom* FindSimpleName(const std::u16string& name);
 
   Host* host_;
@@ -502,7 +527,9 @@ private:
     void operator()(TAtom* atoms) const;
   };
   void DestroyAtoms();
+  void AddPoolBlock();  // maps the next block; bad_alloc past the identity range
   std::vector<std::unique_ptr<TAtom, BlockDeleter>> blocks_;
+  std::vector<TAtom*> blockStarts_;  // blocks_' pointers, for the inline look-ups
   uint32_t createdCount_ = 0;
   std::unique_ptr<TContext> frame_;
   std::vector<std::unique_ptr<TContext>> spareFrames_;  // left frames kept for reuse
