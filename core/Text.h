@@ -58,6 +58,19 @@ inline char16_t UpperChar(char16_t ch) {
 std::u16string UpperCase(std::u16string_view text);
 // UpperCase into an existing string, reusing its storage.
 void UpperCaseInto(std::u16string& out, std::u16string_view text);
+// Equal texts, compared inline (names are short; no library call).
+inline bool SameText(std::u16string_view a, std::u16string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (a[i] != b[i]) return false;
+  return true;
+}
+inline bool SameTextIgnoringCase(std::u16string_view a, std::u16string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (a[i] != b[i] && UpperChar(a[i]) != UpperChar(b[i])) return false;
+  return true;
+}
 // The upper case of text equals upper (already upper case), compared
 // character by character without building the upper-cased copy.
 inline bool EqualsUpper(std::u16string_view text, std::u16string_view upper) {

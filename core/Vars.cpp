@@ -562,15 +562,15 @@ static Probe ProbeName(TStructure& s, TAtom* scope, const std::u16string& name) 
 // for keywords 14 and 15, else the child of that name.
 enum class TStructure::SimpleKind { Named, DrawImage, Change };
 
-TStructure::SimpleKind TStructure::SimpleKindOf(const std::u16string& name) const {
+TStructure::SimpleKind TStructure::SimpleKindOf(std::u16string_view name) const {
   const std::u16string& drawImage = Keyword(kwOndrawimage);
-  if (!drawImage.empty() && name == drawImage) return SimpleKind::DrawImage;
+  if (!drawImage.empty() && SameName(name, drawImage)) return SimpleKind::DrawImage;
   const std::u16string& change = Keyword(kwOnchange);
-  if (!change.empty() && name == change) return SimpleKind::Change;
+  if (!change.empty() && SameName(name, change)) return SimpleKind::Change;
   return SimpleKind::Named;
 }
 
-TAtom* TStructure::SimpleChild(TAtom* scope, const std::u16string& name, SimpleKind kind) const {
+TAtom* TStructure::SimpleChild(TAtom* scope, std::u16string_view name, SimpleKind kind) const {
   if (!IsAtom(scope)) return nullptr;
   switch (kind) {
     case SimpleKind::DrawImage:
@@ -580,13 +580,16 @@ TAtom* TStructure::SimpleChild(TAtom* scope, const std::u16string& name, SimpleK
     case SimpleKind::Named:
       break;
   }
-  return TAtom::FindChildByName(*this, *scope, name);
+  for (TAtom* c = scope->FirstChild; c != nullptr; c = c->NextSibling)
+    if (SameName(c->Text, name)) return c;
+  return nullptr;
 }
 
-// FindName for a normalised name without periods: the same scopes in the
-// same order; a single component either matches or not, so no partial match
-// can end the search.
-TAtom* TStructure::FindSimpleName(const std::u16string& name) {
+// FindName for a name without periods, compared as written (letter case
+// ignored unless names are case-sensitive, as normalising would): the same
+// scopes in the same order; a single component either matches or not, so no
+// partial match can end the search.
+TAtom* TStructure::FindSimpleName(std::u16string_view name) {
   const SimpleKind kind = SimpleKindOf(name);
   if (frame_) {
     for (TAtom* node = frame_->Owner; IsAtom(node) && node != Root; node = node->Parent) {
@@ -617,20 +620,22 @@ TAtom* TStructure::FindSimpleName(const std::u16string& name) {
 }
 
 TAtom* TStructure::FindName(std::u16string_view rawName) {
-  // Normalised straight into LastName: no string is built per look-up.
-  if (CaseSensitive)
-    LastName.assign(rawName);
-  else
-    UpperCaseInto(LastName, rawName);
-  if (LastName.empty()) {
+  if (rawName.empty()) {
+    LastName.clear();
     LastScope = nullptr;
     return nullptr;
   }
   // Most names are one component: they go the same way with direct child
-  // look-ups, without walking paths.
-  if (LastName.front() != u'[' && LastName.find(u'.') == std::u16string::npos) return FindSimpleName(LastName);
-  if (IsRootName(LastName)) return Root;
-  const std::u16string name = LastName;
+  // look-ups, without walking paths or building the normalised name unless
+  // the look-up fails.
+  if (rawName.front() != u'[' && rawName.find(u'.') == std::u16string_view::npos) {
+    TAtom* found = FindSimpleName(rawName);
+    if (found == nullptr) LastName = NormalizeName(rawName);
+    return found;
+  }
+  const std::u16string name = NormalizeName(rawName);
+  LastName = name;
+  if (IsRootName(name)) return Root;
 
   // A partial match in a scope that owns the name ends the search there.
   auto ending = [this](const Probe& p) {

@@ -453,8 +453,10 @@ public:
   TAtom* VisibleValue(std::u16string_view path);
   TAtom* FindName(std::u16string_view name);
   void CollectValues(TAtom* first, std::u16string_view name, std::u16string& text, std::u16string_view path);
-  TAtom* LastScope = nullptr;  // scope reached by the last FindName
-  std::u16string LastName;     // its unresolved rest
+  // After a FindName that found nothing: the scope it reached and the
+  // unresolved rest of the (normalised) name.
+  TAtom* LastScope = nullptr;
+  std::u16string LastName;
 
   // --- errors ---------------------------------------------------------------
   void AddTrace(const TPosition& position);
@@ -516,9 +518,14 @@ public:
 
 private:
   enum class SimpleKind;
-  SimpleKind SimpleKindOf(const std::u16string& name) const;
-  TAtom* SimpleChild(TAtom* scope, const std::u16string& name, SimpleKind kind) const;
-  TAtom* FindSimpleName(const std::u16string& name);
+  // Two names as written are the same name (letter case ignored unless
+  // names are case-sensitive, as normalising both would).
+  bool SameName(std::u16string_view a, std::u16string_view b) const {
+    return CaseSensitive ? SameText(a, b) : SameTextIgnoringCase(a, b);
+  }
+  SimpleKind SimpleKindOf(std::u16string_view name) const;
+  TAtom* SimpleChild(TAtom* scope, std::u16string_view name, SimpleKind kind) const;
+  TAtom* FindSimpleName(std::u16string_view name);
 
   Host* host_;
   // Atoms live in fixed-size blocks of mapped memory, constructed one by one
