@@ -331,7 +331,7 @@ private:
         return;
       case akMemoryBlock:
         out_ += u"memory block @ ";
-        out_ += PointerToHex(LowAddressBits(a->Object));
+        out_ += PointerToHex(LowAddressBits(a->Object()));
         return;
     }
     out_ += u"???";

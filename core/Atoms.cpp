@@ -38,19 +38,21 @@ uint32_t AtomId(const TAtom* a) {
 
 void TAtom::Finalize(TStructure& s, TAtom& atom) {
   if (atom.Kind != akWinObject && atom.Kind != akMemoryBlock) return;
-  if (atom.Object == nullptr) return;  // already finalised: at most once per life
-  if (atom.Finalizer != nullptr) atom.Finalizer(s, atom);
+  if (atom.Object() == nullptr) return;  // already finalised: at most once per life
+  if (TFinalizer finalizer = atom.Finalizer()) finalizer(s, atom);
   if (atom.Kind == akMemoryBlock) {
     // The bytes always come from NewMemoryBlock; free them when the
     // finaliser left them, so no block outlives its atom.
-    std::free(atom.Object);
+    std::free(atom.Object());
   } else {
     // A GUI object's finaliser may have closed windows; the runner pumps
     // messages at its next safe point rather than in the middle of a release.
     s.PumpPending = true;
   }
-  atom.Object = nullptr;
-  atom.Finalizer = nullptr;
+  if (atom.Ext) {
+    atom.Ext->Object = nullptr;
+    atom.Ext->Finalizer = nullptr;
+  }
 }
 
 void TAtom::Reset(TStructure& s, TAtom& atom) {
@@ -63,14 +65,9 @@ void TAtom::Reset(TStructure& s, TAtom& atom) {
   atom.Parent = nullptr;
   atom.FirstChild = nullptr;
   atom.NextSibling = nullptr;
-  atom.DrawImageChild = nullptr;
-  atom.ChangeChild = nullptr;
   atom.RefCount = 0;
-  atom.Code.reset();
-  atom.Position.reset();
+  atom.Ext.reset();  // handler children, code, position, object
   atom.Number = 0;
-  atom.Object = nullptr;
-  atom.Finalizer = nullptr;
   atom.Stamp = 0;
 }
 
@@ -129,8 +126,9 @@ void TAtom::MoveToKept(TStructure& s, TAtom& atom) {
 }
 
 void TAtom::FreeMemoryBlock(TStructure&, TAtom& atom) {
-  std::free(atom.Object);
-  atom.Object = nullptr;
+  if (!atom.Ext) return;
+  std::free(atom.Ext->Object);
+  atom.Ext->Object = nullptr;
 }
 
 // --- constructors ----------------------------------------------------------------
@@ -181,17 +179,17 @@ TAtom* NewVariable(TStructure& s, std::u16string name, TAtom* value) {
 TAtom* NewWinObject(TStructure& s, WrappedObject* object, TFinalizer finalizer) {
   TAtom& a = NewAtom(s);
   a.Kind = akWinObject;
-  a.Object = object;
-  a.Finalizer = finalizer;
+  a.Extend().Object = object;
+  a.Ext->Finalizer = finalizer;
   return &a;
 }
 
 TAtom* NewMemoryBlock(TStructure& s, size_t size, TFinalizer finalizer) {
   TAtom& a = NewAtom(s);
   a.Kind = akMemoryBlock;
-  a.Object = std::calloc(size == 0 ? 1 : size, 1);
+  a.Extend().Object = std::calloc(size == 0 ? 1 : size, 1);
   a.Number = static_cast<long double>(size);
-  a.Finalizer = finalizer;
+  a.Ext->Finalizer = finalizer;
   return &a;
 }
 
@@ -283,29 +281,34 @@ std::u16string TAtom::Name(TStructure& s, const TAtom* a) {
 void TAtom::SetName(TAtom& a, std::u16string name) { a.Text = std::move(name); }
 
 WrappedObject* TAtom::WinObject(const TAtom* a) {
-  return IsWinObject(a) ? static_cast<WrappedObject*>(a->Object) : nullptr;
+  return IsWinObject(a) ? static_cast<WrappedObject*>(a->Object()) : nullptr;
 }
 
 // --- code lists --------------------------------------------------------------------
 
 
 void TAtom::AddCode(TAtom& a, int32_t word) {
-  if (!a.Code) a.Code = std::make_unique<std::vector<int32_t>>();
-  a.Code->push_back(word);
+  Extension& ext = a.Extend();
+  if (!ext.Code) ext.Code = std::make_unique<std::vector<int32_t>>();
+  ext.Code->push_back(word);
 }
 
 void TAtom::PatchLastCode(TAtom& a, int32_t word) {
-  if (a.Code && !a.Code->empty()) a.Code->back() = word;
+  std::vector<int32_t>* code = a.Code();
+  if (code != nullptr && !code->empty()) code->back() = word;
 }
 
 void TAtom::ClearCode(TAtom& a) {
-  if (a.Code)
-    a.Code->clear();
+  Extension& ext = a.Extend();
+  if (ext.Code)
+    ext.Code->clear();
   else
-    a.Code = std::make_unique<std::vector<int32_t>>();
+    ext.Code = std::make_unique<std::vector<int32_t>>();
 }
 
-void TAtom::FreeCode(TAtom& a) { a.Code.reset(); }
+void TAtom::FreeCode(TAtom& a) {
+  if (a.Ext) a.Ext->Code.reset();
+}
 
 void TAtom::DropCodeTree(TStructure&, TAtom* a) {
   std::vector<TAtom*> pending{a};
@@ -314,7 +317,7 @@ void TAtom::DropCodeTree(TStructure&, TAtom* a) {
     TAtom* cell = pending.back();
     pending.pop_back();
     for (; IsCellKind(cell) && visited.insert(cell).second; cell = cell->Right) {
-      if (cell->Code) cell->Code->clear();
+      if (std::vector<int32_t>* code = cell->Code()) code->clear();
       if (IsCellKind(cell->Left)) pending.push_back(cell->Left);
     }
   }
@@ -340,20 +343,21 @@ void TAtom::SetParent(TStructure& s, TAtom& child, TAtom* parent) {
   // child's normalised name (this runs for every variable made).
   auto isKeyword = [&s, &child](int index) {
     const std::u16string& keyword = s.Keyword(index);
-    if (keyword.empty()) return false;
-    return s.CaseSensitive ? child.Text == keyword : EqualsUpper(child.Text, keyword);
+    return !keyword.empty() && s.SameName(child.Text, keyword);
   };
   if (isKeyword(kwOndrawimage))
-    parent->DrawImageChild = &child;
+    parent->Extend().DrawImageChild = &child;
   else if (isKeyword(kwOnchange))
-    parent->ChangeChild = &child;
+    parent->Extend().ChangeChild = &child;
 }
 
 void TAtom::Unlink(TAtom* child) {
   if (!IsAtom(child) || child->Parent == nullptr) return;
   TAtom* parent = child->Parent;
-  if (parent->DrawImageChild == child) parent->DrawImageChild = nullptr;
-  if (parent->ChangeChild == child) parent->ChangeChild = nullptr;
+  if (Extension* ext = parent->Ext.get()) {
+    if (ext->DrawImageChild == child) ext->DrawImageChild = nullptr;
+    if (ext->ChangeChild == child) ext->ChangeChild = nullptr;
+  }
   if (parent->FirstChild == child) {
     parent->FirstChild = child->NextSibling;
   } else {
@@ -395,13 +399,15 @@ TAtom* TAtom::FindChildByName(const TStructure& s, const TAtom& parent, std::u16
 
 void TAtom::ClearChildren(TAtom& a) {
   a.FirstChild = nullptr;
-  a.DrawImageChild = nullptr;
-  a.ChangeChild = nullptr;
+  if (a.Ext) {
+    a.Ext->DrawImageChild = nullptr;
+    a.Ext->ChangeChild = nullptr;
+  }
 }
 
 void TAtom::ResetVariable(TStructure& s, TAtom& variable) {
   SetValue(s, variable, nullptr);
-  TAtom* change = variable.ChangeChild;
+  TAtom* change = variable.ChangeChild();
   TAtom* depend = FindChildByName(s, variable, s.Keyword(kwOndepend));
   // The dropped children no longer belong to the variable; clearing their
   // links keeps a later SetParent from taking them for linked children.
@@ -434,7 +440,7 @@ void CopyChildren(TStructure& s, TAtom& source, TAtom& target, const TAtom& oute
   for (TAtom* c = source.FirstChild; c != nullptr; c = c->NextSibling) {
     // The copy never descends into its own target (copying a node into one
     // of its descendants would otherwise never end).
-    if (c == source.ChangeChild || IsAncestorOrSelf(c, &outerTarget)) continue;
+    if (c == source.ChangeChild() || IsAncestorOrSelf(c, &outerTarget)) continue;
     children.push_back(c);
   }
   for (auto it = children.rbegin(); it != children.rend(); ++it) {
@@ -479,17 +485,19 @@ bool TAtom::IsLocked(const TAtom* a) {
 // --- positions -------------------------------------------------------------------------
 
 void TAtom::SetPosition(TAtom& a, const TPosition& position) {
-  if (a.Position)
-    *a.Position = position;
+  Extension& ext = a.Extend();
+  if (ext.Position)
+    *ext.Position = position;
   else
-    a.Position = std::make_unique<TPosition>(position);
+    ext.Position = std::make_unique<TPosition>(position);
 }
 
 const TPosition& TAtom::PositionOf(const TAtom* a) {
   static const TPosition absent;
   if (!IsAtom(a)) return absent;
-  if (a->Position) return *a->Position;
-  if (IsCellKind(a) && IsAtom(a->Left) && a->Left->Position) return *a->Left->Position;
+  if (const TPosition* own = a->Position()) return *own;
+  if (IsCellKind(a) && IsAtom(a->Left))
+    if (const TPosition* element = a->Left->Position()) return *element;
   return absent;
 }
 

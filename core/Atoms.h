@@ -87,26 +87,49 @@ public:
   TAtom& operator=(const TAtom&) = delete;
   ~TAtom();
 
-  std::unique_ptr<TPosition> Position;         // source position, or none
-  std::unique_ptr<std::vector<int32_t>> Code;  // compiled words of the statement starting here
-  int32_t RefCount = 0;                        // pin count, saturating
-  TAtom* Chain = nullptr;                      // next atom on the pool chain holding this one
+  // The fields only some atoms use: statement cells and positioned tokens,
+  // variables with handler children, GUI objects and memory blocks. They
+  // live in an extension made on first use, so that the atoms programs make
+  // by the million stay at two cache lines.
+  struct Extension {
+    std::unique_ptr<TPosition> Position;         // source position, or none
+    std::unique_ptr<std::vector<int32_t>> Code;  // compiled words of the statement starting here
+    TAtom* DrawImageChild = nullptr;             // cached child named by keyword 14
+    TAtom* ChangeChild = nullptr;                // cached child named by keyword 15
+    void* Object = nullptr;                      // WrappedObject* or memory-block bytes
+    TFinalizer Finalizer = nullptr;              // finaliser of Object
+  };
+
+  // Pointers first, then the 32-bit and byte fields, then the 16-byte
+  // aligned number and the text: no padding inside an atom.
+  TAtom* Chain = nullptr;           // next atom on the pool chain holding this one
+  TAtom* Left = nullptr;            // list element / variable value
+  TAtom* Right = nullptr;           // next list or expression cell
+  TAtom* Parent = nullptr;          // parent variable
+  TAtom* FirstChild = nullptr;      // newest child variable
+  TAtom* NextSibling = nullptr;     // next (older) sibling
+  std::unique_ptr<Extension> Ext;   // see Extension; null while unused
+  uint64_t Stamp = 0;               // serial given at allocation; plan stamp
+  int32_t RefCount = 0;             // pin count, saturating
+  uint32_t Flags = 0;               // AtomFlags
+  uint32_t Identity = 0;            // fixed at creation, never reused
   AtomKind Kind = akWord;
   AtomChain OnChain = AtomChain::Live;  // which chain Chain belongs to
-  TAtom* Left = nullptr;                // list element / variable value
-  TAtom* Right = nullptr;               // next list or expression cell
-  uint32_t Flags = 0;                   // AtomFlags
   long double Number = 0;               // number value / memory-block size
   std::u16string Text;                  // word text / variable name
-  TAtom* Parent = nullptr;              // parent variable
-  TAtom* FirstChild = nullptr;          // newest child variable
-  TAtom* NextSibling = nullptr;         // next (older) sibling
-  TAtom* DrawImageChild = nullptr;      // cached child named by keyword 14
-  TAtom* ChangeChild = nullptr;         // cached child named by keyword 15
-  uint64_t Stamp = 0;                   // serial given at allocation; plan stamp
-  void* Object = nullptr;               // WrappedObject* or memory-block bytes
-  TFinalizer Finalizer = nullptr;       // finaliser of Object
-  uint32_t Identity = 0;                // fixed at creation, never reused
+
+  // The extension's fields; null when the atom has none.
+  TPosition* Position() const { return Ext ? Ext->Position.get() : nullptr; }
+  std::vector<int32_t>* Code() const { return Ext ? Ext->Code.get() : nullptr; }
+  TAtom* DrawImageChild() const { return Ext ? Ext->DrawImageChild : nullptr; }
+  TAtom* ChangeChild() const { return Ext ? Ext->ChangeChild : nullptr; }
+  void* Object() const { return Ext ? Ext->Object : nullptr; }
+  TFinalizer Finalizer() const { return Ext ? Ext->Finalizer : nullptr; }
+  // The extension, made when the atom has none yet.
+  Extension& Extend() {
+    if (!Ext) Ext = std::make_unique<Extension>();
+    return *Ext;
+  }
 
   // --- pool and lifetime --------------------------------------------------
   // Finalises a GUI object or memory block, then clears every field but
@@ -213,7 +236,10 @@ inline bool TAtom::IsNumber(const TAtom* a) { return IsAtom(a) && a->Kind == akN
 inline bool TAtom::IsWord(const TAtom* a) { return IsAtom(a) && a->Kind == akWord; }
 inline bool TAtom::IsVariable(const TAtom* a) { return IsAtom(a) && a->Kind == akVariable; }
 inline bool TAtom::IsList(const TAtom* a) { return a == nullptr || (a != SystemValue && a->Kind == akList); }
-inline int32_t TAtom::CodeCount(const TAtom& a) { return a.Code ? static_cast<int32_t>(a.Code->size()) : 0; }
+inline int32_t TAtom::CodeCount(const TAtom& a) {
+  const std::vector<int32_t>* code = a.Code();
+  return code != nullptr ? static_cast<int32_t>(code->size()) : 0;
+}
 
 inline void TAtom::IncRef(TAtom* atom) {
   if (IsAtom(atom) && atom->RefCount < INT32_MAX) ++atom->RefCount;

@@ -29,9 +29,9 @@ constexpr size_t kMaxSuffix = 255;
 // The position record of a token cell: its own, else its element's.
 const TPosition* CellPosition(const TAtom* cell) {
   if (!IsAtom(cell)) return nullptr;
-  if (cell->Position) return cell->Position.get();
+  if (const TPosition* own = cell->Position()) return own;
   const TAtom* element = cell->Left;
-  return IsAtom(element) && element->Position ? element->Position.get() : nullptr;
+  return IsAtom(element) ? element->Position() : nullptr;
 }
 
 bool IsWordToken(const TAtom* token) { return IsAtom(token) && token->Kind == akWord; }

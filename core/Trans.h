@@ -114,14 +114,25 @@ enum RunStateValue : uint8_t {
 };
 
 // Reads the operand words of the statement being interpreted.
+// Code may be cleared (and compiled again) by a statement it runs, so the
+// cached words are refreshed after every opcode that can run code.
 struct TCodeCursor {
+  TCodeCursor(const std::vector<int32_t>* code, size_t index) : Code(code), Index(index) { Refresh(); }
   const std::vector<int32_t>* Code = nullptr;
   size_t Index = 0;
-  bool AtEnd() const { return Code == nullptr || Index >= Code->size(); }
+  void Refresh() {
+    Words = Code != nullptr ? Code->data() : nullptr;
+    Size = Code != nullptr ? Code->size() : 0;
+  }
+  bool AtEnd() const { return Index >= Size; }
   // The next word; 0 past the end (the compiler always writes whole
   // instructions, so this only guards against damaged code).
-  int32_t Next() { return AtEnd() ? 0 : (*Code)[Index++]; }
-  int32_t Peek() const { return AtEnd() ? 0 : (*Code)[Index]; }
+  int32_t Next() { return AtEnd() ? 0 : Words[Index++]; }
+  int32_t Peek() const { return AtEnd() ? 0 : Words[Index]; }
+
+private:
+  const int32_t* Words = nullptr;
+  size_t Size = 0;
 };
 
 // The per-process execution state that sits beside the interpreter state:

@@ -276,12 +276,8 @@ void OpAssign(TInterpreter& in, TCodeCursor& cursor, int32_t opcode) {
   if (count >= 1) take(inputs.Name, inputs.NameStart, inputs.NameEnd);
   if (value) take(inputs.Value, inputs.ValueStart, inputs.ValueEnd);
   if (right) take(inputs.RightList, inputs.RightStart, inputs.RightEnd);
-  // Popped atoms are no longer held by the stack; the assignment may run
-  // handlers (and so the collector) before it has stored them.
-  const PinnedAtom pinLeft(inputs.LeftList);
-  const PinnedAtom pinName(inputs.Name);
-  const PinnedAtom pinValue(inputs.Value);
-  const PinnedAtom pinRight(inputs.RightList);
+  // The popped atoms are no longer held by the stack: OpMake pins them
+  // before it does anything that could run code.
   OpMake(in, opcode, inputs);
 }
 
@@ -570,7 +566,7 @@ void PrintVariableTree(TInterpreter& in) {
 TAtom* Interpret(TInterpreter& in, TAtom* statement, bool quiet) {
   CheckStack(in);
   InterpretScope scope(in);
-  if (!IsAtom(statement) || !statement->Code || statement->Code->empty()) {
+  if (!IsAtom(statement) || TAtom::CodeCount(*statement) == 0) {
     scope.Complete();
     return nullptr;
   }
@@ -584,14 +580,15 @@ TAtom* Interpret(TInterpreter& in, TAtom* statement, bool quiet) {
   // The statement's code must outlive this call even when the program drops
   // the list it belongs to while the statement runs.
   const PinnedAtom pinStatement(statement);
-  TCodeCursor cursor{statement->Code.get(), 0};
+  TCodeCursor cursor{statement->Code(), 0};
   int64_t whileSaved = 0;  // the counter a WHILE started in this call put aside
   TAtom* next = nullptr;
 
   for (;;) {
     if (in.ResultAtom != SystemValue || in.StopFlag || s.HaltRequested || in.RunState == rsStop) break;
-  // The opcodes that only move operands or positions cannot end the
-  // statement or ask for a stop: they go on here without the test above.
+    cursor.Refresh();
+  // The opcodes that only move operands or positions run no code: they
+  // cannot end the statement, ask for a stop or change the code.
   nextWithoutStopTest:
     // Code is only ever cleared, never cut mid-instruction, while it runs;
     // running off its end ends the statement.

@@ -53,7 +53,7 @@ TAtom* ReplaceByVariable(TStructure& s, TAtom& target, TAtom& value) {
     TAtom::CopyInto(s, value, *replacement);
   }
   TAtom* parent = target.Parent;
-  if (TAtom* change = target.ChangeChild) TAtom::SetParent(s, *change, replacement);
+  if (TAtom* change = target.ChangeChild()) TAtom::SetParent(s, *change, replacement);
   TAtom::Unlink(replacement);
   TAtom::Unlink(&target);
   TAtom::SetName(*replacement, target.Text);

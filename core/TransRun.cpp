@@ -348,7 +348,7 @@ void RunCode(TInterpreter& in) {
 void ExecuteStatement(TInterpreter& in) {
   TStructure& s = in.S;
   TAtom* const cell = in.CodePointer;
-  s.CurrentPosition = TAtom::PositionOf(cell);
+  s.CurrentPosition.AssignFrom(TAtom::PositionOf(cell));
   s.CurrentPosition.Depth = in.InterpretDepth;
   s.CurrentPosition.Statement = cell;
   s.CurrentPosition.FrameOwner = nullptr;

@@ -221,7 +221,7 @@ TAtom* FindVariableByControl(TStructure& s, const WrappedObject* control) {
     TAtom* variable = pending.back();
     pending.pop_back();
     const TAtom* value = variable->Left;
-    if (IsAtom(value) && value->Kind == akWinObject && value->Object == static_cast<const void*>(control))
+    if (IsAtom(value) && value->Kind == akWinObject && value->Object() == static_cast<const void*>(control))
       return variable;
     if (variable != s.Root && variable->NextSibling != nullptr) pending.push_back(variable->NextSibling);
     if (variable->FirstChild != nullptr) pending.push_back(variable->FirstChild);

@@ -233,10 +233,10 @@ void TStructure::LoadKeywords() {
 // --- the state and its pool ------------------------------------------------------------
 
 namespace {
-// Programs make atoms by the million. A pool block is two huge pages where
-// the system grants them: faulting in and accounting for the memory 4 KiB
-// at a time costs more than building the atoms.
-constexpr size_t kHugePageBytes = size_t{2} << 20;
+// Programs make atoms by the million. A pool block is made of huge pages
+// where the system grants them: faulting in and accounting for the memory
+// 4 KiB at a time costs more than building the atoms.
+constexpr size_t kHugePageBytes = TStructure::kPoolHugePageBytes;
 constexpr size_t kBlockBytes = TStructure::kPoolBlockBytes;
 constexpr uint32_t kBlockSize = TStructure::kPoolBlockAtoms;
 // Identities stay below 2^31; the last block may hold fewer.
@@ -285,7 +285,7 @@ void TStructure::DestroyAtoms() {
   // here, since the windows they would touch are being torn down already.
   for (uint32_t index = 0; index < createdCount_; ++index) {
     TAtom& a = blocks_[index / kBlockSize].get()[index % kBlockSize];
-    if (a.Kind == akMemoryBlock && a.Object != nullptr) std::free(a.Object);
+    if (a.Kind == akMemoryBlock && a.Object() != nullptr) std::free(a.Object());
     a.~TAtom();
   }
   createdCount_ = 0;
@@ -459,9 +459,9 @@ TAtom* TStructure::WalkPath(TAtom*& atom, std::u16string& path) {
     TAtom* next = nullptr;
     if (IsAtom(atom)) {
       if (!Keyword(kwOndrawimage).empty() && component == Keyword(kwOndrawimage))
-        next = atom->DrawImageChild;
+        next = atom->DrawImageChild();
       else if (!Keyword(kwOnchange).empty() && component == Keyword(kwOnchange))
-        next = atom->ChangeChild;
+        next = atom->ChangeChild();
       else
         next = TAtom::FindChildByName(*this, *atom, component);
     }
@@ -488,9 +488,12 @@ TAtom* TStructure::FindPath(TAtom* atom, std::u16string_view path) {
 TAtom* TStructure::CreateVariable(TAtom* parent, std::u16string_view path, bool direct, TAtom* value) {
   if (!IsAtom(parent)) return NewVariable(*this, std::u16string(path), value);
   if (direct || path == u"[~]") {
-    TAtom* v = NewVariable(*this, std::u16string(path), value);
-    TAtom::SetParent(*this, *v, parent);
-    return v;
+    TAtom& v = NewAtom(*this);
+    v.Kind = akVariable;
+    v.Text.assign(path);
+    v.Left = value;
+    TAtom::SetParent(*this, v, parent);
+    return &v;
   }
   TAtom* node = parent;
   std::u16string rest(path);
@@ -574,9 +577,9 @@ TAtom* TStructure::SimpleChild(TAtom* scope, std::u16string_view name, SimpleKin
   if (!IsAtom(scope)) return nullptr;
   switch (kind) {
     case SimpleKind::DrawImage:
-      return scope->DrawImageChild;
+      return scope->DrawImageChild();
     case SimpleKind::Change:
-      return scope->ChangeChild;
+      return scope->ChangeChild();
     case SimpleKind::Named:
       break;
   }

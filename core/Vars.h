@@ -35,7 +35,8 @@ public:
   }
   SharedText(SharedText&& other) noexcept : rep_(other.rep_) { other.rep_ = nullptr; }
   SharedText& operator=(const SharedText& other) noexcept {
-    Rep* const kept = other.rep_;  // taken first: other may be this object
+    if (rep_ == other.rep_) return *this;  // the usual case: the same source
+    Rep* const kept = other.rep_;
     if (kept != nullptr) ++kept->Refs;
     Release();
     rep_ = kept;
@@ -86,6 +87,22 @@ struct TPosition {
   int32_t Depth = -1;           // interpreter nesting depth; kAnyDepth = any
   TAtom* Statement = nullptr;   // statement cell (pinned while in the error trace)
   TAtom* FrameOwner = nullptr;  // owner of the frame an error passed (trace entries)
+
+  // Copy assignment that skips the topic when both are empty: the
+  // interpreter loads a statement's position for every statement run.
+  void AssignFrom(const TPosition& other) {
+    static_assert(sizeof(TPosition) == 96, "AssignFrom copies every field");
+    StartPos = other.StartPos;
+    EndPos = other.EndPos;
+    Line = other.Line;
+    if (!Topic.empty() || !other.Topic.empty()) Topic = other.Topic;
+    Procedure = other.Procedure;
+    SourceName = other.SourceName;
+    SourceText = other.SourceText;
+    Depth = other.Depth;
+    Statement = other.Statement;
+    FrameOwner = other.FrameOwner;
+  }
 };
 
 // A language error: the exception carries its final message.
@@ -406,9 +423,13 @@ public:
     ++createdCount_;
     return *atom;
   }
-  // Pool blocks: 4 MiB each, the atoms of one never move.
-  static constexpr size_t kPoolBlockBytes = size_t{4} << 20;
-  static constexpr uint32_t kPoolBlockAtoms = static_cast<uint32_t>(kPoolBlockBytes / sizeof(TAtom));
+  // Pool blocks: a power of two of atoms each (identities split into block
+  // and index by shifts), whole huge pages of memory; atoms never move.
+  static constexpr uint32_t kPoolBlockAtoms = 32768;
+  static_assert(sizeof(TAtom) == 128, "an atom is two cache lines");
+  static constexpr size_t kPoolHugePageBytes = size_t{2} << 20;
+  static constexpr size_t kPoolBlockBytes =
+      (kPoolBlockAtoms * sizeof(TAtom) + kPoolHugePageBytes - 1) / kPoolHugePageBytes * kPoolHugePageBytes;
 
   // --- frames ---------------------------------------------------------------
   TContext* Frame() const { return frame_.get(); }
@@ -480,6 +501,11 @@ public:
   // atoms.
   void LoadKeywords();
   const std::u16string& Keyword(int index) const { return Language.KeywordTable[static_cast<size_t>(index)]; }
+  // Two names as written are the same name (letter case ignored unless
+  // names are case-sensitive, as normalising both would).
+  bool SameName(std::u16string_view a, std::u16string_view b) const {
+    return CaseSensitive ? SameText(a, b) : SameTextIgnoringCase(a, b);
+  }
 
   // --- settings read by the core --------------------------------------------
   long double Epsilon = 1e-10L;
@@ -518,11 +544,6 @@ public:
 
 private:
   enum class SimpleKind;
-  // Two names as written are the same name (letter case ignored unless
-  // names are case-sensitive, as normalising both would).
-  bool SameName(std::u16string_view a, std::u16string_view b) const {
-    return CaseSensitive ? SameText(a, b) : SameTextIgnoringCase(a, b);
-  }
   SimpleKind SimpleKindOf(std::u16string_view name) const;
   TAtom* SimpleChild(TAtom* scope, std::u16string_view name, SimpleKind kind) const;
   TAtom* FindSimpleName(std::u16string_view name);

@@ -83,9 +83,9 @@ TEST(AtomPool, ReusedAtomStartsCleanWithAHigherStamp) {
   EXPECT_EQ(clean->Parent, nullptr);
   EXPECT_EQ(clean->FirstChild, nullptr);
   EXPECT_EQ(clean->NextSibling, nullptr);
-  EXPECT_EQ(clean->Code, nullptr);
-  EXPECT_EQ(clean->Position, nullptr);
-  EXPECT_EQ(clean->Finalizer, nullptr);
+  EXPECT_EQ(clean->Code(), nullptr);
+  EXPECT_EQ(clean->Position(), nullptr);
+  EXPECT_EQ(clean->Finalizer(), nullptr);
   EXPECT_EQ(clean->RefCount, 0);
   EXPECT_GT(clean->Stamp, oldStamp);
   EXPECT_EQ(clean->Stamp, s.StampCounter);
@@ -147,7 +147,7 @@ TEST(AtomFinalisers, RunAtMostOnceAndNeverPumpMidRelease) {
   EXPECT_EQ(finalised, 0);
   TAtom::SetValue(s, *v, NewNumber(s, 1));  // overwrite finalises
   EXPECT_EQ(finalised, 1);
-  EXPECT_EQ(object->Object, nullptr);
+  EXPECT_EQ(object->Object(), nullptr);
   EXPECT_TRUE(s.PumpPending);
   EXPECT_EQ(ts.Host.Pumps, 0);
 
@@ -164,10 +164,10 @@ TEST(AtomFinalisers, MemoryBlocksAreZeroedAndFreed) {
   TStructure& s = *ts.S;
   TAtom* block = NewMemoryBlock(s, 16, TAtom::FreeMemoryBlock);
   EXPECT_EQ(block->Number, 16);
-  auto* bytes = static_cast<unsigned char*>(block->Object);
+  auto* bytes = static_cast<unsigned char*>(block->Object());
   for (int i = 0; i < 16; ++i) EXPECT_EQ(bytes[i], 0);
   TAtom::Release(s, block);
-  EXPECT_EQ(block->Object, nullptr);
+  EXPECT_EQ(block->Object(), nullptr);
   // A block without finaliser and one left alive are freed too (the
   // sanitizer build reports a leak otherwise).
   NewMemoryBlock(s, 4, nullptr);
@@ -221,17 +221,17 @@ TEST(VariableTree, HandlerChildrenAreCachedFromTheCurrentKeywords) {
   TAtom* parent = Var(s, u"obj", nullptr, s.Root);
   TAtom* draw = Var(s, u"ondrawimage", nullptr, parent);
   TAtom* change = Var(s, u"onchange", nullptr, parent);
-  EXPECT_EQ(parent->DrawImageChild, draw);
-  EXPECT_EQ(parent->ChangeChild, change);
+  EXPECT_EQ(parent->DrawImageChild(), draw);
+  EXPECT_EQ(parent->ChangeChild(), change);
   TAtom::Unlink(draw);
-  EXPECT_EQ(parent->DrawImageChild, nullptr);
+  EXPECT_EQ(parent->DrawImageChild(), nullptr);
   EXPECT_EQ(ChildNames(*parent), std::vector<std::u16string>{u"onchange"});
 
   // A translated table names other children.
   s.Language.SetTexts({{u"ONDRAWIMAGE", u"zeichne"}});
   s.LoadKeywords();
   TAtom* other = Var(s, u"zeichne", nullptr, parent);
-  EXPECT_EQ(parent->DrawImageChild, other);
+  EXPECT_EQ(parent->DrawImageChild(), other);
 }
 
 TEST(VariableTree, SetParentMovesAChildWithoutCuttingTheOldChain) {
@@ -263,7 +263,7 @@ TEST(VariableTree, ResetVariableKeepsChangeAndDependencyHandlers) {
   TAtom::ResetVariable(s, *v);
   EXPECT_EQ(v->Left, nullptr);
   EXPECT_EQ(finalised, 1);
-  EXPECT_EQ(v->ChangeChild, change);
+  EXPECT_EQ(v->ChangeChild(), change);
   EXPECT_EQ(change->Parent, v);
   EXPECT_EQ(depend->Parent, v);
   EXPECT_EQ(field->Parent, nullptr);

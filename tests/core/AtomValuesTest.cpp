@@ -267,7 +267,7 @@ TEST_F(AtomValues, PrintedForms) {
   EXPECT_EQ(Text(NewWinObject(s, &button, nullptr)), "TButton @ " + U8(PointerToHex(LowAddressBits(&button))));
   EXPECT_EQ(Text(NewWinObject(s, nullptr, nullptr)), "TObject @ nil");
   TAtom* block = NewMemoryBlock(s, 8, TAtom::FreeMemoryBlock);
-  EXPECT_EQ(Text(block), "memory block @ " + U8(PointerToHex(LowAddressBits(block->Object))));
+  EXPECT_EQ(Text(block), "memory block @ " + U8(PointerToHex(LowAddressBits(block->Object()))));
 
   EXPECT_EQ(TAtom::ToTextBare(s, nullptr), u"");
   EXPECT_EQ(TAtom::ToTextBare(s, SystemValue), u"system value");

@@ -102,8 +102,8 @@ TEST_F(CompileStatements, MakeExampleWordForWord) {
                                          ocSpan,   1,        10, ocMake,      MakeArity(0, 2),
                                          id(list), id(five), 0,  // make
                                          ocPop,    ocEnd,    0};
-  ASSERT_TRUE(list->Code);
-  EXPECT_EQ(*list->Code, expected);
+  ASSERT_TRUE(list->Code());
+  EXPECT_EQ(*list->Code(), expected);
   EXPECT_EQ(I.CodePointer, nullptr);
   EXPECT_EQ(CodeListing(S, list),
             "span 1 5\nstatement\nspan 9 10\npush 5\nspan 7 8\npush x\nspan 6 8\nquote\nspan 1 10\n"
@@ -124,7 +124,7 @@ TEST_F(CompileStatements, EndOperandSkipsEveryComma) {
   while (!(TAtom::IsWord(second->Left) && second->Left->Text == u"print" && second != list)) second = second->Right;
   EXPECT_EQ(I.CodePointer, second);
   EXPECT_EQ(WithoutSpans(CodeListing(S, list)), "statement\npush 1\nprint 0/1\npop\nend @print");
-  EXPECT_EQ(list->Code->back(), static_cast<int32_t>(AtomId(second)));
+  EXPECT_EQ(list->Code()->back(), static_cast<int32_t>(AtomId(second)));
   CompileAt(second);
   EXPECT_EQ(I.CodePointer, nullptr);
   EXPECT_EQ(WithoutSpans(CodeListing(S, second)), "statement\npush 2\nprint 0/1\npop\nend @nil");
@@ -171,10 +171,10 @@ TEST_F(CompileStatements, RunTimeValuesInListsArePushed) {
 TEST_F(CompileStatements, CompiledOnceAndRecompiledFresh) {
   TAtom* list = Parse(u"print 1");
   CompileAt(list);
-  const std::vector<int32_t> first = *list->Code;
+  const std::vector<int32_t> first = *list->Code();
   // Compiling the same cell again replaces the code rather than adding to it.
   CompileAt(list);
-  EXPECT_EQ(*list->Code, first);
+  EXPECT_EQ(*list->Code(), first);
 }
 
 // --- priorities and associativity ------------------------------------------------
@@ -285,7 +285,7 @@ TEST_F(CompilePriorities, ChainOfPrefixCallsTooDeep) {
   for (int i = 0; i < 999; ++i) text += u"neg ";
   TAtom* list = Parse(text + u"1");
   CompileAt(list);
-  EXPECT_EQ(DecodeCode(S, *list->Code).Lines.size(), 2u * 1000 + 4);
+  EXPECT_EQ(DecodeCode(S, *list->Code()).Lines.size(), 2u * 1000 + 4);
   // 5,000 levels: the error at the deepest token, without exhausting the stack.
   text.clear();
   for (int i = 0; i < 5000; ++i) text += u"neg ";
@@ -308,7 +308,7 @@ TEST_F(CompilePriorities, NestedParenthesesCountTowardsTheDepth) {
   };
   TAtom* fine = nest(900);
   CompileAt(fine);
-  EXPECT_EQ(DecodeCode(S, *fine->Code).Lines.back(), "end @nil");
+  EXPECT_EQ(DecodeCode(S, *fine->Code()).Lines.back(), "end @nil");
   EXPECT_EQ(ErrorAt(nest(1200)), "too-deep");
 }
 

@@ -272,26 +272,26 @@ TEST_F(ParserTest, PositionsOfElementsAndBracketedCells) {
   EXPECT_EQ(U8(x.SourceText.str()), "x [a b]\r\n (c)");
 
   TAtom* bracket = Cell(list, 1);
-  ASSERT_TRUE(bracket->Position);
-  EXPECT_EQ(bracket->Position->StartPos, 3);
-  EXPECT_EQ(bracket->Position->EndPos, 8);
+  ASSERT_TRUE(bracket->Position());
+  EXPECT_EQ(bracket->Position()->StartPos, 3);
+  EXPECT_EQ(bracket->Position()->EndPos, 8);
   const TPosition b = TAtom::GetPosition(bracket->Left->Right->Left);
   EXPECT_EQ(b.StartPos, 6);
 
   TAtom* paren = Cell(list, 3);
-  ASSERT_TRUE(paren->Position);
-  EXPECT_EQ(paren->Position->StartPos, 11);
-  EXPECT_EQ(paren->Position->EndPos, 14);
-  EXPECT_EQ(paren->Position->Line, 2);
+  ASSERT_TRUE(paren->Position());
+  EXPECT_EQ(paren->Position()->StartPos, 11);
+  EXPECT_EQ(paren->Position()->EndPos, 14);
+  EXPECT_EQ(paren->Position()->Line, 2);
 }
 
 TEST_F(ParserTest, PositionsShareTheSourceText) {
   TAtom* list = Parse(u"a b c");
   ASSERT_NE(list, nullptr);
-  const TPosition& first = *list->Left->Position;
+  const TPosition& first = *list->Left->Position();
   for (TAtom* cell = list; cell != nullptr; cell = cell->Right) {
-    EXPECT_TRUE(cell->Position->SourceText.SameObject(first.SourceText));
-    EXPECT_TRUE(cell->Left->Position->SourceText.SameObject(first.SourceText));
+    EXPECT_TRUE(cell->Position()->SourceText.SameObject(first.SourceText));
+    EXPECT_TRUE(cell->Left->Position()->SourceText.SameObject(first.SourceText));
   }
 }
 
@@ -327,9 +327,9 @@ TEST_F(ParserTest, DefinitionPositions) {
   EXPECT_EQ(TAtom::GetPosition(list->Left).StartPos, 1);
   EXPECT_EQ(TAtom::GetPosition(Cell(list, 3)->Left).StartPos, 4);  // the name
   TAtom* definition = Cell(list, 4);
-  ASSERT_TRUE(definition->Position);
-  EXPECT_EQ(definition->Position->StartPos, 1);
-  EXPECT_EQ(definition->Position->EndPos, 16);
+  ASSERT_TRUE(definition->Position());
+  EXPECT_EQ(definition->Position()->StartPos, 1);
+  EXPECT_EQ(definition->Position()->EndPos, 16);
 }
 
 TEST_F(ParserTest, NestedDefinitionsAndDefinitionsInLists) {

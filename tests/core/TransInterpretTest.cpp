@@ -62,7 +62,7 @@ protected:
   // A statement cell carrying the given code words.
   TAtom* Statement(std::vector<int32_t> code) {
     TAtom* cell = NewListCell(S, NewWord(S, u"statement"), nullptr);
-    cell->Code = std::make_unique<std::vector<int32_t>>(std::move(code));
+    cell->Extend().Code = std::make_unique<std::vector<int32_t>>(std::move(code));
     return cell;
   }
   // The statements of a text, parsed but not compiled.

@@ -117,7 +117,7 @@ TEST_F(MakeTest, WithoutALineEachAssignmentYieldsOneValue) {
   TAtom* block = NewMemoryBlock(S, 16, TAtom::FreeMemoryBlock);
   Assign(ocMake, NewWord(S, u"mem"), block);
   Assign(ocMake, NewWord(S, u"mem"), block);
-  EXPECT_NE(block->Object, nullptr);
+  EXPECT_NE(block->Object(), nullptr);
   std::vector<TAtom*> values;
   for (const TStackEntry& e : S.Frame()->Stack.Items) values.push_back(e.Value);
   EXPECT_EQ(values, (std::vector<TAtom*>{SystemValue, SystemValue, SystemValue, Var(u"mem"), Var(u"mem")}));

@@ -241,6 +241,6 @@ TCodeListing DecodeCode(TStructure& s, const std::vector<int32_t>& code, bool wi
 }
 
 std::string CodeListing(TStructure& s, const TAtom* cell, bool withIndices) {
-  if (!IsAtom(cell) || !cell->Code) return {};
-  return DecodeCode(s, *cell->Code, withIndices).Text();
+  if (!IsAtom(cell) || !cell->Code()) return {};
+  return DecodeCode(s, *cell->Code(), withIndices).Text();
 }

@@ -180,8 +180,8 @@ std::string ParseCompileChecker::CompileList(TAtom* list) {
         continue;
       }
       ++counts_.Compiled;
-      if (!start->Code) return "a successful compile left no code";
-      const TCodeListing listing = DecodeCode(s, *start->Code);
+      if (!start->Code()) return "a successful compile left no code";
+      const TCodeListing listing = DecodeCode(s, *start->Code());
       if (listing.Malformed || !listing.EndsWithEnd) return "malformed code:\n" + listing.Text();
       if (interp_->CodePointer == start) return "the code pointer did not move";
       // The next statement must lie further along this list.
