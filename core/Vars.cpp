@@ -566,10 +566,12 @@ static Probe ProbeName(TStructure& s, TAtom* scope, const std::u16string& name) 
 enum class TStructure::SimpleKind { Named, DrawImage, Change };
 
 TStructure::SimpleKind TStructure::SimpleKindOf(std::u16string_view name) const {
+  // Sizes first: almost every name is neither keyword.
   const std::u16string& drawImage = Keyword(kwOndrawimage);
-  if (!drawImage.empty() && SameName(name, drawImage)) return SimpleKind::DrawImage;
+  if (name.size() == drawImage.size() && !drawImage.empty() && SameName(name, drawImage))
+    return SimpleKind::DrawImage;
   const std::u16string& change = Keyword(kwOnchange);
-  if (!change.empty() && SameName(name, change)) return SimpleKind::Change;
+  if (name.size() == change.size() && !change.empty() && SameName(name, change)) return SimpleKind::Change;
   return SimpleKind::Named;
 }
 

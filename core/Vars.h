@@ -597,6 +597,27 @@ private:
   T saved_;
 };
 
+// Positions are saved and put back around every list run: copied with
+// AssignFrom, which skips the reference counts of an unchanged source and
+// an empty topic.
+template <>
+class RestoreOnExit<TPosition> {
+public:
+  explicit RestoreOnExit(TPosition& place) : place_(place) { saved_.AssignFrom(place); }
+  RestoreOnExit(TPosition& place, const TPosition& value) : place_(place) {
+    saved_.AssignFrom(place);
+    place_.AssignFrom(value);
+  }
+  ~RestoreOnExit() { place_.AssignFrom(saved_); }
+  RestoreOnExit(const RestoreOnExit&) = delete;
+  RestoreOnExit& operator=(const RestoreOnExit&) = delete;
+  const TPosition& Saved() const { return saved_; }
+
+private:
+  TPosition& place_;
+  TPosition saved_;
+};
+
 // Pins an atom for a scope (across message pumps and nested runs).
 class PinnedAtom {
 public:
