@@ -561,67 +561,68 @@ static Probe ProbeName(TStructure& s, TAtom* scope, const std::u16string& name) 
   return p;
 }
 
-// Which child a one-component name walks to: the cached handler children
-// for keywords 14 and 15, else the child of that name.
-enum class TStructure::SimpleKind { Named, DrawImage, Change };
 
-TStructure::SimpleKind TStructure::SimpleKindOf(std::u16string_view name) const {
-  // Sizes first: almost every name is neither keyword.
-  const std::u16string& drawImage = Keyword(kwOndrawimage);
-  if (name.size() == drawImage.size() && !drawImage.empty() && SameName(name, drawImage))
-    return SimpleKind::DrawImage;
-  const std::u16string& change = Keyword(kwOnchange);
-  if (name.size() == change.size() && !change.empty() && SameName(name, change)) return SimpleKind::Change;
-  return SimpleKind::Named;
-}
-
-TAtom* TStructure::SimpleChild(TAtom* scope, std::u16string_view name, SimpleKind kind) const {
-  if (!IsAtom(scope)) return nullptr;
-  switch (kind) {
-    case SimpleKind::DrawImage:
-      return scope->DrawImageChild();
-    case SimpleKind::Change:
-      return scope->ChangeChild();
-    case SimpleKind::Named:
-      break;
-  }
-  for (TAtom* c = scope->FirstChild; c != nullptr; c = c->NextSibling)
-    if (SameName(c->Text, name)) return c;
-  return nullptr;
-}
-
-// FindName for a name without periods, compared as written (letter case
-// ignored unless names are case-sensitive, as normalising would): the same
-// scopes in the same order; a single component either matches or not, so no
-// partial match can end the search.
-TAtom* TStructure::FindSimpleName(std::u16string_view name) {
-  const SimpleKind kind = SimpleKindOf(name);
+// The scopes a one-component name is looked for in, in order: the frame
+// owner and its ancestors below the root, the scopes pushed by LOGOASK, the
+// root, the namespaces, the calling frames' owners. find(scope) yields the
+// child found there or null; a single component either matches or not, so
+// no partial match ends the search.
+template <class FindChild>
+TAtom* TStructure::SearchScopes(FindChild find) {
   if (frame_) {
     for (TAtom* node = frame_->Owner; IsAtom(node) && node != Root; node = node->Parent) {
       LastScope = node;
-      if (TAtom* found = SimpleChild(node, name, kind)) return found;
+      if (TAtom* found = find(node)) return found;
     }
   }
   for (TAtom* cell = ModuleList; IsAtom(cell); cell = cell->Right) {
     LastScope = cell->Left;
-    if (TAtom* found = SimpleChild(cell->Left, name, kind)) return found;
+    if (IsAtom(cell->Left))
+      if (TAtom* found = find(cell->Left)) return found;
   }
   if (IsAtom(Root)) {
-    if (TAtom* found = SimpleChild(Root, name, kind)) return found;
+    if (TAtom* found = find(Root)) return found;
     for (TAtom* ns = Root->FirstChild; ns != nullptr; ns = ns->NextSibling) {
       if (!(ns->Flags & afNamespace)) continue;
       LastScope = ns;
-      if (TAtom* found = SimpleChild(ns, name, kind)) return found;
+      if (TAtom* found = find(ns)) return found;
     }
   }
   if (frame_) {
     for (TContext* f = frame_->Parent.get(); f != nullptr; f = f->Parent.get()) {
       LastScope = f->Owner;
-      if (TAtom* found = SimpleChild(f->Owner, name, kind)) return found;
+      if (IsAtom(f->Owner))
+        if (TAtom* found = find(f->Owner)) return found;
     }
   }
   LastScope = nullptr;
   return nullptr;
+}
+
+// FindName for a name without periods, compared as written (letter case
+// ignored unless names are case-sensitive, as normalising would). The
+// handler keywords walk to the cached children.
+TAtom* TStructure::FindSimpleName(std::u16string_view name) {
+  switch (SimpleKindOf(name)) {
+    case SimpleKind::DrawImage:
+      return SearchScopes([](TAtom* scope) { return scope->DrawImageChild(); });
+    case SimpleKind::Change:
+      return SearchScopes([](TAtom* scope) { return scope->ChangeChild(); });
+    case SimpleKind::Named:
+      break;
+  }
+  if (CaseSensitive) {
+    return SearchScopes([name](TAtom* scope) -> TAtom* {
+      for (TAtom* c = scope->FirstChild; c != nullptr; c = c->NextSibling)
+        if (SameText(c->Text, name)) return c;
+      return nullptr;
+    });
+  }
+  return SearchScopes([name](TAtom* scope) -> TAtom* {
+    for (TAtom* c = scope->FirstChild; c != nullptr; c = c->NextSibling)
+      if (SameTextIgnoringCase(c->Text, name)) return c;
+    return nullptr;
+  });
 }
 
 TAtom* TStructure::FindName(std::u16string_view rawName) {

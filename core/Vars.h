@@ -543,9 +543,20 @@ public:
   int32_t GuardDepth = 0;  // nesting of DepthGuard scopes
 
 private:
-  enum class SimpleKind;
-  SimpleKind SimpleKindOf(std::u16string_view name) const;
-  TAtom* SimpleChild(TAtom* scope, std::u16string_view name, SimpleKind kind) const;
+  // Which child a one-component name walks to: the cached handler children
+  // for keywords 14 and 15, else the child of that name.
+  enum class SimpleKind { Named, DrawImage, Change };
+  SimpleKind SimpleKindOf(std::u16string_view name) const {
+    // Sizes first: almost every name is neither keyword.
+    const std::u16string& drawImage = Keyword(kwOndrawimage);
+    if (name.size() == drawImage.size() && !drawImage.empty() && SameName(name, drawImage))
+      return SimpleKind::DrawImage;
+    const std::u16string& change = Keyword(kwOnchange);
+    if (name.size() == change.size() && !change.empty() && SameName(name, change)) return SimpleKind::Change;
+    return SimpleKind::Named;
+  }
+  template <class FindChild>
+  TAtom* SearchScopes(FindChild find);
   TAtom* FindSimpleName(std::u16string_view name);
 
   Host* host_;
