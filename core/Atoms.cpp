@@ -27,6 +27,13 @@ void PushFront(TAtom*& head, TAtom& atom, AtomChain chain) {
 TAtom* const SystemValue = &systemValueSentinel;
 
 TAtom::~TAtom() = default;
+TAtom::Extension::Extension() = default;
+TAtom::Extension::~Extension() = default;
+
+TAtom::Extension& TAtom::Extend() {
+  if (!Ext) Ext = std::make_unique<Extension>();
+  return *Ext;
+}
 
 uint32_t AtomId(const TAtom* a) {
   if (a == nullptr) return kNullIdentity;

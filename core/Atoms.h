@@ -92,6 +92,8 @@ public:
   // live in an extension made on first use, so that the atoms programs make
   // by the million stay at two cache lines.
   struct Extension {
+    Extension();
+    ~Extension();  // where TPosition is complete
     std::unique_ptr<TPosition> Position;         // source position, or none
     std::unique_ptr<std::vector<int32_t>> Code;  // compiled words of the statement starting here
     TAtom* DrawImageChild = nullptr;             // cached child named by keyword 14
@@ -126,10 +128,7 @@ public:
   void* Object() const { return Ext ? Ext->Object : nullptr; }
   TFinalizer Finalizer() const { return Ext ? Ext->Finalizer : nullptr; }
   // The extension, made when the atom has none yet.
-  Extension& Extend() {
-    if (!Ext) Ext = std::make_unique<Extension>();
-    return *Ext;
-  }
+  Extension& Extend();
 
   // --- pool and lifetime --------------------------------------------------
   // Finalises a GUI object or memory block, then clears every field but

@@ -8,12 +8,14 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <random>
 #include <set>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "core/Exports.h"
 #include "core/Vars.h"
 
 // A file could not be written (folder missing, file locked, disk full).
@@ -153,6 +155,8 @@ public:
   TCompilerState& Compiler() { return *compiler_; }
   TExternalBinder ExternalBinder;  // empty until the external-call binding is installed
   std::vector<TRoutine> Routines;  // the bound-routine table (ocPrimitive / ocNative operands)
+  TExportRegistry Exports;         // the own exports' routines, entered by each subsystem
+  std::mt19937_64 Random;          // the random generator of the primitives (seeded by LogoLib)
 
   // --- run globals ----------------------------------------------------------------
   uint8_t RunState = rsIdle;

@@ -13,11 +13,15 @@
 #include "core/Lexem.h"
 #include "core/Trans.h"
 
+#include "core/LogoLib.h"
+
 TInterpreter::TInterpreter(TStructure& s)
     : S(s),
       ResultAtom(SystemValue),
       scanner_(std::make_unique<TScanner>(s)),
-      compiler_(std::make_unique<TCompilerState>()) {}
+      compiler_(std::make_unique<TCompilerState>()) {
+  InitLogoLib(*this);
+}
 
 Host& TInterpreter::host() const { return S.host(); }
 

@@ -1,0 +1,42 @@
+#pragma once
+// The program's own exported routines: their names and ordinals (the list
+// in Exports.def), and the registry in which each subsystem enters the
+// routines it implements when the interpreter is set up. Library files
+// reach them through "dll.zavta.NAME" tokens (see ExprBind.cpp).
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+class TAtom;
+class TInterpreter;
+
+// An own primitive: runs inside its wrapper procedure's frame, reads its
+// inputs from the argument cells and returns one atom (null: the empty
+// list).
+using TPrimitive = TAtom* (*)(TInterpreter&);
+
+enum ExportOrdinal : int32_t {
+#define ZAVTA_EXPORT(ordinal, name) ex##name = ordinal,
+#include "core/Exports.def"
+#undef ZAVTA_EXPORT
+};
+constexpr int32_t kExportCount = 242;
+
+// The export's name ("LOGOSUM"); empty for an ordinal outside 1..242.
+std::string_view ExportName(int32_t ordinal);
+// The ordinal of an export name, compared exactly (callers upper-case it);
+// 0 when there is none.
+int32_t ExportOrdinalOf(std::u16string_view name);
+
+// Which exports have a routine. An export nobody registered stays unbound:
+// binding it is an error, never a stub.
+class TExportRegistry {
+public:
+  void Register(int32_t ordinal, TPrimitive routine);
+  // Null when the ordinal is outside 1..242 or has no routine yet.
+  TPrimitive Routine(int32_t ordinal) const;
+
+private:
+  std::array<TPrimitive, kExportCount + 1> routines_{};
+};

@@ -1,0 +1,3 @@
+// The binding of external-call tokens ("dll.LIBRARY.ROUTINE").
+
+#include "core/Trans.h"

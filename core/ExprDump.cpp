@@ -1,0 +1,3 @@
+// The structure dump views of the expression compiler.
+
+#include "core/Expr.h"

@@ -1,0 +1,5 @@
+#include "core/LogoLib.h"
+
+#include "core/Trans.h"
+
+void InitLogoLib(TInterpreter&) {}
