@@ -1,5 +1,688 @@
+// The base primitives: arithmetic on extended reals, logic, comparison, type
+// tests, and the word and list primitives; the input readers and the error
+// helper the other primitive files share.
+//
+// Every primitive reads its inputs through the checked readers and builds
+// its result with the atom constructors. A raised error returns only when it
+// is suppressed (no current line); every primitive then ends with a defined
+// result, usually the empty list.
+
 #include "core/LogoLib.h"
 
-#include "core/Trans.h"
+#include <time.h>
 
-void InitLogoLib(TInterpreter&) {}
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <iterator>
+#include <limits>
+#include <numbers>
+#include <random>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/Atoms.h"
+#include "core/Exports.h"
+#include "core/Text.h"
+#include "core/Trans.h"
+#include "core/Vars.h"
+
+// --- reading inputs -------------------------------------------------------------
+
+std::u16string PrimitiveName(int32_t ordinal) {
+  std::string_view name = ExportName(ordinal);
+  if (name.starts_with("LOGO")) name.remove_prefix(4);
+  std::u16string result;
+  for (const char ch : name) result.push_back(static_cast<char16_t>(ch >= 'A' && ch <= 'Z' ? ch - 'A' + 'a' : ch));
+  return result;
+}
+
+TAtom* CheckedCell(TStructure& s, int32_t ordinal, int32_t n) {
+  TAtom* cell = s.Cell(n);
+  if (cell == nullptr)
+    s.RaiseError(s.MessageText(u"MISSINGARG", {U16(std::to_string(n)), PrimitiveName(ordinal)}), u"missing-arg");
+  return cell;
+}
+
+TAtom* CellInput(TStructure& s, int32_t ordinal, int32_t n) {
+  const TAtom* cell = CheckedCell(s, ordinal, n);
+  return cell != nullptr ? cell->Left : nullptr;
+}
+
+long double NumberInput(TStructure& s, int32_t ordinal, int32_t n) {
+  return TAtom::AsNumber(s, CellInput(s, ordinal, n));
+}
+
+int32_t IntegerInput(TStructure& s, int32_t ordinal, int32_t n) {
+  return TAtom::AsInteger(s, CellInput(s, ordinal, n));
+}
+
+bool BooleanInput(TStructure& s, int32_t ordinal, int32_t n) { return TAtom::AsBoolean(s, CellInput(s, ordinal, n)); }
+
+TNumberPair FetchTwoNumbers(TStructure& s, int32_t ordinal) {
+  const long double second = NumberInput(s, ordinal, 1);
+  const long double first = NumberInput(s, ordinal, 2);
+  return {first, second};
+}
+
+long double FetchOneNumber(TStructure& s, int32_t ordinal) { return NumberInput(s, ordinal, 1); }
+
+TOneOrTwoNumbers FetchNumbersForSub(TStructure& s, int32_t ordinal) {
+  if (s.CellCount() < 2) return {NumberInput(s, ordinal, 1), 0, true};
+  const TNumberPair pair = FetchTwoNumbers(s, ordinal);
+  return {pair.First, pair.Second, false};
+}
+
+TBooleanPair FetchTwoBooleans(TStructure& s, int32_t ordinal) {
+  const bool second = BooleanInput(s, ordinal, 1);
+  const bool first = BooleanInput(s, ordinal, 2);
+  return {first, second};
+}
+
+bool FetchOneBoolean(TStructure& s, int32_t ordinal) { return BooleanInput(s, ordinal, 1); }
+
+TAtom* FetchOneAtom(TStructure& s, int32_t ordinal) { return CellInput(s, ordinal, 1); }
+
+TAtomPair FetchTwoAtoms(TStructure& s, int32_t ordinal) {
+  TAtom* second = CellInput(s, ordinal, 1);
+  TAtom* first = CellInput(s, ordinal, 2);
+  return {first, second};
+}
+
+TAtom* RaisePrimitiveError(TStructure& s, std::u16string_view key, TAtom* fallback) {
+  s.RaiseError(std::u16string(key), key);
+  return fallback;
+}
+
+TAtom* NumberResult(TStructure& s, long double x) {
+  if (std::isnan(x)) x = std::fabs(x);
+  return NewNumber(s, x);
+}
+
+namespace {
+
+// --- numbers ----------------------------------------------------------------------
+
+constexpr long double kPi = std::numbers::pi_v<long double>;
+// Trigonometric results smaller than this are rounding noise of the degree
+// conversion: sin 180 and cos 90 are exactly 0.
+constexpr long double kTrigNoise = 1e-19L;
+
+long double Sum(long double a, long double b) { return a + b; }
+long double Product(long double a, long double b) { return a * b; }
+long double Quotient(long double a, long double b) { return a / b; }
+
+long double SquareRoot(long double x) { return std::sqrt(x); }
+long double Exponential(long double x) { return std::exp(x); }
+long double NaturalLog(long double x) { return std::log(x); }
+long double Truncate(long double x) { return std::trunc(x); }
+long double Absolute(long double x) { return std::fabs(x); }
+long double Negate(long double x) { return -x; }
+// Not-a-number is neither above nor below 0: its sign is 0.
+long double Sign(long double x) {
+  if (x > 0) return 1;
+  if (!(x < 0)) return 0;
+  return -1;
+}
+
+long double Radians(long double degrees) { return degrees / 180 * kPi; }
+long double Degrees(long double radians) { return radians * 180 / kPi; }
+long double WithoutNoise(long double x) { return std::fabs(x) < kTrigNoise ? 0 : x; }
+
+long double SineDegrees(long double x) { return WithoutNoise(std::sin(Radians(x))); }
+long double CosineDegrees(long double x) { return WithoutNoise(std::cos(Radians(x))); }
+// The cosine of 90 degrees is a tiny number, not 0, so tan 90 stays finite.
+long double TangentDegrees(long double x) {
+  const long double angle = Radians(x);
+  return WithoutNoise(std::sin(angle) / std::cos(angle));
+}
+long double CotangentDegrees(long double x) {
+  const long double angle = Radians(x);
+  return WithoutNoise(std::cos(angle) / std::sin(angle));
+}
+// Outside [-1, 1] the square root is NaN, and so is the angle.
+long double ArcSineDegrees(long double x) { return Degrees(std::atan2(x, std::sqrt(1 - x * x))); }
+long double ArcCosineDegrees(long double x) { return Degrees(std::atan2(std::sqrt(1 - x * x), x)); }
+long double ArcTangentDegrees(long double x) { return Degrees(std::atan2(x, 1.0L)); }
+// Negative inputs answer in (90, 180); NaN counts as negative.
+long double ArcCotangentDegrees(long double x) {
+  const long double angle = Degrees(std::atan2(1 / x, 1.0L));
+  return x >= 0 ? angle : angle + 180;
+}
+
+// base ^ n by squaring: about 2 log2(n) multiplications, exact wherever the
+// repeated product would be.
+long double PowerBySquaring(long double base, uint64_t n) {
+  long double result = 1;
+  while (n != 0) {
+    if ((n & 1) != 0) result *= base;
+    n >>= 1;
+    if (n != 0) base *= base;
+  }
+  return result;
+}
+
+long double IntegerPower(long double base, int64_t exponent) {
+  if (exponent >= 0) return PowerBySquaring(base, static_cast<uint64_t>(exponent));
+  const uint64_t magnitude = static_cast<uint64_t>(-exponent);
+  const long double power = PowerBySquaring(base, magnitude);
+  // When base ^ n overflows or underflows its reciprocal may still be in
+  // range (2 ^ -16440 is a denormal): take the reciprocal of the base first.
+  if (std::isfinite(power) && power != 0) return 1 / power;
+  return PowerBySquaring(1 / base, magnitude);
+}
+
+bool IsInt32(long double x) { return x == std::trunc(x) && x >= INT32_MIN && x <= INT32_MAX; }
+
+// Integral exponents in the 32-bit range work for negative bases too; any
+// other exponent goes through the logarithm, NaN for a negative base.
+long double Power(long double base, long double exponent) {
+  if (exponent == 0) return 1;
+  if (base == 0 && exponent > 0) return 0;
+  if (IsInt32(exponent)) return IntegerPower(base, static_cast<int64_t>(exponent));
+  // The same value as exp(exponent * ln base), computed with one rounding.
+  if (base > 0 && std::isfinite(exponent)) return std::pow(base, exponent);
+  return std::exp(exponent * std::log(base));
+}
+
+// ROUND keeps at most this many decimals (and 18 significant digits).
+constexpr int kMaxDecimals = 18;
+
+// The 18 significant decimal digits of a positive finite number and the
+// power of ten of the first one.
+struct TDecimalForm {
+  std::string Digits;
+  int Exponent;
+};
+
+TDecimalForm DecimalForm(long double x) {
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "%.17Le", x);
+  TDecimalForm form{{}, 0};
+  // Only the digits and the exponent are read: the locale's decimal point,
+  // whatever it is, does not matter.
+  const char* p = buffer;
+  for (; *p != '\0' && *p != 'e'; ++p)
+    if (*p >= '0' && *p <= '9') form.Digits.push_back(*p);
+  if (*p == 'e') form.Exponent = std::atoi(p + 1);
+  return form;
+}
+
+// Adds one unit in the last place of a digit string ("199" -> "200", "99" -> "100").
+void IncrementDigits(std::string& digits) {
+  for (auto it = digits.rbegin(); it != digits.rend(); ++it) {
+    if (*it != '9') {
+      ++*it;
+      return;
+    }
+    *it = '0';
+  }
+  digits.insert(digits.begin(), '1');
+}
+
+// x rounded to `decimals` places on its 18-significant-digit decimal form,
+// half away from zero, so 2.5 gives 3 and 0.05 to one place 0.1 although
+// neither is exact in binary. Places are clamped to 0..18; infinities and
+// NaN come back unchanged.
+long double RoundToDecimals(long double x, int32_t decimals) {
+  if (!std::isfinite(x) || x == 0) return x;
+  const int places = std::clamp(decimals, 0, kMaxDecimals);
+  const TDecimalForm form = DecimalForm(std::fabs(x));
+  const int digitCount = static_cast<int>(form.Digits.size());
+  // The digits down to the last kept place; a number below half a unit of
+  // that place keeps none.
+  const int keep = std::min(form.Exponent + places + 1, digitCount);
+  if (keep < 0) return 0;
+  std::string kept = form.Digits.substr(0, static_cast<size_t>(keep));
+  if (keep < digitCount && form.Digits[static_cast<size_t>(keep)] >= '5') IncrementDigits(kept);
+  if (kept.empty()) return 0;
+  // Integer digits times a power of ten (that of the last kept place): no
+  // decimal point for the locale to misread.
+  std::string text = std::signbit(x) ? "-" : "";
+  text += kept;
+  text += 'e';
+  text += std::to_string(form.Exponent - keep + 1);
+  return std::strtold(text.c_str(), nullptr);
+}
+
+long double UnitRandom(std::mt19937_64& random) { return static_cast<long double>(random()) * 0x1p-64L; }
+
+long double MonotonicMilliseconds() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<long double>(static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000);
+}
+
+template <long double (*F)(long double), int32_t Ordinal>
+TAtom* UnaryNumber(TInterpreter& in) {
+  return NumberResult(in.S, F(FetchOneNumber(in.S, Ordinal)));
+}
+
+template <long double (*F)(long double, long double), int32_t Ordinal>
+TAtom* BinaryNumber(TInterpreter& in) {
+  const TNumberPair inputs = FetchTwoNumbers(in.S, Ordinal);
+  return NumberResult(in.S, F(inputs.First, inputs.Second));
+}
+
+TAtom* Difference(TInterpreter& in) {
+  const TOneOrTwoNumbers inputs = FetchNumbersForSub(in.S, exLOGOSUB);
+  return NumberResult(in.S, inputs.Single ? -inputs.First : inputs.First - inputs.Second);
+}
+
+TAtom* PiConstant(TInterpreter& in) { return NumberResult(in.S, kPi); }
+
+TAtom* RandomNumber(TInterpreter& in) {
+  const long double scale = in.S.CellCount() > 0 ? FetchOneNumber(in.S, exLOGORANDOM) : 1;
+  return NumberResult(in.S, UnitRandom(in.Random) * scale);
+}
+
+TAtom* RoundNumber(TInterpreter& in) {
+  const int32_t decimals = IntegerInput(in.S, exLOGOROUND, 1);
+  const long double x = NumberInput(in.S, exLOGOROUND, 2);
+  return NumberResult(in.S, RoundToDecimals(x, decimals));
+}
+
+// The tolerance as a number of decimals, before any change.
+TAtom* Epsilon(TInterpreter& in) {
+  TStructure& s = in.S;
+  const long double decimals = -std::log10(s.Epsilon);
+  if (s.CellCount() > 0) s.Epsilon = std::pow(10.0L, -FetchOneNumber(s, exLOGOEPSILON));
+  return NumberResult(s, decimals);
+}
+
+TAtom* Milliseconds(TInterpreter& in) { return NumberResult(in.S, MonotonicMilliseconds()); }
+
+// --- logic and comparison ---------------------------------------------------------
+
+TAtom* Not(TInterpreter& in) { return NewBoolean(in.S, !FetchOneBoolean(in.S, exLOGONOT)); }
+
+TAtom* And(TInterpreter& in) {
+  const TBooleanPair inputs = FetchTwoBooleans(in.S, exLOGOAND);
+  return NewBoolean(in.S, inputs.First && inputs.Second);
+}
+
+TAtom* Or(TInterpreter& in) {
+  const TBooleanPair inputs = FetchTwoBooleans(in.S, exLOGOOR);
+  return NewBoolean(in.S, inputs.First || inputs.Second);
+}
+
+// Which results of CompareAtoms a comparison accepts; 2 (not comparable)
+// is never accepted.
+enum OrderSet : unsigned { kBelow = 1, kEqual = 2, kAbove = 4 };
+
+template <unsigned Accepted, int32_t Ordinal>
+TAtom* Comparison(TInterpreter& in) {
+  const TAtomPair inputs = FetchTwoAtoms(in.S, Ordinal);
+  const int order = CompareAtoms(in.S, inputs.First, inputs.Second);
+  const bool accepted = order >= -1 && order <= 1 && ((Accepted >> (order + 1)) & 1u) != 0;
+  return NewBoolean(in.S, accepted);
+}
+
+// --- type tests -------------------------------------------------------------------
+
+TAtom* NumberP(TInterpreter& in) {
+  long double ignored = 0;
+  return NewBoolean(in.S, TAtom::TryNumber(FetchOneAtom(in.S, exLOGONUMBERP), ignored));
+}
+
+TAtom* WordP(TInterpreter& in) {
+  const TAtom* value = FetchOneAtom(in.S, exLOGOWORDP);
+  long double ignored = 0;
+  return NewBoolean(in.S, TAtom::IsWordOrNumber(value) && !TAtom::TryNumber(value, ignored));
+}
+
+// An object with members is not a list, whatever its value.
+TAtom* ListP(TInterpreter& in) {
+  const TAtom* cell = CheckedCell(in.S, exLOGOLISTP, 1);
+  const TAtom* value = cell != nullptr ? cell->Left : nullptr;
+  return NewBoolean(in.S, TAtom::IsList(value) && (cell == nullptr || cell->FirstChild == nullptr));
+}
+
+// --- words ------------------------------------------------------------------------
+
+bool IsHighSurrogate(char16_t ch) { return ch >= 0xD800 && ch <= 0xDBFF; }
+bool IsLowSurrogate(char16_t ch) { return ch >= 0xDC00 && ch <= 0xDFFF; }
+
+// Units of the character starting at index i: 2 for a surrogate pair.
+size_t CharUnits(std::u16string_view text, size_t i) {
+  return IsHighSurrogate(text[i]) && i + 1 < text.size() && IsLowSurrogate(text[i + 1]) ? 2 : 1;
+}
+
+// Characters of a text; a surrogate pair is one character.
+size_t CharCount(std::u16string_view text) {
+  size_t count = 0;
+  for (size_t i = 0; i < text.size(); i += CharUnits(text, i)) ++count;
+  return count;
+}
+
+// The unit index where character number `chars` (0-based) starts.
+size_t UnitOffset(std::u16string_view text, size_t chars) {
+  size_t i = 0;
+  for (; chars > 0 && i < text.size(); --chars) i += CharUnits(text, i);
+  return i;
+}
+
+// Walks the cells from cell 1 (the last input) to the first input; false
+// from the visitor stops the walk.
+template <class Visit>
+bool ForEachCellLastFirst(TStructure& s, Visit visit) {
+  for (TAtom* cell = s.Cell(1); cell != nullptr; cell = cell->NextSibling)
+    if (!visit(cell)) return false;
+  return true;
+}
+
+TAtom* JoinWords(TInterpreter& in) {
+  TStructure& s = in.S;
+  std::vector<std::u16string> parts;  // last input first
+  const bool plain = ForEachCellLastFirst(s, [&](TAtom* cell) {
+    if (!TAtom::IsPlainVariable(cell)) return false;
+    parts.push_back(TAtom::ToText(s, cell->Left));
+    return true;
+  });
+  if (!plain) return RaisePrimitiveError(s, u"word");
+  std::u16string text;
+  for (auto it = parts.rbegin(); it != parts.rend(); ++it) text += *it;
+  return NewWord(s, std::move(text));
+}
+
+TAtom* CountOf(TInterpreter& in) {
+  TStructure& s = in.S;
+  const TAtom* cell = CheckedCell(s, exLOGOCOUNT, 1);
+  if (!TAtom::IsPlainVariable(cell)) return RaisePrimitiveError(s, u"count");
+  const TAtom* value = cell->Left;
+  if (TAtom::IsWordOrNumber(value))
+    return NumberResult(s, static_cast<long double>(CharCount(TAtom::AsString(s, value))));
+  return NumberResult(s, TAtom::Length(value));
+}
+
+// The code of the first character in the active code page; a character the
+// page lacks reads as "?", as it would when narrowed.
+TAtom* AsciiCode(TInterpreter& in) {
+  TStructure& s = in.S;
+  const std::u16string text = TAtom::AsString(s, FetchOneAtom(s, exLOGOASCII));
+  if (text.empty()) return RaisePrimitiveError(s, u"ascii");
+  uint8_t byte = 0;
+  if (!CharToCodePage(text[0], s.Language.CodePage, byte)) byte = '?';
+  return NumberResult(s, byte);
+}
+
+TAtom* CharOfCode(TInterpreter& in) {
+  TStructure& s = in.S;
+  const int32_t code = IntegerInput(s, exLOGOCHAR, 1);
+  if (code < 0 || code > 255) return RaisePrimitiveError(s, u"char");
+  const char byte = static_cast<char>(static_cast<uint8_t>(code));
+  return NewWordFromBytes(s, std::string_view(&byte, 1));
+}
+
+// --- lists ------------------------------------------------------------------------
+
+bool IsCell(const TAtom* a) { return IsAtom(a) && TAtom::IsListOrExpression(a); }
+// The next cell; anything that is not a cell ends the list.
+TAtom* NextCell(const TAtom* cell) { return IsCell(cell->Right) ? cell->Right : nullptr; }
+
+// A new list of the first `count` elements (fewer when the list is shorter);
+// the elements are shared.
+TAtom* CopyCells(TStructure& s, const TAtom* list, int32_t count) {
+  TAtom* head = nullptr;
+  TAtom* tail = nullptr;
+  for (const TAtom* cell = IsCell(list) ? list : nullptr; cell != nullptr && count > 0; cell = NextCell(cell), --count)
+    AppendToList(s, cell->Left, head, tail);
+  return head;
+}
+
+// The cell after the first n; null when the list has exactly n cells.
+// `ranOut` tells whether it has fewer.
+TAtom* SkipCells(TAtom* list, int32_t n, bool& ranOut) {
+  TAtom* cell = IsCell(list) ? list : nullptr;
+  ranOut = false;
+  for (; n > 0; --n) {
+    if (cell == nullptr) {
+      ranOut = true;
+      return nullptr;
+    }
+    cell = NextCell(cell);
+  }
+  return cell;
+}
+
+TAtom* MakeList(TInterpreter& in) {
+  TStructure& s = in.S;
+  TAtom* result = nullptr;
+  const bool plain = ForEachCellLastFirst(s, [&](TAtom* cell) {
+    if (!TAtom::IsPlainVariable(cell)) return false;
+    result = NewListCell(s, cell->Left, result);
+    return true;
+  });
+  return plain ? result : RaisePrimitiveError(s, u"list");
+}
+
+// Words and numbers become elements; lists and expressions give copies of
+// their cells, so the result shares elements but no cells with the inputs.
+TAtom* Sentence(TInterpreter& in) {
+  TStructure& s = in.S;
+  TAtom* result = nullptr;
+  const bool plain = ForEachCellLastFirst(s, [&](TAtom* cell) {
+    if (!TAtom::IsPlainVariable(cell)) return false;
+    TAtom* value = cell->Left;
+    if (TAtom::IsWordOrNumber(value)) {
+      result = NewListCell(s, value, result);
+      return true;
+    }
+    TAtom* copy = CopyCells(s, value, INT32_MAX);
+    if (copy != nullptr) {
+      TAtom::LastCell(copy)->Right = result;
+      result = copy;
+    }
+    return true;
+  });
+  return plain ? result : RaisePrimitiveError(s, u"se");
+}
+
+// The list itself becomes an expression: every holder sees the change. The
+// empty list has no atom to change and is answered as it is.
+TAtom* MakeExpression(TInterpreter& in) {
+  TStructure& s = in.S;
+  TAtom* value = FetchOneAtom(s, exLOGOEXPR);
+  if (value == nullptr) return nullptr;
+  if (value == SystemValue || value->Kind != akList) return RaisePrimitiveError(s, u"expr");
+  value->Kind = akExpression;
+  return value;
+}
+
+// --- BF, BL, FIRST, LAST ------------------------------------------------------------
+
+enum class Cut { ButFirst, ButLast, First, Last };
+
+struct TCutInputs {
+  const TAtom* Thing;  // the argument cell of the thing
+  int32_t Count;
+};
+
+// One input: the thing, count 1. Two: the thing and the count.
+TCutInputs FetchCutInputs(TStructure& s, int32_t ordinal) {
+  if (s.CellCount() < 2) return {CheckedCell(s, ordinal, 1), 1};
+  const int32_t count = IntegerInput(s, ordinal, 1);
+  return {CheckedCell(s, ordinal, 2), count};
+}
+
+TAtom* CutWord(TStructure& s, Cut cut, const std::u16string& text, int32_t n, std::u16string_view key) {
+  const size_t length = CharCount(text);
+  const size_t count = static_cast<size_t>(n);
+  if (count > length) return RaisePrimitiveError(s, key);
+  switch (cut) {
+    case Cut::ButFirst:
+      return NewWord(s, text.substr(UnitOffset(text, count)));
+    case Cut::ButLast:
+      return NewWord(s, text.substr(0, UnitOffset(text, length - count)));
+    case Cut::First:
+      return NewWord(s, text.substr(0, UnitOffset(text, count)));
+    case Cut::Last:
+      return NewWord(s, text.substr(UnitOffset(text, length - count)));
+  }
+  return nullptr;
+}
+
+// The tail after n cells, shared.
+TAtom* ListButFirst(TStructure& s, TAtom* list, int32_t n) {
+  bool ranOut = false;
+  TAtom* tail = SkipCells(list, n, ranOut);
+  return ranOut ? RaisePrimitiveError(s, u"bf") : tail;
+}
+
+// Copies of all but the last n elements; nothing left is no error.
+TAtom* ListButLast(TStructure& s, const TAtom* list, int32_t n) {
+  const int32_t keep = TAtom::Length(list) - n;
+  return keep > 0 ? CopyCells(s, list, keep) : nullptr;
+}
+
+// The first element itself for n = 1, else a new list of the first n.
+TAtom* ListFirst(TStructure& s, TAtom* list, int32_t n) {
+  if (!IsCell(list)) return RaisePrimitiveError(s, u"first");
+  if (n == 1) return list->Left;
+  if (TAtom::Length(list) < n) return RaisePrimitiveError(s, u"first");
+  return CopyCells(s, list, n);
+}
+
+// The last element itself for n = 1, else the shared tail of n cells.
+TAtom* ListLast(TStructure& s, TAtom* list, int32_t n) {
+  const int32_t length = TAtom::Length(list);
+  if (length < n) return RaisePrimitiveError(s, u"last");
+  if (n == 0) return nullptr;
+  bool ranOut = false;
+  TAtom* tail = SkipCells(list, length - n, ranOut);
+  return n == 1 ? tail->Left : tail;
+}
+
+template <Cut Kind, int32_t Ordinal>
+TAtom* CutPrimitive(TInterpreter& in) {
+  TStructure& s = in.S;
+  const TCutInputs inputs = FetchCutInputs(s, Ordinal);
+  const std::u16string key = PrimitiveName(Ordinal);
+  if (!TAtom::IsPlainVariable(inputs.Thing) || inputs.Count < 0) return RaisePrimitiveError(s, key);
+  TAtom* value = inputs.Thing->Left;
+  if (TAtom::IsWordOrNumber(value)) return CutWord(s, Kind, TAtom::AsString(s, value), inputs.Count, key);
+  switch (Kind) {
+    case Cut::ButFirst:
+      return ListButFirst(s, value, inputs.Count);
+    case Cut::ButLast:
+      return ListButLast(s, value, inputs.Count);
+    case Cut::First:
+      return ListFirst(s, value, inputs.Count);
+    case Cut::Last:
+      return ListLast(s, value, inputs.Count);
+  }
+  return nullptr;
+}
+
+// --- SETMAX, SETMIN ---------------------------------------------------------------
+
+// The number of a member named "#" and a decimal 32-bit integer.
+bool ExtraInputNumber(std::u16string_view name, int32_t& number) {
+  if (name.size() < 2 || name[0] != u'#') return false;
+  size_t i = 1;
+  const bool negative = name[i] == u'-';
+  if (name[i] == u'-' || name[i] == u'+') ++i;
+  if (i == name.size()) return false;
+  int64_t value = 0;
+  for (; i < name.size(); ++i) {
+    if (name[i] < u'0' || name[i] > u'9') return false;
+    value = value * 10 + (name[i] - u'0');
+    if (value > int64_t{INT32_MAX} + 1) return false;
+  }
+  value = negative ? -value : value;
+  if (value > INT32_MAX) return false;
+  number = static_cast<int32_t>(value);
+  return true;
+}
+
+// The highest (or lowest) extra-input number among the object's members; 0
+// when no member beats the start value.
+template <bool Highest, int32_t Ordinal>
+TAtom* ExtremeMember(TInterpreter& in) {
+  const TAtom* object = CheckedCell(in.S, Ordinal, 1);
+  constexpr int32_t kStart = Highest ? -2147483647 : 2147483647;
+  int32_t best = kStart;
+  for (const TAtom* member = object != nullptr ? object->FirstChild : nullptr; member != nullptr;
+       member = member->NextSibling) {
+    int32_t number = 0;
+    if (ExtraInputNumber(member->Text, number) && (Highest ? number > best : number < best)) best = number;
+  }
+  return NumberResult(in.S, best == kStart ? 0 : best);
+}
+
+// --- registration -----------------------------------------------------------------
+
+struct TExportEntry {
+  int32_t Ordinal;
+  TPrimitive Routine;
+};
+
+constexpr TExportEntry kBaseExports[] = {
+    {exLOGONOT, &Not},
+    {exLOGOAND, &And},
+    {exLOGOOR, &Or},
+    {exLOGOSUM, &BinaryNumber<Sum, exLOGOSUM>},
+    {exLOGOMUL, &BinaryNumber<Product, exLOGOMUL>},
+    {exLOGOSUB, &Difference},
+    {exLOGODIV, &BinaryNumber<Quotient, exLOGODIV>},
+    {exLOGOEQUALP, &Comparison<kEqual, exLOGOEQUALP>},
+    {exLOGOLESSP, &Comparison<kBelow, exLOGOLESSP>},
+    {exLOGOGREATERP, &Comparison<kAbove, exLOGOGREATERP>},
+    {exLOGOLEQP, &Comparison<kBelow | kEqual, exLOGOLEQP>},
+    {exLOGOGEQP, &Comparison<kEqual | kAbove, exLOGOGEQP>},
+    {exLOGOPI, &PiConstant},
+    {exLOGOSQRT, &UnaryNumber<SquareRoot, exLOGOSQRT>},
+    {exLOGOEXP, &UnaryNumber<Exponential, exLOGOEXP>},
+    {exLOGOLOGN, &UnaryNumber<NaturalLog, exLOGOLOGN>},
+    {exLOGOTRUNC, &UnaryNumber<Truncate, exLOGOTRUNC>},
+    {exLOGOABS, &UnaryNumber<Absolute, exLOGOABS>},
+    {exLOGONEG, &UnaryNumber<Negate, exLOGONEG>},
+    {exLOGOSIGN, &UnaryNumber<Sign, exLOGOSIGN>},
+    {exLOGOSIN, &UnaryNumber<SineDegrees, exLOGOSIN>},
+    {exLOGOCOS, &UnaryNumber<CosineDegrees, exLOGOCOS>},
+    {exLOGOTAN, &UnaryNumber<TangentDegrees, exLOGOTAN>},
+    {exLOGOCOTAN, &UnaryNumber<CotangentDegrees, exLOGOCOTAN>},
+    {exLOGOARCSIN, &UnaryNumber<ArcSineDegrees, exLOGOARCSIN>},
+    {exLOGOARCCOS, &UnaryNumber<ArcCosineDegrees, exLOGOARCCOS>},
+    {exLOGOARCTAN, &UnaryNumber<ArcTangentDegrees, exLOGOARCTAN>},
+    {exLOGOARCCOTAN, &UnaryNumber<ArcCotangentDegrees, exLOGOARCCOTAN>},
+    {exLOGORANDOM, &RandomNumber},
+    {exLOGOPOW, &BinaryNumber<Power, exLOGOPOW>},
+    {exLOGOROUND, &RoundNumber},
+    {exLOGONUMBERP, &NumberP},
+    {exLOGOWORDP, &WordP},
+    {exLOGOLISTP, &ListP},
+    {exLOGOWORD, &JoinWords},
+    {exLOGOLIST, &MakeList},
+    {exLOGOSE, &Sentence},
+    {exLOGOEXPR, &MakeExpression},
+    {exLOGOCOUNT, &CountOf},
+    {exLOGOBF, &CutPrimitive<Cut::ButFirst, exLOGOBF>},
+    {exLOGOBL, &CutPrimitive<Cut::ButLast, exLOGOBL>},
+    {exLOGOFIRST, &CutPrimitive<Cut::First, exLOGOFIRST>},
+    {exLOGOLAST, &CutPrimitive<Cut::Last, exLOGOLAST>},
+    {exLOGOASCII, &AsciiCode},
+    {exLOGOCHAR, &CharOfCode},
+    {exLOGOEPSILON, &Epsilon},
+    {exLOGOMS, &Milliseconds},
+    {exLOGOSETMAX, &ExtremeMember<true, exLOGOSETMAX>},
+    {exLOGOSETMIN, &ExtremeMember<false, exLOGOSETMIN>},
+};
+static_assert(std::size(kBaseExports) == 49);
+
+uint64_t ClockSeed() {
+  const auto wall = std::chrono::system_clock::now().time_since_epoch().count();
+  const auto steady = std::chrono::steady_clock::now().time_since_epoch().count();
+  return static_cast<uint64_t>(wall) ^ (static_cast<uint64_t>(steady) << 17);
+}
+
+}  // namespace
+
+void InitLogoLib(TInterpreter& in) {
+  for (const TExportEntry& entry : kBaseExports) in.Exports.Register(entry.Ordinal, entry.Routine);
+  in.Random.seed(ClockSeed());
+}

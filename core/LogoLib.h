@@ -2,9 +2,77 @@
 // The base primitives: numbers, logic, comparison, type tests, words and
 // lists (the exports LOGOSUM ... LOGOMS), and the helpers every primitive
 // uses to read its argument cells and report a bad input.
+//
+// A primitive runs inside its wrapper procedure's frame: its inputs are the
+// children of the current frame's owner, the argument cells. Cell 1 holds the
+// LAST input as written, cell 2 the one before it, and so on.
 
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+class TAtom;
+class TStructure;
 class TInterpreter;
 
 // Enters the base primitives in the interpreter's export registry and seeds
 // its random generator from the clock.
 void InitLogoLib(TInterpreter& in);
+
+// --- reading inputs -------------------------------------------------------------
+// Every read checks that the cell exists: a missing cell raises MISSINGARG
+// with the cell number and the primitive's name. Read cells in ascending
+// order, so that the number named is that of the first input the call did
+// not give. When the raise is suppressed (no current line) a missing cell
+// reads as the empty list and the conversions yield their fallbacks.
+
+// The name of an export in messages: without "LOGO", lower case ("sum").
+std::u16string PrimitiveName(int32_t ordinal);
+// The n-th argument cell (the variable itself); null when it is missing.
+TAtom* CheckedCell(TStructure& s, int32_t ordinal, int32_t n);
+// The value of the n-th cell and its conversions (BADNUMBER, "Not a boolean").
+TAtom* CellInput(TStructure& s, int32_t ordinal, int32_t n);
+long double NumberInput(TStructure& s, int32_t ordinal, int32_t n);
+int32_t IntegerInput(TStructure& s, int32_t ordinal, int32_t n);
+bool BooleanInput(TStructure& s, int32_t ordinal, int32_t n);
+
+// The fetch helpers of the one- and two-input primitives. Pairs are in
+// writing order: First is cell 2, Second is cell 1.
+struct TNumberPair {
+  long double First;
+  long double Second;
+};
+struct TBooleanPair {
+  bool First;
+  bool Second;
+};
+struct TAtomPair {
+  TAtom* First;
+  TAtom* Second;
+};
+// Two numbers when the call gave at least two inputs, else one (First);
+// Single tells which.
+struct TOneOrTwoNumbers {
+  long double First;
+  long double Second;
+  bool Single;
+};
+TNumberPair FetchTwoNumbers(TStructure& s, int32_t ordinal);
+long double FetchOneNumber(TStructure& s, int32_t ordinal);
+TOneOrTwoNumbers FetchNumbersForSub(TStructure& s, int32_t ordinal);
+TBooleanPair FetchTwoBooleans(TStructure& s, int32_t ordinal);
+bool FetchOneBoolean(TStructure& s, int32_t ordinal);
+TAtom* FetchOneAtom(TStructure& s, int32_t ordinal);
+TAtomPair FetchTwoAtoms(TStructure& s, int32_t ordinal);
+
+// --- errors -------------------------------------------------------------------
+// A primitive's own error: the short lower-case key ("bf", "char") is the
+// whole message, not looked up in the language texts, and the error's topic.
+// Returns the fallback when the raise is suppressed, so a primitive can end
+// with `return RaisePrimitiveError(s, u"bf");`.
+TAtom* RaisePrimitiveError(TStructure& s, std::u16string_view key, TAtom* fallback = nullptr);
+
+// --- results --------------------------------------------------------------------
+// A new number atom. Not-a-number is stored with its sign cleared: the x87
+// default NaN is negative, and a result must never read as "-nan".
+TAtom* NumberResult(TStructure& s, long double x);
