@@ -108,6 +108,17 @@ struct TExprNode {
   int32_t EndPos = -1;
 };
 
+// The six structure views of a statement that the error history shows on its
+// help page, as XML fragments. Dumping appends to them.
+struct TDumpViews {
+  std::u16string Unfolded;  // D1: indented outline, one input per line
+  std::u16string Boxed;     // D2: nested boxes
+  std::u16string Braced;    // D3: nested braces
+  std::u16string AsmCode;   // D4: pseudo-assembly listing
+  std::u16string Notation;  // D5: list notation read by a program-defined inspector
+  std::u16string Parened;   // D6: fully parenthesised line, parentheses coloured by level
+};
+
 // The compiler of one run.
 class TExpr {
 public:
@@ -173,6 +184,16 @@ public:
   void ComputeSpans();
   void Emit(int32_t node, bool valueContext, int32_t nestLevel);
 
+  // --- the structure dump (ExprDump.cpp) ----------------------------------------
+  // Collects and links the run at cell in dump mode and appends its views to
+  // out; emits nothing and checks no input counts. Value mode renders a
+  // parenthesised expression. Throws CompileAborted when the tree is deeper
+  // than the compiler accepts or a raise was suppressed.
+  void Dump(TAtom* cell, bool valueMode, bool parenthesise, int32_t level, int32_t depth, TDumpViews& out);
+  // Appends the views of one node of the run that Dump prepared, and of its
+  // inputs.
+  void DumpNode(int32_t node, bool parenthesise, int32_t level, int32_t depth, TDumpViews& out);
+
 protected:
   TInterpreter& I;
   TStructure& S;
@@ -206,6 +227,15 @@ private:
   TAtom& CodeAtom() const;
   void AddCode(int32_t word);
   int32_t CodeLength() const;
+  std::vector<int32_t> AbsorbRootsForDump();
+  void CheckDumpDepth();
+  void DumpStatementRoots(const std::vector<int32_t>& roots, bool parenthesise, int32_t level, int32_t depth,
+                          TDumpViews& out);
+  void DumpValueRoots(const std::vector<int32_t>& roots, bool parenthesise, int32_t level, int32_t depth,
+                      TDumpViews& out);
+  void DumpExpression(int32_t node, int32_t level, int32_t depth, TDumpViews& out);
+  void DumpOperation(int32_t node, bool parenthesise, int32_t level, int32_t depth, TDumpViews& out);
+  void DumpSlots(int32_t node, bool left, int32_t level, int32_t depth, TDumpViews& out);
 
   bool endedAtComma_ = false;
   int32_t insertedLeft_ = 0;  // inserted property cells still to collect
@@ -229,6 +259,12 @@ CompileResult CompileCurrentRun(TInterpreter& interp);
 
 // Unpins and forgets every atom in the compiler's TempAtoms.
 void ReleaseTempAtoms(TInterpreter& interp);
+
+// The structure views of the statement at cell, with names resolved from the
+// frame of frameOwner as when the statement ran. Pins nothing for good, and
+// puts the frame, the code pointer and CurrentCodeAtom back however it ends.
+// A tree too deep to dump gives empty views; language errors pass on.
+TDumpViews ExprStructureDump(TInterpreter& interp, TAtom* cell, TAtom* frameOwner);
 
 // True for a word whose text begins with keyword 11 ("dll") and a period,
 // compared in upper case.

@@ -5,8 +5,10 @@
 // variable that holds a GUI control. The interpreter itself joins this module
 // later.
 
+#include <array>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <random>
 #include <set>
@@ -101,6 +103,14 @@ using TExternalBinder = std::function<TBoundRoutine(TInterpreter&, TAtom& token)
 // A bound routine as the interpreter calls it: reads its inputs from the
 // current frame and returns one atom (the empty list when it has no result).
 using TRoutine = std::function<TAtom*(TInterpreter&)>;
+// Installs the binder of "dll.zavta.NAME" (the own exports) and
+// "dll.LIBRARY.NAME" (routines of outside shared objects) tokens.
+void InstallExternalBinding(TInterpreter& in);
+// An outside shared object loaded for a binding; never unloaded.
+struct TLoadedLibrary {
+  void* Handle = nullptr;
+  std::u16string Path;  // the path it was loaded by, for error reports
+};
 
 // The run state shared by the run controls, the interpreter and the plane.
 enum RunStateValue : uint8_t {
@@ -157,6 +167,12 @@ public:
   std::vector<TRoutine> Routines;  // the bound-routine table (ocPrimitive / ocNative operands)
   TExportRegistry Exports;         // the own exports' routines, entered by each subsystem
   std::mt19937_64 Random;          // the random generator of the primitives (seeded by LogoLib)
+
+  // The binder's state: every routine enters Routines once, however often
+  // the statements that call it are compiled again.
+  std::array<int32_t, kExportCount + 1> ExportRoutineIndex{};  // Routines index + 1 per ordinal; 0 unbound
+  std::map<const void*, int32_t> NativeRoutineIndex;           // Routines index per outside routine
+  std::map<std::u16string, TLoadedLibrary> NativeLibraries;    // by library name as written
 
   // --- run globals ----------------------------------------------------------------
   uint8_t RunState = rsIdle;
@@ -278,7 +294,8 @@ void OpMake(TInterpreter& in, int32_t opcode, const TMakeInputs& inputs);
 // --- error report (TransErrors.cpp) ----------------------------------------------
 
 // Reports a run error once: output line with file and line, error range in
-// the source window, the message dialog; nested reports print "suspended:".
+// the source window, the message dialog, whose Help writes the report's
+// error history; reports while the history is written print "suspended:".
 void ShowRunError(TInterpreter& in, const std::u16string& message);
 // Empties the error trace (unpinning) and the error history state.
 void ClearErrorHistory(TInterpreter& in);
@@ -287,3 +304,23 @@ void ClearErrorHistory(TInterpreter& in);
 void TruncateErrorTrace(TInterpreter& in, size_t length);
 // Sets a trace entry's FrameOwner, moving the pin from the old owner.
 void SetTraceFrameOwner(TPosition& entry, TAtom* owner);
+
+// The source around an error range, cut from the position's CR LF source
+// text. Lines are 0-based; without a range every part is empty and both
+// lines are -1.
+struct TErrorContext {
+  std::u16string Before;  // the first line of the excerpt up to the range
+  std::u16string Error;   // the range; longer than 7 lines: 3 lines, ":", 3 lines
+  std::u16string After;   // the rest of the last line, without its line end
+  int32_t FirstLine = -1;
+  int32_t LastLine = -1;
+};
+// With full the excerpt is the whole text (lines 0 to the last), never cut.
+// Tabs become three blanks.
+TErrorContext ExtractErrorContext(const TPosition& position, bool full);
+// Writes "the-inspector/error-history-records.xml" (one record per trace
+// entry with a position) and the error's parameter files into the help
+// folder, consuming the error trace; returns the help topic. full: the
+// parameter files hold the whole source. A file that cannot be written is
+// reported as a ">>>" line in the output window, not raised.
+std::u16string WriteErrorHistory(TInterpreter& in, bool full);

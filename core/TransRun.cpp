@@ -21,6 +21,7 @@ TInterpreter::TInterpreter(TStructure& s)
       scanner_(std::make_unique<TScanner>(s)),
       compiler_(std::make_unique<TCompilerState>()) {
   InitLogoLib(*this);
+  InstallExternalBinding(*this);
 }
 
 Host& TInterpreter::host() const { return S.host(); }

@@ -295,6 +295,18 @@ void TStructure::DestroyAtoms() {
 
 void TStructure::BlockDeleter::operator()(TAtom* atoms) const { munmap(atoms, kBlockBytes); }
 
+bool TStructure::IsPoolAtom(const TAtom* address) const {
+  const auto at = reinterpret_cast<uintptr_t>(address);
+  for (size_t block = 0; block < blockStarts_.size(); ++block) {
+    const auto start = reinterpret_cast<uintptr_t>(blockStarts_[block]);
+    if (at < start || at >= start + size_t{kPoolBlockAtoms} * sizeof(TAtom)) continue;
+    if ((at - start) % sizeof(TAtom) != 0) return false;
+    const size_t index = block * kPoolBlockAtoms + (at - start) / sizeof(TAtom);
+    return index < createdCount_ && address->OnChain != AtomChain::Free;
+  }
+  return false;
+}
+
 void TStructure::AddPoolBlock() {
   if (createdCount_ >= kMaxAtoms) throw std::bad_alloc();
   blocks_.emplace_back(MapBlock());

@@ -415,6 +415,9 @@ public:
     return atom.OnChain == AtomChain::Free ? nullptr : &atom;
   }
   TAtom* UsedAtoms() const { return LiveAtoms; }
+  // Whether an untrusted address is an atom of this pool that is in use
+  // (live or kept), judged from the address alone without reading it.
+  bool IsPoolAtom(const TAtom* address) const;
   // A brand-new atom with the next identity, not chained.
   TAtom& CreateAtom() {
     if (createdCount_ % kPoolBlockAtoms == 0) AddPoolBlock();

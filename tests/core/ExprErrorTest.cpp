@@ -264,9 +264,10 @@ TEST(CompileErrors, DepthAndInternalChecks) {
   for (int i = 0; i < 1001; ++i) deep += u"neg ";
   deep += u"7";
   auto neg = [](ErrorEnv& env) { env.Define(u"neg", u"[: x] 1"); };
+  auto noBinder = [](ErrorEnv& env) { env.I.ExternalBinder = nullptr; };
   RunCases({
       {deep.c_str(), neg, "too-deep", u"deep 7", 1001 * 4 + 1, 1001 * 4 + 2, {}},
-      {u"print dll.lib.fn", nullptr, "internal-error", u"system EXPR:BIND", 7, 17, {{"04", u"EXPR:BIND"}}},
+      {u"print dll.lib.fn", noBinder, "internal-error", u"system EXPR:BIND", 7, 17, {{"04", u"EXPR:BIND"}}},
   });
 }
 

@@ -5,6 +5,11 @@
 int HeadlessHost::showMessageDialog(const std::u16string& message, const std::u16string& extra,
                                     const std::u16string& topic, int flags) {
   Dialogs.push_back({message, extra, topic, flags});
+  if (OnDialog) {
+    // A copy: the hook may open further dialogs.
+    const ShownDialog shown = Dialogs.back();
+    OnDialog(shown);
+  }
   if (DialogAnswers.empty()) return drOk;
   const int answer = DialogAnswers.front();
   DialogAnswers.pop_front();

@@ -78,9 +78,11 @@ public:
   int WaitedMs = 0;
   RecordingGraphics Graphics;
 
-  // Per-test behaviour of the message pump, the pause loop's wait and the
-  // source-window lookup (none by default: no windows are open).
+  // Per-test behaviour of the message pump, the pause loop's wait, the
+  // source-window lookup (none by default: no windows are open) and the
+  // open dialog (called before it answers).
   std::function<void()> OnPump;
+  std::function<void(const ShownDialog&)> OnDialog;
   std::function<void(int)> OnWait;
   std::function<SourceView*(const std::u16string&)> OnFindSource;
 };
