@@ -6,7 +6,8 @@
 #
 # TEST is tests/lang/NAME.zav (run as `zavrun NAME.zav`) or NAME.cmd (its
 # text, final line ends removed, run as `zavrun -e TEXT`). Beside it:
-#   NAME.out   expected stdout (UTF-8, LF); required
+#   NAME.out   expected stdout (UTF-8, LF); required; the staged program
+#              folder's path is written "{system}/"
 #   NAME.exit  expected exit status; 0 when missing
 #   NAME.err   expected stderr; compared only when present
 #   NAME.args  when present, zavrun's arguments instead, one per line (paths
@@ -62,6 +63,15 @@ fi
   timeout --kill-after=10 "${ZAVTA_SCRIPT_TIMEOUT:-60}" "$zavrun" "${args[@]}" \
   > "$scratch/stdout" 2> "$scratch/stderr")
 status=$?
+
+# Library files run under their full path: the staged program folder is
+# written as "{system}/" in the expected output.
+system=$(cd "$(dirname "$zavrun")/../System" 2>/dev/null && pwd)
+if [ -n "$system" ]; then
+  for stream in stdout stderr; do
+    sed -i "s|$system/|{system}/|g" "$scratch/$stream"
+  done
+fi
 
 failed=0
 expected_status=0
