@@ -27,6 +27,17 @@ void PushFront(TAtom*& head, TAtom& atom, AtomChain chain) {
 TAtom* const SystemValue = &systemValueSentinel;
 
 TAtom::~TAtom() = default;
+
+namespace {
+uint64_t topLevelEpoch = 1;
+
+// Called before a child list or a child's name changes.
+void NoteChildrenChange(const TAtom* parent) {
+  if (parent != nullptr && parent->Parent == nullptr) ++topLevelEpoch;
+}
+}  // namespace
+
+uint64_t TAtom::TopLevelEpoch() { return topLevelEpoch; }
 TAtom::Extension::Extension() = default;
 TAtom::Extension::~Extension() = default;
 
@@ -64,6 +75,8 @@ void TAtom::Finalize(TStructure& s, TAtom& atom) {
 
 void TAtom::Reset(TStructure& s, TAtom& atom) {
   Finalize(s, atom);
+  NoteChildrenChange(atom.Parent);
+  NoteChildrenChange(&atom);
   atom.Kind = akWord;
   atom.Left = nullptr;
   atom.Right = nullptr;
@@ -285,7 +298,10 @@ std::u16string TAtom::Name(TStructure& s, const TAtom* a) {
   return a->Text;
 }
 
-void TAtom::SetName(TAtom& a, std::u16string name) { a.Text = std::move(name); }
+void TAtom::SetName(TAtom& a, std::u16string name) {
+  NoteChildrenChange(a.Parent);
+  a.Text = std::move(name);
+}
 
 WrappedObject* TAtom::WinObject(const TAtom* a) {
   return IsWinObject(a) ? static_cast<WrappedObject*>(a->Object()) : nullptr;
@@ -344,6 +360,7 @@ void TAtom::SetParent(TStructure& s, TAtom& child, TAtom* parent) {
   Unlink(&child);
   child.Parent = parent;
   if (parent == nullptr) return;
+  NoteChildrenChange(parent);
   child.NextSibling = parent->FirstChild;
   parent->FirstChild = &child;
   // The keywords are stored normalised; compare without building the
@@ -361,6 +378,7 @@ void TAtom::SetParent(TStructure& s, TAtom& child, TAtom* parent) {
 void TAtom::Unlink(TAtom* child) {
   if (!IsAtom(child) || child->Parent == nullptr) return;
   TAtom* parent = child->Parent;
+  NoteChildrenChange(parent);
   if (Extension* ext = parent->Ext.get()) {
     if (ext->DrawImageChild == child) ext->DrawImageChild = nullptr;
     if (ext->ChangeChild == child) ext->ChangeChild = nullptr;
@@ -405,6 +423,7 @@ TAtom* TAtom::FindChildByName(const TStructure& s, const TAtom& parent, std::u16
 }
 
 void TAtom::ClearChildren(TAtom& a) {
+  NoteChildrenChange(&a);
   a.FirstChild = nullptr;
   if (a.Ext) {
     a.Ext->DrawImageChild = nullptr;
@@ -418,6 +437,7 @@ void TAtom::ResetVariable(TStructure& s, TAtom& variable) {
   TAtom* depend = FindChildByName(s, variable, s.Keyword(kwOndepend));
   // The dropped children no longer belong to the variable; clearing their
   // links keeps a later SetParent from taking them for linked children.
+  NoteChildrenChange(&variable);
   for (TAtom* c = variable.FirstChild; c != nullptr;) {
     TAtom* next = c->NextSibling;
     c->Parent = nullptr;

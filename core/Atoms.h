@@ -186,6 +186,11 @@ public:
   static void DropCodeTree(TStructure& s, TAtom* a);
 
   // --- tree links -------------------------------------------------------
+  // Advances whenever the children of a variable without a parent (the
+  // root among them) change: linked, unlinked, cleared or renamed. Name
+  // look-ups at the root remember their answers for one value of it. One
+  // counter serves every state: a change elsewhere only costs a look-up.
+  static uint64_t TopLevelEpoch();
   // Unlinks the child from an old parent first, then links it in front.
   static void SetParent(TStructure& s, TAtom& child, TAtom* parent);
   static void Unlink(TAtom* child);

@@ -624,17 +624,37 @@ TAtom* TStructure::FindSimpleName(std::u16string_view name) {
       break;
   }
   if (CaseSensitive) {
-    return SearchScopes([name](TAtom* scope) -> TAtom* {
+    return SearchScopes([this, name](TAtom* scope) -> TAtom* {
+      if (scope == Root) return FindRootChild(name);
       for (TAtom* c = scope->FirstChild; c != nullptr; c = c->NextSibling)
         if (SameText(c->Text, name)) return c;
       return nullptr;
     });
   }
-  return SearchScopes([name](TAtom* scope) -> TAtom* {
+  return SearchScopes([this, name](TAtom* scope) -> TAtom* {
+    if (scope == Root) return FindRootChild(name);
     for (TAtom* c = scope->FirstChild; c != nullptr; c = c->NextSibling)
       if (SameTextIgnoringCase(c->Text, name)) return c;
     return nullptr;
   });
+}
+
+TAtom* TStructure::FindRootChild(std::u16string_view name) {
+  uint32_t hash = 2166136261u;
+  for (const char16_t c : name) hash = (hash ^ c) * 16777619u;
+  TRootLookUp& slot = rootLookUps_[hash % rootLookUps_.size()];
+  const uint64_t epoch = TAtom::TopLevelEpoch();
+  if (slot.Epoch == epoch && slot.Root == Root && slot.CaseSensitive == CaseSensitive && SameText(slot.Name, name))
+    return slot.Found;
+  TAtom* found = nullptr;
+  for (TAtom* c = Root->FirstChild; c != nullptr && found == nullptr; c = c->NextSibling)
+    if (SameName(c->Text, name)) found = c;
+  slot.Name.assign(name);
+  slot.Found = found;
+  slot.Root = Root;
+  slot.Epoch = epoch;
+  slot.CaseSensitive = CaseSensitive;
+  return found;
 }
 
 TAtom* TStructure::FindName(std::u16string_view rawName) {

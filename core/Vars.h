@@ -560,6 +560,20 @@ private:
   }
   template <class FindChild>
   TAtom* SearchScopes(FindChild find);
+  TAtom* FindRootChild(std::u16string_view name);
+
+  // Recent answers of name look-ups among the root's children, valid while
+  // TAtom::TopLevelEpoch, the root and the letter-case rule are unchanged
+  // (a library defines its procedures there, and programs call them all the
+  // time).
+  struct TRootLookUp {
+    std::u16string Name;
+    TAtom* Found = nullptr;
+    const TAtom* Root = nullptr;
+    uint64_t Epoch = 0;
+    bool CaseSensitive = true;
+  };
+  std::array<TRootLookUp, 256> rootLookUps_;
   TAtom* FindSimpleName(std::u16string_view name);
 
   Host* host_;

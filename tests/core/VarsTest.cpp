@@ -211,6 +211,32 @@ TEST(NameResolution, CaseInsensitiveNamesAndTheRoot) {
   EXPECT_EQ(s.FindName(u"[ROOT].mixedcase"), v);
 }
 
+TEST(NameResolution, RootAnswersFollowEveryChangeOfTheRootsChildren) {
+  TestState ts;
+  TStructure& s = *ts.S;
+  EXPECT_EQ(s.FindName(u"g"), nullptr);  // a remembered miss
+  TAtom* g = Var(s, u"g", nullptr, s.Root);
+  EXPECT_EQ(s.FindName(u"g"), g);
+  TAtom* newer = Var(s, u"g", nullptr, s.Root);  // the newest shadows
+  EXPECT_EQ(s.FindName(u"g"), newer);
+  TAtom::Unlink(newer);
+  EXPECT_EQ(s.FindName(u"g"), g);
+  TAtom::SetName(*g, u"h");
+  EXPECT_EQ(s.FindName(u"g"), nullptr);
+  EXPECT_EQ(s.FindName(u"h"), g);
+  TAtom::ResetVariable(s, *s.Root);  // drops every global
+  EXPECT_EQ(s.FindName(u"h"), nullptr);
+  TAtom::SetParent(s, *g, s.Root);
+  EXPECT_EQ(s.FindName(u"h"), g);
+  s.CaseSensitive = false;
+  EXPECT_EQ(s.FindName(u"H"), g);
+  s.CaseSensitive = true;
+  EXPECT_EQ(s.FindName(u"H"), nullptr);
+  // A child added below a global does not disturb the root's answers.
+  Var(s, u"inner", nullptr, g);
+  EXPECT_EQ(s.FindName(u"h"), g);
+}
+
 TEST(NameResolution, VisibleNamesClimbFromTheCaller) {
   TestState ts;
   TStructure& s = *ts.S;
