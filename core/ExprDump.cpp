@@ -54,6 +54,18 @@ std::u16string Coloured(char16_t parenthesis, int32_t level) {
   return Element(Join({u"fnt", Decimal(level % 4)}), std::u16string_view(&parenthesis, 1));
 }
 
+// A token text quoted for the list notation: "'" ... "'", an apostrophe
+// inside doubled so that the notation reads back as the same word.
+std::u16string QuotedForNotation(std::u16string_view text) {
+  std::u16string out = u" \"'";
+  for (const char16_t c : text) {
+    out += c;
+    if (c == u'\'') out += c;
+  }
+  out += u'\'';
+  return out;
+}
+
 // The "'~~' [level]" style markers of the inspector notation.
 std::u16string LevelMark(std::u16string_view marker, int32_t level) {
   return Join({u"'", marker, u"' [", Decimal(level), u"]"});
@@ -141,7 +153,7 @@ void AppendLiteral(TStructure& s, const TExprNode& n, int32_t level, TDumpViews&
   const std::u16string text = LiteralText(s, n.Token);
   out.Unfolded += Join({Indent(level), text});
   out.Parened += text;
-  out.Notation += TAtom::IsList(n.Token) ? Join({LevelMark(u"~[~", level), u" \"'", text, u"'"}) : text;
+  out.Notation += TAtom::IsList(n.Token) ? Join({LevelMark(u"~[~", level), QuotedForNotation(text)}) : text;
   out.AsmCode += Join({u"PUSH ", text, u"\r\n"});
   AppendBoxes(out, Element(u"braced-flat-node", text), Element(u"boxed-flat-node", text));
 }
@@ -341,7 +353,7 @@ void TExpr::DumpOperation(int32_t node, bool parenthesise, int32_t level, int32_
   // Infix order in the line views: left inputs, the token, right inputs.
   DumpSlots(node, true, level, depth, out);
   out.Parened += token;
-  out.Notation += Join({u" ", LevelMark(u"~~", level), u" \"'", token, u"' "});
+  out.Notation += Join({u" ", LevelMark(u"~~", level), QuotedForNotation(token), u" "});
   if (flat) out.Notation += u'"';
   DumpSlots(node, false, level, depth, out);
 

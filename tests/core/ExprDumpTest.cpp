@@ -56,6 +56,14 @@ protected:
   TInterpreter I{S};
 };
 
+TEST_F(StructureDump, ApostrophesInQuotedNotationTextsAreDoubled) {
+  TAtom* statement = Parse(u"print 1");
+  ASSERT_TRUE(IsAtom(statement) && IsAtom(statement->Right));
+  statement->Right->Left = NewListCell(S, NewWord(S, u"it's"), nullptr);  // print [it's]
+  const TDumpViews v = ExprStructureDump(I, statement, nullptr);
+  EXPECT_NE(U8(v.Notation).find("it''s"), std::string::npos) << U8(v.Notation);
+}
+
 TEST_F(StructureDump, MakeGoldenViews) {
   const TDumpViews v = DumpOf(u"make \"x 5");
   EXPECT_EQ(U8(v.Unfolded), "<unfolded>(<cite>make</cite><nl/><sp/><sp/>x<nl/><sp/><sp/>5<nl/>)</unfolded>");
