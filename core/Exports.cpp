@@ -27,9 +27,14 @@ int32_t ExportOrdinalOf(std::u16string_view name) {
   return 0;
 }
 
-void TExportRegistry::Register(int32_t ordinal, TPrimitive routine) {
+void TExportRegistry::Register(int32_t ordinal, TPrimitive routine, bool keepsNoCells) {
   if (ordinal < 1 || ordinal > kExportCount) return;
   routines_[static_cast<size_t>(ordinal)] = routine;
+  keepsNoCells_[static_cast<size_t>(ordinal)] = keepsNoCells;
+}
+
+bool TExportRegistry::KeepsNoCells(int32_t ordinal) const {
+  return ordinal >= 1 && ordinal <= kExportCount && keepsNoCells_[static_cast<size_t>(ordinal)];
 }
 
 TPrimitive TExportRegistry::Routine(int32_t ordinal) const {

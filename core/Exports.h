@@ -33,10 +33,16 @@ int32_t ExportOrdinalOf(std::u16string_view name);
 // binding it is an error, never a stub.
 class TExportRegistry {
 public:
-  void Register(int32_t ordinal, TPrimitive routine);
+  // keepsNoCells: the routine never hands on or keeps its argument cells
+  // (the variables it reads its inputs from), only their values, and runs
+  // no program code; a call through a direct wrapper may then reuse its
+  // frame for the wrapper's next call.
+  void Register(int32_t ordinal, TPrimitive routine, bool keepsNoCells = false);
   // Null when the ordinal is outside 1..242 or has no routine yet.
   TPrimitive Routine(int32_t ordinal) const;
+  bool KeepsNoCells(int32_t ordinal) const;
 
 private:
   std::array<TPrimitive, kExportCount + 1> routines_{};
+  std::array<bool, kExportCount + 1> keepsNoCells_{};
 };

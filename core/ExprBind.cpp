@@ -124,6 +124,8 @@ int32_t OwnRoutineIndex(TInterpreter& in, int32_t ordinal, TPrimitive routine) {
   if (slot == 0) {
     in.Routines.emplace_back(routine);
     slot = static_cast<int32_t>(in.Routines.size());
+    in.RoutineKeepsNoCells.resize(in.Routines.size(), false);
+    in.RoutineKeepsNoCells[static_cast<size_t>(slot - 1)] = in.Exports.KeepsNoCells(ordinal);
   }
   return slot - 1;
 }

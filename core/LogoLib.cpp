@@ -683,6 +683,7 @@ uint64_t ClockSeed() {
 }  // namespace
 
 void InitLogoLib(TInterpreter& in) {
-  for (const TExportEntry& entry : kBaseExports) in.Exports.Register(entry.Ordinal, entry.Routine);
+  // None of them keeps an argument cell or runs program code.
+  for (const TExportEntry& entry : kBaseExports) in.Exports.Register(entry.Ordinal, entry.Routine, true);
   in.Random.seed(ClockSeed());
 }

@@ -15,6 +15,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "core/Exports.h"
@@ -173,6 +174,16 @@ public:
   std::array<int32_t, kExportCount + 1> ExportRoutineIndex{};  // Routines index + 1 per ordinal; 0 unbound
   std::map<const void*, int32_t> NativeRoutineIndex;           // Routines index per outside routine
   std::map<std::u16string, TLoadedLibrary> NativeLibraries;    // by library name as written
+  std::vector<bool> RoutineKeepsNoCells;                       // per Routines index (TExportRegistry)
+
+  // The frame variable (with its input cells) of the last finished call of
+  // a direct wrapper, per procedure, kept pinned for the procedure's next
+  // call (see TransCall.cpp). Body: the procedure body it was made for.
+  struct TSpareCallFrame {
+    TAtom* Frame = nullptr;
+    const TAtom* Body = nullptr;
+  };
+  std::unordered_map<const TAtom*, TSpareCallFrame> SpareCallFrames;
 
   // --- run globals ----------------------------------------------------------------
   uint8_t RunState = rsIdle;
@@ -212,6 +223,9 @@ private:
   std::unique_ptr<TScanner> scanner_;
   std::unique_ptr<TCompilerState> compiler_;
 };
+
+// Lets go of the frames kept for direct wrappers' next calls (TransCall.cpp).
+void ReleaseSpareCallFrames(TInterpreter& in);
 
 // --- run entries and the statement runner (TransRun.cpp) ----------------------
 

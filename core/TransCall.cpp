@@ -74,7 +74,75 @@ void RaiseKeyed(TStructure& s, const std::u16string& key, std::u16string message
   s.RaiseError(std::move(message), key);
 }
 
-// Everything a call changes outside its own variables, put back on every
+// --- frames of direct wrappers -------------------------------------------------
+// A direct wrapper's body is a single statement that outputs what one
+// routine answers, a routine that keeps no argument cell and runs no program
+// code (the base library's wrappers, "output dll.zavta.LOGOSUM"). Once such
+// a call has returned, nothing refers to its frame variable or its input
+// cells, so they serve the wrapper's next call instead of three new atoms.
+
+bool IsDirectWrapperBody(const TInterpreter& in, const TAtom* body) {
+  const std::vector<int32_t>* code = IsAtom(body) ? body->Code() : nullptr;
+  if (code == nullptr) return false;
+  int routines = 0;
+  for (size_t i = 0; i < code->size();) {
+    switch ((*code)[i]) {
+      case ocSpan:
+        i += 3;
+        break;
+      case ocStatement:
+      case ocOutput:
+      case ocPop:
+        i += 1;
+        break;
+      case ocPrimitive: {
+        const size_t index = i + 1 < code->size() ? static_cast<size_t>((*code)[i + 1]) : SIZE_MAX;
+        if (index >= in.RoutineKeepsNoCells.size() || !in.RoutineKeepsNoCells[index]) return false;
+        ++routines;
+        i += 2;
+        break;
+      }
+      case ocEnd:
+        return routines == 1 && i + 2 == code->size() && (*code)[i + 1] == 0;
+      default:
+        return false;
+    }
+  }
+  return false;
+}
+
+// The frame kept its shape: only variable cells, none pinned, none with
+// members, extensions or flags.
+bool IsBareFrame(const TAtom* frame) {
+  if (!IsAtom(frame) || frame->RefCount != 0 || frame->Parent != nullptr || frame->Ext || frame->Flags != 0)
+    return false;
+  for (const TAtom* c = frame->FirstChild; c != nullptr; c = c->NextSibling)
+    if (c->Kind != akVariable || c->RefCount != 0 || c->FirstChild != nullptr || c->Ext || c->Flags != 0) return false;
+  return true;
+}
+
+void KeepForNextCall(TInterpreter& in, TAtom* procedure, const TAtom* body, TAtom* frame) {
+  if (!IsBareFrame(frame)) return;
+  TInterpreter::TSpareCallFrame& spare = in.SpareCallFrames[procedure];
+  TAtom::DecRef(spare.Frame);
+  spare.Frame = frame;
+  spare.Body = body;
+  TAtom::IncRef(frame);
+}
+
+// The cells of a kept frame in written order (the newest child is the last
+// input), when there are exactly count of them.
+bool CellsInWrittenOrder(TAtom* frame, int32_t count, std::array<TAtom*, 8>& cells) {
+  int32_t n = 0;
+  for (TAtom* c = frame->FirstChild; c != nullptr; c = c->NextSibling) {
+    if (n == count) return false;
+    cells[static_cast<size_t>(count - 1 - n)] = c;
+    ++n;
+  }
+  return n == count;
+}
+
+
 // exit: the frame it entered, CallDepth, the procedure's afActive bit, the
 // frame variable (unlinked: a finished or failed call never leaves it under
 // its procedure), the current position's Procedure and CodePointer.
@@ -94,6 +162,7 @@ public:
       TAtom::Unlink(frame_);
     }
     TAtom::DecRef(frame_);
+    if (reusableFor_ != nullptr) KeepForNextCall(in_, procedure_, reusableFor_, frame_);
     TAtom::DecRef(procedure_);
     s.CurrentPosition.Procedure = savedProcedure_;
     in_.CodePointer = savedCodePointer_;
@@ -122,6 +191,9 @@ public:
   }
   // The caller's Procedure, restored when the call ends.
   TAtom* SavedProcedure() const { return savedProcedure_; }
+  // The call returned normally through a direct wrapper with this body:
+  // its frame may serve the next call once it is unlinked.
+  void OfferFrame(const TAtom* body) { reusableFor_ = body; }
 
 private:
   TInterpreter& in_;
@@ -133,6 +205,7 @@ private:
   bool wasActive_ = false;
   bool activeSet_ = false;
   bool depthRaised_ = false;
+  const TAtom* reusableFor_ = nullptr;
 };
 
 // A frame entered for the onerror handler, left on every exit.
@@ -247,8 +320,33 @@ void CallUserProcedure(TInterpreter& in, TCodeCursor& cursor) {
     return;
   }
 
-  // The frame variable and the inputs, in written order.
-  TAtom* frame = s.CreateVariable(procedure, u"[~]", true, nullptr);
+  // The frame variable and the inputs, in written order: the frame a direct
+  // wrapper's last call left when it fits these inputs, else a new one.
+  TAtom* const body = BodyOf(value);
+  std::array<TAtom*, 8> keptCells{};
+  auto takeKeptFrame = [&]() -> TAtom* {
+    const auto kept = in.SpareCallFrames.find(procedure);
+    if (kept == in.SpareCallFrames.end()) return nullptr;
+    TAtom* frame = kept->second.Frame;
+    const bool sameBody = kept->second.Body == body;
+    in.SpareCallFrames.erase(kept);
+    TAtom::DecRef(frame);  // the pin it was kept with; the call pins it anew
+    const std::vector<TStackEntry>& items = callerStack.Items;
+    bool fits = sameBody && inputCount <= 8 && items.size() >= static_cast<size_t>(inputCount) &&
+                IsBareFrame(frame) && CellsInWrittenOrder(frame, inputCount, keptCells);
+    for (int32_t i = 0; fits && i < inputCount; ++i) {
+      const TAtom* paramAtom = s.AtomById(static_cast<uint32_t>(pairWord(i, 1)));
+      fits = pairWord(i, 0) == 0 && TAtom::IsWord(paramAtom) && SameText(keptCells[i]->Text, paramAtom->Text) &&
+             !TAtom::IsVariable(items[items.size() - 1 - static_cast<size_t>(i)].Value);
+    }
+    return fits ? frame : nullptr;
+  };
+  TAtom* frame = takeKeptFrame();
+  const bool reusedFrame = frame != nullptr;
+  if (reusedFrame)
+    TAtom::SetParent(s, *frame, procedure);
+  else
+    frame = s.CreateVariable(procedure, u"[~]", true, nullptr);
   scope.SetFrame(frame);
   const bool passResult = (procedure->Flags & afPassResult) != 0;
   const bool logging = LogTakesProcedures(s);
@@ -304,7 +402,9 @@ void CallUserProcedure(TInterpreter& in, TCodeCursor& cursor) {
         callText += u'=';
         callText += TAtom::ToText(s, input);
       }
-      if (TAtom::IsVariable(input))
+      if (reusedFrame)
+        keptCells[static_cast<size_t>(i)]->Left = input;  // a plain value: the old one is not finalised
+      else if (TAtom::IsVariable(input))
         BindVariableInput(s, *frame, callerOwner, *input, param);
       else
         s.CreateVariable(frame, param, true, input);
@@ -312,7 +412,7 @@ void CallUserProcedure(TInterpreter& in, TCodeCursor& cursor) {
   }
 
   // Enter the body's frame.
-  in.CodePointer = BodyOf(value);
+  in.CodePointer = body;
   scope.Activate();  // afActive, afFrame, the frame, CallDepth
 
   // Log and position.
@@ -390,6 +490,9 @@ void CallUserProcedure(TInterpreter& in, TCodeCursor& cursor) {
   // object whose children are the inputs and locals (handed on detached).
   TAtom* result = in.ResultAtom;
   if (result == SystemValue) result = frame;
+  if (handler == nullptr && result != frame && !(IsAtom(result) && result->Parent == frame) &&
+      IsDirectWrapperBody(in, body))
+    scope.OfferFrame(body);
   TAtom::Unlink(frame);
   if (LogTakesProcedures(s)) {
     std::u16string line = u"Exit  (";
@@ -407,4 +510,9 @@ void CallUserProcedure(TInterpreter& in, TCodeCursor& cursor) {
     in.ResultAtom = SystemValue;
     in.StopFlag = false;
   }
+}
+
+void ReleaseSpareCallFrames(TInterpreter& in) {
+  for (auto& [procedure, spare] : in.SpareCallFrames) TAtom::DecRef(spare.Frame);
+  in.SpareCallFrames.clear();
 }

@@ -494,6 +494,7 @@ bool ResetInterpreter(TInterpreter& in) {
     in.PendingHistory.clear();
     in.TopRedrawPending = false;
     ReleaseTempAtoms(in);
+    ReleaseSpareCallFrames(in);
     in.CallDepth = 0;
     in.InterpretDepth = 0;
     if (IsAtom(s.Root)) TAtom::ClearChildren(*s.Root);
