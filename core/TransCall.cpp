@@ -326,11 +326,11 @@ void CallUserProcedure(TInterpreter& in, TCodeCursor& cursor) {
   std::array<TAtom*, 8> keptCells{};
   auto takeKeptFrame = [&]() -> TAtom* {
     const auto kept = in.SpareCallFrames.find(procedure);
-    if (kept == in.SpareCallFrames.end()) return nullptr;
+    if (kept == in.SpareCallFrames.end() || kept->second.Frame == nullptr) return nullptr;
     TAtom* frame = kept->second.Frame;
     const bool sameBody = kept->second.Body == body;
-    in.SpareCallFrames.erase(kept);
-    TAtom::DecRef(frame);  // the pin it was kept with; the call pins it anew
+    kept->second.Frame = nullptr;  // the entry stays for the frame this call leaves
+    TAtom::DecRef(frame);          // the pin it was kept with; the call pins it anew
     const std::vector<TStackEntry>& items = callerStack.Items;
     bool fits = sameBody && inputCount <= 8 && items.size() >= static_cast<size_t>(inputCount) &&
                 IsBareFrame(frame) && CellsInWrittenOrder(frame, inputCount, keptCells);

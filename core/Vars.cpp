@@ -640,6 +640,13 @@ TAtom* TStructure::FindSimpleName(std::u16string_view name) {
 }
 
 TAtom* TStructure::FindRootChild(std::u16string_view name) {
+  // The newest globals (the program's own) are compared directly; the
+  // remembered answers serve the names further down, such as a library's.
+  constexpr int kDirectlyCompared = 4;
+  TAtom* c = Root->FirstChild;
+  for (int i = 0; i < kDirectlyCompared && c != nullptr; ++i, c = c->NextSibling)
+    if (SameName(c->Text, name)) return c;
+  if (c == nullptr) return nullptr;
   uint32_t hash = 2166136261u;
   for (const char16_t c : name) hash = (hash ^ c) * 16777619u;
   TRootLookUp& slot = rootLookUps_[hash % rootLookUps_.size()];
@@ -647,7 +654,7 @@ TAtom* TStructure::FindRootChild(std::u16string_view name) {
   if (slot.Epoch == epoch && slot.Root == Root && slot.CaseSensitive == CaseSensitive && SameText(slot.Name, name))
     return slot.Found;
   TAtom* found = nullptr;
-  for (TAtom* c = Root->FirstChild; c != nullptr && found == nullptr; c = c->NextSibling)
+  for (; c != nullptr && found == nullptr; c = c->NextSibling)
     if (SameName(c->Text, name)) found = c;
   slot.Name.assign(name);
   slot.Found = found;
