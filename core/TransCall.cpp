@@ -332,8 +332,10 @@ void CallUserProcedure(TInterpreter& in, TCodeCursor& cursor) {
     kept->second.Frame = nullptr;  // the entry stays for the frame this call leaves
     TAtom::DecRef(frame);          // the pin it was kept with; the call pins it anew
     const std::vector<TStackEntry>& items = callerStack.Items;
+    // Out of the tree and pinned only by the table since it was found bare,
+    // the frame cannot have changed.
     bool fits = sameBody && inputCount <= 8 && items.size() >= static_cast<size_t>(inputCount) &&
-                IsBareFrame(frame) && CellsInWrittenOrder(frame, inputCount, keptCells);
+                CellsInWrittenOrder(frame, inputCount, keptCells);
     for (int32_t i = 0; fits && i < inputCount; ++i) {
       const TAtom* paramAtom = s.AtomById(static_cast<uint32_t>(pairWord(i, 1)));
       fits = pairWord(i, 0) == 0 && TAtom::IsWord(paramAtom) && SameText(keptCells[i]->Text, paramAtom->Text) &&
@@ -490,8 +492,10 @@ void CallUserProcedure(TInterpreter& in, TCodeCursor& cursor) {
   // object whose children are the inputs and locals (handed on detached).
   TAtom* result = in.ResultAtom;
   if (result == SystemValue) result = frame;
+  // A reused frame was kept for this very body, already found a direct
+  // wrapper's.
   if (handler == nullptr && result != frame && !(IsAtom(result) && result->Parent == frame) &&
-      IsDirectWrapperBody(in, body))
+      (reusedFrame || IsDirectWrapperBody(in, body)))
     scope.OfferFrame(body);
   TAtom::Unlink(frame);
   if (LogTakesProcedures(s)) {
