@@ -433,6 +433,7 @@ void TAtom::ClearChildren(TAtom& a) {
 
 void TAtom::ResetVariable(TStructure& s, TAtom& variable) {
   SetValue(s, variable, nullptr);
+  if (variable.FirstChild == nullptr) return;  // no members to drop (most stores)
   TAtom* change = variable.ChangeChild();
   TAtom* depend = FindChildByName(s, variable, s.Keyword(kwOndepend));
   // The dropped children no longer belong to the variable; clearing their
