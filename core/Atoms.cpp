@@ -412,8 +412,7 @@ TAtom* TAtom::FindChild(TAtom& parent, const TAtom* child, TAtom** predecessor) 
 TAtom* TAtom::FindChildByName(const TStructure& s, const TAtom& parent, std::u16string_view name, TAtom** predecessor) {
   TAtom* prev = nullptr;
   for (TAtom* c = parent.FirstChild; c != nullptr; prev = c, c = c->NextSibling) {
-    const bool match = s.CaseSensitive ? c->Text == name : EqualsUpper(c->Text, name);
-    if (match) {
+    if (s.SameName(c->Text, name)) {
       if (predecessor) *predecessor = prev;
       return c;
     }

@@ -35,11 +35,7 @@ protected:
   }
   TAtom* Num(long double x) { return NewNumber(s, x); }
   TAtom* Word(std::u16string text) { return NewWord(s, std::move(text)); }
-  TAtom* List(std::initializer_list<TAtom*> items) {
-    TAtom *head = nullptr, *tail = nullptr;
-    for (TAtom* item : items) AppendToList(s, item, head, tail);
-    return head;
-  }
+  TAtom* List(std::initializer_list<TAtom*> items) { return ListOf(s, items); }
   TAtom* Expr(std::initializer_list<TAtom*> items) {
     TAtom* head = nullptr;
     for (auto it = std::rbegin(items); it != std::rend(items); ++it) head = NewExpressionCell(s, *it, head);

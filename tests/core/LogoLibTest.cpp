@@ -39,11 +39,7 @@ protected:
 
   TAtom* N(long double x) { return NewNumber(S, x); }
   TAtom* W(std::u16string text) { return NewWord(S, std::move(text)); }
-  TAtom* L(std::initializer_list<TAtom*> items) {
-    TAtom *head = nullptr, *tail = nullptr;
-    for (TAtom* item : items) AppendToList(S, item, head, tail);
-    return head;
-  }
+  TAtom* L(std::initializer_list<TAtom*> items) { return ListOf(S, items); }
   // A frame owner whose cells hold the inputs; the last written is cell 1.
   TAtom* Frame(const std::vector<TAtom*>& inputs) {
     TAtom* owner = NewVariable(S, u"[~]", nullptr);

@@ -24,3 +24,9 @@ void TestState::ArmErrors(bool armed) {
 }
 
 std::string U8(const std::u16string& text) { return Utf16ToUtf8(text); }
+
+TAtom* ListOf(TStructure& s, std::initializer_list<TAtom*> items) {
+  TAtom *head = nullptr, *tail = nullptr;
+  for (TAtom* item : items) AppendToList(s, item, head, tail);
+  return head;
+}

@@ -3,6 +3,7 @@
 // keywords, a root variable with its frame, and a position with a line so
 // that language errors are raised.
 
+#include <initializer_list>
 #include <memory>
 #include <string>
 
@@ -21,6 +22,9 @@ struct TestState {
   HeadlessHost Host;
   std::unique_ptr<TStructure> S;
 };
+
+// A new list of the given elements, in order.
+TAtom* ListOf(TStructure& s, std::initializer_list<TAtom*> items);
 
 // gtest printing helper for UTF-16 strings.
 std::string U8(const std::u16string& text);
