@@ -233,29 +233,19 @@ void TStructure::LoadKeywords() {
 // --- the state and its pool ------------------------------------------------------------
 
 namespace {
-// Programs make atoms by the million. A pool block is made of huge pages
-// where the system grants them: faulting in and accounting for the memory
-// 4 KiB at a time costs more than building the atoms.
-constexpr size_t kHugePageBytes = TStructure::kPoolHugePageBytes;
+// Programs make atoms by the million. A pool block's memory is faulted in
+// when it is mapped, in one call rather than a fault per page. Huge pages
+// are not asked for: where the system compacts memory to grant them, that
+// costs several times more than the small pages.
 constexpr size_t kBlockBytes = TStructure::kPoolBlockBytes;
 constexpr uint32_t kBlockSize = TStructure::kPoolBlockAtoms;
 // Identities stay below 2^31; the last block may hold fewer.
 constexpr uint32_t kMaxAtoms = (0x7FFFFFFFu - kFirstAtomIdentity) / kBlockSize * kBlockSize;
 
 TAtom* MapBlock() {
-  // Over-map by one huge page and trim, so the block starts on a huge-page
-  // boundary.
-  const size_t mapped = kBlockBytes + kHugePageBytes;
-  void* memory = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  void* memory = mmap(nullptr, kBlockBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
   if (memory == MAP_FAILED) throw std::bad_alloc();
-  const uintptr_t start = reinterpret_cast<uintptr_t>(memory);
-  const uintptr_t aligned = (start + kHugePageBytes - 1) & ~(kHugePageBytes - 1);
-  if (aligned > start) munmap(memory, aligned - start);
-  const uintptr_t end = start + mapped;
-  if (end > aligned + kBlockBytes) munmap(reinterpret_cast<void*>(aligned + kBlockBytes), end - (aligned + kBlockBytes));
-  void* block = reinterpret_cast<void*>(aligned);
-  static_cast<void>(madvise(block, kBlockBytes, MADV_HUGEPAGE));  // only a hint
-  return static_cast<TAtom*>(block);
+  return static_cast<TAtom*>(memory);
 }
 
 uintptr_t CurrentStackLimit() {

@@ -427,12 +427,10 @@ public:
     return *atom;
   }
   // Pool blocks: a power of two of atoms each (identities split into block
-  // and index by shifts), whole huge pages of memory; atoms never move.
+  // and index by shifts); atoms never move.
   static constexpr uint32_t kPoolBlockAtoms = 32768;
   static_assert(sizeof(TAtom) == 128, "an atom is two cache lines");
-  static constexpr size_t kPoolHugePageBytes = size_t{2} << 20;
-  static constexpr size_t kPoolBlockBytes =
-      (kPoolBlockAtoms * sizeof(TAtom) + kPoolHugePageBytes - 1) / kPoolHugePageBytes * kPoolHugePageBytes;
+  static constexpr size_t kPoolBlockBytes = kPoolBlockAtoms * sizeof(TAtom);
 
   // --- frames ---------------------------------------------------------------
   TContext* Frame() const { return frame_.get(); }
