@@ -176,14 +176,22 @@ public:
   std::map<std::u16string, TLoadedLibrary> NativeLibraries;    // by library name as written
   std::vector<bool> RoutineKeepsNoCells;                       // per Routines index (TExportRegistry)
 
-  // The frame variable (with its input cells) of the last finished call of
-  // a direct wrapper, per procedure, kept pinned for the procedure's next
-  // call (see TransCall.cpp). Body: the procedure body it was made for.
-  struct TSpareCallFrame {
-    TAtom* Frame = nullptr;
+  // Frame variables (with their input cells) of finished calls that nothing
+  // can still see, per procedure, kept pinned for its next calls (see
+  // TransCall.cpp). Body: the procedure body they were made for.
+  struct TSpareCallFrames {
     const TAtom* Body = nullptr;
+    std::vector<TAtom*> Frames;
   };
-  std::unordered_map<const TAtom*, TSpareCallFrame> SpareCallFrames;
+  std::unordered_map<const TAtom*, TSpareCallFrames> SpareCallFrames;
+  // Counts the events after which a running call's frame or input cells may
+  // be known outside it: a routine that may keep an argument cell or run
+  // code, a message pump, an assignment whose variable is a frame's child.
+  // A call that ends with the count unchanged leaves a frame nobody can see.
+  // Whatever later keeps a pointer to a variable it did not make calls
+  // NoteEscape.
+  uint64_t EscapeCount = 0;
+  void NoteEscape() { ++EscapeCount; }
 
   // --- run globals ----------------------------------------------------------------
   uint8_t RunState = rsIdle;

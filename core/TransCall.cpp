@@ -74,59 +74,37 @@ void RaiseKeyed(TStructure& s, const std::u16string& key, std::u16string message
   s.RaiseError(std::move(message), key);
 }
 
-// --- frames of direct wrappers -------------------------------------------------
-// A direct wrapper's body is a single statement that outputs what one
-// routine answers, a routine that keeps no argument cell and runs no program
-// code (the base library's wrappers, "output dll.zavta.LOGOSUM"). Once such
-// a call has returned, nothing refers to its frame variable or its input
-// cells, so they serve the wrapper's next call instead of three new atoms.
+// --- frames of finished calls ------------------------------------------------------
+// A call's frame variable and its input cells are reached only through the
+// frame stack while the call runs. When nothing during the call could have
+// handed them on (the interpreter's escape count stayed put), the result is
+// not the frame or one of its cells, and the frame kept its shape, they
+// serve a later call of the same procedure instead of new atoms.
 
-bool IsDirectWrapperBody(const TInterpreter& in, const TAtom* body) {
-  const std::vector<int32_t>* code = IsAtom(body) ? body->Code() : nullptr;
-  if (code == nullptr) return false;
-  int routines = 0;
-  for (size_t i = 0; i < code->size();) {
-    switch ((*code)[i]) {
-      case ocSpan:
-        i += 3;
-        break;
-      case ocStatement:
-      case ocOutput:
-      case ocPop:
-        i += 1;
-        break;
-      case ocPrimitive: {
-        const size_t index = i + 1 < code->size() ? static_cast<size_t>((*code)[i + 1]) : SIZE_MAX;
-        if (index >= in.RoutineKeepsNoCells.size() || !in.RoutineKeepsNoCells[index]) return false;
-        ++routines;
-        i += 2;
-        break;
-      }
-      case ocEnd:
-        return routines == 1 && i + 2 == code->size() && (*code)[i + 1] == 0;
-      default:
-        return false;
-    }
-  }
-  return false;
-}
+// At most this many frames are kept per procedure (recursion depth).
+constexpr size_t kSpareFramesPerProcedure = 64;
 
-// The frame kept its shape: only variable cells, none pinned, none with
+// The frame kept its shape: exactly its input cells, none pinned, none with
 // members, extensions or flags.
-bool IsBareFrame(const TAtom* frame) {
+bool IsBareFrame(const TAtom* frame, int32_t inputCount) {
   if (!IsAtom(frame) || frame->RefCount != 0 || frame->Parent != nullptr || frame->Ext || frame->Flags != 0)
     return false;
-  for (const TAtom* c = frame->FirstChild; c != nullptr; c = c->NextSibling)
+  int32_t cells = 0;
+  for (const TAtom* c = frame->FirstChild; c != nullptr; c = c->NextSibling, ++cells)
     if (c->Kind != akVariable || c->RefCount != 0 || c->FirstChild != nullptr || c->Ext || c->Flags != 0) return false;
-  return true;
+  return cells == inputCount;
 }
 
-void KeepForNextCall(TInterpreter& in, TAtom* procedure, const TAtom* body, TAtom* frame) {
-  if (!IsBareFrame(frame)) return;
-  TInterpreter::TSpareCallFrame& spare = in.SpareCallFrames[procedure];
-  TAtom::DecRef(spare.Frame);
-  spare.Frame = frame;
-  spare.Body = body;
+void KeepForNextCall(TInterpreter& in, TAtom* procedure, const TAtom* body, TAtom* frame, int32_t inputCount) {
+  if (!IsBareFrame(frame, inputCount)) return;
+  TInterpreter::TSpareCallFrames& spare = in.SpareCallFrames[procedure];
+  if (spare.Body != body) {
+    for (TAtom* old : spare.Frames) TAtom::DecRef(old);
+    spare.Frames.clear();
+    spare.Body = body;
+  }
+  if (spare.Frames.size() >= kSpareFramesPerProcedure) return;
+  spare.Frames.push_back(frame);
   TAtom::IncRef(frame);
 }
 
@@ -162,7 +140,7 @@ public:
       TAtom::Unlink(frame_);
     }
     TAtom::DecRef(frame_);
-    if (reusableFor_ != nullptr) KeepForNextCall(in_, procedure_, reusableFor_, frame_);
+    if (reusableFor_ != nullptr) KeepForNextCall(in_, procedure_, reusableFor_, frame_, inputCount_);
     TAtom::DecRef(procedure_);
     s.CurrentPosition.Procedure = savedProcedure_;
     in_.CodePointer = savedCodePointer_;
@@ -191,9 +169,12 @@ public:
   }
   // The caller's Procedure, restored when the call ends.
   TAtom* SavedProcedure() const { return savedProcedure_; }
-  // The call returned normally through a direct wrapper with this body:
-  // its frame may serve the next call once it is unlinked.
-  void OfferFrame(const TAtom* body) { reusableFor_ = body; }
+  // The call with this body and inputCount inputs returned and nothing can
+  // see its frame: it may serve a later call once it is unlinked.
+  void OfferFrame(const TAtom* body, int32_t inputCount) {
+    reusableFor_ = body;
+    inputCount_ = inputCount;
+  }
 
 private:
   TInterpreter& in_;
@@ -206,6 +187,7 @@ private:
   bool activeSet_ = false;
   bool depthRaised_ = false;
   const TAtom* reusableFor_ = nullptr;
+  int32_t inputCount_ = 0;
 };
 
 // A frame entered for the onerror handler, left on every exit.
@@ -320,28 +302,28 @@ void CallUserProcedure(TInterpreter& in, TCodeCursor& cursor) {
     return;
   }
 
-  // The frame variable and the inputs, in written order: the frame a direct
-  // wrapper's last call left when it fits these inputs, else a new one.
+  // The frame variable and the inputs, in written order: a frame a finished
+  // call of this procedure left when it fits these inputs, else a new one.
   TAtom* const body = BodyOf(value);
   std::array<TAtom*, 8> keptCells{};
   auto takeKeptFrame = [&]() -> TAtom* {
     const auto kept = in.SpareCallFrames.find(procedure);
-    if (kept == in.SpareCallFrames.end() || kept->second.Frame == nullptr) return nullptr;
-    TAtom* frame = kept->second.Frame;
-    const bool sameBody = kept->second.Body == body;
-    kept->second.Frame = nullptr;  // the entry stays for the frame this call leaves
-    TAtom::DecRef(frame);          // the pin it was kept with; the call pins it anew
+    if (kept == in.SpareCallFrames.end() || kept->second.Frames.empty() || kept->second.Body != body) return nullptr;
+    TAtom* frame = kept->second.Frames.back();
     const std::vector<TStackEntry>& items = callerStack.Items;
     // Out of the tree and pinned only by the table since it was found bare,
     // the frame cannot have changed.
-    bool fits = sameBody && inputCount <= 8 && items.size() >= static_cast<size_t>(inputCount) &&
+    bool fits = inputCount <= 8 && items.size() >= static_cast<size_t>(inputCount) &&
                 CellsInWrittenOrder(frame, inputCount, keptCells);
     for (int32_t i = 0; fits && i < inputCount; ++i) {
       const TAtom* paramAtom = s.AtomById(static_cast<uint32_t>(pairWord(i, 1)));
       fits = pairWord(i, 0) == 0 && TAtom::IsWord(paramAtom) && SameText(keptCells[i]->Text, paramAtom->Text) &&
              !TAtom::IsVariable(items[items.size() - 1 - static_cast<size_t>(i)].Value);
     }
-    return fits ? frame : nullptr;
+    if (!fits) return nullptr;
+    kept->second.Frames.pop_back();
+    TAtom::DecRef(frame);  // the pin it was kept with; the call pins it anew
+    return frame;
   };
   TAtom* frame = takeKeptFrame();
   const bool reusedFrame = frame != nullptr;
@@ -350,6 +332,7 @@ void CallUserProcedure(TInterpreter& in, TCodeCursor& cursor) {
   else
     frame = s.CreateVariable(procedure, u"[~]", true, nullptr);
   scope.SetFrame(frame);
+  const uint64_t escapesAtStart = in.EscapeCount;
   const bool passResult = (procedure->Flags & afPassResult) != 0;
   const bool logging = LogTakesProcedures(s);
   std::u16string callText;
@@ -406,8 +389,10 @@ void CallUserProcedure(TInterpreter& in, TCodeCursor& cursor) {
       }
       if (reusedFrame)
         keptCells[static_cast<size_t>(i)]->Left = input;  // a plain value: the old one is not finalised
-      else if (TAtom::IsVariable(input))
+      else if (TAtom::IsVariable(input)) {
+        in.NoteEscape();  // a moved-in variable may be known where it came from
         BindVariableInput(s, *frame, callerOwner, *input, param);
+      }
       else
         s.CreateVariable(frame, param, true, input);
     }
@@ -492,11 +477,9 @@ void CallUserProcedure(TInterpreter& in, TCodeCursor& cursor) {
   // object whose children are the inputs and locals (handed on detached).
   TAtom* result = in.ResultAtom;
   if (result == SystemValue) result = frame;
-  // A reused frame was kept for this very body, already found a direct
-  // wrapper's.
-  if (handler == nullptr && result != frame && !(IsAtom(result) && result->Parent == frame) &&
-      (reusedFrame || IsDirectWrapperBody(in, body)))
-    scope.OfferFrame(body);
+  if (handler == nullptr && in.EscapeCount == escapesAtStart && result != frame &&
+      !(IsAtom(result) && result->Parent == frame))
+    scope.OfferFrame(body, inputCount);
   TAtom::Unlink(frame);
   if (LogTakesProcedures(s)) {
     std::u16string line = u"Exit  (";
@@ -517,6 +500,7 @@ void CallUserProcedure(TInterpreter& in, TCodeCursor& cursor) {
 }
 
 void ReleaseSpareCallFrames(TInterpreter& in) {
-  for (auto& [procedure, spare] : in.SpareCallFrames) TAtom::DecRef(spare.Frame);
+  for (auto& [procedure, spare] : in.SpareCallFrames)
+    for (TAtom* frame : spare.Frames) TAtom::DecRef(frame);
   in.SpareCallFrames.clear();
 }

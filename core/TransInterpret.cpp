@@ -427,7 +427,10 @@ void OpRepeat(TInterpreter& in) {
     s.RepeatCounter = iteration;
     RunList(in, list.Value);
     count -= 1;
-    if (iteration % kRepeatPumpInterval == 0 && !in.InPlaneEvent) in.host().processMessages();
+    if (iteration % kRepeatPumpInterval == 0 && !in.InPlaneEvent) {
+      in.NoteEscape();  // whatever the messages run may see the running calls' frames
+      in.host().processMessages();
+    }
     if (in.StopFlag || in.RunState == rsStop || s.HaltRequested) break;
   }
   Push(in, in.LastValue);
@@ -486,6 +489,8 @@ void OpRoutine(TInterpreter& in, int32_t index) {
   // floating-point unit, every routine starts from the default state (all
   // exceptions masked).
   static_cast<void>(std::fesetenv(FE_DFL_ENV));
+  const size_t slot = static_cast<size_t>(index);
+  if (slot >= in.RoutineKeepsNoCells.size() || !in.RoutineKeepsNoCells[slot]) in.NoteEscape();
   TAtom* result = nullptr;
   bool failed = false;
   std::u16string failure;

@@ -165,6 +165,8 @@ void OpMake(TInterpreter& in, int32_t opcode, const TMakeInputs& inputs) {
     }
   }
 
-  // The variable is the value of the assignment.
+  // The variable is the value of the assignment; a frame's cell handed on
+  // so is known outside its call.
+  if (IsAtom(variable->Parent) && (variable->Parent->Flags & afFrame) != 0) in.NoteEscape();
   s.Frame()->Stack.Push(variable, s.CurrentPosition.StartPos, s.CurrentPosition.EndPos);
 }

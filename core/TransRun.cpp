@@ -371,6 +371,7 @@ void ExecuteStatement(TInterpreter& in) {
   if (s.PumpPending) {
     // A finaliser asked for a pump; between statements it is safe.
     s.PumpPending = false;
+    in.NoteEscape();  // whatever the messages run may see the running calls' frames
     in.host().processMessages();
   }
 
@@ -380,7 +381,10 @@ void ExecuteStatement(TInterpreter& in) {
 
 void PumpMessagesPeriodically(TInterpreter& in) {
   ++in.StatementCounter;
-  if (in.StatementCounter % kPumpInterval == 0 && !in.InPlaneEvent) in.host().processMessages();
+  if (in.StatementCounter % kPumpInterval == 0 && !in.InPlaneEvent) {
+    in.NoteEscape();  // whatever the messages run may see the running calls' frames
+    in.host().processMessages();
+  }
 }
 
 // --- stepping ---------------------------------------------------------------------------
@@ -453,6 +457,7 @@ void PauseAtStatement(TInterpreter& in) {
       view->setStateIcon(1);
     else if (polls % 10 == 4)
       view->setStateIcon(2);
+    in.NoteEscape();
     host.waitAndProcessMessages(kPausePollMs);
   }
 

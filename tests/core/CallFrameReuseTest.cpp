@@ -1,0 +1,126 @@
+// A finished call whose frame nothing can still see leaves it (with its
+// input cells) to a later call of the same procedure: the answers stay those
+// of fresh frames, in every case where the frame could still be seen the
+// call makes a new one, and a reset lets go of what was kept.
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "core/Exports.h"
+#include "core/Trans.h"
+#include "tests/support/TestState.h"
+
+namespace {
+
+class CallFrames : public ::testing::Test {
+protected:
+  CallFrames() {
+    Run(u"to add :a :b\noutput dll.zavta.LOGOSUM\nend\n"
+        u"to firstof :thing\noutput dll.zavta.LOGOFIRST\nend\n"
+        u"to same :n\noutput :n\nend\n"
+        u"to sub :a :b\noutput dll.zavta.LOGOSUB\nend\n"
+        u"to less :a :b\noutput dll.zavta.LOGOLESSP\nend");
+  }
+  int Run(std::u16string_view text) { return RunText(I, text, u"test"); }
+  std::string LastLine() const { return T.Host.Lines.empty() ? "" : U8(T.Host.Lines.back().Text); }
+  // New atoms made by running text.
+  int64_t AtomsMadeBy(std::u16string_view text) {
+    const int64_t before = S.CreatedCount() - S.FreeCount;
+    EXPECT_EQ(Run(text), 0) << U8(std::u16string(text));
+    return S.CreatedCount() - S.FreeCount - before;
+  }
+  size_t KeptFramesOf(std::u16string_view name) {
+    const auto kept = I.SpareCallFrames.find(S.FindName(name));
+    return kept == I.SpareCallFrames.end() ? 0 : kept->second.Frames.size();
+  }
+
+  TestState T;
+  TStructure& S = *T.S;
+  TInterpreter I{S};
+};
+
+TEST_F(CallFrames, RepeatedCallsMakeOnlyTheirResults) {
+  ASSERT_EQ(Run(u"make \"x add 1 2\nmake \"y same 1"), 0);  // compiles the bodies, keeps their frames
+  // A hundred calls of each: a hundred results, the counter's numbers and
+  // the parsed text; new frames would add three atoms a call.
+  EXPECT_LE(AtomsMadeBy(u"repeat 100 [make \"x add :x repeat]"), 250);
+  EXPECT_LE(AtomsMadeBy(u"repeat 100 [make \"y same repeat]"), 150);
+  ASSERT_EQ(Run(u"print :x :y"), 0);
+  EXPECT_EQ(LastLine(), "5053 100");  // 3 + 1 + 2 + ... + 100
+}
+
+TEST_F(CallFrames, RecursionKeepsAFrameALevel) {
+  ASSERT_EQ(Run(u"to fib :n\nif less :n 2 [output :n]\noutput add fib sub :n 1 fib sub :n 2\nend\nprint fib 10"), 0);
+  EXPECT_EQ(LastLine(), "55");
+  EXPECT_GE(KeptFramesOf(u"fib"), 1u);
+  EXPECT_LE(KeptFramesOf(u"fib"), 11u);
+  // 177 calls of fib and 441 of the wrappers, each answering a new atom:
+  // new frames would add more than 1,500 atoms.
+  EXPECT_LE(AtomsMadeBy(u"make \"r fib 10"), 550);
+  ASSERT_EQ(Run(u"print :r"), 0);
+  EXPECT_EQ(LastLine(), "55");
+}
+
+TEST_F(CallFrames, CallsThatCouldStillSeeTheirFrameGetNewOnes) {
+  ASSERT_EQ(Run(u"print add 1 2"), 0);
+  // An object input binds as a variable: a fresh frame, the right answer.
+  ASSERT_EQ(Run(u"to maxof :object\noutput dll.zavta.LOGOSETMAX\nend\nprint maxof 1"), 0);
+  ASSERT_EQ(Run(u"make \"'obj.#2' 5\nprint maxof :obj"), 0);
+  EXPECT_EQ(LastLine(), "2");
+  ASSERT_EQ(Run(u"make \"'obj.#7' 5\nprint maxof :obj"), 0);
+  EXPECT_EQ(LastLine(), "7");
+  ASSERT_EQ(Run(u"print firstof [p q]"), 0);
+  EXPECT_EQ(LastLine(), "p");
+  // An error inside the call leaves its frame to the error report.
+  EXPECT_EQ(Run(u"print firstof []"), 2);
+  ASSERT_EQ(Run(u"print firstof [r s]"), 0);
+  EXPECT_EQ(LastLine(), "r");
+  // A redefined procedure runs its new body.
+  ASSERT_EQ(Run(u"to add :a :b\noutput dll.zavta.LOGOMUL\nend\nprint add 3 4"), 0);
+  EXPECT_EQ(LastLine(), "12");
+  ASSERT_EQ(Run(u"print add 5 6"), 0);
+  EXPECT_EQ(LastLine(), "30");
+}
+
+TEST_F(CallFrames, FramesHandedOnStayTheirCallers) {
+  // A procedure without OUTPUT yields its frame: each call's object is its own.
+  ASSERT_EQ(Run(u"to point :px\nend\nmake \"p1 point 1\nmake \"p2 point 2\nprint :p1.px :p2.px"), 0);
+  EXPECT_EQ(LastLine(), "1 2");
+  EXPECT_EQ(KeptFramesOf(u"point"), 0u);
+  // A cell handed on by an assignment, or a local made, keeps the frame new.
+  ASSERT_EQ(Run(u"to bump :n\nmake \"n add :n 1\noutput :n\nend\nprint bump 1"), 0);
+  EXPECT_EQ(LastLine(), "2");
+  EXPECT_EQ(KeptFramesOf(u"bump"), 0u);
+  ASSERT_EQ(Run(u"to withlocal :n\nlocal \"t\noutput :n\nend\nprint withlocal 4"), 0);
+  EXPECT_EQ(KeptFramesOf(u"withlocal"), 0u);
+  // Storing an input's value elsewhere shares the value, not the cell.
+  ASSERT_EQ(Run(u"to keep :n\nmake \"seen :n\noutput :n\nend\nprint keep 5\nprint keep 6\nprint :seen"), 0);
+  EXPECT_EQ(LastLine(), "6");
+  EXPECT_EQ(KeptFramesOf(u"keep"), 1u);
+}
+
+TEST_F(CallFrames, RoutinesWithoutThePromiseKeepFramesNew) {
+  // A routine registered without the promise to keep no argument cell
+  // makes every enclosing call's frame new.
+  I.Exports.Register(exLOGONOT, I.Exports.Routine(exLOGONOT), false);
+  ASSERT_EQ(Run(u"to flip :x\noutput dll.zavta.LOGONOT\nend\nto outer :v\noutput flip :v\nend\nprint outer \"true"),
+            0);
+  EXPECT_EQ(LastLine(), "false");
+  EXPECT_GE(AtomsMadeBy(u"repeat 10 [make \"y outer \"true]"), 40);
+  EXPECT_EQ(KeptFramesOf(u"flip"), 0u);
+  EXPECT_EQ(KeptFramesOf(u"outer"), 0u);
+}
+
+TEST_F(CallFrames, AResetLetsGoOfTheKeptFrames) {
+  ASSERT_EQ(Run(u"print add 1 2"), 0);
+  ASSERT_EQ(KeptFramesOf(u"add"), 1u);
+  TAtom* kept = I.SpareCallFrames.at(S.FindName(u"add")).Frames.back();
+  EXPECT_EQ(kept->RefCount, 1);
+  EXPECT_EQ(kept->Parent, nullptr);  // out of the tree between calls
+  ResetInterpreter(I);
+  EXPECT_TRUE(I.SpareCallFrames.empty());
+  EXPECT_EQ(kept->RefCount, 0);
+}
+
+}  // namespace
