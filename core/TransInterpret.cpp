@@ -475,10 +475,24 @@ void OpLocal(TInterpreter& in, TCodeCursor& cursor, bool quiet) {
   YieldNothing(in, 0);
 }
 
+// The x87 and SSE control words hold the default modes (all exceptions
+// masked, nearest rounding, extended precision); the sticky flags may be set.
+inline bool FloatingPointModesAreDefault() {
+#if defined(__x86_64__) || defined(__i386__)
+  uint16_t x87 = 0;
+  uint32_t sse = 0;
+  __asm__ volatile("fnstcw %0" : "=m"(x87));
+  __asm__ volatile("stmxcsr %0" : "=m"(sse));
+  return x87 == 0x037F && (sse & ~uint32_t{0x3F}) == 0x1F80;
+#else
+  return false;
+#endif
+}
+
 // ocNative / ocPrimitive: calls a bound routine with a clean floating-point
 // environment and pushes its result. A failure of the routine other than a
 // language error becomes a language error here.
-void OpRoutine(TInterpreter& in, int32_t index) {
+void OpRoutine(TInterpreter& in, int32_t index, bool outside) {
   TStructure& s = in.S;
   if (index < 0 || static_cast<size_t>(index) >= in.Routines.size() || !in.Routines[static_cast<size_t>(index)]) {
     RaiseInternalError(s, u"TRANS:ROUTINE");
@@ -487,8 +501,10 @@ void OpRoutine(TInterpreter& in, int32_t index) {
   }
   // Whatever an earlier routine or the graphics library left in the
   // floating-point unit, every routine starts from the default state (all
-  // exceptions masked).
-  static_cast<void>(std::fesetenv(FE_DFL_ENV));
+  // exceptions masked). The own routines never read the sticky flags, so
+  // for them the state is only loaded when a mode differs; loading it costs
+  // more than most of them.
+  if (outside || !FloatingPointModesAreDefault()) static_cast<void>(std::fesetenv(FE_DFL_ENV));
   const size_t slot = static_cast<size_t>(index);
   if (slot >= in.RoutineKeepsNoCells.size() || !in.RoutineKeepsNoCells[slot]) in.NoteEscape();
   TAtom* result = nullptr;
@@ -708,7 +724,7 @@ TAtom* Interpret(TInterpreter& in, TAtom* statement, bool quiet) {
         break;
       case ocNative:
       case ocPrimitive:
-        OpRoutine(in, cursor.Next());
+        OpRoutine(in, cursor.Next(), op == ocNative);
         break;
       case ocWhileCounter:
         Push(in, NewNumber(s, static_cast<long double>(s.WhileCounter)));

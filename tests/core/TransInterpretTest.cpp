@@ -183,6 +183,22 @@ TEST_F(InterpretTest, BoundRoutinesRunInTheDefaultFloatingPointState) {
   std::fesetround(FE_TONEAREST);
   EXPECT_EQ(calls, 2);
   EXPECT_EQ(StackValues(), (std::vector<TAtom*>{result, nullptr}));
+
+  // An unmasked exception is masked again for every routine; an outside
+  // routine also finds the sticky flags cleared.
+  int unmasked = -1;
+  int flagged = -1;
+  I.Routines.push_back([&](TInterpreter&) -> TAtom* {
+    unmasked = fegetexcept();
+    flagged = std::fetestexcept(FE_ALL_EXCEPT);
+    return nullptr;
+  });
+  feenableexcept(FE_DIVBYZERO);
+  Interpret(I, Statement({ocPrimitive, 2}), false);
+  EXPECT_EQ(unmasked, 0);
+  static_cast<void>(std::feraiseexcept(FE_INEXACT));
+  Interpret(I, Statement({ocNative, 2}), false);
+  EXPECT_EQ(flagged, 0);
 }
 
 TEST_F(InterpretTest, RoutineFailuresBecomeLanguageErrors) {
