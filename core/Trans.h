@@ -252,6 +252,17 @@ int RunProgramText(TInterpreter& in, std::u16string_view text, std::u16string_vi
 void RunCode(TInterpreter& in);
 // Runs the one statement at CodePointer and leaves CodePointer on the next.
 void ExecuteStatement(TInterpreter& in);
+// A body whose first statement is "output" of one routine's answer: the
+// routine's index and the range its token sets.
+struct TWrapperStatement {
+  int32_t Routine = -1;
+  int32_t StartPos = -1;
+  int32_t EndPos = -1;
+};
+// Runs such a body as RunCode would, with the same positions, counters,
+// result and error trace, without the statement loop; false (nothing done)
+// when that could differ: stepping, a pump or redraw due, a stop asked.
+bool RunWrapperStatement(TInterpreter& in, TAtom* body, const TWrapperStatement& wrapper);
 // Resets the interpreter and reruns the library load commands; true when
 // those failed. Inside a run it only marks the reset pending (false).
 bool ResetInterpreter(TInterpreter& in);
@@ -278,6 +289,9 @@ inline void CheckStack(TInterpreter& in) {
 // Runs the code of the statement cell; returns the next statement cell
 // (the ocEnd operand), or null when OUTPUT, STOP or a stop request ended it.
 TAtom* Interpret(TInterpreter& in, TAtom* statement, bool quiet);
+// ocPrimitive / ocNative: calls the bound routine with the given index and
+// pushes its answer on the current frame's stack.
+void CallBoundRoutine(TInterpreter& in, int32_t index, bool outside);
 
 // The usual input error: files 04 (dump), 05 and 06 (kind names) of the
 // offending value, the current range := [start, end), the topic := key,

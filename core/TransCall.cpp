@@ -108,6 +108,37 @@ void KeepForNextCall(TInterpreter& in, TAtom* procedure, const TAtom* body, TAto
   TAtom::IncRef(frame);
 }
 
+// A body whose first statement outputs the answer of one routine that keeps
+// no argument cell and runs no program code ("output dll.zavta.LOGOSUM"):
+// the base library's wrappers, whose calls skip the statement loop.
+bool IsWrapperStatement(const TInterpreter& in, const TAtom* body, TWrapperStatement& wrapper) {
+  const std::vector<int32_t>* code = IsAtom(body) ? body->Code() : nullptr;
+  if (code == nullptr) return false;
+  const int32_t* word = code->data();
+  const int32_t* const end = word + code->size();
+  int32_t start = -1;
+  int32_t finish = -1;
+  for (; word < end; ++word) {
+    if (*word == ocSpan && end - word >= 3) {
+      start = word[1];
+      finish = word[2];
+      word += 2;
+    } else if (*word != ocStatement) {
+      break;
+    }
+  }
+  if (end - word < 3 || word[0] != ocPrimitive) return false;
+  const size_t routine = static_cast<size_t>(word[1]);
+  const int32_t* next = word + 2;
+  while (end - next >= 3 && *next == ocSpan) next += 3;  // ranges OUTPUT's value gets: nothing reads them
+  if (next == end || *next != ocOutput) return false;
+  if (routine >= in.RoutineKeepsNoCells.size() || !in.RoutineKeepsNoCells[routine]) return false;
+  wrapper.Routine = word[1];
+  wrapper.StartPos = start;
+  wrapper.EndPos = finish;
+  return true;
+}
+
 // The cells of a kept frame in written order (the newest child is the last
 // input), when there are exactly count of them.
 bool CellsInWrittenOrder(TAtom* frame, int32_t count, std::array<TAtom*, 8>& cells) {
@@ -417,8 +448,9 @@ void CallUserProcedure(TInterpreter& in, TCodeCursor& cursor) {
 
   // The body; an error goes to the onerror handler or on upwards.
   TAtom* handler = nullptr;
+  TWrapperStatement wrapper;
   try {
-    RunCode(in);
+    if (!IsWrapperStatement(in, body, wrapper) || !RunWrapperStatement(in, body, wrapper)) RunCode(in);
   } catch (const LanguageError& error) {
     handler = TAtom::FindChildByName(s, *procedure, s.Keyword(kwOnerror));
     if (handler == nullptr) {

@@ -492,7 +492,9 @@ inline bool FloatingPointModesAreDefault() {
 // ocNative / ocPrimitive: calls a bound routine with a clean floating-point
 // environment and pushes its result. A failure of the routine other than a
 // language error becomes a language error here.
-void OpRoutine(TInterpreter& in, int32_t index, bool outside) {
+}  // namespace
+
+void CallBoundRoutine(TInterpreter& in, int32_t index, bool outside) {
   TStructure& s = in.S;
   if (index < 0 || static_cast<size_t>(index) >= in.Routines.size() || !in.Routines[static_cast<size_t>(index)]) {
     RaiseInternalError(s, u"TRANS:ROUTINE");
@@ -526,8 +528,6 @@ void OpRoutine(TInterpreter& in, int32_t index, bool outside) {
   }
   Push(in, result);
 }
-
-}  // namespace
 
 // --- error helpers -------------------------------------------------------------------
 
@@ -601,7 +601,14 @@ TAtom* Interpret(TInterpreter& in, TAtom* statement, bool quiet) {
   // The statement's code must outlive this call even when the program drops
   // the list it belongs to while the statement runs.
   const PinnedAtom pinStatement(statement);
+  // The cursor stays local (the compiler keeps it in registers): opcodes
+  // that read their own operands get a copy and hand back where it ended.
   TCodeCursor cursor{statement->Code(), 0};
+  auto withCursor = [&cursor](auto&& op) {
+    TCodeCursor copy = cursor;
+    op(copy);
+    cursor.Index = copy.Index;
+  };
   int64_t whileSaved = 0;  // the counter a WHILE started in this call put aside
   TAtom* next = nullptr;
 
@@ -623,7 +630,7 @@ TAtom* Interpret(TInterpreter& in, TAtom* statement, bool quiet) {
         Push(in, s.AtomById(static_cast<uint32_t>(cursor.Next())));
         goto nextWithoutStopTest;
       case ocCall:
-        CallUserProcedure(in, cursor);
+        withCursor([&](TCodeCursor& c) { CallUserProcedure(in, c); });
         break;
       case ocEnd:
         next = s.AtomById(static_cast<uint32_t>(cursor.Next()));
@@ -639,11 +646,11 @@ TAtom* Interpret(TInterpreter& in, TAtom* statement, bool quiet) {
         OpPeriod(in);
         break;
       case ocPrint:
-        OpPrint(in, cursor, quiet);
+        withCursor([&](TCodeCursor& c) { OpPrint(in, c, quiet); });
         break;
       case ocMake:
       case ocOb:
-        OpAssign(in, cursor, op);
+        withCursor([&](TCodeCursor& c) { OpAssign(in, c, op); });
         break;
       case ocRun:
         OpRun(in);
@@ -720,11 +727,11 @@ TAtom* Interpret(TInterpreter& in, TAtom* statement, bool quiet) {
         OpRepeat(in);
         break;
       case ocLocal:
-        OpLocal(in, cursor, quiet);
+        withCursor([&](TCodeCursor& c) { OpLocal(in, c, quiet); });
         break;
       case ocNative:
       case ocPrimitive:
-        OpRoutine(in, cursor.Next(), op == ocNative);
+        CallBoundRoutine(in, cursor.Next(), op == ocNative);
         break;
       case ocWhileCounter:
         Push(in, NewNumber(s, static_cast<long double>(s.WhileCounter)));

@@ -307,6 +307,30 @@ int RunProgramText(TInterpreter& in, std::u16string_view text, std::u16string_vi
 
 // --- the statement runner ---------------------------------------------------------
 
+namespace {
+
+// An error leaves a statement list: each statement runner the error passes
+// adds the statement that called it (the caller's saved position), so the
+// trace holds the whole chain of calls when it is reported.
+void NoteErrorLeavingList(TStructure& s, const TPosition& caller, TAtom* running, TAtom* frameOwner) {
+  s.CurrentPosition.Statement = running;
+  if (caller.EndPos != -1) {
+    TPosition entry = caller;
+    entry.FrameOwner = nullptr;
+    s.AddTrace(entry);
+  }
+  if (!s.ErrorTrace.empty()) {
+    TPosition& newest = s.ErrorTrace.back();
+    if (newest.Statement == nullptr) {
+      newest.Statement = running;
+      TAtom::IncRef(running);
+    }
+    SetTraceFrameOwner(newest, frameOwner);
+  }
+}
+
+}  // namespace
+
 void RunCode(TInterpreter& in) {
   TStructure& s = in.S;
   const PinnedAtom first(in.CodePointer);
@@ -330,24 +354,53 @@ void RunCode(TInterpreter& in) {
       if (in.RunState == rsStop) break;
     }
   } catch (const LanguageError&) {
-    // Each statement runner the error passes adds the statement that called
-    // it, so the trace holds the whole chain of calls when it is reported.
-    s.CurrentPosition.Statement = running;
-    if (position.Saved().EndPos != -1) {
-      TPosition caller = position.Saved();
-      caller.FrameOwner = nullptr;
-      s.AddTrace(caller);
-    }
-    if (!s.ErrorTrace.empty()) {
-      TPosition& newest = s.ErrorTrace.back();
-      if (newest.Statement == nullptr) {
-        newest.Statement = running;
-        TAtom::IncRef(running);
-      }
-      SetTraceFrameOwner(newest, frameOwner);
-    }
+    NoteErrorLeavingList(s, position.Saved(), running, frameOwner);
     throw;
   }
+}
+
+bool RunWrapperStatement(TInterpreter& in, TAtom* body, const TWrapperStatement& wrapper) {
+  TStructure& s = in.S;
+  // What the statement loop would do besides running the routine: redraw,
+  // pump, pause, stop. Those bodies take the loop.
+  if (!IsAtom(body) || in.SceneDirty || s.HaltRequested || s.PumpPending || in.TopRedrawPending ||
+      in.RunState == rsStop || in.RunState == rsRunCommand || in.RunState == rsRunStep || in.RunState == rsRunTo ||
+      (in.StatementCounter + 1) % kPumpInterval == 0 || s.Frame() == nullptr)
+    return false;
+
+  // RunCode's part.
+  const PinnedAtom pinBody(body);
+  in.ResultAtom = SystemValue;
+  in.StopFlag = false;
+  const RestoreOnExit<TPosition> position(s.CurrentPosition);
+  CheckStack(in);
+  TAtom* const frameOwner = s.Frame()->Owner;
+  in.LastValue = nullptr;
+  try {
+    // ExecuteStatement's part.
+    s.CurrentPosition.AssignFrom(TAtom::PositionOf(body));
+    s.CurrentPosition.Depth = in.InterpretDepth;
+    s.CurrentPosition.Statement = body;
+    s.CurrentPosition.FrameOwner = nullptr;
+    ++in.StatementCounter;
+    // Interpret's part: the token's range, the routine, OUTPUT.
+    const RestoreOnExit<int32_t> depth(in.InterpretDepth, in.InterpretDepth + 1);
+    s.CurrentPosition.StartPos = wrapper.StartPos;
+    s.CurrentPosition.EndPos = wrapper.EndPos;
+    CallBoundRoutine(in, wrapper.Routine, false);
+    TAtom* result = nullptr;
+    int32_t start = 0;
+    int32_t end = 0;
+    s.Frame()->Stack.Pop(result, start, end);
+    in.LastValue = result;
+    in.ResultAtom = result;
+    in.StopFlag = true;
+  } catch (const LanguageError&) {
+    NoteErrorLeavingList(s, position.Saved(), body, frameOwner);
+    throw;
+  }
+  in.CodePointer = nullptr;
+  return true;
 }
 
 void ExecuteStatement(TInterpreter& in) {

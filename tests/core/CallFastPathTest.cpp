@@ -1,21 +1,24 @@
-// A finished call whose frame nothing can still see leaves it (with its
-// input cells) to a later call of the same procedure: the answers stay those
-// of fresh frames, in every case where the frame could still be seen the
-// call makes a new one, and a reset lets go of what was kept.
+// The short ways of a call. A finished call whose frame nothing can still
+// see leaves it (with its input cells) to a later call of the same
+// procedure: the answers stay those of fresh frames, in every case where the
+// frame could still be seen the call makes a new one, and a reset lets go of
+// what was kept. A wrapper's body runs without the statement loop, and
+// fails exactly as it would have in it.
 
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "core/Exports.h"
+#include "core/Lexem.h"
 #include "core/Trans.h"
 #include "tests/support/TestState.h"
 
 namespace {
 
-class CallFrames : public ::testing::Test {
+class CallFastPaths : public ::testing::Test {
 protected:
-  CallFrames() {
+  CallFastPaths() {
     Run(u"to add :a :b\noutput dll.zavta.LOGOSUM\nend\n"
         u"to firstof :thing\noutput dll.zavta.LOGOFIRST\nend\n"
         u"to same :n\noutput :n\nend\n"
@@ -40,7 +43,7 @@ protected:
   TInterpreter I{S};
 };
 
-TEST_F(CallFrames, RepeatedCallsMakeOnlyTheirResults) {
+TEST_F(CallFastPaths, RepeatedCallsMakeOnlyTheirResults) {
   ASSERT_EQ(Run(u"make \"x add 1 2\nmake \"y same 1"), 0);  // compiles the bodies, keeps their frames
   // A hundred calls of each: a hundred results, the counter's numbers and
   // the parsed text; new frames would add three atoms a call.
@@ -50,7 +53,7 @@ TEST_F(CallFrames, RepeatedCallsMakeOnlyTheirResults) {
   EXPECT_EQ(LastLine(), "5053 100");  // 3 + 1 + 2 + ... + 100
 }
 
-TEST_F(CallFrames, RecursionKeepsAFrameALevel) {
+TEST_F(CallFastPaths, RecursionKeepsAFrameALevel) {
   ASSERT_EQ(Run(u"to fib :n\nif less :n 2 [output :n]\noutput add fib sub :n 1 fib sub :n 2\nend\nprint fib 10"), 0);
   EXPECT_EQ(LastLine(), "55");
   EXPECT_GE(KeptFramesOf(u"fib"), 1u);
@@ -62,7 +65,7 @@ TEST_F(CallFrames, RecursionKeepsAFrameALevel) {
   EXPECT_EQ(LastLine(), "55");
 }
 
-TEST_F(CallFrames, CallsThatCouldStillSeeTheirFrameGetNewOnes) {
+TEST_F(CallFastPaths, CallsThatCouldStillSeeTheirFrameGetNewOnes) {
   ASSERT_EQ(Run(u"print add 1 2"), 0);
   // An object input binds as a variable: a fresh frame, the right answer.
   ASSERT_EQ(Run(u"to maxof :object\noutput dll.zavta.LOGOSETMAX\nend\nprint maxof 1"), 0);
@@ -83,7 +86,7 @@ TEST_F(CallFrames, CallsThatCouldStillSeeTheirFrameGetNewOnes) {
   EXPECT_EQ(LastLine(), "30");
 }
 
-TEST_F(CallFrames, FramesHandedOnStayTheirCallers) {
+TEST_F(CallFastPaths, FramesHandedOnStayTheirCallers) {
   // A procedure without OUTPUT yields its frame: each call's object is its own.
   ASSERT_EQ(Run(u"to point :px\nend\nmake \"p1 point 1\nmake \"p2 point 2\nprint :p1.px :p2.px"), 0);
   EXPECT_EQ(LastLine(), "1 2");
@@ -100,7 +103,7 @@ TEST_F(CallFrames, FramesHandedOnStayTheirCallers) {
   EXPECT_EQ(KeptFramesOf(u"keep"), 1u);
 }
 
-TEST_F(CallFrames, RoutinesWithoutThePromiseKeepFramesNew) {
+TEST_F(CallFastPaths, RoutinesWithoutThePromiseKeepFramesNew) {
   // A routine registered without the promise to keep no argument cell
   // makes every enclosing call's frame new.
   I.Exports.Register(exLOGONOT, I.Exports.Routine(exLOGONOT), false);
@@ -112,7 +115,53 @@ TEST_F(CallFrames, RoutinesWithoutThePromiseKeepFramesNew) {
   EXPECT_EQ(KeptFramesOf(u"outer"), 0u);
 }
 
-TEST_F(CallFrames, AResetLetsGoOfTheKeptFrames) {
+TEST_F(CallFastPaths, WrapperBodiesFailAsTheStatementLoopWouldHave) {
+  ASSERT_EQ(Run(u"to outer :l\nmake \"r firstof :l\nend\nouter [a]"), 0);  // compiles both bodies
+  const size_t routine = static_cast<size_t>(I.ExportRoutineIndex[exLOGOFIRST] - 1);
+  ASSERT_LT(routine, I.RoutineKeepsNoCells.size());
+  ASSERT_TRUE(I.RoutineKeepsNoCells[routine]);
+  // Runs "outer []" without a run entry, so the trace stays to be read.
+  TAtom* const program = ParseText(I.Scanner(), u"outer []", u"test").List;
+  const PinnedAtom pinProgram(program);
+  auto failure = [&](bool shortWay) {
+    I.RoutineKeepsNoCells[routine] = shortWay;
+    ClearErrorHistory(I);
+    I.CodePointer = program;
+    S.CurrentPosition = TPosition{};
+    std::u16string message;
+    try {
+      RunCode(I);
+    } catch (const LanguageError& e) {
+      message = e.Message();
+    }
+    EXPECT_FALSE(message.empty());
+    return std::make_pair(message, S.ErrorTrace);
+  };
+  const auto [shortMessage, shortTrace] = failure(true);
+  const int32_t depthAfterShort = I.InterpretDepth;
+  const auto [loopMessage, loopTrace] = failure(false);
+  EXPECT_EQ(I.InterpretDepth, depthAfterShort);
+  EXPECT_EQ(shortMessage, loopMessage);
+  ASSERT_EQ(shortTrace.size(), loopTrace.size());
+  ASSERT_GE(shortTrace.size(), 2u);
+  for (size_t i = 0; i < shortTrace.size(); ++i) {
+    const TPosition& a = shortTrace[i];
+    const TPosition& b = loopTrace[i];
+    EXPECT_EQ(a.StartPos, b.StartPos) << i;
+    EXPECT_EQ(a.EndPos, b.EndPos) << i;
+    EXPECT_EQ(a.Line, b.Line) << i;
+    EXPECT_EQ(a.Depth, b.Depth) << i;
+    EXPECT_EQ(a.Topic, b.Topic) << i;
+    EXPECT_EQ(a.Procedure, b.Procedure) << i;
+    EXPECT_EQ(a.Statement, b.Statement) << i;
+    EXPECT_EQ(a.SourceName.str(), b.SourceName.str()) << i;
+    // Each failed call had a frame of its own.
+    EXPECT_EQ(a.FrameOwner == nullptr, b.FrameOwner == nullptr) << i;
+  }
+  ClearErrorHistory(I);
+}
+
+TEST_F(CallFastPaths, AResetLetsGoOfTheKeptFrames) {
   ASSERT_EQ(Run(u"print add 1 2"), 0);
   ASSERT_EQ(KeptFramesOf(u"add"), 1u);
   TAtom* kept = I.SpareCallFrames.at(S.FindName(u"add")).Frames.back();
