@@ -184,6 +184,7 @@ public:
     std::vector<TAtom*> Frames;
   };
   std::unordered_map<const TAtom*, TSpareCallFrames> SpareCallFrames;
+  uint64_t SpareFramesGeneration = 0;  // counts the times SpareCallFrames was emptied
   // Counts the events after which a running call's frame or input cells may
   // be known outside it: a routine that may keep an argument cell or run
   // code, a message pump, an assignment whose variable is a frame's child.

@@ -95,9 +95,8 @@ bool IsBareFrame(const TAtom* frame, int32_t inputCount) {
   return cells == inputCount;
 }
 
-void KeepForNextCall(TInterpreter& in, TAtom* procedure, const TAtom* body, TAtom* frame, int32_t inputCount) {
+void KeepForNextCall(TInterpreter::TSpareCallFrames& spare, const TAtom* body, TAtom* frame, int32_t inputCount) {
   if (!IsBareFrame(frame, inputCount)) return;
-  TInterpreter::TSpareCallFrames& spare = in.SpareCallFrames[procedure];
   if (spare.Body != body) {
     for (TAtom* old : spare.Frames) TAtom::DecRef(old);
     spare.Frames.clear();
@@ -171,7 +170,8 @@ public:
       TAtom::Unlink(frame_);
     }
     TAtom::DecRef(frame_);
-    if (reusableFor_ != nullptr) KeepForNextCall(in_, procedure_, reusableFor_, frame_, inputCount_);
+    if (reusableFor_ != nullptr && spareGeneration_ == in_.SpareFramesGeneration)
+      KeepForNextCall(*spare_, reusableFor_, frame_, inputCount_);
     TAtom::DecRef(procedure_);
     s.CurrentPosition.Procedure = savedProcedure_;
     in_.CodePointer = savedCodePointer_;
@@ -202,7 +202,9 @@ public:
   TAtom* SavedProcedure() const { return savedProcedure_; }
   // The call with this body and inputCount inputs returned and nothing can
   // see its frame: it may serve a later call once it is unlinked.
-  void OfferFrame(const TAtom* body, int32_t inputCount) {
+  void OfferFrame(TInterpreter::TSpareCallFrames& spare, const TAtom* body, int32_t inputCount) {
+    spare_ = &spare;
+    spareGeneration_ = in_.SpareFramesGeneration;
     reusableFor_ = body;
     inputCount_ = inputCount;
   }
@@ -217,6 +219,8 @@ private:
   bool wasActive_ = false;
   bool activeSet_ = false;
   bool depthRaised_ = false;
+  TInterpreter::TSpareCallFrames* spare_ = nullptr;
+  uint64_t spareGeneration_ = 0;
   const TAtom* reusableFor_ = nullptr;
   int32_t inputCount_ = 0;
 };
@@ -286,9 +290,11 @@ void CallUserProcedure(TInterpreter& in, TCodeCursor& cursor) {
   const std::vector<int32_t>* code = cursor.Code;
   const size_t pairStart = cursor.Index;
   if (code != nullptr) cursor.Index = std::min(code->size(), pairStart + 2 * static_cast<size_t>(inputCount));
-  auto pairWord = [&](int32_t input, int32_t which) -> int32_t {
-    const size_t at = pairStart + 2 * static_cast<size_t>(input) + static_cast<size_t>(which);
-    return code != nullptr && at < code->size() ? (*code)[at] : 0;
+  const int32_t* const pairs = code != nullptr ? code->data() + pairStart : nullptr;
+  const size_t pairWords = code != nullptr ? cursor.Index - pairStart : 0;
+  auto pairWord = [pairs, pairWords](int32_t input, int32_t which) -> int32_t {
+    const size_t at = 2 * static_cast<size_t>(input) + static_cast<size_t>(which);
+    return at < pairWords ? pairs[at] : 0;
   };
   // A call that ends early (suppressed raise) still consumes its inputs and
   // yields one value, keeping the statement's stack balanced.
@@ -337,10 +343,10 @@ void CallUserProcedure(TInterpreter& in, TCodeCursor& cursor) {
   // call of this procedure left when it fits these inputs, else a new one.
   TAtom* const body = BodyOf(value);
   std::array<TAtom*, 8> keptCells{};
+  TInterpreter::TSpareCallFrames& spare = in.SpareCallFrames[procedure];
   auto takeKeptFrame = [&]() -> TAtom* {
-    const auto kept = in.SpareCallFrames.find(procedure);
-    if (kept == in.SpareCallFrames.end() || kept->second.Frames.empty() || kept->second.Body != body) return nullptr;
-    TAtom* frame = kept->second.Frames.back();
+    if (spare.Frames.empty() || spare.Body != body) return nullptr;
+    TAtom* frame = spare.Frames.back();
     const std::vector<TStackEntry>& items = callerStack.Items;
     // Out of the tree and pinned only by the table since it was found bare,
     // the frame cannot have changed.
@@ -352,7 +358,7 @@ void CallUserProcedure(TInterpreter& in, TCodeCursor& cursor) {
              !TAtom::IsVariable(items[items.size() - 1 - static_cast<size_t>(i)].Value);
     }
     if (!fits) return nullptr;
-    kept->second.Frames.pop_back();
+    spare.Frames.pop_back();
     TAtom::DecRef(frame);  // the pin it was kept with; the call pins it anew
     return frame;
   };
@@ -511,7 +517,7 @@ void CallUserProcedure(TInterpreter& in, TCodeCursor& cursor) {
   if (result == SystemValue) result = frame;
   if (handler == nullptr && in.EscapeCount == escapesAtStart && result != frame &&
       !(IsAtom(result) && result->Parent == frame))
-    scope.OfferFrame(body, inputCount);
+    scope.OfferFrame(spare, body, inputCount);
   TAtom::Unlink(frame);
   if (LogTakesProcedures(s)) {
     std::u16string line = u"Exit  (";
@@ -535,4 +541,5 @@ void ReleaseSpareCallFrames(TInterpreter& in) {
   for (auto& [procedure, spare] : in.SpareCallFrames)
     for (TAtom* frame : spare.Frames) TAtom::DecRef(frame);
   in.SpareCallFrames.clear();
+  ++in.SpareFramesGeneration;  // calls still running keep nothing
 }
