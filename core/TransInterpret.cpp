@@ -605,7 +605,7 @@ TAtom* Interpret(TInterpreter& in, TAtom* statement, bool quiet) {
   // that read their own operands get a copy and hand back where it ended.
   TCodeCursor cursor{statement->Code(), 0};
   auto withCursor = [&cursor](auto&& op) {
-    TCodeCursor copy = cursor;
+    TCodeCursor copy(cursor.Code, cursor.Index);  // field by field: no wide load of just-stored fields
     op(copy);
     cursor.Index = copy.Index;
   };
