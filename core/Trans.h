@@ -185,6 +185,17 @@ public:
   };
   std::unordered_map<const TAtom*, TSpareCallFrames> SpareCallFrames;
   uint64_t SpareFramesGeneration = 0;  // counts the times SpareCallFrames was emptied
+  // The entry of a procedure, found through a small direct-mapped table of
+  // recent ones before the map (whose hashing costs a division).
+  TSpareCallFrames& SpareFramesOf(const TAtom* procedure) {
+    TSpareSlot& slot = spareSlots_[(reinterpret_cast<uintptr_t>(procedure) >> 7) % spareSlots_.size()];
+    if (slot.Procedure != procedure || slot.Generation != SpareFramesGeneration) {
+      slot.Procedure = procedure;
+      slot.Generation = SpareFramesGeneration;
+      slot.Entry = &SpareCallFrames[procedure];
+    }
+    return *slot.Entry;
+  }
   // Counts the events after which a running call's frame or input cells may
   // be known outside it: a routine that may keep an argument cell or run
   // code, a message pump, an assignment whose variable is a frame's child.
@@ -194,6 +205,15 @@ public:
   uint64_t EscapeCount = 0;
   void NoteEscape() { ++EscapeCount; }
 
+private:
+  struct TSpareSlot {
+    const TAtom* Procedure = nullptr;
+    uint64_t Generation = 0;
+    TSpareCallFrames* Entry = nullptr;
+  };
+  std::array<TSpareSlot, 64> spareSlots_{};
+
+public:
   // --- run globals ----------------------------------------------------------------
   uint8_t RunState = rsIdle;
   TAtom* LastValue = nullptr;     // the value left by the last instruction

@@ -343,7 +343,7 @@ void CallUserProcedure(TInterpreter& in, TCodeCursor& cursor) {
   // call of this procedure left when it fits these inputs, else a new one.
   TAtom* const body = BodyOf(value);
   std::array<TAtom*, 8> keptCells{};
-  TInterpreter::TSpareCallFrames& spare = in.SpareCallFrames[procedure];
+  TInterpreter::TSpareCallFrames& spare = in.SpareFramesOf(procedure);
   auto takeKeptFrame = [&]() -> TAtom* {
     if (spare.Frames.empty() || spare.Body != body) return nullptr;
     TAtom* frame = spare.Frames.back();
