@@ -268,6 +268,13 @@ TStructure::~TStructure() {
   LeaveAllFrames();
   ClearErrorTrace();
   DestroyAtoms();
+  if (nextBlock_.valid()) {
+    try {
+      BlockDeleter{}(nextBlock_.get());
+    } catch (const std::bad_alloc&) {
+      // the block was never mapped
+    }
+  }
 }
 
 void TStructure::DestroyAtoms() {
@@ -299,8 +306,11 @@ bool TStructure::IsPoolAtom(const TAtom* address) const {
 
 void TStructure::AddPoolBlock() {
   if (createdCount_ >= kMaxAtoms) throw std::bad_alloc();
-  blocks_.emplace_back(MapBlock());
-  blockStarts_.push_back(blocks_.back().get());
+  TAtom* block = nextBlock_.valid() ? nextBlock_.get() : MapBlock();
+  blocks_.emplace_back(block);
+  blockStarts_.push_back(block);
+  if (blocks_.size() >= 2 && createdCount_ + 2 * uint64_t{kBlockSize} <= kMaxAtoms)
+    nextBlock_ = std::async(std::launch::async, MapBlock);
 }
 
 DepthGuard::DepthGuard(TStructure& s) : s_(s) {

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <exception>
 #include <functional>
+#include <future>
 #include <memory>
 #include <new>
 #include <string>
@@ -582,6 +583,9 @@ private:
   };
   void DestroyAtoms();
   void AddPoolBlock();  // maps the next block; bad_alloc past the identity range
+  // A program that has filled a block probably fills more: the next one is
+  // mapped and faulted in on another thread meanwhile.
+  std::future<TAtom*> nextBlock_;
   std::vector<std::unique_ptr<TAtom, BlockDeleter>> blocks_;
   std::vector<TAtom*> blockStarts_;  // blocks_' pointers, for the inline look-ups
   uint32_t createdCount_ = 0;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <vector>
 
 #include "core/Atoms.h"
 #include "core/Vars.h"
@@ -117,6 +118,22 @@ TEST(AtomPool, IdentitiesResolveOnlyWhileLiveOrKept) {
   EXPECT_EQ(back, live);
   EXPECT_EQ(AtomId(back), id);  // identities never move
   EXPECT_EQ(s.AtomById(id), back);
+}
+
+TEST(AtomPool, AtomsOfManyBlocksStayWhereTheyAreAndResolve) {
+  // Past the second block the next one is prepared on another thread; a
+  // state destroyed with one prepared gives it back.
+  TestState ts(false);
+  TStructure& s = *ts.S;
+  constexpr uint32_t kCount = 3 * TStructure::kPoolBlockAtoms + 17;
+  std::vector<TAtom*> made;
+  made.reserve(kCount);
+  for (uint32_t i = 0; i < kCount; ++i) made.push_back(NewNumber(s, i));
+  for (uint32_t i = 0; i < kCount; i += 997) {
+    EXPECT_EQ(s.AtomById(AtomId(made[i])), made[i]);
+    EXPECT_EQ(made[i]->Number, i);
+  }
+  EXPECT_EQ(made.back()->Number, kCount - 1);
 }
 
 TEST(AtomPins, SaturateBothWaysAndIgnoreNonAtoms) {
