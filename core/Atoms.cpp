@@ -519,8 +519,14 @@ void TAtom::SetPosition(TAtom& a, const TPosition& position) {
     ext.Position = std::make_unique<TPosition>(position);
 }
 
+namespace {
+// The position of atoms without one (made at start-up: statements ask for
+// positions far too often for a guarded local).
+const TPosition kAbsentPosition;
+}  // namespace
+
 const TPosition& TAtom::PositionOf(const TAtom* a) {
-  static const TPosition absent;
+  const TPosition& absent = kAbsentPosition;
   if (!IsAtom(a)) return absent;
   if (const TPosition* own = a->Position()) return *own;
   if (IsCellKind(a) && IsAtom(a->Left))

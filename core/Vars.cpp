@@ -335,7 +335,7 @@ void TStructure::EnterFrame(TAtom* atom) {
     context->Parent = std::move(frame_);
   }
   frame_ = std::move(context);
-  if (IsAtom(atom) && atom->Text == u"[Root]") Root = atom;
+  if (IsAtom(atom) && atom->Text.size() == 6 && atom->Text == u"[Root]") Root = atom;
 }
 
 TAtom* TStructure::LeaveFrame() {
