@@ -27,6 +27,11 @@ protected:
   }
   int Run(std::u16string_view text) { return RunText(I, text, u"test"); }
   std::string LastLine() const { return T.Host.Lines.empty() ? "" : U8(T.Host.Lines.back().Text); }
+  // The last line printed by running text that must succeed.
+  std::string Printed(std::u16string_view text) {
+    EXPECT_EQ(Run(text), 0) << U8(std::u16string(text));
+    return LastLine();
+  }
   // New atoms made by running text.
   int64_t AtomsMadeBy(std::u16string_view text) {
     const int64_t before = S.CreatedCount() - S.FreeCount;
@@ -54,52 +59,41 @@ TEST_F(CallFastPaths, RepeatedCallsMakeOnlyTheirResults) {
 }
 
 TEST_F(CallFastPaths, RecursionKeepsAFrameALevel) {
-  ASSERT_EQ(Run(u"to fib :n\nif less :n 2 [output :n]\noutput add fib sub :n 1 fib sub :n 2\nend\nprint fib 10"), 0);
-  EXPECT_EQ(LastLine(), "55");
+  EXPECT_EQ(Printed(u"to fib :n\nif less :n 2 [output :n]\noutput add fib sub :n 1 fib sub :n 2\nend\nprint fib 10"), "55");
   EXPECT_GE(KeptFramesOf(u"fib"), 1u);
   EXPECT_LE(KeptFramesOf(u"fib"), 11u);
   // 177 calls of fib and 441 of the wrappers, each answering a new atom:
   // new frames would add more than 1,500 atoms.
   EXPECT_LE(AtomsMadeBy(u"make \"r fib 10"), 550);
-  ASSERT_EQ(Run(u"print :r"), 0);
-  EXPECT_EQ(LastLine(), "55");
+  EXPECT_EQ(Printed(u"print :r"), "55");
 }
 
 TEST_F(CallFastPaths, CallsThatCouldStillSeeTheirFrameGetNewOnes) {
   ASSERT_EQ(Run(u"print add 1 2"), 0);
   // An object input binds as a variable: a fresh frame, the right answer.
   ASSERT_EQ(Run(u"to maxof :object\noutput dll.zavta.LOGOSETMAX\nend\nprint maxof 1"), 0);
-  ASSERT_EQ(Run(u"make \"'obj.#2' 5\nprint maxof :obj"), 0);
-  EXPECT_EQ(LastLine(), "2");
-  ASSERT_EQ(Run(u"make \"'obj.#7' 5\nprint maxof :obj"), 0);
-  EXPECT_EQ(LastLine(), "7");
-  ASSERT_EQ(Run(u"print firstof [p q]"), 0);
-  EXPECT_EQ(LastLine(), "p");
+  EXPECT_EQ(Printed(u"make \"'obj.#2' 5\nprint maxof :obj"), "2");
+  EXPECT_EQ(Printed(u"make \"'obj.#7' 5\nprint maxof :obj"), "7");
+  EXPECT_EQ(Printed(u"print firstof [p q]"), "p");
   // An error inside the call leaves its frame to the error report.
   EXPECT_EQ(Run(u"print firstof []"), 2);
-  ASSERT_EQ(Run(u"print firstof [r s]"), 0);
-  EXPECT_EQ(LastLine(), "r");
+  EXPECT_EQ(Printed(u"print firstof [r s]"), "r");
   // A redefined procedure runs its new body.
-  ASSERT_EQ(Run(u"to add :a :b\noutput dll.zavta.LOGOMUL\nend\nprint add 3 4"), 0);
-  EXPECT_EQ(LastLine(), "12");
-  ASSERT_EQ(Run(u"print add 5 6"), 0);
-  EXPECT_EQ(LastLine(), "30");
+  EXPECT_EQ(Printed(u"to add :a :b\noutput dll.zavta.LOGOMUL\nend\nprint add 3 4"), "12");
+  EXPECT_EQ(Printed(u"print add 5 6"), "30");
 }
 
 TEST_F(CallFastPaths, FramesHandedOnStayTheirCallers) {
   // A procedure without OUTPUT yields its frame: each call's object is its own.
-  ASSERT_EQ(Run(u"to point :px\nend\nmake \"p1 point 1\nmake \"p2 point 2\nprint :p1.px :p2.px"), 0);
-  EXPECT_EQ(LastLine(), "1 2");
+  EXPECT_EQ(Printed(u"to point :px\nend\nmake \"p1 point 1\nmake \"p2 point 2\nprint :p1.px :p2.px"), "1 2");
   EXPECT_EQ(KeptFramesOf(u"point"), 0u);
   // A cell handed on by an assignment, or a local made, keeps the frame new.
-  ASSERT_EQ(Run(u"to bump :n\nmake \"n add :n 1\noutput :n\nend\nprint bump 1"), 0);
-  EXPECT_EQ(LastLine(), "2");
+  EXPECT_EQ(Printed(u"to bump :n\nmake \"n add :n 1\noutput :n\nend\nprint bump 1"), "2");
   EXPECT_EQ(KeptFramesOf(u"bump"), 0u);
   ASSERT_EQ(Run(u"to withlocal :n\nlocal \"t\noutput :n\nend\nprint withlocal 4"), 0);
   EXPECT_EQ(KeptFramesOf(u"withlocal"), 0u);
   // Storing an input's value elsewhere shares the value, not the cell.
-  ASSERT_EQ(Run(u"to keep :n\nmake \"seen :n\noutput :n\nend\nprint keep 5\nprint keep 6\nprint :seen"), 0);
-  EXPECT_EQ(LastLine(), "6");
+  EXPECT_EQ(Printed(u"to keep :n\nmake \"seen :n\noutput :n\nend\nprint keep 5\nprint keep 6\nprint :seen"), "6");
   EXPECT_EQ(KeptFramesOf(u"keep"), 1u);
 }
 
