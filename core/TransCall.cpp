@@ -424,14 +424,14 @@ void CallUserProcedure(TInterpreter& in, TCodeCursor& cursor) {
         callText += u'=';
         callText += TAtom::ToText(s, input);
       }
-      if (reusedFrame)
+      if (reusedFrame) {
         keptCells[static_cast<size_t>(i)]->Left = input;  // a plain value: the old one is not finalised
-      else if (TAtom::IsVariable(input)) {
+      } else if (TAtom::IsVariable(input)) {
         in.NoteEscape();  // a moved-in variable may be known where it came from
         BindVariableInput(s, *frame, callerOwner, *input, param);
-      }
-      else
+      } else {
         s.CreateVariable(frame, param, true, input);
+      }
     }
   }
 

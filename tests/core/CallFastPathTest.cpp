@@ -59,7 +59,8 @@ TEST_F(CallFastPaths, RepeatedCallsMakeOnlyTheirResults) {
 }
 
 TEST_F(CallFastPaths, RecursionKeepsAFrameALevel) {
-  EXPECT_EQ(Printed(u"to fib :n\nif less :n 2 [output :n]\noutput add fib sub :n 1 fib sub :n 2\nend\nprint fib 10"), "55");
+  EXPECT_EQ(Printed(u"to fib :n\nif less :n 2 [output :n]\noutput add fib sub :n 1 fib sub :n 2\nend\nprint fib 10"),
+            "55");
   EXPECT_GE(KeptFramesOf(u"fib"), 1u);
   EXPECT_LE(KeptFramesOf(u"fib"), 11u);
   // 177 calls of fib and 441 of the wrappers, each answering a new atom:
@@ -101,8 +102,7 @@ TEST_F(CallFastPaths, RoutinesWithoutThePromiseKeepFramesNew) {
   // A routine registered without the promise to keep no argument cell
   // makes every enclosing call's frame new.
   I.Exports.Register(exLOGONOT, I.Exports.Routine(exLOGONOT), false);
-  ASSERT_EQ(Run(u"to flip :x\noutput dll.zavta.LOGONOT\nend\nto outer :v\noutput flip :v\nend\nprint outer \"true"),
-            0);
+  ASSERT_EQ(Run(u"to flip :x\noutput dll.zavta.LOGONOT\nend\nto outer :v\noutput flip :v\nend\nprint outer \"true"), 0);
   EXPECT_EQ(LastLine(), "false");
   EXPECT_GE(AtomsMadeBy(u"repeat 10 [make \"y outer \"true]"), 40);
   EXPECT_EQ(KeptFramesOf(u"flip"), 0u);
