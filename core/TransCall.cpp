@@ -36,7 +36,7 @@ const std::u16string& OperandText(TStructure& s, const TAtom* atom, std::u16stri
 
 // A procedure's value past up to two leading lists (its input and local
 // name lists): the first statement cell of its body.
-TAtom* BodyOf(TAtom* value) {
+inline TAtom* BodyOf(TAtom* value) {
   TAtom* cell = value;
   for (int skipped = 0; skipped < 2 && IsAtom(cell) && cell->Kind == akList && TAtom::IsList(cell->Left); ++skipped)
     cell = cell->Right;
@@ -342,7 +342,7 @@ void CallUserProcedure(TInterpreter& in, TCodeCursor& cursor) {
   // The frame variable and the inputs, in written order: a frame a finished
   // call of this procedure left when it fits these inputs, else a new one.
   TAtom* const body = BodyOf(value);
-  std::array<TAtom*, 8> keptCells{};
+  std::array<TAtom*, 8> keptCells;  // filled by CellsInWrittenOrder before any read
   TInterpreter::TSpareCallFrames& spare = in.SpareFramesOf(procedure);
   auto takeKeptFrame = [&]() -> TAtom* {
     if (spare.Frames.empty() || spare.Body != body) return nullptr;
