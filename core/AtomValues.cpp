@@ -343,7 +343,18 @@ private:
   size_t depth_ = 0;
 };
 
-void AppendText(TStructure& s, const TAtom* a, std::u16string& out) { Printer(s, out).Print(a); }
+void AppendText(TStructure& s, const TAtom* a, std::u16string& out) {
+  // Words and numbers, most of what is printed, need no work list.
+  if (IsAtom(a) && a->Kind == akWord) {
+    out += a->Text;
+    return;
+  }
+  if (IsAtom(a) && a->Kind == akNumber) {
+    AppendNumberLower(out, a->Number);
+    return;
+  }
+  Printer(s, out).Print(a);
+}
 
 // ---------------------------------------------------------------------------
 // Truth values

@@ -377,15 +377,24 @@ bool ForEachCellLastFirst(TStructure& s, Visit visit) {
 
 TAtom* JoinWords(TInterpreter& in) {
   TStructure& s = in.S;
-  std::vector<std::u16string> parts;  // last input first
+  // The inputs come last first: each one's text is appended reversed, and
+  // the whole is turned round at the end (pairs of surrogates come back in
+  // order, being turned twice).
+  std::u16string text;
+  std::u16string printed;
   const bool plain = ForEachCellLastFirst(s, [&](TAtom* cell) {
     if (!TAtom::IsPlainVariable(cell)) return false;
-    parts.push_back(TAtom::ToText(s, cell->Left));
+    const TAtom* value = cell->Left;
+    if (TAtom::IsWord(value)) {
+      text.append(value->Text.rbegin(), value->Text.rend());
+    } else {
+      printed = TAtom::ToText(s, value);
+      text.append(printed.rbegin(), printed.rend());
+    }
     return true;
   });
   if (!plain) return RaisePrimitiveError(s, u"word");
-  std::u16string text;
-  for (auto it = parts.rbegin(); it != parts.rend(); ++it) text += *it;
+  std::reverse(text.begin(), text.end());
   return NewWord(s, std::move(text));
 }
 
@@ -394,6 +403,7 @@ TAtom* CountOf(TInterpreter& in) {
   const TAtom* cell = CheckedCell(s, exLOGOCOUNT, 1);
   if (!TAtom::IsPlainVariable(cell)) return RaisePrimitiveError(s, u"count");
   const TAtom* value = cell->Left;
+  if (TAtom::IsWord(value)) return NumberResult(s, static_cast<long double>(CharCount(value->Text)));
   if (TAtom::IsWordOrNumber(value))
     return NumberResult(s, static_cast<long double>(CharCount(TAtom::AsString(s, value))));
   return NumberResult(s, TAtom::Length(value));

@@ -234,6 +234,9 @@ TEST_F(LogoLib, WordListAndSentenceKeepTheWrittenOrder) {
   TAtom* bc = L({W(u"b"), W(u"c")});
   EXPECT_EQ(Printed(exLOGOWORD, {W(u"a"), L({N(1), N(2)})}), "a[1 2]");
   EXPECT_EQ(Printed(exLOGOWORD, {N(1.5L), W(u"x"), W(u"")}), "1.5x");
+  // Characters outside the basic plane stay whole, in every position.
+  EXPECT_EQ(Printed(exLOGOWORD, {W(u"\U0001F600a"), N(12), W(u"b\U0001F601"), L({W(u"\U0001F602")})}),
+            "\U0001F600a12b\U0001F601[\U0001F602]");
   EXPECT_EQ(Printed(exLOGOLIST, {W(u"a"), bc, N(3)}), "[a [b c] 3]");
 
   TAtom* sentence = Call(exLOGOSE, {W(u"a"), bc, nullptr, W(u"d")});
