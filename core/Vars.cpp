@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <new>
+#include <system_error>
 
 #include "core/Host.h"
 #include "core/Text.h"
@@ -309,8 +310,13 @@ void TStructure::AddPoolBlock() {
   TAtom* block = nextBlock_.valid() ? nextBlock_.get() : MapBlock();
   blocks_.emplace_back(block);
   blockStarts_.push_back(block);
-  if (blocks_.size() >= 2 && createdCount_ + 2 * uint64_t{kBlockSize} <= kMaxAtoms)
-    nextBlock_ = std::async(std::launch::async, MapBlock);
+  if (blocks_.size() >= 2 && createdCount_ + 2 * uint64_t{kBlockSize} <= kMaxAtoms) {
+    try {
+      nextBlock_ = std::async(std::launch::async, MapBlock);
+    } catch (const std::system_error&) {
+      // No thread to spare: the next block is mapped when it is needed.
+    }
+  }
 }
 
 DepthGuard::DepthGuard(TStructure& s) : s_(s) {
