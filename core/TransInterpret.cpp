@@ -489,11 +489,11 @@ inline bool FloatingPointModesAreDefault() {
 #endif
 }
 
+}  // namespace
+
 // ocNative / ocPrimitive: calls a bound routine with a clean floating-point
 // environment and pushes its result. A failure of the routine other than a
 // language error becomes a language error here.
-}  // namespace
-
 void CallBoundRoutine(TInterpreter& in, int32_t index, bool outside) {
   TStructure& s = in.S;
   if (index < 0 || static_cast<size_t>(index) >= in.Routines.size() || !in.Routines[static_cast<size_t>(index)]) {
