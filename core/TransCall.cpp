@@ -201,10 +201,11 @@ public:
   // The caller's Procedure, restored when the call ends.
   TAtom* SavedProcedure() const { return savedProcedure_; }
   // The call with this body and inputCount inputs returned and nothing can
-  // see its frame: it may serve a later call once it is unlinked.
-  void OfferFrame(TInterpreter::TSpareCallFrames& spare, const TAtom* body, int32_t inputCount) {
+  // see its frame: it may serve a later call once it is unlinked, unless
+  // the kept frames were let go (generation) since spare was found.
+  void OfferFrame(TInterpreter::TSpareCallFrames& spare, uint64_t generation, const TAtom* body, int32_t inputCount) {
     spare_ = &spare;
-    spareGeneration_ = in_.SpareFramesGeneration;
+    spareGeneration_ = generation;
     reusableFor_ = body;
     inputCount_ = inputCount;
   }
@@ -344,6 +345,7 @@ void CallUserProcedure(TInterpreter& in, TCodeCursor& cursor) {
   TAtom* const body = BodyOf(value);
   std::array<TAtom*, 8> keptCells;  // filled by CellsInWrittenOrder before any read
   TInterpreter::TSpareCallFrames& spare = in.SpareFramesOf(procedure);
+  const uint64_t spareGeneration = in.SpareFramesGeneration;  // the entry lives while this holds
   auto takeKeptFrame = [&]() -> TAtom* {
     if (spare.Frames.empty() || spare.Body != body) return nullptr;
     TAtom* frame = spare.Frames.back();
@@ -517,7 +519,7 @@ void CallUserProcedure(TInterpreter& in, TCodeCursor& cursor) {
   if (result == SystemValue) result = frame;
   if (handler == nullptr && in.EscapeCount == escapesAtStart && result != frame &&
       !(IsAtom(result) && result->Parent == frame))
-    scope.OfferFrame(spare, body, inputCount);
+    scope.OfferFrame(spare, spareGeneration, body, inputCount);
   TAtom::Unlink(frame);
   if (LogTakesProcedures(s)) {
     std::u16string line = u"Exit  (";

@@ -155,6 +155,22 @@ TEST_F(CallFastPaths, WrapperBodiesFailAsTheStatementLoopWouldHave) {
   ClearErrorHistory(I);
 }
 
+TEST_F(CallFastPaths, KeptFramesLetGoInsideRunningCallsAreNotKeptAgain) {
+  // A routine (promising to keep no cell) that lets every kept frame go
+  // while two calls around it run.
+  I.Exports.Register(
+      exLOGONOT,
+      [](TInterpreter& in) -> TAtom* {
+        ReleaseSpareCallFrames(in);
+        return in.S.Language.TrueAtom;
+      },
+      true);
+  ASSERT_EQ(Run(u"to letgo :x\noutput dll.zavta.LOGONOT\nend\nto outer :v\noutput letgo :v\nend"), 0);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(Printed(u"print outer 1"), "TRUE");
+  EXPECT_EQ(KeptFramesOf(u"outer"), 0u);
+  EXPECT_EQ(KeptFramesOf(u"letgo"), 0u);
+}
+
 TEST_F(CallFastPaths, AResetLetsGoOfTheKeptFrames) {
   ASSERT_EQ(Run(u"print add 1 2"), 0);
   ASSERT_EQ(KeptFramesOf(u"add"), 1u);
