@@ -53,8 +53,18 @@ TAtom* CellInput(TStructure& s, int32_t ordinal, int32_t n) {
   return cell != nullptr ? cell->Left : nullptr;
 }
 
+namespace {
+// The number a checked cell holds: a number atom directly, anything else
+// through AsNumber (which converts a numeric word or raises).
+inline long double CellNumber(TStructure& s, const TAtom* cell) {
+  const TAtom* value = cell != nullptr ? cell->Left : nullptr;
+  if (IsAtom(value) && value->Kind == akNumber) return value->Number;
+  return TAtom::AsNumber(s, value);
+}
+}  // namespace
+
 long double NumberInput(TStructure& s, int32_t ordinal, int32_t n) {
-  return TAtom::AsNumber(s, CellInput(s, ordinal, n));
+  return CellNumber(s, CheckedCell(s, ordinal, n));
 }
 
 int32_t IntegerInput(TStructure& s, int32_t ordinal, int32_t n) {
@@ -64,8 +74,12 @@ int32_t IntegerInput(TStructure& s, int32_t ordinal, int32_t n) {
 bool BooleanInput(TStructure& s, int32_t ordinal, int32_t n) { return TAtom::AsBoolean(s, CellInput(s, ordinal, n)); }
 
 TNumberPair FetchTwoNumbers(TStructure& s, int32_t ordinal) {
-  const long double second = NumberInput(s, ordinal, 1);
-  const long double first = NumberInput(s, ordinal, 2);
+  // Cell 2 is cell 1's next sibling: one walk for both.
+  const TAtom* lastCell = CheckedCell(s, ordinal, 1);
+  const long double second = CellNumber(s, lastCell);
+  const TAtom* firstCell = lastCell != nullptr && lastCell->NextSibling != nullptr ? lastCell->NextSibling
+                                                                                    : CheckedCell(s, ordinal, 2);
+  const long double first = CellNumber(s, firstCell);
   return {first, second};
 }
 
