@@ -407,6 +407,15 @@ void TScanner::WriteFile(int number, std::u16string_view text) {
   WriteErrorFile(S, number, text);
 }
 
+std::u16string TScanner::WriteBadNameFiles(const TAtom* name) {
+  std::u16string dump;
+  TAtom::DumpTree(S, name, u"", dump);
+  WriteFile(4, dump);
+  WriteFile(5, TAtom::KindName(name, false));
+  WriteFile(6, TAtom::KindName(name, true));
+  return dump;
+}
+
 // --- parsing -------------------------------------------------------------------
 
 bool TScanner::IsEndWord(std::u16string_view text) const {
@@ -602,11 +611,7 @@ void TScanner::ReadInputs(TAtom*& cursor, TAtom*& head, TAtom*& tail, int32_t& c
     }
     TAtom* name = nameCell->Left;
     if (!TAtom::IsWord(name) || IsInputMarker(name)) {
-      std::u16string dump;
-      TAtom::DumpTree(S, name, u"", dump);
-      WriteFile(4, dump);
-      WriteFile(5, TAtom::KindName(name, false));
-      WriteFile(6, TAtom::KindName(name, true));
+      const std::u16string dump = WriteBadNameFiles(name);
       WriteFile(7, DecimalText(count));
       WriteFile(8, TAtom::ToText(S, marker));
       Fail(TAtom::GetPosition(nameCell), S.MessageText(u"BADNAME", {dump}), u"bad-name-to-param");
@@ -642,11 +647,7 @@ void TScanner::FinishDefinition(Frame& parent, Frame& done, const TPosition& spa
   if (IsUnquotedWord(name, u","))
     Fail(toPosition, S.MessageText(u"BADCOMMAND", {done.OpenText}), u"does-not-match-to-name-eol");
   if (!TAtom::IsWord(name) || IsInputMarker(name)) {
-    std::u16string dump;
-    TAtom::DumpTree(S, name, u"", dump);
-    WriteFile(4, dump);
-    WriteFile(5, TAtom::KindName(name, false));
-    WriteFile(6, TAtom::KindName(name, true));
+    const std::u16string dump = WriteBadNameFiles(name);
     Fail(TAtom::GetPosition(cursor), S.MessageText(u"BADNAME", {dump}), u"bad-name-to-name");
   }
   const TPosition namePosition = TAtom::GetPosition(cursor);

@@ -132,6 +132,9 @@ private:
   void FinishDefinition(Frame& parent, Frame& done, const TPosition& span);
   void ReadInputs(TAtom*& cursor, TAtom*& head, TAtom*& tail, int32_t& count);
   void WriteFile(int number, std::u16string_view text);
+  // Files 04 (dump), 05 and 06 (kind names) of an atom that is no name;
+  // returns the dump for the message.
+  std::u16string WriteBadNameFiles(const TAtom* name);
 
   TStructure& S;
   TScannerOptions options_;
