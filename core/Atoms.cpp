@@ -132,6 +132,14 @@ void TAtom::ReleaseNext(TStructure& s, TAtom& atom) {
   ++s.FreeCount;
 }
 
+void TAtom::FreeUnlinked(TStructure& s, TAtom& atom) {
+  atom.Chain = nullptr;
+  Reset(s, atom);
+  PushFront(s.FreeAtoms, atom, AtomChain::Free);
+  --s.LiveCount;
+  ++s.FreeCount;
+}
+
 void TAtom::MoveToKept(TStructure& s, TAtom& atom) {
   if (atom.OnChain != AtomChain::Live) return;
   if (s.LiveAtoms == &atom) {

@@ -141,6 +141,9 @@ public:
   static void Release(TStructure& s, TAtom* atom);
   // Moves the live-chain successor of atom to the free chain (the sweep).
   static void ReleaseNext(TStructure& s, TAtom& atom);
+  // Frees an atom the collector has already taken off the live chain:
+  // reset (finaliser once), then the head of the free chain.
+  static void FreeUnlinked(TStructure& s, TAtom& atom);
   // Takes an atom off the live chain for good (SETBITALL).
   static void MoveToKept(TStructure& s, TAtom& atom);
   static void IncRef(TAtom* atom);

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <optional>
 
+#include "core/Collector.h"
 #include "core/Expr.h"
 #include "core/Host.h"
 #include "core/Lexem.h"
@@ -275,6 +276,7 @@ int RunProgramTextInEntry(TInterpreter& in, std::u16string_view text, std::u16st
   in.CodePointer = nullptr;
   in.SceneDirty = false;
   RefreshSourceAfterRun(in);
+  CollectGarbage(in);
   in.host().graphics().resumePainting();
   in.host().refreshMemory();
   return result;
@@ -405,6 +407,7 @@ bool RunWrapperStatement(TInterpreter& in, TAtom* body, const TWrapperStatement&
 
 void ExecuteStatement(TInterpreter& in) {
   TStructure& s = in.S;
+  CollectGarbage(in);
   TAtom* const cell = in.CodePointer;
   s.CurrentPosition.AssignFrom(TAtom::PositionOf(cell));
   s.CurrentPosition.Depth = in.InterpretDepth;
@@ -573,6 +576,11 @@ bool ResetInterpreter(TInterpreter& in) {
   position.StartPos = -1;
   position.EndPos = -1;
   position.Line = -1;
+  try {
+    CollectGarbage(in);
+  } catch (const std::exception&) {
+    // As above: the reset still leaves a usable interpreter.
+  }
   return failed;
 }
 

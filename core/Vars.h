@@ -404,6 +404,16 @@ public:
   uint64_t AllocationCount = 0;  // atoms handed out since the last collection
   uint64_t StampCounter = 0;     // last serial handed out
   bool PumpPending = false;      // a finaliser asked for a message pump
+  // The collector's limits (tests lower them) and its working state.
+  struct TCollectorLimits {
+    uint64_t Threshold = 5000;      // allocations between two collections
+    uint64_t MarkBudget = 10240000; // live-chain steps of the marking pass
+    uint64_t SweepBudget = 100000;  // live-chain steps of the sweep after the head
+  };
+  TCollectorLimits CollectorLimits;
+  bool Collecting = false;         // a collection runs: a nested call returns at once
+  TAtom* SweepResume = nullptr;    // where the last budget-bound sweep stopped
+  std::vector<TAtom*> MarkStack;   // the marker's work list, kept for its capacity
   int64_t CreatedCount() const { return static_cast<int64_t>(createdCount_); }
   // The atom of an identity while it is live or kept; else null (0 and
   // unknown numbers) or SystemValue (1).

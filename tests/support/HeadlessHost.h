@@ -33,12 +33,14 @@ public:
     Calls.push_back("isDisplayList");
     return false;
   }
-  void deleteDisplayList(uint32_t) override { Calls.push_back("deleteDisplayList"); }
+  // The collector calls this for every atom it frees: kept apart from Calls.
+  void deleteDisplayList(uint32_t identity) override { DeletedLists.push_back(identity); }
   void resetPlane() override { Calls.push_back("resetPlane"); }
   bool paintingSuspended() override { return false; }
   void resumePainting() override { Calls.push_back("resumePainting"); }
 
   std::vector<std::string> Calls;
+  std::vector<uint32_t> DeletedLists;
 };
 
 class HeadlessHost : public Host {
