@@ -1,0 +1,283 @@
+// The collector: what survives, what is freed and when, the graphics seam
+// and finalisers of freed atoms, the budgets, deep and cyclic data, and a
+// long run whose memory stays bounded.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "core/Collector.h"
+#include "core/Trans.h"
+#include "tests/support/TestState.h"
+
+namespace {
+
+const char kLoopMessage[] = "GC Infinite Loop: Please, save your work and restart Zavta";
+
+class CollectorTest : public ::testing::Test {
+protected:
+  // A collection now, whatever was allocated; checks the pool's counts.
+  void Collect() {
+    S.AllocationCount = S.CollectorLimits.Threshold;
+    CollectGarbage(I);
+    ExpectCountsAddUp();
+  }
+  void ExpectCountsAddUp() { EXPECT_EQ(S.LiveCount + S.FreeCount, S.CreatedCount()); }
+  // A variable under the root holding value: reachable for good.
+  TAtom* Keep(std::u16string name, TAtom* value) {
+    TAtom* variable = NewVariable(S, std::move(name), value);
+    TAtom::SetParent(S, *variable, S.Root);
+    return variable;
+  }
+  static bool IsFree(const TAtom* atom) { return atom->OnChain == AtomChain::Free; }
+  int CountLines(const std::string& text) const {
+    int n = 0;
+    for (const PrintedLine& line : T.Host.Lines) n += U8(line.Text) == text;
+    return n;
+  }
+
+  TestState T;
+  TStructure& S = *T.S;
+  TInterpreter I{S};
+};
+
+TEST_F(CollectorTest, RunsOnlyOnceEnoughAtomsWereAllocated) {
+  Collect();  // starts from a clean count
+  const uint64_t stamp = S.StampCounter;
+  TAtom* garbage = NewWord(S, u"garbage");
+  for (int i = 1; i < 4999; ++i) NewNumber(S, i);
+  CollectGarbage(I);
+  EXPECT_FALSE(IsFree(garbage));
+  EXPECT_EQ(S.StampCounter, stamp + 4999);  // allocations only
+
+  NewNumber(S, 0);  // the 5000th
+  CollectGarbage(I);
+  EXPECT_TRUE(IsFree(garbage));
+  EXPECT_EQ(S.StampCounter, stamp + 5001);
+  EXPECT_EQ(S.AllocationCount, 0u);
+  ExpectCountsAddUp();
+}
+
+TEST_F(CollectorTest, KeepsEverythingItsRootsReachAndFreesTheRest) {
+  TAtom* pinned = NewWord(S, u"pinned");
+  TAtom::IncRef(pinned);
+  TAtom* stacked = NewWord(S, u"stacked");
+  S.Frame()->Stack.Push(stacked, 1, 2);
+  TAtom* code = ListOf(S, {NewWord(S, u"print"), NewNumber(S, 1)});
+  I.CodePointer = code;
+  TAtom* held = ListOf(S, {NewWord(S, u"deep"), ListOf(S, {NewNumber(S, 7)})});
+  TAtom* object = Keep(u"object", held);
+  TAtom* member = NewVariable(S, u"member", NewNumber(S, 3));
+  TAtom::SetParent(S, *member, object);
+  // An unreachable cycle of two cells.
+  TAtom* a = NewListCell(S, NewWord(S, u"a"), nullptr);
+  TAtom* b = NewListCell(S, NewWord(S, u"b"), a);
+  a->Right = b;
+  TAtom* loose = NewWord(S, u"loose");
+
+  Collect();
+
+  for (TAtom* atom : {pinned, stacked, code, code->Right, code->Right->Left, held, held->Right->Left->Left, object,
+                      member, member->Left, S.Language.TrueAtom, S.Language.FalseAtom})
+    EXPECT_FALSE(IsFree(atom)) << U8(TAtom::ToText(S, atom));
+  EXPECT_EQ(U8(TAtom::ToText(S, held)), "[deep [7]]");
+  for (TAtom* atom : {a, b, loose}) EXPECT_TRUE(IsFree(atom));
+
+  // Unpinned, popped and forgotten, they go at the next collection.
+  TAtom::DecRef(pinned);
+  S.Frame()->Stack.Drop(3);
+  I.CodePointer = nullptr;
+  Collect();
+  for (TAtom* atom : {pinned, stacked, code}) EXPECT_TRUE(IsFree(atom));
+}
+
+TEST_F(CollectorTest, EachFreedAtomReachesTheGraphicsSeamOnceAndIsFinalisedOnce) {
+  static int finalised = 0;
+  finalised = 0;
+  Collect();
+  std::vector<uint32_t> garbage;
+  for (int i = 0; i < 20; ++i) garbage.push_back(NewNumber(S, i)->Identity);
+  garbage.push_back(NewMemoryBlock(S, 64, [](TStructure&, TAtom&) { ++finalised; })->Identity);
+  T.Host.Graphics.DeletedLists.clear();
+
+  Collect();
+  Collect();  // nothing new: nothing reaches the seam twice
+  std::vector<uint32_t> deleted = T.Host.Graphics.DeletedLists;
+  std::sort(deleted.begin(), deleted.end());
+  EXPECT_EQ(std::adjacent_find(deleted.begin(), deleted.end()), deleted.end());
+  for (uint32_t identity : garbage) {
+    EXPECT_TRUE(std::binary_search(deleted.begin(), deleted.end(), identity)) << identity;
+    EXPECT_EQ(S.AtomById(identity), nullptr);
+  }
+  EXPECT_EQ(finalised, 1);
+  // Reused atoms start empty.
+  TAtom* reused = NewNumber(S, 5);
+  EXPECT_EQ(reused->Ext, nullptr);
+  EXPECT_EQ(reused->Flags, 0u);
+}
+
+TEST_F(CollectorTest, ASweepOutOfBudgetGoesOnAtLaterCollections) {
+  Collect();
+  S.CollectorLimits.SweepBudget = 10;
+  TAtom* survivors = nullptr;
+  std::vector<TAtom*> garbage;
+  // Old garbage under newer survivors: past the budget from the head.
+  for (int i = 0; i < 50; ++i) garbage.push_back(NewNumber(S, i));
+  for (int i = 0; i < 200; ++i) {
+    garbage.push_back(NewWord(S, u"g"));
+    survivors = NewListCell(S, NewNumber(S, i), survivors);
+  }
+  Keep(u"survivors", survivors);
+
+  Collect();
+  int left = 0;
+  for (TAtom* atom : garbage) left += !IsFree(atom);
+  EXPECT_GT(left, 0);
+  for (int round = 0; round < 100 && left > 0; ++round) {
+    Collect();
+    left = 0;
+    for (TAtom* atom : garbage) left += !IsFree(atom);
+  }
+  EXPECT_EQ(left, 0);
+  EXPECT_EQ(TAtom::Length(survivors), 200);
+  EXPECT_EQ(U8(TAtom::ToText(S, survivors->Left)), "199");
+}
+
+TEST_F(CollectorTest, AMarkingBudgetRunOutPrintsAndFreesNothing) {
+  Collect();
+  TAtom* kept = Keep(u"kept", ListOf(S, {NewNumber(S, 1), NewNumber(S, 2)}));
+  TAtom* garbage = NewWord(S, u"garbage");
+  S.CollectorLimits.MarkBudget = 5;
+  const int64_t freeBefore = S.FreeCount;
+  Collect();
+  EXPECT_EQ(CountLines(kLoopMessage), 1);
+  EXPECT_EQ(S.FreeCount, freeBefore);
+  EXPECT_FALSE(IsFree(garbage));
+  EXPECT_EQ(U8(TAtom::ToText(S, kept->Left)), "[1 2]");
+
+  S.CollectorLimits.MarkBudget = 10240000;
+  Collect();
+  EXPECT_TRUE(IsFree(garbage));
+  EXPECT_EQ(U8(TAtom::ToText(S, kept->Left)), "[1 2]");
+}
+
+TEST_F(CollectorTest, DeepDataNeitherOverflowsNorSurvivesWhenDropped) {
+  TAtom* nested = nullptr;
+  for (int i = 0; i < 1000000; ++i) nested = NewListCell(S, nested, nullptr);
+  TAtom* innermost = nested;
+  while (innermost->Left != nullptr) innermost = innermost->Left;
+  TAtom* holder = Keep(u"nested", nested);
+  TAtom* top = NewVariable(S, u"top", nullptr);
+  TAtom* variable = top;
+  for (int i = 0; i < 100000; ++i) {
+    TAtom* child = NewVariable(S, u"v", nullptr);
+    TAtom::SetParent(S, *child, variable);
+    variable = child;
+  }
+  TAtom::SetParent(S, *top, S.Root);
+  Collect();
+  EXPECT_FALSE(IsFree(nested));
+  EXPECT_FALSE(IsFree(variable));
+
+  const int64_t liveBefore = S.LiveCount;
+  holder->Left = nullptr;
+  TAtom::Unlink(top);
+  Collect();
+  EXPECT_TRUE(IsFree(variable));
+  // The list is older than the variables: past the sweep budget from the
+  // head, it goes over the next collections.
+  for (int round = 0; round < 20 && !IsFree(innermost); ++round) Collect();
+  EXPECT_LE(S.LiveCount, liveBefore - 1100000);
+}
+
+// A finaliser that allocates (and asks for a collection) while the sweep
+// frees its atom.
+TAtom* madeByFinaliser = nullptr;
+TInterpreter* finaliserInterpreter = nullptr;
+void AllocatingFinaliser(TStructure& s, TAtom&) {
+  madeByFinaliser = ListOf(s, {NewWord(s, u"made"), NewNumber(s, 42)});
+  TAtom::IncRef(madeByFinaliser);
+  s.AllocationCount = s.CollectorLimits.Threshold;
+  CollectGarbage(*finaliserInterpreter);  // nested: returns at once
+}
+
+class NamedObject : public WrappedObject {
+public:
+  std::u16string ClassName() const override { return u"TTest"; }
+};
+
+TEST_F(CollectorTest, AFinaliserThatAllocatesKeepsItsAtomsAndNothingPumps) {
+  NamedObject object;
+  finaliserInterpreter = &I;
+  madeByFinaliser = nullptr;
+  TAtom* wrapped = NewWinObject(S, &object, AllocatingFinaliser);
+  for (int i = 0; i < 100; ++i) NewNumber(S, i);
+  const int pumps = T.Host.Pumps;
+
+  Collect();
+  EXPECT_TRUE(IsFree(wrapped));
+  ASSERT_NE(madeByFinaliser, nullptr);
+  EXPECT_FALSE(IsFree(madeByFinaliser));
+  EXPECT_EQ(U8(TAtom::ToText(S, madeByFinaliser)), "[made 42]");
+  EXPECT_EQ(T.Host.Pumps, pumps);
+  EXPECT_TRUE(S.PumpPending);  // the pump waits for the statement runner
+
+  TAtom::DecRef(madeByFinaliser);
+  Collect();
+  EXPECT_TRUE(IsFree(madeByFinaliser));
+}
+
+TEST_F(CollectorTest, ALongRunRotatingLiveListsStaysBounded) {
+  constexpr int kLists = 1000;
+  TAtom* ring = nullptr;
+  for (int i = 0; i < kLists; ++i) ring = NewListCell(S, nullptr, ring);
+  Keep(u"ring", ring);
+  Collect();
+  const int64_t base = S.LiveCount;
+  const int64_t liveSet = base + kLists * 6;  // three cells and three numbers a list
+
+  std::vector<TAtom*> slots;
+  for (TAtom* cell = ring; cell != nullptr; cell = cell->Right) slots.push_back(cell);
+  int64_t highestLive = 0;
+  for (int round = 0; round < 500000; ++round) {  // three million allocations
+    TAtom* list = ListOf(S, {NewNumber(S, round), NewNumber(S, round + 1), NewNumber(S, round + 2)});
+    slots[static_cast<size_t>(round % kLists)]->Left = list;
+    CollectGarbage(I);
+    highestLive = std::max(highestLive, S.LiveCount);
+  }
+  EXPECT_LT(highestLive, liveSet + 10000);
+  EXPECT_LT(S.CreatedCount(), liveSet + 10000);
+  ExpectCountsAddUp();
+  for (TAtom* slot : slots) {
+    const TAtom* list = slot->Left;
+    ASSERT_EQ(TAtom::Length(list), 3);
+    EXPECT_EQ(list->Right->Left->Number, list->Left->Number + 1);
+    EXPECT_EQ(list->Right->Right->Left->Number, list->Left->Number + 2);
+  }
+}
+
+TEST_F(CollectorTest, ProgramsCollectBetweenStatementsAndKeepTheirValues) {
+  ASSERT_EQ(RunText(I,
+                    u"to list :a :b\noutput dll.zavta.LOGOLIST\nend\n"
+                    u"to se :a :b\noutput dll.zavta.LOGOSE\nend\n"
+                    u"to count :thing\noutput dll.zavta.LOGOCOUNT\nend\n"
+                    u"to first :thing\noutput dll.zavta.LOGOFIRST\nend\n"
+                    u"to last :thing\noutput dll.zavta.LOGOLAST\nend\n"
+                    u"to build :n\nmake \"acc []\nrepeat :n [make \"acc se count :acc :acc  make \"junk list "
+                    u":acc :acc]\noutput :acc\nend\n",
+                    u"test"),
+            0);
+  S.CollectorLimits.Threshold = 50;
+  const int64_t freeBefore = S.FreeCount;
+  ASSERT_EQ(RunText(I, u"make \"big build 3000\nprint count :big\nprint first :big\nprint last :big", u"test"), 0)
+      << T.Host.Output();
+  EXPECT_GT(S.FreeCount, freeBefore);
+  ASSERT_GE(T.Host.Lines.size(), 3u) << T.Host.Output();
+  EXPECT_EQ(U8(T.Host.Lines[T.Host.Lines.size() - 3].Text), "3000");
+  EXPECT_EQ(U8(T.Host.Lines[T.Host.Lines.size() - 2].Text), "2999");
+  EXPECT_EQ(U8(T.Host.Lines.back().Text), "0");
+}
+
+}  // namespace
