@@ -18,6 +18,8 @@ class TInterpreter;
 // Enters the base primitives in the interpreter's export registry and seeds
 // its random generator from the clock.
 void InitLogoLib(TInterpreter& in);
+// Enters the flag primitives (SETBIT ... GETBIT).
+void InitLogoLibFlags(TInterpreter& in);
 
 // --- reading inputs -------------------------------------------------------------
 // Every read checks that the cell exists: a missing cell raises MISSINGARG

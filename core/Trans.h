@@ -292,6 +292,8 @@ void StatementHook(TInterpreter& in);
 void PauseAtStatement(TInterpreter& in);
 void PumpMessagesPeriodically(TInterpreter& in);
 void RefreshSourceAfterRun(TInterpreter& in);
+// The scene redraw; the plane clears both redraw requests by drawing.
+void RedrawScene(TInterpreter& in);
 // Writes the run state and tells the host (window icons and menus follow).
 void SetRunState(TInterpreter& in, uint8_t state);
 // Raises "stack-overflow" (STACKOVERFLOW) when the machine stack used since

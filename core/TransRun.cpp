@@ -22,6 +22,7 @@ TInterpreter::TInterpreter(TStructure& s)
       scanner_(std::make_unique<TScanner>(s)),
       compiler_(std::make_unique<TCompilerState>()) {
   InitLogoLib(*this);
+  InitLogoLibFlags(*this);
   InstallExternalBinding(*this);
 }
 
@@ -64,13 +65,6 @@ uintptr_t StackBudget() {
   rlimit rl{};
   if (getrlimit(RLIMIT_STACK, &rl) == 0 && rl.rlim_cur != RLIM_INFINITY) limit = static_cast<uintptr_t>(rl.rlim_cur);
   return limit > 2 * kStackReserve ? limit - kStackReserve : limit / 2;
-}
-
-// The scene redraw; the plane clears both redraw requests by drawing.
-void RedrawScene(TInterpreter& in) {
-  in.host().graphics().redrawScene();
-  in.SceneDirty = false;
-  in.TopRedrawPending = false;
 }
 
 // One run entry: counts the nesting and takes the stack guard's base at the
@@ -285,6 +279,12 @@ int RunProgramTextInEntry(TInterpreter& in, std::u16string_view text, std::u16st
 }  // namespace
 
 // --- run entries ------------------------------------------------------------------
+
+void RedrawScene(TInterpreter& in) {
+  in.host().graphics().redrawScene();
+  in.SceneDirty = false;
+  in.TopRedrawPending = false;
+}
 
 int RunText(TInterpreter& in, std::u16string_view text, std::u16string_view sourceName, int32_t startPos,
             int32_t startLine) {
