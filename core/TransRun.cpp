@@ -13,6 +13,7 @@
 #include "core/Lexem.h"
 #include "core/Trans.h"
 
+#include "core/IOLib.h"
 #include "core/LogoLib.h"
 
 TInterpreter::TInterpreter(TStructure& s)
@@ -21,6 +22,7 @@ TInterpreter::TInterpreter(TStructure& s)
       scanner_(std::make_unique<TScanner>(s)),
       compiler_(std::make_unique<TCompilerState>()) {
   InitLogoLib(*this);
+  InitIOLib(*this);
   InstallExternalBinding(*this);
 }
 
