@@ -90,6 +90,7 @@ bool FileExists(const std::u16string& path);
 
 class TScanner;
 struct TCompilerState;
+struct TIOState;
 
 // A routine bound to an external-call ("dll.") token: the opcode to emit
 // (ocPrimitive for the program's own exports, ocNative for outside
@@ -168,6 +169,7 @@ public:
   std::vector<TRoutine> Routines;  // the bound-routine table (ocPrimitive / ocNative operands)
   TExportRegistry Exports;         // the own exports' routines, entered by each subsystem
   std::mt19937_64 Random;          // the random generator of the primitives (seeded by LogoLib)
+  std::unique_ptr<TIOState> IO;    // open binary files and the port driver (IOLib)
 
   // The binder's state: every routine enters Routines once, however often
   // the statements that call it are compiled again.

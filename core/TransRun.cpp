@@ -14,6 +14,7 @@
 #include "core/Lexem.h"
 #include "core/Trans.h"
 
+#include "core/IOLib.h"
 #include "core/LogoLib.h"
 
 TInterpreter::TInterpreter(TStructure& s)
@@ -23,6 +24,7 @@ TInterpreter::TInterpreter(TStructure& s)
       compiler_(std::make_unique<TCompilerState>()) {
   InitLogoLib(*this);
   InitLogoLibFlags(*this);
+  InitIOLib(*this);
   InstallExternalBinding(*this);
 }
 

@@ -13,6 +13,10 @@
 #   NAME.args  when present, zavrun's arguments instead, one per line (paths
 #              relative to the test's folder), for the tests of bad
 #              arguments and unreadable files
+#   NAME.env   when present, VAR=value lines added to zavrun's environment
+#              (empty lines skipped); "{build}" in a line stands for the build
+#              folder, the parent of zavrun's folder (for example
+#              LD_LIBRARY_PATH={build}/tests/fakeio)
 # The run gets a scratch XDG_DATA_HOME and TMPDIR; it must leave nothing in
 # either (zavrun never writes the user's folder and removes its own
 # temporary folder). ZAVTA_SCRIPT_TIMEOUT (seconds, default 60) bounds it.
@@ -58,8 +62,16 @@ else
   args=("$dir/$file")
 fi
 
+env_vars=()
+if [ -f "$base.env" ]; then
+  build=$(cd "$(dirname "$zavrun")/.." && pwd)
+  while IFS= read -r line || [ -n "$line" ]; do
+    [ -n "$line" ] && env_vars+=("${line//\{build\}/$build}")
+  done < "$base.env"
+fi
+
 # Started from the scratch folder, so that nothing depends on where ctest runs.
-(cd "$scratch" && XDG_DATA_HOME="$scratch/data" TMPDIR="$scratch/tmp" \
+(cd "$scratch" && env XDG_DATA_HOME="$scratch/data" TMPDIR="$scratch/tmp" "${env_vars[@]}" \
   timeout --kill-after=10 "${ZAVTA_SCRIPT_TIMEOUT:-60}" "$zavrun" "${args[@]}" \
   > "$scratch/stdout" 2> "$scratch/stderr")
 status=$?
