@@ -75,8 +75,10 @@ void TAtom::Finalize(TStructure& s, TAtom& atom) {
 
 void TAtom::Reset(TStructure& s, TAtom& atom) {
   Finalize(s, atom);
+  // Only a linked child or a parent changes a child list: the atoms the
+  // collector frees by the million are neither.
   NoteChildrenChange(atom.Parent);
-  NoteChildrenChange(&atom);
+  if (atom.FirstChild != nullptr) NoteChildrenChange(&atom);
   atom.Kind = akWord;
   atom.Left = nullptr;
   atom.Right = nullptr;

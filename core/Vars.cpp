@@ -645,29 +645,47 @@ TAtom* TStructure::FindSimpleName(std::u16string_view name) {
   });
 }
 
+size_t TNameHash::operator()(std::u16string_view name) const {
+  uint64_t hash = 14695981039346656037ull;
+  for (const char16_t c : name) hash = (hash ^ (CaseSensitive ? c : UpperChar(c))) * 1099511628211ull;
+  return static_cast<size_t>(hash);
+}
+
+void TStructure::RebuildRootIndex(uint64_t epoch) {
+  TRootIndex& index = rootIndex_;
+  index.ByName = decltype(index.ByName)(64, TNameHash{CaseSensitive}, TNameEqual{CaseSensitive});
+  // Newest first: of two children with one name, the newer one is found.
+  for (TAtom* c = Root->FirstChild; c != nullptr; c = c->NextSibling) index.ByName.emplace(c->Text, c);
+  index.Root = Root;
+  index.Epoch = epoch;
+  index.CaseSensitive = CaseSensitive;
+}
+
 TAtom* TStructure::FindRootChild(std::u16string_view name) {
-  // The newest globals (the program's own) are compared directly; the
-  // remembered answers serve the names further down, such as a library's.
+  // The newest globals (the program's own) are compared directly.
   constexpr int kDirectlyCompared = 4;
   TAtom* c = Root->FirstChild;
   for (int i = 0; i < kDirectlyCompared && c != nullptr; ++i, c = c->NextSibling)
     if (SameName(c->Text, name)) return c;
   if (c == nullptr) return nullptr;
-  uint32_t hash = 2166136261u;
-  for (const char16_t c : name) hash = (hash ^ c) * 16777619u;
-  TRootLookUp& slot = rootLookUps_[hash % rootLookUps_.size()];
+  TRootIndex& index = rootIndex_;
   const uint64_t epoch = TAtom::TopLevelEpoch();
-  if (slot.Epoch == epoch && slot.Root == Root && slot.CaseSensitive == CaseSensitive && SameText(slot.Name, name))
-    return slot.Found;
-  TAtom* found = nullptr;
-  for (; c != nullptr && found == nullptr; c = c->NextSibling)
-    if (SameName(c->Text, name)) found = c;
-  slot.Name.assign(name);
-  slot.Found = found;
-  slot.Root = Root;
-  slot.Epoch = epoch;
-  slot.CaseSensitive = CaseSensitive;
-  return found;
+  if (index.Epoch != epoch || index.Root != Root || index.CaseSensitive != CaseSensitive) {
+    // Children that change between every two look-ups are scanned; a second
+    // look-up under the same children pays for the index.
+    if (index.StaleEpoch != epoch) {
+      index.StaleEpoch = epoch;
+      index.StaleLookUps = 0;
+    }
+    if (++index.StaleLookUps < 2) {
+      for (; c != nullptr; c = c->NextSibling)
+        if (SameName(c->Text, name)) return c;
+      return nullptr;
+    }
+    RebuildRootIndex(epoch);
+  }
+  const auto found = index.ByName.find(name);
+  return found != index.ByName.end() ? found->second : nullptr;
 }
 
 TAtom* TStructure::FindName(std::u16string_view rawName) {

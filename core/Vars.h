@@ -384,6 +384,21 @@ private:
   std::FILE* file_ = nullptr;
 };
 
+// Hashing and comparing names under either letter-case rule, for indexes
+// of variables by name (heterogeneous: text views find stored texts).
+struct TNameHash {
+  using is_transparent = void;
+  bool CaseSensitive = true;
+  size_t operator()(std::u16string_view name) const;
+};
+struct TNameEqual {
+  using is_transparent = void;
+  bool CaseSensitive = true;
+  bool operator()(std::u16string_view a, std::u16string_view b) const {
+    return CaseSensitive ? SameText(a, b) : SameTextIgnoringCase(a, b);
+  }
+};
+
 class TStructure {
 public:
   explicit TStructure(Host& host);
@@ -579,18 +594,21 @@ private:
   TAtom* SearchScopes(FindChild find);
   TAtom* FindRootChild(std::u16string_view name);
 
-  // Recent answers of name look-ups among the root's children, valid while
-  // TAtom::TopLevelEpoch, the root and the letter-case rule are unchanged
-  // (a library defines its procedures there, and programs call them all the
-  // time).
-  struct TRootLookUp {
-    std::u16string Name;
-    TAtom* Found = nullptr;
+  // An index of the root's children by name, valid while
+  // TAtom::TopLevelEpoch, the root and the letter-case rule are unchanged (a
+  // library defines its procedures there, programs their globals, and both
+  // are looked up all the time). While the children keep changing it is not
+  // rebuilt for every look-up: the first one after a change scans them.
+  struct TRootIndex {
+    std::unordered_map<std::u16string, TAtom*, TNameHash, TNameEqual> ByName;
     const TAtom* Root = nullptr;
-    uint64_t Epoch = 0;
+    uint64_t Epoch = UINT64_MAX;
     bool CaseSensitive = true;
+    uint64_t StaleEpoch = UINT64_MAX;  // the epoch the stale look-ups were counted in
+    int StaleLookUps = 0;
   };
-  std::array<TRootLookUp, 256> rootLookUps_;
+  TRootIndex rootIndex_;
+  void RebuildRootIndex(uint64_t epoch);
   TAtom* FindSimpleName(std::u16string_view name);
 
   Host* host_;
