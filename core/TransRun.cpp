@@ -14,6 +14,7 @@
 #include "core/Trans.h"
 
 #include "core/LogoLib.h"
+#include "core/LogoLibText.h"
 
 TInterpreter::TInterpreter(TStructure& s)
     : S(s),
@@ -21,6 +22,7 @@ TInterpreter::TInterpreter(TStructure& s)
       scanner_(std::make_unique<TScanner>(s)),
       compiler_(std::make_unique<TCompilerState>()) {
   InitLogoLib(*this);
+  InitLogoLibText(*this);
   InstallExternalBinding(*this);
 }
 
