@@ -4,6 +4,7 @@
 // to the terminal. No source windows, no plane.
 
 #include "core/Host.h"
+#include "core/Shell.h"
 
 class StartupHost : public Host {
 public:
@@ -18,6 +19,10 @@ public:
   void showHelp(const std::u16string&) override {}
   void refreshMemory() override {}
   void setElapsedTime(const std::u16string&) override {}
+  bool startDetached(const std::u16string& program, const std::vector<std::u16string>& arguments,
+                     const std::u16string& folder) override {
+    return SpawnDetached(program, arguments, folder);
+  }
 
 private:
   NoPlaneGraphics plane_;

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "core/Host.h"
+#include "core/Shell.h"
 
 class TInterpreter;
 class TStructure;
@@ -34,6 +35,10 @@ public:
   void showHelp(const std::u16string&) override {}
   void refreshMemory() override {}
   void setElapsedTime(const std::u16string&) override {}
+  bool startDetached(const std::u16string& program, const std::vector<std::u16string>& arguments,
+                     const std::u16string& folder) override {
+    return SpawnDetached(program, arguments, folder);
+  }
 
   // Longest line shown whole, as the output window's MAXPRINT; 0 or less:
   // no cut.

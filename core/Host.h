@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class TAtom;
 
@@ -95,4 +96,9 @@ public:
   virtual void refreshMemory() = 0;
   // The main window's elapsed-time item ("" empties it).
   virtual void setElapsedTime(const std::u16string& text) = 0;
+  // Starts a program with its arguments in folder ("" the current folder),
+  // detached: nothing waits for it or reads its output. False when it could
+  // not be started.
+  virtual bool startDetached(const std::u16string& program, const std::vector<std::u16string>& arguments,
+                             const std::u16string& folder) = 0;
 };

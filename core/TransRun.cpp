@@ -16,6 +16,7 @@
 
 #include "core/IOLib.h"
 #include "core/LogoLib.h"
+#include "core/LogoLibText.h"
 
 TInterpreter::TInterpreter(TStructure& s)
     : S(s),
@@ -25,6 +26,7 @@ TInterpreter::TInterpreter(TStructure& s)
   InitLogoLib(*this);
   InitLogoLibFlags(*this);
   InitIOLib(*this);
+  InitLogoLibText(*this);
   InstallExternalBinding(*this);
 }
 

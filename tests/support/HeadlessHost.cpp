@@ -1,5 +1,6 @@
 #include "tests/support/HeadlessHost.h"
 
+#include "core/Shell.h"
 #include "core/Text.h"
 
 int HeadlessHost::showMessageDialog(const std::u16string& message, const std::u16string& extra,
@@ -23,4 +24,10 @@ std::string HeadlessHost::Output() const {
     out += Utf16ToUtf8(line.Text);
   }
   return out;
+}
+
+bool HeadlessHost::startDetached(const std::u16string& program, const std::vector<std::u16string>& arguments,
+                                 const std::u16string& folder) {
+  Started.push_back({program, arguments, folder});
+  return !SpawnForReal || SpawnDetached(program, arguments, folder);
 }

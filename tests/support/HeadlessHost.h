@@ -16,6 +16,12 @@ struct PrintedLine {
   bool Bold;
 };
 
+struct StartedProcess {
+  std::u16string Program;
+  std::vector<std::u16string> Arguments;
+  std::u16string Folder;
+};
+
 struct ShownDialog {
   std::u16string Message;
   std::u16string Extra;
@@ -65,6 +71,9 @@ public:
   void showHelp(const std::u16string& topic) override { HelpTopics.push_back(topic); }
   void refreshMemory() override { ++MemoryRefreshes; }
   void setElapsedTime(const std::u16string& text) override { ElapsedTimes.push_back(text); }
+  // Records the start; only with SpawnForReal set is the process started.
+  bool startDetached(const std::u16string& program, const std::vector<std::u16string>& arguments,
+                     const std::u16string& folder) override;
 
   // The printed lines' texts, one string joined by "\n" (UTF-8), for tests.
   std::string Output() const;
@@ -79,6 +88,8 @@ public:
   int Pumps = 0;
   int WaitedMs = 0;
   RecordingGraphics Graphics;
+  std::vector<StartedProcess> Started;
+  bool SpawnForReal = false;
 
   // Per-test behaviour of the message pump, the pause loop's wait, the
   // source-window lookup (none by default: no windows are open) and the
