@@ -75,10 +75,10 @@ void TAtom::Finalize(TStructure& s, TAtom& atom) {
 
 void TAtom::Reset(TStructure& s, TAtom& atom) {
   Finalize(s, atom);
-  // Only a linked child or a parent changes a child list: the atoms the
-  // collector frees by the million are neither.
+  // Only a linked child changes a child list that look-ups remember: the
+  // atoms the collector frees by the million are not. (A root made again at
+  // a freed root's place links its children anew, which is noted.)
   NoteChildrenChange(atom.Parent);
-  if (atom.FirstChild != nullptr) NoteChildrenChange(&atom);
   atom.Kind = akWord;
   atom.Left = nullptr;
   atom.Right = nullptr;

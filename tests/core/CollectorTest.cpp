@@ -281,3 +281,26 @@ TEST_F(CollectorTest, ProgramsCollectBetweenStatementsAndKeepTheirValues) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(CollectorTest, ARootFreedAndMadeAgainAtItsPlaceFindsOnlyItsOwnChildren) {
+  for (int i = 0; i < 10; ++i) Keep(u"global" + std::u16string(1, static_cast<char16_t>(u'a' + i)), nullptr);
+  for (int round = 0; round < 3; ++round) ASSERT_NE(S.FindName(u"globala"), nullptr);  // indexed now
+
+  TAtom* oldRoot = S.Root;
+  S.LeaveAllFrames();
+  S.ClearRoot();
+  Collect();
+  ASSERT_TRUE(IsFree(oldRoot));
+  while (S.FreeAtoms != oldRoot) ASSERT_NE(NewWord(S, u"filler"), nullptr);
+  S.EnterFrame(NewVariable(S, u"[Root]", nullptr));
+  ASSERT_EQ(S.Root, oldRoot);
+  for (int i = 0; i < 5; ++i) Keep(u"other" + std::u16string(1, static_cast<char16_t>(u'a' + i)), nullptr);
+  for (int round = 0; round < 3; ++round) {
+    EXPECT_EQ(S.FindName(u"globala"), nullptr);
+    EXPECT_NE(S.FindName(u"othera"), nullptr);
+  }
+}
+
+}  // namespace
