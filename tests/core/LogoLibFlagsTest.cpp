@@ -107,9 +107,10 @@ TEST_F(FlagsTest, WhatAKeptObjectGetsLaterSurvivesTheCollector) {
   TAtom* obj = Var(u"obj");
   TAtom* value = obj->Left;
   TAtom* child = Var(u"obj.child");
-  for (int i = 0; i < 20000; ++i) NewNumber(S, i);
-  S.AllocationCount = S.CollectorLimits.Threshold;
-  CollectGarbage(I);
+  for (int i = 0; i < 20000; ++i) {
+    NewNumber(S, i);
+    CollectGarbage(I);  // runs every 5000
+  }
   EXPECT_NE(value->OnChain, AtomChain::Free);
   EXPECT_NE(child->OnChain, AtomChain::Free);
   EXPECT_EQ(TAtom::ToText(S, obj->Left), u"[new value]");
