@@ -117,6 +117,17 @@ TEST_F(FlagsTest, WhatAKeptObjectGetsLaterSurvivesTheCollector) {
   EXPECT_EQ(TAtom::ToText(S, child->Left), u"[a b c]");
 }
 
+TEST_F(FlagsTest, AKeptObjectNoLongerInTheTreeStillKeepsWhatItHolds) {
+  ASSERT_EQ(Run(u"ob \"obj [1 2]\nsetbitall \"obj 65536"), 0);
+  TAtom* obj = Var(u"obj");
+  TAtom::Unlink(obj);
+  obj->Left = ListOf(S, {NewWord(S, u"later")});
+  S.AllocationCount = S.CollectorLimits.Threshold;
+  CollectGarbage(I);
+  EXPECT_EQ(obj->Left->OnChain, AtomChain::Live);
+  EXPECT_EQ(TAtom::ToText(S, obj->Left), u"[later]");
+}
+
 TEST_F(FlagsTest, BadInputsRaiseAndNamesBeforeTheBadOneKeepTheirChange) {
   ASSERT_EQ(Run(u"make \"a 1\nmake \"b 2"), 0);
   const struct {
