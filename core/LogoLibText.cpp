@@ -259,24 +259,6 @@ TAtom* Shell(TInterpreter& in) {
 
 // --- ASK and CALLER -------------------------------------------------------------------
 
-// A frame entered for a scope and left when the scope ends, however it ends.
-class EnteredFrame {
-public:
-  EnteredFrame(TStructure& s, TAtom* owner) : s_(s) {
-    s_.EnterFrame(owner);
-    entered_ = s_.Frame();
-  }
-  ~EnteredFrame() {
-    if (s_.Frame() == entered_) s_.LeaveFrame();
-  }
-  EnteredFrame(const EnteredFrame&) = delete;
-  EnteredFrame& operator=(const EnteredFrame&) = delete;
-
-private:
-  TStructure& s_;
-  TContext* entered_;
-};
-
 // An outer scope pushed on the module list for a scope.
 class PushedModule {
 public:
@@ -293,20 +275,6 @@ public:
 private:
   TStructure& s_;
   TAtom* cell_;
-};
-
-// The statement cell the interpreter stood on, pinned meanwhile and put
-// back when the scope ends.
-class KeptCodePointer {
-public:
-  explicit KeptCodePointer(TInterpreter& in) : in_(in), cell_(in.CodePointer) {}
-  ~KeptCodePointer() { in_.CodePointer = cell_.get(); }
-  KeptCodePointer(const KeptCodePointer&) = delete;
-  KeptCodePointer& operator=(const KeptCodePointer&) = delete;
-
-private:
-  TInterpreter& in_;
-  PinnedAtom cell_;
 };
 
 // Runs the instructions with the object as the innermost scope: the
@@ -334,7 +302,7 @@ TAtom* Ask(TInterpreter& in) {
   const EnteredFrame objectFrame(s, object);
   if (instructions == nullptr) return nullptr;
 
-  const KeptCodePointer codePointer(in);
+  const CodePointerKeeper codePointer(in);
   const PinnedAtom pinInstructions(instructions);
   in.CodePointer = instructions;
   RunCode(in);

@@ -255,6 +255,39 @@ private:
   std::unique_ptr<TCompilerState> compiler_;
 };
 
+// A frame entered for a scope and left when the scope ends, however it ends
+// (unless something else already left it).
+class EnteredFrame {
+public:
+  EnteredFrame(TStructure& s, TAtom* owner) : s_(s) {
+    s_.EnterFrame(owner);
+    entered_ = s_.Frame();
+  }
+  ~EnteredFrame() {
+    if (s_.Frame() == entered_) s_.LeaveFrame();
+  }
+  EnteredFrame(const EnteredFrame&) = delete;
+  EnteredFrame& operator=(const EnteredFrame&) = delete;
+
+private:
+  TStructure& s_;
+  TContext* entered_;
+};
+
+// Holds the statement cell the interpreter stood on, pinned, and puts it
+// back as the code pointer when the scope ends.
+class CodePointerKeeper {
+public:
+  explicit CodePointerKeeper(TInterpreter& in) : in_(in), cell_(in.CodePointer) {}
+  ~CodePointerKeeper() { in_.CodePointer = cell_.get(); }
+  CodePointerKeeper(const CodePointerKeeper&) = delete;
+  CodePointerKeeper& operator=(const CodePointerKeeper&) = delete;
+
+private:
+  TInterpreter& in_;
+  PinnedAtom cell_;
+};
+
 // Lets go of the frames kept for direct wrappers' next calls (TransCall.cpp).
 void ReleaseSpareCallFrames(TInterpreter& in);
 

@@ -226,24 +226,6 @@ private:
   int32_t inputCount_ = 0;
 };
 
-// A frame entered for the onerror handler, left on every exit.
-class HandlerFrame {
-public:
-  HandlerFrame(TStructure& s, TAtom* owner) : s_(s) {
-    s_.EnterFrame(owner);
-    entered_ = s_.Frame();
-  }
-  ~HandlerFrame() {
-    if (s_.Frame() == entered_) s_.LeaveFrame();
-  }
-  HandlerFrame(const HandlerFrame&) = delete;
-  HandlerFrame& operator=(const HandlerFrame&) = delete;
-
-private:
-  TStructure& s_;
-  TContext* entered_;
-};
-
 // Adopts a by-value variable input as the frame's child named name: an
 // anonymous or detached variable moves in; one that belongs to the tree (or
 // would carry the frame into itself) is copied, so the caller's tree never
@@ -472,7 +454,7 @@ void CallUserProcedure(TInterpreter& in, TCodeCursor& cursor) {
     const size_t noted = s.ErrorTrace.size();
     std::exception_ptr handlerError;
     {
-      HandlerFrame handlerFrame(s, frame);
+      EnteredFrame handlerFrame(s, frame);
       in.CodePointer = BodyOf(handler->Left);
       try {
         RunCode(in);

@@ -154,20 +154,6 @@ private:
   int32_t callDepth_;
 };
 
-// Holds the statement cell a run entry found and puts it back as the code
-// pointer when the entry ends.
-class CodePointerKeeper {
-public:
-  explicit CodePointerKeeper(TInterpreter& in) : in_(in), cell_(in.CodePointer) {}
-  ~CodePointerKeeper() { in_.CodePointer = cell_.get(); }
-  CodePointerKeeper(const CodePointerKeeper&) = delete;
-  CodePointerKeeper& operator=(const CodePointerKeeper&) = delete;
-
-private:
-  TInterpreter& in_;
-  PinnedAtom cell_;
-};
-
 // Parses the text into the code pointer with the interpreter's scanner;
 // false on a scan or parse error (which stays in the trace).
 bool ParseIntoCodePointer(TInterpreter& in, std::u16string_view text, std::u16string_view sourceName, int32_t startPos,
