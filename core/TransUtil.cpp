@@ -34,7 +34,9 @@ bool TProgramLog::Open(const std::u16string& fileName, uint32_t mask) {
   Close();
   LogMask = mask;
   const std::string path = Utf16ToUtf8(fileName);
-  file_ = std::fopen(path.c_str(), (mask & loAppend) != 0 ? "ab" : "wb");
+  // "e": close-on-exec, so programs started by the shell primitive do not
+  // inherit the open log.
+  file_ = std::fopen(path.c_str(), (mask & loAppend) != 0 ? "abe" : "wbe");
   LogFileOpen = file_ != nullptr;
   return LogFileOpen;
 }

@@ -151,6 +151,19 @@ TEST_F(ShellPrimitive, StartsARealProgramInTheFolderWithItsArgumentsAndReapsIt) 
   EXPECT_TRUE(Eventually([] { return ReapStartedProcesses() == 0; }));  // no zombie stays behind
 }
 
+TEST_F(ShellPrimitive, AStartedProgramDoesNotInheritTheOpenLog) {
+  const TempFolder folder;
+  const std::filesystem::path log = folder.Path / "program.log";
+  ASSERT_TRUE(S.Log.Open(U16(log.string()), 0));
+  T.Host.SpawnForReal = true;
+  ASSERT_EQ(Shell(U16(ZAVTA_SHELL_HELPER), u"", folder.Folder()), 0);
+  ASSERT_TRUE(Eventually([&] { return std::filesystem::exists(folder.Path / "shellhelper.txt"); }));
+  const std::string inherited = ReadBytes(folder.Path / "shellhelper.fds");
+  EXPECT_EQ(inherited.find("program.log"), std::string::npos) << inherited;
+  S.Log.Close();
+  EXPECT_TRUE(Eventually([] { return ReapStartedProcesses() == 0; }));
+}
+
 TEST(SpawnDetached, AProgramOrFolderThatDoesNotExistIsNotStarted) {
   const TempFolder folder;
   EXPECT_FALSE(SpawnDetached(U16((folder.Path / "missing").string()), {}, u""));
