@@ -136,6 +136,9 @@ void TAtom::ReleaseNext(TStructure& s, TAtom& atom) {
 
 void TAtom::FreeUnlinked(TStructure& s, TAtom& atom) {
   atom.Chain = nullptr;
+  // Its parent is garbage as well (a live parent would have kept it), so
+  // no child list that look-ups remember changes.
+  atom.Parent = nullptr;
   Reset(s, atom);
   PushFront(s.FreeAtoms, atom, AtomChain::Free);
   --s.LiveCount;
