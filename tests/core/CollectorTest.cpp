@@ -177,6 +177,10 @@ TEST_F(CollectorTest, DeepDataNeitherOverflowsNorSurvivesWhenDropped) {
     variable = child;
   }
   TAtom::SetParent(S, *top, S.Root);
+  MarkAtom(S, nested);
+  EXPECT_TRUE(innermost->Flags & afMarked);
+  MarkAtom(S, top);
+  EXPECT_TRUE(variable->Flags & afMarked);
   Collect();
   EXPECT_FALSE(IsFree(nested));
   EXPECT_FALSE(IsFree(variable));
