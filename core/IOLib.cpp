@@ -110,18 +110,6 @@ constexpr size_t kReadChunk = 65536;
 // The most bytes one IOREADFILE with a count returns.
 constexpr int64_t kLargestRead = 16777216;
 
-// A whole number in the 32-bit range, as AsInteger takes it; false after
-// raising AsInteger's own error for anything else.
-bool ReadInteger(TStructure& s, const TAtom* value, int32_t& result) {
-  long double x = 0;
-  if (TAtom::TryNumber(value, x) && std::isfinite(x) && std::nearbyint(x) == x && x >= INT32_MIN && x <= INT32_MAX) {
-    result = static_cast<int32_t>(x);
-    return true;
-  }
-  TAtom::AsInteger(s, value);
-  return false;
-}
-
 // A whole number from low to high. A value that is no whole number raises
 // AsInteger's error; a whole number outside the range raises key.
 bool ReadWholeInRange(TStructure& s, const TAtom* value, long double low, long double high, std::u16string_view key,
@@ -220,7 +208,7 @@ std::optional<std::vector<uint8_t>> BytesToWrite(TStructure& s, const TAtom* dat
   std::vector<uint8_t> bytes;
   auto add = [&](const TAtom* value) {
     int32_t byte = 0;
-    if (!ReadInteger(s, value, byte)) return false;
+    if (!WholeNumberValue(s, value, byte)) return false;
     if (byte < 0 || byte > 255) {
       RaisePrimitiveError(s, u"iowritefile");
       return false;
@@ -270,7 +258,7 @@ TAtom* GotoFilePos(TInterpreter& in) {
   if (distanceCell == nullptr) return nullptr;
   int32_t origin = 0;
   int32_t distance = 0;
-  if (!ReadInteger(s, originCell->Left, origin) || !ReadInteger(s, distanceCell->Left, distance)) return nullptr;
+  if (!WholeNumberValue(s, originCell->Left, origin) || !WholeNumberValue(s, distanceCell->Left, distance)) return nullptr;
   constexpr int kWhence[] = {SEEK_SET, SEEK_CUR, SEEK_END};
   if (origin < 0 || origin > 2) return RaisePrimitiveError(s, u"gotofilepos");
   const std::optional<int> descriptor = HandleDescriptor(in);
@@ -337,7 +325,7 @@ TAtom* ReadFile(TInterpreter& in) {
   const TAtom* countVariable = s.FindLocal(u"#1");
   if (countVariable == nullptr) return ReadOneByte(s, *descriptor);
   int32_t count = 0;
-  if (!ReadInteger(s, countVariable->Left, count)) return nullptr;
+  if (!WholeNumberValue(s, countVariable->Left, count)) return nullptr;
   return ReadBytes(s, *descriptor, count);
 }
 

@@ -71,6 +71,16 @@ int32_t IntegerInput(TStructure& s, int32_t ordinal, int32_t n) {
   return TAtom::AsInteger(s, CellInput(s, ordinal, n));
 }
 
+bool WholeNumberValue(TStructure& s, const TAtom* value, int32_t& result) {
+  long double x = 0;
+  if (TAtom::TryNumber(value, x) && std::isfinite(x) && std::trunc(x) == x && x >= INT32_MIN && x <= INT32_MAX) {
+    result = static_cast<int32_t>(x);
+    return true;
+  }
+  TAtom::AsInteger(s, value);  // raises the conversion's error
+  return false;
+}
+
 bool BooleanInput(TStructure& s, int32_t ordinal, int32_t n) { return TAtom::AsBoolean(s, CellInput(s, ordinal, n)); }
 
 TNumberPair FetchTwoNumbers(TStructure& s, int32_t ordinal) {

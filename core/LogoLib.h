@@ -37,6 +37,10 @@ TAtom* CellInput(TStructure& s, int32_t ordinal, int32_t n);
 long double NumberInput(TStructure& s, int32_t ordinal, int32_t n);
 int32_t IntegerInput(TStructure& s, int32_t ordinal, int32_t n);
 bool BooleanInput(TStructure& s, int32_t ordinal, int32_t n);
+// A whole number in the 32-bit range, as AsInteger takes it; false after
+// raising AsInteger's own error for anything else, so that a primitive can
+// stop at once where the raise is suppressed.
+bool WholeNumberValue(TStructure& s, const TAtom* value, int32_t& result);
 
 // The fetch helpers of the one- and two-input primitives. Pairs are in
 // writing order: First is cell 2, Second is cell 1.

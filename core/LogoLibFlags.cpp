@@ -10,10 +10,6 @@ namespace {
 
 enum class FlagScope { Variable, Tree };
 
-// Where an error was not raised (no current line) the primitive ends at
-// once with no result.
-TAtom* Failed(TStructure& s, std::u16string_view key) { return RaisePrimitiveError(s, key); }
-
 // The variable a name input names; null when it is not a word or number or
 // resolves to nothing.
 TAtom* NamedVariable(TStructure& s, const TAtom* name) {
@@ -45,23 +41,24 @@ void ApplyFlags(TStructure& s, TAtom* variable, uint32_t bits, bool on, FlagScop
 }
 
 // The four setting and clearing primitives: cell 1 the mask, cell 2 a name
-// or a non-empty list of names.
+// or a non-empty list of names. Where an error is not raised (no current
+// line) the primitive ends at once with no result.
 TAtom* ChangeFlags(TInterpreter& in, int32_t ordinal, bool on, FlagScope scope) {
   TStructure& s = in.S;
   const int32_t mask = IntegerInput(s, ordinal, 1);
-  if (mask < 1) return Failed(s, u"setbit");
+  if (mask < 1) return RaisePrimitiveError(s, u"setbit");
   const uint32_t bits = static_cast<uint32_t>(mask);
   TAtom* names = CellInput(s, ordinal, 2);
-  if (names == nullptr) return Failed(s, u"setbit");
+  if (names == nullptr) return RaisePrimitiveError(s, u"setbit");
   if (names != SystemValue && names->Kind == akList) {
     for (TAtom* cell = names; cell != nullptr; cell = cell->Right) {
       TAtom* variable = NamedVariable(s, cell->Left);
-      if (variable == nullptr) return Failed(s, u"setbit");
+      if (variable == nullptr) return RaisePrimitiveError(s, u"setbit");
       ApplyFlags(s, variable, bits, on, scope);
     }
   } else {
     TAtom* variable = NamedVariable(s, names);
-    if (variable == nullptr) return Failed(s, u"setbit");
+    if (variable == nullptr) return RaisePrimitiveError(s, u"setbit");
     ApplyFlags(s, variable, bits, on, scope);
   }
   if (on && scope == FlagScope::Tree) KeepFlaggedAtoms(s, bits);
@@ -78,9 +75,9 @@ TAtom* ClearBitAll(TInterpreter& in) { return ChangeFlags(in, exCLEARBITALL, fal
 TAtom* GetBit(TInterpreter& in) {
   TStructure& s = in.S;
   const int32_t mask = IntegerInput(s, exGETBIT, 1);
-  if (mask < 1) return Failed(s, u"getbit");
+  if (mask < 1) return RaisePrimitiveError(s, u"getbit");
   TAtom* variable = NamedVariable(s, CellInput(s, exGETBIT, 2));
-  if (variable == nullptr) return Failed(s, u"getbit");
+  if (variable == nullptr) return RaisePrimitiveError(s, u"getbit");
   return NewBoolean(s, TAtom::HasFlag(variable, static_cast<uint32_t>(mask)));
 }
 

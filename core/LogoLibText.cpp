@@ -50,15 +50,7 @@ bool TextInput(TStructure& s, int32_t ordinal, int32_t n, std::u16string& text) 
 // A 32-bit integer input; false (after raising) for anything else.
 bool WholeNumberInput(TStructure& s, int32_t ordinal, int32_t n, int32_t& value) {
   const TAtom* cell = CheckedCell(s, ordinal, n);
-  if (cell == nullptr) return false;
-  long double x = 0;
-  if (!TAtom::TryNumber(cell->Left, x) || !std::isfinite(x) || x != std::trunc(x) || x < -2147483648.0L ||
-      x > 2147483647.0L) {
-    TAtom::AsInteger(s, cell->Left);  // raises the conversion's error
-    return false;
-  }
-  value = static_cast<int32_t>(x);
-  return true;
+  return cell != nullptr && WholeNumberValue(s, cell->Left, value);
 }
 
 // --- the program log ----------------------------------------------------------------
