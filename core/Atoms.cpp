@@ -84,6 +84,7 @@ void TAtom::Reset(TStructure& s, TAtom& atom) {
   atom.Right = nullptr;
   atom.Text.clear();
   atom.Flags = 0;
+  atom.Marks = 0;
   atom.Parent = nullptr;
   atom.FirstChild = nullptr;
   atom.NextSibling = nullptr;

@@ -52,6 +52,12 @@ enum AtomFlags : uint32_t {
   afPassResult = 0x80000,
 };
 
+// Marks the system keeps on an atom where the state they answer changes, so
+// hot paths test a bit instead of searching (never set by programs).
+enum AtomMarks : uint8_t {
+  amDisplayList = 0x1,  // the atom owns a display list (kept by the graphics module)
+};
+
 // Which pool chain holds an atom; an identity resolves only for Live and Kept.
 enum class AtomChain : uint8_t { Live, Free, Kept };
 
@@ -117,6 +123,7 @@ public:
   uint32_t Identity = 0;            // fixed at creation, never reused
   AtomKind Kind = akWord;
   AtomChain OnChain = AtomChain::Live;  // which chain Chain belongs to
+  uint8_t Marks = 0;                    // AtomMarks
   long double Number = 0;               // number value / memory-block size
   std::u16string Text;                  // word text / variable name
 

@@ -38,11 +38,16 @@ public:
 };
 
 // The plane's share of the interpreter: display lists and the scene redraw.
+// The graphics module (graphics/Graphics.h) implements it over the GL call
+// table; hosts without a plane use NoPlaneGraphics.
 class GraphicsHooks {
 public:
   virtual ~GraphicsHooks() = default;
   virtual void redrawScene() = 0;
+  // A drawable changed: compiles its list, then the list of each ancestor up
+  // to the root.
   virtual void compileDisplayLists(TAtom& variable) = 0;
+  // Deletes the variable's list and those of its descendants.
   virtual void deleteDisplayLists(TAtom& variable) = 0;
   // The display list named by an atom identity.
   virtual bool isDisplayList(uint32_t identity) = 0;
@@ -53,6 +58,10 @@ public:
   virtual bool paintingSuspended() = 0;
   // Lets the plane paint again when a run ends.
   virtual void resumePainting() = 0;
+  // Recompiles every list of the tree, redraws and replays queued plane
+  // events.
+  virtual void paintResume() = 0;
+  virtual bool doubleBuffered() = 0;
 };
 
 // The hooks of a host without a plane: nothing to draw, no display lists.
@@ -66,6 +75,8 @@ public:
   void resetPlane() override {}
   bool paintingSuspended() override { return false; }
   void resumePainting() override {}
+  void paintResume() override {}
+  bool doubleBuffered() override { return true; }
 };
 
 // Return codes of showMessageDialog.

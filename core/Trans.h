@@ -88,6 +88,7 @@ bool FileExists(const std::u16string& path);
 
 // --- the interpreter object ----------------------------------------------------
 
+class GraphicsHooks;
 class TScanner;
 struct TCompilerState;
 struct TIOState;
@@ -240,6 +241,12 @@ public:
   uintptr_t StackBase = 0;                  // frame address at the outermost run entry; 0 outside runs
   uintptr_t StackBudget = 0;                // bytes of machine stack a run may use below StackBase
   bool ErrorHistoryWriting = false;         // the error history is being written: reports only print
+  bool InChangeHandlers = false;            // a change plan's handlers run: the scene redraw waits
+  bool PlanRunning = false;                 // a change plan runs
+  uint64_t PlanStamp = 0;                   // StampCounter when the running plan was built
+  // The graphics state made beside this interpreter (graphics/Graphics.h
+  // registers itself here; Graphics::Of finds it); null without one.
+  GraphicsHooks* OwnGraphics = nullptr;
 
   // --- statement cursor ---------------------------------------------------------
   // Moves CodePointer to the next cell (no-op at the end).
@@ -286,6 +293,93 @@ public:
 private:
   TInterpreter& in_;
   PinnedAtom cell_;
+};
+
+// The stack a run may use: the soft stack limit (8 MiB when unlimited or
+// unknown) less the reserve.
+uintptr_t RunStackBudget();
+
+// One run entry: counts the nesting and takes the stack guard's base at the
+// outermost entry.
+class RunEntry {
+public:
+  RunEntry(TInterpreter& in, uintptr_t frame) : in_(in), outermost_(in.RunNesting == 0) {
+    if (outermost_) {
+      in_.StackBase = frame;
+      in_.StackBudget = RunStackBudget();
+    }
+    ++in_.RunNesting;
+  }
+  ~RunEntry() {
+    --in_.RunNesting;
+    if (outermost_) in_.StackBase = 0;
+  }
+  RunEntry(const RunEntry&) = delete;
+  RunEntry& operator=(const RunEntry&) = delete;
+  bool Outermost() const { return outermost_; }
+
+private:
+  TInterpreter& in_;
+  bool outermost_;
+};
+
+// The per-run state of an interrupted run, saved by a run entered from
+// inside it (a handler run during a message pump) and put back when that run
+// ends, so the interrupted statement goes on as if nothing happened. The
+// atoms held meanwhile are pinned.
+class SavedRunState {
+public:
+  explicit SavedRunState(TInterpreter& in)
+      : in_(in),
+        currentPosition_(in.S.CurrentPosition),
+        parsePosition_(in.S.ParsePosition),
+        resultAtom_(in.ResultAtom),
+        lastValue_(in.LastValue),
+        stopFlag_(in.StopFlag),
+        inWhile_(in.S.InWhile),
+        whileCounter_(in.S.WhileCounter),
+        repeatCounter_(in.S.RepeatCounter),
+        interpretDepth_(in.InterpretDepth),
+        callDepth_(in.CallDepth) {
+    for (TAtom* atom : Held()) TAtom::IncRef(atom);
+  }
+  ~SavedRunState() {
+    in_.S.CurrentPosition = currentPosition_;
+    in_.S.ParsePosition = parsePosition_;
+    in_.ResultAtom = resultAtom_;
+    in_.LastValue = lastValue_;
+    in_.StopFlag = stopFlag_;
+    in_.S.InWhile = inWhile_;
+    in_.S.WhileCounter = whileCounter_;
+    in_.S.RepeatCounter = repeatCounter_;
+    in_.InterpretDepth = interpretDepth_;
+    in_.CallDepth = callDepth_;
+    for (TAtom* atom : Held()) TAtom::DecRef(atom);
+  }
+  SavedRunState(const SavedRunState&) = delete;
+  SavedRunState& operator=(const SavedRunState&) = delete;
+
+private:
+  std::array<TAtom*, 6> Held() const {
+    return {resultAtom_,
+            lastValue_,
+            currentPosition_.Statement,
+            currentPosition_.Procedure,
+            parsePosition_.Statement,
+            parsePosition_.Procedure};
+  }
+
+  TInterpreter& in_;
+  TPosition currentPosition_;
+  TPosition parsePosition_;
+  TAtom* resultAtom_;
+  TAtom* lastValue_;
+  bool stopFlag_;
+  bool inWhile_;
+  int64_t whileCounter_;
+  int64_t repeatCounter_;
+  int32_t interpretDepth_;
+  int32_t callDepth_;
 };
 
 // Lets go of the frames kept for direct wrappers' next calls (TransCall.cpp).

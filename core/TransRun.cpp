@@ -62,97 +62,16 @@ constexpr uintptr_t kDefaultStackLimit = 8 * 1024 * 1024;
 
 uintptr_t FrameAddress(const void* frame) { return reinterpret_cast<uintptr_t>(frame); }
 
-// The stack a run may use: the soft stack limit (8 MiB when unlimited or
-// unknown) less the reserve.
-uintptr_t StackBudget() {
+}  // namespace
+
+uintptr_t RunStackBudget() {
   uintptr_t limit = kDefaultStackLimit;
   rlimit rl{};
   if (getrlimit(RLIMIT_STACK, &rl) == 0 && rl.rlim_cur != RLIM_INFINITY) limit = static_cast<uintptr_t>(rl.rlim_cur);
   return limit > 2 * kStackReserve ? limit - kStackReserve : limit / 2;
 }
 
-// One run entry: counts the nesting and takes the stack guard's base at the
-// outermost entry.
-class RunEntry {
-public:
-  RunEntry(TInterpreter& in, uintptr_t frame) : in_(in), outermost_(in.RunNesting == 0) {
-    if (outermost_) {
-      in_.StackBase = frame;
-      in_.StackBudget = StackBudget();
-    }
-    ++in_.RunNesting;
-  }
-  ~RunEntry() {
-    --in_.RunNesting;
-    if (outermost_) in_.StackBase = 0;
-  }
-  RunEntry(const RunEntry&) = delete;
-  RunEntry& operator=(const RunEntry&) = delete;
-  bool Outermost() const { return outermost_; }
-
-private:
-  TInterpreter& in_;
-  bool outermost_;
-};
-
-// The per-run state of an interrupted run, saved by a run entered from
-// inside it (a handler run during a message pump) and put back when that run
-// ends, so the interrupted statement goes on as if nothing happened. The
-// atoms held meanwhile are pinned.
-class SavedRunState {
-public:
-  explicit SavedRunState(TInterpreter& in)
-      : in_(in),
-        currentPosition_(in.S.CurrentPosition),
-        parsePosition_(in.S.ParsePosition),
-        resultAtom_(in.ResultAtom),
-        lastValue_(in.LastValue),
-        stopFlag_(in.StopFlag),
-        inWhile_(in.S.InWhile),
-        whileCounter_(in.S.WhileCounter),
-        repeatCounter_(in.S.RepeatCounter),
-        interpretDepth_(in.InterpretDepth),
-        callDepth_(in.CallDepth) {
-    for (TAtom* atom : Held()) TAtom::IncRef(atom);
-  }
-  ~SavedRunState() {
-    in_.S.CurrentPosition = currentPosition_;
-    in_.S.ParsePosition = parsePosition_;
-    in_.ResultAtom = resultAtom_;
-    in_.LastValue = lastValue_;
-    in_.StopFlag = stopFlag_;
-    in_.S.InWhile = inWhile_;
-    in_.S.WhileCounter = whileCounter_;
-    in_.S.RepeatCounter = repeatCounter_;
-    in_.InterpretDepth = interpretDepth_;
-    in_.CallDepth = callDepth_;
-    for (TAtom* atom : Held()) TAtom::DecRef(atom);
-  }
-  SavedRunState(const SavedRunState&) = delete;
-  SavedRunState& operator=(const SavedRunState&) = delete;
-
-private:
-  std::array<TAtom*, 6> Held() const {
-    return {resultAtom_,
-            lastValue_,
-            currentPosition_.Statement,
-            currentPosition_.Procedure,
-            parsePosition_.Statement,
-            parsePosition_.Procedure};
-  }
-
-  TInterpreter& in_;
-  TPosition currentPosition_;
-  TPosition parsePosition_;
-  TAtom* resultAtom_;
-  TAtom* lastValue_;
-  bool stopFlag_;
-  bool inWhile_;
-  int64_t whileCounter_;
-  int64_t repeatCounter_;
-  int32_t interpretDepth_;
-  int32_t callDepth_;
-};
+namespace {
 
 // Parses the text into the code pointer with the interpreter's scanner;
 // false on a scan or parse error (which stays in the trace).

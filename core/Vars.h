@@ -550,6 +550,7 @@ public:
   bool InWhile = false;
   bool HaltRequested = false;
   bool EventsSuspended = false;
+  std::array<float, 16> ViewMatrix{};  // the scene's model-view matrix, read back by every redraw
   std::u16string KeyBuffer;  // characters typed in the output window and plane
 
   // Folders, each ending in "/".

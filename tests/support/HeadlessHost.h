@@ -44,6 +44,8 @@ public:
   void resetPlane() override { Calls.push_back("resetPlane"); }
   bool paintingSuspended() override { return false; }
   void resumePainting() override { Calls.push_back("resumePainting"); }
+  void paintResume() override { Calls.push_back("paintResume"); }
+  bool doubleBuffered() override { return true; }
 
   std::vector<std::string> Calls;
   std::vector<uint32_t> DeletedLists;
@@ -67,7 +69,7 @@ public:
                         int flags) override;
   void setRunState(uint8_t state) override { RunStates.push_back(state); }
   SourceView* findSource(const std::u16string& name) override { return OnFindSource ? OnFindSource(name) : nullptr; }
-  GraphicsHooks& graphics() override { return Graphics; }
+  GraphicsHooks& graphics() override { return GraphicsOverride != nullptr ? *GraphicsOverride : Graphics; }
   void showHelp(const std::u16string& topic) override { HelpTopics.push_back(topic); }
   void refreshMemory() override { ++MemoryRefreshes; }
   void setElapsedTime(const std::u16string& text) override { ElapsedTimes.push_back(text); }
@@ -88,6 +90,7 @@ public:
   int Pumps = 0;
   int WaitedMs = 0;
   RecordingGraphics Graphics;
+  GraphicsHooks* GraphicsOverride = nullptr;  // answers graphics() instead of the recorder when set
   std::vector<StartedProcess> Started;
   bool SpawnForReal = false;
 
