@@ -72,7 +72,8 @@ public:
   // Which atoms own a list: set when an atom's list is closed, cleared when
   // it is deleted. Answers without asking GL (the collector asks for every
   // atom it frees). Mirrored by amDisplayList on the atom.
-  bool HasList(uint32_t identity) const { return listOwners_.count(identity) != 0; }
+  bool HasList(uint32_t identity) const { return !listOwners_.empty() && listOwners_.count(identity) != 0; }
+  bool HasList(const TAtom* atom) const;
   void NoteListMade(TAtom& atom);
   void NoteListDeleted(uint32_t identity);
   // Deletes the atom's list through the table when it has one.
@@ -82,8 +83,10 @@ public:
   // deferred until the outermost list closes (see Scene.cpp).
   int32_t ListCompileDepth = 0;
   bool isCompilingList() const { return ListCompileDepth > 0; }
+  uint32_t OpenListOwner = 0;  // identity of the atom whose list is open; 0 none
   bool RedrawDeferred = false;
   std::vector<uint32_t> DeferredCompiles;  // identities, each once, atoms pinned
+  bool DrainingDeferred = false;           // the deferred compiles are being run
 
   // --- the recording ---------------------------------------------------------------
   // Opens the file (closing a recording in progress), then repaints the whole
