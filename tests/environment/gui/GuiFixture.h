@@ -37,8 +37,6 @@ struct GuiFixture {
   GuiFixture() : s(std::make_unique<TStructure>(host)), env(*s) {
     UseEnglishKeywords(*s);
     s->EnterFrame(NewVariable(*s, u"[Root]", nullptr));
-    s->Language.SetTexts({{u"SYSTEMERROR", u"System error"}});
-    UseEnglishKeywords(*s);
     in = std::make_unique<TInterpreter>(*s);
     env.LanguageTexts.SetText(u"CAPTION.OUTPUT=Output\nCAPTION.COMMAND=Command\n"
                               u"CAPTION.COMMAND.INCOMPLETE=Command (incomplete: %s)");
