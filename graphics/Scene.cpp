@@ -548,12 +548,14 @@ void RedrawScene(Graphics& g) {
     return;
   }
   PlaneLink* plane = g.plane();
-  if (!g.planeExists() || !plane->ready() || g.PaintSuspended || g.In.InChangeHandlers) return;
+  if (!g.planeExists() || !plane->ready()) return;
+  // Code run during the redraw asked for one: the running redraw repeats.
+  // Tested before PaintSuspended, which the running pass itself sets.
   if (g.InRedraw) {
-    // Code run during the redraw asked for one: the running redraw repeats.
     g.RedrawAgain = true;
     return;
   }
+  if (g.PaintSuspended || g.In.InChangeHandlers) return;
   // PaintSuspended comes back however the passes end.
   const RestoreOnExit<bool> paintSuspended(g.PaintSuspended);
   do {

@@ -15,8 +15,9 @@
 #include "tests/graphics/support/TestQuad.h"
 #include "tests/support/TestState.h"
 
+// Public: table-driven cases reach the fixture from their lambdas.
 class SceneTest : public ::testing::Test {
-protected:
+public:
   SceneTest();
   ~SceneTest() override;
 
