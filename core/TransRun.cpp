@@ -333,6 +333,9 @@ void ExecuteStatement(TInterpreter& in) {
     if (compiled) in.CodePointer = Interpret(in, cell, false);
   }
 
+  // History handlers of variables changed below wait for the outer levels.
+  if (in.CallDepth <= 1 && !in.PendingHistory.empty()) FlushPendingHistory(in);
+
   if (s.PumpPending) {
     // A finaliser asked for a pump; between statements it is safe.
     s.PumpPending = false;
