@@ -72,7 +72,6 @@ TAtom* ReplaceByVariable(TStructure& s, TAtom& target, TAtom& value) {
   return replacement;
 }
 
-
 // Pins the object that took the assigned variable's place (the variable
 // itself stays pinned by the assignment too: its silent flag is cleared on
 // the way out).

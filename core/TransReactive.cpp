@@ -145,7 +145,9 @@ void AddToPlan(TStructure& s, std::vector<TPlanEntry>& plan, TAtom& record, cons
 TAtom* InstructionTokens(TStructure& s, TAtom* firstCell, TAtom* lastCell) {
   TAtom* head = nullptr;
   TAtom* tail = nullptr;
-  for (TAtom* cell = firstCell; IsAtom(cell) && cell->Kind == akList; cell = cell->Right) {
+  // Inside parentheses the tokens sit in expression cells.
+  for (TAtom* cell = firstCell; IsAtom(cell) && (cell->Kind == akList || cell->Kind == akExpression);
+       cell = cell->Right) {
     AppendToList(s, cell->Left, head, tail);
     if (cell == lastCell) break;
   }

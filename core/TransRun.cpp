@@ -334,7 +334,7 @@ void ExecuteStatement(TInterpreter& in) {
   }
 
   // History handlers of variables changed below wait for the outer levels.
-  if (in.CallDepth <= 1 && !in.PendingHistory.empty()) FlushPendingHistory(in);
+  if (!in.PendingHistory.empty() && in.CallDepth <= 1) FlushPendingHistory(in);
 
   if (s.PumpPending) {
     // A finaliser asked for a pump; between statements it is safe.
