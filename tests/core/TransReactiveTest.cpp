@@ -81,7 +81,18 @@ TEST_F(ReactiveTest, AFailingHandlerOrPlanLeavesTheInterpreterAsItWas) {
   EXPECT_EQ(Run(u"make \"a 9"), "error: UNKNOWNVAR");
   expectRestored("change plan");
   EXPECT_EQ(Var(u"a.onchange.c")->Flags & afActive, 0u);
-  EXPECT_EQ(Run(u"make \"a 2\nprint :c"), "2");  // the plan still works
+  // The plan still works; while it runs its records, redraws wait.
+  bool planRunning = false;
+  bool inHandlers = false;
+  T.Host.OnPump = [&] {
+    planRunning = I.PlanRunning;
+    inHandlers = I.InChangeHandlers;
+  };
+  I.StatementCounter = 160 * 1000 - 2;  // the next pump falls on the plan's first statement
+  EXPECT_EQ(Run(u"make \"a 2\nprint :c"), "2");
+  EXPECT_TRUE(planRunning);
+  EXPECT_TRUE(inHandlers);
+  expectRestored("after the plan");
 }
 
 }  // namespace
