@@ -21,6 +21,17 @@ namespace {
 
 // --- generated statements ---------------------------------------------------------
 
+// Runs a list of statements in the current frame, pinned, with the code
+// pointer put back afterwards. The code may reach the frames of running
+// calls.
+void RunStatements(TInterpreter& in, TAtom* code) {
+  const PinnedAtom pin(code);
+  const CodePointerKeeper keeper(in);
+  in.NoteEscape();
+  in.CodePointer = code;
+  RunCode(in);
+}
+
 // A statement chain built word by word and run in the current frame.
 class TGeneratedChain {
 public:
@@ -40,15 +51,8 @@ public:
   }
   TGeneratedChain& Comma() { return Word(u","); }
 
-  // Runs the chain, pinned, and puts the code pointer back afterwards. The
-  // code may reach the frames of running calls.
   void Run(TInterpreter& in) const {
-    if (head_ == nullptr) return;
-    const PinnedAtom pin(head_);
-    const CodePointerKeeper keeper(in);
-    in.NoteEscape();
-    in.CodePointer = head_;
-    RunCode(in);
+    if (head_ != nullptr) RunStatements(in, head_);
   }
 
 private:
@@ -79,16 +83,6 @@ TAtom* HandlerCode(TAtom* value) {
   if (!IsAtom(value) || value->Kind != akList) return nullptr;
   if (value->Left == nullptr) value = value->Right;
   return IsAtom(value) && value->Kind == akList ? value : nullptr;
-}
-
-// Runs a list of statements in the current frame, pinned, with the code
-// pointer put back afterwards.
-void RunStatements(TInterpreter& in, TAtom* code) {
-  const PinnedAtom pin(code);
-  const CodePointerKeeper keeper(in);
-  in.NoteEscape();
-  in.CodePointer = code;
-  RunCode(in);
 }
 
 std::u16string Dotted(std::u16string_view a, std::u16string_view b) {
