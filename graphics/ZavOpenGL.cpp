@@ -209,21 +209,6 @@ size_t CountOf(int64_t a, int64_t b = 1, int64_t c = 1) {
   return a > 0 && b > 0 && c > 0 ? static_cast<size_t>(a * b * c) : 0;
 }
 
-// Components of one control point of a two-dimensional evaluator map.
-int MapComponents(GLenum target) {
-  switch (target) {
-    case GL_MAP2_INDEX:
-    case GL_MAP2_TEXTURE_COORD_1: return 1;
-    case GL_MAP2_TEXTURE_COORD_2: return 2;
-    case GL_MAP2_VERTEX_3:
-    case GL_MAP2_NORMAL:
-    case GL_MAP2_TEXTURE_COORD_3: return 3;
-    case GL_MAP2_VERTEX_4:
-    case GL_MAP2_COLOR_4:
-    case GL_MAP2_TEXTURE_COORD_4: return 4;
-    default: return 0;
-  }
-}
 
 // --- the recording wrappers: the record, then the base's call ---------------------------
 
@@ -428,7 +413,7 @@ void RecMap2f(GLenum target, GLfloat u1, GLfloat u2, GLint ustride, GLint uorder
               GLint vstride, GLint vorder, const GLfloat* points) {
   RecordOpcode(60), RecordEnum(target), RecordFloat(u1), RecordFloat(u2), RecordInt(ustride), RecordInt(uorder);
   RecordFloat(v1), RecordFloat(v2), RecordInt(vstride), RecordInt(vorder);
-  if (points != nullptr) RecordFloats(points, CountOf(uorder, vorder, MapComponents(target)));
+  if (points != nullptr) RecordFloats(points, CountOf(uorder, vorder, GLMap2Components(target)));
   Base().glMap2f(target, u1, u2, ustride, uorder, v1, v2, vstride, vorder, points);
 }
 // Four bytes a texel; a missing pixel array is recorded as zeros so that
@@ -677,3 +662,18 @@ void InstallCreateBitmapFontLists(void (*routine)(const char*, GLint, GLboolean,
 }
 
 void SetGLErrorStructure(TStructure* s) { errorStructure = s; }
+
+int GLMap2Components(GLenum target) {
+  switch (target) {
+    case GL_MAP2_INDEX:
+    case GL_MAP2_TEXTURE_COORD_1: return 1;
+    case GL_MAP2_TEXTURE_COORD_2: return 2;
+    case GL_MAP2_VERTEX_3:
+    case GL_MAP2_NORMAL:
+    case GL_MAP2_TEXTURE_COORD_3: return 3;
+    case GL_MAP2_VERTEX_4:
+    case GL_MAP2_COLOR_4:
+    case GL_MAP2_TEXTURE_COORD_4: return 4;
+    default: return 0;
+  }
+}

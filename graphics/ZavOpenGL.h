@@ -165,3 +165,7 @@ void DrawSphereBands(GLint sliceCount, GLdouble normalFactor, GLdouble azimuthSt
 // SetGLErrorStructure.
 void InstallCreateBitmapFontLists(void (*routine)(const char*, GLint, GLboolean, GLuint, GLboolean));
 void SetGLErrorStructure(TStructure* s);
+
+// The components of one control point of a two-dimensional evaluator map
+// (0 for a target that is not one).
+int GLMap2Components(GLenum target);

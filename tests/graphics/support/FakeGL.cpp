@@ -112,22 +112,6 @@ void EraseLists(GLuint first, GLsizei range) {
   }
 }
 
-// The components of one control point of a two-dimensional map.
-int MapComponents(GLenum target) {
-  switch (target) {
-    case GL_MAP2_INDEX:
-    case GL_MAP2_TEXTURE_COORD_1: return 1;
-    case GL_MAP2_TEXTURE_COORD_2: return 2;
-    case GL_MAP2_VERTEX_3:
-    case GL_MAP2_NORMAL:
-    case GL_MAP2_TEXTURE_COORD_3: return 3;
-    case GL_MAP2_VERTEX_4:
-    case GL_MAP2_COLOR_4:
-    case GL_MAP2_TEXTURE_COORD_4: return 4;
-    default: return 0;
-  }
-}
-
 std::string ListOffsets(GLsizei count, GLenum type, const GLvoid* lists) {
   if (count <= 0 || lists == nullptr) return "[]";
   const size_t n = static_cast<size_t>(count);
@@ -243,7 +227,7 @@ void FakePolygonStipple(const GLubyte* mask) { Log("glPolygonStipple", {StippleT
 // j * vstride.
 void FakeMap2f(GLenum target, GLfloat u1, GLfloat u2, GLint ustride, GLint uorder, GLfloat v1, GLfloat v2,
                GLint vstride, GLint vorder, const GLfloat* points) {
-  const int components = MapComponents(target);
+  const int components = GLMap2Components(target);
   std::vector<GLfloat> read;
   if (points != nullptr && components > 0)
     for (GLint i = 0; i < uorder; ++i)

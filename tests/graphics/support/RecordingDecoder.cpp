@@ -7,6 +7,7 @@
 #include <optional>
 #include <stdexcept>
 
+#include "graphics/ZavOpenGL.h"
 #include "tests/graphics/support/GLNames.h"
 
 namespace {
@@ -234,21 +235,6 @@ private:
   size_t offset_ = 0;
 };
 
-int MapComponents(uint32_t target) {
-  switch (target) {
-    case GL_MAP2_INDEX:
-    case GL_MAP2_TEXTURE_COORD_1: return 1;
-    case GL_MAP2_TEXTURE_COORD_2: return 2;
-    case GL_MAP2_VERTEX_3:
-    case GL_MAP2_NORMAL:
-    case GL_MAP2_TEXTURE_COORD_3: return 3;
-    case GL_MAP2_VERTEX_4:
-    case GL_MAP2_COLOR_4:
-    case GL_MAP2_TEXTURE_COORD_4: return 4;
-    default: return 0;
-  }
-}
-
 size_t CountOf(int64_t a, int64_t b = 1, int64_t c = 1) {
   return a > 0 && b > 0 && c > 0 ? static_cast<size_t>(a * b * c) : 0;
 }
@@ -275,7 +261,7 @@ std::string Map2Arguments(Reader& in) {
   const int32_t ustride = in.Int(), uorder = in.Int();
   const float v1 = in.Float(), v2 = in.Float();
   const int32_t vstride = in.Int(), vorder = in.Int();
-  const size_t points = CountOf(uorder, vorder, MapComponents(target));
+  const size_t points = CountOf(uorder, vorder, GLMap2Components(target));
   return Join({GLEnumName(target), NumberText(u1), NumberText(u2), std::to_string(ustride), std::to_string(uorder),
                NumberText(v1), NumberText(v2), std::to_string(vstride), std::to_string(vorder),
                in.Arguments(ArrayShape(points, 'f'))});
