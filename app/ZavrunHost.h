@@ -1,7 +1,8 @@
 #pragma once
 // The host of the headless runner: output-window lines go to stdout (UTF-8,
 // one line each), what the message dialog would show goes to stderr. There
-// are no source windows and no plane; the pump only looks for an interrupt.
+// are no source windows and no plane (the graphics state draws on the null
+// table); the pump only looks for an interrupt.
 
 #include <csignal>
 #include <cstddef>
@@ -31,7 +32,9 @@ public:
   // The interpreter keeps the state itself; there are no icons to change.
   void setRunState(uint8_t) override {}
   SourceView* findSource(const std::u16string&) override { return nullptr; }
-  GraphicsHooks& graphics() override { return plane_; }
+  // The interpreter's graphics (without a plane) while one is set.
+  GraphicsHooks& graphics() override { return graphics_ != nullptr ? *graphics_ : plane_; }
+  void SetGraphics(GraphicsHooks* graphics) { graphics_ = graphics; }
   void showHelp(const std::u16string&) override {}
   void refreshMemory() override {}
   void setElapsedTime(const std::u16string&) override {}
@@ -52,6 +55,7 @@ private:
   TStructure* structure_ = nullptr;
   TInterpreter* interpreter_ = nullptr;
   NoPlaneGraphics plane_;
+  GraphicsHooks* graphics_ = nullptr;
 };
 
 // The text as the output window shows it: cut after maxPrint characters with

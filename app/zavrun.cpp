@@ -36,6 +36,7 @@
 #include "environment/Language.h"
 #include "environment/Libraries.h"
 #include "environment/Settings.h"
+#include "graphics/Graphics.h"
 
 namespace fs = std::filesystem;
 
@@ -272,6 +273,9 @@ int Run(const Arguments& arguments) {
   int status = kOk;
   {
     TInterpreter interpreter(structure);
+    // Drawing happens without a plane: every GL call goes to the null table.
+    Graphics graphics(interpreter);
+    host.SetGraphics(&graphics);
     host.Attach(&structure, &interpreter);
     CatchInterrupts();
     if (arguments.Command)
@@ -279,6 +283,7 @@ int Run(const Arguments& arguments) {
     else
       status = RunFile(env, interpreter, *file);
     host.Attach(&structure, nullptr);
+    host.SetGraphics(nullptr);
   }
   host.Attach(nullptr, nullptr);
   if (ZavrunHost::InterruptSignal != 0) status = 128 + ZavrunHost::InterruptSignal;

@@ -146,12 +146,13 @@ void UseRecordingGL();
 // mode) when it cannot be created. A recording in progress is closed first.
 // "\" in the name is taken as "/".
 [[nodiscard]] bool OpenGLRecording(const std::u16string& fileName);
-// Closes the file (errors ignored) and returns to direct mode.
+// Flushes and closes the file and returns to direct mode; a flush that
+// fails is reported like a failed write.
 void CloseGLRecording();
 // Writes the frame end (a 32-bit zero) while recording, and flushes.
 void RecordFrameEnd();
-// Called once with the file's name when a write or flush first fails; the
-// recording then stops and the table goes direct.
+// Called once with the file's name (as given) when a write or flush first
+// fails; the file is closed first and the table goes direct.
 void SetGLRecordingFailureHandler(std::function<void(const std::u16string& fileName)> handler);
 
 // --- routines of entries 71 and 72 ---------------------------------------------------

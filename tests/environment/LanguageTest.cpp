@@ -42,6 +42,7 @@ constexpr std::u16string_view kFormatKeys[] = {
     u"UNMATCHED", u"UNKNOWNVAR", u"UNKNOWNFILE", u"INMODULE",    u"USERLOCK",
     u"ARGCOUNT",  u"BADARG",     u"BADCOMMAND",  u"SYSTEMERROR", u"BADNAME",
     u"BADNUMBER", u"BADSTRING",  u"BADVALUEARG", u"MISSINGARG",  u"TOODEEP",
+    u"GLRECORDINGFAILED",
 };
 
 // FF FE and the UTF-16LE units of the text.
