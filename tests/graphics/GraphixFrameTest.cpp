@@ -56,6 +56,20 @@ TEST_F(GraphixFrameTest, ACopiedSphereScalesByItsRadiusAndPrototypesHaveNoList) 
   EXPECT_FALSE(TAtom::HasFlag(Var(u"b"), afNotDrawn));
 }
 
+TEST_F(GraphixFrameTest, GraphixLoadsAndWorksWithoutLogo) {
+  ASSERT_TRUE(ResetWithLibraries({u"Graphix.zav"})) << Output();
+  EXPECT_EQ(Var(u"sum"), nullptr);
+  ASSERT_EQ(Run(u"make \"b sphere\nmake \"b.radius 2"), rrOk) << Output();
+  const CallList calls = Compile(u"b");
+  EXPECT_NE(std::find(calls.begin(), calls.end(), "glScalef(2, 2, 2)"), calls.end());
+  EXPECT_EQ(Run(u"make \"c []\nmake \"c.x 1\nmake \"c.y 2\nmake \"c.z 3\nclearcolor :c\n"
+                u"addclipplane 1 0 0 1 0\nremoveclipplane 1\nfog\nflush\nenabledepthtest\ndisabledepthtest\n"
+                u"cullbackfaces\ncullfrontfaces\ncullnofaces\nstopopenglrecording"),
+            rrOk)
+      << Output();
+  EXPECT_TRUE(G.ClearColorSet);
+}
+
 // The object is found only when the token stands in its own ondrawimage
 // body; through a procedure the fields are not found; at top level the
 // root is drawn.
