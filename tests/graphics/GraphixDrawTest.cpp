@@ -29,10 +29,9 @@ public:
   void SetTexture(uint16_t width, uint16_t height, size_t size) {
     TAtom* block = NewMemoryBlock(S, size, TAtom::FreeMemoryBlock);
     auto* bytes = static_cast<uint8_t*>(block->Object());
-    bytes[0] = static_cast<uint8_t>(height);
-    bytes[1] = static_cast<uint8_t>(height >> 8);
-    bytes[2] = static_cast<uint8_t>(width);
-    bytes[3] = static_cast<uint8_t>(width >> 8);
+    const uint8_t header[4] = {static_cast<uint8_t>(height), static_cast<uint8_t>(height >> 8),
+                               static_cast<uint8_t>(width), static_cast<uint8_t>(width >> 8)};
+    std::memcpy(bytes, header, std::min<size_t>(size, 4));  // a block may be too small for its header
     S.CreateVariable(Var(u"o"), u"texture", true, block);
   }
 };
