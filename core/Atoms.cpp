@@ -2,6 +2,7 @@
 
 #include "core/Atoms.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <unordered_set>
@@ -314,6 +315,10 @@ std::u16string TAtom::Name(TStructure& s, const TAtom* a) {
 
 void TAtom::SetName(TAtom& a, std::u16string name) {
   NoteChildrenChange(a.Parent);
+  // The new name may be a handler keyword (compared without the state's
+  // keywords here): the parent is marked, and the next assignment that
+  // looks finds out.
+  if (a.Parent != nullptr) a.Parent->Marks |= amMakeHandlerChild;
   a.Text = std::move(name);
 }
 
@@ -377,16 +382,26 @@ void TAtom::SetParent(TStructure& s, TAtom& child, TAtom* parent) {
   NoteChildrenChange(parent);
   child.NextSibling = parent->FirstChild;
   parent->FirstChild = &child;
+  // This runs for every variable made: most names have no handler's size.
+  if (((s.Language.HandlerNameSizes >> std::min<size_t>(child.Text.size(), 63)) & 1) == 0) return;
   // The keywords are stored normalised; compare without building the
-  // child's normalised name (this runs for every variable made).
+  // child's normalised name.
   auto isKeyword = [&s, &child](int index) {
     const std::u16string& keyword = s.Keyword(index);
     return !keyword.empty() && s.SameName(child.Text, keyword);
   };
-  if (isKeyword(kwOndrawimage))
+  if (isKeyword(kwOndrawimage)) {
     parent->Extend().DrawImageChild = &child;
-  else if (isKeyword(kwOnchange))
+    parent->Marks |= amHandlerChildren;
+  } else if (isKeyword(kwOnchange)) {
     parent->Extend().ChangeChild = &child;
+    parent->Marks |= amHandlerChildren;
+    child.Marks |= amChangeHandler;
+  }
+  // Assignments look for these handlers under the frame owner only when
+  // the mark says one may be there.
+  for (const std::u16string& head : s.Language.MakeHandlerHeads)
+    if (!head.empty() && s.SameName(child.Text, head)) parent->Marks |= amMakeHandlerChild;
 }
 
 void TAtom::Unlink(TAtom* child) {
@@ -395,7 +410,12 @@ void TAtom::Unlink(TAtom* child) {
   NoteChildrenChange(parent);
   if (Extension* ext = parent->Ext.get()) {
     if (ext->DrawImageChild == child) ext->DrawImageChild = nullptr;
-    if (ext->ChangeChild == child) ext->ChangeChild = nullptr;
+    if (ext->ChangeChild == child) {
+      ext->ChangeChild = nullptr;
+      child->Marks &= static_cast<uint8_t>(~amChangeHandler);
+    }
+    if (ext->DrawImageChild == nullptr && ext->ChangeChild == nullptr)
+      parent->Marks &= static_cast<uint8_t>(~amHandlerChildren);
   }
   if (parent->FirstChild == child) {
     parent->FirstChild = child->NextSibling;
@@ -409,6 +429,22 @@ void TAtom::Unlink(TAtom* child) {
   }
   child->Parent = nullptr;
   child->NextSibling = nullptr;
+}
+
+void TAtom::MoveToLastChild(TAtom& child) {
+  TAtom* parent = child.Parent;
+  if (parent == nullptr || child.NextSibling == nullptr) return;
+  NoteChildrenChange(parent);
+  TAtom* predecessor = nullptr;
+  if (FindChild(*parent, &child, &predecessor) == nullptr) return;
+  if (predecessor == nullptr)
+    parent->FirstChild = child.NextSibling;
+  else
+    predecessor->NextSibling = child.NextSibling;
+  TAtom* last = child.NextSibling;
+  while (last->NextSibling != nullptr) last = last->NextSibling;
+  last->NextSibling = &child;
+  child.NextSibling = nullptr;
 }
 
 TAtom* TAtom::FindChild(TAtom& parent, const TAtom* child, TAtom** predecessor) {
@@ -440,8 +476,10 @@ void TAtom::ClearChildren(TAtom& a) {
   a.FirstChild = nullptr;
   if (a.Ext) {
     a.Ext->DrawImageChild = nullptr;
+    if (a.Ext->ChangeChild != nullptr) a.Ext->ChangeChild->Marks &= static_cast<uint8_t>(~amChangeHandler);
     a.Ext->ChangeChild = nullptr;
   }
+  a.Marks &= static_cast<uint8_t>(~amHandlerChildren);
 }
 
 void TAtom::ResetVariable(TStructure& s, TAtom& variable) {

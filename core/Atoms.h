@@ -56,6 +56,16 @@ enum AtomFlags : uint32_t {
 // hot paths test a bit instead of searching (never set by programs).
 enum AtomMarks : uint8_t {
   amDisplayList = 0x1,  // the atom owns a display list (kept by the graphics module)
+  // A child named by the onbeforemake or onaftermake keyword was linked
+  // under the atom since an assignment last found none there (set where
+  // children are linked or renamed; cleared by that assignment).
+  amMakeHandlerChild = 0x2,
+  // The atom is its parent's cached onchange child (cleared when the parent
+  // lets go of it; may outlast a replaced cache entry).
+  amChangeHandler = 0x4,
+  // The atom has a cached ondrawimage or onchange child (cleared when both
+  // caches are empty again).
+  amHandlerChildren = 0x8,
 };
 
 // Which pool chain holds an atom; an identity resolves only for Live and Kept.
@@ -204,6 +214,8 @@ public:
   // Unlinks the child from an old parent first, then links it in front.
   static void SetParent(TStructure& s, TAtom& child, TAtom* parent);
   static void Unlink(TAtom* child);
+  // Moves a child to the end of its parent's child chain (the oldest place).
+  static void MoveToLastChild(TAtom& child);
   static TAtom* FindChild(TAtom& parent, const TAtom* child, TAtom** predecessor = nullptr);
   static TAtom* FindChildByName(const TStructure& s, const TAtom& parent, std::u16string_view name,
                                 TAtom** predecessor = nullptr);

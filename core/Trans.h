@@ -476,8 +476,59 @@ struct TMakeInputs {
   TAtom* FirstCell = nullptr;  // the instruction's first and last token cells
   TAtom* LastCell = nullptr;
 };
-// MAKE (ocMake) or OB (ocOb): stores the value and pushes the variable.
+// MAKE (ocMake) or OB (ocOb): runs the handlers before the store, stores
+// the value, notifies and re-evaluates what depends on the variable, keeps
+// its definition, history and drawing up to date, runs the handlers after
+// the store and pushes the variable.
 void OpMake(TInterpreter& in, int32_t opcode, const TMakeInputs& inputs);
+
+// --- reactive assignment (TransReactive.cpp) ---------------------------------------
+// The handler-list kinds of an assignment, also the input numbers of their
+// error messages.
+enum MakeHandlerKind : int {
+  mkLeftList = 1,    // the list written before the name
+  mkBeforeMake = 2,  // the frame owner's onbeforemake handlers
+  mkAfterMake = 3,   // the frame owner's onaftermake handlers
+  mkRightList = 4,   // the list written after the value
+};
+// Calls every element of the list with the variable's name as a quoted
+// word, in one generated chain; nothing for the empty list. A non-list
+// raises at [start, end): "bad-arg-make-attrib-" / "bad-arg-ob-attrib-" +
+// word for the written lists, "invalid-command-make-" /
+// "invalid-command-ob-" + word for the handlers (word is "left", "right"
+// or the English handler keyword).
+void RunMakeHandlers(TInterpreter& in, TAtom* list, int32_t start, int32_t end, bool isOb, MakeHandlerKind kind,
+                     std::u16string_view word, const std::u16string& variableName);
+// Runs the onchange handler of the variable, then of each ancestor while
+// each has one, each in a frame of the handler owner's parent with the
+// variable marked active; nothing while the parent is silent.
+void FireOnChange(TInterpreter& in, TAtom& variable);
+// Builds the variable's change plan once: the full names of the formula
+// records to re-run after it changes, breadth-first through the records of
+// the variables that depend on it, each dependent's last re-evaluation
+// reached through other variables only; kept as its onplan child.
+void BuildChangePlan(TInterpreter& in, TAtom& variable);
+// With no plan running and the variable planned: runs each record of its
+// plan with the redraw held back, then asks for one redraw.
+void RunChangePlan(TInterpreter& in, TAtom& variable);
+// Runs the value of the record the word names, the record marked active.
+void RunDependentOnChange(TInterpreter& in, const TAtom* name);
+// Adds the name after every ":" word of the list (nested lists and
+// expressions too), cut before its first period, each once.
+void CollectReferencedNames(TStructure& s, const TAtom* list, std::vector<std::u16string>& names);
+// Stores the instruction's tokens as the child "definition" of the variable
+// named (as written) name.
+void RecordDefinition(TInterpreter& in, const std::u16string& name, TAtom* firstCell, TAtom* lastCell);
+// The formula records of an OB or a dependent variable: for every name R
+// the instruction reads, R.onchange.V holds the instruction (as MAKE) and
+// V.ondepend.R marks the dependency.
+void RecordFormula(TInterpreter& in, const TAtom& variable, TAtom* firstCell, TAtom* lastCell);
+// Runs the history handlers of every name in PendingHistory that still
+// names a variable; the statement's result, stop and last value stay.
+void FlushPendingHistory(TInterpreter& in);
+// onhistorycreate (when no history record of the name exists yet) and
+// onhistoryupdate, each called with the full name.
+void RunHistoryHandlers(TInterpreter& in, const std::u16string& fullName);
 
 // --- error report (TransErrors.cpp) ----------------------------------------------
 

@@ -6,6 +6,7 @@
 #include <pthread.h>
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <new>
 #include <system_error>
@@ -223,6 +224,16 @@ void TStructure::LoadKeywords() {
     Language.KeywordTable[i] = NormalizeName(word);
     Language.KeywordTableUpper[i] = UpperCase(Language.KeywordTable[i]);
   }
+  const std::array<int, 2> makeHandlers{kwOnbeforemake, kwOnaftermake};
+  for (size_t i = 0; i < makeHandlers.size(); ++i) {
+    const std::u16string& keyword = Keyword(makeHandlers[i]);
+    Language.MakeHandlerHeads[i] = keyword.substr(0, keyword.find(u'.'));
+  }
+  Language.HandlerNameSizes = 0;
+  const std::array<const std::u16string*, 4> handlerNames{&Keyword(kwOndrawimage), &Keyword(kwOnchange),
+                                                         &Language.MakeHandlerHeads[0], &Language.MakeHandlerHeads[1]};
+  for (const std::u16string* name : handlerNames)
+    if (!name->empty()) Language.HandlerNameSizes |= uint64_t{1} << std::min<size_t>(name->size(), 63);
   TAtom::DecRef(Language.TrueAtom);
   TAtom::DecRef(Language.FalseAtom);
   Language.TrueAtom = NewWord(*this, Language.KeywordTableUpper[kwTrue]);

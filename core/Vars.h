@@ -328,6 +328,14 @@ struct TLanguage {
   TAtom* TrueAtom = nullptr;                                    // word atom of KeywordTableUpper[12], pinned
   TAtom* FalseAtom = nullptr;                                   // word atom of KeywordTableUpper[13], pinned
   int CodePage = 1252;
+  // The first path component of the onbeforemake and onaftermake keywords
+  // (normally the whole keyword): linking a child of such a name marks its
+  // parent (amMakeHandlerChild).
+  std::array<std::u16string, 2> MakeHandlerHeads;
+  // Bit n (at most 63) set when one of those heads, or the ondrawimage or
+  // onchange keyword, has n characters: linking a child whose name has no
+  // such size needs no comparison.
+  uint64_t HandlerNameSizes = 0;
   bool DualLanguageSupport = false;  // English TRUE/FALSE and keywords accepted too
 
   // Replaces the texts by Name=Value pairs; names match without letter case,

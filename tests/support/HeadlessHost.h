@@ -29,12 +29,19 @@ struct ShownDialog {
   int Flags;
 };
 
-// Records the plane hooks; answers "no list" and "not suspended".
+// Records the plane hooks; answers "no list" and, unless told otherwise,
+// "not suspended".
 class RecordingGraphics : public GraphicsHooks {
 public:
   void redrawScene() override { Calls.push_back("redrawScene"); }
-  void compileDisplayLists(TAtom&) override { Calls.push_back("compileDisplayLists"); }
-  void deleteDisplayLists(TAtom&) override { Calls.push_back("deleteDisplayLists"); }
+  void compileDisplayLists(TAtom& variable) override {
+    Calls.push_back("compileDisplayLists");
+    Targets.push_back(&variable);
+  }
+  void deleteDisplayLists(TAtom& variable) override {
+    Calls.push_back("deleteDisplayLists");
+    Targets.push_back(&variable);
+  }
   bool isDisplayList(uint32_t) override {
     Calls.push_back("isDisplayList");
     return false;
@@ -42,13 +49,15 @@ public:
   // The collector calls this for every atom it frees: kept apart from Calls.
   void deleteDisplayList(uint32_t identity) override { DeletedLists.push_back(identity); }
   void resetPlane() override { Calls.push_back("resetPlane"); }
-  bool paintingSuspended() override { return false; }
+  bool paintingSuspended() override { return Suspended; }
   void resumePainting() override { Calls.push_back("resumePainting"); }
   void paintResume() override { Calls.push_back("paintResume"); }
   bool doubleBuffered() override { return true; }
 
   std::vector<std::string> Calls;
+  std::vector<const TAtom*> Targets;  // the variables of the compile and delete calls, in order
   std::vector<uint32_t> DeletedLists;
+  bool Suspended = false;  // the answer of paintingSuspended
 };
 
 class HeadlessHost : public Host {
