@@ -65,11 +65,12 @@ protected:
   std::unique_ptr<EglPlane> plane_;
 };
 
-// Fields that make every prototype draw something.
+// Global fields that make every prototype draw something: a copy draws as
+// soon as it is made, and finds these by the visible-name rule.
 constexpr std::u16string_view kShapeFields =
-    u"make \"o.initial.x 0\nmake \"o.initial.y 0\nmake \"o.final.x 1\nmake \"o.final.y 1\n"
-    u"make \"o.points.#1.x 0\nmake \"o.points.#1.y 0\nmake \"o.points.#2.x 1\nmake \"o.points.#2.y 0\n"
-    u"make \"o.points.#3.x 1\nmake \"o.points.#3.y 1\nmake \"o.points.#4.x 0\nmake \"o.points.#4.y 1\n";
+    u"make \"initial.x 0\nmake \"initial.y 0\nmake \"final.x 1\nmake \"final.y 1\n"
+    u"make \"points.#1.x 0\nmake \"points.#1.y 0\nmake \"points.#2.x 1\nmake \"points.#2.y 0\n"
+    u"make \"points.#3.x 1\nmake \"points.#3.y 1\nmake \"points.#4.x 0\nmake \"points.#4.y 1\n";
 
 TEST_F(GraphixPixelsTest, EveryPrototypeDrawsInEveryModeWithoutAGLError) {
   for (const char* prototype : {"point", "segment", "ray", "line", "isogon", "parabola", "hyperbola", "rectangle",
@@ -78,7 +79,7 @@ TEST_F(GraphixPixelsTest, EveryPrototypeDrawsInEveryModeWithoutAGLError) {
       for (const char* style : {"", "make \"o.light \"true\nmake \"o.shininess 40", "texture"}) {
         const std::string what = std::string(prototype) + " mode " + std::to_string(mode) + " " + style;
         T.Host.Lines.clear();
-        const std::u16string program = u"make \"o " + Utf8ToUtf16(prototype) + u"\n" + std::u16string(kShapeFields) +
+        const std::u16string program = std::u16string(kShapeFields) + u"make \"o " + Utf8ToUtf16(prototype) + u"\n" +
                                        u"make \"o.mode " + Utf8ToUtf16(std::to_string(mode)) + u"\n" +
                                        (std::string(style) == "texture" ? u"" : Utf8ToUtf16(style));
         Show(program);
