@@ -9,11 +9,6 @@
 
 volatile std::sig_atomic_t ZavrunHost::InterruptSignal = 0;
 
-std::u16string CutLine(const std::u16string& text, int maxPrint) {
-  if (maxPrint <= 0 || text.size() <= static_cast<size_t>(maxPrint)) return text;
-  return text.substr(0, static_cast<size_t>(maxPrint)) + u"...";
-}
-
 std::string OutputLines(const std::u16string& text, int maxPrint) {
   const std::u16string shown = CutLine(text, maxPrint);
   std::string out;
@@ -51,13 +46,6 @@ void ZavrunHost::printLine(const std::u16string& text, uint32_t, bool) {
   const std::string lines = OutputLines(shown, 0);
   std::fwrite(lines.data(), 1, lines.size(), stdout);
   if (structure_ != nullptr) WriteLog(*structure_, lcOutput, shown);
-}
-
-std::u16string DialogText(const std::u16string& message, const std::u16string& extra) {
-  std::u16string shown =
-      message.size() > kDialogMessageLength ? message.substr(0, kDialogMessageLength) + u"..." : message;
-  if (!extra.empty()) shown += u" (" + extra + u")";
-  return shown;
 }
 
 int ZavrunHost::showMessageDialog(const std::u16string& message, const std::u16string& extra, const std::u16string&,

@@ -11,6 +11,7 @@
 
 #include "core/Host.h"
 #include "core/Shell.h"
+#include "environment/OutputText.h"
 
 class TInterpreter;
 class TStructure;
@@ -57,15 +58,6 @@ private:
   NoPlaneGraphics plane_;
   GraphicsHooks* graphics_ = nullptr;
 };
-
-// The text as the output window shows it: cut after maxPrint characters with
-// "..." appended when longer (maxPrint > 0).
-std::u16string CutLine(const std::u16string& text, int maxPrint);
-
-// The message dialog's text: the message (its first 400 characters and
-// "..." when longer), then " (" + extra + ")" when extra is not empty.
-constexpr size_t kDialogMessageLength = 400;
-std::u16string DialogText(const std::u16string& message, const std::u16string& extra);
 
 // The output lines of one printed text: the text cut after maxPrint
 // characters with "..." appended (maxPrint > 0), then split at every line

@@ -1,21 +1,30 @@
-// The program's entry point: the application object, the C number locale,
-// the keys held at start, the main module's start-up and the language.
+// The program's entry point: the default GL surface format, the application
+// object, the C number locale, the keys held at start, the main module's
+// start-up, the interpreter with its graphics, the main window, the start
+// sequence and the message loop. Teardown runs in reverse.
 
 #include <QApplication>
 #include <QGuiApplication>
 #include <QStringList>
+#include <QSurfaceFormat>
 #include <clocale>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <system_error>
 
-#include "app/StartupHost.h"
+#include "app/StartSequence.h"
 #include "core/Text.h"
+#include "core/Trans.h"
 #include "core/Vars.h"
+#include "environment/EnvHost.h"
 #include "environment/EnvState.h"
 #include "environment/Language.h"
+#include "environment/Main.h"
 #include "environment/MainInit.h"
+#include "environment/OutputText.h"
+#include "environment/Prompts.h"
+#include "graphics/Graphics.h"
 
 namespace {
 
@@ -34,9 +43,23 @@ std::optional<std::u16string> Environment(const char* name) {
   return Utf8ToUtf16(value);
 }
 
+// The plane's context: OpenGL 2.1 compatibility with depth, stencil and
+// alpha; it must be the default before the application object exists.
+void SetDefaultSurfaceFormat() {
+  QSurfaceFormat format;
+  format.setVersion(2, 1);
+  format.setProfile(QSurfaceFormat::CompatibilityProfile);
+  format.setDepthBufferSize(24);
+  format.setStencilBufferSize(8);
+  format.setAlphaBufferSize(8);
+  QSurfaceFormat::setDefaultFormat(format);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  SetDefaultSurfaceFormat();
+  QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
   QApplication application(argc, argv);
   // Qt sets the process locale from the environment; the system's own
   // numbers are always written and read with ".".
@@ -52,11 +75,26 @@ int main(int argc, char** argv) {
   input.XdgDataHome = Environment("XDG_DATA_HOME");
   input.Home = Environment("HOME");
 
-  StartupHost host;
+  EnvironmentHost host;
   TStructure structure(host);
   EnvState env(structure);
   MainUnitInit(env, input);
   LoadStartLanguage(env);
-  // The main window and its message loop join here once they exist.
-  return 0;
+  ApplyRunSettings(env);
+
+  TInterpreter interpreter(structure);
+  Graphics graphics(interpreter);
+  DialogPrompts prompts;
+  int status = 0;
+  {
+    TMainForm mainForm(interpreter, env, prompts);
+    host.attach(&mainForm);
+    SmokeHook smoke(mainForm, qEnvironmentVariable("ZAVTA_TYPE"), qEnvironmentVariable("ZAVTA_SCREENSHOT"));
+    runStartSequence(mainForm, env, interpreter, input);
+    smoke.Start();
+    status = application.exec();
+    if (status == 0) status = smoke.ExitCode;
+    host.attach(nullptr);
+  }
+  return status;
 }

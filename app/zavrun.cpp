@@ -35,6 +35,7 @@
 #include "environment/EnvState.h"
 #include "environment/Language.h"
 #include "environment/Libraries.h"
+#include "environment/OutputText.h"
 #include "environment/Settings.h"
 #include "graphics/Graphics.h"
 
@@ -152,9 +153,8 @@ bool ApplyFactorySettings(EnvState& env, ZavrunHost& host) {
     Complain("cannot read a language file in " + Utf16ToUtf8(env.LanguagesFolder));
     return false;
   }
-  env.S.Language.DualLanguageSupport = IsYesSwitchOn(env.Settings, u"DUALLANGUAGESUPPORT");
-  env.S.CaseSensitive = IsNoSwitchOn(env.Settings, u"CASESENSITIVE");
-  host.MaxPrint = GetIntValue(env, env.Settings, u"MAXPRINT", 4000);
+  ApplyRunSettings(env);
+  host.MaxPrint = env.MaxPrint;
   return true;
 }
 

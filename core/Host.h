@@ -112,4 +112,7 @@ public:
   // not be started.
   virtual bool startDetached(const std::u16string& program, const std::vector<std::u16string>& arguments,
                              const std::u16string& folder) = 0;
+  // The outermost run entry has returned (after the reset it deferred): no
+  // run is on the stack any more. Called once per outermost return.
+  virtual void runsEnded() {}
 };

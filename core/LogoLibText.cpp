@@ -113,31 +113,6 @@ bool ReadsBackAsWritten(std::string_view bytes) {
   return ascii || !IsValidUtf8(bytes);
 }
 
-// The file's bytes: code-page text when every character has a byte in the
-// page (and reads back the same), else UTF-16LE after the byte-order mark,
-// so that no character is lost.
-std::string FileBytes(const TStructure& s, std::u16string_view text) {
-  std::string narrow;
-  narrow.reserve(text.size());
-  bool fits = true;
-  for (const char16_t ch : text) {
-    uint8_t byte = 0;
-    if (!CharToCodePage(ch, s.Language.CodePage, byte)) {
-      fits = false;
-      break;
-    }
-    narrow.push_back(static_cast<char>(byte));
-  }
-  if (fits && ReadsBackAsWritten(narrow)) return narrow;
-  std::string wide = "\xFF\xFE";
-  wide.reserve(2 + 2 * text.size());
-  for (const char16_t ch : text) {
-    wide.push_back(static_cast<char>(ch & 0xFF));
-    wide.push_back(static_cast<char>(ch >> 8));
-  }
-  return wide;
-}
-
 bool WriteWholeFile(const std::u16string& fileName, std::string_view bytes) {
   std::FILE* file = std::fopen(Utf16ToUtf8(fileName).c_str(), "wb");
   if (file == nullptr) return false;
@@ -314,6 +289,28 @@ TAtom* Caller(TInterpreter& in) {
 }
 
 }  // namespace
+
+std::string FileBytes(const TStructure& s, std::u16string_view text) {
+  std::string narrow;
+  narrow.reserve(text.size());
+  bool fits = true;
+  for (const char16_t ch : text) {
+    uint8_t byte = 0;
+    if (!CharToCodePage(ch, s.Language.CodePage, byte)) {
+      fits = false;
+      break;
+    }
+    narrow.push_back(static_cast<char>(byte));
+  }
+  if (fits && ReadsBackAsWritten(narrow)) return narrow;
+  std::string wide = "\xFF\xFE";
+  wide.reserve(2 + 2 * text.size());
+  for (const char16_t ch : text) {
+    wide.push_back(static_cast<char>(ch & 0xFF));
+    wide.push_back(static_cast<char>(ch >> 8));
+  }
+  return wide;
+}
 
 void InitLogoLibText(TInterpreter& in) {
   // These keep no argument cell and run no program code.

@@ -238,6 +238,7 @@ public:
   std::u16string LibraryLoadCommands;       // run by every reset
   int32_t RunNesting = 0;                   // run entries currently active
   bool ResetPending = false;                // a reset asked for inside a run, done by the outermost entry
+  bool EndingRuns = false;                  // the outermost exit runs its deferred reset and runsEnded
   uintptr_t StackBase = 0;                  // frame address at the outermost run entry; 0 outside runs
   uintptr_t StackBudget = 0;                // bytes of machine stack a run may use below StackBase
   bool ErrorHistoryWriting = false;         // the error history is being written: reports only print
@@ -299,8 +300,12 @@ private:
 // unknown) less the reserve.
 uintptr_t RunStackBudget();
 
+// The outermost run entry's exit: the reset deferred during the run, then
+// Host::runsEnded. Nothing escapes (it runs from RunEntry's destructor).
+void EndOutermostRun(TInterpreter& in) noexcept;
+
 // One run entry: counts the nesting and takes the stack guard's base at the
-// outermost entry.
+// outermost entry; the outermost exit ends the runs (EndOutermostRun).
 class RunEntry {
 public:
   RunEntry(TInterpreter& in, uintptr_t frame) : in_(in), outermost_(in.RunNesting == 0) {
@@ -312,7 +317,9 @@ public:
   }
   ~RunEntry() {
     --in_.RunNesting;
-    if (outermost_) in_.StackBase = 0;
+    if (!outermost_) return;
+    in_.StackBase = 0;
+    EndOutermostRun(in_);
   }
   RunEntry(const RunEntry&) = delete;
   RunEntry& operator=(const RunEntry&) = delete;

@@ -101,9 +101,12 @@ void EnterRunPosition(TStructure& s) {
 }
 
 // A reset asked for while a run was active happens once the outermost run
-// has ended.
+// has ended. The stop request that usually ended that run must not stop the
+// library load commands of the reset as well.
 void ResetIfPending(TInterpreter& in) {
-  if (in.RunNesting == 0 && in.ResetPending) ResetInterpreter(in);
+  if (in.RunNesting != 0 || !in.ResetPending) return;
+  const RestoreOnExit<uint8_t> state(in.RunState, in.RunState == rsStop ? uint8_t{rsIdle} : in.RunState);
+  ResetInterpreter(in);
 }
 
 int RunTextInEntry(TInterpreter& in, std::u16string_view text, std::u16string_view sourceName, int32_t startPos,
@@ -189,6 +192,23 @@ int RunProgramTextInEntry(TInterpreter& in, std::u16string_view text, std::u16st
 
 // --- run entries ------------------------------------------------------------------
 
+void EndOutermostRun(TInterpreter& in) noexcept {
+  // The deferred reset's own library run is an outermost entry too: its end
+  // belongs to this one.
+  if (in.EndingRuns) return;
+  const RestoreOnExit<bool> ending(in.EndingRuns, true);
+  try {
+    ResetIfPending(in);
+  } catch (...) {
+    // The reset leaves a usable interpreter whatever failed in it.
+  }
+  try {
+    in.host().runsEnded();
+  } catch (...) {
+    // A host's failure must not leave a destructor.
+  }
+}
+
 void RedrawScene(TInterpreter& in) {
   in.host().graphics().redrawScene();
   in.SceneDirty = false;
@@ -202,7 +222,6 @@ int RunText(TInterpreter& in, std::u16string_view text, std::u16string_view sour
     RunEntry entry(in, FrameAddress(__builtin_frame_address(0)));
     result = RunTextInEntry(in, text, sourceName, startPos, startLine);
   }
-  ResetIfPending(in);
   return result;
 }
 
@@ -212,7 +231,6 @@ int RunProgramText(TInterpreter& in, std::u16string_view text, std::u16string_vi
     RunEntry entry(in, FrameAddress(__builtin_frame_address(0)));
     result = RunProgramTextInEntry(in, text, sourceName, startOffset);
   }
-  ResetIfPending(in);
   return result;
 }
 

@@ -63,6 +63,9 @@ struct EnvState {
   NameValueList LanguageTexts;
   std::u16string LanguageName;  // the language file's name without ".txt"
   int Charset = 1;              // character set of the environment font
+
+  // --- output -------------------------------------------------------------------------
+  int MaxPrint = 4000;  // longest output line shown whole (MAXPRINT); 0 or less: no cut
 };
 
 // Appends one line to "gdm.log" in the user folder while DebugLogMode is on

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <regex>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -358,6 +359,47 @@ TEST_F(RunTest, AResetAskedForFromThePumpWaitsForTheOutermostRun) {
   EXPECT_NE(ts.S->Root, oldRoot);
   EXPECT_NE(Global(u"lib"), nullptr);
   EXPECT_EQ(Global(u"a"), nullptr);
+}
+
+TEST_F(RunTest, RunsEndedFiresOncePerOutermostReturnAfterTheDeferredReset) {
+  in.LibraryLoadCommands = u"make \"lib 1";
+  int nestedRuns = 0;
+  ts.Host.OnPump = [&] {
+    if (nestedRuns++ > 0) return;
+    EXPECT_EQ(RunText(in, u"make \"inner 1", u"handler"), rrOk);
+    EXPECT_EQ(ts.Host.RunsEnded, 0);  // a nested return is not the end
+    ResetInterpreter(in);
+  };
+  bool resetDoneFirst = false;
+  ts.Host.OnRunsEnded = [&] { resetDoneFirst = !in.ResetPending && Global(u"lib") != nullptr; };
+  EXPECT_EQ(RunText(in, Lines(170, u"make \"a 1"), u"outer.zav"), rrOk);
+  // The deferred reset's own library run does not count as another end.
+  EXPECT_EQ(ts.Host.RunsEnded, 1);
+  EXPECT_TRUE(resetDoneFirst);
+  EXPECT_EQ(RunProgramText(in, u"make \"b 1", u"prog.zav"), rrOk);
+  EXPECT_EQ(ts.Host.RunsEnded, 2);
+}
+
+TEST_F(RunTest, ADeferredResetAfterAStopRequestStillLoadsTheLibraries) {
+  in.LibraryLoadCommands = u"make \"lib 1, make \"lib2 2";
+  bool asked = false;
+  ts.Host.OnPump = [&] {
+    if (asked) return;
+    asked = true;
+    SetRunState(in, rsStop);
+    ResetInterpreter(in);
+  };
+  RunText(in, Lines(170, u"make \"a 1"), u"outer.zav");
+  EXPECT_TRUE(asked);
+  EXPECT_NE(Global(u"lib2"), nullptr);
+  EXPECT_EQ(in.RunState, rsStop);  // the request stays for whoever asked
+}
+
+TEST_F(RunTest, NothingTheHostThrowsAtTheEndOfARunEscapes) {
+  ts.Host.OnRunsEnded = [] { throw std::runtime_error("host failure"); };
+  EXPECT_EQ(RunText(in, u"make \"a 1", u"cmd"), rrOk);
+  EXPECT_EQ(in.RunNesting, 0);
+  EXPECT_FALSE(in.EndingRuns);
 }
 
 // --- the reset --------------------------------------------------------------------------

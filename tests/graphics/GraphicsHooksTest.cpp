@@ -17,11 +17,6 @@ using Calls = std::vector<std::string>;
 
 class GraphicsHooksTest : public SceneTest {};
 
-TEST_F(GraphicsHooksTest, TheGraphicsRegistersWithItsInterpreter) {
-  EXPECT_EQ(&Graphics::Of(I), &G);
-  EXPECT_EQ(&T.Host.graphics(), static_cast<GraphicsHooks*>(&G));
-}
-
 // --- the reset ------------------------------------------------------------------------------
 
 TEST_F(GraphicsHooksTest, AResetRestoresThePlanesState) {
@@ -83,13 +78,6 @@ TEST_F(GraphicsHooksTest, WithoutAPlaneNothingIsCompiledOrDrawn) {
   EXPECT_FALSE(G.HasList(a));
   EXPECT_EQ(Quad.Quads, 0);
   EXPECT_TRUE(FakeGL::Calls().empty());
-}
-
-TEST_F(GraphicsHooksTest, TheSwapHappensOnlyWhenDoubleBuffered) {
-  G.SwapPlaneBuffers(64, 48);
-  G.DoubleBuffered = false;
-  G.SwapPlaneBuffers(64, 48);
-  EXPECT_EQ(Plane.Swaps, 1);
 }
 
 // --- regeneration -------------------------------------------------------------------------------

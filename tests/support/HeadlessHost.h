@@ -85,6 +85,10 @@ public:
   // Records the start; only with SpawnForReal set is the process started.
   bool startDetached(const std::u16string& program, const std::vector<std::u16string>& arguments,
                      const std::u16string& folder) override;
+  void runsEnded() override {
+    ++RunsEnded;
+    if (OnRunsEnded) OnRunsEnded();
+  }
 
   // The printed lines' texts, one string joined by "\n" (UTF-8), for tests.
   std::string Output() const;
@@ -97,6 +101,7 @@ public:
   int MemoryRefreshes = 0;
   std::vector<std::u16string> ElapsedTimes;
   int Pumps = 0;
+  int RunsEnded = 0;  // outermost run entries that returned
   int WaitedMs = 0;
   RecordingGraphics Graphics;
   GraphicsHooks* GraphicsOverride = nullptr;  // answers graphics() instead of the recorder when set
@@ -110,4 +115,5 @@ public:
   std::function<void(const ShownDialog&)> OnDialog;
   std::function<void(int)> OnWait;
   std::function<SourceView*(const std::u16string&)> OnFindSource;
+  std::function<void()> OnRunsEnded;
 };

@@ -152,7 +152,8 @@ bool EglPlane::Start() {
       return false;
     }
   }
-  drawIndex_ = 0;
+  front_ = 1;
+  drawingFront_ = false;
   fb.BindFramebuffer(GL_FRAMEBUFFER, framebuffers_[0]);
   ::glViewport(0, 0, width_, height_);
   return true;
@@ -184,15 +185,15 @@ bool EglPlane::makeCurrent() {
 }
 
 void EglPlane::SelectDrawBuffer(uint32_t mode) {
-  if (mode == GL_BACK) drawIndex_ = 0;
-  else if (mode == GL_FRONT) drawIndex_ = 1;
+  if (mode == GL_BACK) drawingFront_ = false;
+  else if (mode == GL_FRONT) drawingFront_ = true;
   else return;
-  fb.BindFramebuffer(GL_DRAW_FRAMEBUFFER, framebuffers_[drawIndex_]);
+  fb.BindFramebuffer(GL_DRAW_FRAMEBUFFER, framebuffers_[drawingFront_ ? front_ : 1 - front_]);
 }
 
 void EglPlane::SelectReadBuffer(uint32_t mode) {
-  if (mode == GL_BACK) fb.BindFramebuffer(GL_READ_FRAMEBUFFER, framebuffers_[0]);
-  else if (mode == GL_FRONT) fb.BindFramebuffer(GL_READ_FRAMEBUFFER, framebuffers_[1]);
+  if (mode == GL_BACK) fb.BindFramebuffer(GL_READ_FRAMEBUFFER, framebuffers_[1 - front_]);
+  else if (mode == GL_FRONT) fb.BindFramebuffer(GL_READ_FRAMEBUFFER, framebuffers_[front_]);
 }
 
 void EglPlane::presentFrame() {
@@ -202,12 +203,10 @@ void EglPlane::presentFrame() {
 }
 
 void EglPlane::swapBuffers() {
-  // The back buffer's picture becomes the front's; drawing stays on the
-  // buffer it was on.
-  fb.BindFramebuffer(GL_READ_FRAMEBUFFER, framebuffers_[0]);
-  fb.BindFramebuffer(GL_DRAW_FRAMEBUFFER, framebuffers_[1]);
-  fb.BlitFramebuffer(0, 0, width_, height_, 0, 0, width_, height_, GL_COLOR_BUFFER_BIT, GL_NEAREST);
-  fb.BindFramebuffer(GL_DRAW_FRAMEBUFFER, framebuffers_[drawIndex_]);
+  // As a window system swaps: the back buffer becomes the front, and
+  // drawing to the back goes on in the other buffer.
+  front_ = 1 - front_;
+  fb.BindFramebuffer(GL_DRAW_FRAMEBUFFER, framebuffers_[drawingFront_ ? front_ : 1 - front_]);
 }
 
 void EglPlane::setupProjection() {
@@ -228,7 +227,7 @@ void EglPlane::repaintNow() {
 uint32_t EglPlane::FrontPixel(int x, int y) {
   if (!makeCurrent()) return 0;
   uint8_t rgba[4] = {0, 0, 0, 0};
-  fb.BindFramebuffer(GL_READ_FRAMEBUFFER, framebuffers_[1]);
+  fb.BindFramebuffer(GL_READ_FRAMEBUFFER, framebuffers_[front_]);
   ::glReadPixels(x, height_ - 1 - y, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
   return (static_cast<uint32_t>(rgba[0]) << 16) | (static_cast<uint32_t>(rgba[1]) << 8) | rgba[2];
 }
@@ -239,7 +238,7 @@ PlanePicture EglPlane::capturePicture() {
   picture.Width = width_;
   picture.Height = height_;
   std::vector<uint8_t> rows(static_cast<size_t>(width_) * height_ * 3);
-  fb.BindFramebuffer(GL_READ_FRAMEBUFFER, framebuffers_[1]);
+  fb.BindFramebuffer(GL_READ_FRAMEBUFFER, framebuffers_[front_]);
   ::glPixelStorei(GL_PACK_ALIGNMENT, 1);
   ::glReadPixels(0, 0, width_, height_, GL_RGB, GL_UNSIGNED_BYTE, rows.data());
   picture.Rgb.resize(rows.size());

@@ -62,10 +62,11 @@ private:
   std::string error_;
   void* display_ = nullptr;  // EGLDisplay
   void* context_ = nullptr;  // EGLContext
-  uint32_t framebuffers_[2] = {0, 0};   // back, front
+  uint32_t framebuffers_[2] = {0, 0};   // the two colour buffers; a swap exchanges their roles
   uint32_t colourBuffers_[2] = {0, 0};  // their colour renderbuffers
   uint32_t depthBuffers_[2] = {0, 0};   // and depth renderbuffers
-  int drawIndex_ = 0;                   // the buffer glDrawBuffer selected
+  int front_ = 1;                       // which of the two is the front buffer
+  bool drawingFront_ = false;           // glDrawBuffer selected the front buffer
 };
 
 // True when pixel tests must run (ZAVTA_REQUIRE_GL is set): a plane that

@@ -1,0 +1,145 @@
+#include "app/StartSequence.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QKeyEvent>
+#include <QMdiArea>
+#include <QPixmap>
+#include <QPlainTextEdit>
+#include <QScreen>
+
+#include "core/Text.h"
+#include "core/Trans.h"
+#include "core/Vars.h"
+#include "environment/CommandWin.h"
+#include "environment/EnvState.h"
+#include "environment/Language.h"
+#include "environment/Libraries.h"
+#include "environment/Main.h"
+#include "environment/MainInit.h"
+#include "environment/OutWin.h"
+#include "environment/Settings.h"
+#include "environment/ZAVForm.h"
+
+namespace {
+
+constexpr int kSettleMs = 500;
+
+bool HasZavExtension(const std::u16string& name) {
+  return name.size() >= 4 && UpperCase(std::u16string_view(name).substr(name.size() - 4)) == u".ZAV";
+}
+
+QFont FontFromSettings(EnvState& env) {
+  QFont font(QString::fromStdU16String(env.Settings.GetValueOrKey(u"FONT.NAME")));
+  font.setPointSize(GetIntValue(env, env.Settings, u"FONT.SIZE", SettingsDefaults::kFontSize));
+  font.setItalic(IsYesSwitchOn(env.Settings, u"FONT.ITALIC"));
+  font.setBold(IsYesSwitchOn(env.Settings, u"FONT.BOLD"));
+  return font;
+}
+
+// LIBRARIES, or a first parameter "!lib1,lib2" unless Ctrl was held.
+std::u16string LibraryList(EnvState& env, const StartupInput& input) {
+  if (!input.CtrlHeld && !input.Arguments.empty() && input.Arguments.front().starts_with(u'!'))
+    return input.Arguments.front().substr(1, 255);
+  return env.Settings.RawValue(u"LIBRARIES");
+}
+
+// The forced file's run, as the library autoload runs it.
+void RunForcedFile(TInterpreter& in, std::u16string file) {
+  for (size_t quote = file.find(u'\''); quote != std::u16string::npos; quote = file.find(u'\'', quote + 2))
+    file.insert(quote, 1, u'\'');
+  SetRunState(in, rsRunning);
+  RunText(in, in.S.Keyword(kwRun) + u" \"'" + in.S.NormalizeName(file) + u"',", u"");
+  SetRunState(in, rsEnded);
+}
+
+}  // namespace
+
+std::u16string ForcedSourceFile(EnvState& env, const StartupInput& input) {
+  if (input.CtrlHeld) return {};
+  for (const std::u16string& argument : input.Arguments) {
+    if (argument.empty() || argument.front() == u'!') continue;
+    if (!HasZavExtension(argument)) continue;
+    if (argument.front() != u'/' && FileExists(env.LaunchFolder + argument)) return env.LaunchFolder + argument;
+    const std::u16string located = LocateFile(env.S, argument);
+    return FileExists(located) ? located : std::u16string();
+  }
+  return {};
+}
+
+void runStartSequence(TMainForm& main, EnvState& env, TInterpreter& in, const StartupInput& input) {
+  main.setWindowTitle(QString::fromStdU16String(MainCaption(env, env.VersionText)));
+  main.applyLanguage();
+  main.setStateIcons(QIcon(QStringLiteral(":/icons/default.png")), QIcon(QStringLiteral(":/icons/run.png")),
+                     QIcon(QStringLiteral(":/icons/pause.png")));
+  main.setEnvFont(FontFromSettings(env));
+  auto* hints = new TZavtaHint(qApp);
+  hints->SetHidePause(GetIntValue(env, env.Settings, u"HINTDELAYMS", TZavtaHint::kDefaultHidePauseMs));
+  qApp->installEventFilter(hints);
+
+  if (IsYesSwitchOn(env.Settings, u"COMMAND")) main.openCommandWindow();
+  if (IsYesSwitchOn(env.Settings, u"OUTPUT")) main.openOutput();
+
+  in.LibraryLoadCommands = BuildLibraryLoadCommands(env, LibraryList(env, input));
+  env.EnvironmentReady = true;
+  ResetInterpreter(in);
+  SetRunState(in, rsIdle);
+  // Without a window manager a maximised window keeps its size: it takes the
+  // screen's free area itself first.
+  if (const QScreen* screen = main.screen()) main.setGeometry(screen->availableGeometry());
+  main.showMaximized();
+  if (TCommandWindow* command = main.commandWindow()) {
+    main.mdiArea()->setActiveSubWindow(command);
+    command->editor()->setFocus();
+  }
+
+  const std::u16string forced = ForcedSourceFile(env, input);
+  if (!forced.empty()) {
+    QTimer::singleShot(0, &main, [&main, &in, forced] {
+      GuardCoreEntry(in, [&] { RunForcedFile(in, forced); });
+      static_cast<void>(main);
+    });
+  }
+}
+
+// --- the test hook ---------------------------------------------------------------------
+
+SmokeHook::SmokeHook(TMainForm& main, QString typed, QString screenshot)
+    : main_(main), typed_(std::move(typed)), screenshot_(std::move(screenshot)) {
+  settle_.setSingleShot(true);
+  settle_.setInterval(kSettleMs);
+  connect(&settle_, &QTimer::timeout, this, &SmokeHook::Capture);
+  connect(&main_, &TMainForm::runsFinished, this, [this] {
+    if (!screenshot_.isEmpty()) settle_.start();
+  });
+}
+
+void SmokeHook::Start() {
+  QTimer::singleShot(0, this, [this] {
+    if (!typed_.isEmpty()) TypeIntoCommandWindow();
+    if (!screenshot_.isEmpty()) settle_.start();
+  });
+}
+
+void SmokeHook::TypeIntoCommandWindow() {
+  TCommandWindow* command = main_.commandWindow();
+  if (command == nullptr) return;
+  QWidget* editor = command->editor();
+  const auto post = [editor](int key, const QString& text) {
+    QCoreApplication::postEvent(editor, new QKeyEvent(QEvent::KeyPress, key, Qt::NoModifier, text));
+    QCoreApplication::postEvent(editor, new QKeyEvent(QEvent::KeyRelease, key, Qt::NoModifier, text));
+  };
+  for (const QChar ch : typed_) post(ch.isLetterOrNumber() ? int{ch.toUpper().unicode()} : int{Qt::Key_unknown}, ch);
+  post(Qt::Key_Return, QStringLiteral("\r"));
+}
+
+void SmokeHook::Capture() {
+  bool written = main_.grab().save(screenshot_, "PNG");
+  QFile text(screenshot_ + QStringLiteral(".txt"));
+  QString output;
+  if (TOutput* window = main_.output()) output = window->Text() + u'\n';
+  written = text.open(QIODevice::WriteOnly | QIODevice::Truncate) && text.write(output.toUtf8()) >= 0 &&
+            text.flush() && written;
+  ExitCode = written ? 0 : 1;
+  main_.close();
+}

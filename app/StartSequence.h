@@ -1,0 +1,45 @@
+#pragma once
+// The environment's start once the main window exists: captions, font,
+// hints, the command and output windows, the library load commands, the
+// first reset, the window shown, and from the event loop the source file
+// named on the command line. The start-up's full environment loading
+// replaces it later and keeps this entry.
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+class TInterpreter;
+class TMainForm;
+struct EnvState;
+struct StartupInput;
+
+void runStartSequence(TMainForm& main, EnvState& env, TInterpreter& in, const StartupInput& input);
+
+// The ".zav" parameter that runs after the libraries: the first parameter
+// with that extension (empty and "!" ones passed over), taken against the
+// launch folder first when relative, else located; "" when none exists or
+// Ctrl was held.
+std::u16string ForcedSourceFile(EnvState& env, const StartupInput& input);
+
+// The test hook: ZAVTA_TYPE types its text and Enter into the command
+// window; with ZAVTA_SCREENSHOT=path, 500 ms after the last run the main
+// window is grabbed to path (PNG), the output's text written to
+// path + ".txt", and the main window closed. ExitCode is 1 when a write
+// failed.
+class SmokeHook : public QObject {
+  Q_OBJECT
+public:
+  SmokeHook(TMainForm& main, QString typed, QString screenshot);
+  void Start();
+  int ExitCode = 0;
+
+private:
+  void TypeIntoCommandWindow();
+  void Capture();
+
+  TMainForm& main_;
+  QString typed_;
+  QString screenshot_;
+  QTimer settle_;
+};

@@ -1,0 +1,121 @@
+#pragma once
+// The main window: a QMainWindow on an MDI area holding the tool windows,
+// with the named menu actions, the run controls (RunControl behind the
+// RunUi it implements), the state icons, the Pause key, the window
+// references and the prompts.
+
+#include <QFont>
+#include <QHash>
+#include <QIcon>
+#include <QMainWindow>
+#include <QPointer>
+#include <QString>
+#include <functional>
+#include <memory>
+
+#include "environment/Prompts.h"
+#include "environment/RunControl.h"
+
+class QAction;
+class QMdiArea;
+class QMdiSubWindow;
+class TCommandWindow;
+class TInterpreter;
+class TOutput;
+class TZavtaForm;
+struct EnvState;
+
+class TMainForm : public QMainWindow, public RunUi {
+  Q_OBJECT
+public:
+  TMainForm(TInterpreter& in, EnvState& env, Prompts& prompts);
+  ~TMainForm() override;
+
+  TInterpreter& interpreter() const { return in_; }
+  EnvState& env() const { return env_; }
+  Prompts& prompts() const { return prompts_; }
+  SaveDialog& saveDialog() { return saveDialog_; }
+  RunControl& runControl() { return *runControl_; }
+  QMdiArea* mdiArea() const { return mdi_; }
+
+  // The action of a menu item by its name ("MenuStop"); null when unknown.
+  QAction* action(const QString& name) const;
+  // Menu captions from the language texts.
+  void applyLanguage();
+  QFont envFont() const { return envFont_; }
+  void setEnvFont(const QFont& font);
+  void setStateIcons(const QIcon& defaultIcon, const QIcon& runIcon, const QIcon& pauseIcon);
+
+  // --- tool windows ----------------------------------------------------------------
+  TOutput* output() const;
+  TCommandWindow* commandWindow() const;
+  TZavtaForm* activeToolWindow() const;
+  TOutput* openOutput();
+  TCommandWindow* openCommandWindow();
+  // A tool window's close: references, check marks, the active source.
+  void toolWindowClosing(TZavtaForm& window);
+
+  // --- keys, dialogs, help ------------------------------------------------------------
+  // Key releases of every tool window: the Pause key stops.
+  void formKeyUp(const QKeyEvent& key);
+  int showMessage(const QString& message, const QString& extra, int flags);
+  // Opens help at the topic (the help window joins later).
+  std::function<void(const QString& topic)> HelpOpener;
+  void openHelp(const QString& topic);
+
+  // The outermost run has returned.
+  void runsEnded();
+
+  // --- RunUi ----------------------------------------------------------------------------
+  RunSource* activeSource() override { return nullptr; }
+  void setActionEnabled(std::u16string_view action, bool enabled) override;
+  void setStateIcon(StateIcon icon) override;
+  void hideDebugMarkers() override {}
+  bool abandonPendingCommand() override;
+  void repaintMainWindow() override { update(); }
+  void saveAllSources() override {}
+  void postClose() override;
+
+Q_SIGNALS:
+  // After every outermost run (the smoke hook waits for the last one).
+  void runsFinished();
+
+public Q_SLOTS:
+  void run();
+  void runTo();
+  void runCommand();
+  void runStep();
+  void stop();
+  void reset();
+  void exitProgram();
+
+protected:
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+private Q_SLOTS:
+  void takePostedClose();
+  void subWindowActivated(QMdiSubWindow* window);
+
+private:
+  QAction* AddAction(const QString& name, const QString& caption, const QKeySequence& shortcut = {});
+  void CreateActions();
+  void CreateMenus();
+  void Guarded(const std::function<void()>& call);
+  void AddToolWindow(TZavtaForm* window);
+
+  TInterpreter& in_;
+  EnvState& env_;
+  Prompts& prompts_;
+  SaveDialog saveDialog_;
+  std::unique_ptr<RunControl> runControl_;
+  QMdiArea* mdi_;
+  QHash<QString, QAction*> actions_;
+  QFont envFont_;
+  QIcon icons_[3];
+  QPointer<TOutput> output_;
+  QPointer<TCommandWindow> command_;
+  QPointer<TZavtaForm> activeTool_;
+  bool closePosted_ = false;
+  const QEvent* lastPause_ = nullptr;  // a key release seen on its way up
+};

@@ -1,0 +1,46 @@
+#include "environment/Prompts.h"
+
+#include <QFileDialog>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QStringList>
+
+namespace {
+
+const char* const kFilters[] = {
+    "Zavta files (*.zav *.ZAV)",
+    "Text files (*.txt *.TXT)",
+    "JPEG (*.jpg *.jpeg *.JPG *.JPEG)",
+    "PNG (*.png *.PNG)",
+    "Bitmap (*.bmp *.BMP)",
+    "GIF (*.gif *.GIF)",
+    "All files (*)",
+};
+
+}  // namespace
+
+QString SaveFilterText(int entry) {
+  if (entry < 1 || entry > static_cast<int>(std::size(kFilters))) return {};
+  return QString::fromLatin1(kFilters[entry - 1]);
+}
+
+std::optional<QString> DialogPrompts::saveFileName(QWidget* parent, int filterEntry) {
+  QStringList filters;
+  for (const char* filter : kFilters) filters << QString::fromLatin1(filter);
+  QString selected = SaveFilterText(filterEntry);
+  const QString name = QFileDialog::getSaveFileName(parent, QString(), QString(), filters.join(u";;"), &selected);
+  if (name.isEmpty()) return std::nullopt;
+  return name;
+}
+
+bool DialogPrompts::setUpPrinter(QWidget* parent, QPrinter& printer) {
+  QPrintDialog dialog(&printer, parent);
+  return dialog.exec() == QDialog::Accepted;
+}
+
+std::optional<QString> SaveDialog::Execute(QWidget* parent, int filterEntry) {
+  filterEntry_ = filterEntry;
+  std::optional<QString> name = prompts_.saveFileName(parent, filterEntry);
+  filterEntry_ = sfZavta;
+  return name;
+}

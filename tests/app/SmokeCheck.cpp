@@ -1,0 +1,74 @@
+// The newcomer's first minute: starts the program with a typed
+// "print 1 + 2" and a screenshot path, then checks its exit status, the
+// output text (the echo, then 3) and the screenshot (the main window's
+// size, more than one colour).
+//
+//   zavta_smoke PROGRAM SCREENSHOT.png
+
+#include <QGuiApplication>
+#include <QImage>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QScreen>
+#include <QFile>
+#include <QDir>
+#include <QFileInfo>
+#include <cstdio>
+
+namespace {
+
+int Fail(const QString& why) {
+  std::fprintf(stderr, "smoke: %s\n", qPrintable(why));
+  return 1;
+}
+
+bool OneColour(const QImage& image) {
+  const QRgb first = image.pixel(0, 0);
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x)
+      if (image.pixel(x, y) != first) return false;
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QGuiApplication application(argc, argv);
+  if (argc != 3) return Fail(QStringLiteral("usage: zavta_smoke PROGRAM SCREENSHOT.png"));
+  const QString program = QString::fromLocal8Bit(argv[1]);
+  const QString screenshot = QString::fromLocal8Bit(argv[2]);
+  QDir().mkpath(QFileInfo(screenshot).path());
+  QFile::remove(screenshot);
+  QFile::remove(screenshot + QStringLiteral(".txt"));
+
+  QProcess zavta;
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.insert(QStringLiteral("ZAVTA_TYPE"), QStringLiteral("print 1 + 2"));
+  environment.insert(QStringLiteral("ZAVTA_SCREENSHOT"), screenshot);
+  zavta.setProcessEnvironment(environment);
+  zavta.setProcessChannelMode(QProcess::ForwardedChannels);
+  zavta.start(program, {});
+  if (!zavta.waitForFinished(60000)) return Fail(QStringLiteral("the program did not end"));
+  if (zavta.exitStatus() != QProcess::NormalExit || zavta.exitCode() != 0)
+    return Fail(QStringLiteral("exit code %1").arg(zavta.exitCode()));
+
+  QFile text(screenshot + QStringLiteral(".txt"));
+  if (!text.open(QIODevice::ReadOnly)) return Fail(QStringLiteral("no output text"));
+  const QStringList lines = QString::fromUtf8(text.readAll()).split(u'\n');
+  const qsizetype echo = lines.indexOf(QStringLiteral("print 1 + 2"));
+  if (echo < 0 || echo + 1 >= lines.size() || lines[echo + 1] != QStringLiteral("3"))
+    return Fail(QStringLiteral("output text: ") + lines.join(QStringLiteral(" | ")));
+
+  const QImage image(screenshot, "PNG");
+  if (image.isNull()) return Fail(QStringLiteral("the screenshot does not decode"));
+  const QSize expected = application.primaryScreen()->availableGeometry().size();
+  if (image.size() != expected)
+    return Fail(QStringLiteral("screenshot %1x%2, main window %3x%4")
+                    .arg(image.width())
+                    .arg(image.height())
+                    .arg(expected.width())
+                    .arg(expected.height()));
+  if (OneColour(image)) return Fail(QStringLiteral("the screenshot is one colour"));
+  std::printf("smoke: ok, %s\n", qPrintable(screenshot));
+  return 0;
+}

@@ -1,0 +1,57 @@
+#pragma once
+// A main window over a real interpreter for widget tests (offscreen): the
+// environment host, English keywords, a root frame, and prompts the test
+// answers.
+
+#include <QApplication>
+#include <QPrinter>
+#include <memory>
+#include <optional>
+
+#include "core/Trans.h"
+#include "core/Vars.h"
+#include "environment/EnvHost.h"
+#include "environment/EnvState.h"
+#include "environment/Main.h"
+#include "environment/Prompts.h"
+#include "tests/support/TestState.h"
+
+class FakePrompts : public Prompts {
+public:
+  std::optional<QString> saveFileName(QWidget*, int filterEntry) override {
+    FilterAsked = filterEntry;
+    return SaveAnswer;
+  }
+  bool setUpPrinter(QWidget*, QPrinter& printer) override {
+    if (PdfPath.isEmpty()) return false;
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(PdfPath);
+    return true;
+  }
+  std::optional<QString> SaveAnswer;
+  int FilterAsked = 0;
+  QString PdfPath;
+};
+
+struct GuiFixture {
+  GuiFixture() : s(std::make_unique<TStructure>(host)), env(*s) {
+    UseEnglishKeywords(*s);
+    s->EnterFrame(NewVariable(*s, u"[Root]", nullptr));
+    in = std::make_unique<TInterpreter>(*s);
+    env.LanguageTexts.SetText(u"CAPTION.OUTPUT=Output\nCAPTION.COMMAND=Command\n"
+                              u"CAPTION.COMMAND.INCOMPLETE=Command (incomplete: %s)");
+    main = std::make_unique<TMainForm>(*in, env, prompts);
+    host.attach(main.get());
+  }
+  ~GuiFixture() {
+    host.attach(nullptr);
+    main.reset();
+  }
+
+  EnvironmentHost host;
+  std::unique_ptr<TStructure> s;
+  EnvState env;
+  std::unique_ptr<TInterpreter> in;
+  FakePrompts prompts;
+  std::unique_ptr<TMainForm> main;
+};
