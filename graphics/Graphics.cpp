@@ -7,11 +7,13 @@
 #include <cassert>
 
 #include "core/Trans.h"
+#include "graphics/GraphixLib.h"
 #include "graphics/Scene.h"
 #include "graphics/ZavOpenGL.h"
 
 Graphics::Graphics(TInterpreter& in) : In(in), S(in.S) {
   In.OwnGraphics = this;
+  InitGraphixLib(In);
   SetGLErrorStructure(&S);
   SetGLRecordingFailureHandler([this](const std::u16string& fileName) {
     PrintToOutput(S, S.MessageText(u"GLRECORDINGFAILED", {fileName}));

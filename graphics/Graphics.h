@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "core/Host.h"
+#include "graphics/DrawingState.h"
 #include "graphics/PlaneLink.h"
 
 class TAtom;
@@ -87,6 +88,9 @@ public:
   bool RedrawDeferred = false;
   std::vector<uint32_t> DeferredCompiles;  // identities, each once, atoms pinned
   bool DrainingDeferred = false;           // the deferred compiles are being run
+
+  // --- drawing objects -----------------------------------------------------------
+  DrawingState Drawing;  // the running drawing primitive's state (GraphixLib.h)
 
   // --- the recording ---------------------------------------------------------------
   // Opens the file (closing a recording in progress), then repaints the whole

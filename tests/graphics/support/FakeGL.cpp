@@ -37,6 +37,8 @@ struct FakeState {
   GLsizei selectSize = 0;
   GLint hitCount = 0;
   std::vector<GLuint> hitRecords;
+  std::map<size_t, GLenum> failingChecks;  // glGetError calls to come (1 = the next) and their errors
+  size_t checksMade = 0;                   // glGetError calls since the failures were set
 };
 
 FakeState& State() {
@@ -377,6 +379,10 @@ void FakeSelectBuffer(GLsizei size, GLuint* buffer) {
 GLenum FakeGetError() {
   Log("glGetError");
   FakeState& st = State();
+  if (!st.failingChecks.empty()) {
+    const auto failing = st.failingChecks.find(++st.checksMade);
+    if (failing != st.failingChecks.end()) return failing->second;
+  }
   if (st.errors.empty()) return GL_NO_ERROR;
   const GLenum error = st.errors.front();
   st.errors.pop_front();
@@ -449,6 +455,11 @@ const std::vector<uint8_t>& LastTexImage() { return State().lastTexImage; }
 
 void QueueError(GLenum error) { Raise(error); }
 const std::deque<GLenum>& PendingErrors() { return State().errors; }
+void FailAtCheck(size_t n, GLenum error) {
+  FakeState& st = State();
+  if (st.failingChecks.empty()) st.checksMade = 0;
+  st.failingChecks[st.checksMade + n] = error;
+}
 void SetIntegers(GLenum name, std::vector<GLint> values) { State().integers[name] = std::move(values); }
 void SetFloats(GLenum name, std::vector<GLfloat> values) { State().floats[name] = std::move(values); }
 void SetSelectionHits(GLint hitCount, std::vector<GLuint> records) {

@@ -65,6 +65,9 @@ const std::vector<uint8_t>& LastTexImage();
 // (a nested glNewList: GL_INVALID_OPERATION) behind them.
 void QueueError(GLenum error);
 const std::deque<GLenum>& PendingErrors();
+// The n-th glGetError from now (1: the next) answers the error, whatever
+// is queued; the others answer as usual.
+void FailAtCheck(size_t n, GLenum error);
 // Values glGetIntegerv/glGetFloatv answer for a name (replacing the
 // defaults: GL_VIEWPORT 0 0 640 480, GL_MODELVIEW_MATRIX and
 // GL_PROJECTION_MATRIX identity, GL_MATRIX_MODE, GL_RENDER_MODE,

@@ -1,0 +1,1 @@
+removeclipplane 0
