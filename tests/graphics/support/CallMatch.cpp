@@ -1,5 +1,6 @@
 #include "tests/graphics/support/CallMatch.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <sstream>
@@ -42,7 +43,8 @@ bool SameCall(std::string_view actual, std::string_view expected) {
   for (size_t k = 0; k < a.size(); ++k) {
     double x = 0, y = 0;
     if (Number(a[k], x) && Number(e[k], y)) {
-      if (std::fabs(x - y) > kTolerance) return false;
+      // Relative beyond 1: a float keeps about seven digits.
+      if (std::fabs(x - y) > kTolerance * std::max(1.0, std::fabs(y))) return false;
     } else if (a[k] != e[k]) {
       return false;
     }

@@ -1,6 +1,7 @@
 #pragma once
 // Compares FakeGL's logged calls with expected ones: names and
-// non-numeric arguments exactly, numbers within 1e-5 (an argument array
+// non-numeric arguments exactly, numbers within 1e-5 (relative to the
+// expected value beyond 1, as floats keep about seven digits; an argument array
 // "[a b c]" number by number). glGetError calls are skipped on both sides
 // unless the comparison asks for them.
 
