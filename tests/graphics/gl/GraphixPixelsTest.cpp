@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -125,6 +126,68 @@ TEST_F(GraphixPixelsTest, AClipPlaneInDrawingCodeRemovesHalfARectangle) {
   const int half = CountColour(plane_->capturePicture(), 0x00FF00);
   EXPECT_GT(half, whole / 4);
   EXPECT_LT(half, whole * 3 / 4);
+}
+
+// The plane's light shines from the eye: a lit sphere's middle faces it
+// and its rim turns away, darker; unlit, the whole disc has one colour.
+TEST_F(GraphixPixelsTest, ALitSphereIsBrighterTowardsTheLight) {
+  struct Row {
+    int Middle = 0, Darkest = 255;
+  };
+  // The green channel along the picture's middle row, across the sphere.
+  auto greens = [&](std::u16string_view fields) {
+    Show(u"make \"o sphere\nmake \"o.radius 2\nmake \"o.mode 2\n" + std::u16string(fields));
+    Row row;
+    int left = -1, right = -1;
+    for (int x = 0; x < kWidth; ++x) {
+      const uint32_t pixel = plane_->FrontPixel(x, kHeight / 2);
+      if (pixel == 0xFFFFFFu) continue;
+      if (left < 0) left = x;
+      right = x;
+      row.Darkest = std::min(row.Darkest, static_cast<int>((pixel >> 8) & 0xFF));
+    }
+    EXPECT_GT(right - left, 40) << "the sphere is missing";
+    row.Middle = static_cast<int>((plane_->FrontPixel((left + right) / 2, kHeight / 2) >> 8) & 0xFF);
+    return row;
+  };
+  const Row lit = greens(u"make \"o.light \"true");
+  EXPECT_GT(lit.Middle, 200);
+  EXPECT_LT(lit.Darkest, lit.Middle - 60);
+  const Row unlit = greens(u"");
+  EXPECT_EQ(unlit.Middle, 255);
+  EXPECT_EQ(unlit.Darkest, 255);
+}
+
+// A 2 x 2 texture stretched once over a filled square: each texel's colour
+// covers a quarter of it.
+TEST_F(GraphixPixelsTest, ATexturedRectangleShowsItsTexels) {
+  Show(u"make \"o rectangle\nmake \"o.center.x -2\nmake \"o.center.y -2\nmake \"o.radius 4\nmake \"o.mode 2\n"
+       u"make \"o.texture.scale 4");
+  const uint32_t texels[] = {0xFF0000u, 0x0000FFu, 0xFFFF00u, 0xFF00FFu};
+  TAtom* block = NewMemoryBlock(*T.S, 4 + 16, TAtom::FreeMemoryBlock);
+  auto* bytes = static_cast<uint8_t*>(block->Object());
+  bytes[0] = 2;  // height, then width
+  bytes[1] = 0;
+  bytes[2] = 2;
+  bytes[3] = 0;
+  for (size_t k = 0; k < 4; ++k) {
+    bytes[4 + 4 * k] = static_cast<uint8_t>(texels[k] >> 16);
+    bytes[5 + 4 * k] = static_cast<uint8_t>(texels[k] >> 8);
+    bytes[6 + 4 * k] = static_cast<uint8_t>(texels[k]);
+    bytes[7 + 4 * k] = 255;
+  }
+  T.S->FindPath(T.S->Root, u"o.texture")->Left = block;
+  {
+    const GraphicsEntry entry(G);
+    TAtom* o = T.S->FindPath(T.S->Root, u"o");
+    DeleteDisplayLists(G, o);
+    CompileDisplayList(G, o, true);
+  }
+  G.paintResume();
+  EXPECT_EQ(T.Host.Output(), "");
+  const PlanePicture picture = plane_->capturePicture();
+  for (const uint32_t texel : texels) EXPECT_GT(CountColour(picture, texel), 1000) << std::hex << texel;
+  EXPECT_EQ(CountColour(picture, 0x00FF00), 0);  // the object's own colour is replaced
 }
 
 void WritePpm(const PlanePicture& picture, const std::string& path) {
