@@ -85,6 +85,17 @@ TEST_F(GraphixFrameTest, ThePrimitiveDrawsTheObjectWhoseBodyHoldsTheToken) {
   EXPECT_EQ(TopCorner(CallsOf(u"dll.zavta.DRAWCUBE")), "glVertex3f(4, 4, 4)");
 }
 
+// A calling frame entered on an ondrawimage method stands for its object:
+// an ask inside an ask on "a.ondrawimage" calls the primitive from that
+// frame, as an ask inside an ask on "a" does.
+TEST_F(GraphixFrameTest, ACallingFrameOnTheDrawingMethodDrawsItsObject) {
+  ASSERT_EQ(Run(u"make \"a []\nmake \"a.radius 3\nmake \"a.ondrawimage [[] dll.zavta.DRAWCUBE]\nmake \"x []"), rrOk)
+      << Output();
+  EXPECT_EQ(TopCorner(CallsOf(u"ask \"a.ondrawimage [ask \"x [dll.zavta.DRAWCUBE]]")), "glVertex3f(3, 3, 3)")
+      << Output();
+  EXPECT_EQ(TopCorner(CallsOf(u"ask \"a [ask \"x [dll.zavta.DRAWCUBE]]")), "glVertex3f(3, 3, 3)") << Output();
+}
+
 TEST_F(GraphixFrameTest, FieldsComeFromTheObjectThenItsAncestorsAndTheGlobals) {
   ASSERT_EQ(Run(u"make \"color []\nmake \"color.x 1\nmake \"color.y 2\nmake \"color.z 3\n"
                 u"make \"group []\nmake \"group.radiusx 5\n"
