@@ -9,6 +9,7 @@
 #include <string>
 
 #include "core/Exports.h"
+#include "core/Text.h"
 #include "graphics/GraphixLib.h"
 #include "tests/graphics/support/GraphixFixture.h"
 
@@ -122,6 +123,45 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"Not a boolean", u"DRAWSEGMENT",
                   u"make \"o.smooth \"maybe\nmake \"o.initial.x 0\nmake \"o.initial.y 0\nmake \"o.final.x 1\n"
                   u"make \"o.final.y 1"}));
+
+// Fields of the wrong kind, odd point records and texture values: an error
+// or a drawing, never an unbalanced matrix stack, frame or glBegin.
+TEST_F(GraphixTest, BadFieldsNeverLeaveTheStackFrameOrABeginOpen) {
+  std::u16string hugePoints;
+  for (int k = 1; k <= 3000; ++k)
+    hugePoints += u"make \"o.points.#" + Utf8ToUtf16(std::to_string(k)) + u".x " + Utf8ToUtf16(std::to_string(k % 7)) +
+                  u"\nmake \"o.points.#" + Utf8ToUtf16(std::to_string(k)) + u".y " +
+                  Utf8ToUtf16(std::to_string(k % 5)) + u"\n";
+  const std::u16string cases[] = {
+      u"make \"o.radius \"big", u"make \"o.color \"red", u"make \"o.color.x \"abc\nmake \"o.color.y 0\nmake \"o.color.z 0",
+      u"make \"o.points 5", u"make \"o.points.#1 \"word", u"make \"o.points.#1.x [1]\nmake \"o.points.#1.y 0",
+      u"make \"o.texture 7", u"make \"o.mode 2\nmake \"o.texture \"tex", u"make \"o.precision 2.5",
+      u"make \"o.mode -1", u"make \"o.range.toangle \"far", u"make \"o.focus.x \"a\nmake \"o.focus.y 0",
+      u"make \"o.affine.x.x \"a\nmake \"o.affine.x.y 0", u"make \"o.center [1 2]", u"make \"o.width \"wide",
+      u"make \"o.initial 3\nmake \"o.final 4", u"make \"o.pattern [[]]", u"make \"o.spin []",
+      u"make \"o.rangev.toangle \"x", u"make \"o.ratio \"r", u"make \"o.mode 2\n" + hugePoints};
+  for (const char16_t* primitive : {u"DRAWPOINT", u"DRAWSEGMENT", u"DRAWRAY", u"DRAWLINE", u"DRAWISOGON",
+                                    u"DRAWPARABOLA", u"DRAWHYPERBOLA", u"DRAWRECTANGLE", u"DRAWCUBE", u"DRAWCYLINDER",
+                                    u"DRAWSPHERE", u"DRAWPOLYGON", u"DRAWQUADRIL"})
+    for (const std::u16string& fields : cases) {
+      ASSERT_EQ(Run(u"make \"o []\n" + fields + u"\nmake \"o.ondrawimage [[] dll.zavta." + primitive + u"]"), rrOk)
+          << Output();
+      const TContext* frameBefore = S.Frame();
+      try {
+        G.compileDisplayLists(*Var(u"o"));
+      } catch (const LanguageError&) {
+      }
+      const std::string what = U8(std::u16string(primitive)) + " " + U8(fields.substr(0, 60));
+      EXPECT_EQ(S.Frame(), frameBefore) << what;
+      EXPECT_EQ(FakeGL::MatrixDepth(GL_MODELVIEW), 1) << what;
+      EXPECT_EQ(FakeGL::MatrixDepth(GL_TEXTURE), 1) << what;
+      EXPECT_FALSE(FakeGL::InBeginEnd()) << what;
+      EXPECT_EQ(FakeGL::MatrixMode(), static_cast<GLenum>(GL_MODELVIEW)) << what;
+    }
+  // No cap on the points: all 3000 are drawn.
+  ASSERT_EQ(Run(u"make \"o []\nmake \"o.mode 2\n" + hugePoints + u"make \"o.ondrawimage [[] dll.zavta.DRAWPOLYGON]"), rrOk);
+  EXPECT_EQ(Count(Compile(u"o"), "glVertex3f"), 3000u) << Output();
+}
 
 // A raise suppressed for want of a current line still ends the primitive.
 TEST_F(GraphixTest, ASuppressedErrorEndsThePrimitiveWithTheFrameBalanced) {
