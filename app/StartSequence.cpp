@@ -93,12 +93,11 @@ void runStartSequence(TMainForm& main, EnvState& env, TInterpreter& in, const St
     command->editor()->setFocus();
   }
 
+  QObject::connect(qApp, &QGuiApplication::applicationStateChanged, &main, &TMainForm::appActivate);
+
   const std::u16string forced = ForcedSourceFile(env, input);
   if (!forced.empty()) {
-    QTimer::singleShot(0, &main, [&main, &in, forced] {
-      GuardCoreEntry(in, [&] { RunForcedFile(in, forced); });
-      static_cast<void>(main);
-    });
+    QTimer::singleShot(0, &main, [&in, forced] { GuardCoreEntry(in, [&] { RunForcedFile(in, forced); }); });
   }
 }
 

@@ -7,6 +7,7 @@
 #include <QFont>
 #include <QHash>
 #include <QIcon>
+#include <QList>
 #include <QMainWindow>
 #include <QPointer>
 #include <QString>
@@ -50,10 +51,21 @@ public:
   TOutput* output() const;
   TCommandWindow* commandWindow() const;
   TZavtaForm* activeToolWindow() const;
+  // The source window Run acts on (never the command window); null when none.
+  TZavtaForm* activeSourceWindow() const;
+  // Source windows in the order they were opened, the command window among them.
+  const QList<QPointer<TZavtaForm>>& sourceWindows() const { return sourceWindows_; }
   TOutput* openOutput();
   TCommandWindow* openCommandWindow();
+  // Shows a source window and registers it (the editors open theirs here).
+  void addSourceWindow(TZavtaForm* window);
   // A tool window's close: references, check marks, the active source.
   void toolWindowClosing(TZavtaForm& window);
+  // Repaints after a tool window opened.
+  void refreshLayout() { update(); }
+  // The application was activated or deactivated: every tool window
+  // repaints its title.
+  void appActivate();
 
   // --- keys, dialogs, help ------------------------------------------------------------
   // Key releases of every tool window: the Pause key stops.
@@ -67,7 +79,7 @@ public:
   void runsEnded();
 
   // --- RunUi ----------------------------------------------------------------------------
-  RunSource* activeSource() override { return nullptr; }
+  RunSource* activeSource() override;
   void setActionEnabled(std::u16string_view action, bool enabled) override;
   void setStateIcon(StateIcon icon) override;
   void hideDebugMarkers() override {}
@@ -96,6 +108,7 @@ protected:
 private Q_SLOTS:
   void takePostedClose();
   void subWindowActivated(QMdiSubWindow* window);
+  void activateFirstSource();
 
 private:
   QAction* AddAction(const QString& name, const QString& caption, const QKeySequence& shortcut = {});
@@ -116,6 +129,8 @@ private:
   QPointer<TOutput> output_;
   QPointer<TCommandWindow> command_;
   QPointer<TZavtaForm> activeTool_;
+  QPointer<TZavtaForm> activeSource_;
+  QList<QPointer<TZavtaForm>> sourceWindows_;
   bool closePosted_ = false;
   const QEvent* lastPause_ = nullptr;  // a key release seen on its way up
 };

@@ -13,6 +13,7 @@
 
 #include "core/Trans.h"
 #include "core/Vars.h"
+#include "environment/OutWin.h"
 #include "tests/environment/gui/GuiFixture.h"
 
 namespace {
@@ -100,4 +101,20 @@ TEST_F(PostedRunTest, ShiftPauseFromAPumpEndsALongRepeat) {
   EXPECT_TRUE(ResetBeforeEnd);
   EXPECT_EQ(in->RunState, rsIdle);
   EXPECT_TRUE(main->isVisible());
+}
+
+TEST_F(PostedRunTest, InRunTimeModeAToolWindowClosedDuringARunQuitsAfterTheRun) {
+  env.RuntimeMode = true;
+  main->openOutput();
+  bool visibleAfterClose = false;
+  PostRun(u"repeat 3000 [make \"x 1]\r\nmake \"after 1", [&] {
+    main->output()->close();
+    QCoreApplication::processEvents();
+    visibleAfterClose = main->isVisible();
+  });
+  WaitFor([&] { return Returned && !main->isVisible(); });
+  EXPECT_TRUE(visibleAfterClose);
+  EXPECT_EQ(main->output(), nullptr);
+  EXPECT_NE(Global(u"after"), nullptr);  // the run went on to its end
+  EXPECT_FALSE(main->isVisible());
 }

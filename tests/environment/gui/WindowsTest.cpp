@@ -9,10 +9,12 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QMdiArea>
+#include <QPlainTextEdit>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
 #include <QTimer>
+#include <map>
 
 #include "core/Host.h"
 #include "environment/CommandWin.h"
@@ -43,6 +45,33 @@ protected:
 };
 
 const QString kClef = QString::fromUtf16(u"\U0001D11E");
+
+// A source window as the editors will make them: Run acts on it.
+class FakeSourceWindow : public TZavtaForm, public RunSource {
+public:
+  FakeSourceWindow(TMainForm& main, const QString& name) : TZavtaForm(main, name, ToolKind::Source) {
+    setWidget(new QPlainTextEdit);
+  }
+  RunSource* runSource() override { return this; }
+  std::u16string title() override { return settingsName().toStdU16String(); }
+  std::u16string text() override { return u""; }
+  std::u16string fileFolder() override { return u""; }
+  int32_t caretLine() override { return 1; }
+};
+
+// Counts the paint events of the widgets it watches.
+class PaintCounter : public QObject {
+public:
+  void Watch(QWidget* widget) {
+    widget->installEventFilter(this);
+    Counts[widget] = 0;
+  }
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Paint && Counts.count(watched) > 0) ++Counts[watched];
+    return false;
+  }
+  std::map<QObject*, int> Counts;
+};
 
 }  // namespace
 
@@ -207,6 +236,79 @@ TEST_F(WindowsTest, AClosedWindowLeavesNoReferenceOrCheckMark) {
   EXPECT_FALSE(main->action(QStringLiteral("MenuCommand"))->isChecked());
   // Printing with the output closed does nothing.
   host.printLine(u"lost", 0, false);
+}
+
+TEST_F(WindowsTest, ActivationSetsTheActiveSourceAndTheActiveToolWindow) {
+  main->show();
+  TCommandWindow* command = main->openCommandWindow();
+  EXPECT_FALSE(main->action(QStringLiteral("ButRun"))->isEnabled());
+  auto* source = new FakeSourceWindow(*main, QStringLiteral("USER1"));
+  main->addSourceWindow(source);
+  main->mdiArea()->setActiveSubWindow(command);
+  main->mdiArea()->setActiveSubWindow(source);
+  EXPECT_EQ(main->activeSourceWindow(), source);
+  EXPECT_EQ(main->activeSource(), source);
+  EXPECT_EQ(main->activeToolWindow(), source);
+  EXPECT_TRUE(main->action(QStringLiteral("ButRun"))->isEnabled());
+  EXPECT_TRUE(main->action(QStringLiteral("MenuSave"))->isEnabled());
+  // Other windows become the File and Edit target; the source stays Run's.
+  for (TZavtaForm* other : {static_cast<TZavtaForm*>(command), static_cast<TZavtaForm*>(&Output())}) {
+    main->mdiArea()->setActiveSubWindow(other);
+    EXPECT_EQ(main->activeToolWindow(), other);
+    EXPECT_EQ(main->activeSourceWindow(), source);
+    EXPECT_FALSE(main->action(QStringLiteral("MenuSave"))->isEnabled());
+  }
+}
+
+TEST_F(WindowsTest, AClosedSourceHandsRunToTheFirstSourceLeftOnceTheAreaHasActivatedItsNeighbour) {
+  main->show();
+  main->openCommandWindow();
+  FakeSourceWindow* sources[3];
+  for (int i = 0; i < 3; ++i) {
+    sources[i] = new FakeSourceWindow(*main, QStringLiteral("USER%1").arg(i + 1));
+    main->addSourceWindow(sources[i]);
+  }
+  main->mdiArea()->setActiveSubWindow(sources[2]);
+  sources[2]->close();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(main->sourceWindows().size(), 3);  // the command window and two sources
+  EXPECT_EQ(main->mdiArea()->activeSubWindow(), sources[0]);
+  EXPECT_EQ(main->activeSourceWindow(), sources[0]);
+  EXPECT_TRUE(main->action(QStringLiteral("ButRun"))->isEnabled());
+
+  sources[0]->close();
+  sources[1]->close();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(main->activeSourceWindow(), nullptr);
+  EXPECT_EQ(main->activeSource(), nullptr);
+  EXPECT_FALSE(main->action(QStringLiteral("ButRun"))->isEnabled());
+  EXPECT_FALSE(main->action(QStringLiteral("MenuTo"))->isEnabled());
+  // The command window never becomes the active source.
+  EXPECT_NE(main->mdiArea()->activeSubWindow(), nullptr);
+}
+
+TEST_F(WindowsTest, AppActivationRepaintsEveryToolWindowAndAnOpenedWindowTheMainWindow) {
+  env.Settings.SetText(u"OUTPUT.LEFT=420");  // side by side: neither hides the other
+  main->resize(900, 400);
+  main->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(main.get()));
+  TCommandWindow* command = main->openCommandWindow();
+  QTest::qWait(20);
+  PaintCounter counter;
+  counter.Watch(command);
+  counter.Watch(&Output());
+  counter.Watch(main.get());
+  QTest::qWait(20);
+  for (auto& [widget, count] : counter.Counts) count = 0;
+  main->appActivate();
+  QTest::qWait(20);
+  EXPECT_GT(counter.Counts[command], 0);
+  EXPECT_GT(counter.Counts[&Output()], 0);
+
+  counter.Counts[main.get()] = 0;
+  main->addSourceWindow(new FakeSourceWindow(*main, QStringLiteral("USER1")));
+  QTest::qWait(20);
+  EXPECT_GT(counter.Counts[main.get()], 0);
 }
 
 TEST(ToolWindowEditCommands, FollowTheWindowKind) {
