@@ -8,8 +8,11 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QHelpEvent>
+#include <QToolTip>
 #include <QMdiArea>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
@@ -349,6 +352,37 @@ TEST(Hints, AreEscapedWithBoldRunsAndLineBreaks) {
   EXPECT_EQ(body(QStringLiteral("\x02open\rnext")), QStringLiteral("<b>open</b><br>next"));
 }
 
+TEST(Hints, TheToolTipFilterAndShowHintShowAtOnceForTheHidePause) {
+  QWidget widget;
+  widget.setToolTip(QStringLiteral("\x02name\x02 rest"));
+  widget.resize(100, 100);
+  widget.show();
+  // The window's own activation would hide a tip shown before it.
+  widget.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&widget));
+  TZavtaHint hints;
+  EXPECT_EQ(hints.HidePause(), 3500);
+  widget.installEventFilter(&hints);
+  const QPoint at = widget.mapToGlobal(QPoint(5, 5));
+  QHelpEvent help(QEvent::ToolTip, QPoint(5, 5), at);
+  QApplication::sendEvent(&widget, &help);
+  EXPECT_TRUE(QToolTip::isVisible());
+  EXPECT_EQ(QToolTip::text(), HintTextToHtml(widget.toolTip()));
+  QTest::qWait(500);
+  EXPECT_TRUE(QToolTip::isVisible());  // the default pause is 3.5 s
+  QToolTip::hideText();
+
+  hints.SetHidePause(100);
+  hints.ShowHint(at, QStringLiteral("hover"), &widget);
+  EXPECT_TRUE(QToolTip::isVisible());
+  EXPECT_EQ(QToolTip::text(), HintTextToHtml(QStringLiteral("hover")));
+  QElapsedTimer clock;
+  clock.start();
+  while (QToolTip::isVisible() && clock.elapsed() < 2000) QTest::qWait(20);
+  EXPECT_FALSE(QToolTip::isVisible());
+  EXPECT_LT(clock.elapsed(), 1500);
+}
+
 // --- the main window ---------------------------------------------------------------------
 
 TEST_F(WindowsTest, PauseStopsARunFromAnyWindowWithAnyModifier) {
@@ -419,6 +453,23 @@ TEST_F(WindowsTest, AFailingProgramPrintsItsLineAndShowsTheHelpDialog) {
       << Line(Output().LineCount() - 1).toStdString();
   ASSERT_EQ(DialogButtons.size(), 1u);
   EXPECT_EQ(DialogButtons[0], 2);  // OK and Help: flags 33
+}
+
+TEST_F(WindowsTest, HelpOnARunErrorGivesFiveAndOpensTheHelpOnce) {
+  QTemporaryDir folder;
+  s->HelpFolder = folder.path().toStdU16String() + u"/";
+  SetMessageDialogRunner([](TMsg& dialog) {
+    QTimer::singleShot(0, &dialog, [&dialog] { QTest::mouseClick(dialog.Button(3), Qt::LeftButton); });
+    QTimer::singleShot(3000, &dialog, [&dialog] { dialog.done(0); });  // a hanging dialog fails
+    return dialog.exec();
+  });
+  std::vector<QString> topics;
+  main->HelpOpener = [&](const QString& topic) { topics.push_back(topic); };
+  Output();
+  EXPECT_EQ(RunText(*in, u"make \"a 1\r\nprint :nosuch", u"prog.zav"), rrRunError);
+  EXPECT_EQ(host.Answers, std::vector<int>{drHelp});
+  ASSERT_EQ(topics.size(), 1u);
+  EXPECT_FALSE(topics[0].isEmpty());
 }
 
 TEST_F(WindowsTest, ASlotsExceptionPrintsASystemErrorLine) {
