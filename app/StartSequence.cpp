@@ -37,13 +37,6 @@ QFont FontFromSettings(EnvState& env) {
   return font;
 }
 
-// LIBRARIES, or a first parameter "!lib1,lib2" unless Ctrl was held.
-std::u16string LibraryList(EnvState& env, const StartupInput& input) {
-  if (!input.CtrlHeld && !input.Arguments.empty() && input.Arguments.front().starts_with(u'!'))
-    return input.Arguments.front().substr(1, 255);
-  return env.Settings.RawValue(u"LIBRARIES");
-}
-
 // The forced file's run, as the library autoload runs it.
 void RunForcedFile(TInterpreter& in, std::u16string file) {
   for (size_t quote = file.find(u'\''); quote != std::u16string::npos; quote = file.find(u'\'', quote + 2))
@@ -80,7 +73,7 @@ void runStartSequence(TMainForm& main, EnvState& env, TInterpreter& in, const St
   if (IsYesSwitchOn(env.Settings, u"COMMAND")) main.openCommandWindow();
   if (IsYesSwitchOn(env.Settings, u"OUTPUT")) main.openOutput();
 
-  in.LibraryLoadCommands = BuildLibraryLoadCommands(env, LibraryList(env, input));
+  in.LibraryLoadCommands = BuildLibraryLoadCommands(env, StartLibraryList(env, input));
   env.EnvironmentReady = true;
   ResetInterpreter(in);
   SetRunState(in, rsIdle);

@@ -178,9 +178,14 @@ TEST_F(WindowsTest, TheOutputPrintsToPdfThroughThePrompt) {
 TEST_F(WindowsTest, EnterRunsTheCaretLineWithItsBoldEcho) {
   Output();
   TCommandWindow* command = main->openCommandWindow();
+  main->action(QStringLiteral("ButStop"))->setVisible(false);
   QTest::keyClicks(command->editor(), QStringLiteral("print \"hello"));
   QTest::keyClick(command->editor(), Qt::Key_Return);
   EXPECT_EQ(Output().Text(), QStringLiteral("print \"hello\nhello"));
+  EXPECT_TRUE(main->action(QStringLiteral("ButStop"))->isVisible());
+  QTextCursor echo(Output().editor()->document()->findBlockByNumber(0));
+  echo.movePosition(QTextCursor::NextCharacter);
+  EXPECT_EQ(echo.charFormat().fontWeight(), QFont::Bold);
   EXPECT_EQ(command->editor()->toPlainText(), QStringLiteral("print \"hello\n"));
   EXPECT_EQ(command->editor()->textCursor().blockNumber(), 1);
   // Ctrl+Enter only breaks the line.
@@ -470,6 +475,18 @@ TEST_F(WindowsTest, HelpOnARunErrorGivesFiveAndOpensTheHelpOnce) {
   EXPECT_EQ(host.Answers, std::vector<int>{drHelp});
   ASSERT_EQ(topics.size(), 1u);
   EXPECT_FALSE(topics[0].isEmpty());
+}
+
+TEST_F(WindowsTest, TheTimeItemSaysWelcomeUntilTheFirstResetEmptiesIt) {
+  QAction* time = main->action(QStringLiteral("MenuTimeSpent"));
+  EXPECT_EQ(time->text(), QStringLiteral("Welcome"));
+  EXPECT_FALSE(time->isEnabled());
+  ResetInterpreter(*in);
+  EXPECT_EQ(time->text(), QString());
+  EXPECT_EQ(RunText(*in, u"make \"a 1", u""), rrOk);  // a typed command shows no time
+  EXPECT_EQ(time->text(), QString());
+  RunProgramText(*in, u"make \"a 1", u"prog.zav");
+  EXPECT_TRUE(time->text().endsWith(QStringLiteral(" s"))) << time->text().toStdString();
 }
 
 TEST_F(WindowsTest, ASlotsExceptionPrintsASystemErrorLine) {
