@@ -240,13 +240,14 @@ void TMainForm::formKeyUp(const QKeyEvent& key) {
 }
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
-  if (event->type() == QEvent::KeyRelease && event != lastPause_) {
+  if (event->type() == QEvent::KeyRelease) {
     auto* widget = qobject_cast<QWidget*>(watched);
     const auto* key = static_cast<QKeyEvent*>(event);
     if (widget != nullptr && widget->window() == this && key->key() == Qt::Key_Pause) {
-      // Seen once however far the release travels up the parents.
-      lastPause_ = event;
+      // Taken here at its first delivery, so that its travel up the parents
+      // cannot stop twice.
       formKeyUp(*key);
+      return true;
     }
   }
   return QMainWindow::eventFilter(watched, event);

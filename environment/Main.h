@@ -68,12 +68,12 @@ public:
   void appActivate();
 
   // --- keys, dialogs, help ------------------------------------------------------------
-  // Key releases of every tool window: the Pause key stops.
+  // Key releases anywhere in the main window (an application-wide filter
+  // previews them): the Pause key stops.
   void formKeyUp(const QKeyEvent& key);
   int showMessage(const QString& message, const QString& extra, int flags);
   // Opens help at the topic (the help window joins later).
   std::function<void(const QString& topic)> HelpOpener;
-  void openHelp(const QString& topic);
 
   // The outermost run has returned.
   void runsEnded();
@@ -93,6 +93,7 @@ Q_SIGNALS:
   void runsFinished();
 
 public Q_SLOTS:
+  void openHelp(const QString& topic);
   void run();
   void runTo();
   void runCommand();
@@ -132,5 +133,4 @@ private:
   QPointer<TZavtaForm> activeSource_;
   QList<QPointer<TZavtaForm>> sourceWindows_;
   bool closePosted_ = false;
-  const QEvent* lastPause_ = nullptr;  // a key release seen on its way up
 };

@@ -52,7 +52,6 @@ public:
 
 protected:
   void closeEvent(QCloseEvent* event) override;
-  void keyReleaseEvent(QKeyEvent* event) override;
   // The settings key of this window with the suffix (".LEFT", ...).
   std::u16string Key(const char16_t* suffix) const;
 

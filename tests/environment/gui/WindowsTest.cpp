@@ -398,6 +398,16 @@ TEST_F(WindowsTest, PauseStopsARunFromAnyWindowWithAnyModifier) {
     QTest::keyRelease(command->editor(), Qt::Key_Pause, modifiers);
     EXPECT_EQ(in->RunState, rsStop);
   }
+  // One release is one Stop: with a command being collected it only drops it.
+  SetRunState(*in, rsEnded);
+  ASSERT_EQ(RunText(*in, u"make \"mark 1", u""), rrOk);
+  QTest::keyClicks(command->editor(), QStringLiteral("make \"x [a"));
+  QTest::keyClick(command->editor(), Qt::Key_Return);
+  ASSERT_FALSE(command->collector().Complete());
+  QTest::keyRelease(command->editor(), Qt::Key_Pause);
+  EXPECT_TRUE(command->collector().Complete());
+  EXPECT_NE(TAtom::FindChildByName(*s, *s->Root, u"mark"), nullptr);
+  EXPECT_EQ(in->RunState, rsEnded);
 }
 
 TEST_F(WindowsTest, ClosingTheMainWindowDuringARunActsAsExit) {
