@@ -102,15 +102,22 @@ SmokeHook::SmokeHook(TMainForm& main, QString typed, QString screenshot)
   settle_.setInterval(kSettleMs);
   connect(&settle_, &QTimer::timeout, this, &SmokeHook::Capture);
   connect(&main_, &TMainForm::runsFinished, this, [this] {
+    if (!started_) {
+      QTimer::singleShot(0, this, &SmokeHook::Begin);
+      return;
+    }
     if (!screenshot_.isEmpty()) settle_.start();
   });
 }
 
-void SmokeHook::Start() {
-  QTimer::singleShot(0, this, [this] {
-    if (!typed_.isEmpty()) TypeIntoCommandWindow();
-    if (!screenshot_.isEmpty()) settle_.start();
-  });
+void SmokeHook::Start() { QTimer::singleShot(0, this, &SmokeHook::Begin); }
+
+void SmokeHook::Begin() {
+  // A run on the stack (the forced file) comes first: its end begins again.
+  if (started_ || main_.interpreter().RunNesting > 0) return;
+  started_ = true;
+  if (!typed_.isEmpty()) TypeIntoCommandWindow();
+  if (!screenshot_.isEmpty()) settle_.start();
 }
 
 void SmokeHook::TypeIntoCommandWindow() {
@@ -126,6 +133,8 @@ void SmokeHook::TypeIntoCommandWindow() {
 }
 
 void SmokeHook::Capture() {
+  // The pause counts from the last run's end; a run's end restarts it.
+  if (main_.interpreter().RunNesting > 0) return;
   bool written = main_.grab().save(screenshot_, "PNG");
   QFile text(screenshot_ + QStringLiteral(".txt"));
   QString output;
