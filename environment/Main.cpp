@@ -23,8 +23,8 @@ namespace {
 
 // The items whose state the run control and the tool windows set; the bar
 // shows only some of them, the rest wait for their menus.
-const char* const kHiddenItems[] = {"MenuSave", "MenuSaveAs", "MenuCut",    "MenuDelete",  "MenuPaste",
-                                    "MenuCopy", "MenuPrint",  "MenuFind",   "MenuReplace", "MenuFindNext",
+const char* const kHiddenItems[] = {"MenuSave",   "MenuSaveAs", "MenuCut",     "MenuDelete",  "MenuPaste",
+                                    "MenuCopy",   "MenuPrint",  "MenuFind",    "MenuReplace", "MenuFindNext",
                                     "MenuOutput", "MenuMemory", "MenuCommand", "MenuPlane"};
 
 }  // namespace
@@ -59,7 +59,8 @@ QAction* TMainForm::AddAction(const QString& name, const QString& caption, const
 }
 
 void TMainForm::CreateActions() {
-  connect(AddAction(QStringLiteral("MenuExit"), tr("Exit"), QKeySequence(Qt::ALT | Qt::Key_F4)), &QAction::triggered, this, &TMainForm::exitProgram);
+  connect(AddAction(QStringLiteral("MenuExit"), tr("Exit"), QKeySequence(Qt::ALT | Qt::Key_F4)), &QAction::triggered,
+          this, &TMainForm::exitProgram);
   connect(AddAction(QStringLiteral("MenuRun"), tr("Run"), Qt::Key_F9), &QAction::triggered, this, &TMainForm::run);
   connect(AddAction(QStringLiteral("MenuStop"), tr("Stop")), &QAction::triggered, this, &TMainForm::stop);
   connect(AddAction(QStringLiteral("MenuReset"), tr("Reset")), &QAction::triggered, this, &TMainForm::reset);
@@ -67,8 +68,7 @@ void TMainForm::CreateActions() {
           &TMainForm::runStep);
   connect(AddAction(QStringLiteral("MenuCmd"), tr("Run Command"), Qt::Key_F8), &QAction::triggered, this,
           &TMainForm::runCommand);
-  connect(AddAction(QStringLiteral("MenuTo"), tr("Run To"), Qt::Key_F4), &QAction::triggered, this,
-          &TMainForm::runTo);
+  connect(AddAction(QStringLiteral("MenuTo"), tr("Run To"), Qt::Key_F4), &QAction::triggered, this, &TMainForm::runTo);
   connect(AddAction(QStringLiteral("ButRun"), QString()), &QAction::triggered, this, &TMainForm::run);
   connect(AddAction(QStringLiteral("ButStop"), QString()), &QAction::triggered, this, &TMainForm::stop);
   AddAction(QStringLiteral("MenuTimeSpent"), tr("Welcome"))->setEnabled(false);
