@@ -48,7 +48,13 @@ TMainForm::TMainForm(TInterpreter& in, EnvState& env, Prompts& prompts)
   qApp->installEventFilter(this);
 }
 
-TMainForm::~TMainForm() { qApp->removeEventFilter(this); }
+TMainForm::~TMainForm() {
+  qApp->removeEventFilter(this);
+  // The tool windows go while this window is whole: the area's activation
+  // signals and the windows' own teardown reach its slots and actions.
+  disconnect(mdi_, nullptr, this, nullptr);
+  qDeleteAll(mdi_->subWindowList());
+}
 
 QAction* TMainForm::AddAction(const QString& name, const QString& caption, const QKeySequence& shortcut) {
   auto* item = new QAction(caption, this);
