@@ -25,8 +25,7 @@ EditCommands EditCommandsFor(ToolKind kind, bool isCommandWindow, bool findTextE
 TZavtaForm::TZavtaForm(TMainForm& main, const QString& settingsName, ToolKind kind)
     : QMdiSubWindow(nullptr), main_(main), settingsName_(settingsName), kind_(kind) {
   setAttribute(Qt::WA_DeleteOnClose);
-  setWindowFlags(Qt::SubWindow | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
-                 Qt::WindowCloseButtonHint);
+  setWindowFlags(Qt::SubWindow | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
   ApplyStoredBounds();
 }
 
@@ -67,11 +66,6 @@ void TZavtaForm::closeEvent(QCloseEvent* event) {
   env.Settings.SetValue(Key(u".LEFT"), QString::number(bounds.left()).toStdU16String());
   main_.toolWindowClosing(*this);
   QMdiSubWindow::closeEvent(event);
-}
-
-void TZavtaForm::keyReleaseEvent(QKeyEvent* event) {
-  main_.formKeyUp(*event);
-  QMdiSubWindow::keyReleaseEvent(event);
 }
 
 // --- hints --------------------------------------------------------------------------
