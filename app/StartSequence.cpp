@@ -37,13 +37,6 @@ QFont FontFromSettings(EnvState& env) {
   return font;
 }
 
-// LIBRARIES, or a first parameter "!lib1,lib2" unless Ctrl was held.
-std::u16string LibraryList(EnvState& env, const StartupInput& input) {
-  if (!input.CtrlHeld && !input.Arguments.empty() && input.Arguments.front().starts_with(u'!'))
-    return input.Arguments.front().substr(1, 255);
-  return env.Settings.RawValue(u"LIBRARIES");
-}
-
 // The forced file's run, as the library autoload runs it.
 void RunForcedFile(TInterpreter& in, std::u16string file) {
   for (size_t quote = file.find(u'\''); quote != std::u16string::npos; quote = file.find(u'\'', quote + 2))
@@ -80,7 +73,7 @@ void runStartSequence(TMainForm& main, EnvState& env, TInterpreter& in, const St
   if (IsYesSwitchOn(env.Settings, u"COMMAND")) main.openCommandWindow();
   if (IsYesSwitchOn(env.Settings, u"OUTPUT")) main.openOutput();
 
-  in.LibraryLoadCommands = BuildLibraryLoadCommands(env, LibraryList(env, input));
+  in.LibraryLoadCommands = BuildLibraryLoadCommands(env, StartLibraryList(env, input));
   env.EnvironmentReady = true;
   ResetInterpreter(in);
   SetRunState(in, rsIdle);
@@ -93,12 +86,11 @@ void runStartSequence(TMainForm& main, EnvState& env, TInterpreter& in, const St
     command->editor()->setFocus();
   }
 
+  QObject::connect(qApp, &QGuiApplication::applicationStateChanged, &main, &TMainForm::appActivate);
+
   const std::u16string forced = ForcedSourceFile(env, input);
   if (!forced.empty()) {
-    QTimer::singleShot(0, &main, [&main, &in, forced] {
-      GuardCoreEntry(in, [&] { RunForcedFile(in, forced); });
-      static_cast<void>(main);
-    });
+    QTimer::singleShot(0, &main, [&in, forced] { GuardCoreEntry(in, [&] { RunForcedFile(in, forced); }); });
   }
 }
 
@@ -110,15 +102,22 @@ SmokeHook::SmokeHook(TMainForm& main, QString typed, QString screenshot)
   settle_.setInterval(kSettleMs);
   connect(&settle_, &QTimer::timeout, this, &SmokeHook::Capture);
   connect(&main_, &TMainForm::runsFinished, this, [this] {
+    if (!started_) {
+      QTimer::singleShot(0, this, &SmokeHook::Begin);
+      return;
+    }
     if (!screenshot_.isEmpty()) settle_.start();
   });
 }
 
-void SmokeHook::Start() {
-  QTimer::singleShot(0, this, [this] {
-    if (!typed_.isEmpty()) TypeIntoCommandWindow();
-    if (!screenshot_.isEmpty()) settle_.start();
-  });
+void SmokeHook::Start() { QTimer::singleShot(0, this, &SmokeHook::Begin); }
+
+void SmokeHook::Begin() {
+  // A run on the stack (the forced file) comes first: its end begins again.
+  if (started_ || main_.interpreter().RunNesting > 0) return;
+  started_ = true;
+  if (!typed_.isEmpty()) TypeIntoCommandWindow();
+  if (!screenshot_.isEmpty()) settle_.start();
 }
 
 void SmokeHook::TypeIntoCommandWindow() {
@@ -134,6 +133,8 @@ void SmokeHook::TypeIntoCommandWindow() {
 }
 
 void SmokeHook::Capture() {
+  // The pause counts from the last run's end; a run's end restarts it.
+  if (main_.interpreter().RunNesting > 0) return;
   bool written = main_.grab().save(screenshot_, "PNG");
   QFile text(screenshot_ + QStringLiteral(".txt"));
   QString output;

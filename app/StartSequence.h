@@ -22,8 +22,9 @@ void runStartSequence(TMainForm& main, EnvState& env, TInterpreter& in, const St
 // Ctrl was held.
 std::u16string ForcedSourceFile(EnvState& env, const StartupInput& input);
 
-// The test hook: ZAVTA_TYPE types its text and Enter into the command
-// window; with ZAVTA_SCREENSHOT=path, 500 ms after the last run the main
+// The test hook: once no run is on the stack, ZAVTA_TYPE types its text and
+// Enter into the command window; with ZAVTA_SCREENSHOT=path, 500 ms after
+// the last run the main
 // window is grabbed to path (PNG), the output's text written to
 // path + ".txt", and the main window closed. ExitCode is 1 when a write
 // failed.
@@ -35,6 +36,7 @@ public:
   int ExitCode = 0;
 
 private:
+  void Begin();
   void TypeIntoCommandWindow();
   void Capture();
 
@@ -42,4 +44,5 @@ private:
   QString typed_;
   QString screenshot_;
   QTimer settle_;
+  bool started_ = false;  // the text was typed and the pause begun
 };

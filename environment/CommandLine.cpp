@@ -47,6 +47,7 @@ void CommandLine::LeaveFramesToRoot() {
 
 void CommandLine::RunLine(const std::u16string& line, int32_t startPos, int32_t lineNumber) {
   Host& host = in_.host();
+  ui_.showStop();
   if (in_.S.Log.LogFileOpen) WriteLog(in_.S, lcCommand, line);
   host.printLine(line, kEchoColour, true);
   if (complete_)

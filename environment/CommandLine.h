@@ -20,6 +20,8 @@ public:
   virtual void applyFont() = 0;
   // Enables ButStop and MenuStop, so that Stop can abandon the command.
   virtual void enableStop() = 0;
+  // Makes ButStop visible (each typed line does).
+  virtual void showStop() = 0;
 };
 
 // Runs a text with an empty source name; RunText's 0, 1 or 2.

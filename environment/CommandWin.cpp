@@ -29,6 +29,10 @@ public:
     for (const QString& name : {QStringLiteral("ButStop"), QStringLiteral("MenuStop")})
       if (QAction* item = window_->mainForm().action(name)) item->setEnabled(true);
   }
+  void showStop() override {
+    if (!window_) return;
+    if (QAction* item = window_->mainForm().action(QStringLiteral("ButStop"))) item->setVisible(true);
+  }
 
 private:
   QPointer<TCommandWindow> window_;

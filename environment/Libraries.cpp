@@ -6,6 +6,7 @@
 #include "core/Trans.h"
 #include "core/Vars.h"
 #include "environment/EnvState.h"
+#include "environment/MainInit.h"
 
 namespace {
 
@@ -25,6 +26,15 @@ bool StartsWithUpper(const std::u16string& text, const std::u16string& prefix) {
 }
 
 }  // namespace
+
+std::u16string StartLibraryList(EnvState& env, const StartupInput& input) {
+  constexpr size_t kMaxListLength = 255;
+  if (!input.CtrlHeld && !input.Arguments.empty() && input.Arguments.front().starts_with(u'!')) {
+    env.LibrariesFromCommandLine = true;
+    return input.Arguments.front().substr(1, kMaxListLength);
+  }
+  return env.Settings.RawValue(u"LIBRARIES");
+}
 
 std::u16string BuildLibraryLoadCommands(EnvState& env, const std::u16string& librariesValue) {
   std::u16string list = librariesValue;

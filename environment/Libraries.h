@@ -6,6 +6,12 @@
 #include <string>
 
 struct EnvState;
+struct StartupInput;
+
+// The library list of the start: a first parameter "!lib1,lib2" (from its
+// second character, at most 255 characters; not when Ctrl was held), which
+// sets env.LibrariesFromCommandLine, else the LIBRARIES setting.
+std::u16string StartLibraryList(EnvState& env, const StartupInput& input);
 
 // For each comma-separated entry of the list, in order: the entry is trimmed
 // and located with LocateFile; an entry whose file does not exist is skipped

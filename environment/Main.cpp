@@ -59,7 +59,7 @@ QAction* TMainForm::AddAction(const QString& name, const QString& caption, const
 }
 
 void TMainForm::CreateActions() {
-  connect(AddAction(QStringLiteral("MenuExit"), tr("Exit")), &QAction::triggered, this, &TMainForm::exitProgram);
+  connect(AddAction(QStringLiteral("MenuExit"), tr("Exit"), QKeySequence(Qt::ALT | Qt::Key_F4)), &QAction::triggered, this, &TMainForm::exitProgram);
   connect(AddAction(QStringLiteral("MenuRun"), tr("Run"), Qt::Key_F9), &QAction::triggered, this, &TMainForm::run);
   connect(AddAction(QStringLiteral("MenuStop"), tr("Stop")), &QAction::triggered, this, &TMainForm::stop);
   connect(AddAction(QStringLiteral("MenuReset"), tr("Reset")), &QAction::triggered, this, &TMainForm::reset);
@@ -139,12 +139,15 @@ void TMainForm::AddToolWindow(TZavtaForm* window) {
   mdi_->addSubWindow(window);
   window->show();
   if (state == Qt::WindowNoState) window->setGeometry(bounds);
-  update();
+  refreshLayout();
 }
 
 TOutput* TMainForm::output() const { return output_; }
 TCommandWindow* TMainForm::commandWindow() const { return command_; }
 TZavtaForm* TMainForm::activeToolWindow() const { return activeTool_; }
+TZavtaForm* TMainForm::activeSourceWindow() const { return activeSource_; }
+
+RunSource* TMainForm::activeSource() { return activeSource_ ? activeSource_->runSource() : nullptr; }
 
 TOutput* TMainForm::openOutput() {
   if (!output_) {
@@ -158,14 +161,24 @@ TOutput* TMainForm::openOutput() {
 TCommandWindow* TMainForm::openCommandWindow() {
   if (!command_) {
     command_ = new TCommandWindow(*this);
+    sourceWindows_.append(command_.data());
     AddToolWindow(command_);
     action(QStringLiteral("MenuCommand"))->setChecked(true);
   }
   return command_;
 }
 
+void TMainForm::addSourceWindow(TZavtaForm* window) {
+  sourceWindows_.append(window);
+  AddToolWindow(window);
+}
+
 void TMainForm::toolWindowClosing(TZavtaForm& window) {
   // Every reference to the window goes before the window itself does.
+  if (activeSource_ == &window) {
+    activeSource_ = nullptr;
+    runControl_->EnableRunCommands(false);
+  }
   if (output_ == &window) {
     output_ = nullptr;
     action(QStringLiteral("MenuOutput"))->setChecked(false);
@@ -174,16 +187,33 @@ void TMainForm::toolWindowClosing(TZavtaForm& window) {
     command_ = nullptr;
     action(QStringLiteral("MenuCommand"))->setChecked(false);
   }
+  sourceWindows_.removeIf([&window](const QPointer<TZavtaForm>& source) { return source == &window || !source; });
   if (activeTool_ == &window) activeTool_ = nullptr;
   // The MDI area activates a neighbour after the close; the first source
-  // window takes the activation back once that is done (no source windows
-  // exist before the editors).
+  // window takes the activation once that is done.
+  QMetaObject::invokeMethod(this, &TMainForm::activateFirstSource, Qt::QueuedConnection);
   if (env_.RuntimeMode) postClose();
+}
+
+void TMainForm::activateFirstSource() {
+  for (const QPointer<TZavtaForm>& source : sourceWindows_) {
+    if (!source || source->isCommandWindow() || source->runSource() == nullptr) continue;
+    mdi_->setActiveSubWindow(source);
+    source->raise();
+    if (QWidget* editor = source->widget()) editor->setFocus();
+    activeSource_ = source;
+    runControl_->EnableRunCommands(true);
+    return;
+  }
 }
 
 void TMainForm::subWindowActivated(QMdiSubWindow* window) {
   auto* tool = qobject_cast<TZavtaForm*>(window);
   if (tool == nullptr) return;
+  if (tool->kind() == ToolKind::Source && !tool->isCommandWindow() && tool->runSource() != nullptr) {
+    activeSource_ = tool;
+    runControl_->EnableRunCommands(true);
+  }
   activeTool_ = tool;
   const EditCommands commands = EditCommandsFor(tool->kind(), tool->isCommandWindow(), tool->findText().isEmpty());
   const auto enable = [this](const char* name, bool on) { action(QString::fromLatin1(name))->setEnabled(on); };
@@ -199,6 +229,10 @@ void TMainForm::subWindowActivated(QMdiSubWindow* window) {
   enable("MenuFindNext", commands.FindNext);
 }
 
+void TMainForm::appActivate() {
+  for (QMdiSubWindow* window : mdi_->subWindowList()) window->update();
+}
+
 // --- keys, dialogs, help ---------------------------------------------------------------
 
 void TMainForm::formKeyUp(const QKeyEvent& key) {
@@ -206,13 +240,14 @@ void TMainForm::formKeyUp(const QKeyEvent& key) {
 }
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
-  if (event->type() == QEvent::KeyRelease && event != lastPause_) {
+  if (event->type() == QEvent::KeyRelease) {
     auto* widget = qobject_cast<QWidget*>(watched);
     const auto* key = static_cast<QKeyEvent*>(event);
     if (widget != nullptr && widget->window() == this && key->key() == Qt::Key_Pause) {
-      // Seen once however far the release travels up the parents.
-      lastPause_ = event;
+      // Taken here at its first delivery, so that its travel up the parents
+      // cannot stop twice.
       formKeyUp(*key);
+      return true;
     }
   }
   return QMainWindow::eventFilter(watched, event);

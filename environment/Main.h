@@ -7,6 +7,7 @@
 #include <QFont>
 #include <QHash>
 #include <QIcon>
+#include <QList>
 #include <QMainWindow>
 #include <QPointer>
 #include <QString>
@@ -50,24 +51,35 @@ public:
   TOutput* output() const;
   TCommandWindow* commandWindow() const;
   TZavtaForm* activeToolWindow() const;
+  // The source window Run acts on (never the command window); null when none.
+  TZavtaForm* activeSourceWindow() const;
+  // Source windows in the order they were opened, the command window among them.
+  const QList<QPointer<TZavtaForm>>& sourceWindows() const { return sourceWindows_; }
   TOutput* openOutput();
   TCommandWindow* openCommandWindow();
+  // Shows a source window and registers it (the editors open theirs here).
+  void addSourceWindow(TZavtaForm* window);
   // A tool window's close: references, check marks, the active source.
   void toolWindowClosing(TZavtaForm& window);
+  // Repaints after a tool window opened.
+  void refreshLayout() { update(); }
+  // The application was activated or deactivated: every tool window
+  // repaints its title.
+  void appActivate();
 
   // --- keys, dialogs, help ------------------------------------------------------------
-  // Key releases of every tool window: the Pause key stops.
+  // Key releases anywhere in the main window (an application-wide filter
+  // previews them): the Pause key stops.
   void formKeyUp(const QKeyEvent& key);
   int showMessage(const QString& message, const QString& extra, int flags);
   // Opens help at the topic (the help window joins later).
   std::function<void(const QString& topic)> HelpOpener;
-  void openHelp(const QString& topic);
 
   // The outermost run has returned.
   void runsEnded();
 
   // --- RunUi ----------------------------------------------------------------------------
-  RunSource* activeSource() override { return nullptr; }
+  RunSource* activeSource() override;
   void setActionEnabled(std::u16string_view action, bool enabled) override;
   void setStateIcon(StateIcon icon) override;
   void hideDebugMarkers() override {}
@@ -81,6 +93,7 @@ Q_SIGNALS:
   void runsFinished();
 
 public Q_SLOTS:
+  void openHelp(const QString& topic);
   void run();
   void runTo();
   void runCommand();
@@ -96,6 +109,7 @@ protected:
 private Q_SLOTS:
   void takePostedClose();
   void subWindowActivated(QMdiSubWindow* window);
+  void activateFirstSource();
 
 private:
   QAction* AddAction(const QString& name, const QString& caption, const QKeySequence& shortcut = {});
@@ -116,6 +130,7 @@ private:
   QPointer<TOutput> output_;
   QPointer<TCommandWindow> command_;
   QPointer<TZavtaForm> activeTool_;
+  QPointer<TZavtaForm> activeSource_;
+  QList<QPointer<TZavtaForm>> sourceWindows_;
   bool closePosted_ = false;
-  const QEvent* lastPause_ = nullptr;  // a key release seen on its way up
 };

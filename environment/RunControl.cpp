@@ -18,7 +18,11 @@ bool IdleOrEnded(uint8_t state) { return state == rsIdle || state == rsEnded; }
 
 }  // namespace
 
-bool RunControl::IdleRunOnStack() const { return in_.RunNesting > 0 && IdleOrEnded(in_.RunState); }
+bool RunControl::IdleRunOnStack() const {
+  // Once asked to stop, such a run stays one until it returns, although its
+  // state is then 1.
+  return in_.RunNesting > 0 && (idleRunStopped_ || IdleOrEnded(in_.RunState));
+}
 
 void RunControl::SetRunState(uint8_t state) { ::SetRunState(in_, state); }
 
@@ -84,6 +88,7 @@ void RunControl::ConsumeResetAfterRun() {
 
 void RunControl::Run() {
   in_.StepDepth = -1;
+  if (IdleRunOnStack()) return;
   if (!IdleOrEnded(in_.RunState)) {
     // A paused or stepping run goes on running freely.
     SetRunState(rsRunning);
@@ -128,11 +133,11 @@ void RunControl::StepRun(uint8_t mode) {
     target.EndPos = INT32_MAX;
     in_.RunToPosition = target;
   }
+  if (IdleRunOnStack()) return;
   if (!IdleOrEnded(in_.RunState)) {
     SetRunState(mode);
     return;
   }
-  if (in_.RunNesting > 0) return;
   if (mode == kRunStep) {
     if (StepGuard) return;
     StepGuard = true;
@@ -162,15 +167,15 @@ void RunControl::StopIdleRun() {
 
 void RunControl::Stop() {
   if (ui_.abandonPendingCommand()) return;
+  if (IdleRunOnStack()) {
+    StopIdleRun();
+    return;
+  }
   switch (in_.RunState) {
     case rsFinalRedraw:
       return;
     case rsIdle:
     case rsEnded:
-      if (in_.RunNesting > 0) {
-        StopIdleRun();
-        return;
-      }
       ResetInterpreter(in_);
       SetRunState(rsIdle);
       in_.host().graphics().resumePainting();

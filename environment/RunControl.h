@@ -9,7 +9,8 @@
 // rerun from under themselves, so while one is on the stack the run
 // commands do nothing, and Stop, Reset and Exit ask it to stop and defer
 // the reset (and the close) to the moment the outermost run returns
-// (RunsEnded).
+// (RunsEnded). Once asked to stop it stays such a run, so a later Run
+// cannot take the stop back.
 
 #include <cstdint>
 #include <functional>

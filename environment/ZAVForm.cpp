@@ -69,10 +69,6 @@ void TZavtaForm::closeEvent(QCloseEvent* event) {
   QMdiSubWindow::closeEvent(event);
 }
 
-void TZavtaForm::keyReleaseEvent(QKeyEvent* event) {
-  main_.formKeyUp(*event);
-  QMdiSubWindow::keyReleaseEvent(event);
-}
 
 // --- hints --------------------------------------------------------------------------
 

@@ -10,6 +10,7 @@
 #include <QPointer>
 #include <QString>
 
+class RunSource;
 class TMainForm;
 class QWidget;
 
@@ -38,6 +39,9 @@ public:
   virtual bool isCommandWindow() const { return false; }
   // The find text of a source window; empty for the others.
   virtual QString findText() const { return {}; }
+  // What Run acts on when this window is the active source: a source
+  // window other than the command window gives itself; the others none.
+  virtual RunSource* runSource() { return nullptr; }
   // Font and title from the environment; later classes add their own.
   virtual void applySettings();
 
@@ -48,7 +52,6 @@ public:
 
 protected:
   void closeEvent(QCloseEvent* event) override;
-  void keyReleaseEvent(QKeyEvent* event) override;
   // The settings key of this window with the suffix (".LEFT", ...).
   std::u16string Key(const char16_t* suffix) const;
 

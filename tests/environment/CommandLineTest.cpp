@@ -21,11 +21,13 @@ public:
   void repaint() override { ++Repaints; }
   void applyFont() override { ++FontApplied; }
   void enableStop() override { ++StopEnabled; }
+  void showStop() override { ++StopShown; }
 
   std::vector<std::string> Titles;
   int Repaints = 0;
   int FontApplied = 0;
   int StopEnabled = 0;
+  int StopShown = 0;
 };
 
 class CommandLineTest : public ::testing::Test {
@@ -66,6 +68,8 @@ TEST_F(CommandLineTest, ALineIsEchoedInBoldBlackThenRun) {
   EXPECT_EQ(ts.Host.Graphics.Calls.back(), "paintResume");
   EXPECT_EQ(ui.Titles, std::vector<std::string>{"Command"});
   EXPECT_TRUE(line.Complete());
+  EXPECT_EQ(ui.StopShown, 1);
+  EXPECT_EQ(ui.StopEnabled, 0);  // only an incomplete command enables Stop
 }
 
 TEST_F(CommandLineTest, AnOpenListWaitsForItsClosingLineThenRunsOnce) {

@@ -18,6 +18,7 @@
 #include "core/Vars.h"
 #include "environment/EnvState.h"
 #include "environment/Libraries.h"
+#include "environment/MainInit.h"
 #include "tests/support/Files.h"
 #include "tests/support/TestState.h"
 
@@ -133,6 +134,32 @@ TEST_F(LibrariesTest, TheStartupLogNamesTheListAndEachFoundLibrary) {
             "  List of libraries to autoload Logo.zav, Graphix.zav,\n"
             "     - " +
                 (system / "Logo.zav").string() + "\n");
+}
+
+TEST_F(LibrariesTest, AFirstBangParameterReplacesLibrariesAndIsRecorded) {
+  struct Case {
+    std::vector<std::u16string> Arguments;
+    bool CtrlHeld;
+    std::string List;
+    bool FromCommandLine;
+  };
+  const Case cases[] = {
+      {{}, false, "Logo.zav", false},
+      {{u"!Turtle.zav,Logo.zav"}, false, "Turtle.zav,Logo.zav", true},
+      {{u"!Turtle.zav"}, true, "Logo.zav", false},            // Ctrl ignores the command line
+      {{u"a.zav", u"!Turtle.zav"}, false, "Logo.zav", false},  // only the first parameter counts
+      {{u"!" + std::u16string(300, u'x')}, false, std::string(255, 'x'), true},
+  };
+  for (const Case& c : cases) {
+    EnvState fresh{*state.S};
+    fresh.Settings.SetText(u"LIBRARIES=Logo.zav");
+    StartupInput input;
+    input.Arguments = c.Arguments;
+    input.CtrlHeld = c.CtrlHeld;
+    EXPECT_EQ(U8(StartLibraryList(fresh, input)), c.List);
+    EXPECT_EQ(fresh.LibrariesFromCommandLine, c.FromCommandLine) << c.List;
+    EXPECT_EQ(U8(fresh.Settings.RawValue(u"LIBRARIES")), "Logo.zav");
+  }
 }
 
 }  // namespace

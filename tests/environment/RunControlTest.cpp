@@ -400,6 +400,10 @@ TEST_F(RunControlTest, ClicksDuringATypedCommandKeepItsFramesUntilItEnds) {
     control->Reset();
     control->Exit();
     EXPECT_TRUE(control->ExitPending);
+    // Run after the stop does not take it back.
+    control->Run();
+    EXPECT_EQ(in->RunState, rsStop);
+    EXPECT_FALSE(control->ResetAfterRun);
     // Nothing under the running command went away.
     EXPECT_EQ(s->Frame(), frameInPump);
     EXPECT_NE(Global(u"mark"), nullptr);

@@ -7,6 +7,7 @@
 #include <QPrinter>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "core/Trans.h"
 #include "core/Vars.h"
@@ -33,6 +34,18 @@ public:
   QString PdfPath;
 };
 
+// The environment host, recording the dialog's answers.
+class RecordingEnvHost : public EnvironmentHost {
+public:
+  int showMessageDialog(const std::u16string& message, const std::u16string& extra, const std::u16string& topic,
+                        int flags) override {
+    const int answer = EnvironmentHost::showMessageDialog(message, extra, topic, flags);
+    Answers.push_back(answer);
+    return answer;
+  }
+  std::vector<int> Answers;
+};
+
 struct GuiFixture {
   GuiFixture() : s(std::make_unique<TStructure>(host)), env(*s) {
     UseEnglishKeywords(*s);
@@ -48,7 +61,7 @@ struct GuiFixture {
     main.reset();
   }
 
-  EnvironmentHost host;
+  RecordingEnvHost host;
   std::unique_ptr<TStructure> s;
   EnvState env;
   std::unique_ptr<TInterpreter> in;

@@ -138,3 +138,9 @@ TEST(MessageDialogAnswers, ButtonCaptionsComeFromTheLanguage) {
   EXPECT_EQ(dialog.Button(1)->text(), QStringLiteral("Nein"));
   EXPECT_EQ(dialog.Button(2)->text(), QStringLiteral("DIALOG.BUTTON.CANCEL"));
 }
+
+TEST(MessageDialogAnswers, AWindowManagerCloseCancelsOnlyWhereCancelShows) {
+  const auto close = [](TMsg& dialog) { dialog.close(); };
+  EXPECT_EQ(RunWith(dfOk | dfNo | dfCancel, close), drCancel);
+  EXPECT_EQ(RunWith(dfOk | dfNo, close), drOther);
+}

@@ -8,11 +8,16 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QHelpEvent>
+#include <QToolTip>
 #include <QMdiArea>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
 #include <QTimer>
+#include <map>
 
 #include "core/Host.h"
 #include "environment/CommandWin.h"
@@ -43,6 +48,33 @@ protected:
 };
 
 const QString kClef = QString::fromUtf16(u"\U0001D11E");
+
+// A source window as the editors will make them: Run acts on it.
+class FakeSourceWindow : public TZavtaForm, public RunSource {
+public:
+  FakeSourceWindow(TMainForm& main, const QString& name) : TZavtaForm(main, name, ToolKind::Source) {
+    setWidget(new QPlainTextEdit);
+  }
+  RunSource* runSource() override { return this; }
+  std::u16string title() override { return settingsName().toStdU16String(); }
+  std::u16string text() override { return u""; }
+  std::u16string fileFolder() override { return u""; }
+  int32_t caretLine() override { return 1; }
+};
+
+// Counts the paint events of the widgets it watches.
+class PaintCounter : public QObject {
+public:
+  void Watch(QWidget* widget) {
+    widget->installEventFilter(this);
+    Counts[widget] = 0;
+  }
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Paint && Counts.count(watched) > 0) ++Counts[watched];
+    return false;
+  }
+  std::map<QObject*, int> Counts;
+};
 
 }  // namespace
 
@@ -146,9 +178,14 @@ TEST_F(WindowsTest, TheOutputPrintsToPdfThroughThePrompt) {
 TEST_F(WindowsTest, EnterRunsTheCaretLineWithItsBoldEcho) {
   Output();
   TCommandWindow* command = main->openCommandWindow();
+  main->action(QStringLiteral("ButStop"))->setVisible(false);
   QTest::keyClicks(command->editor(), QStringLiteral("print \"hello"));
   QTest::keyClick(command->editor(), Qt::Key_Return);
   EXPECT_EQ(Output().Text(), QStringLiteral("print \"hello\nhello"));
+  EXPECT_TRUE(main->action(QStringLiteral("ButStop"))->isVisible());
+  QTextCursor echo(Output().editor()->document()->findBlockByNumber(0));
+  echo.movePosition(QTextCursor::NextCharacter);
+  EXPECT_EQ(echo.charFormat().fontWeight(), QFont::Bold);
   EXPECT_EQ(command->editor()->toPlainText(), QStringLiteral("print \"hello\n"));
   EXPECT_EQ(command->editor()->textCursor().blockNumber(), 1);
   // Ctrl+Enter only breaks the line.
@@ -209,6 +246,79 @@ TEST_F(WindowsTest, AClosedWindowLeavesNoReferenceOrCheckMark) {
   host.printLine(u"lost", 0, false);
 }
 
+TEST_F(WindowsTest, ActivationSetsTheActiveSourceAndTheActiveToolWindow) {
+  main->show();
+  TCommandWindow* command = main->openCommandWindow();
+  EXPECT_FALSE(main->action(QStringLiteral("ButRun"))->isEnabled());
+  auto* source = new FakeSourceWindow(*main, QStringLiteral("USER1"));
+  main->addSourceWindow(source);
+  main->mdiArea()->setActiveSubWindow(command);
+  main->mdiArea()->setActiveSubWindow(source);
+  EXPECT_EQ(main->activeSourceWindow(), source);
+  EXPECT_EQ(main->activeSource(), source);
+  EXPECT_EQ(main->activeToolWindow(), source);
+  EXPECT_TRUE(main->action(QStringLiteral("ButRun"))->isEnabled());
+  EXPECT_TRUE(main->action(QStringLiteral("MenuSave"))->isEnabled());
+  // Other windows become the File and Edit target; the source stays Run's.
+  for (TZavtaForm* other : {static_cast<TZavtaForm*>(command), static_cast<TZavtaForm*>(&Output())}) {
+    main->mdiArea()->setActiveSubWindow(other);
+    EXPECT_EQ(main->activeToolWindow(), other);
+    EXPECT_EQ(main->activeSourceWindow(), source);
+    EXPECT_FALSE(main->action(QStringLiteral("MenuSave"))->isEnabled());
+  }
+}
+
+TEST_F(WindowsTest, AClosedSourceHandsRunToTheFirstSourceLeftOnceTheAreaHasActivatedItsNeighbour) {
+  main->show();
+  main->openCommandWindow();
+  FakeSourceWindow* sources[3];
+  for (int i = 0; i < 3; ++i) {
+    sources[i] = new FakeSourceWindow(*main, QStringLiteral("USER%1").arg(i + 1));
+    main->addSourceWindow(sources[i]);
+  }
+  main->mdiArea()->setActiveSubWindow(sources[2]);
+  sources[2]->close();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(main->sourceWindows().size(), 3);  // the command window and two sources
+  EXPECT_EQ(main->mdiArea()->activeSubWindow(), sources[0]);
+  EXPECT_EQ(main->activeSourceWindow(), sources[0]);
+  EXPECT_TRUE(main->action(QStringLiteral("ButRun"))->isEnabled());
+
+  sources[0]->close();
+  sources[1]->close();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(main->activeSourceWindow(), nullptr);
+  EXPECT_EQ(main->activeSource(), nullptr);
+  EXPECT_FALSE(main->action(QStringLiteral("ButRun"))->isEnabled());
+  EXPECT_FALSE(main->action(QStringLiteral("MenuTo"))->isEnabled());
+  // The command window never becomes the active source.
+  EXPECT_NE(main->mdiArea()->activeSubWindow(), nullptr);
+}
+
+TEST_F(WindowsTest, AppActivationRepaintsEveryToolWindowAndAnOpenedWindowTheMainWindow) {
+  env.Settings.SetText(u"OUTPUT.LEFT=420");  // side by side: neither hides the other
+  main->resize(900, 400);
+  main->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(main.get()));
+  TCommandWindow* command = main->openCommandWindow();
+  QTest::qWait(20);
+  PaintCounter counter;
+  counter.Watch(command);
+  counter.Watch(&Output());
+  counter.Watch(main.get());
+  QTest::qWait(20);
+  for (auto& [widget, count] : counter.Counts) count = 0;
+  main->appActivate();
+  QTest::qWait(20);
+  EXPECT_GT(counter.Counts[command], 0);
+  EXPECT_GT(counter.Counts[&Output()], 0);
+
+  counter.Counts[main.get()] = 0;
+  main->addSourceWindow(new FakeSourceWindow(*main, QStringLiteral("USER1")));
+  QTest::qWait(20);
+  EXPECT_GT(counter.Counts[main.get()], 0);
+}
+
 TEST(ToolWindowEditCommands, FollowTheWindowKind) {
   struct Case {
     ToolKind Kind;
@@ -247,6 +357,37 @@ TEST(Hints, AreEscapedWithBoldRunsAndLineBreaks) {
   EXPECT_EQ(body(QStringLiteral("\x02open\rnext")), QStringLiteral("<b>open</b><br>next"));
 }
 
+TEST(Hints, TheToolTipFilterAndShowHintShowAtOnceForTheHidePause) {
+  QWidget widget;
+  widget.setToolTip(QStringLiteral("\x02name\x02 rest"));
+  widget.resize(100, 100);
+  widget.show();
+  // The window's own activation would hide a tip shown before it.
+  widget.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&widget));
+  TZavtaHint hints;
+  EXPECT_EQ(hints.HidePause(), 3500);
+  widget.installEventFilter(&hints);
+  const QPoint at = widget.mapToGlobal(QPoint(5, 5));
+  QHelpEvent help(QEvent::ToolTip, QPoint(5, 5), at);
+  QApplication::sendEvent(&widget, &help);
+  EXPECT_TRUE(QToolTip::isVisible());
+  EXPECT_EQ(QToolTip::text(), HintTextToHtml(widget.toolTip()));
+  QTest::qWait(500);
+  EXPECT_TRUE(QToolTip::isVisible());  // the default pause is 3.5 s
+  QToolTip::hideText();
+
+  hints.SetHidePause(100);
+  hints.ShowHint(at, QStringLiteral("hover"), &widget);
+  EXPECT_TRUE(QToolTip::isVisible());
+  EXPECT_EQ(QToolTip::text(), HintTextToHtml(QStringLiteral("hover")));
+  QElapsedTimer clock;
+  clock.start();
+  while (QToolTip::isVisible() && clock.elapsed() < 2000) QTest::qWait(20);
+  EXPECT_FALSE(QToolTip::isVisible());
+  EXPECT_LT(clock.elapsed(), 1500);
+}
+
 // --- the main window ---------------------------------------------------------------------
 
 TEST_F(WindowsTest, PauseStopsARunFromAnyWindowWithAnyModifier) {
@@ -257,6 +398,16 @@ TEST_F(WindowsTest, PauseStopsARunFromAnyWindowWithAnyModifier) {
     QTest::keyRelease(command->editor(), Qt::Key_Pause, modifiers);
     EXPECT_EQ(in->RunState, rsStop);
   }
+  // One release is one Stop: with a command being collected it only drops it.
+  SetRunState(*in, rsEnded);
+  ASSERT_EQ(RunText(*in, u"make \"mark 1", u""), rrOk);
+  QTest::keyClicks(command->editor(), QStringLiteral("make \"x [a"));
+  QTest::keyClick(command->editor(), Qt::Key_Return);
+  ASSERT_FALSE(command->collector().Complete());
+  QTest::keyRelease(command->editor(), Qt::Key_Pause);
+  EXPECT_TRUE(command->collector().Complete());
+  EXPECT_NE(TAtom::FindChildByName(*s, *s->Root, u"mark"), nullptr);
+  EXPECT_EQ(in->RunState, rsEnded);
 }
 
 TEST_F(WindowsTest, ClosingTheMainWindowDuringARunActsAsExit) {
@@ -317,6 +468,35 @@ TEST_F(WindowsTest, AFailingProgramPrintsItsLineAndShowsTheHelpDialog) {
       << Line(Output().LineCount() - 1).toStdString();
   ASSERT_EQ(DialogButtons.size(), 1u);
   EXPECT_EQ(DialogButtons[0], 2);  // OK and Help: flags 33
+}
+
+TEST_F(WindowsTest, HelpOnARunErrorGivesFiveAndOpensTheHelpOnce) {
+  QTemporaryDir folder;
+  s->HelpFolder = folder.path().toStdU16String() + u"/";
+  SetMessageDialogRunner([](TMsg& dialog) {
+    QTimer::singleShot(0, &dialog, [&dialog] { QTest::mouseClick(dialog.Button(3), Qt::LeftButton); });
+    QTimer::singleShot(3000, &dialog, [&dialog] { dialog.done(0); });  // a hanging dialog fails
+    return dialog.exec();
+  });
+  std::vector<QString> topics;
+  main->HelpOpener = [&](const QString& topic) { topics.push_back(topic); };
+  Output();
+  EXPECT_EQ(RunText(*in, u"make \"a 1\r\nprint :nosuch", u"prog.zav"), rrRunError);
+  EXPECT_EQ(host.Answers, std::vector<int>{drHelp});
+  ASSERT_EQ(topics.size(), 1u);
+  EXPECT_FALSE(topics[0].isEmpty());
+}
+
+TEST_F(WindowsTest, TheTimeItemSaysWelcomeUntilTheFirstResetEmptiesIt) {
+  QAction* time = main->action(QStringLiteral("MenuTimeSpent"));
+  EXPECT_EQ(time->text(), QStringLiteral("Welcome"));
+  EXPECT_FALSE(time->isEnabled());
+  ResetInterpreter(*in);
+  EXPECT_EQ(time->text(), QString());
+  EXPECT_EQ(RunText(*in, u"make \"a 1", u""), rrOk);  // a typed command shows no time
+  EXPECT_EQ(time->text(), QString());
+  RunProgramText(*in, u"make \"a 1", u"prog.zav");
+  EXPECT_TRUE(time->text().endsWith(QStringLiteral(" s"))) << time->text().toStdString();
 }
 
 TEST_F(WindowsTest, ASlotsExceptionPrintsASystemErrorLine) {
