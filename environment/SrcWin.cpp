@@ -111,13 +111,11 @@ void SourceEditor::UpdateMargin(const QRect& rect, int dy) {
 void SourceEditor::showMarker(Marker marker, int position) {
   markerAt_[marker] = QTextCursor(document());
   markerAt_[marker].setPosition(std::clamp(position, 0, document()->characterCount() - 1));
-  markerBlock_[marker] = markerAt_[marker].blockNumber();
   margin_->update();
 }
 
 void SourceEditor::hideMarker(Marker marker) {
   markerAt_[marker] = QTextCursor();
-  markerBlock_[marker] = -1;
   margin_->update();
 }
 
@@ -128,7 +126,6 @@ void SourceEditor::paintMargin(QPaintEvent* event) {
     if (markerAt_[marker].isNull()) continue;
     // The marker sits on its block, wherever edits have moved it.
     const QTextBlock block = markerAt_[marker].block();
-    markerBlock_[marker] = block.blockNumber();
     const QRectF box = blockBoundingGeometry(block).translated(contentOffset());
     const int top = static_cast<int>(box.top() + (box.height() - kMarkerHeight) / 2);
     const QRect shape(kMarkerLeft, top, kMarkerWidth, kMarkerHeight);
@@ -418,6 +415,10 @@ void TSource::RestartMarkerTimer() {
 
 void TSource::showDebugLine(int32_t startPos, const std::u16string& sourceText) {
   const int at = EditorPosition(sourceText.empty() ? GetText() : sourceText, startPos);
+  // The pause loop asks again after scrolling: the marker follows its block
+  // by itself, and the caret stays where the user scrolled to.
+  if (!edit_->markerAt_[SourceEditor::mkDebug].isNull() && edit_->markerAt_[SourceEditor::mkDebug].position() == at)
+    return;
   QTextCursor cursor = edit_->textCursor();
   cursor.setPosition(std::clamp(at, 0, edit_->document()->characterCount() - 1));
   edit_->setTextCursor(cursor);
@@ -564,7 +565,7 @@ void TSource::ReplaceAllFrom(int start) {
   edit_->setTextCursor(edit);
 }
 
-bool TSource::PrintDocument(QPrinter& printer) {
+std::unique_ptr<QTextDocument> TSource::PrintableCopy() const {
   // print() drops the highlighter's formats: a clone carries them as text formats.
   std::unique_ptr<QTextDocument> copy(edit_->document()->clone());
   copy->setDefaultFont(edit_->font());
@@ -577,6 +578,11 @@ bool TSource::PrintDocument(QPrinter& printer) {
       cursor.mergeCharFormat(range.format);
     }
   }
+  return copy;
+}
+
+bool TSource::PrintDocument(QPrinter& printer) {
+  std::unique_ptr<QTextDocument> copy = PrintableCopy();
   printer.setDocName(QString());
   copy->print(&printer);
   return printer.printerState() != QPrinter::Error;

@@ -38,7 +38,7 @@ public:
   void showMarker(Marker marker, int position);
   void hideMarker(Marker marker);
   // The block a marker stands on; -1 while hidden.
-  int markerBlock(Marker marker) const { return markerBlock_[marker]; }
+  int markerBlock(Marker marker) const { return markerAt_[marker].isNull() ? -1 : markerAt_[marker].blockNumber(); }
   // The character under a viewport point; -1 past its line's end or below
   // the last line.
   int CharAtPoint(const QPoint& point) const;
@@ -60,7 +60,6 @@ private:
   QWidget* margin_;
   bool marginVisible_ = false;
   QTextCursor markerAt_[2];  // tracked, so a marker follows its line
-  int markerBlock_[2] = {-1, -1};
   friend class TSource;
 };
 
@@ -131,6 +130,8 @@ public:
   void SourcePrint();
   // Prints the text with its colours; false when the printer is not valid.
   bool PrintDocument(QPrinter& printer);
+  // The document with the colours as its own formats (what is printed).
+  std::unique_ptr<QTextDocument> PrintableCopy() const;
   void UpdateEditCommands();
   int CaretLine = 1;
   QString FindText, ReplaceText;

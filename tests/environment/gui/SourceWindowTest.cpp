@@ -1,0 +1,269 @@
+// Source windows on the offscreen platform: colours per block, overlays
+// that leave the document alone, files and the close prompt, find and
+// replace, the caret line runs, and the marks of a real run.
+
+#include <gtest/gtest.h>
+
+#include <QLineEdit>
+#include <QMdiArea>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextBlock>
+#include <QTextLayout>
+#include <QTimer>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "core/Text.h"
+#include "environment/CommandWin.h"
+#include "environment/MsgWin.h"
+#include "environment/SrcWin.h"
+#include "environment/SrcWinHighlighter.h"
+#include "environment/SourceFile.h"
+#include "tests/environment/gui/GuiFixture.h"
+
+namespace {
+
+const QColor kKeywordRed(200, 0, 0);
+
+class SourceWindowTest : public ::testing::Test, public GuiFixture {
+protected:
+  SourceWindowTest() {
+    env.SyntaxColors[scPrimitive] = MakeRgb(200, 0, 0);
+    env.SyntaxColors[scComment] = MakeRgb(0, 0, 255);
+    env.LanguageTexts.SetText(u"CAPTION.COMMAND=Command\nCAPTION.COMMAND.INCOMPLETE=Command (incomplete: %s)\n"
+                              u"SYSTEMERROR=System error\nDIALOG.SAVESOURCE=Save %s?\n"
+                              u"DIALOG.FIND.NOMORE=No more %s\nDIALOG.FIND.FINDTHIS=Find\n"
+                              u"DIALOG.FIND.REPLACE=Replace with\nDIALOG.FIND.REPLACETHIS=Replace %s by %s?");
+  }
+  ~SourceWindowTest() override { SetMessageDialogRunner({}); }
+
+  TSource* NewSource(const QString& text) {
+    TSource* source = main->newSourceWindow();
+    source->editor()->setPlainText(text);
+    source->editor()->document()->setModified(false);
+    main->mdiArea()->setActiveSubWindow(source);
+    return source;
+  }
+  // The dialog answers in turn; the messages it was shown are kept.
+  void Answer(std::vector<int> answers, QString input = {}) {
+    answers_ = std::move(answers);
+    SetMessageDialogRunner([this, input](TMsg& dialog) {
+      Messages.push_back(dialog.MessageText());
+      if (!input.isNull() && !dialog.EditBox()->isHidden()) dialog.EditBox()->setText(input);
+      const int answer = answers_.empty() ? drOk : answers_.front();
+      if (!answers_.empty()) answers_.erase(answers_.begin());
+      static const int kModal[] = {mrOk, mrNo, mrCancel, mrOk, mrOk, mrHelp, mrReplaceAll};
+      return kModal[answer];
+    });
+  }
+  // The colour the highlighter gave the character at column of a block.
+  static QTextCharFormat FormatAt(TSource& source, int block, int column) {
+    const QTextBlock b = source.editor()->document()->findBlockByNumber(block);
+    for (const QTextLayout::FormatRange& range : b.layout()->formats())
+      if (range.start <= column && column < range.start + range.length) return range.format;
+    return {};
+  }
+
+  std::vector<QString> Messages;
+  std::vector<int> answers_;
+  QTemporaryDir scratch;
+};
+
+std::string Bytes(const QString& path) {
+  std::ifstream in(path.toStdString(), std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+}  // namespace
+
+TEST_F(SourceWindowTest, KeywordsAreColouredAndBoldAndBracesRecolourLaterLines) {
+  TSource* source = NewSource(QStringLiteral("print 1\nrepeat 2 [x]\n-5"));
+  EXPECT_EQ(FormatAt(*source, 0, 1).foreground().color(), kKeywordRed);
+  EXPECT_EQ(FormatAt(*source, 0, 1).fontWeight(), QFont::Bold);
+  EXPECT_EQ(FormatAt(*source, 2, 1).foreground().color(), QColor(0, 0, 0));  // "-5" is one number
+
+  QTextCursor cursor(source->editor()->document()->findBlockByNumber(0));
+  cursor.insertText(QStringLiteral("{"));
+  EXPECT_EQ(FormatAt(*source, 1, 1).foreground().color(), QColor(0, 0, 255));
+  cursor.movePosition(QTextCursor::End);
+  cursor.insertText(QStringLiteral("}"));
+  cursor.movePosition(QTextCursor::Start);
+  cursor.deleteChar();
+  EXPECT_EQ(FormatAt(*source, 1, 1).foreground().color(), kKeywordRed);
+}
+
+TEST_F(SourceWindowTest, OverlaysFollowTypingAndNeverTouchTheDocument) {
+  TSource* source = NewSource(QStringLiteral("print 1\nprint 2"));
+  QTextDocument* document = source->editor()->document();
+  source->ShowError(8, 13);
+  source->showPausedStatement(1, 8, u"print 1\r\nprint 2");
+  EXPECT_FALSE(document->isModified());
+  EXPECT_FALSE(document->isUndoAvailable());
+  EXPECT_TRUE(FormatAt(*source, 1, 0).fontItalic());
+  EXPECT_TRUE(FormatAt(*source, 0, 0).fontUnderline());
+  EXPECT_EQ(source->editor()->markerBlock(SourceEditor::mkError), 1);
+
+  QTextCursor cursor(document);
+  cursor.insertText(QStringLiteral("; x\n"));  // the marked lines move down
+  EXPECT_TRUE(FormatAt(*source, 2, 2).fontItalic());
+  EXPECT_EQ(source->editor()->markerBlock(SourceEditor::mkError), 2);
+  source->ClearError();
+  source->endPausedStatement();
+  EXPECT_FALSE(FormatAt(*source, 2, 2).fontItalic());
+  EXPECT_FALSE(FormatAt(*source, 1, 0).fontUnderline());
+  EXPECT_EQ(source->editor()->markerBlock(SourceEditor::mkError), -1);
+}
+
+TEST_F(SourceWindowTest, FilesRoundTripInUtf16WithCrLf) {
+  for (const char* name : {"Latin1252.zav", "Utf16Lambda.zav"}) {
+    TSource* source = main->openSourceWindow(QStringLiteral(ZAVTA_SOURCE_DIR "/tests/environment/data/") + name);
+    EXPECT_EQ(source->title(), QString::fromLatin1(name));
+    EXPECT_FALSE(source->editor()->document()->isModified());
+    const std::u16string text = source->GetText();
+    source->FileName = scratch.filePath(QString::fromLatin1(name));
+    source->editor()->insertPlainText(QStringLiteral(" "));
+    ASSERT_TRUE(source->Save());
+    EXPECT_FALSE(source->editor()->document()->isModified());
+    const std::string bytes = Bytes(source->FileName);
+    EXPECT_EQ(bytes.substr(0, 2), std::string("\xFF\xFE"));
+    EXPECT_NE(bytes.find(std::string("\r\0\n\0", 4)), std::string::npos);
+    EXPECT_EQ(source->GetText(), u" " + text);
+  }
+  EXPECT_NE(main->FindSource(QStringLiteral("utf16lambda.zav")), nullptr);  // titles ignore case
+  EXPECT_EQ(main->FindSource(scratch.filePath(QStringLiteral("UTF16LAMBDA.zav"))), nullptr);  // names do not
+  EXPECT_EQ(main->FindSource(QString()), nullptr);
+}
+
+TEST_F(SourceWindowTest, AFailedSaveShowsTheErrorAndKeepsTheWindowModified) {
+  TSource* source = NewSource(QStringLiteral("print 1"));
+  QFile blocker(scratch.filePath(QStringLiteral("file")));
+  ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+  blocker.close();
+  source->FileName = scratch.filePath(QStringLiteral("file/under.zav"));
+  source->editor()->insertPlainText(QStringLiteral("x"));
+  Answer({drOk, drOk});
+  const QPointer<TSource> window(source);
+  source->close();
+  ASSERT_EQ(Messages.size(), 2u);
+  EXPECT_TRUE(Messages[1].startsWith(QStringLiteral("System error "))) << Messages[1].toStdString();
+  ASSERT_TRUE(window);
+  EXPECT_TRUE(source->editor()->document()->isModified());
+}
+
+TEST_F(SourceWindowTest, TheClosePromptSavesDropsOrKeeps) {
+  struct Case {
+    int Answer;
+    bool Closes;
+    bool Written;
+  } cases[] = {{drOk, true, true}, {drNo, true, false}, {drCancel, false, false}};
+  int n = 0;
+  for (const Case& c : cases) {
+    TSource* source = NewSource(QStringLiteral("print 1"));
+    const QString path = scratch.filePath(QStringLiteral("close%1.zav").arg(n++));
+    source->FileName = path;
+    source->editor()->insertPlainText(QStringLiteral("x"));
+    Answer({c.Answer});
+    const QPointer<TSource> window(source);
+    source->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(!window, c.Closes) << c.Answer;
+    EXPECT_EQ(QFile::exists(path), c.Written) << c.Answer;
+    if (window) {
+      EXPECT_TRUE(source->editor()->document()->isModified());
+    }
+  }
+}
+
+TEST_F(SourceWindowTest, NewFilesGetAnUnusedAbsoluteName) {
+  const std::filesystem::path before = std::filesystem::current_path();
+  std::filesystem::current_path(scratch.path().toStdString());
+  QFile existing(scratch.filePath(QStringLiteral("New File 0.zav")));
+  ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
+  existing.close();
+  TSource* first = main->newSourceWindow();
+  TSource* second = main->newSourceWindow();
+  std::filesystem::current_path(before);
+  EXPECT_EQ(first->title(), QStringLiteral("New File 1"));
+  EXPECT_EQ(first->FileName, scratch.filePath(QStringLiteral("New File 1.zav")));
+  EXPECT_EQ(second->title(), QStringLiteral("New File 2"));
+}
+
+TEST_F(SourceWindowTest, FindAndReplaceFollowTheDialogs) {
+  TSource* source = NewSource(QStringLiteral("a xa a"));
+  // Find leaves the caret at the match; Find next selects the next one.
+  Answer({drOk}, QStringLiteral("A"));
+  source->Find();
+  EXPECT_EQ(source->editor()->textCursor().position(), 3);
+  EXPECT_FALSE(source->editor()->textCursor().hasSelection());
+  source->FindNext();
+  EXPECT_EQ(source->editor()->textCursor().selectedText(), QStringLiteral("a"));
+  EXPECT_EQ(source->editor()->textCursor().selectionStart(), 5);
+  // Replace all from the caret, one undo step; the loop ends on "a" -> "aa".
+  QTextCursor start(source->editor()->document());
+  source->editor()->setTextCursor(start);
+  Answer({drOk, drReplaceAll}, QStringLiteral("aa"));
+  LastDialogInput() = QStringLiteral("a");
+  SetMessageDialogRunner([&](TMsg& dialog) {
+    Messages.push_back(dialog.MessageText());
+    dialog.EditBox()->setText(Messages.size() == 1 ? QStringLiteral("a") : QStringLiteral("aa"));
+    return Messages.size() == 1 ? int{mrOk} : int{mrReplaceAll};
+  });
+  Messages.clear();
+  source->Replace();
+  EXPECT_EQ(source->editor()->toPlainText(), QStringLiteral("aa xaa aa"));
+  source->editor()->undo();
+  EXPECT_EQ(source->editor()->toPlainText(), QStringLiteral("a xa a"));
+  // No match: the message names the text.
+  Answer({drOk, drOk}, QStringLiteral("zzz"));
+  Messages.clear();
+  source->Find();
+  ASSERT_EQ(Messages.size(), 2u);
+  EXPECT_EQ(Messages[1], QStringLiteral("No more zzz"));
+}
+
+TEST_F(SourceWindowTest, CtrlEnterRunsAPlainWindowsLineOnlyWithTheCommandWindowOpen) {
+  TSource* source = NewSource(QStringLiteral("make \"fromsource 1\nnext"));
+  QTest::keyClick(source->editor(), Qt::Key_Return, Qt::ControlModifier);
+  EXPECT_EQ(TAtom::FindChildByName(*s, *s->Root, u"fromsource"), nullptr);
+  main->openCommandWindow();
+  QTextCursor first(source->editor()->document());
+  source->editor()->setTextCursor(first);
+  QTest::keyClick(source->editor(), Qt::Key_Return, Qt::ControlModifier);
+  EXPECT_NE(TAtom::FindChildByName(*s, *s->Root, u"fromsource"), nullptr);
+  EXPECT_EQ(source->editor()->textCursor().blockNumber(), 1);  // moved on, nothing typed
+  EXPECT_EQ(source->editor()->document()->blockCount(), 2);
+  // Enter breaks the line in a plain window; Shift+Enter too, with no separator.
+  QTest::keyClick(source->editor(), Qt::Key_Return, Qt::ShiftModifier);
+  EXPECT_EQ(source->editor()->document()->blockCount(), 3);
+  EXPECT_FALSE(source->editor()->toPlainText().contains(QChar(0x2028)));
+}
+
+TEST_F(SourceWindowTest, ARealRunMarksItsErrorInTheWindow) {
+  TSource* source = NewSource(QStringLiteral("print 1\nprint :nosuch"));
+  main->openOutput();
+  bool marked = false;
+  SetMessageDialogRunner([&](TMsg&) {
+    // While the dialog shows, the failing statement is marked.
+    marked = FormatAt(*source, 1, 7).fontItalic() &&
+             source->editor()->markerBlock(SourceEditor::mkError) == 1;
+    return int{mrOk};
+  });
+  main->mdiArea()->setActiveSubWindow(source);
+  ASSERT_NE(main->activeSource(), nullptr);
+  main->run();
+  EXPECT_TRUE(marked);
+  EXPECT_FALSE(FormatAt(*source, 1, 7).fontItalic());  // cleared after the dialog
+}
+
+TEST_F(SourceWindowTest, ThePrintedCopyKeepsTheColours) {
+  TSource* source = NewSource(QStringLiteral("print 1"));
+  std::unique_ptr<QTextDocument> copy = source->PrintableCopy();
+  QTextCursor at(copy.get());
+  at.setPosition(2);
+  EXPECT_EQ(at.charFormat().foreground().color(), kKeywordRed);
+  prompts.PdfPath = scratch.filePath(QStringLiteral("print.pdf"));
+  source->SourcePrint();
+  EXPECT_GT(QFileInfo(prompts.PdfPath).size(), 500);
+}
