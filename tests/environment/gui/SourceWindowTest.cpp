@@ -267,3 +267,31 @@ TEST_F(SourceWindowTest, ThePrintedCopyKeepsTheColours) {
   source->SourcePrint();
   EXPECT_GT(QFileInfo(prompts.PdfPath).size(), 500);
 }
+
+TEST_F(SourceWindowTest, TheWindowPaintsTheColoursAndTheMargin) {
+  env.AdvancedGui = true;
+  TSource* source = NewSource(QStringLiteral(
+      "; squares of the first numbers\nto square :n\n  output :n * :n\nend\n{ a comment\n  over two lines }\n"
+      "repeat 5 [print square repcount]\nmake \"name 'a quoted text'\nprint -5 + :name"));
+  source->applySettings();
+  main->resize(760, 420);
+  main->show();
+  source->setGeometry(0, 0, 640, 330);
+  source->ShowError(source->editor()->document()->findBlockByNumber(8).position() + 11,
+                    source->editor()->document()->findBlockByNumber(8).position() + 16);
+  source->ShowDebugLine(7);
+  QCoreApplication::processEvents();
+  const QImage image = main->grab().toImage();
+  if (const QByteArray shot = qgetenv("ZAVTA_EDITOR_SHOT"); !shot.isEmpty()) image.save(QString::fromLocal8Bit(shot));
+  int keywordPixels = 0, commentPixels = 0, markerPixels = 0;
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x) {
+      const QColor c = image.pixelColor(x, y);
+      keywordPixels += c.red() > 150 && c.green() < 60 && c.blue() < 60;
+      commentPixels += c.blue() > 200 && c.red() < 60 && c.green() < 60;
+      markerPixels += c.red() > 200 && c.green() > 150 && c.blue() < 60;  // the debug marker
+    }
+  EXPECT_GT(keywordPixels, 50);
+  EXPECT_GT(commentPixels, 50);
+  EXPECT_GT(markerPixels, 10);
+}
