@@ -25,7 +25,7 @@ public:
   SourceView* findSource(const std::u16string& name) override;
   GraphicsHooks& graphics() override { return graphics_ != nullptr ? *graphics_ : noPlane_; }
   void showHelp(const std::u16string& topic) override;
-  void refreshMemory() override {}
+  void refreshMemory() override;
   void setElapsedTime(const std::u16string& text) override;
   bool startDetached(const std::u16string& program, const std::vector<std::u16string>& arguments,
                      const std::u16string& folder) override;

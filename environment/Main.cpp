@@ -18,6 +18,7 @@
 #include "environment/OutWin.h"
 #include "environment/Settings.h"
 #include "environment/SrcWin.h"
+#include "environment/VarWin.h"
 #include "environment/ZAVForm.h"
 
 namespace {
@@ -159,6 +160,18 @@ TOutput* TMainForm::openOutput() {
   return output_;
 }
 
+TDebugVars* TMainForm::memoryWindow() const { return memory_; }
+
+TDebugVars* TMainForm::openMemoryWindow() {
+  if (!memory_) {
+    memory_ = new TDebugVars(*this);
+    AddToolWindow(memory_);
+    action(QStringLiteral("MenuMemory"))->setChecked(true);
+  }
+  memory_->RefreshVariables();
+  return memory_;
+}
+
 TCommandWindow* TMainForm::openCommandWindow() {
   if (!command_) {
     command_ = new TCommandWindow(*this);
@@ -187,6 +200,10 @@ void TMainForm::toolWindowClosing(TZavtaForm& window) {
   if (command_ == &window) {
     command_ = nullptr;
     action(QStringLiteral("MenuCommand"))->setChecked(false);
+  }
+  if (memory_ == &window) {
+    memory_ = nullptr;
+    action(QStringLiteral("MenuMemory"))->setChecked(false);
   }
   sourceWindows_.removeIf([&window](const QPointer<TZavtaForm>& source) { return source == &window || !source; });
   if (activeTool_ == &window) activeTool_ = nullptr;

@@ -24,6 +24,7 @@ class TCommandWindow;
 class TInterpreter;
 class TOutput;
 class TSource;
+class TDebugVars;
 class TZavtaForm;
 struct EnvState;
 
@@ -57,6 +58,9 @@ public:
   // Source windows in the order they were opened, the command window among them.
   const QList<QPointer<TZavtaForm>>& sourceWindows() const { return sourceWindows_; }
   TOutput* openOutput();
+  // The memory window (refreshed when it opens); null while closed.
+  TDebugVars* memoryWindow() const;
+  TDebugVars* openMemoryWindow();
   TCommandWindow* openCommandWindow();
   // Shows a source window and registers it (the editors open theirs here).
   void addSourceWindow(TZavtaForm* window);
@@ -136,6 +140,7 @@ private:
   QIcon icons_[3];
   QPointer<TOutput> output_;
   QPointer<TCommandWindow> command_;
+  QPointer<TDebugVars> memory_;
   QPointer<TZavtaForm> activeTool_;
   QPointer<TZavtaForm> activeSource_;
   QList<QPointer<TZavtaForm>> sourceWindows_;
