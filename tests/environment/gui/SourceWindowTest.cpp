@@ -6,6 +6,7 @@
 
 #include <QLineEdit>
 #include <QMdiArea>
+#include <QMimeData>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
@@ -294,4 +295,80 @@ TEST_F(SourceWindowTest, TheWindowPaintsTheColoursAndTheMargin) {
   EXPECT_GT(keywordPixels, 50);
   EXPECT_GT(commentPixels, 50);
   EXPECT_GT(markerPixels, 10);
+}
+
+TEST_F(SourceWindowTest, TheCharacterUnderTheMouseAndItsHint) {
+  ASSERT_EQ(RunText(*in, u"make \"box 3\r\nmake \"box.onabout \"Boxes", u""), rrOk);
+  TSource* source = NewSource(QStringLiteral("print :box\n\nx"));
+  main->resize(600, 400);
+  main->show();
+  source->setGeometry(0, 0, 500, 300);
+  QCoreApplication::processEvents();
+  SourceEditor* editor = source->editor();
+  const QRect box = editor->cursorRect(QTextCursor(editor->document()->findBlockByNumber(0)));
+  const int y = box.center().y();
+  const int charWidth = editor->fontMetrics().horizontalAdvance(QLatin1Char('p'));
+  const int left = box.left();
+  EXPECT_EQ(editor->CharAtPoint(QPoint(left + charWidth / 2, y)), 0);
+  const int pastEnd = left + editor->fontMetrics().horizontalAdvance(QStringLiteral("print :box")) + 5;
+  EXPECT_EQ(editor->CharAtPoint(QPoint(pastEnd, y)), -1);
+  EXPECT_EQ(editor->CharAtPoint(QPoint(left + 2, box.height() * 10)), -1);  // below the last line
+
+  // Hovering over "box" finds its word and documentation.
+  const int onBox = left + editor->fontMetrics().horizontalAdvance(QStringLiteral("print :b"));
+  source->HoverAt(QPoint(onBox, y), editor->viewport()->mapToGlobal(QPoint(onBox, y)));
+  EXPECT_EQ(source->HintWord, QStringLiteral("box"));
+  EXPECT_EQ(editor->toolTip(), QStringLiteral("Boxes\r\x02" "box\x02=3"));
+  source->HoverAt(QPoint(pastEnd, y), QPoint());
+  EXPECT_TRUE(editor->toolTip().isEmpty());
+  EXPECT_EQ(source->WordAt(7), QStringLiteral("box"));
+}
+
+TEST_F(SourceWindowTest, ADraggedListBoxItemSelectsPlaceholders) {
+  TSource* source = NewSource(QStringLiteral("repeat \u2039count\u203A [x]"));
+  main->resize(600, 400);
+  main->show();
+  source->setGeometry(0, 0, 500, 300);
+  QCoreApplication::processEvents();
+  SourceEditor* editor = source->editor();
+  const QRect box = editor->cursorRect(QTextCursor(editor->document()->findBlockByNumber(0)));
+  const QPoint onCount(box.left() + editor->fontMetrics().horizontalAdvance(QStringLiteral("repeat \u2039co")),
+                       box.center().y());
+  QMimeData item;
+  item.setData(QString::fromLatin1(kListBoxItemMime), QByteArray("count"));
+  QDragEnterEvent enter(onCount, Qt::CopyAction, &item, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(editor->viewport(), &enter);
+  EXPECT_TRUE(enter.isAccepted());
+  QDragMoveEvent move(onCount, Qt::CopyAction, &item, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(editor->viewport(), &move);
+  EXPECT_EQ(editor->textCursor().selectedText(), QStringLiteral("\u2039count\u203A"));
+  QDropEvent drop(onCount, Qt::CopyAction, &item, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(editor->viewport(), &drop);
+  EXPECT_EQ(editor->toPlainText(), QStringLiteral("repeat \u2039count\u203A [x]"));  // the drop does nothing
+}
+
+TEST_F(SourceWindowTest, ACommandTypedDuringAPauseSeesTheLocalsAndTheRunEnds) {
+  main->openOutput();
+  TCommandWindow* command = main->openCommandWindow();
+  TSource* source = NewSource(QStringLiteral("to work :n\n make \"a :n\n make \"b 2\nend\nwork 42\nmake \"after 1"));
+  QTextCursor caret(source->editor()->document()->findBlockByNumber(2));
+  source->editor()->setTextCursor(caret);
+  main->mdiArea()->setActiveSubWindow(source);
+  bool typed = false;
+  QTimer::singleShot(50, main.get(), [&] {
+    typed = in->RunState == rsPaused;
+    QTextCursor end(command->editor()->document());
+    end.movePosition(QTextCursor::End);
+    command->editor()->setTextCursor(end);
+    QTest::keyClicks(command->editor(), QStringLiteral("make \"seen :n"));
+    QTest::keyClick(command->editor(), Qt::Key_Return);
+    main->run();  // runs the paused program on to its end
+  });
+  main->runTo();
+  EXPECT_TRUE(typed);
+  TAtom* seen = TAtom::FindChildByName(*s, *s->Root, u"seen");
+  ASSERT_NE(seen, nullptr);
+  EXPECT_EQ(TAtom::ToText(*s, seen->Left), u"42");
+  EXPECT_NE(TAtom::FindChildByName(*s, *s->Root, u"after"), nullptr);
+  EXPECT_EQ(s->Frame()->Owner, s->Root);
 }
