@@ -151,8 +151,8 @@ void SmokeHook::Capture() {
   QFile text(screenshot_ + QStringLiteral(".txt"));
   QString output;
   if (TOutput* window = main_.output()) output = window->Text() + u'\n';
-  written = text.open(QIODevice::WriteOnly | QIODevice::Truncate) && text.write(output.toUtf8()) >= 0 &&
-            text.flush() && written;
+  written = text.open(QIODevice::WriteOnly | QIODevice::Truncate) && text.write(output.toUtf8()) >= 0 && text.flush() &&
+            written;
   ExitCode = written ? 0 : 1;
   main_.close();
 }

@@ -52,7 +52,7 @@ struct EnvState {
   bool RuntimeMode = false;
   bool Quitting = false;
   bool EnvironmentReady = false;
-  bool LibrariesFromCommandLine = false;  // the libraries came from a "!" parameter: LIBRARIES is not saved
+  bool LibrariesFromCommandLine = false;        // the libraries came from a "!" parameter: LIBRARIES is not saved
   std::vector<std::u16string> PendingDebugLog;  // lines logged before UserFolder was known
 
   // --- settings ----------------------------------------------------------------------

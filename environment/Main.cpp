@@ -25,8 +25,8 @@ namespace {
 
 // The items whose state the run control and the tool windows set; the bar
 // shows only some of them, the rest wait for their menus.
-const char* const kHiddenItems[] = {"MenuSave", "MenuSaveAs", "MenuCut",    "MenuDelete",  "MenuPaste",
-                                    "MenuCopy", "MenuPrint",  "MenuFind",   "MenuReplace", "MenuFindNext",
+const char* const kHiddenItems[] = {"MenuSave",   "MenuSaveAs", "MenuCut",     "MenuDelete",  "MenuPaste",
+                                    "MenuCopy",   "MenuPrint",  "MenuFind",    "MenuReplace", "MenuFindNext",
                                     "MenuOutput", "MenuMemory", "MenuCommand", "MenuPlane"};
 
 }  // namespace
@@ -50,7 +50,13 @@ TMainForm::TMainForm(TInterpreter& in, EnvState& env, Prompts& prompts)
   qApp->installEventFilter(this);
 }
 
-TMainForm::~TMainForm() { qApp->removeEventFilter(this); }
+TMainForm::~TMainForm() {
+  qApp->removeEventFilter(this);
+  // The tool windows go while this window is whole: the area's activation
+  // signals and the windows' own teardown reach its slots and actions.
+  disconnect(mdi_, nullptr, this, nullptr);
+  qDeleteAll(mdi_->subWindowList());
+}
 
 QAction* TMainForm::AddAction(const QString& name, const QString& caption, const QKeySequence& shortcut) {
   auto* item = new QAction(caption, this);
@@ -61,7 +67,8 @@ QAction* TMainForm::AddAction(const QString& name, const QString& caption, const
 }
 
 void TMainForm::CreateActions() {
-  connect(AddAction(QStringLiteral("MenuExit"), tr("Exit"), QKeySequence(Qt::ALT | Qt::Key_F4)), &QAction::triggered, this, &TMainForm::exitProgram);
+  connect(AddAction(QStringLiteral("MenuExit"), tr("Exit"), QKeySequence(Qt::ALT | Qt::Key_F4)), &QAction::triggered,
+          this, &TMainForm::exitProgram);
   connect(AddAction(QStringLiteral("MenuRun"), tr("Run"), Qt::Key_F9), &QAction::triggered, this, &TMainForm::run);
   connect(AddAction(QStringLiteral("MenuStop"), tr("Stop")), &QAction::triggered, this, &TMainForm::stop);
   connect(AddAction(QStringLiteral("MenuReset"), tr("Reset")), &QAction::triggered, this, &TMainForm::reset);
@@ -69,8 +76,7 @@ void TMainForm::CreateActions() {
           &TMainForm::runStep);
   connect(AddAction(QStringLiteral("MenuCmd"), tr("Run Command"), Qt::Key_F8), &QAction::triggered, this,
           &TMainForm::runCommand);
-  connect(AddAction(QStringLiteral("MenuTo"), tr("Run To"), Qt::Key_F4), &QAction::triggered, this,
-          &TMainForm::runTo);
+  connect(AddAction(QStringLiteral("MenuTo"), tr("Run To"), Qt::Key_F4), &QAction::triggered, this, &TMainForm::runTo);
   connect(AddAction(QStringLiteral("ButRun"), QString()), &QAction::triggered, this, &TMainForm::run);
   connect(AddAction(QStringLiteral("ButStop"), QString()), &QAction::triggered, this, &TMainForm::stop);
   AddAction(QStringLiteral("MenuTimeSpent"), tr("Welcome"))->setEnabled(false);

@@ -25,8 +25,7 @@ EditCommands EditCommandsFor(ToolKind kind, bool isCommandWindow, bool findTextE
 TZavtaForm::TZavtaForm(TMainForm& main, const QString& settingsName, ToolKind kind)
     : QMdiSubWindow(nullptr), main_(main), settingsName_(settingsName), kind_(kind) {
   setAttribute(Qt::WA_DeleteOnClose);
-  setWindowFlags(Qt::SubWindow | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
-                 Qt::WindowCloseButtonHint);
+  setWindowFlags(Qt::SubWindow | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
   ApplyStoredBounds();
 }
 
@@ -68,7 +67,6 @@ void TZavtaForm::closeEvent(QCloseEvent* event) {
   main_.toolWindowClosing(*this);
   QMdiSubWindow::closeEvent(event);
 }
-
 
 // --- hints --------------------------------------------------------------------------
 

@@ -146,7 +146,7 @@ TEST_F(LibrariesTest, AFirstBangParameterReplacesLibrariesAndIsRecorded) {
   const Case cases[] = {
       {{}, false, "Logo.zav", false},
       {{u"!Turtle.zav,Logo.zav"}, false, "Turtle.zav,Logo.zav", true},
-      {{u"!Turtle.zav"}, true, "Logo.zav", false},            // Ctrl ignores the command line
+      {{u"!Turtle.zav"}, true, "Logo.zav", false},             // Ctrl ignores the command line
       {{u"a.zav", u"!Turtle.zav"}, false, "Logo.zav", false},  // only the first parameter counts
       {{u"!" + std::u16string(300, u'x')}, false, std::string(255, 'x'), true},
   };

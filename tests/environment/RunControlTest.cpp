@@ -159,8 +159,7 @@ TEST_F(RunControlTest, TheIconAndTheCommandsChangeOnlyWhenTheShownStateChanges) 
   Enter(rsPaused);
   Enter(rsEnded);
   Enter(rsIdle);
-  EXPECT_EQ(ui.Icons,
-            (std::vector<StateIcon>{StateIcon::Run, StateIcon::Pause, StateIcon::Pause, StateIcon::Default}));
+  EXPECT_EQ(ui.Icons, (std::vector<StateIcon>{StateIcon::Run, StateIcon::Pause, StateIcon::Pause, StateIcon::Default}));
   // The core writes the state first: the display compares with what it showed.
   in->RunState = rsRunning;
   ui.Enabled.clear();
@@ -229,8 +228,8 @@ TEST_F(RunControlTest, TheStepCommandsRunInTheirModeOrSwitchAnActiveRun) {
     void (RunControl::*Command)();
     uint8_t Mode;
   };
-  const Case cases[] = {{&RunControl::RunTo, rsRunTo}, {&RunControl::RunCommand, rsRunCommand},
-                        {&RunControl::RunStep, rsRunStep}};
+  const Case cases[] = {
+      {&RunControl::RunTo, rsRunTo}, {&RunControl::RunCommand, rsRunCommand}, {&RunControl::RunStep, rsRunStep}};
   for (const Case& c : cases) {
     Enter(rsEnded);
     host.RunStates.clear();

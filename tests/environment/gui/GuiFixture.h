@@ -51,8 +51,9 @@ struct GuiFixture {
     UseEnglishKeywords(*s);
     s->EnterFrame(NewVariable(*s, u"[Root]", nullptr));
     in = std::make_unique<TInterpreter>(*s);
-    env.LanguageTexts.SetText(u"CAPTION.OUTPUT=Output\nCAPTION.COMMAND=Command\n"
-                              u"CAPTION.COMMAND.INCOMPLETE=Command (incomplete: %s)");
+    env.LanguageTexts.SetText(
+        u"CAPTION.OUTPUT=Output\nCAPTION.COMMAND=Command\n"
+        u"CAPTION.COMMAND.INCOMPLETE=Command (incomplete: %s)");
     main = std::make_unique<TMainForm>(*in, env, prompts);
     host.attach(main.get());
   }

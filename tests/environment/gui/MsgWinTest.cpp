@@ -38,9 +38,8 @@ struct LayoutCase {
 }  // namespace
 
 TEST(MessageDialogLayout, EachFlagValueShowsItsButtonsCentred) {
-  const LayoutCase cases[] = {{1, {0}, false},        {3, {0, 1}, false},    {7, {0, 1, 2}, false},
-                              {21, {0, 2}, true},     {33, {0, 3}, false},   {67, {0, 1, 4}, false},
-                              {85, {0, 2, 4}, true}};
+  const LayoutCase cases[] = {{1, {0}, false},     {3, {0, 1}, false},     {7, {0, 1, 2}, false}, {21, {0, 2}, true},
+                              {33, {0, 3}, false}, {67, {0, 1, 4}, false}, {85, {0, 2, 4}, true}};
   for (const LayoutCase& c : cases) {
     TMsg dialog;
     dialog.Prepare(QStringLiteral("m"), QString(), c.Flags);
@@ -77,7 +76,7 @@ TEST(MessageDialogAnswers, KeysEndTheDialogAsTheRulesSay) {
       static_cast<void>(text);
     };
   };
-  EXPECT_EQ(RunWith(dfOk, key(Qt::Key_A)), drOk);           // any key with OK alone
+  EXPECT_EQ(RunWith(dfOk, key(Qt::Key_A)), drOk);  // any key with OK alone
   EXPECT_EQ(RunWith(dfOk | dfNo, key(Qt::Key_Return)), drOk);
   EXPECT_EQ(RunWith(dfOk | dfNo, key(Qt::Key_Space)), drOk);
   EXPECT_EQ(RunWith(dfOk | dfNo | dfCancel, key(Qt::Key_Escape)), drCancel);

@@ -9,7 +9,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHelpEvent>
-#include <QToolTip>
 #include <QMdiArea>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -17,6 +16,7 @@
 #include <QTest>
 #include <QTextBlock>
 #include <QTimer>
+#include <QToolTip>
 #include <map>
 
 #include "core/Host.h"
@@ -393,7 +393,8 @@ TEST(Hints, TheToolTipFilterAndShowHintShowAtOnceForTheHidePause) {
 TEST_F(WindowsTest, PauseStopsARunFromAnyWindowWithAnyModifier) {
   TCommandWindow* command = main->openCommandWindow();
   main->show();
-  for (Qt::KeyboardModifiers modifiers : {Qt::KeyboardModifiers(Qt::NoModifier), Qt::KeyboardModifiers(Qt::ShiftModifier)}) {
+  for (Qt::KeyboardModifiers modifiers :
+       {Qt::KeyboardModifiers(Qt::NoModifier), Qt::KeyboardModifiers(Qt::ShiftModifier)}) {
     SetRunState(*in, rsRunning);
     QTest::keyRelease(command->editor(), Qt::Key_Pause, modifiers);
     EXPECT_EQ(in->RunState, rsStop);
@@ -446,8 +447,7 @@ TEST_F(WindowsTest, ThePumpsRunPostedEvents) {
 
 TEST_F(WindowsTest, StartDetachedStartsAProgram) {
   QTemporaryDir folder;
-  ASSERT_TRUE(host.startDetached(QStringLiteral(ZAVTA_SHELL_HELPER).toStdU16String(),
-                                 {u"one", u"two"},
+  ASSERT_TRUE(host.startDetached(QStringLiteral(ZAVTA_SHELL_HELPER).toStdU16String(), {u"one", u"two"},
                                  folder.path().toStdU16String()));
   QElapsedTimer clock;
   clock.start();
