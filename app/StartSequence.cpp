@@ -12,7 +12,6 @@
 #include "core/Trans.h"
 #include "core/Vars.h"
 #include "environment/CommandWin.h"
-#include "environment/VarWin.h"
 #include "environment/EnvState.h"
 #include "environment/Language.h"
 #include "environment/Libraries.h"
@@ -20,6 +19,7 @@
 #include "environment/MainInit.h"
 #include "environment/OutWin.h"
 #include "environment/Settings.h"
+#include "environment/VarWin.h"
 #include "environment/ZAVForm.h"
 
 namespace {

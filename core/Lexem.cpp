@@ -168,7 +168,7 @@ bool TScanner::ScanSource(bool commentsOff, TScanEntry entry) {
 
   // After a line break the scan starts as if the CR LF had just been read.
   const size_t prefix = entry.AfterLineBreak ? 2 : 0;
-  int prevState = entry.AfterLineBreak ? stSeparator : stNone;  // state of the previous character
+  int prevState = entry.AfterLineBreak ? stSeparator : stNone;   // state of the previous character
   int prevPrevState = entry.AfterLineBreak ? stSingle : stNone;  // state of the one before it
   // The character at i - back, the preceding CR LF included.
   auto before = [&](size_t i, size_t back) -> char16_t {

@@ -203,8 +203,8 @@ void SourceEditor::dragMoveEvent(QDragMoveEvent* event) {
   const int at = CharAtPoint(event->position().toPoint());
   if (at < 0) return;
   const QTextBlock block = document()->findBlock(at);
-  const std::optional<TextRange> placeholder = FindPlaceholder(
-      block.text().toStdU16String(), at - block.position(), owner_.mainForm().interpreter().S.Language.CodePage);
+  const std::optional<TextRange> placeholder = FindPlaceholder(block.text().toStdU16String(), at - block.position(),
+                                                               owner_.mainForm().interpreter().S.Language.CodePage);
   QTextCursor cursor = textCursor();
   if (placeholder) {
     const int start = block.position() + placeholder->Start;
@@ -287,7 +287,8 @@ void TSource::NewFile() {
   if (folder.empty() || folder.back() != u'/') folder += u'/';
   int number = 0;
   const std::u16string path = NewSourceFileName(
-      folder, [&main](const std::u16string& name) { return main.FindSource(QString::fromStdU16String(name)) != nullptr; },
+      folder,
+      [&main](const std::u16string& name) { return main.FindSource(QString::fromStdU16String(name)) != nullptr; },
       number);
   FileName = QString::fromStdU16String(path);
   setTitle(QStringLiteral("New File %1").arg(number));

@@ -6,8 +6,8 @@
 // finds by name (SourceView) and what Run acts on (RunSource).
 
 #include <QPlainTextEdit>
-#include <QTextBlock>
 #include <QPointer>
+#include <QTextBlock>
 #include <QTimer>
 #include <memory>
 

@@ -53,8 +53,7 @@ struct Classifier {
       AfterColon = false;
       if (StartsNumber(raw)) {
         span.Colour = scNumber;
-      } else if (quoted || carrying || !Context.IsHelpReservedWord ||
-                 !Context.IsHelpReservedWord(UpperCase(raw))) {
+      } else if (quoted || carrying || !Context.IsHelpReservedWord || !Context.IsHelpReservedWord(UpperCase(raw))) {
         span.Colour = scLibrary;
       } else {
         span.Colour = scText;
@@ -98,9 +97,7 @@ std::u16string WordAtColumn(TStructure& s, std::u16string_view lineText, int32_t
   return {};
 }
 
-std::u16string OnaboutPath(TStructure& s, const std::u16string& word) {
-  return word + u"." + s.Keyword(kwOnabout);
-}
+std::u16string OnaboutPath(TStructure& s, const std::u16string& word) { return word + u"." + s.Keyword(kwOnabout); }
 
 }  // namespace
 
@@ -177,14 +174,14 @@ std::optional<TextRange> FindPlaceholder(std::u16string_view line, int32_t colum
   if (close >= size || close <= open) return std::nullopt;
   for (int32_t i = open + 1; i < close; ++i) {
     const char16_t c = line[static_cast<size_t>(i)];
-    if (IsDelimiter(c, codePage, kPlaceholderOpen) || IsDelimiter(c, codePage, kPlaceholderClose))
-      return std::nullopt;
+    if (IsDelimiter(c, codePage, kPlaceholderOpen) || IsDelimiter(c, codePage, kPlaceholderClose)) return std::nullopt;
   }
   return TextRange{open, close - open + 1};
 }
 
 int ReplaceAllMatches(int32_t start, size_t findLength, size_t replaceLength,
-                      const std::function<int32_t(int32_t from)>& find, const std::function<void(int32_t at)>& replace) {
+                      const std::function<int32_t(int32_t from)>& find,
+                      const std::function<void(int32_t at)>& replace) {
   if (findLength == 0) return 0;
   int count = 0;
   int32_t from = start;

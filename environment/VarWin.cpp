@@ -44,8 +44,7 @@ TDebugVars::TDebugVars(TMainForm& main)
     // A right click selects the node under the mouse too.
     if (QTreeWidgetItem* item = tree_->itemAt(at)) tree_->setCurrentItem(item);
     QMenu menu(this);
-    const QString caption =
-        QString::fromStdU16String(mainForm().env().LanguageTexts.GetValueOrKey(u"MENU.EDIT.COPY"));
+    const QString caption = QString::fromStdU16String(mainForm().env().LanguageTexts.GetValueOrKey(u"MENU.EDIT.COPY"));
     connect(menu.addAction(caption), &QAction::triggered, this, &TDebugVars::CopySelectionToClipboard);
     menu.exec(tree_->viewport()->mapToGlobal(at));
   });
@@ -92,8 +91,8 @@ void TDebugVars::AddItems(QTreeWidgetItem* parent, const std::vector<MemoryNode>
 void TDebugVars::SetExpanded(QTreeWidgetItem* item, bool open) {
   if (item == nullptr || !item->data(0, kIdentityRole).isValid()) return;
   TStructure& s = mainForm().env().S;
-  TAtom* variable = ResolveMemoryNode(s, item->data(0, kIdentityRole).toUInt(),
-                                      item->data(0, kStampRole).toULongLong());
+  TAtom* variable =
+      ResolveMemoryNode(s, item->data(0, kIdentityRole).toUInt(), item->data(0, kStampRole).toULongLong());
   if (variable != nullptr) {
     TAtom::SetFlag(variable, afExpanded, open);
     return;

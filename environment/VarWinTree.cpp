@@ -11,8 +11,8 @@ namespace {
 constexpr size_t kMemoryTextKeep = 250;
 
 bool IsPlainWordChar(char16_t c) {
-  return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9') || c == u'#' ||
-         c == u'.' || c == u'?' || c == u'_';
+  return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9') || c == u'#' || c == u'.' ||
+         c == u'?' || c == u'_';
 }
 
 std::u16string NodeText(TStructure& s, const TAtom& variable) {

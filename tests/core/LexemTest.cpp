@@ -454,13 +454,12 @@ TEST(ScannerEntry, LinesScannedAloneGiveTheWholeTextsTokens) {
   TStructure& s = *t.S;
   UseScannerTexts(s);
   const char16_t* texts[] = {
-      u"-5 a\r\n-5 +3 b",             // a sign at a line start starts a number
-      u"a {x\r\n{y}\r\nz} b\r\nc",    // nested brace comments across lines
-      u"print 1 ; note\r\nprint 2",   // a line comment ends at its line
-      u"a.\r\nb 1e-3 x<=y",           // a period before a line break glues nothing
+      u"-5 a\r\n-5 +3 b",            // a sign at a line start starts a number
+      u"a {x\r\n{y}\r\nz} b\r\nc",   // nested brace comments across lines
+      u"print 1 ; note\r\nprint 2",  // a line comment ends at its line
+      u"a.\r\nb 1e-3 x<=y",          // a period before a line break glues nothing
   };
-  for (const char16_t* text : texts)
-    EXPECT_EQ(LineByLineScan(s, text), WholeScanPerLine(s, text)) << U8(text);
+  for (const char16_t* text : texts) EXPECT_EQ(LineByLineScan(s, text), WholeScanPerLine(s, text)) << U8(text);
 
   // The fuzzing corpus, except lines whose quoted texts run on.
   const std::filesystem::path corpus = std::filesystem::path(ZAVTA_SOURCE_DIR) / "tests/fuzz/corpus";

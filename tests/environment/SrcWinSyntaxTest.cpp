@@ -95,12 +95,18 @@ TEST_F(SyntaxTest, HoverHintsShowDocumentationUsageAndValues) {
     const char* Word;
     const char* Hint;
   } cases[] = {
-      {u"print :box", 7, "box", "Boxes\r\x02" "box\x02=3"},
+      {u"print :box", 7, "box",
+       "Boxes\r\x02"
+       "box\x02=3"},
       // A dotted name loses its leading parts until one is documented.
-      {u"print obj.box", 10, "box", "Boxes\r\x02" "box\x02=3"},
+      {u"print obj.box", 10, "box",
+       "Boxes\r\x02"
+       "box\x02=3"},
       // A procedure's usage line comes first.
       {u"square 4", 2, "square", " square  :n \rSquares"},
-      {u"print :big", 8, "big", "\x02" "big\x02=[a b c]"},
+      {u"print :big", 8, "big",
+       "\x02"
+       "big\x02=[a b c]"},
       {u"print :nosuch", 8, "nosuch", ""},
       // Past the line's end nothing is hinted.
       {u"box", 3, "", ""},
@@ -121,7 +127,10 @@ TEST_F(SyntaxTest, HoveringChangesNoInterpreterState) {
   s.LastName = u"KEPT";
   s.ParsePosition.StartPos = 77;
   const size_t lines = ts.Host.Lines.size();
-  const HoverHint hint = BuildHoverHint(s, u"print :v \x0001" u"5\x0002 'open", 7);
+  const HoverHint hint = BuildHoverHint(s,
+                                        u"print :v \x0001"
+                                        u"5\x0002 'open",
+                                        7);
   EXPECT_EQ(U8(hint.HintWord), "v");
   EXPECT_EQ(U8(hint.Hint), "\x02v\x02=[1 2]");  // the list-valued onabout is left out, never raised
   EXPECT_TRUE(v->Flags & afSkip);
@@ -137,12 +146,11 @@ TEST(Placeholders, ARunFromOpenToCloseOnTheLine) {
     int32_t Column;
     std::optional<TextRange> Expected;
   } cases[] = {
-      {9, TextRange{7, 7}},   // inside
-      {7, TextRange{7, 7}},   // on the opening mark
-      {13, TextRange{7, 7}},  // on the closing mark
-      {17, TextRange{16, 6}},
-      {2, std::nullopt},      // before any mark
-      {15, std::nullopt},     // between two placeholders
+      {9, TextRange{7, 7}},                       // inside
+      {7, TextRange{7, 7}},                       // on the opening mark
+      {13, TextRange{7, 7}},                      // on the closing mark
+      {17, TextRange{16, 6}}, {2, std::nullopt},  // before any mark
+      {15, std::nullopt},                         // between two placeholders
       {40, std::nullopt},
   };
   for (const Case& c : cases) EXPECT_EQ(FindPlaceholder(line, c.Column, 1252), c.Expected) << c.Column;

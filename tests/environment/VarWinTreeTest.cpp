@@ -61,15 +61,15 @@ TEST_F(MemoryTest, NodesShowNamesAndValues) {
   struct Case {
     const char16_t* Word;
     const char16_t* Shown;
-  } words[] = {{u"", u""}, {u"a.b?_#9", u"a.b?_#9"}, {u"a b", u"'a b'"}, {u"it's", u"'it''s'"}, {u"\u00e9", u"'\u00e9'"}};
+  } words[] = {
+      {u"", u""}, {u"a.b?_#9", u"a.b?_#9"}, {u"a b", u"'a b'"}, {u"it's", u"'it''s'"}, {u"\u00e9", u"'\u00e9'"}};
   for (const Case& c : words) EXPECT_EQ(QuoteWordForDisplay(c.Word), c.Shown);
 }
 
 TEST_F(MemoryTest, OpenBranchesLiveInTheVariablesAndTheSortIgnoresCase) {
   ASSERT_EQ(RunText(in, u"make \"b 1\r\nmake \"B 1\r\nmake \"a 3\r\nmake \"obj.inner 4", u""), rrOk);
   std::vector<MemoryNode> tree = BuildMemorySnapshot(*ts.S, {});
-  EXPECT_EQ(Texts(RootBranch(tree).Children),
-            (std::vector<std::string>{"a = \"3", "B = \"1", "b = \"1", "obj = []"}));
+  EXPECT_EQ(Texts(RootBranch(tree).Children), (std::vector<std::string>{"a = \"3", "B = \"1", "b = \"1", "obj = []"}));
   const MemoryNode& obj = RootBranch(tree).Children[3];
   EXPECT_FALSE(obj.Open);
   TAtom* variable = ResolveMemoryNode(*ts.S, obj.Identity, obj.Stamp);
@@ -89,9 +89,9 @@ TEST_F(MemoryTest, EachCallLevelHasABranch) {
     for (const MemoryNode& node : BuildMemorySnapshot(*ts.S, {true, false, false})) branches.push_back(U8(node.Text));
     seen.push_back(branches);
   };
-  ASSERT_EQ(RunText(in, u"to c\r\n repeat 300 [make \"z 1]\r\nend\r\nto b\r\n c\r\nend\r\nto a :n\r\n b\r\nend\r\na 7",
-                    u""),
-            rrOk);
+  ASSERT_EQ(
+      RunText(in, u"to c\r\n repeat 300 [make \"z 1]\r\nend\r\nto b\r\n c\r\nend\r\nto a :n\r\n b\r\nend\r\na 7", u""),
+      rrOk);
   ASSERT_EQ(seen.size(), 1u);
   ASSERT_EQ(seen[0].size(), 4u);  // three calls and the root
   EXPECT_EQ(seen[0].back(), "[Root]");

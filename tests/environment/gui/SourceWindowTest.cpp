@@ -19,9 +19,9 @@
 #include "core/Text.h"
 #include "environment/CommandWin.h"
 #include "environment/MsgWin.h"
+#include "environment/SourceFile.h"
 #include "environment/SrcWin.h"
 #include "environment/SrcWinHighlighter.h"
-#include "environment/SourceFile.h"
 #include "tests/environment/gui/GuiFixture.h"
 
 namespace {
@@ -33,10 +33,11 @@ protected:
   SourceWindowTest() {
     env.SyntaxColors[scPrimitive] = MakeRgb(200, 0, 0);
     env.SyntaxColors[scComment] = MakeRgb(0, 0, 255);
-    env.LanguageTexts.SetText(u"CAPTION.COMMAND=Command\nCAPTION.COMMAND.INCOMPLETE=Command (incomplete: %s)\n"
-                              u"SYSTEMERROR=System error\nDIALOG.SAVESOURCE=Save %s?\n"
-                              u"DIALOG.FIND.NOMORE=No more %s\nDIALOG.FIND.FINDTHIS=Find\n"
-                              u"DIALOG.FIND.REPLACE=Replace with\nDIALOG.FIND.REPLACETHIS=Replace %s by %s?");
+    env.LanguageTexts.SetText(
+        u"CAPTION.COMMAND=Command\nCAPTION.COMMAND.INCOMPLETE=Command (incomplete: %s)\n"
+        u"SYSTEMERROR=System error\nDIALOG.SAVESOURCE=Save %s?\n"
+        u"DIALOG.FIND.NOMORE=No more %s\nDIALOG.FIND.FINDTHIS=Find\n"
+        u"DIALOG.FIND.REPLACE=Replace with\nDIALOG.FIND.REPLACETHIS=Replace %s by %s?");
   }
   ~SourceWindowTest() override { SetMessageDialogRunner({}); }
 
@@ -132,7 +133,7 @@ TEST_F(SourceWindowTest, FilesRoundTripInUtf16WithCrLf) {
     EXPECT_NE(bytes.find(std::string("\r\0\n\0", 4)), std::string::npos);
     EXPECT_EQ(source->GetText(), u" " + text);
   }
-  EXPECT_NE(main->FindSource(QStringLiteral("utf16lambda.zav")), nullptr);  // titles ignore case
+  EXPECT_NE(main->FindSource(QStringLiteral("utf16lambda.zav")), nullptr);                    // titles ignore case
   EXPECT_EQ(main->FindSource(scratch.filePath(QStringLiteral("UTF16LAMBDA.zav"))), nullptr);  // names do not
   EXPECT_EQ(main->FindSource(QString()), nullptr);
 }
@@ -247,8 +248,7 @@ TEST_F(SourceWindowTest, ARealRunMarksItsErrorInTheWindow) {
   bool marked = false;
   SetMessageDialogRunner([&](TMsg&) {
     // While the dialog shows, the failing statement is marked.
-    marked = FormatAt(*source, 1, 7).fontItalic() &&
-             source->editor()->markerBlock(SourceEditor::mkError) == 1;
+    marked = FormatAt(*source, 1, 7).fontItalic() && source->editor()->markerBlock(SourceEditor::mkError) == 1;
     return int{mrOk};
   });
   main->mdiArea()->setActiveSubWindow(source);
@@ -318,7 +318,8 @@ TEST_F(SourceWindowTest, TheCharacterUnderTheMouseAndItsHint) {
   const int onBox = left + editor->fontMetrics().horizontalAdvance(QStringLiteral("print :b"));
   source->HoverAt(QPoint(onBox, y), editor->viewport()->mapToGlobal(QPoint(onBox, y)));
   EXPECT_EQ(source->HintWord, QStringLiteral("box"));
-  EXPECT_EQ(editor->toolTip(), QStringLiteral("Boxes\r\x02" "box\x02=3"));
+  EXPECT_EQ(editor->toolTip(), QStringLiteral("Boxes\r\x02"
+                                              "box\x02=3"));
   source->HoverAt(QPoint(pastEnd, y), QPoint());
   EXPECT_TRUE(editor->toolTip().isEmpty());
   EXPECT_EQ(source->WordAt(7), QStringLiteral("box"));
