@@ -61,6 +61,12 @@ TEST(SourceFiles, BadFilesReadAsTextOrNothing) {
   std::ofstream(binary, std::ios::binary) << std::string("ab\r\ncd\0\x01\x02\xff", 10);
   EXPECT_EQ(LoadSourceText(*t.S, Utf8ToUtf16(binary.string())), u"ab\ncd");
   EXPECT_EQ(LoadSourceText(*t.S, Utf8ToUtf16(Scratch("").string())), u"");  // a folder
+  // A large file reads whole.
+  const std::filesystem::path large = Scratch("large.zav");
+  std::string bytes;
+  for (int i = 0; i < 200000; ++i) bytes += "print 12345\r\n";
+  std::ofstream(large, std::ios::binary) << bytes;
+  EXPECT_EQ(LoadSourceText(*t.S, Utf8ToUtf16(large.string())).size(), 200000u * 12);
 }
 
 TEST(SourceFiles, AFailedSaveKeepsTheOldFile) {

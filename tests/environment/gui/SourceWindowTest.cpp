@@ -19,9 +19,11 @@
 #include "core/Text.h"
 #include "environment/CommandWin.h"
 #include "environment/MsgWin.h"
+#include "environment/OutWin.h"
 #include "environment/SourceFile.h"
 #include "environment/SrcWin.h"
 #include "environment/SrcWinHighlighter.h"
+#include "environment/SrcWinSyntax.h"
 #include "tests/environment/gui/GuiFixture.h"
 
 namespace {
@@ -240,6 +242,13 @@ TEST_F(SourceWindowTest, CtrlEnterRunsAPlainWindowsLineOnlyWithTheCommandWindowO
   QTest::keyClick(source->editor(), Qt::Key_Return, Qt::ShiftModifier);
   EXPECT_EQ(source->editor()->document()->blockCount(), 3);
   EXPECT_FALSE(source->editor()->toPlainText().contains(QChar(0x2028)));
+
+  // An unfinished line waits in the plain window too, until Stop drops it.
+  source->editor()->setPlainText(QStringLiteral("make \"open [a"));
+  QTest::keyClick(source->editor(), Qt::Key_Return, Qt::ControlModifier);
+  EXPECT_FALSE(source->collector().Complete());
+  main->stop();
+  EXPECT_TRUE(source->collector().Complete());
 }
 
 TEST_F(SourceWindowTest, ARealRunMarksItsErrorInTheWindow) {
@@ -356,8 +365,17 @@ TEST_F(SourceWindowTest, ACommandTypedDuringAPauseSeesTheLocalsAndTheRunEnds) {
   source->editor()->setTextCursor(caret);
   main->mdiArea()->setActiveSubWindow(source);
   bool typed = false;
+  bool marked = false;
+  HoverHint hint;
+  size_t linesBefore = 0;
   QTimer::singleShot(50, main.get(), [&] {
     typed = in->RunState == rsPaused;
+    marked = source->editor()->markerBlock(SourceEditor::mkDebug) == 2 && FormatAt(*source, 2, 2).fontUnderline();
+    // Hovering while paused reads the procedure's locals and changes nothing.
+    linesBefore = main->output()->editor()->document()->blockCount();
+    hint = BuildHoverHint(*s, u"make \"a :n", 9);
+    EXPECT_TRUE(s->ErrorTrace.empty());
+    EXPECT_EQ(main->output()->editor()->document()->blockCount(), static_cast<int>(linesBefore));
     QTextCursor end(command->editor()->document());
     end.movePosition(QTextCursor::End);
     command->editor()->setTextCursor(end);
@@ -367,6 +385,8 @@ TEST_F(SourceWindowTest, ACommandTypedDuringAPauseSeesTheLocalsAndTheRunEnds) {
   });
   main->runTo();
   EXPECT_TRUE(typed);
+  EXPECT_TRUE(marked);
+  EXPECT_EQ(U8(hint.Hint), "\x02n\x02=42");
   TAtom* seen = TAtom::FindChildByName(*s, *s->Root, u"seen");
   ASSERT_NE(seen, nullptr);
   EXPECT_EQ(TAtom::ToText(*s, seen->Left), u"42");
