@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMimeData>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
@@ -78,6 +79,32 @@ protected:
 std::string Bytes(const QString& path) {
   std::ifstream in(path.toStdString(), std::ios::binary);
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// Whether a content stream of the PDF sets a fill colour whose red part
+// starts with red and whose green and blue are 0 (streams that are not
+// compressed content are passed over).
+bool PdfFillsWith(const QString& path, const QString& red) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return false;
+  const QByteArray pdf = file.readAll();
+  const QRegularExpression fill(QRegularExpression::escape(red) + QStringLiteral("\\d* 0 0 scn"));
+  for (qsizetype at = pdf.indexOf("stream"); at >= 0; at = pdf.indexOf("stream", at + 1)) {
+    if (at >= 3 && pdf.mid(at - 3, 3) == "end") continue;
+    qsizetype start = at + 6;
+    while (start < pdf.size() && (pdf[start] == '\r' || pdf[start] == '\n')) ++start;
+    const qsizetype end = pdf.indexOf("endstream", start);
+    if (end < 0) break;
+    // qUncompress wants the size first; it grows a short guess itself.
+    QByteArray packed(4, '\0');
+    const quint32 guess = static_cast<quint32>((end - start) * 8 + 64);
+    for (int i = 0; i < 4; ++i) packed[i] = static_cast<char>(guess >> (24 - 8 * i));
+    packed += pdf.mid(start, end - start);
+    const QByteArray content = qUncompress(packed);
+    if (fill.match(QString::fromLatin1(content)).hasMatch()) return true;
+    at = end;
+  }
+  return false;
 }
 
 }  // namespace
@@ -275,7 +302,11 @@ TEST_F(SourceWindowTest, ThePrintedCopyKeepsTheColours) {
   EXPECT_EQ(at.charFormat().foreground().color(), kKeywordRed);
   prompts.PdfPath = scratch.filePath(QStringLiteral("print.pdf"));
   source->SourcePrint();
-  EXPECT_GT(QFileInfo(prompts.PdfPath).size(), 500);
+  EXPECT_TRUE(PdfFillsWith(prompts.PdfPath, QStringLiteral("0.78")));  // 200/255: the keyword's red
+  env.SyntaxColors[scPrimitive] = MakeRgb(0, 0, 0);
+  source->applySettings();
+  source->SourcePrint();
+  EXPECT_FALSE(PdfFillsWith(prompts.PdfPath, QStringLiteral("0.78")));
 }
 
 TEST_F(SourceWindowTest, TheWindowPaintsTheColoursAndTheMargin) {
