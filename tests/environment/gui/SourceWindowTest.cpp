@@ -91,6 +91,8 @@ bool PdfFillsWith(const QString& path, const QString& red) {
   const QRegularExpression fill(QRegularExpression::escape(red) + QStringLiteral("\\d* 0 0 scn"));
   for (qsizetype at = pdf.indexOf("stream"); at >= 0; at = pdf.indexOf("stream", at + 1)) {
     if (at >= 3 && pdf.mid(at - 3, 3) == "end") continue;
+    const qsizetype object = pdf.lastIndexOf(" obj", at);
+    if (object < 0 || !pdf.mid(object, at - object).contains("/FlateDecode")) continue;
     qsizetype start = at + 6;
     while (start < pdf.size() && (pdf[start] == '\r' || pdf[start] == '\n')) ++start;
     const qsizetype end = pdf.indexOf("endstream", start);
