@@ -209,6 +209,18 @@ TEST_F(SourceWindowTest, TheClosePromptSavesDropsOrKeeps) {
   }
 }
 
+TEST_F(SourceWindowTest, WhileQuittingAWindowClosesWithoutAsking) {
+  TSource* source = NewSource(QStringLiteral("print 1"));
+  source->editor()->insertPlainText(QStringLiteral("x"));
+  env.Quitting = true;
+  Answer({drCancel});
+  const QPointer<TSource> window(source);
+  source->close();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_TRUE(Messages.empty());
+  EXPECT_FALSE(window);
+}
+
 TEST_F(SourceWindowTest, NewFilesGetAnUnusedAbsoluteName) {
   const std::filesystem::path before = std::filesystem::current_path();
   std::filesystem::current_path(scratch.path().toStdString());
