@@ -19,6 +19,7 @@
 #include "environment/MainInit.h"
 #include "environment/OutWin.h"
 #include "environment/Settings.h"
+#include "environment/VarWin.h"
 #include "environment/ZAVForm.h"
 
 namespace {
@@ -48,6 +49,15 @@ void RunForcedFile(TInterpreter& in, std::u16string file) {
 
 }  // namespace
 
+void ReadEditorSwitches(EnvState& env) {
+  env.AdvancedGui = IsYesSwitchOn(env.Settings, u"ADVANCEDGUI");
+  // The memory options are on unless set to "No".
+  const auto onUnlessNo = [&env](std::u16string_view key) { return env.Settings.RawValue(key) != u"No"; };
+  env.MemoryExpandCallStack = onUnlessNo(u"MEMORY.EXPANDCALLSTACK");
+  env.MemoryExpandRoot = onUnlessNo(u"MEMORY.EXPANDROOT");
+  env.MemorySort = onUnlessNo(u"MEMORY.SORT");
+}
+
 std::u16string ForcedSourceFile(EnvState& env, const StartupInput& input) {
   if (input.CtrlHeld) return {};
   for (const std::u16string& argument : input.Arguments) {
@@ -70,8 +80,10 @@ void runStartSequence(TMainForm& main, EnvState& env, TInterpreter& in, const St
   hints->SetHidePause(GetIntValue(env, env.Settings, u"HINTDELAYMS", TZavtaHint::kDefaultHidePauseMs));
   qApp->installEventFilter(hints);
 
+  ReadEditorSwitches(env);
   if (IsYesSwitchOn(env.Settings, u"COMMAND")) main.openCommandWindow();
   if (IsYesSwitchOn(env.Settings, u"OUTPUT")) main.openOutput();
+  if (IsYesSwitchOn(env.Settings, u"MEMORY") && env.AdvancedGui) main.openMemoryWindow();
 
   in.LibraryLoadCommands = BuildLibraryLoadCommands(env, StartLibraryList(env, input));
   env.EnvironmentReady = true;

@@ -22,6 +22,11 @@ void runStartSequence(TMainForm& main, EnvState& env, TInterpreter& in, const St
 // Ctrl was held.
 std::u16string ForcedSourceFile(EnvState& env, const StartupInput& input);
 
+// The editors' and the memory window's switches from the settings:
+// ADVANCEDGUI ("Yes" turns it on), MEMORY.EXPANDCALLSTACK, MEMORY.EXPANDROOT
+// and MEMORY.SORT (on unless "No").
+void ReadEditorSwitches(EnvState& env);
+
 // The test hook: once no run is on the stack, ZAVTA_TYPE types its text and
 // Enter into the command window; with ZAVTA_SCREENSHOT=path, 500 ms after
 // the last run the main window is grabbed to path (PNG), the output's text

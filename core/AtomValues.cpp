@@ -239,7 +239,8 @@ struct PrintStep {
 
 class Printer {
 public:
-  Printer(TStructure& s, std::u16string& out) : s_(s), out_(out) {}
+  // limit: printing stops once the text is longer (the rest is left out).
+  Printer(TStructure& s, std::u16string& out, size_t limit = SIZE_MAX) : s_(s), out_(out), limit_(limit) {}
 
   void Print(const TAtom* a) {
     work_.push_back({PrintOp::Value, false, 0, a});
@@ -254,7 +255,7 @@ public:
 
 private:
   void Run() {
-    while (!work_.empty()) {
+    while (!work_.empty() && out_.size() <= limit_) {
       PrintStep step = work_.back();
       work_.pop_back();
       switch (step.Op) {
@@ -339,6 +340,7 @@ private:
 
   TStructure& s_;
   std::u16string& out_;
+  size_t limit_;
   std::vector<PrintStep> work_;
   size_t depth_ = 0;
 };
@@ -575,6 +577,16 @@ std::u16string TAtom::KindName(const TAtom* a, bool definite) {
 std::u16string TAtom::ToText(TStructure& s, const TAtom* a) {
   std::u16string out;
   AppendText(s, a, out);
+  return out;
+}
+
+std::u16string TAtom::ToText(TStructure& s, const TAtom* a, size_t maxChars) {
+  std::u16string out;
+  if (IsAtom(a) && (a->Kind == akWord || a->Kind == akNumber)) {
+    AppendText(s, a, out);
+  } else {
+    Printer(s, out, maxChars).Print(a);
+  }
   return out;
 }
 

@@ -242,6 +242,8 @@ public:
   static bool IsFalse(const TStructure& s, const TAtom* a);
   static std::u16string KindName(const TAtom* a, bool definite);
   static std::u16string ToText(TStructure& s, const TAtom* a);
+  // The same printer, stopping once the text is past maxChars characters.
+  static std::u16string ToText(TStructure& s, const TAtom* a, size_t maxChars);
   static std::u16string ToTextBare(TStructure& s, const TAtom* a);
   static std::u16string UsageText(TStructure& s, const TAtom* procedure);
   static void DumpTree(TStructure& s, const TAtom* a, std::u16string_view indent, std::u16string& out);

@@ -156,7 +156,7 @@ void TScanner::PrintMarker(std::u16string_view inside) {
   PrintToOutput(S, line);
 }
 
-bool TScanner::ScanSource(bool commentsOff) {
+bool TScanner::ScanSource(bool commentsOff, TScanEntry entry) {
   Tokens.clear();
   TokenIndex = 0;
   LastError.reset();
@@ -166,8 +166,15 @@ bool TScanner::ScanSource(bool commentsOff) {
   const size_t n = t.size();
   Tokens.reserve(n / 4 + 1);
 
-  int prevState = stNone;      // state of the previous character
-  int prevPrevState = stNone;  // state of the one before it
+  // After a line break the scan starts as if the CR LF had just been read.
+  const size_t prefix = entry.AfterLineBreak ? 2 : 0;
+  int prevState = entry.AfterLineBreak ? stSeparator : stNone;   // state of the previous character
+  int prevPrevState = entry.AfterLineBreak ? stSingle : stNone;  // state of the one before it
+  // The character at i - back, the preceding CR LF included.
+  auto before = [&](size_t i, size_t back) -> char16_t {
+    if (i >= back) return t[i - back];
+    return i + prefix >= back ? (back - i == 1 ? u'\n' : u'\r') : char16_t{0};
+  };
   int pendingState = stNone;   // state of the token being collected
   size_t pendingStart = 0;
   int32_t pendingLine = 1;
@@ -175,7 +182,9 @@ bool TScanner::ScanSource(bool commentsOff) {
 
   bool inQuote = false;
   bool inLineComment = false;
-  int32_t braceDepth = 0;
+  int32_t braceDepth = entry.BraceDepth > 0 ? entry.BraceDepth : 0;
+  bool entryCommentOpen = braceDepth > 0;  // the comment open before the text goes on
+  bool pendingContinues = false;
   ptrdiff_t quoteStart = -1;      // start of the open (or last) quoted text
   ptrdiff_t lastQuoteClose = -2;  // closing quote of the last quoted text
   ptrdiff_t quoteCr = -1;         // first CR met inside a quoted text
@@ -185,11 +194,12 @@ bool TScanner::ScanSource(bool commentsOff) {
 
   auto record = [&](size_t end) {
     if (pendingState == stNone || pendingState == stSeparator) return;
-    Tokens.push_back(
-        TToken{static_cast<int32_t>(pendingStart + 1), static_cast<int32_t>(end - pendingStart), pendingLine});
+    Tokens.push_back(TToken{static_cast<int32_t>(pendingStart + 1), static_cast<int32_t>(end - pendingStart),
+                            pendingLine, pendingContinues});
   };
   auto startToken = [&](size_t i, int state) {
     record(i);
+    pendingContinues = entryCommentOpen && state == stBraceComment;
     pendingState = state;
     pendingStart = i;
     pendingLine = line;
@@ -219,15 +229,15 @@ bool TScanner::ScanSource(bool commentsOff) {
 
     const int cls = ClassOf(c);
     int state = cls;
-    const char16_t prev = i > 0 ? t[i - 1] : 0;
+    const char16_t prev = before(i, 1);
 
     // A relational character after one already glued into a word joins it.
     if (cls == stRelation && prevState == stWord && i > 0 && ClassOf(prev) == stRelation) state = stWord;
     // A period glues the next character to the word.
     if (outside && prev == u'.' && i > 0 && c != u'\r' && c != u' ') state = stWord;
     // A sign after a separator, "(" or "[" starts the number that follows.
-    if ((prevState == stPlus || prevState == stMinus) && IsDigit(c) && i >= 2 &&
-        (prevPrevState == stSeparator || t[i - 2] == u'(' || t[i - 2] == u'[')) {
+    if ((prevState == stPlus || prevState == stMinus) && IsDigit(c) && i + prefix >= 2 &&
+        (prevPrevState == stSeparator || before(i, 2) == u'(' || before(i, 2) == u'[')) {
       pendingState = stWord;
       prevState = stWord;
     }
@@ -245,6 +255,7 @@ bool TScanner::ScanSource(bool commentsOff) {
           ++braceDepth;
         } else if (c == u'}' && --braceDepth == 0) {
           braceOpen = -1;
+          entryCommentOpen = false;
         }
         state = stBraceComment;
       } else if (inQuote) {
@@ -281,6 +292,7 @@ bool TScanner::ScanSource(bool commentsOff) {
   }
   // The end closes the last token, also a quoted text or comment still open.
   record(n);
+  endBraceDepth_ = braceDepth;
 
   if (!ScannerErrorsArmed) {
     ScannerErrorsArmed = true;

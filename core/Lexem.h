@@ -43,6 +43,14 @@ struct TToken {
   int32_t Start = 0;
   int32_t Length = 0;
   int32_t Line = 0;
+  bool ContinuesComment = false;  // the inside of a brace comment opened before the text
+};
+
+// Where a scanned text stands in a larger one, so that a piece (one line of
+// an editor) scans as it would inside the whole text.
+struct TScanEntry {
+  int32_t BraceDepth = 0;       // brace comments open before the text
+  bool AfterLineBreak = false;  // a CR LF precedes the text (false: the text start)
 };
 
 // The parser's nesting limit for "[", "(" and `to` bodies.
@@ -71,7 +79,10 @@ public:
   // quote and brace-comment mismatches while ScannerErrorsArmed is set; when
   // it is not set, nothing is reported and it is set again. Returns false
   // when an error was found (raised with the raise suppressed, or recorded).
-  bool ScanSource(bool commentsOff = false);
+  // The entry state says what precedes the text; the default is a whole text.
+  bool ScanSource(bool commentsOff = false, TScanEntry entry = {});
+  // The brace-comment depth still open at the end of the last scan.
+  int32_t EndBraceDepth() const { return endBraceDepth_; }
   // Reads the token at TokenIndex into TokenText, TokenLength, TokenQuoted
   // and LineEndComma and the position record; TokenLength -1 at the end.
   // Raw keeps quoted texts with their quotes.
@@ -143,6 +154,7 @@ private:
   TPosition* position_;
   bool failed_ = false;
   bool quotesExist_ = true;  // the last scan had quoted texts and comments
+  int32_t endBraceDepth_ = 0;  // brace comments open at the end of the last scan
 };
 
 enum class ParseAs { Statements, Words };

@@ -9,6 +9,8 @@
 
 #include "environment/Main.h"
 #include "environment/OutWin.h"
+#include "environment/SrcWin.h"
+#include "environment/VarWin.h"
 
 void EnvironmentHost::processMessages() { QCoreApplication::processEvents(); }
 
@@ -32,6 +34,16 @@ int EnvironmentHost::showMessageDialog(const std::u16string& message, const std:
 
 void EnvironmentHost::setRunState(uint8_t state) {
   if (main_ != nullptr) main_->runControl().ShowRunState(state);
+}
+
+SourceView* EnvironmentHost::findSource(const std::u16string& name) {
+  TSource* source = main_ != nullptr ? main_->FindSource(QString::fromStdU16String(name)) : nullptr;
+  return source != nullptr ? &source->view() : nullptr;
+}
+
+void EnvironmentHost::refreshMemory() {
+  if (main_ == nullptr) return;
+  if (TDebugVars* memory = main_->memoryWindow()) memory->RefreshVariables();
 }
 
 void EnvironmentHost::showHelp(const std::u16string& topic) {

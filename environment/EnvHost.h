@@ -22,11 +22,10 @@ public:
   int showMessageDialog(const std::u16string& message, const std::u16string& extra, const std::u16string& topic,
                         int flags) override;
   void setRunState(uint8_t state) override;
-  // Source windows join with the editors.
-  SourceView* findSource(const std::u16string&) override { return nullptr; }
+  SourceView* findSource(const std::u16string& name) override;
   GraphicsHooks& graphics() override { return graphics_ != nullptr ? *graphics_ : noPlane_; }
   void showHelp(const std::u16string& topic) override;
-  void refreshMemory() override {}
+  void refreshMemory() override;
   void setElapsedTime(const std::u16string& text) override;
   bool startDetached(const std::u16string& program, const std::vector<std::u16string>& arguments,
                      const std::u16string& folder) override;

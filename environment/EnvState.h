@@ -4,6 +4,7 @@
 // so that tests build fresh ones.
 
 #include <array>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -67,6 +68,16 @@ struct EnvState {
 
   // --- output -------------------------------------------------------------------------
   int MaxPrint = 4000;  // longest output line shown whole (MAXPRINT); 0 or less: no cut
+
+  // --- editors and the memory window ----------------------------------------------------
+  bool AdvancedGui = false;           // ADVANCEDGUI: the source windows' marker margin
+  bool MemoryExpandCallStack = true;  // MEMORY.EXPANDCALLSTACK: call-stack branches start open
+  bool MemoryExpandRoot = true;       // MEMORY.EXPANDROOT: the global branch starts open
+  bool MemorySort = true;             // MEMORY.SORT: the tree is sorted after each rebuild
+  // Puts a file on top of the reopen list; empty until the menus fill it.
+  std::function<void(const std::u16string& path)> AddToReopenList;
+  // A word (upper case) with a help page of its own; empty: none is.
+  std::function<bool(const std::u16string& upperWord)> IsHelpReservedWord;
 };
 
 // Appends one line to "gdm.log" in the user folder while DebugLogMode is on

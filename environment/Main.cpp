@@ -17,6 +17,8 @@
 #include "environment/MsgWin.h"
 #include "environment/OutWin.h"
 #include "environment/Settings.h"
+#include "environment/SrcWin.h"
+#include "environment/VarWin.h"
 #include "environment/ZAVForm.h"
 
 namespace {
@@ -164,6 +166,18 @@ TOutput* TMainForm::openOutput() {
   return output_;
 }
 
+TDebugVars* TMainForm::memoryWindow() const { return memory_; }
+
+TDebugVars* TMainForm::openMemoryWindow() {
+  if (!memory_) {
+    memory_ = new TDebugVars(*this);
+    AddToolWindow(memory_);
+    action(QStringLiteral("MenuMemory"))->setChecked(true);
+  }
+  memory_->RefreshVariables();
+  return memory_;
+}
+
 TCommandWindow* TMainForm::openCommandWindow() {
   if (!command_) {
     command_ = new TCommandWindow(*this);
@@ -192,6 +206,10 @@ void TMainForm::toolWindowClosing(TZavtaForm& window) {
   if (command_ == &window) {
     command_ = nullptr;
     action(QStringLiteral("MenuCommand"))->setChecked(false);
+  }
+  if (memory_ == &window) {
+    memory_ = nullptr;
+    action(QStringLiteral("MenuMemory"))->setChecked(false);
   }
   sourceWindows_.removeIf([&window](const QPointer<TZavtaForm>& source) { return source == &window || !source; });
   if (activeTool_ == &window) activeTool_ = nullptr;
@@ -314,7 +332,55 @@ void TMainForm::setStateIcon(StateIcon icon) {
   QApplication::setWindowIcon(shown);
 }
 
-bool TMainForm::abandonPendingCommand() { return command_ && command_->AbandonPendingCommand(); }
+bool TMainForm::abandonPendingCommand() {
+  // Every window's waiting command goes (a plain window's too, or one
+  // syntax error would block its Ctrl+Enter until it closes).
+  bool any = false;
+  for (const QPointer<TZavtaForm>& window : sourceWindows_)
+    if (auto* source = qobject_cast<TSource*>(window.data())) any = source->AbandonPendingCommand() || any;
+  if (any)
+    if (QAction* stop = action(QStringLiteral("ButStop"))) stop->setEnabled(false);
+  return any;
+}
+
+void TMainForm::hideDebugMarkers() {
+  for (const QPointer<TZavtaForm>& window : sourceWindows_)
+    if (auto* source = qobject_cast<TSource*>(window.data())) source->HideDebugMarker();
+}
+
+void TMainForm::saveAllSources() {
+  const QList<QPointer<TZavtaForm>> windows = sourceWindows_;
+  for (const QPointer<TZavtaForm>& window : windows) {
+    auto* source = qobject_cast<TSource*>(window.data());
+    if (source != nullptr && !source->isCommandWindow() && source->editor()->document()->isModified()) source->Save();
+  }
+}
+
+TSource* TMainForm::newSourceWindow() {
+  auto* source = new TSource(*this, QStringLiteral("SOURCE"), false);
+  source->NewFile();
+  addSourceWindow(source);
+  return source;
+}
+
+TSource* TMainForm::openSourceWindow(const QString& file) {
+  auto* source = new TSource(*this, QStringLiteral("SOURCE"), false);
+  source->LoadFile(file);
+  addSourceWindow(source);
+  return source;
+}
+
+TSource* TMainForm::FindSource(const QString& name) const {
+  if (name.isEmpty()) return nullptr;
+  for (const QPointer<TZavtaForm>& window : sourceWindows_)
+    if (auto* source = qobject_cast<TSource*>(window.data()); source != nullptr && source->FileName == name)
+      return source;
+  for (const QPointer<TZavtaForm>& window : sourceWindows_)
+    if (auto* source = qobject_cast<TSource*>(window.data());
+        source != nullptr && source->title().compare(name, Qt::CaseInsensitive) == 0)
+      return source;
+  return nullptr;
+}
 
 void TMainForm::postClose() {
   if (closePosted_) return;

@@ -23,6 +23,8 @@ class QMdiSubWindow;
 class TCommandWindow;
 class TInterpreter;
 class TOutput;
+class TSource;
+class TDebugVars;
 class TZavtaForm;
 struct EnvState;
 
@@ -56,9 +58,18 @@ public:
   // Source windows in the order they were opened, the command window among them.
   const QList<QPointer<TZavtaForm>>& sourceWindows() const { return sourceWindows_; }
   TOutput* openOutput();
+  // The memory window (refreshed when it opens); null while closed.
+  TDebugVars* memoryWindow() const;
+  TDebugVars* openMemoryWindow();
   TCommandWindow* openCommandWindow();
   // Shows a source window and registers it (the editors open theirs here).
   void addSourceWindow(TZavtaForm* window);
+  // A new source window ("SOURCE") holding a new file, or the file loaded.
+  TSource* newSourceWindow();
+  TSource* openSourceWindow(const QString& file);
+  // The first source window whose full file name is name (exactly), else
+  // the first whose title is name (letter case ignored); null for "".
+  TSource* FindSource(const QString& name) const;
   // A tool window's close: references, check marks, the active source.
   void toolWindowClosing(TZavtaForm& window);
   // Repaints after a tool window opened.
@@ -82,10 +93,10 @@ public:
   RunSource* activeSource() override;
   void setActionEnabled(std::u16string_view action, bool enabled) override;
   void setStateIcon(StateIcon icon) override;
-  void hideDebugMarkers() override {}
+  void hideDebugMarkers() override;
   bool abandonPendingCommand() override;
   void repaintMainWindow() override { update(); }
-  void saveAllSources() override {}
+  void saveAllSources() override;
   void postClose() override;
 
 Q_SIGNALS:
@@ -129,6 +140,7 @@ private:
   QIcon icons_[3];
   QPointer<TOutput> output_;
   QPointer<TCommandWindow> command_;
+  QPointer<TDebugVars> memory_;
   QPointer<TZavtaForm> activeTool_;
   QPointer<TZavtaForm> activeSource_;
   QList<QPointer<TZavtaForm>> sourceWindows_;

@@ -441,3 +441,18 @@ TEST_F(AtomValues, LongFlatList) {
 }
 
 }  // namespace
+
+TEST_F(AtomValues, PrintingWithALimitStopsOncePastIt) {
+  // A long list is cut soon after the limit; short ones print whole.
+  TAtom* list = nullptr;
+  for (int i = 0; i < 100000; ++i) list = NewListCell(s, Word(u"abc"), list);
+  const std::u16string cut = TAtom::ToText(s, list, 100);
+  EXPECT_GT(cut.size(), 100u);
+  EXPECT_LT(cut.size(), 110u);
+  EXPECT_EQ(cut.substr(0, 9), u"[abc abc ");
+  EXPECT_EQ(TAtom::ToText(s, List({Num(1), Word(u"b")}), 100), u"[1 b]");
+  EXPECT_EQ(TAtom::ToText(s, List({Num(1), Word(u"b")}), 100), TAtom::ToText(s, List({Num(1), Word(u"b")})));
+  // A word is never cut: the caller decides.
+  EXPECT_EQ(TAtom::ToText(s, Word(std::u16string(300, u'x')), 10).size(), 300u);
+  EXPECT_EQ(TAtom::ToText(s, SystemValue, 5), u"system value");
+}

@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -382,4 +386,123 @@ TEST(ScannerSilent, RecordsErrorsAndKeepsPositionsToItself) {
   scanner.SetText(SharedText(u"a b"));
   EXPECT_TRUE(scanner.ScanSource(false));
   EXPECT_FALSE(scanner.LastError.has_value());
+}
+
+// --- entry state: a piece of a text scans as inside the whole text -------------
+
+namespace {
+
+struct LineToken {
+  int32_t Start;  // 1-based within the line
+  int32_t Length;
+  bool operator==(const LineToken&) const = default;
+};
+
+// Splits a CR LF text into its lines.
+std::vector<std::u16string> Lines(const std::u16string& text) {
+  std::vector<std::u16string> lines;
+  size_t start = 0;
+  for (;;) {
+    const size_t end = text.find(u"\r\n", start);
+    lines.push_back(text.substr(start, end == std::u16string::npos ? std::u16string::npos : end - start));
+    if (end == std::u16string::npos) return lines;
+    start = end + 2;
+  }
+}
+
+// The whole text's tokens clipped to each line (line breaks left out).
+std::vector<std::vector<LineToken>> WholeScanPerLine(TStructure& s, const std::u16string& text) {
+  TScanner scanner(s, TScannerOptions{false, false});
+  scanner.SetText(SharedText(text));
+  scanner.ScanSource();
+  std::vector<std::vector<LineToken>> perLine;
+  int32_t lineStart = 1;
+  for (const std::u16string& line : Lines(text)) {
+    const int32_t lineEnd = lineStart + static_cast<int32_t>(line.size());
+    std::vector<LineToken> tokens;
+    for (const TToken& token : scanner.Tokens) {
+      const int32_t start = std::max(token.Start, lineStart);
+      const int32_t end = std::min(token.Start + token.Length, lineEnd);
+      if (start < end) tokens.push_back({start - lineStart + 1, end - start});
+    }
+    perLine.push_back(tokens);
+    lineStart = lineEnd + 2;
+  }
+  return perLine;
+}
+
+// Each line scanned alone, the brace depth carried from line to line.
+std::vector<std::vector<LineToken>> LineByLineScan(TStructure& s, const std::u16string& text) {
+  TScanner scanner(s, TScannerOptions{false, false});
+  std::vector<std::vector<LineToken>> perLine;
+  TScanEntry entry;
+  for (const std::u16string& line : Lines(text)) {
+    scanner.SetText(SharedText(line));
+    scanner.ScanSource(false, entry);
+    std::vector<LineToken> tokens;
+    for (const TToken& token : scanner.Tokens) tokens.push_back({token.Start, token.Length});
+    perLine.push_back(tokens);
+    entry = TScanEntry{scanner.EndBraceDepth(), true};
+  }
+  return perLine;
+}
+
+}  // namespace
+
+TEST(ScannerEntry, LinesScannedAloneGiveTheWholeTextsTokens) {
+  TestState t;
+  TStructure& s = *t.S;
+  UseScannerTexts(s);
+  const char16_t* texts[] = {
+      u"-5 a\r\n-5 +3 b",            // a sign at a line start starts a number
+      u"a {x\r\n{y}\r\nz} b\r\nc",   // nested brace comments across lines
+      u"print 1 ; note\r\nprint 2",  // a line comment ends at its line
+      u"a.\r\nb 1e-3 x<=y",          // a period before a line break glues nothing
+  };
+  for (const char16_t* text : texts) EXPECT_EQ(LineByLineScan(s, text), WholeScanPerLine(s, text)) << U8(text);
+
+  // The fuzzing corpus, except lines whose quoted texts run on.
+  const std::filesystem::path corpus = std::filesystem::path(ZAVTA_SOURCE_DIR) / "tests/fuzz/corpus";
+  int compared = 0;
+  for (const auto& file : std::filesystem::directory_iterator(corpus)) {
+    std::ifstream in(file.path(), std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::u16string text = ToCrLf(Utf8ToUtf16(bytes));
+    bool openQuote = false;
+    for (const std::u16string& line : Lines(text))
+      openQuote = openQuote || std::count(line.begin(), line.end(), u'\'') % 2 != 0;
+    if (openQuote) continue;
+    EXPECT_EQ(LineByLineScan(s, text), WholeScanPerLine(s, text)) << file.path();
+    ++compared;
+  }
+  EXPECT_GT(compared, 10);
+}
+
+TEST(ScannerEntry, MarksCommentContinuationsAndReportsTheOpenDepth) {
+  TestState t;
+  TStructure& s = *t.S;
+  TScanner scanner(s, TScannerOptions{false, false});
+  scanner.SetText(SharedText(u"a} b {c"));
+  scanner.ScanSource(false, TScanEntry{2, true});
+  // Depth 2 before: "a}" closes one level, the rest stays inside.
+  ASSERT_EQ(scanner.Tokens.size(), 1u);
+  EXPECT_TRUE(scanner.Tokens[0].ContinuesComment);
+  EXPECT_EQ(scanner.EndBraceDepth(), 2);
+
+  scanner.SetText(SharedText(u"x} y {z"));
+  scanner.ScanSource(false, TScanEntry{1, true});
+  ASSERT_EQ(scanner.Tokens.size(), 3u);
+  EXPECT_TRUE(scanner.Tokens[0].ContinuesComment);
+  EXPECT_FALSE(scanner.Tokens[1].ContinuesComment);
+  EXPECT_FALSE(scanner.Tokens[2].ContinuesComment);  // "{z" opens a comment of its own
+  EXPECT_EQ(scanner.EndBraceDepth(), 1);
+
+  // The default entry is a whole text: "-5" at its start is a sign and a number.
+  scanner.SetText(SharedText(u"-5"));
+  scanner.ScanSource();
+  EXPECT_EQ(scanner.Tokens.size(), 2u);
+  EXPECT_EQ(scanner.EndBraceDepth(), 0);
+  scanner.SetText(SharedText(u"-5"));
+  scanner.ScanSource(false, TScanEntry{0, true});
+  EXPECT_EQ(scanner.Tokens.size(), 1u);
 }

@@ -1,20 +1,25 @@
-#include "environment/CommandWin.h"
+// The line runner of every source window: in the command window Enter runs
+// the caret line and Ctrl+Enter breaks it; in a plain source window
+// Ctrl+Enter runs it (while the command window is open) and Enter breaks.
 
+#include <QAction>
 #include <QKeyEvent>
 #include <QPointer>
 #include <QTextBlock>
 
 #include "core/Trans.h"
+#include "environment/CommandWin.h"
 #include "environment/EnvState.h"
 #include "environment/Main.h"
 #include "environment/RunControl.h"
+#include "environment/SrcWin.h"
 
 namespace {
 
 // The collector's view of the window; the window may close during a run.
-class CommandWindowUi : public CommandLineUi {
+class SourceCommandUi : public CommandLineUi {
 public:
-  explicit CommandWindowUi(TCommandWindow& window) : window_(&window) {}
+  explicit SourceCommandUi(TSource& window) : window_(&window) {}
   void setTitle(const std::u16string& title) override {
     if (window_) window_->setTitle(QString::fromStdU16String(title));
   }
@@ -35,67 +40,51 @@ public:
   }
 
 private:
-  QPointer<TCommandWindow> window_;
+  QPointer<TSource> window_;
 };
 
 bool IsEnterKey(const QKeyEvent& key) { return key.key() == Qt::Key_Return || key.key() == Qt::Key_Enter; }
 
 }  // namespace
 
-TCommandWindow::TCommandWindow(TMainForm& main)
-    : TZavtaForm(main, QStringLiteral("COMMAND"), ToolKind::Source), edit_(new QPlainTextEdit) {
-  edit_->setObjectName(QStringLiteral("RichEdit"));
-  edit_->setLineWrapMode(QPlainTextEdit::NoWrap);
-  edit_->installEventFilter(this);
-  setWidget(edit_);
-  ui_ = std::make_shared<CommandWindowUi>(*this);
-  collector_ = std::make_shared<CommandLine>(main.interpreter(), main.env(), *ui_, true);
-  applySettings();
-}
+std::shared_ptr<CommandLineUi> MakeCommandUi(TSource& window) { return std::make_shared<SourceCommandUi>(window); }
 
-void TCommandWindow::applySettings() {
-  applyFont();
-  edit_->setFont(mainForm().envFont());
-  if (collector_->Complete())
-    setTitle(QString::fromStdU16String(mainForm().env().LanguageTexts.GetValueOrKey(u"CAPTION.COMMAND")));
-}
+TCommandWindow::TCommandWindow(TMainForm& main) : TSource(main, QStringLiteral("COMMAND"), true) {}
 
-bool TCommandWindow::AbandonPendingCommand() {
-  if (!collector_->Abandon()) return false;
-  if (QAction* stop = mainForm().action(QStringLiteral("ButStop"))) stop->setEnabled(false);
-  return true;
-}
+bool TSource::AbandonPendingCommand() { return collector_->Abandon(); }
 
-bool TCommandWindow::eventFilter(QObject* watched, QEvent* event) {
-  if (watched != edit_ || event->type() != QEvent::KeyPress) return TZavtaForm::eventFilter(watched, event);
-  auto* key = static_cast<QKeyEvent*>(event);
-  if (!IsEnterKey(*key)) return TZavtaForm::eventFilter(watched, event);
-  // Enter and Ctrl+Enter change places here: Enter runs, Ctrl+Enter breaks.
-  if (key->modifiers().testFlag(Qt::ControlModifier)) {
+bool TSource::HandleKey(QKeyEvent& key) {
+  if (!IsEnterKey(key)) return false;
+  const bool control = key.modifiers().testFlag(Qt::ControlModifier);
+  if (control == isCommand_) {
+    // The breaking key: the command window's Ctrl+Enter types the break
+    // itself; a plain window's Enter is the editor's.
+    if (!isCommand_) return false;
     edit_->textCursor().insertBlock();
+    edit_->ensureCursorVisible();
     return true;
   }
   RunCaretLine();
   return true;
 }
 
-void TCommandWindow::RunCaretLine() {
+void TSource::RunCaretLine() {
   const QTextBlock block = edit_->textCursor().block();
   const QString line = block.text();
   // The scanner counts a line break as two characters (CR LF).
   const int32_t startPos = block.position() + block.blockNumber() + 1;
   const int32_t lineNumber = block.blockNumber() + 1;
-  const QPointer<TCommandWindow> self(this);
-  if (!line.isEmpty()) {
+  const QPointer<TSource> self(this);
+  TMainForm& main = mainForm();
+  if (!line.isEmpty() && main.commandWindow() != nullptr) {
     std::shared_ptr<CommandLine> collector = collector_;
     std::shared_ptr<CommandLineUi> keepUi = ui_;
-    TMainForm& main = mainForm();
     GuardCoreEntry(main.interpreter(), [&] { collector->RunLine(line.toStdU16String(), startPos, lineNumber); });
   }
   if (self) MoveToNextLine();
 }
 
-void TCommandWindow::MoveToNextLine() {
+void TSource::MoveToNextLine() {
   QTextCursor cursor = edit_->textCursor();
   cursor.clearSelection();
   if (!cursor.block().next().isValid()) {
@@ -105,4 +94,5 @@ void TCommandWindow::MoveToNextLine() {
     cursor.movePosition(QTextCursor::NextBlock);
   }
   edit_->setTextCursor(cursor);
+  edit_->ensureCursorVisible();
 }
