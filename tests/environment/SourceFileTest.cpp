@@ -61,6 +61,9 @@ TEST(SourceFiles, BadFilesReadAsTextOrNothing) {
   std::ofstream(binary, std::ios::binary) << std::string("ab\r\ncd\0\x01\x02\xff", 10);
   EXPECT_EQ(LoadSourceText(*t.S, Utf8ToUtf16(binary.string())), u"ab\ncd");
   EXPECT_EQ(LoadSourceText(*t.S, Utf8ToUtf16(Scratch("").string())), u"");  // a folder
+  // A file that opens but cannot be read (even by root: reading a process's
+  // memory at address 0 fails).
+  EXPECT_EQ(LoadSourceText(*t.S, u"/proc/self/mem"), u"");
   // A large file reads whole.
   const std::filesystem::path large = Scratch("large.zav");
   std::string bytes;
