@@ -20,6 +20,7 @@
 #include "environment/OutWin.h"
 #include "environment/Settings.h"
 #include "environment/ZAVForm.h"
+#include "graphics/Graphics.h"
 
 namespace {
 
@@ -79,6 +80,7 @@ void runStartSequence(TMainForm& main, EnvState& env, TInterpreter& in, const St
 
   if (IsYesSwitchOn(env.Settings, u"COMMAND")) main.openCommandWindow();
   if (IsYesSwitchOn(env.Settings, u"OUTPUT")) main.openOutput();
+  if (IsYesSwitchOn(env.Settings, u"PLANE")) main.openPlane();
 
   in.LibraryLoadCommands = BuildLibraryLoadCommands(env, LibraryList(env, input));
   env.EnvironmentReady = true;
@@ -92,6 +94,8 @@ void runStartSequence(TMainForm& main, EnvState& env, TInterpreter& in, const St
     main.mdiArea()->setActiveSubWindow(command);
     command->editor()->setFocus();
   }
+
+  Graphics::Of(in).PlaneRedrawEnabled = true;
 
   const std::u16string forced = ForcedSourceFile(env, input);
   if (!forced.empty()) {

@@ -18,6 +18,8 @@
 #include "environment/OutWin.h"
 #include "environment/Settings.h"
 #include "environment/ZAVForm.h"
+#include "graphics/Graphics.h"
+#include "graphics/plane/PlnWin.h"
 
 namespace {
 
@@ -164,6 +166,18 @@ TCommandWindow* TMainForm::openCommandWindow() {
   return command_;
 }
 
+TPlane* TMainForm::plane() const { return plane_; }
+
+TPlane* TMainForm::openPlane() {
+  if (!plane_) {
+    plane_ = new TPlane(*this, Graphics::Of(in_));
+    AddToolWindow(plane_);
+    plane_->Ready = true;
+    action(QStringLiteral("MenuPlane"))->setChecked(true);
+  }
+  return plane_;
+}
+
 void TMainForm::toolWindowClosing(TZavtaForm& window) {
   // Every reference to the window goes before the window itself does.
   if (output_ == &window) {
@@ -173,6 +187,10 @@ void TMainForm::toolWindowClosing(TZavtaForm& window) {
   if (command_ == &window) {
     command_ = nullptr;
     action(QStringLiteral("MenuCommand"))->setChecked(false);
+  }
+  if (plane_ == &window) {
+    plane_ = nullptr;
+    action(QStringLiteral("MenuPlane"))->setChecked(false);
   }
   if (activeTool_ == &window) activeTool_ = nullptr;
   // The MDI area activates a neighbour after the close; the first source

@@ -22,6 +22,7 @@ class QMdiSubWindow;
 class TCommandWindow;
 class TInterpreter;
 class TOutput;
+class TPlane;
 class TZavtaForm;
 struct EnvState;
 
@@ -52,6 +53,9 @@ public:
   TZavtaForm* activeToolWindow() const;
   TOutput* openOutput();
   TCommandWindow* openCommandWindow();
+  // The plane (the graphics' PlaneLink while it exists), shown and ready.
+  TPlane* plane() const;
+  TPlane* openPlane();
   // A tool window's close: references, check marks, the active source.
   void toolWindowClosing(TZavtaForm& window);
 
@@ -115,6 +119,7 @@ private:
   QIcon icons_[3];
   QPointer<TOutput> output_;
   QPointer<TCommandWindow> command_;
+  QPointer<TPlane> plane_;
   QPointer<TZavtaForm> activeTool_;
   bool closePosted_ = false;
   const QEvent* lastPause_ = nullptr;  // a key release seen on its way up
