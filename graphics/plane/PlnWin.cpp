@@ -237,6 +237,9 @@ void TPlane::NoteViewport(GLint x, GLint y, GLsizei width, GLsizei height) {
 // --- frames -------------------------------------------------------------------------------
 
 void TPlane::ShowFront() {
+  // The widget's paint may come at once or with the window's next flush:
+  // either way it shows our front buffer and is ours.
+  presentPending_ = true;
   const bool previous = ownPaint_;
   ownPaint_ = true;
   view_->repaint();
@@ -256,7 +259,9 @@ void TPlane::PaintedByQt() {
                             (background_ & 0xFF) / 255.0f, 1.0f);
     functions_.glClear(GL_COLOR_BUFFER_BIT);
   }
-  if (ownPaint_) return;
+  const bool ours = ownPaint_ || presentPending_;
+  presentPending_ = false;
+  if (ours) return;
   // A paint of Qt's own: one deferred Paint, and the regeneration timer.
   EnvState& env = mainForm().env();
   if (env.Quitting || !env.EnvironmentReady) return;

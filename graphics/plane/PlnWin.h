@@ -142,6 +142,7 @@ private:
   bool bindingDirty_ = true;    // a Qt callback bound the widget's framebuffer since
   bool ownPaint_ = false;       // the paint under way is ours (a present or a capture)
   bool paintPosted_ = false;    // a deferred Paint() waits in the queue
+  bool presentPending_ = false; // a present's paint has not come yet
   bool formatFailed_ = false;   // the chosen format's buffers could not be made
   uint32_t resumesAtContext_ = 0;  // Graphics' PaintResume count when the context came
   GLint viewport_[4] = {0, 0, 0, 0};
