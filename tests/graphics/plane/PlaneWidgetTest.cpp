@@ -336,3 +336,31 @@ TEST_F(PlaneWidgetTest, CopyPutsThePictureOnTheClipboard) {
 }
 
 }  // namespace
+
+namespace {
+
+// Run with QT_SCALE_FACTOR=2 (its own test): sizes and click numbers are
+// device pixels; without the factor it checks the same at scale 1.
+TEST_F(PlaneWidgetTest, SizesAndClicksAreInDevicePixels) {
+  const qreal ratio = plane->view()->devicePixelRatioF();
+  SizeView(static_cast<int>(640 / ratio), static_cast<int>(480 / ratio));
+  const PlaneSize size = plane->clientSize();
+  EXPECT_EQ(size.Width, 640);
+  EXPECT_EQ(size.Height, 480);
+  ASSERT_EQ(Run(u"to onmousedown :a :b :c :d :e\r\n(print \"down :a :b :c :d :e)\r\nend\r\n"), rrOk);
+  QTest::mousePress(plane->view(), Qt::LeftButton, Qt::NoModifier,
+                    QPoint(static_cast<int>(320 / ratio), static_cast<int>(240 / ratio)));
+  QTest::mouseRelease(plane->view(), Qt::LeftButton, Qt::NoModifier,
+                      QPoint(static_cast<int>(320 / ratio), static_cast<int>(240 / ratio)));
+  EXPECT_EQ(OutputText(), "down 0 0 320 240 8");
+  Quad(u"red", 0, 0, 0, 40, 255, 0, 0);
+  g.paintResume();
+  const PlanePicture p = plane->capturePicture();
+  EXPECT_EQ(p.Width, 640);
+  EXPECT_EQ(Pixel(p, 320, 240), 0xFF0000u);
+  if (qEnvironmentVariableIsSet("ZAVTA_EXPECT_SCALE")) {
+    EXPECT_EQ(ratio, qEnvironmentVariable("ZAVTA_EXPECT_SCALE").toDouble());
+  }
+}
+
+}  // namespace
