@@ -21,6 +21,7 @@
 #include "environment/Settings.h"
 #include "environment/ZAVForm.h"
 #include "graphics/Graphics.h"
+#include "graphics/plane/PixelFormats.h"
 
 namespace {
 
@@ -80,6 +81,7 @@ void runStartSequence(TMainForm& main, EnvState& env, TInterpreter& in, const St
 
   if (IsYesSwitchOn(env.Settings, u"COMMAND")) main.openCommandWindow();
   if (IsYesSwitchOn(env.Settings, u"OUTPUT")) main.openOutput();
+  BuildPixelFormatMenu(main, Graphics::Of(in), {});
   if (IsYesSwitchOn(env.Settings, u"PLANE")) main.openPlane();
 
   in.LibraryLoadCommands = BuildLibraryLoadCommands(env, LibraryList(env, input));

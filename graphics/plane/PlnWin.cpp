@@ -1,5 +1,7 @@
 #include "graphics/plane/PlnWin.h"
 
+#include "graphics/plane/PixelFormats.h"
+
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -133,6 +135,7 @@ bool TPlane::MakeBuffers() {
 
 void TPlane::ContextCreated() {
   functions_.initializeOpenGLFunctions();
+  format_ = BufferFormatOf(EnumeratePixelFormats(), g_.PixelFormatIndex);
   connect(view_->context(), &QOpenGLContext::aboutToBeDestroyed, this, &TPlane::ContextLost, Qt::UniqueConnection);
   shimPlane = this;
   contextReady_ = MakeBuffers();
@@ -178,6 +181,7 @@ void TPlane::RecreateContext(int pixelFormatIndex) {
   Ready = false;
   if (contextReady_ && makeCurrent()) {
     formatFailed_ = false;
+    format_ = BufferFormatOf(EnumeratePixelFormats(), pixelFormatIndex);
     contextReady_ = MakeBuffers();
     bindingDirty_ = true;
   }

@@ -10,7 +10,9 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QImageReader>
+#include <QAction>
 #include <QLabel>
+#include <QMenu>
 #include <QMdiArea>
 #include <QPrinter>
 #include <QTemporaryDir>
@@ -30,6 +32,7 @@
 #include "graphics/Graphics.h"
 #include "graphics/Projection.h"
 #include "graphics/ZavOpenGL.h"
+#include "graphics/plane/PixelFormats.h"
 #include "graphics/plane/PlaneImage.h"
 #include "graphics/plane/PlnWin.h"
 #include "tests/support/TestState.h"
@@ -361,6 +364,42 @@ TEST_F(PlaneWidgetTest, SizesAndClicksAreInDevicePixels) {
   if (qEnvironmentVariableIsSet("ZAVTA_EXPECT_SCALE")) {
     EXPECT_EQ(ratio, qEnvironmentVariable("ZAVTA_EXPECT_SCALE").toDouble());
   }
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(PlaneWidgetTest, TheFormatListOffersSoftwareOnlyWithTheDefaultChecked) {
+  QTemporaryDir folder;
+  env.UserFolder = (folder.path() + u'/').toStdU16String();
+  QMenu advanced;
+  QAction hardware(QStringLiteral("Hardware")), software(QStringLiteral("Software (emulated)"));
+  g.PixelFormatIndex = 9999;  // not listed: counts as none
+  BuildPixelFormatMenu(*main, g, {&advanced, &hardware, &software});
+  ASSERT_NE(g.PixelFormatIndex, 0);
+  EXPECT_EQ(g.PixelFormatIndex, ChooseDefaultFormat(EnumeratePixelFormats()));
+  EXPECT_FALSE(hardware.isEnabled());
+  EXPECT_TRUE(software.isEnabled());
+
+  QFile log(folder.filePath(QStringLiteral("opengl.log")));
+  ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+  const QList<QByteArray> lines = log.readAll().split('\n');
+  ASSERT_GE(lines.size(), 4);
+  EXPECT_EQ(lines[0], QByteArray(kPixelFormatHeader));
+  EXPECT_EQ(lines[1], QByteArray(75, '-'));
+  int checked = 0;
+  for (qsizetype i = 2; i + 1 < lines.size(); ++i) {
+    EXPECT_EQ(lines[i].mid(5, 8), "Software") << lines[i].toStdString();
+    EXPECT_FALSE(lines[i].contains('\r'));
+  }
+  for (const QAction* item : advanced.actions())
+    if (item->isChecked()) {
+      ++checked;
+      EXPECT_EQ(item->data().toInt(), g.PixelFormatIndex);
+    }
+  EXPECT_EQ(checked, 1);
+  EXPECT_TRUE(lines.back().isEmpty());  // the last line ends in LF too
 }
 
 }  // namespace
