@@ -55,7 +55,8 @@ void PlaneEvents::Click() {
 
 void PlaneEvents::Dispatch(const PlaneEvent& event) {
   TStructure& s = g_.S;
-  if (s.EventsSuspended) {
+  // While a list is open the handler's drawing would end up in the list.
+  if (s.EventsSuspended || g_.isCompilingList()) {
     std::optional<PlaneEvent>& slot = event.Keyword == s.Keyword(kwOnmousemove) ? g_.QueuedMove : g_.QueuedEvent;
     if (!slot) slot = event;
     return;

@@ -40,7 +40,8 @@ public:
   void MouseUp(uint32_t shift, int32_t x, int32_t y);
   // A click, with the state of the last mouse event.
   void Click();
-  // Queues the event while events are suspended, else runs its handler.
+  // Queues the event while events are suspended (or a list is being
+  // compiled), else runs its handler.
   void Dispatch(const PlaneEvent& event);
 
   int32_t EventDepth() const { return eventDepth_; }

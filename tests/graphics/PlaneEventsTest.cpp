@@ -146,4 +146,13 @@ TEST_F(PlaneEventsTest, SuspendedEventsLeaveOneOfEachAndTheClickReplaysFirst) {
   EXPECT_FALSE(G.QueuedMove);
 }
 
+TEST_F(PlaneEventsTest, AnEventWhileAListIsOpenWaitsInItsSlot) {
+  ++G.ListCompileDepth;
+  Events.MouseDown(psLeft, 320, 240);
+  --G.ListCompileDepth;
+  EXPECT_EQ(Output(), "");
+  ASSERT_TRUE(G.QueuedEvent);
+  EXPECT_EQ(G.QueuedEvent->Keyword, u"onmousedown");
+}
+
 }  // namespace

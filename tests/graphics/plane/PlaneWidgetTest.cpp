@@ -210,6 +210,9 @@ TEST_F(PlaneWidgetTest, ACentreClickRunsDownClickAndUpInOrder) {
             rrOk);
   QTest::mouseClick(plane->view(), Qt::LeftButton, Qt::NoModifier, QPoint(320, 240));
   EXPECT_EQ(OutputText(), "down 0 0 320 240 8\nclick 0 0 320 240 8\nup 0 0 320 240 0");
+  // Keys typed on the plane go to the keyboard buffer.
+  QTest::keyClicks(plane->view(), QStringLiteral("ab"));
+  EXPECT_EQ(s.KeyBuffer, u"ab");
 }
 
 TEST_F(PlaneWidgetTest, IdleAfterSettlingPaintsNothing) {
