@@ -298,12 +298,12 @@ void TPlane::Paint() {
 
 void TPlane::RegenerateTimerFired() {
   TInterpreter& in = g_.In;
-  const RegenerateDecision decision = DecideRegeneration(in.RunState, in.S.HaltRequested);
-  if (decision.Redraw && g_.PlaneRedrawEnabled && !g_.isCompilingList())
+  if (DecideRegeneration(in.RunState, in.S.HaltRequested).Redraw && g_.PlaneRedrawEnabled && !g_.isCompilingList())
     Guarded([this] {
       setupProjection();
       g_.redrawScene();
     });
+  // The redraw may have changed the run state: asked again.
   if (DecideRegeneration(in.RunState, in.S.HaltRequested).Stop) {
     in.S.HaltRequested = false;
     mainForm().stop();

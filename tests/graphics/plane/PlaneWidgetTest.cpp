@@ -406,3 +406,22 @@ TEST_F(PlaneWidgetTest, TheFormatListOffersSoftwareOnlyWithTheDefaultChecked) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(PlaneGif, ManyColoursAreQuantisedAndAnEmptyPictureIsRefused) {
+  PlanePicture picture;
+  picture.Width = 64;
+  picture.Height = 32;
+  for (int i = 0; i < 64 * 32; ++i)
+    picture.Rgb.insert(picture.Rgb.end(), {uint8_t(i * 4), uint8_t(i / 8), uint8_t(255 - i % 256)});
+  QTemporaryDir folder;
+  const QString path = folder.filePath(QStringLiteral("many.gif"));
+  EXPECT_EQ(SavePictureFile(picture, path, PictureType::Gif, 90), "");
+  const QImage read(path);
+  EXPECT_EQ(read.size(), QSize(64, 32));
+  EXPECT_NE(SavePictureFile(PlanePicture{}, path, PictureType::Gif, 90), "");
+  EXPECT_EQ(QImage(path).size(), QSize(64, 32));  // the first file stays
+}
+
+}  // namespace
