@@ -20,6 +20,7 @@
 namespace {
 
 constexpr int kRegenerateMs = 10;
+constexpr int kResumeRetryMs = 50;  // a new context waits this long at a time for the environment
 
 TPlane* shimPlane = nullptr;  // the plane whose buffers the table's shims select
 
@@ -155,10 +156,16 @@ void TPlane::ContextCreated() {
   // The new context has no lists: one regeneration once the environment is
   // ready, unless one runs before.
   resumesAtContext_ = g_.PaintResumes;
-  QTimer::singleShot(0, this, [this] {
-    if (!mainForm().env().EnvironmentReady || g_.PaintResumes != resumesAtContext_) return;
-    Guarded([this] { g_.paintResume(); });
-  });
+  QTimer::singleShot(0, this, &TPlane::ResumeWhenReady);
+}
+
+void TPlane::ResumeWhenReady() {
+  if (!contextReady_ || g_.PaintResumes != resumesAtContext_) return;
+  if (!mainForm().env().EnvironmentReady) {
+    QTimer::singleShot(kResumeRetryMs, this, &TPlane::ResumeWhenReady);
+    return;
+  }
+  Guarded([this] { g_.paintResume(); });
 }
 
 void TPlane::ContextLost() {

@@ -116,6 +116,7 @@ private:
   // From the view.
   void ContextCreated();
   void ContextLost();
+  void ResumeWhenReady();
   void BuffersResized();
   void PaintedByQt();
   void ShowFront();
