@@ -107,6 +107,12 @@ std::string WriteGif(const PlanePicture& picture, QIODevice& device) {
   return {};
 }
 
+PrintRect DrawPictureOnPage(QPainter& painter, QSize page, const QImage& picture) {
+  const PrintRect r = PrintGeometry(picture.width(), picture.height(), page.width(), page.height());
+  painter.drawImage(QRect(r.Left, r.Top, r.Width, r.Height), picture);
+  return r;
+}
+
 std::string SavePictureFile(const PlanePicture& picture, const QString& path, PictureType type, int quality) {
   QSaveFile file(path);
   if (!file.open(QIODevice::WriteOnly)) return file.errorString().toStdString();
@@ -181,10 +187,9 @@ void TPlane::PrintPlane() {
     if (!painter.begin(&printer)) {
       ShowError(u"DIALOG.PRINT.FAILED", {u"the printer cannot start"});
     } else {
+      // The painter's origin is the printable area's corner.
       const QRectF page = printer.pageRect(QPrinter::DevicePixel);
-      const PrintRect r = PrintGeometry(image.width(), image.height(), static_cast<int>(page.width()),
-                                        static_cast<int>(page.height()));
-      painter.drawImage(QRect(r.Left, r.Top, r.Width, r.Height), image);
+      DrawPictureOnPage(painter, page.size().toSize(), image);
       if (!painter.end()) ShowError(u"DIALOG.PRINT.FAILED", {u"the printer failed"});
     }
   }

@@ -425,3 +425,21 @@ TEST(PlaneGif, ManyColoursAreQuantisedAndAnEmptyPictureIsRefused) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(PlanePrint, ThePictureFillsTheComputedRectangleOfThePage) {
+  QImage page(480, 660, QImage::Format_RGB32);
+  page.fill(Qt::white);
+  QImage picture(60, 40, QImage::Format_RGB32);
+  picture.fill(Qt::red);
+  QPainter painter(&page);
+  const PrintRect r = DrawPictureOnPage(painter, page.size(), picture);
+  painter.end();
+  EXPECT_EQ((std::array<int, 4>{r.Left, r.Top, r.Width, r.Height}), (std::array<int, 4>{24, 186, 432, 288}));
+  for (const auto& [x, y, red] : {std::tuple{24, 186, true}, std::tuple{455, 473, true}, std::tuple{23, 186, false},
+                                  std::tuple{24, 185, false}, std::tuple{456, 300, false}, std::tuple{100, 474, false}})
+    EXPECT_EQ(page.pixel(x, y) == QColor(Qt::red).rgb(), red) << x << "," << y;
+}
+
+}  // namespace
