@@ -443,3 +443,22 @@ TEST(PlanePrint, ThePictureFillsTheComputedRectangleOfThePage) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(PlaneWidgetTest, AnIncompleteFramebufferIsReportedAndNothingIsKept) {
+  plane->view()->makeCurrent();
+  QOpenGLExtraFunctions f(plane->view()->context());
+  GLint largest = 0;
+  f.glGetIntegerv(GL_MAX_RENDERBUFFER_SIZE, &largest);
+  PlaneBuffers buffers;
+  EXPECT_FALSE(buffers.Create(f, largest + 1, 4, PlaneBufferFormat{}, 0xFFFFFF));
+  EXPECT_FALSE(buffers.Exists());
+  while (f.glGetError() != GL_NO_ERROR) {
+  }
+  EXPECT_TRUE(buffers.Create(f, 8, 4, PlaneBufferFormat{}, 0xFFFFFF));
+  buffers.Destroy(f);
+  EXPECT_FALSE(buffers.Exists());
+}
+
+}  // namespace
