@@ -154,13 +154,11 @@ std::string TPlane::savePicture(const PlanePicture& picture, const std::u16strin
   return SavePictureFile(picture, QString::fromStdU16String(path), type, quality);
 }
 
-void TPlane::ShowError(const char16_t* key, std::initializer_list<std::u16string> args) {
-  const std::u16string format = mainForm().env().LanguageTexts.GetValueOrKey(key);
-  std::u16string text;
-  if (args.size() == 1)
-    text = FormatMessage(format, {*args.begin()});
-  else if (args.size() == 2)
-    text = FormatMessage(format, {*args.begin(), *(args.begin() + 1)});
+std::u16string TPlane::Text(const char16_t* key) const {
+  return mainForm().env().LanguageTexts.GetValueOrKey(key);
+}
+
+void TPlane::ShowMessage(const std::u16string& text) {
   mainForm().showMessage(QString::fromStdU16String(text), QString(), dfOk);
 }
 
@@ -170,11 +168,11 @@ void TPlane::SaveImageAs() {
   if (!chosen) return;
   const std::u16string path = chosen->toStdU16String();
   if (PictureTypeOf(path) == PictureType::Unknown) {
-    ShowError(u"DIALOG.SAVEIMAGE.BADTYPE", {ExtensionOf(path)});
+    ShowMessage(FormatMessage(Text(u"DIALOG.SAVEIMAGE.BADTYPE"), {ExtensionOf(path)}));
     return;
   }
   const std::string error = savePicture(picture, path, 90, false);
-  if (!error.empty()) ShowError(u"DIALOG.SAVEIMAGE.FAILED", {path, Utf8ToUtf16(error)});
+  if (!error.empty()) ShowMessage(FormatMessage(Text(u"DIALOG.SAVEIMAGE.FAILED"), {path, Utf8ToUtf16(error)}));
 }
 
 void TPlane::CopyToClipboard() { QGuiApplication::clipboard()->setImage(ImageOfPicture(capturePicture())); }
@@ -185,12 +183,13 @@ void TPlane::PrintPlane() {
   if (mainForm().prompts().setUpPrinter(this, printer)) {
     QPainter painter;
     if (!painter.begin(&printer)) {
-      ShowError(u"DIALOG.PRINT.FAILED", {u"the printer cannot start"});
+      ShowMessage(FormatMessage(Text(u"DIALOG.PRINT.FAILED"), {std::u16string(u"the printer cannot start")}));
     } else {
       // The painter's origin is the printable area's corner.
       const QRectF page = printer.pageRect(QPrinter::DevicePixel);
       DrawPictureOnPage(painter, page.size().toSize(), image);
-      if (!painter.end()) ShowError(u"DIALOG.PRINT.FAILED", {u"the printer failed"});
+      if (!painter.end())
+        ShowMessage(FormatMessage(Text(u"DIALOG.PRINT.FAILED"), {std::u16string(u"the printer failed")}));
     }
   }
   view_->setFocus();

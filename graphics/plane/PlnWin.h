@@ -132,7 +132,8 @@ private:
   void Guarded(const std::function<void()>& call);
   uint32_t ShiftOf(const QMouseEvent& event) const;
   QPoint DevicePoint(const QMouseEvent& event) const;
-  void ShowError(const char16_t* key, std::initializer_list<std::u16string> args);
+  std::u16string Text(const char16_t* key) const;  // a language text
+  void ShowMessage(const std::u16string& text);
 
   Graphics& g_;
   PlaneView* view_;

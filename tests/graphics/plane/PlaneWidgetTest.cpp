@@ -462,3 +462,21 @@ TEST_F(PlaneWidgetTest, AnIncompleteFramebufferIsReportedAndNothingIsKept) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(PlaneWidgetTest, ADoubleClicksSecondPressIsADownWith64AndNoClick) {
+  ASSERT_EQ(Run(u"to onmousedown :a :b :c :d :e\r\n(print \"down :e)\r\nend\r\n"
+                u"to onmouseclick :a :b :c :d :e\r\n(print \"click :e)\r\nend\r\n"
+                u"to onmouseup :a :b :c :d :e\r\n(print \"up :e)\r\nend\r\n"),
+            rrOk);
+  // The system's order: press, release, the double-click press, release.
+  QWidget* view = plane->view();
+  QTest::mousePress(view, Qt::LeftButton, Qt::ShiftModifier, QPoint(10, 10));
+  QTest::mouseRelease(view, Qt::LeftButton, Qt::ShiftModifier, QPoint(10, 10));
+  QTest::mouseDClick(view, Qt::LeftButton, Qt::ShiftModifier, QPoint(10, 10));
+  QTest::mouseRelease(view, Qt::LeftButton, Qt::ShiftModifier, QPoint(10, 10));
+  EXPECT_EQ(OutputText(), "down 9\nclick 9\nup 1\ndown 73\nup 1");
+}
+
+}  // namespace
