@@ -480,3 +480,31 @@ TEST_F(PlaneWidgetTest, ADoubleClicksSecondPressIsADownWith64AndNoClick) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(PlaneWidgetTest, APaintWaitsForAnOpenListToClose) {
+  Quad(u"red", 0, 0, 0, 40, 255, 0, 0);
+  g.paintResume();
+  QTest::qWait(100);
+  const int64_t before = plane->LastFrameTick();
+  ++g.ListCompileDepth;
+  plane->Paint();
+  plane->presentFrame();
+  EXPECT_EQ(plane->LastFrameTick(), before);
+  --g.ListCompileDepth;
+  EXPECT_TRUE(QTest::qWaitFor([&] { return plane->LastFrameTick() != before; }, 1000));
+}
+
+TEST_F(PlaneWidgetTest, TheRegenerationTimerPressesStopForARequestedHaltWhenIdle) {
+  s.HaltRequested = true;
+  in.RunState = rsRunning;
+  plane->StartRegenerateTimer();
+  QTest::qWait(50);
+  EXPECT_TRUE(s.HaltRequested);  // a running program redraws and halts itself
+  in.RunState = rsIdle;
+  plane->StartRegenerateTimer();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !s.HaltRequested; }, 1000));
+}
+
+}  // namespace
