@@ -3,6 +3,7 @@
 #include "graphics/plane/PixelFormats.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QOpenGLContext>
@@ -248,13 +249,17 @@ void TPlane::NoteViewport(GLint x, GLint y, GLsizei width, GLsizei height) {
 // --- frames -------------------------------------------------------------------------------
 
 void TPlane::ShowFront() {
-  // The widget's paint may come at once or with the window's next flush:
-  // either way it shows our front buffer and is ours.
+  // A window holding an OpenGL widget turns repaint() into a posted update
+  // request (Qt spares itself a composition per call); delivering it here
+  // shows the frame now, also inside a run. Should the paint still come
+  // later, it shows our front buffer all the same and is ours.
   presentPending_ = true;
   const bool previous = ownPaint_;
   ownPaint_ = true;
   view_->repaint();
+  QCoreApplication::sendPostedEvents(window(), QEvent::UpdateRequest);
   ownPaint_ = previous;
+  if (presentPending_) ++latePresents_;
   // The window's composition may have taken the context away.
   bindingDirty_ = true;
   makeCurrent();

@@ -61,6 +61,8 @@ public:
   // Set by the code that creates the plane once it is shown.
   bool Ready = false;
   int64_t LastFrameTick() const { return pacer_.LastFrameTick(); }
+  // Presents whose paint did not come at once (the window showed them later).
+  int LatePresents() const { return latePresents_; }
 
   // Present and, once redraws are enabled, redraw (deferred while a list is
   // being compiled).
@@ -145,6 +147,7 @@ private:
   bool ownPaint_ = false;       // the paint under way is ours (a present or a capture)
   bool paintPosted_ = false;    // a deferred Paint() waits in the queue
   bool presentPending_ = false; // a present's paint has not come yet
+  int latePresents_ = 0;
   bool formatFailed_ = false;   // the chosen format's buffers could not be made
   uint32_t resumesAtContext_ = 0;  // Graphics' PaintResume count when the context came
   GLint viewport_[4] = {0, 0, 0, 0};

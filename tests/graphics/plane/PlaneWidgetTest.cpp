@@ -222,6 +222,11 @@ TEST_F(PlaneWidgetTest, IdleAfterSettlingPaintsNothing) {
   const int64_t settled = plane->LastFrameTick();
   QTest::qWait(300);
   EXPECT_EQ(plane->LastFrameTick(), settled);
+  // Once the window is up, each frame is shown as it is presented, also
+  // with no event loop running (as inside a run).
+  const int late = plane->LatePresents();
+  for (int i = 0; i < 5; ++i) g.redrawScene();
+  EXPECT_EQ(plane->LatePresents(), late);
 }
 
 TEST_F(PlaneWidgetTest, ClosingLeavesTheNullBackEndAndReopeningRegainsTheScene) {
