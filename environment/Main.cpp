@@ -172,6 +172,9 @@ TPlane* TMainForm::openPlane() {
   if (!plane_) {
     plane_ = new TPlane(*this, Graphics::Of(in_));
     AddToolWindow(plane_);
+    // A program run as an application has its plane in the middle.
+    if (env_.RuntimeMode)
+      plane_->move((mdi_->width() - plane_->width()) / 2, (mdi_->height() - plane_->height()) / 2);
     plane_->Ready = true;
     action(QStringLiteral("MenuPlane"))->setChecked(true);
   }

@@ -111,12 +111,17 @@ TPlane::TPlane(TMainForm& main, Graphics& g)
   applySettings();
 }
 
-TPlane::~TPlane() { Detach(); }
-
 void TPlane::applySettings() {
   applyFont();
-  setTitle(QString::fromStdU16String(mainForm().env().LanguageTexts.GetValueOrKey(u"CAPTION.PLANE")));
+  // A program run as an application shows its plane under the main
+  // window's caption.
+  if (mainForm().env().RuntimeMode)
+    setTitle(mainForm().windowTitle());
+  else
+    setTitle(QString::fromStdU16String(Text(u"CAPTION.PLANE")));
 }
+
+TPlane::~TPlane() { Detach(); }
 
 void TPlane::Guarded(const std::function<void()>& call) { GuardCoreEntry(g_.In, call); }
 
