@@ -513,3 +513,20 @@ TEST_F(PlaneWidgetTest, TheRegenerationTimerPressesStopForARequestedHaltWhenIdle
 }
 
 }  // namespace
+
+namespace {
+
+// Run on the offscreen platform (its own test): no X11 display, no GLX.
+TEST(PlaneFormatsWithoutGlx, OneEntryFromTheSurfaceFormatIsTheDefault) {
+  if (QGuiApplication::platformName() != QStringLiteral("offscreen")) GTEST_SKIP() << "needs the offscreen platform";
+  const std::vector<PixelFormatDesc> formats = EnumeratePixelFormats();
+  ASSERT_EQ(formats.size(), 1u);
+  EXPECT_EQ(formats[0].Index, 1);
+  EXPECT_EQ(formats[0].DepthBits, 24);
+  EXPECT_EQ(formats[0].StencilBits, 8);
+  EXPECT_TRUE(formats[0].DoubleBuffered);
+  EXPECT_EQ(ChooseDefaultFormat(formats), 1);
+  EXPECT_EQ(BufferFormatOf(formats, 1).DepthBits, 24);
+}
+
+}  // namespace
