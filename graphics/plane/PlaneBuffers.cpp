@@ -56,7 +56,13 @@ bool PlaneBuffers::Create(QOpenGLExtraFunctions& f, int width, int height, const
     f.glGenRenderbuffers(1, &depthStencil_);
     f.glBindRenderbuffer(GL_RENDERBUFFER, depthStencil_);
     const bool stencil = format.StencilBits > 0;
-    const GLenum storage = stencil ? GL_DEPTH24_STENCIL8 : format.DepthBits > 24 ? GL_DEPTH_COMPONENT32 : format.DepthBits > 16 ? GL_DEPTH_COMPONENT24 : GL_DEPTH_COMPONENT16;
+    GLenum storage = GL_DEPTH_COMPONENT16;
+    if (stencil)
+      storage = GL_DEPTH24_STENCIL8;
+    else if (format.DepthBits > 24)
+      storage = GL_DEPTH_COMPONENT32;
+    else if (format.DepthBits > 16)
+      storage = GL_DEPTH_COMPONENT24;
     f.glRenderbufferStorage(GL_RENDERBUFFER, storage, width_, height_);
     f.glFramebufferRenderbuffer(GL_FRAMEBUFFER, stencil ? GL_DEPTH_STENCIL_ATTACHMENT : GL_DEPTH_ATTACHMENT,
                                 GL_RENDERBUFFER, depthStencil_);

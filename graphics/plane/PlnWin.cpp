@@ -239,7 +239,8 @@ bool TPlane::makeCurrent() {
 
 PlaneSize TPlane::clientSize() {
   const qreal ratio = view_->devicePixelRatioF();
-  return {static_cast<int>(std::lround(view_->width() * ratio)), static_cast<int>(std::lround(view_->height() * ratio))};
+  return {static_cast<int>(std::lround(view_->width() * ratio)),
+          static_cast<int>(std::lround(view_->height() * ratio))};
 }
 
 void TPlane::SelectDrawBuffer(GLenum mode) { buffers_.SelectDraw(functions_, mode); }
@@ -410,7 +411,8 @@ void TPlane::MouseDown(QMouseEvent& event, bool doubleClick) {
 
 void TPlane::MouseUp(QMouseEvent& event) {
   const QPoint at = DevicePoint(event);
-  const bool click = leftPressedInside_ && event.button() == Qt::LeftButton && view_->rect().contains(event.position().toPoint());
+  const bool inside = view_->rect().contains(event.position().toPoint());
+  const bool click = leftPressedInside_ && event.button() == Qt::LeftButton && inside;
   if (event.button() == Qt::LeftButton) leftPressedInside_ = false;
   Guarded([&] {
     if (click) events_.Click();
