@@ -21,6 +21,8 @@
 #include "environment/Settings.h"
 #include "environment/VarWin.h"
 #include "environment/ZAVForm.h"
+#include "graphics/Graphics.h"
+#include "graphics/plane/PixelFormats.h"
 
 namespace {
 
@@ -84,6 +86,8 @@ void runStartSequence(TMainForm& main, EnvState& env, TInterpreter& in, const St
   if (IsYesSwitchOn(env.Settings, u"COMMAND")) main.openCommandWindow();
   if (IsYesSwitchOn(env.Settings, u"OUTPUT")) main.openOutput();
   if (IsYesSwitchOn(env.Settings, u"MEMORY") && env.AdvancedGui) main.openMemoryWindow();
+  BuildPixelFormatMenu(main, Graphics::Of(in), {});
+  if (IsYesSwitchOn(env.Settings, u"PLANE")) main.openPlane();
 
   in.LibraryLoadCommands = BuildLibraryLoadCommands(env, StartLibraryList(env, input));
   env.EnvironmentReady = true;
@@ -99,6 +103,7 @@ void runStartSequence(TMainForm& main, EnvState& env, TInterpreter& in, const St
   }
 
   QObject::connect(qApp, &QGuiApplication::applicationStateChanged, &main, &TMainForm::appActivate);
+  Graphics::Of(in).PlaneRedrawEnabled = true;
 
   const std::u16string forced = ForcedSourceFile(env, input);
   if (!forced.empty()) {
