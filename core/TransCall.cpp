@@ -346,7 +346,7 @@ void CallUserProcedure(TInterpreter& in, TCodeCursor& cursor) {
     TAtom::DecRef(frame);  // the pin it was kept with; the call pins it anew
     return frame;
   };
-  TAtom* frame = takeKeptFrame();
+  TAtom* frame = s.FastPaths ? takeKeptFrame() : nullptr;
   const bool reusedFrame = frame != nullptr;
   if (reusedFrame)
     TAtom::SetParent(s, *frame, procedure);
@@ -440,7 +440,7 @@ void CallUserProcedure(TInterpreter& in, TCodeCursor& cursor) {
   TAtom* handler = nullptr;
   TWrapperStatement wrapper;
   try {
-    if (!IsWrapperStatement(in, body, wrapper) || !RunWrapperStatement(in, body, wrapper)) RunCode(in);
+    if (!s.FastPaths || !IsWrapperStatement(in, body, wrapper) || !RunWrapperStatement(in, body, wrapper)) RunCode(in);
   } catch (const LanguageError& error) {
     handler = TAtom::FindChildByName(s, *procedure, s.Keyword(kwOnerror));
     if (handler == nullptr) {
@@ -499,7 +499,7 @@ void CallUserProcedure(TInterpreter& in, TCodeCursor& cursor) {
   // object whose children are the inputs and locals (handed on detached).
   TAtom* result = in.ResultAtom;
   if (result == SystemValue) result = frame;
-  if (handler == nullptr && in.EscapeCount == escapesAtStart && result != frame &&
+  if (s.FastPaths && handler == nullptr && in.EscapeCount == escapesAtStart && result != frame &&
       !(IsAtom(result) && result->Parent == frame))
     scope.OfferFrame(spare, spareGeneration, body, inputCount);
   TAtom::Unlink(frame);

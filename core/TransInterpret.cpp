@@ -506,7 +506,7 @@ void CallBoundRoutine(TInterpreter& in, int32_t index, bool outside) {
   // exceptions masked). The own routines never read the sticky flags, so
   // for them the state is only loaded when a mode differs; loading it costs
   // more than most of them.
-  if (outside || !FloatingPointModesAreDefault()) static_cast<void>(std::fesetenv(FE_DFL_ENV));
+  if (outside || !s.FastPaths || !FloatingPointModesAreDefault()) static_cast<void>(std::fesetenv(FE_DFL_ENV));
   const size_t slot = static_cast<size_t>(index);
   if (slot >= in.RoutineKeepsNoCells.size() || !in.RoutineKeepsNoCells[slot]) in.NoteEscape();
   TAtom* result = nullptr;

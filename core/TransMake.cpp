@@ -379,7 +379,7 @@ void OpMake(TInterpreter& in, int32_t opcode, const TMakeInputs& inputs) {
   const bool locked = TAtom::IsLocked(variable);
   TAtom* const value = inputs.Value;
 
-  if (IsPlainStore(s, opcode, inputs, *variable)) {
+  if (s.FastPaths && IsPlainStore(s, opcode, inputs, *variable)) {
     if (locked) {
       RaiseLocked(s, *variable, nameText, inputs);
       yieldNothing();

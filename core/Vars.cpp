@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <new>
+#include <string_view>
 #include <system_error>
 
 #include "core/Host.h"
@@ -328,6 +329,11 @@ void TStructure::AddPoolBlock() {
       // No thread to spare: the next block is mapped when it is needed.
     }
   }
+}
+
+bool TStructure::FastPathsRequested() {
+  const char* off = std::getenv("ZAVTA_NO_FAST_PATHS");
+  return off == nullptr || std::string_view(off) != "1";
 }
 
 DepthGuard::DepthGuard(TStructure& s) : s_(s) {
@@ -679,6 +685,11 @@ TAtom* TStructure::FindRootChild(std::u16string_view name) {
   for (int i = 0; i < kDirectlyCompared && c != nullptr; ++i, c = c->NextSibling)
     if (SameName(c->Text, name)) return c;
   if (c == nullptr) return nullptr;
+  if (!FastPaths) {
+    for (; c != nullptr; c = c->NextSibling)
+      if (SameName(c->Text, name)) return c;
+    return nullptr;
+  }
   TRootIndex& index = rootIndex_;
   const uint64_t epoch = TAtom::TopLevelEpoch();
   if (index.Epoch != epoch || index.Root != Root || index.CaseSensitive != CaseSensitive) {

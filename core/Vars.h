@@ -551,6 +551,11 @@ public:
   }
 
   // --- settings read by the core --------------------------------------------
+  // The short ways through calls, look-ups and stores; off when the
+  // environment held ZAVTA_NO_FAST_PATHS=1 at construction (for tests that
+  // compare both ways, and for users who suspect one of them).
+  bool FastPaths = FastPathsRequested();
+  static bool FastPathsRequested();
   long double Epsilon = 1e-10L;
   bool CaseSensitive = true;
   int64_t WhileCounter = 0;

@@ -171,6 +171,17 @@ TEST_F(CallFastPaths, KeptFramesLetGoInsideRunningCallsAreNotKeptAgain) {
   EXPECT_EQ(KeptFramesOf(u"letgo"), 0u);
 }
 
+TEST_F(CallFastPaths, TheSwitchTurnsEveryShortWayOff) {
+  S.FastPaths = false;
+  EXPECT_EQ(Printed(u"make \"x add 1 2\nrepeat 10 [make \"x add :x repeat]\nprint :x"), "58");
+  EXPECT_EQ(KeptFramesOf(u"add"), 0u);
+  // Each call makes its frame and its two input cells anew.
+  EXPECT_GE(AtomsMadeBy(u"repeat 10 [make \"x add :x 1]"), 40);
+  S.FastPaths = true;
+  EXPECT_EQ(Printed(u"print add :x 1"), "69");
+  EXPECT_EQ(KeptFramesOf(u"add"), 1u);
+}
+
 TEST_F(CallFastPaths, AResetLetsGoOfTheKeptFrames) {
   ASSERT_EQ(Run(u"print add 1 2"), 0);
   ASSERT_EQ(KeptFramesOf(u"add"), 1u);
