@@ -333,11 +333,15 @@ void TAtom::AddCode(TAtom& a, int32_t word) {
   Extension& ext = a.Extend();
   if (!ext.Code) ext.Code = std::make_unique<std::vector<int32_t>>();
   ext.Code->push_back(word);
+  ++ext.CodeGeneration;
 }
 
 void TAtom::PatchLastCode(TAtom& a, int32_t word) {
   std::vector<int32_t>* code = a.Code();
-  if (code != nullptr && !code->empty()) code->back() = word;
+  if (code != nullptr && !code->empty()) {
+    code->back() = word;
+    ++a.Ext->CodeGeneration;
+  }
 }
 
 void TAtom::ClearCode(TAtom& a) {
@@ -346,10 +350,13 @@ void TAtom::ClearCode(TAtom& a) {
     ext.Code->clear();
   else
     ext.Code = std::make_unique<std::vector<int32_t>>();
+  ++ext.CodeGeneration;
 }
 
 void TAtom::FreeCode(TAtom& a) {
-  if (a.Ext) a.Ext->Code.reset();
+  if (!a.Ext) return;
+  a.Ext->Code.reset();
+  ++a.Ext->CodeGeneration;
 }
 
 void TAtom::DropCodeTree(TStructure&, TAtom* a) {
@@ -359,7 +366,7 @@ void TAtom::DropCodeTree(TStructure&, TAtom* a) {
     TAtom* cell = pending.back();
     pending.pop_back();
     for (; IsCellKind(cell) && visited.insert(cell).second; cell = cell->Right) {
-      if (std::vector<int32_t>* code = cell->Code()) code->clear();
+      if (cell->Code() != nullptr) ClearCode(*cell);
       if (IsCellKind(cell->Left)) pending.push_back(cell->Left);
     }
   }

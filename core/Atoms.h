@@ -112,6 +112,7 @@ public:
     ~Extension();  // where TPosition is complete
     std::unique_ptr<TPosition> Position;         // source position, or none
     std::unique_ptr<std::vector<int32_t>> Code;  // compiled words of the statement starting here
+    uint32_t CodeGeneration = 0;                 // advances whenever Code changes (caches of it check)
     TAtom* DrawImageChild = nullptr;             // cached child named by keyword 14
     TAtom* ChangeChild = nullptr;                // cached child named by keyword 15
     void* Object = nullptr;                      // WrappedObject* or memory-block bytes
@@ -204,6 +205,8 @@ public:
   static void ClearCode(TAtom& a);
   static void FreeCode(TAtom& a);
   static void DropCodeTree(TStructure& s, TAtom* a);
+  // The generation of the atom's code: any change of it gives another one.
+  static uint32_t CodeGeneration(const TAtom& a) { return a.Ext ? a.Ext->CodeGeneration : 0; }
 
   // --- tree links -------------------------------------------------------
   // Advances whenever the children of a variable without a parent (the

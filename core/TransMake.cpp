@@ -178,7 +178,7 @@ TAtom* CopyTopLevelCells(TStructure& s, TAtom* list) {
 void DropTopLevelCode(TAtom* list) {
   std::unordered_set<const TAtom*> seen;
   for (TAtom* cell = list; IsAtom(cell) && cell->Kind == akList && seen.insert(cell).second; cell = cell->Right)
-    if (std::vector<int32_t>* code = cell->Code()) code->clear();
+    if (cell->Code() != nullptr) TAtom::ClearCode(*cell);
 }
 
 bool IsNonEmptyList(const TAtom* a) { return IsAtom(a) && a->Kind == akList; }

@@ -288,14 +288,18 @@ void RunCode(TInterpreter& in) {
   }
 }
 
+bool NothingDueBeforeNextStatement(const TInterpreter& in) {
+  const TStructure& s = in.S;
+  return !in.SceneDirty && !s.HaltRequested && !s.PumpPending && !in.TopRedrawPending && in.PendingHistory.empty() &&
+         in.RunState != rsStop && in.RunState != rsRunCommand && in.RunState != rsRunStep && in.RunState != rsRunTo &&
+         (in.StatementCounter + 1) % kPumpInterval != 0;
+}
+
 bool RunWrapperStatement(TInterpreter& in, TAtom* body, const TWrapperStatement& wrapper) {
   TStructure& s = in.S;
   // What the statement loop would do besides running the routine: redraw,
-  // pump, pause, stop. Those bodies take the loop.
-  if (!IsAtom(body) || in.SceneDirty || s.HaltRequested || s.PumpPending || in.TopRedrawPending ||
-      in.RunState == rsStop || in.RunState == rsRunCommand || in.RunState == rsRunStep || in.RunState == rsRunTo ||
-      (in.StatementCounter + 1) % kPumpInterval == 0 || s.Frame() == nullptr)
-    return false;
+  // pump, pause, stop, history handlers. Those bodies take the loop.
+  if (!IsAtom(body) || s.Frame() == nullptr || !NothingDueBeforeNextStatement(in)) return false;
 
   // RunCode's part.
   const PinnedAtom pinBody(body);

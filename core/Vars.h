@@ -503,6 +503,27 @@ public:
   int32_t Cell3Integer();
   int32_t CellCount() const;
 
+  // --- the argument view: a routine's inputs, from the argument cells of
+  // the current frame, or from a call's operand values while a direct
+  // wrapper's call runs the routine without a frame (OperandInputs set).
+  // Input n counts as the cells do: 1 is the last input as written.
+  const TStackEntry* OperandInputs = nullptr;  // input 1 first
+  int32_t OperandCount = 0;
+  int32_t InputCount() const { return OperandInputs != nullptr ? OperandCount : CellCount(); }
+  bool HasInput(int32_t n) const {
+    return OperandInputs != nullptr ? n >= 1 && n <= OperandCount : Cell(n) != nullptr;
+  }
+  // The value of input n; the empty list when it is missing.
+  TAtom* InputValue(int32_t n) const {
+    if (OperandInputs == nullptr) return CellValue(n);
+    return n >= 1 && n <= OperandCount ? OperandInputs[n - 1].Value : nullptr;
+  }
+  // Input n is a plain value (TAtom::IsPlainVariable of its cell); operand
+  // values are never objects with members.
+  bool InputIsPlain(int32_t n) const;
+  // The first member of input n when it is an object; null for operands.
+  TAtom* InputMembers(int32_t n) const;
+
   // --- names and paths ----------------------------------------------------
   std::u16string NormalizeName(std::u16string_view name) const;
   bool IsRootName(std::u16string_view normalisedName) const;
