@@ -66,6 +66,9 @@ enum AtomMarks : uint8_t {
   // The atom has a cached ondrawimage or onchange child (cleared when both
   // caches are empty again).
   amHandlerChildren = 0x8,
+  // A word whose text reads as a number, which Number holds (a word's text
+  // never changes, so it is parsed once; see ValueNumber in LogoLib.cpp).
+  amNumberRead = 0x10,
 };
 
 // Which pool chain holds an atom; an identity resolves only for Live and Kept.

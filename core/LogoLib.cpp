@@ -48,9 +48,16 @@ TAtom* CheckedCell(TStructure& s, int32_t ordinal, int32_t n) {
   return cell;
 }
 
-bool CheckedInput(TStructure& s, int32_t ordinal, int32_t n) {
-  if (s.HasInput(n)) return true;
+namespace {
+[[gnu::noinline, gnu::cold]] void RaiseMissingInput(TStructure& s, int32_t ordinal, int32_t n) {
   s.RaiseError(s.MessageText(u"MISSINGARG", {U16(std::to_string(n)), PrimitiveName(ordinal)}), u"missing-arg");
+}
+}  // namespace
+
+bool CheckedInput(TStructure& s, int32_t ordinal, int32_t n) {
+  if (s.HasInput(n)) [[likely]]
+    return true;
+  RaiseMissingInput(s, ordinal, n);
   return false;
 }
 
@@ -60,9 +67,21 @@ TAtom* CellInput(TStructure& s, int32_t ordinal, int32_t n) {
 
 namespace {
 // A number input: a number atom directly, anything else through AsNumber
-// (which converts a numeric word or raises).
+// (which converts a numeric word or raises). A word that reads as a
+// number keeps what it reads as: numbers in lists (loop bodies) stay words
+// and would otherwise be parsed on every round.
 inline long double ValueNumber(TStructure& s, const TAtom* value) {
   if (IsAtom(value) && value->Kind == akNumber) return value->Number;
+  if (s.FastPaths && IsAtom(value) && value->Kind == akWord) {
+    if ((value->Marks & amNumberRead) != 0) return value->Number;
+    long double x = 0;
+    if (TAtom::TryNumber(value, x)) {
+      TAtom* word = const_cast<TAtom*>(value);  // the text it caches for never changes
+      word->Number = x;
+      word->Marks |= amNumberRead;
+      return x;
+    }
+  }
   return TAtom::AsNumber(s, value);
 }
 }  // namespace
