@@ -116,6 +116,13 @@ public:
     std::unique_ptr<TPosition> Position;         // source position, or none
     std::unique_ptr<std::vector<int32_t>> Code;  // compiled words of the statement starting here
     uint32_t CodeGeneration = 0;                 // advances whenever Code changes (caches of it check)
+    // A name token's answer at the root when last looked up (see
+    // TStructure::FindRootChild): valid while the root, its children (the
+    // top-level epoch) and the letter-case rule are those it was found under.
+    TAtom* RootChild = nullptr;
+    const TAtom* RootOf = nullptr;
+    uint64_t RootEpoch = UINT64_MAX;
+    bool RootCaseSensitive = true;
     TAtom* DrawImageChild = nullptr;             // cached child named by keyword 14
     TAtom* ChangeChild = nullptr;                // cached child named by keyword 15
     void* Object = nullptr;                      // WrappedObject* or memory-block bytes

@@ -372,7 +372,7 @@ void CallUserProcedure(TInterpreter& in, TCodeCursor& cursor) {
   // The procedure.
   std::u16string numberName;
   const std::u16string& name = OperandText(s, nameAtom, numberName);
-  TAtom* procedure = s.FindName(name);
+  TAtom* procedure = s.FindName(name, nameAtom);
   if (procedure == nullptr) {
     WriteErrorFile(s, 7, u"TRANS:USRCL:1650");
     RaiseUnknownName(s, u"unknown-var-active-proc", name, IsAtom(s.LastScope));

@@ -163,7 +163,7 @@ void OpValueOf(TInterpreter& in) {
   }
   std::u16string buffer;
   const std::u16string_view text = NameText(s, name.Value, buffer);
-  if (TAtom* variable = s.FindName(text)) {
+  if (TAtom* variable = s.FindName(text, name.Value)) {
     if (variable->FirstChild == nullptr) {
       Push(in, variable->Left);
       return;

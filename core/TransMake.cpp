@@ -365,7 +365,7 @@ void OpMake(TInterpreter& in, int32_t opcode, const TMakeInputs& inputs) {
 
   // Find the variable, or create it where the dotted look-up stopped
   // (the root when it reached no scope).
-  TAtom* variable = s.FindName(nameText);
+  TAtom* variable = s.FindName(nameText, name);
   const bool existed = variable != nullptr;
   if (!existed) {
     TAtom* scope = IsAtom(s.LastScope) ? s.LastScope : s.Root;

@@ -649,7 +649,7 @@ TAtom* TStructure::SearchScopes(FindChild find) {
 // FindName for a name without periods, compared as written (letter case
 // ignored unless names are case-sensitive, as normalising would). The
 // handler keywords walk to the cached children.
-TAtom* TStructure::FindSimpleName(std::u16string_view name) {
+TAtom* TStructure::FindSimpleName(std::u16string_view name, TAtom* token) {
   switch (SimpleKindOf(name)) {
     case SimpleKind::DrawImage:
       return SearchScopes([](TAtom* scope) { return scope->DrawImageChild(); });
@@ -659,15 +659,15 @@ TAtom* TStructure::FindSimpleName(std::u16string_view name) {
       break;
   }
   if (CaseSensitive) {
-    return SearchScopes([this, name](TAtom* scope) -> TAtom* {
-      if (scope == Root) return FindRootChild(name);
+    return SearchScopes([this, name, token](TAtom* scope) -> TAtom* {
+      if (scope == Root) return FindRootChild(name, token);
       for (TAtom* c = scope->FirstChild; c != nullptr; c = c->NextSibling)
         if (SameText(c->Text, name)) return c;
       return nullptr;
     });
   }
-  return SearchScopes([this, name](TAtom* scope) -> TAtom* {
-    if (scope == Root) return FindRootChild(name);
+  return SearchScopes([this, name, token](TAtom* scope) -> TAtom* {
+    if (scope == Root) return FindRootChild(name, token);
     for (TAtom* c = scope->FirstChild; c != nullptr; c = c->NextSibling)
       if (SameTextIgnoringCase(c->Text, name)) return c;
     return nullptr;
@@ -690,7 +690,7 @@ void TStructure::RebuildRootIndex(uint64_t epoch) {
   index.CaseSensitive = CaseSensitive;
 }
 
-TAtom* TStructure::FindRootChild(std::u16string_view name) {
+TAtom* TStructure::FindRootChild(std::u16string_view name, TAtom* token) {
   // The newest globals (the program's own) are compared directly.
   constexpr int kDirectlyCompared = 4;
   TAtom* c = Root->FirstChild;
@@ -702,8 +702,22 @@ TAtom* TStructure::FindRootChild(std::u16string_view name) {
       if (SameName(c->Text, name)) return c;
     return nullptr;
   }
-  TRootIndex& index = rootIndex_;
   const uint64_t epoch = TAtom::TopLevelEpoch();
+  TAtom::Extension* memo = IsAtom(token) ? token->Ext.get() : nullptr;
+  if (memo != nullptr && memo->RootEpoch == epoch && memo->RootOf == Root && memo->RootCaseSensitive == CaseSensitive)
+    return memo->RootChild;
+  TAtom* const found = FindInRootIndex(name, c, epoch);
+  if (memo != nullptr) {
+    memo->RootChild = found;
+    memo->RootOf = Root;
+    memo->RootEpoch = epoch;
+    memo->RootCaseSensitive = CaseSensitive;
+  }
+  return found;
+}
+
+TAtom* TStructure::FindInRootIndex(std::u16string_view name, TAtom* c, uint64_t epoch) {
+  TRootIndex& index = rootIndex_;
   if (index.Epoch != epoch || index.Root != Root || index.CaseSensitive != CaseSensitive) {
     // Children that change between every two look-ups are scanned; a second
     // look-up under the same children pays for the index.
@@ -722,7 +736,7 @@ TAtom* TStructure::FindRootChild(std::u16string_view name) {
   return found != index.ByName.end() ? found->second : nullptr;
 }
 
-TAtom* TStructure::FindName(std::u16string_view rawName) {
+TAtom* TStructure::FindName(std::u16string_view rawName, TAtom* token) {
   if (rawName.empty()) {
     LastName.clear();
     LastScope = nullptr;
@@ -732,7 +746,7 @@ TAtom* TStructure::FindName(std::u16string_view rawName) {
   // look-ups, without walking paths or building the normalised name unless
   // the look-up fails.
   if (rawName.front() != u'[' && rawName.find(u'.') == std::u16string_view::npos) {
-    TAtom* found = FindSimpleName(rawName);
+    TAtom* found = FindSimpleName(rawName, token);
     if (found == nullptr) LastName = NormalizeName(rawName);
     return found;
   }

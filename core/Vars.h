@@ -536,7 +536,9 @@ public:
   TAtom* LocalValue(std::u16string_view path);
   TAtom* FindVisible(std::u16string_view path);
   TAtom* VisibleValue(std::u16string_view path);
-  TAtom* FindName(std::u16string_view name);
+  // With the name's token (the atom whose text the name is, a word of
+  // compiled code), the token remembers what the root answered for it.
+  TAtom* FindName(std::u16string_view name, TAtom* token = nullptr);
   void CollectValues(TAtom* first, std::u16string_view name, std::u16string& text, std::u16string_view path);
   // After a FindName that found nothing: the scope it reached and the
   // unresolved rest of the (normalised) name.
@@ -627,7 +629,10 @@ private:
   }
   template <class FindChild>
   TAtom* SearchScopes(FindChild find);
-  TAtom* FindRootChild(std::u16string_view name);
+  TAtom* FindRootChild(std::u16string_view name, TAtom* token);
+  // The root child of that name from the index (c: the first child not
+  // compared directly), under the given top-level epoch.
+  TAtom* FindInRootIndex(std::u16string_view name, TAtom* c, uint64_t epoch);
 
   // An index of the root's children by name, valid while
   // TAtom::TopLevelEpoch, the root and the letter-case rule are unchanged (a
@@ -644,7 +649,7 @@ private:
   };
   TRootIndex rootIndex_;
   void RebuildRootIndex(uint64_t epoch);
-  TAtom* FindSimpleName(std::u16string_view name);
+  TAtom* FindSimpleName(std::u16string_view name, TAtom* token);
 
   Host* host_;
   // Atoms live in fixed-size blocks of mapped memory, constructed one by one

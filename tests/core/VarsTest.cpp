@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "core/Atoms.h"
 #include "core/Vars.h"
 #include "tests/support/TestState.h"
@@ -349,4 +351,54 @@ TEST(SharedSourceText, CopiesShareMovesTransferAndSelfAssignmentKeepsTheText) {
   EXPECT_EQ(moved.str(), u"other");
   SharedText none;
   EXPECT_EQ(none.str(), u"");
+}
+
+// A name token remembers the root's answer only while nothing could change
+// it: each change below must show in the next look-up through the token.
+TEST(NameResolution, ATokenRemembersTheRootsAnswerUntilTheRootChanges) {
+  TestState ts;
+  TStructure& s = *ts.S;
+  TAtom* older = Var(s, u"target", NewNumber(s, 1), s.Root);
+  for (const char16_t* name : {u"f1", u"f2", u"f3", u"f4", u"f5"}) Var(s, name, nullptr, s.Root);  // past the newest four
+  TAtom* token = NewWord(s, u"target");
+  token->Extend();
+  ASSERT_EQ(s.FindName(u"target", token), older);
+  ASSERT_EQ(s.FindName(u"target", token), older);  // from the token
+  struct Step {
+    const char* What;
+    std::function<TAtom*()> Change;  // the answer expected afterwards
+  };
+  TAtom* filler = nullptr;
+  const Step steps[] = {
+      {"a newer child of the name", [&] { return Var(s, u"target", nullptr, s.Root); }},
+      {"four more children in front",
+       [&] {
+         TAtom* newest = s.FindName(u"target");
+         for (const char16_t* name : {u"g1", u"g2", u"g3", u"g4"}) filler = Var(s, name, nullptr, s.Root);
+         return newest;
+       }},
+      {"the newer one unlinked",
+       [&] {
+         TAtom::Unlink(s.FindName(u"target"));
+         return older;
+       }},
+      {"a child renamed to the name",
+       [&] {
+         TAtom::SetName(*filler, u"target");
+         return filler;
+       }},
+      {"the letter-case rule",
+       [&] {
+         TAtom::SetName(*filler, u"g4");
+         s.CaseSensitive = false;
+         TAtom* upper = Var(s, u"TARGET", nullptr, s.Root);
+         for (const char16_t* name : {u"H1", u"H2", u"H3", u"H4"}) Var(s, name, nullptr, s.Root);
+         return upper;
+       }},
+  };
+  for (const Step& step : steps) {
+    TAtom* expected = step.Change();
+    EXPECT_EQ(s.FindName(u"target", token), expected) << step.What;
+    EXPECT_EQ(s.FindName(u"target", token), expected) << step.What << ", remembered";
+  }
 }
