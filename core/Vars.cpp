@@ -691,14 +691,8 @@ void TStructure::RebuildRootIndex(uint64_t epoch) {
 }
 
 TAtom* TStructure::FindRootChild(std::u16string_view name, TAtom* token) {
-  // The newest globals (the program's own) are compared directly.
-  constexpr int kDirectlyCompared = 4;
-  TAtom* c = Root->FirstChild;
-  for (int i = 0; i < kDirectlyCompared && c != nullptr; ++i, c = c->NextSibling)
-    if (SameName(c->Text, name)) return c;
-  if (c == nullptr) return nullptr;
   if (!FastPaths) {
-    for (; c != nullptr; c = c->NextSibling)
+    for (TAtom* c = Root->FirstChild; c != nullptr; c = c->NextSibling)
       if (SameName(c->Text, name)) return c;
     return nullptr;
   }
@@ -706,7 +700,13 @@ TAtom* TStructure::FindRootChild(std::u16string_view name, TAtom* token) {
   TAtom::Extension* memo = IsAtom(token) ? token->Ext.get() : nullptr;
   if (memo != nullptr && memo->RootEpoch == epoch && memo->RootOf == Root && memo->RootCaseSensitive == CaseSensitive)
     return memo->RootChild;
-  TAtom* const found = FindInRootIndex(name, c, epoch);
+  // The newest globals (the program's own) are compared directly.
+  constexpr int kDirectlyCompared = 4;
+  TAtom* c = Root->FirstChild;
+  TAtom* found = nullptr;
+  for (int i = 0; i < kDirectlyCompared && c != nullptr && found == nullptr; ++i, c = c->NextSibling)
+    if (SameName(c->Text, name)) found = c;
+  if (found == nullptr && c != nullptr) found = FindInRootIndex(name, c, epoch);
   if (memo != nullptr) {
     memo->RootChild = found;
     memo->RootOf = Root;
@@ -737,6 +737,14 @@ TAtom* TStructure::FindInRootIndex(std::u16string_view name, TAtom* c, uint64_t 
 }
 
 TAtom* TStructure::FindName(std::u16string_view rawName, TAtom* token) {
+  // At the top level, with no scope pushed by LOGOASK, the root is the first
+  // scope searched: what it answered the token last time still holds while
+  // the root's children are unchanged (no other field is touched on the way).
+  if (TAtom::Extension* memo = IsAtom(token) ? token->Ext.get() : nullptr;
+      memo != nullptr && memo->RootChild != nullptr && frame_ && frame_->Owner == Root && ModuleList == nullptr &&
+      memo->RootOf == Root && memo->RootEpoch == TAtom::TopLevelEpoch() && memo->RootCaseSensitive == CaseSensitive &&
+      FastPaths)
+    return memo->RootChild;
   if (rawName.empty()) {
     LastName.clear();
     LastScope = nullptr;
