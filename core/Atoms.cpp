@@ -32,9 +32,16 @@ TAtom::~TAtom() = default;
 namespace {
 uint64_t topLevelEpoch = 1;
 
-// Called before a child list or a child's name changes.
-void NoteChildrenChange(const TAtom* parent) {
-  if (parent != nullptr && parent->Parent == nullptr) ++topLevelEpoch;
+bool IsAnonymousName(const std::u16string& name) { return name.size() == 3 && name == u"[~]"; }
+
+// Called before a child list or a child's name changes; child is the one
+// linked, unlinked or renamed, null when the change is the whole list. A
+// child named "[~]" (a call's frame, an anonymous copy) is never what a name
+// look-up finds, so the parent's named-children stamp stays for it.
+void NoteChildrenChange(const TAtom* parent, const TAtom* child = nullptr) {
+  if (parent == nullptr) return;
+  if (parent->Parent == nullptr) ++topLevelEpoch;
+  if (parent->Ext && (child == nullptr || !IsAnonymousName(child->Text))) ++parent->Ext->NamedChildrenStamp;
 }
 }  // namespace
 
@@ -79,7 +86,7 @@ void TAtom::Reset(TStructure& s, TAtom& atom) {
   // Only a linked child changes a child list that look-ups remember: the
   // atoms the collector frees by the million are not. (A root made again at
   // a freed root's place links its children anew, which is noted.)
-  NoteChildrenChange(atom.Parent);
+  NoteChildrenChange(atom.Parent, &atom);
   atom.Kind = akWord;
   atom.Left = nullptr;
   atom.Right = nullptr;
@@ -314,7 +321,7 @@ std::u16string TAtom::Name(TStructure& s, const TAtom* a) {
 }
 
 void TAtom::SetName(TAtom& a, std::u16string name) {
-  NoteChildrenChange(a.Parent);
+  NoteChildrenChange(a.Parent);  // whatever the old and the new name
   // The new name may be a handler keyword (compared without the state's
   // keywords here): the parent is marked, and the next assignment that
   // looks finds out.
@@ -386,7 +393,7 @@ void TAtom::SetParent(TStructure& s, TAtom& child, TAtom* parent) {
   Unlink(&child);
   child.Parent = parent;
   if (parent == nullptr) return;
-  NoteChildrenChange(parent);
+  NoteChildrenChange(parent, &child);
   child.NextSibling = parent->FirstChild;
   parent->FirstChild = &child;
   // This runs for every variable made: most names have no handler's size.
@@ -414,7 +421,7 @@ void TAtom::SetParent(TStructure& s, TAtom& child, TAtom* parent) {
 void TAtom::Unlink(TAtom* child) {
   if (!IsAtom(child) || child->Parent == nullptr) return;
   TAtom* parent = child->Parent;
-  NoteChildrenChange(parent);
+  NoteChildrenChange(parent, child);
   if (Extension* ext = parent->Ext.get()) {
     if (ext->DrawImageChild == child) ext->DrawImageChild = nullptr;
     if (ext->ChangeChild == child) {
@@ -441,7 +448,7 @@ void TAtom::Unlink(TAtom* child) {
 void TAtom::MoveToLastChild(TAtom& child) {
   TAtom* parent = child.Parent;
   if (parent == nullptr || child.NextSibling == nullptr) return;
-  NoteChildrenChange(parent);
+  NoteChildrenChange(parent, &child);
   TAtom* predecessor = nullptr;
   if (FindChild(*parent, &child, &predecessor) == nullptr) return;
   if (predecessor == nullptr)

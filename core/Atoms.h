@@ -123,6 +123,15 @@ public:
     const TAtom* RootOf = nullptr;
     uint64_t RootEpoch = UINT64_MAX;
     bool RootCaseSensitive = true;
+    // Inside a procedure's frame, the procedure that was searched before the
+    // root (its allocation stamp and named-children stamp then).
+    const TAtom* InnerScope = nullptr;
+    uint64_t InnerScopeStamp = 0;
+    uint64_t InnerScopeChildren = 0;
+    // Advances whenever a child other than one named "[~]" is linked,
+    // unlinked, moved or renamed under this atom, or its children are
+    // cleared (name answers remembered for this scope check it).
+    uint64_t NamedChildrenStamp = 0;
     TAtom* DrawImageChild = nullptr;             // cached child named by keyword 14
     TAtom* ChangeChild = nullptr;                // cached child named by keyword 15
     void* Object = nullptr;                      // WrappedObject* or memory-block bytes

@@ -646,6 +646,36 @@ TAtom* TStructure::SearchScopes(FindChild find) {
   return nullptr;
 }
 
+// Whether the root's remembered answer is the whole look-up's: at the top
+// level the root is the first scope; in a procedure's frame the frame owner
+// (its inputs and locals, a few) must lack the name and the procedure must
+// have the named children it had when the answer was remembered.
+bool TStructure::RootAnswerStands(const TAtom::Extension& memo, std::u16string_view name) const {
+  const TAtom* owner = frame_->Owner;
+  if (owner == Root) return true;
+  const TAtom* scope = memo.InnerScope;
+  if (!IsAtom(owner) || scope == nullptr || owner->Parent != scope || scope->Parent != Root ||
+      scope->Stamp != memo.InnerScopeStamp || !scope->Ext || scope->Ext->NamedChildrenStamp != memo.InnerScopeChildren)
+    return false;
+  for (const TAtom* c = owner->FirstChild; c != nullptr; c = c->NextSibling)
+    if (SameName(c->Text, name)) return false;
+  return true;
+}
+
+// After a look-up through the frames found the name at the root: which
+// procedure it passed on the way, for RootAnswerStands.
+void TStructure::RememberInnerScope(TAtom& token, const TAtom* found) {
+  TAtom::Extension* memo = token.Ext.get();
+  if (memo == nullptr || found == nullptr || found->Parent != Root || memo->RootChild != found) return;
+  TAtom* owner = frame_ ? frame_->Owner : nullptr;
+  memo->InnerScope = nullptr;
+  if (!IsAtom(owner) || owner == Root || !IsAtom(owner->Parent) || owner->Parent->Parent != Root) return;
+  TAtom* scope = owner->Parent;
+  memo->InnerScope = scope;
+  memo->InnerScopeStamp = scope->Stamp;
+  memo->InnerScopeChildren = scope->Extend().NamedChildrenStamp;
+}
+
 // FindName for a name without periods, compared as written (letter case
 // ignored unless names are case-sensitive, as normalising would). The
 // handler keywords walk to the cached children.
@@ -658,20 +688,24 @@ TAtom* TStructure::FindSimpleName(std::u16string_view name, TAtom* token) {
     case SimpleKind::Named:
       break;
   }
+  TAtom* found = nullptr;
   if (CaseSensitive) {
-    return SearchScopes([this, name, token](TAtom* scope) -> TAtom* {
+    found = SearchScopes([this, name, token](TAtom* scope) -> TAtom* {
       if (scope == Root) return FindRootChild(name, token);
       for (TAtom* c = scope->FirstChild; c != nullptr; c = c->NextSibling)
         if (SameText(c->Text, name)) return c;
       return nullptr;
     });
+  } else {
+    found = SearchScopes([this, name, token](TAtom* scope) -> TAtom* {
+      if (scope == Root) return FindRootChild(name, token);
+      for (TAtom* c = scope->FirstChild; c != nullptr; c = c->NextSibling)
+        if (SameTextIgnoringCase(c->Text, name)) return c;
+      return nullptr;
+    });
   }
-  return SearchScopes([this, name, token](TAtom* scope) -> TAtom* {
-    if (scope == Root) return FindRootChild(name, token);
-    for (TAtom* c = scope->FirstChild; c != nullptr; c = c->NextSibling)
-      if (SameTextIgnoringCase(c->Text, name)) return c;
-    return nullptr;
-  });
+  if (IsAtom(token) && FastPaths) RememberInnerScope(*token, found);
+  return found;
 }
 
 size_t TNameHash::operator()(std::u16string_view name) const {
@@ -741,9 +775,9 @@ TAtom* TStructure::FindName(std::u16string_view rawName, TAtom* token) {
   // scope searched: what it answered the token last time still holds while
   // the root's children are unchanged (no other field is touched on the way).
   if (TAtom::Extension* memo = IsAtom(token) ? token->Ext.get() : nullptr;
-      memo != nullptr && memo->RootChild != nullptr && frame_ && frame_->Owner == Root && ModuleList == nullptr &&
-      memo->RootOf == Root && memo->RootEpoch == TAtom::TopLevelEpoch() && memo->RootCaseSensitive == CaseSensitive &&
-      FastPaths)
+      memo != nullptr && memo->RootChild != nullptr && frame_ && ModuleList == nullptr && memo->RootOf == Root &&
+      memo->RootEpoch == TAtom::TopLevelEpoch() && memo->RootCaseSensitive == CaseSensitive && FastPaths &&
+      RootAnswerStands(*memo, rawName))
     return memo->RootChild;
   if (rawName.empty()) {
     LastName.clear();

@@ -650,6 +650,8 @@ private:
   TRootIndex rootIndex_;
   void RebuildRootIndex(uint64_t epoch);
   TAtom* FindSimpleName(std::u16string_view name, TAtom* token);
+  bool RootAnswerStands(const TAtom::Extension& memo, std::u16string_view name) const;
+  void RememberInnerScope(TAtom& token, const TAtom* found);
 
   Host* host_;
   // Atoms live in fixed-size blocks of mapped memory, constructed one by one

@@ -402,3 +402,51 @@ TEST(NameResolution, ATokenRemembersTheRootsAnswerUntilTheRootChanges) {
     EXPECT_EQ(s.FindName(u"target", token), expected) << step.What << ", remembered";
   }
 }
+
+// Inside a procedure's frame the remembered root answer stands only while
+// the frame owner lacks the name and the procedure's named children stay.
+TEST(NameResolution, ATokenInAProcedureFollowsItsFrameAndProcedure) {
+  TestState ts;
+  TStructure& s = *ts.S;
+  TAtom* global = Var(s, u"target", NewNumber(s, 1), s.Root);
+  TAtom* procedure = Var(s, u"proc", nullptr, s.Root);
+  TAtom* owner = EnterCall(s, u"[~]", procedure);
+  TAtom* token = NewWord(s, u"target");
+  token->Extend();
+  ASSERT_EQ(s.FindName(u"target", token), global);
+  ASSERT_EQ(s.FindName(u"target", token), global);
+  TAtom* attribute = nullptr;
+  TAtom* input = nullptr;
+  struct Step {
+    const char* What;
+    std::function<TAtom*()> Change;  // the answer expected afterwards
+  };
+  const Step steps[] = {
+      {"another call's frame under the procedure", [&] { return Var(s, u"[~]", nullptr, procedure) ? global : nullptr; }},
+      {"a child of the name under the procedure", [&] { return attribute = Var(s, u"target", nullptr, procedure); }},
+      {"that child unlinked",
+       [&] {
+         TAtom::Unlink(attribute);
+         return global;
+       }},
+      {"an input of the name in the frame", [&] { return input = Var(s, u"target", nullptr, owner); }},
+      {"the input renamed",
+       [&] {
+         TAtom::SetName(*input, u"other");
+         return global;
+       }},
+      {"a frame renamed to the name",
+       [&] {
+         TAtom* frame = procedure->FirstChild;
+         while (frame != nullptr && frame->Text != u"[~]") frame = frame->NextSibling;
+         TAtom::SetName(*frame, u"target");
+         return frame;
+       }},
+  };
+  for (const Step& step : steps) {
+    TAtom* expected = step.Change();
+    EXPECT_EQ(s.FindName(u"target", token), expected) << step.What;
+    EXPECT_EQ(s.FindName(u"target", token), expected) << step.What << ", remembered";
+  }
+  s.LeaveFrame();
+}
