@@ -29,8 +29,10 @@ TAtom* const SystemValue = &systemValueSentinel;
 
 TAtom::~TAtom() = default;
 
+uint64_t TAtom::topLevelEpoch_ = 1;
+
 namespace {
-uint64_t topLevelEpoch = 1;
+uint64_t& topLevelEpoch = TAtom::topLevelEpoch_;
 
 bool IsAnonymousName(const std::u16string& name) { return name.size() == 3 && name == u"[~]"; }
 
@@ -45,7 +47,6 @@ void NoteChildrenChange(const TAtom* parent, const TAtom* child = nullptr) {
 }
 }  // namespace
 
-uint64_t TAtom::TopLevelEpoch() { return topLevelEpoch; }
 TAtom::Extension::Extension() = default;
 TAtom::Extension::~Extension() = default;
 

@@ -232,7 +232,8 @@ public:
   // root among them) change: linked, unlinked, cleared or renamed. Name
   // look-ups at the root remember their answers for one value of it. One
   // counter serves every state: a change elsewhere only costs a look-up.
-  static uint64_t TopLevelEpoch();
+  static uint64_t TopLevelEpoch() { return topLevelEpoch_; }
+  static uint64_t topLevelEpoch_;  // see TopLevelEpoch; advanced by the link operations only
   // Unlinks the child from an old parent first, then links it in front.
   static void SetParent(TStructure& s, TAtom& child, TAtom* parent);
   static void Unlink(TAtom* child);

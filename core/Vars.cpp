@@ -777,7 +777,7 @@ TAtom* TStructure::FindName(std::u16string_view rawName, TAtom* token) {
   if (TAtom::Extension* memo = IsAtom(token) ? token->Ext.get() : nullptr;
       memo != nullptr && memo->RootChild != nullptr && frame_ && ModuleList == nullptr && memo->RootOf == Root &&
       memo->RootEpoch == TAtom::TopLevelEpoch() && memo->RootCaseSensitive == CaseSensitive && FastPaths &&
-      RootAnswerStands(*memo, rawName))
+      (frame_->Owner == Root || RootAnswerStands(*memo, rawName)))
     return memo->RootChild;
   if (rawName.empty()) {
     LastName.clear();
