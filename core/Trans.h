@@ -489,7 +489,13 @@ inline void PrepareFloatingPoint(const TStructure& s, bool outside) {
 // next one (no redraw, pump, pause, stop, halt or pending history), so a
 // body's statement may run without it. The next statement's count is one
 // of the pump's.
-bool NothingDueBeforeNextStatement(const TInterpreter& in);
+constexpr uint32_t kPumpInterval = 160;  // statements between two message pumps
+inline bool NothingDueBeforeNextStatement(const TInterpreter& in) {
+  const TStructure& s = in.S;
+  return !in.SceneDirty && !s.HaltRequested && !s.PumpPending && !in.TopRedrawPending && in.PendingHistory.empty() &&
+         in.RunState != rsStop && in.RunState != rsRunCommand && in.RunState != rsRunStep && in.RunState != rsRunTo &&
+         (in.StatementCounter + 1) % kPumpInterval != 0;
+}
 
 // --- the interpreter loop (TransInterpret.cpp) ---------------------------------
 

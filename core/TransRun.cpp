@@ -53,8 +53,6 @@ int TInterpreter::StatementKind() const {
 
 namespace {
 
-// Statements between two message pumps.
-constexpr uint32_t kPumpInterval = 160;
 // Milliseconds of one poll of the pause loop.
 constexpr int kPausePollMs = 100;
 constexpr uintptr_t kStackReserve = TStructure::kStackReserve;
@@ -286,13 +284,6 @@ void RunCode(TInterpreter& in) {
     NoteErrorLeavingList(s, position.Saved(), running, frameOwner);
     throw;
   }
-}
-
-bool NothingDueBeforeNextStatement(const TInterpreter& in) {
-  const TStructure& s = in.S;
-  return !in.SceneDirty && !s.HaltRequested && !s.PumpPending && !in.TopRedrawPending && in.PendingHistory.empty() &&
-         in.RunState != rsStop && in.RunState != rsRunCommand && in.RunState != rsRunStep && in.RunState != rsRunTo &&
-         (in.StatementCounter + 1) % kPumpInterval != 0;
 }
 
 bool RunWrapperStatement(TInterpreter& in, TAtom* body, const TWrapperStatement& wrapper) {

@@ -24,13 +24,6 @@ const std::u16string& SharedText::Empty() {
 
 LanguageError::LanguageError(std::u16string message) : message_(std::move(message)), utf8_(Utf16ToUtf8(message_)) {}
 
-void TStack::Drop(int32_t n) {
-  for (; n > 0 && !Items.empty(); --n) {
-    TAtom::DecRef(Items.back().Value);
-    Items.pop_back();
-  }
-}
-
 void TStack::UnpinAll() {
   for (const TStackEntry& e : Items) TAtom::DecRef(e.Value);
   Items.clear();

@@ -145,7 +145,12 @@ public:
     startPos = top.StartPos;
     endPos = top.EndPos;
   }
-  void Drop(int32_t n);
+  void Drop(int32_t n) {
+    for (; n > 0 && !Items.empty(); --n) {
+      TAtom::DecRef(Items.back().Value);
+      Items.pop_back();
+    }
+  }
   int32_t Count() const { return static_cast<int32_t>(Items.size() * 3); }
   void Clear() { Items.clear(); }  // without unpinning
   // Unpins every atom and empties the stack.
