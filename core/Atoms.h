@@ -125,6 +125,7 @@ public:
     bool RootCaseSensitive = true;
     // Inside a procedure's frame, the procedure that was searched before the
     // root (its allocation stamp and named-children stamp then).
+    bool FieldOfGlobal = false;  // the token names "global.field"; InnerScope is the global
     const TAtom* InnerScope = nullptr;
     uint64_t InnerScopeStamp = 0;
     uint64_t InnerScopeChildren = 0;

@@ -655,6 +655,40 @@ bool TStructure::RootAnswerStands(const TAtom::Extension& memo, std::u16string_v
   return true;
 }
 
+// A name "global.field" found from the root at the top level: the field
+// stands while the global has the named children it had then (the root's
+// children are checked by the caller) and neither part is a handler keyword.
+bool TStructure::FieldAnswerStands(const TAtom::Extension& memo, std::u16string_view name) const {
+  const TAtom* global = memo.InnerScope;
+  const size_t dot = name.find(u'.');
+  if (global == nullptr || global->Parent != Root || global->Stamp != memo.InnerScopeStamp || !global->Ext ||
+      global->Ext->NamedChildrenStamp != memo.InnerScopeChildren || memo.RootChild->Parent != global ||
+      dot == std::u16string_view::npos)
+    return false;
+  return SimpleKindOf(name.substr(0, dot)) == SimpleKind::Named && SimpleKindOf(name.substr(dot + 1)) == SimpleKind::Named;
+}
+
+void TStructure::RememberFieldOfGlobal(TAtom& token, std::u16string_view name, TAtom* found) {
+  TAtom::Extension* memo = token.Ext.get();
+  const size_t dot = name.find(u'.');
+  if (memo == nullptr || !frame_ || frame_->Owner != Root || ModuleList != nullptr || dot == 0 ||
+      dot == std::u16string_view::npos || name.find(u'.', dot + 1) != std::u16string_view::npos ||
+      dot + 1 == name.size() || name.front() == u'[')
+    return;
+  TAtom* global = found->Parent;
+  if (!IsAtom(global) || global->Parent != Root || SimpleKindOf(name.substr(0, dot)) != SimpleKind::Named ||
+      SimpleKindOf(name.substr(dot + 1)) != SimpleKind::Named)
+    return;
+  memo->FieldOfGlobal = true;
+  memo->RootChild = found;
+  memo->RootOf = Root;
+  memo->RootEpoch = TAtom::TopLevelEpoch();
+  memo->RootCaseSensitive = CaseSensitive;
+  memo->InnerScope = global;
+  memo->InnerScopeStamp = global->Stamp;
+  memo->InnerScopeChildren = global->Extend().NamedChildrenStamp;
+}
+
 // After a look-up through the frames found the name at the root: which
 // procedure it passed on the way, for RootAnswerStands.
 void TStructure::RememberInnerScope(TAtom& token, const TAtom* found) {
@@ -769,9 +803,12 @@ TAtom* TStructure::FindName(std::u16string_view rawName, TAtom* token) {
   // the root's children are unchanged (no other field is touched on the way).
   if (TAtom::Extension* memo = IsAtom(token) ? token->Ext.get() : nullptr;
       memo != nullptr && memo->RootChild != nullptr && frame_ && ModuleList == nullptr && memo->RootOf == Root &&
-      memo->RootEpoch == TAtom::TopLevelEpoch() && memo->RootCaseSensitive == CaseSensitive && FastPaths &&
-      (frame_->Owner == Root || RootAnswerStands(*memo, rawName)))
-    return memo->RootChild;
+      memo->RootEpoch == TAtom::TopLevelEpoch() && memo->RootCaseSensitive == CaseSensitive && FastPaths) {
+    if (memo->FieldOfGlobal ? frame_->Owner == Root && FieldAnswerStands(*memo, rawName)
+                            : SimpleKindOf(rawName) == SimpleKind::Named &&
+                                  (frame_->Owner == Root || RootAnswerStands(*memo, rawName)))
+      return memo->RootChild;
+  }
   if (rawName.empty()) {
     LastName.clear();
     LastScope = nullptr;
@@ -820,7 +857,10 @@ TAtom* TStructure::FindName(std::u16string_view rawName, TAtom* token) {
     // The root; a partial match here does not end the search.
     if (IsAtom(Root)) {
       Probe p = ProbeName(*this, Root, name);
-      if (p.Found) return p.Found;
+      if (p.Found) {
+        if (IsAtom(token) && FastPaths) RememberFieldOfGlobal(*token, name, p.Found);
+        return p.Found;
+      }
       // Namespaces: root children flagged afNamespace, in child order.
       for (TAtom* ns = Root->FirstChild; ns != nullptr; ns = ns->NextSibling) {
         if (!(ns->Flags & afNamespace)) continue;

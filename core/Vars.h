@@ -657,6 +657,8 @@ private:
   TAtom* FindSimpleName(std::u16string_view name, TAtom* token);
   bool RootAnswerStands(const TAtom::Extension& memo, std::u16string_view name) const;
   void RememberInnerScope(TAtom& token, const TAtom* found);
+  bool FieldAnswerStands(const TAtom::Extension& memo, std::u16string_view name) const;
+  void RememberFieldOfGlobal(TAtom& token, std::u16string_view name, TAtom* found);
 
   Host* host_;
   // Atoms live in fixed-size blocks of mapped memory, constructed one by one

@@ -450,3 +450,42 @@ TEST(NameResolution, ATokenInAProcedureFollowsItsFrameAndProcedure) {
   }
   s.LeaveFrame();
 }
+
+// "global.field" at the top level: the remembered field stands only while
+// the root's and the global's children stay as they were.
+TEST(NameResolution, ATokenOfAFieldFollowsTheGlobalAndItsChildren) {
+  TestState ts;
+  TStructure& s = *ts.S;
+  TAtom* object = Var(s, u"obj", nullptr, s.Root);
+  TAtom* field = Var(s, u"px", NewNumber(s, 1), object);
+  TAtom* token = NewWord(s, u"obj.px");
+  token->Extend();
+  ASSERT_EQ(s.FindName(u"obj.px", token), field);
+  ASSERT_EQ(s.FindName(u"obj.px", token), field);
+  struct Step {
+    const char* What;
+    std::function<TAtom*()> Change;  // the answer expected afterwards
+  };
+  const Step steps[] = {
+      {"a newer field of the name", [&] { return field = Var(s, u"px", NewNumber(s, 2), object); }},
+      {"the newer field unlinked",
+       [&] {
+         TAtom::Unlink(field);
+         return field = object->FirstChild;
+       }},
+      {"the field renamed",
+       [&] {
+         TAtom::SetName(*field, u"py");
+         return static_cast<TAtom*>(nullptr);
+       }},
+      {"a newer global of the name", [&] {
+         TAtom* newer = Var(s, u"obj", nullptr, s.Root);
+         return Var(s, u"px", nullptr, newer);
+       }},
+  };
+  for (const Step& step : steps) {
+    TAtom* expected = step.Change();
+    EXPECT_EQ(s.FindName(u"obj.px", token), expected) << step.What;
+    EXPECT_EQ(s.FindName(u"obj.px", token), expected) << step.What << ", remembered";
+  }
+}

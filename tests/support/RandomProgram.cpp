@@ -245,7 +245,8 @@ private:
         break;
       case 4:
         if (hasObject_) {
-          Line("print :o0.px :o0.py");
+          // The object read, or made again (its fields then belong to a new variable).
+          Line(Chance(70) ? "print :o0.px :o0.py" : "make \"o0 newpt " + Literal() + " " + Literal());
           return;
         }
         break;
