@@ -123,6 +123,7 @@ public:
     const TAtom* RootOf = nullptr;
     uint64_t RootEpoch = UINT64_MAX;
     bool RootCaseSensitive = true;
+    uint32_t Keywords = 0;  // the keyword generation (TStructure::KeywordGeneration) it was found under
     // Inside a procedure's frame, the procedure that was searched before the
     // root (its allocation stamp and named-children stamp then).
     bool FieldOfGlobal = false;  // the token names "global.field"; InnerScope is the global

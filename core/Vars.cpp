@@ -213,6 +213,7 @@ void TLanguage::RefreshFormats() {
 }
 
 void TStructure::LoadKeywords() {
+  ++KeywordGeneration;  // the handler keywords decide how names walk
   for (size_t i = 0; i < kKeywordCount; ++i) {
     const std::u16string word = Language.Text(UpperCase(KeywordKeys[i]));
     Language.KeywordTable[i] = NormalizeName(word);
@@ -658,14 +659,10 @@ bool TStructure::RootAnswerStands(const TAtom::Extension& memo, std::u16string_v
 // A name "global.field" found from the root at the top level: the field
 // stands while the global has the named children it had then (the root's
 // children are checked by the caller) and neither part is a handler keyword.
-bool TStructure::FieldAnswerStands(const TAtom::Extension& memo, std::u16string_view name) const {
+bool TStructure::FieldAnswerStands(const TAtom::Extension& memo) const {
   const TAtom* global = memo.InnerScope;
-  const size_t dot = name.find(u'.');
-  if (global == nullptr || global->Parent != Root || global->Stamp != memo.InnerScopeStamp || !global->Ext ||
-      global->Ext->NamedChildrenStamp != memo.InnerScopeChildren || memo.RootChild->Parent != global ||
-      dot == std::u16string_view::npos)
-    return false;
-  return SimpleKindOf(name.substr(0, dot)) == SimpleKind::Named && SimpleKindOf(name.substr(dot + 1)) == SimpleKind::Named;
+  return global != nullptr && global->Parent == Root && global->Stamp == memo.InnerScopeStamp && global->Ext &&
+         global->Ext->NamedChildrenStamp == memo.InnerScopeChildren && memo.RootChild->Parent == global;
 }
 
 void TStructure::RememberFieldOfGlobal(TAtom& token, std::u16string_view name, TAtom* found) {
@@ -684,6 +681,7 @@ void TStructure::RememberFieldOfGlobal(TAtom& token, std::u16string_view name, T
   memo->RootOf = Root;
   memo->RootEpoch = TAtom::TopLevelEpoch();
   memo->RootCaseSensitive = CaseSensitive;
+  memo->Keywords = KeywordGeneration;
   memo->InnerScope = global;
   memo->InnerScopeStamp = global->Stamp;
   memo->InnerScopeChildren = global->Extend().NamedChildrenStamp;
@@ -773,6 +771,7 @@ TAtom* TStructure::FindRootChild(std::u16string_view name, TAtom* token) {
     memo->RootOf = Root;
     memo->RootEpoch = epoch;
     memo->RootCaseSensitive = CaseSensitive;
+    memo->Keywords = KeywordGeneration;
   }
   return found;
 }
@@ -803,10 +802,10 @@ TAtom* TStructure::FindName(std::u16string_view rawName, TAtom* token) {
   // the root's children are unchanged (no other field is touched on the way).
   if (TAtom::Extension* memo = IsAtom(token) ? token->Ext.get() : nullptr;
       memo != nullptr && memo->RootChild != nullptr && frame_ && ModuleList == nullptr && memo->RootOf == Root &&
-      memo->RootEpoch == TAtom::TopLevelEpoch() && memo->RootCaseSensitive == CaseSensitive && FastPaths) {
-    if (memo->FieldOfGlobal ? frame_->Owner == Root && FieldAnswerStands(*memo, rawName)
-                            : SimpleKindOf(rawName) == SimpleKind::Named &&
-                                  (frame_->Owner == Root || RootAnswerStands(*memo, rawName)))
+      memo->RootEpoch == TAtom::TopLevelEpoch() && memo->RootCaseSensitive == CaseSensitive &&
+      memo->Keywords == KeywordGeneration && FastPaths) {
+    if (memo->FieldOfGlobal ? frame_->Owner == Root && FieldAnswerStands(*memo)
+                            : frame_->Owner == Root || RootAnswerStands(*memo, rawName))
       return memo->RootChild;
   }
   if (rawName.empty()) {

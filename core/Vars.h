@@ -571,6 +571,7 @@ public:
   // when missing), normalised under the current case rule, and new Boolean
   // atoms.
   void LoadKeywords();
+  uint32_t KeywordGeneration = 0;  // advances with every LoadKeywords (remembered name answers check it)
   const std::u16string& Keyword(int index) const { return Language.KeywordTable[static_cast<size_t>(index)]; }
   // Two names as written are the same name (letter case ignored unless
   // names are case-sensitive, as normalising both would).
@@ -657,7 +658,7 @@ private:
   TAtom* FindSimpleName(std::u16string_view name, TAtom* token);
   bool RootAnswerStands(const TAtom::Extension& memo, std::u16string_view name) const;
   void RememberInnerScope(TAtom& token, const TAtom* found);
-  bool FieldAnswerStands(const TAtom::Extension& memo, std::u16string_view name) const;
+  bool FieldAnswerStands(const TAtom::Extension& memo) const;
   void RememberFieldOfGlobal(TAtom& token, std::u16string_view name, TAtom* found);
 
   Host* host_;
