@@ -29,16 +29,24 @@ TAtom* const SystemValue = &systemValueSentinel;
 
 TAtom::~TAtom() = default;
 
-namespace {
-uint64_t topLevelEpoch = 1;
+uint64_t TAtom::topLevelEpoch_ = 1;
 
-// Called before a child list or a child's name changes.
-void NoteChildrenChange(const TAtom* parent) {
-  if (parent != nullptr && parent->Parent == nullptr) ++topLevelEpoch;
+namespace {
+uint64_t& topLevelEpoch = TAtom::topLevelEpoch_;
+
+bool IsAnonymousName(const std::u16string& name) { return name.size() == 3 && name == u"[~]"; }
+
+// Called before a child list or a child's name changes; child is the one
+// linked, unlinked or renamed, null when the change is the whole list. A
+// child named "[~]" (a call's frame, an anonymous copy) is never what a name
+// look-up finds, so the parent's named-children stamp stays for it.
+void NoteChildrenChange(const TAtom* parent, const TAtom* child = nullptr) {
+  if (parent == nullptr) return;
+  if (parent->Parent == nullptr) ++topLevelEpoch;
+  if (parent->Ext && (child == nullptr || !IsAnonymousName(child->Text))) ++parent->Ext->NamedChildrenStamp;
 }
 }  // namespace
 
-uint64_t TAtom::TopLevelEpoch() { return topLevelEpoch; }
 TAtom::Extension::Extension() = default;
 TAtom::Extension::~Extension() = default;
 
@@ -79,7 +87,7 @@ void TAtom::Reset(TStructure& s, TAtom& atom) {
   // Only a linked child changes a child list that look-ups remember: the
   // atoms the collector frees by the million are not. (A root made again at
   // a freed root's place links its children anew, which is noted.)
-  NoteChildrenChange(atom.Parent);
+  NoteChildrenChange(atom.Parent, &atom);
   atom.Kind = akWord;
   atom.Left = nullptr;
   atom.Right = nullptr;
@@ -314,7 +322,7 @@ std::u16string TAtom::Name(TStructure& s, const TAtom* a) {
 }
 
 void TAtom::SetName(TAtom& a, std::u16string name) {
-  NoteChildrenChange(a.Parent);
+  NoteChildrenChange(a.Parent);  // whatever the old and the new name
   // The new name may be a handler keyword (compared without the state's
   // keywords here): the parent is marked, and the next assignment that
   // looks finds out.
@@ -333,11 +341,15 @@ void TAtom::AddCode(TAtom& a, int32_t word) {
   Extension& ext = a.Extend();
   if (!ext.Code) ext.Code = std::make_unique<std::vector<int32_t>>();
   ext.Code->push_back(word);
+  ++ext.CodeGeneration;
 }
 
 void TAtom::PatchLastCode(TAtom& a, int32_t word) {
   std::vector<int32_t>* code = a.Code();
-  if (code != nullptr && !code->empty()) code->back() = word;
+  if (code != nullptr && !code->empty()) {
+    code->back() = word;
+    ++a.Ext->CodeGeneration;
+  }
 }
 
 void TAtom::ClearCode(TAtom& a) {
@@ -346,10 +358,13 @@ void TAtom::ClearCode(TAtom& a) {
     ext.Code->clear();
   else
     ext.Code = std::make_unique<std::vector<int32_t>>();
+  ++ext.CodeGeneration;
 }
 
 void TAtom::FreeCode(TAtom& a) {
-  if (a.Ext) a.Ext->Code.reset();
+  if (!a.Ext) return;
+  a.Ext->Code.reset();
+  ++a.Ext->CodeGeneration;
 }
 
 void TAtom::DropCodeTree(TStructure&, TAtom* a) {
@@ -359,7 +374,7 @@ void TAtom::DropCodeTree(TStructure&, TAtom* a) {
     TAtom* cell = pending.back();
     pending.pop_back();
     for (; IsCellKind(cell) && visited.insert(cell).second; cell = cell->Right) {
-      if (std::vector<int32_t>* code = cell->Code()) code->clear();
+      if (cell->Code() != nullptr) ClearCode(*cell);
       if (IsCellKind(cell->Left)) pending.push_back(cell->Left);
     }
   }
@@ -379,7 +394,7 @@ void TAtom::SetParent(TStructure& s, TAtom& child, TAtom* parent) {
   Unlink(&child);
   child.Parent = parent;
   if (parent == nullptr) return;
-  NoteChildrenChange(parent);
+  NoteChildrenChange(parent, &child);
   child.NextSibling = parent->FirstChild;
   parent->FirstChild = &child;
   // This runs for every variable made: most names have no handler's size.
@@ -407,7 +422,7 @@ void TAtom::SetParent(TStructure& s, TAtom& child, TAtom* parent) {
 void TAtom::Unlink(TAtom* child) {
   if (!IsAtom(child) || child->Parent == nullptr) return;
   TAtom* parent = child->Parent;
-  NoteChildrenChange(parent);
+  NoteChildrenChange(parent, child);
   if (Extension* ext = parent->Ext.get()) {
     if (ext->DrawImageChild == child) ext->DrawImageChild = nullptr;
     if (ext->ChangeChild == child) {
@@ -434,7 +449,7 @@ void TAtom::Unlink(TAtom* child) {
 void TAtom::MoveToLastChild(TAtom& child) {
   TAtom* parent = child.Parent;
   if (parent == nullptr || child.NextSibling == nullptr) return;
-  NoteChildrenChange(parent);
+  NoteChildrenChange(parent, &child);
   TAtom* predecessor = nullptr;
   if (FindChild(*parent, &child, &predecessor) == nullptr) return;
   if (predecessor == nullptr)

@@ -66,6 +66,9 @@ enum AtomMarks : uint8_t {
   // The atom has a cached ondrawimage or onchange child (cleared when both
   // caches are empty again).
   amHandlerChildren = 0x8,
+  // A word whose text reads as a number, which Number holds (a word's text
+  // never changes, so it is parsed once; see ValueNumber in LogoLib.cpp).
+  amNumberRead = 0x10,
 };
 
 // Which pool chain holds an atom; an identity resolves only for Live and Kept.
@@ -112,6 +115,25 @@ public:
     ~Extension();  // where TPosition is complete
     std::unique_ptr<TPosition> Position;         // source position, or none
     std::unique_ptr<std::vector<int32_t>> Code;  // compiled words of the statement starting here
+    uint32_t CodeGeneration = 0;                 // advances whenever Code changes (caches of it check)
+    // A name token's answer at the root when last looked up (see
+    // TStructure::FindRootChild): valid while the root, its children (the
+    // top-level epoch) and the letter-case rule are those it was found under.
+    TAtom* RootChild = nullptr;
+    const TAtom* RootOf = nullptr;
+    uint64_t RootEpoch = UINT64_MAX;
+    bool RootCaseSensitive = true;
+    uint32_t Keywords = 0;  // the keyword generation (TStructure::KeywordGeneration) it was found under
+    // Inside a procedure's frame, the procedure that was searched before the
+    // root (its allocation stamp and named-children stamp then).
+    bool FieldOfGlobal = false;  // the token names "global.field"; InnerScope is the global
+    const TAtom* InnerScope = nullptr;
+    uint64_t InnerScopeStamp = 0;
+    uint64_t InnerScopeChildren = 0;
+    // Advances whenever a child other than one named "[~]" is linked,
+    // unlinked, moved or renamed under this atom, or its children are
+    // cleared (name answers remembered for this scope check it).
+    uint64_t NamedChildrenStamp = 0;
     TAtom* DrawImageChild = nullptr;             // cached child named by keyword 14
     TAtom* ChangeChild = nullptr;                // cached child named by keyword 15
     void* Object = nullptr;                      // WrappedObject* or memory-block bytes
@@ -204,13 +226,16 @@ public:
   static void ClearCode(TAtom& a);
   static void FreeCode(TAtom& a);
   static void DropCodeTree(TStructure& s, TAtom* a);
+  // The generation of the atom's code: any change of it gives another one.
+  static uint32_t CodeGeneration(const TAtom& a) { return a.Ext ? a.Ext->CodeGeneration : 0; }
 
   // --- tree links -------------------------------------------------------
   // Advances whenever the children of a variable without a parent (the
   // root among them) change: linked, unlinked, cleared or renamed. Name
   // look-ups at the root remember their answers for one value of it. One
   // counter serves every state: a change elsewhere only costs a look-up.
-  static uint64_t TopLevelEpoch();
+  static uint64_t TopLevelEpoch() { return topLevelEpoch_; }
+  static uint64_t topLevelEpoch_;  // see TopLevelEpoch; advanced by the link operations only
   // Unlinks the child from an old parent first, then links it in front.
   static void SetParent(TStructure& s, TAtom& child, TAtom* parent);
   static void Unlink(TAtom* child);

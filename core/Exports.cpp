@@ -27,10 +27,15 @@ int32_t ExportOrdinalOf(std::u16string_view name) {
   return 0;
 }
 
-void TExportRegistry::Register(int32_t ordinal, TPrimitive routine, bool keepsNoCells) {
+void TExportRegistry::Register(int32_t ordinal, TPrimitive routine, bool keepsNoCells, bool readsOnlyInputs) {
   if (ordinal < 1 || ordinal > kExportCount) return;
   routines_[static_cast<size_t>(ordinal)] = routine;
-  keepsNoCells_[static_cast<size_t>(ordinal)] = keepsNoCells;
+  keepsNoCells_[static_cast<size_t>(ordinal)] = keepsNoCells || readsOnlyInputs;
+  readsOnlyInputs_[static_cast<size_t>(ordinal)] = readsOnlyInputs;
+}
+
+bool TExportRegistry::ReadsOnlyInputs(int32_t ordinal) const {
+  return ordinal >= 1 && ordinal <= kExportCount && readsOnlyInputs_[static_cast<size_t>(ordinal)];
 }
 
 bool TExportRegistry::KeepsNoCells(int32_t ordinal) const {

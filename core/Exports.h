@@ -37,12 +37,20 @@ public:
   // (the variables it reads its inputs from), only their values, and runs
   // no program code; a call through a direct wrapper may then reuse its
   // frame for the wrapper's next call.
-  void Register(int32_t ordinal, TPrimitive routine, bool keepsNoCells = false);
+  // readsOnlyInputs, a stronger promise: the routine reads its inputs only
+  // through the argument view (TStructure::InputValue and its kin), reads
+  // no input's name, resolves no names, runs no program code, pumps no
+  // messages, and changes nothing before it raises. A direct wrapper's call
+  // may then run it on the call's operand values without any frame, and
+  // run the call again the full way when it raises.
+  void Register(int32_t ordinal, TPrimitive routine, bool keepsNoCells = false, bool readsOnlyInputs = false);
   // Null when the ordinal is outside 1..242 or has no routine yet.
   TPrimitive Routine(int32_t ordinal) const;
   bool KeepsNoCells(int32_t ordinal) const;
+  bool ReadsOnlyInputs(int32_t ordinal) const;
 
 private:
   std::array<TPrimitive, kExportCount + 1> routines_{};
   std::array<bool, kExportCount + 1> keepsNoCells_{};
+  std::array<bool, kExportCount + 1> readsOnlyInputs_{};
 };

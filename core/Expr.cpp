@@ -76,6 +76,31 @@ bool IsExternalToken(const TStructure& s, const TAtom* token) {
   return text[keyword.size()] == u'.';
 }
 
+bool DecodeWrapperStatement(const std::vector<int32_t>& code, TWrapperStatement& wrapper) {
+  const int32_t* word = code.data();
+  const int32_t* const end = word + code.size();
+  int32_t start = -1;
+  int32_t finish = -1;
+  for (; word < end; ++word) {
+    if (*word == ocSpan && end - word >= 3) {
+      start = word[1];
+      finish = word[2];
+      word += 2;
+    } else if (*word != ocStatement) {
+      break;
+    }
+  }
+  if (end - word < 3 || word[0] != ocPrimitive) return false;
+  const int32_t routine = word[1];
+  const int32_t* next = word + 2;
+  while (end - next >= 3 && *next == ocSpan) next += 3;  // ranges OUTPUT's value gets: nothing reads them
+  if (next == end || *next != ocOutput) return false;
+  wrapper.Routine = routine;
+  wrapper.StartPos = start;
+  wrapper.EndPos = finish;
+  return true;
+}
+
 // --- construction ------------------------------------------------------------------
 
 TExpr::TExpr(TInterpreter& interp, bool statementMode, int32_t baseDepth)

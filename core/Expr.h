@@ -266,6 +266,19 @@ void ReleaseTempAtoms(TInterpreter& interp);
 // A tree too deep to dump gives empty views; language errors pass on.
 TDumpViews ExprStructureDump(TInterpreter& interp, TAtom* cell, TAtom* frameOwner);
 
+// The first statement of a direct wrapper's body, "output dll.zavta.NAME":
+// the index of the routine in the bound-routine table and the range its
+// token sets.
+struct TWrapperStatement {
+  int32_t Routine = -1;
+  int32_t StartPos = -1;
+  int32_t EndPos = -1;
+};
+// True when the compiled code of a statement outputs the answer of one own
+// routine and does nothing before (position markers and the statement
+// hook aside); fills the wrapper.
+bool DecodeWrapperStatement(const std::vector<int32_t>& code, TWrapperStatement& wrapper);
+
 // True for a word whose text begins with keyword 11 ("dll") and a period,
 // compared in upper case.
 bool IsExternalToken(const TStructure& s, const TAtom* token);

@@ -126,6 +126,8 @@ int32_t OwnRoutineIndex(TInterpreter& in, int32_t ordinal, TPrimitive routine) {
     slot = static_cast<int32_t>(in.Routines.size());
     in.RoutineKeepsNoCells.resize(in.Routines.size(), false);
     in.RoutineKeepsNoCells[static_cast<size_t>(slot - 1)] = in.Exports.KeepsNoCells(ordinal);
+    in.FramelessRoutines.resize(in.Routines.size(), nullptr);
+    if (in.Exports.ReadsOnlyInputs(ordinal)) in.FramelessRoutines[static_cast<size_t>(slot - 1)] = routine;
   }
   return slot - 1;
 }

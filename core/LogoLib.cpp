@@ -48,24 +48,45 @@ TAtom* CheckedCell(TStructure& s, int32_t ordinal, int32_t n) {
   return cell;
 }
 
+namespace {
+[[gnu::noinline, gnu::cold]] void RaiseMissingInput(TStructure& s, int32_t ordinal, int32_t n) {
+  s.RaiseError(s.MessageText(u"MISSINGARG", {U16(std::to_string(n)), PrimitiveName(ordinal)}), u"missing-arg");
+}
+}  // namespace
+
+bool CheckedInput(TStructure& s, int32_t ordinal, int32_t n) {
+  if (s.HasInput(n)) [[likely]]
+    return true;
+  RaiseMissingInput(s, ordinal, n);
+  return false;
+}
+
 TAtom* CellInput(TStructure& s, int32_t ordinal, int32_t n) {
-  const TAtom* cell = CheckedCell(s, ordinal, n);
-  return cell != nullptr ? cell->Left : nullptr;
+  return CheckedInput(s, ordinal, n) ? s.InputValue(n) : nullptr;
 }
 
 namespace {
-// The number a checked cell holds: a number atom directly, anything else
-// through AsNumber (which converts a numeric word or raises).
-inline long double CellNumber(TStructure& s, const TAtom* cell) {
-  const TAtom* value = cell != nullptr ? cell->Left : nullptr;
+// A number input: a number atom directly, anything else through AsNumber
+// (which converts a numeric word or raises). A word that reads as a
+// number keeps what it reads as: numbers in lists (loop bodies) stay words
+// and would otherwise be parsed on every round.
+inline long double ValueNumber(TStructure& s, const TAtom* value) {
   if (IsAtom(value) && value->Kind == akNumber) return value->Number;
+  if (s.FastPaths && IsAtom(value) && value->Kind == akWord) {
+    if ((value->Marks & amNumberRead) != 0) return value->Number;
+    long double x = 0;
+    if (TAtom::TryNumber(value, x)) {
+      TAtom* word = const_cast<TAtom*>(value);  // the text it caches for never changes
+      word->Number = x;
+      word->Marks |= amNumberRead;
+      return x;
+    }
+  }
   return TAtom::AsNumber(s, value);
 }
 }  // namespace
 
-long double NumberInput(TStructure& s, int32_t ordinal, int32_t n) {
-  return CellNumber(s, CheckedCell(s, ordinal, n));
-}
+long double NumberInput(TStructure& s, int32_t ordinal, int32_t n) { return ValueNumber(s, CellInput(s, ordinal, n)); }
 
 int32_t IntegerInput(TStructure& s, int32_t ordinal, int32_t n) {
   return TAtom::AsInteger(s, CellInput(s, ordinal, n));
@@ -84,19 +105,15 @@ bool WholeNumberValue(TStructure& s, const TAtom* value, int32_t& result) {
 bool BooleanInput(TStructure& s, int32_t ordinal, int32_t n) { return TAtom::AsBoolean(s, CellInput(s, ordinal, n)); }
 
 TNumberPair FetchTwoNumbers(TStructure& s, int32_t ordinal) {
-  // Cell 2 is cell 1's next sibling: one walk for both.
-  const TAtom* lastCell = CheckedCell(s, ordinal, 1);
-  const long double second = CellNumber(s, lastCell);
-  const TAtom* firstCell = lastCell != nullptr && lastCell->NextSibling != nullptr ? lastCell->NextSibling
-                                                                                    : CheckedCell(s, ordinal, 2);
-  const long double first = CellNumber(s, firstCell);
+  const long double second = NumberInput(s, ordinal, 1);
+  const long double first = NumberInput(s, ordinal, 2);
   return {first, second};
 }
 
 long double FetchOneNumber(TStructure& s, int32_t ordinal) { return NumberInput(s, ordinal, 1); }
 
 TOneOrTwoNumbers FetchNumbersForSub(TStructure& s, int32_t ordinal) {
-  if (s.CellCount() < 2) return {NumberInput(s, ordinal, 1), 0, true};
+  if (s.InputCount() < 2) return {NumberInput(s, ordinal, 1), 0, true};
   const TNumberPair pair = FetchTwoNumbers(s, ordinal);
   return {pair.First, pair.Second, false};
 }
@@ -300,7 +317,7 @@ TAtom* Difference(TInterpreter& in) {
 TAtom* PiConstant(TInterpreter& in) { return NumberResult(in.S, kPi); }
 
 TAtom* RandomNumber(TInterpreter& in) {
-  const long double scale = in.S.CellCount() > 0 ? FetchOneNumber(in.S, exLOGORANDOM) : 1;
+  const long double scale = in.S.InputCount() > 0 ? FetchOneNumber(in.S, exLOGORANDOM) : 1;
   return NumberResult(in.S, UnitRandom(in.Random) * scale);
 }
 
@@ -314,7 +331,7 @@ TAtom* RoundNumber(TInterpreter& in) {
 TAtom* Epsilon(TInterpreter& in) {
   TStructure& s = in.S;
   const long double decimals = -std::log10(s.Epsilon);
-  if (s.CellCount() > 0) s.Epsilon = std::pow(10.0L, -FetchOneNumber(s, exLOGOEPSILON));
+  if (s.InputCount() > 0) s.Epsilon = std::pow(10.0L, -FetchOneNumber(s, exLOGOEPSILON));
   return NumberResult(s, decimals);
 }
 
@@ -361,9 +378,8 @@ TAtom* WordP(TInterpreter& in) {
 
 // An object with members is not a list, whatever its value.
 TAtom* ListP(TInterpreter& in) {
-  const TAtom* cell = CheckedCell(in.S, exLOGOLISTP, 1);
-  const TAtom* value = cell != nullptr ? cell->Left : nullptr;
-  return NewBoolean(in.S, TAtom::IsList(value) && (cell == nullptr || cell->FirstChild == nullptr));
+  const TAtom* value = CellInput(in.S, exLOGOLISTP, 1);
+  return NewBoolean(in.S, TAtom::IsList(value) && in.S.InputMembers(1) == nullptr);
 }
 
 // --- words ------------------------------------------------------------------------
@@ -390,12 +406,17 @@ size_t UnitOffset(std::u16string_view text, size_t chars) {
   return i;
 }
 
-// Walks the cells from cell 1 (the last input) to the first input; false
-// from the visitor stops the walk.
+// Walks the inputs from input 1 (the last one) to the first one, giving
+// each value and whether it is plain; false from the visitor stops the walk.
 template <class Visit>
-bool ForEachCellLastFirst(TStructure& s, Visit visit) {
+bool ForEachInputLastFirst(TStructure& s, Visit visit) {
+  if (s.OperandInputs != nullptr) {
+    for (int32_t n = 1; n <= s.OperandCount; ++n)
+      if (!visit(s.InputValue(n), s.InputIsPlain(n))) return false;
+    return true;
+  }
   for (TAtom* cell = s.Cell(1); cell != nullptr; cell = cell->NextSibling)
-    if (!visit(cell)) return false;
+    if (!visit(cell->Left, TAtom::IsPlainVariable(cell))) return false;
   return true;
 }
 
@@ -406,9 +427,8 @@ TAtom* JoinWords(TInterpreter& in) {
   // order, being turned twice).
   std::u16string text;
   std::u16string printed;
-  const bool plain = ForEachCellLastFirst(s, [&](TAtom* cell) {
-    if (!TAtom::IsPlainVariable(cell)) return false;
-    const TAtom* value = cell->Left;
+  const bool plain = ForEachInputLastFirst(s, [&](const TAtom* value, bool isPlain) {
+    if (!isPlain) return false;
     if (TAtom::IsWord(value)) {
       text.append(value->Text.rbegin(), value->Text.rend());
     } else {
@@ -424,9 +444,8 @@ TAtom* JoinWords(TInterpreter& in) {
 
 TAtom* CountOf(TInterpreter& in) {
   TStructure& s = in.S;
-  const TAtom* cell = CheckedCell(s, exLOGOCOUNT, 1);
-  if (!TAtom::IsPlainVariable(cell)) return RaisePrimitiveError(s, u"count");
-  const TAtom* value = cell->Left;
+  const TAtom* value = CellInput(s, exLOGOCOUNT, 1);
+  if (!s.InputIsPlain(1)) return RaisePrimitiveError(s, u"count");
   if (TAtom::IsWord(value)) return NumberResult(s, static_cast<long double>(CharCount(value->Text)));
   if (TAtom::IsWordOrNumber(value))
     return NumberResult(s, static_cast<long double>(CharCount(TAtom::AsString(s, value))));
@@ -486,9 +505,9 @@ TAtom* SkipCells(TAtom* list, int32_t n, bool& ranOut) {
 TAtom* MakeList(TInterpreter& in) {
   TStructure& s = in.S;
   TAtom* result = nullptr;
-  const bool plain = ForEachCellLastFirst(s, [&](TAtom* cell) {
-    if (!TAtom::IsPlainVariable(cell)) return false;
-    result = NewListCell(s, cell->Left, result);
+  const bool plain = ForEachInputLastFirst(s, [&](TAtom* value, bool isPlain) {
+    if (!isPlain) return false;
+    result = NewListCell(s, value, result);
     return true;
   });
   return plain ? result : RaisePrimitiveError(s, u"list");
@@ -499,9 +518,8 @@ TAtom* MakeList(TInterpreter& in) {
 TAtom* Sentence(TInterpreter& in) {
   TStructure& s = in.S;
   TAtom* result = nullptr;
-  const bool plain = ForEachCellLastFirst(s, [&](TAtom* cell) {
-    if (!TAtom::IsPlainVariable(cell)) return false;
-    TAtom* value = cell->Left;
+  const bool plain = ForEachInputLastFirst(s, [&](TAtom* value, bool isPlain) {
+    if (!isPlain) return false;
     if (TAtom::IsWordOrNumber(value)) {
       result = NewListCell(s, value, result);
       return true;
@@ -532,15 +550,16 @@ TAtom* MakeExpression(TInterpreter& in) {
 enum class Cut { ButFirst, ButLast, First, Last };
 
 struct TCutInputs {
-  const TAtom* Thing;  // the argument cell of the thing
+  int32_t Thing;  // the input number of the thing
+  bool Present;   // the call gave it
   int32_t Count;
 };
 
 // One input: the thing, count 1. Two: the thing and the count.
 TCutInputs FetchCutInputs(TStructure& s, int32_t ordinal) {
-  if (s.CellCount() < 2) return {CheckedCell(s, ordinal, 1), 1};
+  if (s.InputCount() < 2) return {1, CheckedInput(s, ordinal, 1), 1};
   const int32_t count = IntegerInput(s, ordinal, 1);
-  return {CheckedCell(s, ordinal, 2), count};
+  return {2, CheckedInput(s, ordinal, 2), count};
 }
 
 TAtom* CutWord(TStructure& s, Cut cut, const std::u16string& text, int32_t n, std::u16string_view key) {
@@ -596,8 +615,8 @@ TAtom* CutPrimitive(TInterpreter& in) {
   TStructure& s = in.S;
   const TCutInputs inputs = FetchCutInputs(s, Ordinal);
   const std::u16string key = PrimitiveName(Ordinal);
-  if (!TAtom::IsPlainVariable(inputs.Thing) || inputs.Count < 0) return RaisePrimitiveError(s, key);
-  TAtom* value = inputs.Thing->Left;
+  if (!inputs.Present || !s.InputIsPlain(inputs.Thing) || inputs.Count < 0) return RaisePrimitiveError(s, key);
+  TAtom* value = s.InputValue(inputs.Thing);
   if (TAtom::IsWordOrNumber(value)) return CutWord(s, Kind, TAtom::AsString(s, value), inputs.Count, key);
   switch (Kind) {
     case Cut::ButFirst:
@@ -637,10 +656,10 @@ bool ExtraInputNumber(std::u16string_view name, int32_t& number) {
 // when no member beats the start value.
 template <bool Highest, int32_t Ordinal>
 TAtom* ExtremeMember(TInterpreter& in) {
-  const TAtom* object = CheckedCell(in.S, Ordinal, 1);
+  const bool present = CheckedInput(in.S, Ordinal, 1);
   constexpr int32_t kStart = Highest ? -2147483647 : 2147483647;
   int32_t best = kStart;
-  for (const TAtom* member = object != nullptr ? object->FirstChild : nullptr; member != nullptr;
+  for (const TAtom* member = present ? in.S.InputMembers(1) : nullptr; member != nullptr;
        member = member->NextSibling) {
     int32_t number = 0;
     if (ExtraInputNumber(member->Text, number) && (Highest ? number > best : number < best)) best = number;
@@ -717,7 +736,9 @@ uint64_t ClockSeed() {
 }  // namespace
 
 void InitLogoLib(TInterpreter& in) {
-  // None of them keeps an argument cell or runs program code.
-  for (const TExportEntry& entry : kBaseExports) in.Exports.Register(entry.Ordinal, entry.Routine, true);
+  // None of them keeps an argument cell or runs program code; they read
+  // their inputs through the argument view and raise before changing
+  // anything.
+  for (const TExportEntry& entry : kBaseExports) in.Exports.Register(entry.Ordinal, entry.Routine, true, true);
   in.Random.seed(ClockSeed());
 }

@@ -31,7 +31,11 @@ void InitLogoLibFlags(TInterpreter& in);
 // The name of an export in messages: without "LOGO", lower case ("sum").
 std::u16string PrimitiveName(int32_t ordinal);
 // The n-th argument cell (the variable itself); null when it is missing.
+// Only for routines that always run in their wrapper's frame.
 TAtom* CheckedCell(TStructure& s, int32_t ordinal, int32_t n);
+// Whether input n was given (the argument view: the frame's cells or the
+// call's operand values); raises MISSINGARG when not.
+bool CheckedInput(TStructure& s, int32_t ordinal, int32_t n);
 // The value of the n-th cell and its conversions (BADNUMBER, "Not a boolean").
 TAtom* CellInput(TStructure& s, int32_t ordinal, int32_t n);
 long double NumberInput(TStructure& s, int32_t ordinal, int32_t n);

@@ -6,6 +6,7 @@
 // later.
 
 #include <array>
+#include <cfenv>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include "core/Exports.h"
+#include "core/Expr.h"
 #include "core/Vars.h"
 
 // A file could not be written (folder missing, file locked, disk full).
@@ -178,6 +180,10 @@ public:
   std::map<const void*, int32_t> NativeRoutineIndex;           // Routines index per outside routine
   std::map<std::u16string, TLoadedLibrary> NativeLibraries;    // by library name as written
   std::vector<bool> RoutineKeepsNoCells;                       // per Routines index (TExportRegistry)
+  // Per Routines index: the routine itself when it reads only its inputs
+  // (TExportRegistry::ReadsOnlyInputs), so a direct wrapper's call runs it
+  // without a frame; else null.
+  std::vector<TPrimitive> FramelessRoutines;
 
   // Frame variables (with their input cells) of finished calls that nothing
   // can still see, per procedure, kept pinned for its next calls (see
@@ -208,7 +214,28 @@ public:
   uint64_t EscapeCount = 0;
   void NoteEscape() { ++EscapeCount; }
 
+  // A procedure body as last decoded: whether its first statement is a
+  // direct wrapper's, which routine it calls, and the line its statement
+  // raises errors at. Valid while the body is the same atom life (its
+  // allocation stamp) and its code the same generation.
+  struct TWrapperBody {
+    const TAtom* Body = nullptr;
+    uint64_t BodyStamp = 0;
+    uint32_t CodeGeneration = 0;
+    bool IsWrapper = false;
+    TWrapperStatement Statement;
+    int32_t Line = -1;
+  };
+  const TWrapperBody& WrapperBodyOf(const TAtom& body) {
+    TWrapperBody& slot = wrapperBodies_[(reinterpret_cast<uintptr_t>(&body) >> 7) % wrapperBodies_.size()];
+    if (slot.Body != &body || slot.BodyStamp != body.Stamp || slot.CodeGeneration != TAtom::CodeGeneration(body))
+      DecodeWrapperBody(body, slot);
+    return slot;
+  }
+
 private:
+  void DecodeWrapperBody(const TAtom& body, TWrapperBody& slot);
+  std::array<TWrapperBody, 64> wrapperBodies_{};
   struct TSpareSlot {
     const TAtom* Procedure = nullptr;
     uint64_t Generation = 0;
@@ -409,13 +436,6 @@ int RunProgramText(TInterpreter& in, std::u16string_view text, std::u16string_vi
 void RunCode(TInterpreter& in);
 // Runs the one statement at CodePointer and leaves CodePointer on the next.
 void ExecuteStatement(TInterpreter& in);
-// A body whose first statement is "output" of one routine's answer: the
-// routine's index and the range its token sets.
-struct TWrapperStatement {
-  int32_t Routine = -1;
-  int32_t StartPos = -1;
-  int32_t EndPos = -1;
-};
 // Runs such a body as RunCode would, with the same positions, counters,
 // result and error trace, without the statement loop; false (nothing done)
 // when that could differ: stepping, a pump or redraw due, a stop asked.
@@ -441,6 +461,40 @@ inline void CheckStack(TInterpreter& in) {
   const auto here = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
   const uintptr_t budgetFloor = in.StackBase > in.StackBudget ? in.StackBase - in.StackBudget : 0;
   if (here < budgetFloor || here < in.S.StackFloor()) RaiseStackOverflow(in);
+}
+
+// The x87 and SSE control words hold the default modes (all exceptions
+// masked, nearest rounding, extended precision); the sticky flags may be set.
+inline bool FloatingPointModesAreDefault() {
+#if defined(__x86_64__) || defined(__i386__)
+  uint16_t x87 = 0;
+  uint32_t sse = 0;
+  __asm__ volatile("fnstcw %0" : "=m"(x87));
+  __asm__ volatile("stmxcsr %0" : "=m"(sse));
+  return x87 == 0x037F && (sse & ~uint32_t{0x3F}) == 0x1F80;
+#else
+  return false;
+#endif
+}
+// Whatever an earlier routine or the graphics library left in the
+// floating-point unit, every routine starts from the default state (all
+// exceptions masked). The own routines never read the sticky flags, so for
+// them the state is only loaded when a mode differs; loading it costs more
+// than most of them.
+inline void PrepareFloatingPoint(const TStructure& s, bool outside) {
+  if (outside || !s.FastPaths || !FloatingPointModesAreDefault()) static_cast<void>(std::fesetenv(FE_DFL_ENV));
+}
+
+// Nothing the statement loop does around a statement is due before the
+// next one (no redraw, pump, pause, stop, halt or pending history), so a
+// body's statement may run without it. The next statement's count is one
+// of the pump's.
+constexpr uint32_t kPumpInterval = 160;  // statements between two message pumps
+inline bool NothingDueBeforeNextStatement(const TInterpreter& in) {
+  const TStructure& s = in.S;
+  return !in.SceneDirty && !s.HaltRequested && !s.PumpPending && !in.TopRedrawPending && in.PendingHistory.empty() &&
+         in.RunState != rsStop && in.RunState != rsRunCommand && in.RunState != rsRunStep && in.RunState != rsRunTo &&
+         (in.StatementCounter + 1) % kPumpInterval != 0;
 }
 
 // --- the interpreter loop (TransInterpret.cpp) ---------------------------------

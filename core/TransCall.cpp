@@ -110,31 +110,114 @@ void KeepForNextCall(TInterpreter::TSpareCallFrames& spare, const TAtom* body, T
 // A body whose first statement outputs the answer of one routine that keeps
 // no argument cell and runs no program code ("output dll.zavta.LOGOSUM"):
 // the base library's wrappers, whose calls skip the statement loop.
-bool IsWrapperStatement(const TInterpreter& in, const TAtom* body, TWrapperStatement& wrapper) {
-  const std::vector<int32_t>* code = IsAtom(body) ? body->Code() : nullptr;
-  if (code == nullptr) return false;
-  const int32_t* word = code->data();
-  const int32_t* const end = word + code->size();
-  int32_t start = -1;
-  int32_t finish = -1;
-  for (; word < end; ++word) {
-    if (*word == ocSpan && end - word >= 3) {
-      start = word[1];
-      finish = word[2];
-      word += 2;
-    } else if (*word != ocStatement) {
-      break;
-    }
+bool IsWrapperStatement(TInterpreter& in, const TAtom* body, TWrapperStatement& wrapper) {
+  if (!IsAtom(body)) return false;
+  const TInterpreter::TWrapperBody& decoded = in.WrapperBodyOf(*body);
+  const size_t routine = static_cast<size_t>(decoded.Statement.Routine);
+  if (!decoded.IsWrapper || routine >= in.RoutineKeepsNoCells.size() || !in.RoutineKeepsNoCells[routine]) return false;
+  wrapper = decoded.Statement;
+  return true;
+}
+
+// --- calls without a frame ----------------------------------------------------------
+// A call of a direct wrapper whose routine reads only its inputs runs the
+// routine on the call's operand values: no frame variable, no input cells,
+// no statement loop. It counts the body's statement, as the loop would.
+// It declines (and the call goes the full way, before anything observable
+// happened) where the full way could differ: the procedure passes its
+// result on, procedure entries are logged, the call gives an input by name
+// or an object, the body's statement has no line (its errors would not be
+// raised), something is due before the next statement, or the current
+// position holds an error's topic. A routine that raises leaves no trace:
+// the call then runs again the full way, which raises as the full way does
+// (such routines change nothing before they raise).
+
+// The routine that a call of the procedure may run without a frame, with
+// the line its body's statement raises at; null when there is none.
+TPrimitive FramelessRoutineOf(TInterpreter& in, const TAtom& procedure, int32_t& line) {
+  const TAtom* value = procedure.Left;
+  if (!IsAtom(value) || value->Kind != akList || (procedure.Flags & afPassResult) != 0) return nullptr;
+  const TAtom* body = BodyOf(const_cast<TAtom*>(value));
+  if (!IsAtom(body)) return nullptr;
+  const TInterpreter::TWrapperBody& decoded = in.WrapperBodyOf(*body);
+  const size_t routine = static_cast<size_t>(decoded.Statement.Routine);
+  if (!decoded.IsWrapper || decoded.Line == -1 || routine >= in.FramelessRoutines.size()) return nullptr;
+  line = decoded.Line;
+  return in.FramelessRoutines[routine];
+}
+
+// The call's inputs, in place on the caller's stack (input 1, the last
+// one written, first); null when one is given by name or is an object.
+const TStackEntry* PlainOperands(const TStack& stack, int32_t inputCount, const int32_t* pairs, size_t pairWords) {
+  const std::vector<TStackEntry>& items = stack.Items;
+  const size_t count = static_cast<size_t>(inputCount);
+  if (items.size() < count || pairWords < 2 * count) return nullptr;
+  const TStackEntry* inputs = items.data() + (items.size() - count);
+  for (size_t i = 0; i < count; ++i)
+    if (pairs[2 * i] != 0 || TAtom::IsVariable(inputs[i].Value)) return nullptr;
+  return inputs;
+}
+
+// The argument view on the operands and the line a body's statement would
+// have armed, for the routine's run; both back afterwards.
+class OperandView {
+public:
+  OperandView(TStructure& s, const TStackEntry* inputs, int32_t count, int32_t line)
+      : s_(s), line_(s.CurrentPosition.Line) {
+    s_.OperandInputs = inputs;
+    s_.OperandCount = count;
+    s_.CurrentPosition.Line = line;
   }
-  if (end - word < 3 || word[0] != ocPrimitive) return false;
-  const size_t routine = static_cast<size_t>(word[1]);
-  const int32_t* next = word + 2;
-  while (end - next >= 3 && *next == ocSpan) next += 3;  // ranges OUTPUT's value gets: nothing reads them
-  if (next == end || *next != ocOutput) return false;
-  if (routine >= in.RoutineKeepsNoCells.size() || !in.RoutineKeepsNoCells[routine]) return false;
-  wrapper.Routine = word[1];
-  wrapper.StartPos = start;
-  wrapper.EndPos = finish;
+  ~OperandView() {
+    s_.OperandInputs = nullptr;
+    s_.OperandCount = 0;
+    s_.CurrentPosition.Line = line_;
+  }
+  OperandView(const OperandView&) = delete;
+  OperandView& operator=(const OperandView&) = delete;
+
+private:
+  TStructure& s_;
+  int32_t line_;
+};
+
+bool CallWithoutFrame(TInterpreter& in, const TAtom& procedure, TStack& callerStack, int32_t inputCount,
+                      const int32_t* pairs, size_t pairWords) {
+  TStructure& s = in.S;
+  int32_t line = -1;
+  const TPrimitive routine = FramelessRoutineOf(in, procedure, line);
+  if (routine == nullptr || LogTakesProcedures(s) || !s.CurrentPosition.Topic.empty() ||
+      !NothingDueBeforeNextStatement(in))
+    return false;
+  const TStackEntry* inputs = PlainOperands(callerStack, inputCount, pairs, pairWords);
+  if (inputs == nullptr && inputCount > 0) return false;
+
+  const size_t traceLength = s.ErrorTrace.size();
+  const int32_t start = s.CurrentPosition.StartPos;
+  const int32_t end = s.CurrentPosition.EndPos;
+  TAtom* result = nullptr;
+  bool failed = false;
+  PrepareFloatingPoint(s, false);
+  try {
+    const OperandView view(s, inputs, inputCount, line);
+    result = routine(in);
+  } catch (...) {
+    failed = true;
+  }
+  if (failed) {
+    // Nothing of the attempt stays: the full way raises the error itself.
+    s.CurrentPosition.StartPos = start;
+    s.CurrentPosition.EndPos = end;
+    s.CurrentPosition.Topic.clear();
+    if (s.ErrorTrace.size() > traceLength) TruncateErrorTrace(in, traceLength);
+    return false;
+  }
+  ++in.StatementCounter;  // the body's statement
+  callerStack.Drop(inputCount);
+  callerStack.Push(result, start, end);
+  in.LastValue = result;
+  in.ResultAtom = SystemValue;
+  in.StopFlag = false;
   return true;
 }
 
@@ -286,13 +369,10 @@ void CallUserProcedure(TInterpreter& in, TCodeCursor& cursor) {
     callerStack.Push(SystemValue, s.CurrentPosition.StartPos, s.CurrentPosition.EndPos);
   };
 
-  CallScope scope(in);
-  const size_t traceAtStart = s.ErrorTrace.size();
-
   // The procedure.
   std::u16string numberName;
   const std::u16string& name = OperandText(s, nameAtom, numberName);
-  TAtom* procedure = s.FindName(name);
+  TAtom* procedure = s.FindName(name, nameAtom);
   if (procedure == nullptr) {
     WriteErrorFile(s, 7, u"TRANS:USRCL:1650");
     RaiseUnknownName(s, u"unknown-var-active-proc", name, IsAtom(s.LastScope));
@@ -304,6 +384,10 @@ void CallUserProcedure(TInterpreter& in, TCodeCursor& cursor) {
   if (procedure->FirstChild != nullptr) {
     if (TAtom* lambda = TAtom::FindChildByName(s, *procedure, s.Keyword(kwLambda))) procedure = lambda;
   }
+  if (s.FastPaths && CallWithoutFrame(in, *procedure, callerStack, inputCount, pairs, pairWords)) return;
+
+  CallScope scope(in);
+  const size_t traceAtStart = s.ErrorTrace.size();
   scope.SetProcedure(procedure);
 
   // A variable that holds no procedure is a class: the call yields a
@@ -346,7 +430,7 @@ void CallUserProcedure(TInterpreter& in, TCodeCursor& cursor) {
     TAtom::DecRef(frame);  // the pin it was kept with; the call pins it anew
     return frame;
   };
-  TAtom* frame = takeKeptFrame();
+  TAtom* frame = s.FastPaths ? takeKeptFrame() : nullptr;
   const bool reusedFrame = frame != nullptr;
   if (reusedFrame)
     TAtom::SetParent(s, *frame, procedure);
@@ -440,7 +524,7 @@ void CallUserProcedure(TInterpreter& in, TCodeCursor& cursor) {
   TAtom* handler = nullptr;
   TWrapperStatement wrapper;
   try {
-    if (!IsWrapperStatement(in, body, wrapper) || !RunWrapperStatement(in, body, wrapper)) RunCode(in);
+    if (!s.FastPaths || !IsWrapperStatement(in, body, wrapper) || !RunWrapperStatement(in, body, wrapper)) RunCode(in);
   } catch (const LanguageError& error) {
     handler = TAtom::FindChildByName(s, *procedure, s.Keyword(kwOnerror));
     if (handler == nullptr) {
@@ -499,7 +583,7 @@ void CallUserProcedure(TInterpreter& in, TCodeCursor& cursor) {
   // object whose children are the inputs and locals (handed on detached).
   TAtom* result = in.ResultAtom;
   if (result == SystemValue) result = frame;
-  if (handler == nullptr && in.EscapeCount == escapesAtStart && result != frame &&
+  if (s.FastPaths && handler == nullptr && in.EscapeCount == escapesAtStart && result != frame &&
       !(IsAtom(result) && result->Parent == frame))
     scope.OfferFrame(spare, spareGeneration, body, inputCount);
   TAtom::Unlink(frame);
@@ -519,6 +603,16 @@ void CallUserProcedure(TInterpreter& in, TCodeCursor& cursor) {
     in.ResultAtom = SystemValue;
     in.StopFlag = false;
   }
+}
+
+void TInterpreter::DecodeWrapperBody(const TAtom& body, TWrapperBody& slot) {
+  slot.Body = &body;
+  slot.BodyStamp = body.Stamp;
+  slot.CodeGeneration = TAtom::CodeGeneration(body);
+  const std::vector<int32_t>* code = body.Code();
+  slot.Statement = TWrapperStatement{};
+  slot.IsWrapper = code != nullptr && DecodeWrapperStatement(*code, slot.Statement);
+  slot.Line = TAtom::PositionOf(&body).Line;
 }
 
 void ReleaseSpareCallFrames(TInterpreter& in) {

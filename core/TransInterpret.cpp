@@ -163,7 +163,7 @@ void OpValueOf(TInterpreter& in) {
   }
   std::u16string buffer;
   const std::u16string_view text = NameText(s, name.Value, buffer);
-  if (TAtom* variable = s.FindName(text)) {
+  if (TAtom* variable = s.FindName(text, name.Value)) {
     if (variable->FirstChild == nullptr) {
       Push(in, variable->Left);
       return;
@@ -475,20 +475,6 @@ void OpLocal(TInterpreter& in, TCodeCursor& cursor, bool quiet) {
   YieldNothing(in, 0);
 }
 
-// The x87 and SSE control words hold the default modes (all exceptions
-// masked, nearest rounding, extended precision); the sticky flags may be set.
-inline bool FloatingPointModesAreDefault() {
-#if defined(__x86_64__) || defined(__i386__)
-  uint16_t x87 = 0;
-  uint32_t sse = 0;
-  __asm__ volatile("fnstcw %0" : "=m"(x87));
-  __asm__ volatile("stmxcsr %0" : "=m"(sse));
-  return x87 == 0x037F && (sse & ~uint32_t{0x3F}) == 0x1F80;
-#else
-  return false;
-#endif
-}
-
 }  // namespace
 
 // ocNative / ocPrimitive: calls a bound routine with a clean floating-point
@@ -501,12 +487,7 @@ void CallBoundRoutine(TInterpreter& in, int32_t index, bool outside) {
     YieldNothing(in, 0);
     return;
   }
-  // Whatever an earlier routine or the graphics library left in the
-  // floating-point unit, every routine starts from the default state (all
-  // exceptions masked). The own routines never read the sticky flags, so
-  // for them the state is only loaded when a mode differs; loading it costs
-  // more than most of them.
-  if (outside || !FloatingPointModesAreDefault()) static_cast<void>(std::fesetenv(FE_DFL_ENV));
+  PrepareFloatingPoint(s, outside);
   const size_t slot = static_cast<size_t>(index);
   if (slot >= in.RoutineKeepsNoCells.size() || !in.RoutineKeepsNoCells[slot]) in.NoteEscape();
   TAtom* result = nullptr;

@@ -178,7 +178,7 @@ TAtom* CopyTopLevelCells(TStructure& s, TAtom* list) {
 void DropTopLevelCode(TAtom* list) {
   std::unordered_set<const TAtom*> seen;
   for (TAtom* cell = list; IsAtom(cell) && cell->Kind == akList && seen.insert(cell).second; cell = cell->Right)
-    if (std::vector<int32_t>* code = cell->Code()) code->clear();
+    if (cell->Code() != nullptr) TAtom::ClearCode(*cell);
 }
 
 bool IsNonEmptyList(const TAtom* a) { return IsAtom(a) && a->Kind == akList; }
@@ -340,15 +340,6 @@ void OpMake(TInterpreter& in, int32_t opcode, const TMakeInputs& inputs) {
   const bool isOb = opcode == ocOb;
   auto yieldNothing = [&] { s.Frame()->Stack.Push(SystemValue, s.CurrentPosition.StartPos, s.CurrentPosition.EndPos); };
 
-  // The assignment counts as a call level; its inputs stay pinned.
-  const RestoreOnExit<int32_t> depth(in.CallDepth, in.CallDepth + 1);
-  const PinnedAtom pinLeft(inputs.LeftList);
-  const PinnedAtom pinName(inputs.Name);
-  const PinnedAtom pinValue(inputs.Value);
-  const PinnedAtom pinRight(inputs.RightList);
-  const PinnedAtom pinFirst(inputs.FirstCell);
-  const PinnedAtom pinLast(inputs.LastCell);
-
   // The name.
   TAtom* name = inputs.Name;
   if (!TAtom::IsWordOrNumber(name)) {
@@ -365,7 +356,7 @@ void OpMake(TInterpreter& in, int32_t opcode, const TMakeInputs& inputs) {
 
   // Find the variable, or create it where the dotted look-up stopped
   // (the root when it reached no scope).
-  TAtom* variable = s.FindName(nameText);
+  TAtom* variable = s.FindName(nameText, name);
   const bool existed = variable != nullptr;
   if (!existed) {
     TAtom* scope = IsAtom(s.LastScope) ? s.LastScope : s.Root;
@@ -374,12 +365,13 @@ void OpMake(TInterpreter& in, int32_t opcode, const TMakeInputs& inputs) {
     variable = s.LastName.empty() ? s.CreateVariable(scope, s.LastName, true, nullptr)
                                   : s.CreateVariable(scope, s.LastName, false, nullptr);
   }
-  const PinnedAtom pinVariable(variable);
   const bool suppressed = TAtom::NotifySuppressed(variable);
   const bool locked = TAtom::IsLocked(variable);
   TAtom* const value = inputs.Value;
 
-  if (IsPlainStore(s, opcode, inputs, *variable)) {
+  // A plain store runs no program code and no collection: nothing needs
+  // pinning, and no history handler can see the call level.
+  if (s.FastPaths && IsPlainStore(s, opcode, inputs, *variable)) {
     if (locked) {
       RaiseLocked(s, *variable, nameText, inputs);
       yieldNothing();
@@ -397,5 +389,15 @@ void OpMake(TInterpreter& in, int32_t opcode, const TMakeInputs& inputs) {
     return;
   }
 
+  // The assignment counts as a call level; its inputs and the variable stay
+  // pinned while the code it runs may collect.
+  const RestoreOnExit<int32_t> depth(in.CallDepth, in.CallDepth + 1);
+  const PinnedAtom pinLeft(inputs.LeftList);
+  const PinnedAtom pinName(inputs.Name);
+  const PinnedAtom pinValue(inputs.Value);
+  const PinnedAtom pinRight(inputs.RightList);
+  const PinnedAtom pinFirst(inputs.FirstCell);
+  const PinnedAtom pinLast(inputs.LastCell);
+  const PinnedAtom pinVariable(variable);
   AssignReactively(in, isOb, inputs, nameText, variable, existed, suppressed, locked);
 }

@@ -53,8 +53,6 @@ int TInterpreter::StatementKind() const {
 
 namespace {
 
-// Statements between two message pumps.
-constexpr uint32_t kPumpInterval = 160;
 // Milliseconds of one poll of the pause loop.
 constexpr int kPausePollMs = 100;
 constexpr uintptr_t kStackReserve = TStructure::kStackReserve;
@@ -291,11 +289,8 @@ void RunCode(TInterpreter& in) {
 bool RunWrapperStatement(TInterpreter& in, TAtom* body, const TWrapperStatement& wrapper) {
   TStructure& s = in.S;
   // What the statement loop would do besides running the routine: redraw,
-  // pump, pause, stop. Those bodies take the loop.
-  if (!IsAtom(body) || in.SceneDirty || s.HaltRequested || s.PumpPending || in.TopRedrawPending ||
-      in.RunState == rsStop || in.RunState == rsRunCommand || in.RunState == rsRunStep || in.RunState == rsRunTo ||
-      (in.StatementCounter + 1) % kPumpInterval == 0 || s.Frame() == nullptr)
-    return false;
+  // pump, pause, stop, history handlers. Those bodies take the loop.
+  if (!IsAtom(body) || s.Frame() == nullptr || !NothingDueBeforeNextStatement(in)) return false;
 
   // RunCode's part.
   const PinnedAtom pinBody(body);

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <new>
+#include <string_view>
 #include <system_error>
 
 #include "core/Host.h"
@@ -22,13 +23,6 @@ const std::u16string& SharedText::Empty() {
 }
 
 LanguageError::LanguageError(std::u16string message) : message_(std::move(message)), utf8_(Utf16ToUtf8(message_)) {}
-
-void TStack::Drop(int32_t n) {
-  for (; n > 0 && !Items.empty(); --n) {
-    TAtom::DecRef(Items.back().Value);
-    Items.pop_back();
-  }
-}
 
 void TStack::UnpinAll() {
   for (const TStackEntry& e : Items) TAtom::DecRef(e.Value);
@@ -219,6 +213,7 @@ void TLanguage::RefreshFormats() {
 }
 
 void TStructure::LoadKeywords() {
+  ++KeywordGeneration;  // the handler keywords decide how names walk
   for (size_t i = 0; i < kKeywordCount; ++i) {
     const std::u16string word = Language.Text(UpperCase(KeywordKeys[i]));
     Language.KeywordTable[i] = NormalizeName(word);
@@ -330,6 +325,11 @@ void TStructure::AddPoolBlock() {
   }
 }
 
+bool TStructure::FastPathsRequested() {
+  const char* off = std::getenv("ZAVTA_NO_FAST_PATHS");
+  return off == nullptr || std::string_view(off) != "1";
+}
+
 DepthGuard::DepthGuard(TStructure& s) : s_(s) {
   ++s_.GuardDepth;
   tooDeep_ = s_.StackRemaining() < TStructure::kStackReserve;
@@ -415,6 +415,18 @@ long double TStructure::Cell2Number() { return TAtom::AsNumber(*this, Cell2()); 
 int32_t TStructure::Cell1Integer() { return TAtom::AsInteger(*this, Cell1()); }
 int32_t TStructure::Cell2Integer() { return TAtom::AsInteger(*this, Cell2()); }
 int32_t TStructure::Cell3Integer() { return TAtom::AsInteger(*this, CellValue(3)); }
+
+bool TStructure::InputIsPlain(int32_t n) const {
+  if (OperandInputs == nullptr) return TAtom::IsPlainVariable(Cell(n));
+  const TAtom* value = InputValue(n);
+  return HasInput(n) && (TAtom::IsWordOrNumber(value) || TAtom::IsListOrExpression(value));
+}
+
+TAtom* TStructure::InputMembers(int32_t n) const {
+  if (OperandInputs != nullptr) return nullptr;
+  const TAtom* cell = Cell(n);
+  return cell != nullptr ? cell->FirstChild : nullptr;
+}
 
 int32_t TStructure::CellCount() const {
   if (!frame_ || !IsAtom(frame_->Owner)) return 0;
@@ -628,10 +640,71 @@ TAtom* TStructure::SearchScopes(FindChild find) {
   return nullptr;
 }
 
+// Whether the root's remembered answer is the whole look-up's: at the top
+// level the root is the first scope; in a procedure's frame the frame owner
+// (its inputs and locals, a few) must lack the name and the procedure must
+// have the named children it had when the answer was remembered.
+bool TStructure::RootAnswerStands(const TAtom::Extension& memo, std::u16string_view name) const {
+  const TAtom* owner = frame_->Owner;
+  if (owner == Root) return true;
+  const TAtom* scope = memo.InnerScope;
+  if (!IsAtom(owner) || scope == nullptr || owner->Parent != scope || scope->Parent != Root ||
+      scope->Stamp != memo.InnerScopeStamp || !scope->Ext || scope->Ext->NamedChildrenStamp != memo.InnerScopeChildren)
+    return false;
+  for (const TAtom* c = owner->FirstChild; c != nullptr; c = c->NextSibling)
+    if (SameName(c->Text, name)) return false;
+  return true;
+}
+
+// A name "global.field" found from the root at the top level: the field
+// stands while the global has the named children it had then (the root's
+// children are checked by the caller) and neither part is a handler keyword.
+bool TStructure::FieldAnswerStands(const TAtom::Extension& memo) const {
+  const TAtom* global = memo.InnerScope;
+  return global != nullptr && global->Parent == Root && global->Stamp == memo.InnerScopeStamp && global->Ext &&
+         global->Ext->NamedChildrenStamp == memo.InnerScopeChildren && memo.RootChild->Parent == global;
+}
+
+void TStructure::RememberFieldOfGlobal(TAtom& token, std::u16string_view name, TAtom* found) {
+  TAtom::Extension* memo = token.Ext.get();
+  const size_t dot = name.find(u'.');
+  if (memo == nullptr || !frame_ || frame_->Owner != Root || ModuleList != nullptr || dot == 0 ||
+      dot == std::u16string_view::npos || name.find(u'.', dot + 1) != std::u16string_view::npos ||
+      dot + 1 == name.size() || name.front() == u'[')
+    return;
+  TAtom* global = found->Parent;
+  if (!IsAtom(global) || global->Parent != Root || SimpleKindOf(name.substr(0, dot)) != SimpleKind::Named ||
+      SimpleKindOf(name.substr(dot + 1)) != SimpleKind::Named)
+    return;
+  memo->FieldOfGlobal = true;
+  memo->RootChild = found;
+  memo->RootOf = Root;
+  memo->RootEpoch = TAtom::TopLevelEpoch();
+  memo->RootCaseSensitive = CaseSensitive;
+  memo->Keywords = KeywordGeneration;
+  memo->InnerScope = global;
+  memo->InnerScopeStamp = global->Stamp;
+  memo->InnerScopeChildren = global->Extend().NamedChildrenStamp;
+}
+
+// After a look-up through the frames found the name at the root: which
+// procedure it passed on the way, for RootAnswerStands.
+void TStructure::RememberInnerScope(TAtom& token, const TAtom* found) {
+  TAtom::Extension* memo = token.Ext.get();
+  if (memo == nullptr || found == nullptr || found->Parent != Root || memo->RootChild != found) return;
+  TAtom* owner = frame_ ? frame_->Owner : nullptr;
+  memo->InnerScope = nullptr;
+  if (!IsAtom(owner) || owner == Root || !IsAtom(owner->Parent) || owner->Parent->Parent != Root) return;
+  TAtom* scope = owner->Parent;
+  memo->InnerScope = scope;
+  memo->InnerScopeStamp = scope->Stamp;
+  memo->InnerScopeChildren = scope->Extend().NamedChildrenStamp;
+}
+
 // FindName for a name without periods, compared as written (letter case
 // ignored unless names are case-sensitive, as normalising would). The
 // handler keywords walk to the cached children.
-TAtom* TStructure::FindSimpleName(std::u16string_view name) {
+TAtom* TStructure::FindSimpleName(std::u16string_view name, TAtom* token) {
   switch (SimpleKindOf(name)) {
     case SimpleKind::DrawImage:
       return SearchScopes([](TAtom* scope) { return scope->DrawImageChild(); });
@@ -640,20 +713,24 @@ TAtom* TStructure::FindSimpleName(std::u16string_view name) {
     case SimpleKind::Named:
       break;
   }
+  TAtom* found = nullptr;
   if (CaseSensitive) {
-    return SearchScopes([this, name](TAtom* scope) -> TAtom* {
-      if (scope == Root) return FindRootChild(name);
+    found = SearchScopes([this, name, token](TAtom* scope) -> TAtom* {
+      if (scope == Root) return FindRootChild(name, token);
       for (TAtom* c = scope->FirstChild; c != nullptr; c = c->NextSibling)
         if (SameText(c->Text, name)) return c;
       return nullptr;
     });
+  } else {
+    found = SearchScopes([this, name, token](TAtom* scope) -> TAtom* {
+      if (scope == Root) return FindRootChild(name, token);
+      for (TAtom* c = scope->FirstChild; c != nullptr; c = c->NextSibling)
+        if (SameTextIgnoringCase(c->Text, name)) return c;
+      return nullptr;
+    });
   }
-  return SearchScopes([this, name](TAtom* scope) -> TAtom* {
-    if (scope == Root) return FindRootChild(name);
-    for (TAtom* c = scope->FirstChild; c != nullptr; c = c->NextSibling)
-      if (SameTextIgnoringCase(c->Text, name)) return c;
-    return nullptr;
-  });
+  if (IsAtom(token) && FastPaths) RememberInnerScope(*token, found);
+  return found;
 }
 
 size_t TNameHash::operator()(std::u16string_view name) const {
@@ -672,15 +749,35 @@ void TStructure::RebuildRootIndex(uint64_t epoch) {
   index.CaseSensitive = CaseSensitive;
 }
 
-TAtom* TStructure::FindRootChild(std::u16string_view name) {
+TAtom* TStructure::FindRootChild(std::u16string_view name, TAtom* token) {
+  if (!FastPaths) {
+    for (TAtom* c = Root->FirstChild; c != nullptr; c = c->NextSibling)
+      if (SameName(c->Text, name)) return c;
+    return nullptr;
+  }
+  const uint64_t epoch = TAtom::TopLevelEpoch();
+  TAtom::Extension* memo = IsAtom(token) ? token->Ext.get() : nullptr;
+  if (memo != nullptr && memo->RootEpoch == epoch && memo->RootOf == Root && memo->RootCaseSensitive == CaseSensitive)
+    return memo->RootChild;
   // The newest globals (the program's own) are compared directly.
   constexpr int kDirectlyCompared = 4;
   TAtom* c = Root->FirstChild;
-  for (int i = 0; i < kDirectlyCompared && c != nullptr; ++i, c = c->NextSibling)
-    if (SameName(c->Text, name)) return c;
-  if (c == nullptr) return nullptr;
+  TAtom* found = nullptr;
+  for (int i = 0; i < kDirectlyCompared && c != nullptr && found == nullptr; ++i, c = c->NextSibling)
+    if (SameName(c->Text, name)) found = c;
+  if (found == nullptr && c != nullptr) found = FindInRootIndex(name, c, epoch);
+  if (memo != nullptr) {
+    memo->RootChild = found;
+    memo->RootOf = Root;
+    memo->RootEpoch = epoch;
+    memo->RootCaseSensitive = CaseSensitive;
+    memo->Keywords = KeywordGeneration;
+  }
+  return found;
+}
+
+TAtom* TStructure::FindInRootIndex(std::u16string_view name, TAtom* c, uint64_t epoch) {
   TRootIndex& index = rootIndex_;
-  const uint64_t epoch = TAtom::TopLevelEpoch();
   if (index.Epoch != epoch || index.Root != Root || index.CaseSensitive != CaseSensitive) {
     // Children that change between every two look-ups are scanned; a second
     // look-up under the same children pays for the index.
@@ -699,7 +796,18 @@ TAtom* TStructure::FindRootChild(std::u16string_view name) {
   return found != index.ByName.end() ? found->second : nullptr;
 }
 
-TAtom* TStructure::FindName(std::u16string_view rawName) {
+TAtom* TStructure::FindName(std::u16string_view rawName, TAtom* token) {
+  // At the top level, with no scope pushed by LOGOASK, the root is the first
+  // scope searched: what it answered the token last time still holds while
+  // the root's children are unchanged (no other field is touched on the way).
+  if (TAtom::Extension* memo = IsAtom(token) ? token->Ext.get() : nullptr;
+      memo != nullptr && memo->RootChild != nullptr && frame_ && ModuleList == nullptr && memo->RootOf == Root &&
+      memo->RootEpoch == TAtom::TopLevelEpoch() && memo->RootCaseSensitive == CaseSensitive &&
+      memo->Keywords == KeywordGeneration && FastPaths) {
+    if (memo->FieldOfGlobal ? frame_->Owner == Root && FieldAnswerStands(*memo)
+                            : frame_->Owner == Root || RootAnswerStands(*memo, rawName))
+      return memo->RootChild;
+  }
   if (rawName.empty()) {
     LastName.clear();
     LastScope = nullptr;
@@ -709,7 +817,7 @@ TAtom* TStructure::FindName(std::u16string_view rawName) {
   // look-ups, without walking paths or building the normalised name unless
   // the look-up fails.
   if (rawName.front() != u'[' && rawName.find(u'.') == std::u16string_view::npos) {
-    TAtom* found = FindSimpleName(rawName);
+    TAtom* found = FindSimpleName(rawName, token);
     if (found == nullptr) LastName = NormalizeName(rawName);
     return found;
   }
@@ -748,7 +856,10 @@ TAtom* TStructure::FindName(std::u16string_view rawName) {
     // The root; a partial match here does not end the search.
     if (IsAtom(Root)) {
       Probe p = ProbeName(*this, Root, name);
-      if (p.Found) return p.Found;
+      if (p.Found) {
+        if (IsAtom(token) && FastPaths) RememberFieldOfGlobal(*token, name, p.Found);
+        return p.Found;
+      }
       // Namespaces: root children flagged afNamespace, in child order.
       for (TAtom* ns = Root->FirstChild; ns != nullptr; ns = ns->NextSibling) {
         if (!(ns->Flags & afNamespace)) continue;

@@ -145,7 +145,12 @@ public:
     startPos = top.StartPos;
     endPos = top.EndPos;
   }
-  void Drop(int32_t n);
+  void Drop(int32_t n) {
+    for (; n > 0 && !Items.empty(); --n) {
+      TAtom::DecRef(Items.back().Value);
+      Items.pop_back();
+    }
+  }
   int32_t Count() const { return static_cast<int32_t>(Items.size() * 3); }
   void Clear() { Items.clear(); }  // without unpinning
   // Unpins every atom and empties the stack.
@@ -503,6 +508,27 @@ public:
   int32_t Cell3Integer();
   int32_t CellCount() const;
 
+  // --- the argument view: a routine's inputs, from the argument cells of
+  // the current frame, or from a call's operand values while a direct
+  // wrapper's call runs the routine without a frame (OperandInputs set).
+  // Input n counts as the cells do: 1 is the last input as written.
+  const TStackEntry* OperandInputs = nullptr;  // input 1 first
+  int32_t OperandCount = 0;
+  int32_t InputCount() const { return OperandInputs != nullptr ? OperandCount : CellCount(); }
+  bool HasInput(int32_t n) const {
+    return OperandInputs != nullptr ? n >= 1 && n <= OperandCount : Cell(n) != nullptr;
+  }
+  // The value of input n; the empty list when it is missing.
+  TAtom* InputValue(int32_t n) const {
+    if (OperandInputs == nullptr) return CellValue(n);
+    return n >= 1 && n <= OperandCount ? OperandInputs[n - 1].Value : nullptr;
+  }
+  // Input n is a plain value (TAtom::IsPlainVariable of its cell); operand
+  // values are never objects with members.
+  bool InputIsPlain(int32_t n) const;
+  // The first member of input n when it is an object; null for operands.
+  TAtom* InputMembers(int32_t n) const;
+
   // --- names and paths ----------------------------------------------------
   std::u16string NormalizeName(std::u16string_view name) const;
   bool IsRootName(std::u16string_view normalisedName) const;
@@ -515,7 +541,9 @@ public:
   TAtom* LocalValue(std::u16string_view path);
   TAtom* FindVisible(std::u16string_view path);
   TAtom* VisibleValue(std::u16string_view path);
-  TAtom* FindName(std::u16string_view name);
+  // With the name's token (the atom whose text the name is, a word of
+  // compiled code), the token remembers what the root answered for it.
+  TAtom* FindName(std::u16string_view name, TAtom* token = nullptr);
   void CollectValues(TAtom* first, std::u16string_view name, std::u16string& text, std::u16string_view path);
   // After a FindName that found nothing: the scope it reached and the
   // unresolved rest of the (normalised) name.
@@ -543,6 +571,7 @@ public:
   // when missing), normalised under the current case rule, and new Boolean
   // atoms.
   void LoadKeywords();
+  uint32_t KeywordGeneration = 0;  // advances with every LoadKeywords (remembered name answers check it)
   const std::u16string& Keyword(int index) const { return Language.KeywordTable[static_cast<size_t>(index)]; }
   // Two names as written are the same name (letter case ignored unless
   // names are case-sensitive, as normalising both would).
@@ -551,6 +580,11 @@ public:
   }
 
   // --- settings read by the core --------------------------------------------
+  // The short ways through calls, look-ups and stores; off when the
+  // environment held ZAVTA_NO_FAST_PATHS=1 at construction (for tests that
+  // compare both ways, and for users who suspect one of them).
+  bool FastPaths = FastPathsRequested();
+  static bool FastPathsRequested();
   long double Epsilon = 1e-10L;
   bool CaseSensitive = true;
   int64_t WhileCounter = 0;
@@ -601,7 +635,10 @@ private:
   }
   template <class FindChild>
   TAtom* SearchScopes(FindChild find);
-  TAtom* FindRootChild(std::u16string_view name);
+  TAtom* FindRootChild(std::u16string_view name, TAtom* token);
+  // The root child of that name from the index (c: the first child not
+  // compared directly), under the given top-level epoch.
+  TAtom* FindInRootIndex(std::u16string_view name, TAtom* c, uint64_t epoch);
 
   // An index of the root's children by name, valid while
   // TAtom::TopLevelEpoch, the root and the letter-case rule are unchanged (a
@@ -618,7 +655,11 @@ private:
   };
   TRootIndex rootIndex_;
   void RebuildRootIndex(uint64_t epoch);
-  TAtom* FindSimpleName(std::u16string_view name);
+  TAtom* FindSimpleName(std::u16string_view name, TAtom* token);
+  bool RootAnswerStands(const TAtom::Extension& memo, std::u16string_view name) const;
+  void RememberInnerScope(TAtom& token, const TAtom* found);
+  bool FieldAnswerStands(const TAtom::Extension& memo) const;
+  void RememberFieldOfGlobal(TAtom& token, std::u16string_view name, TAtom* found);
 
   Host* host_;
   // Atoms live in fixed-size blocks of mapped memory, constructed one by one

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 #include "core/Exports.h"
 #include "core/Lexem.h"
@@ -169,6 +170,101 @@ TEST_F(CallFastPaths, KeptFramesLetGoInsideRunningCallsAreNotKeptAgain) {
   for (int i = 0; i < 3; ++i) EXPECT_EQ(Printed(u"print outer 1"), "TRUE");
   EXPECT_EQ(KeptFramesOf(u"outer"), 0u);
   EXPECT_EQ(KeptFramesOf(u"letgo"), 0u);
+}
+
+TEST_F(CallFastPaths, TheSwitchTurnsEveryShortWayOff) {
+  S.FastPaths = false;
+  EXPECT_EQ(Printed(u"make \"x add 1 2\nrepeat 10 [make \"x add :x repeat]\nprint :x"), "58");
+  EXPECT_EQ(KeptFramesOf(u"add"), 0u);
+  // Each call makes its frame and its two input cells anew.
+  EXPECT_GE(AtomsMadeBy(u"repeat 10 [make \"x add :x 1]"), 40);
+  S.FastPaths = true;
+  EXPECT_EQ(Printed(u"print add :x 1"), "69");
+}
+
+TEST_F(CallFastPaths, DirectWrappersRunWithoutFrames) {
+  ASSERT_EQ(Run(u"make \"x add 1 2"), 0);  // compiles the body
+  // A hundred calls: a hundred results and the counter's numbers, no
+  // frame, no cell, nothing kept.
+  EXPECT_LE(AtomsMadeBy(u"repeat 100 [make \"x add :x repeat]"), 230);
+  EXPECT_EQ(KeptFramesOf(u"add"), 0u);
+  EXPECT_EQ(Printed(u"print :x (sub 10 3) (less 1 2) firstof [q r]"), "5053 7 true q");
+}
+
+// Calls that could differ from the full way take it: a frame is made (and
+// kept for the next call, nothing having seen it).
+TEST_F(CallFastPaths, CallsThatCouldDifferTakeTheFullWay) {
+  ASSERT_EQ(Run(u"print add 1 2\nmake \"'obj.#2' 5"), 0);
+  struct Case {
+    const char16_t* Setup;
+    const char16_t* Call;
+    const char* Printed;
+    size_t Kept;  // frames kept after the call
+  };
+  const Case cases[] = {
+      // A body built at run time has no line to raise errors at.
+      {u"to mk :a :b :c\noutput dll.zavta.LOGOLIST\nend\nto joined :a :b\noutput dll.zavta.LOGOWORD\nend\n"
+       u"make \"built mk [: a : b] joined \"out \"put \"dll.zavta.LOGOSUM",
+       u"print built 2 3", "5", 1},
+      // An object input binds as a variable (which the frame then shows).
+      {u"to maxof :object\noutput dll.zavta.LOGOSETMAX\nend\nprint maxof 1", u"print maxof :obj", "2", 0},
+      // A procedure that passes its result on: its OUTPUT ends the printing
+      // statement as well, so the last line stays the setup's.
+      {u"to passing :a :b\noutput dll.zavta.LOGOMUL\nend\nprint passing 1 1", u"print passing 2 3", "1", 1},
+  };
+  for (const Case& c : cases) {
+    ASSERT_EQ(Run(c.Setup), 0) << U8(c.Setup);
+    if (TAtom* passing = S.FindName(u"passing")) passing->Flags |= afPassResult;
+    const std::u16string call(c.Call);
+    const std::u16string name = call.substr(6, call.find(u' ', 6) - 6);
+    ReleaseSpareCallFrames(I);
+    EXPECT_EQ(Printed(c.Call), c.Printed) << U8(c.Call);
+    EXPECT_EQ(KeptFramesOf(name), c.Kept) << U8(c.Call);
+  }
+  // Stepping states and pending history handlers are due around statements.
+  for (const uint8_t state : {uint8_t{rsRunStep}, uint8_t{rsRunTo}}) {
+    ReleaseSpareCallFrames(I);
+    I.RunState = state;
+    EXPECT_EQ(Printed(u"print add 3 4"), "7");
+    I.RunState = rsIdle;
+    EXPECT_EQ(KeptFramesOf(u"add"), 1u) << int{state};
+  }
+}
+
+TEST_F(CallFastPaths, ARaisingRoutineFailsAsTheFullWayDoes) {
+  ASSERT_EQ(Run(u"to outer :l\nmake \"r firstof :l\nend\nouter [a]"), 0);  // compiles both bodies
+  TAtom* const program = ParseText(I.Scanner(), u"outer []", u"test").List;
+  const PinnedAtom pinProgram(program);
+  auto failure = [&](bool fast) {
+    S.FastPaths = fast;
+    ClearErrorHistory(I);
+    I.CodePointer = program;
+    S.CurrentPosition = TPosition{};
+    std::u16string message;
+    try {
+      RunCode(I);
+    } catch (const LanguageError& e) {
+      message = e.Message();
+    }
+    EXPECT_FALSE(message.empty());
+    return std::make_tuple(message, S.ErrorTrace, I.StatementCounter);
+  };
+  const uint32_t before = I.StatementCounter;
+  const auto [fastMessage, fastTrace, afterFast] = failure(true);
+  const auto [fullMessage, fullTrace, afterFull] = failure(false);
+  EXPECT_EQ(fastMessage, fullMessage);
+  EXPECT_EQ(afterFast - before, afterFull - afterFast);  // the same statements counted
+  ASSERT_EQ(fastTrace.size(), fullTrace.size());
+  for (size_t i = 0; i < fastTrace.size(); ++i) {
+    EXPECT_EQ(fastTrace[i].StartPos, fullTrace[i].StartPos) << i;
+    EXPECT_EQ(fastTrace[i].EndPos, fullTrace[i].EndPos) << i;
+    EXPECT_EQ(fastTrace[i].Line, fullTrace[i].Line) << i;
+    EXPECT_EQ(fastTrace[i].Topic, fullTrace[i].Topic) << i;
+    EXPECT_EQ(fastTrace[i].Statement, fullTrace[i].Statement) << i;
+    EXPECT_EQ(fastTrace[i].SourceName.str(), fullTrace[i].SourceName.str()) << i;
+  }
+  S.FastPaths = true;
+  ClearErrorHistory(I);
 }
 
 TEST_F(CallFastPaths, AResetLetsGoOfTheKeptFrames) {

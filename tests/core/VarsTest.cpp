@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "core/Atoms.h"
 #include "core/Vars.h"
 #include "tests/support/TestState.h"
@@ -349,4 +351,141 @@ TEST(SharedSourceText, CopiesShareMovesTransferAndSelfAssignmentKeepsTheText) {
   EXPECT_EQ(moved.str(), u"other");
   SharedText none;
   EXPECT_EQ(none.str(), u"");
+}
+
+// A name token remembers the root's answer only while nothing could change
+// it: each change below must show in the next look-up through the token.
+TEST(NameResolution, ATokenRemembersTheRootsAnswerUntilTheRootChanges) {
+  TestState ts;
+  TStructure& s = *ts.S;
+  TAtom* older = Var(s, u"target", NewNumber(s, 1), s.Root);
+  for (const char16_t* name : {u"f1", u"f2", u"f3", u"f4", u"f5"}) Var(s, name, nullptr, s.Root);  // past the newest four
+  TAtom* token = NewWord(s, u"target");
+  token->Extend();
+  ASSERT_EQ(s.FindName(u"target", token), older);
+  ASSERT_EQ(s.FindName(u"target", token), older);  // from the token
+  struct Step {
+    const char* What;
+    std::function<TAtom*()> Change;  // the answer expected afterwards
+  };
+  TAtom* filler = nullptr;
+  const Step steps[] = {
+      {"a newer child of the name", [&] { return Var(s, u"target", nullptr, s.Root); }},
+      {"four more children in front",
+       [&] {
+         TAtom* newest = s.FindName(u"target");
+         for (const char16_t* name : {u"g1", u"g2", u"g3", u"g4"}) filler = Var(s, name, nullptr, s.Root);
+         return newest;
+       }},
+      {"the newer one unlinked",
+       [&] {
+         TAtom::Unlink(s.FindName(u"target"));
+         return older;
+       }},
+      {"a child renamed to the name",
+       [&] {
+         TAtom::SetName(*filler, u"target");
+         return filler;
+       }},
+      {"the letter-case rule",
+       [&] {
+         TAtom::SetName(*filler, u"g4");
+         s.CaseSensitive = false;
+         TAtom* upper = Var(s, u"TARGET", nullptr, s.Root);
+         for (const char16_t* name : {u"H1", u"H2", u"H3", u"H4"}) Var(s, name, nullptr, s.Root);
+         return upper;
+       }},
+  };
+  for (const Step& step : steps) {
+    TAtom* expected = step.Change();
+    EXPECT_EQ(s.FindName(u"target", token), expected) << step.What;
+    EXPECT_EQ(s.FindName(u"target", token), expected) << step.What << ", remembered";
+  }
+}
+
+// Inside a procedure's frame the remembered root answer stands only while
+// the frame owner lacks the name and the procedure's named children stay.
+TEST(NameResolution, ATokenInAProcedureFollowsItsFrameAndProcedure) {
+  TestState ts;
+  TStructure& s = *ts.S;
+  TAtom* global = Var(s, u"target", NewNumber(s, 1), s.Root);
+  TAtom* procedure = Var(s, u"proc", nullptr, s.Root);
+  TAtom* owner = EnterCall(s, u"[~]", procedure);
+  TAtom* token = NewWord(s, u"target");
+  token->Extend();
+  ASSERT_EQ(s.FindName(u"target", token), global);
+  ASSERT_EQ(s.FindName(u"target", token), global);
+  TAtom* attribute = nullptr;
+  TAtom* input = nullptr;
+  struct Step {
+    const char* What;
+    std::function<TAtom*()> Change;  // the answer expected afterwards
+  };
+  const Step steps[] = {
+      {"another call's frame under the procedure", [&] { return Var(s, u"[~]", nullptr, procedure) ? global : nullptr; }},
+      {"a child of the name under the procedure", [&] { return attribute = Var(s, u"target", nullptr, procedure); }},
+      {"that child unlinked",
+       [&] {
+         TAtom::Unlink(attribute);
+         return global;
+       }},
+      {"an input of the name in the frame", [&] { return input = Var(s, u"target", nullptr, owner); }},
+      {"the input renamed",
+       [&] {
+         TAtom::SetName(*input, u"other");
+         return global;
+       }},
+      {"a frame renamed to the name",
+       [&] {
+         TAtom* frame = procedure->FirstChild;
+         while (frame != nullptr && frame->Text != u"[~]") frame = frame->NextSibling;
+         TAtom::SetName(*frame, u"target");
+         return frame;
+       }},
+  };
+  for (const Step& step : steps) {
+    TAtom* expected = step.Change();
+    EXPECT_EQ(s.FindName(u"target", token), expected) << step.What;
+    EXPECT_EQ(s.FindName(u"target", token), expected) << step.What << ", remembered";
+  }
+  s.LeaveFrame();
+}
+
+// "global.field" at the top level: the remembered field stands only while
+// the root's and the global's children stay as they were.
+TEST(NameResolution, ATokenOfAFieldFollowsTheGlobalAndItsChildren) {
+  TestState ts;
+  TStructure& s = *ts.S;
+  TAtom* object = Var(s, u"obj", nullptr, s.Root);
+  TAtom* field = Var(s, u"px", NewNumber(s, 1), object);
+  TAtom* token = NewWord(s, u"obj.px");
+  token->Extend();
+  ASSERT_EQ(s.FindName(u"obj.px", token), field);
+  ASSERT_EQ(s.FindName(u"obj.px", token), field);
+  struct Step {
+    const char* What;
+    std::function<TAtom*()> Change;  // the answer expected afterwards
+  };
+  const Step steps[] = {
+      {"a newer field of the name", [&] { return field = Var(s, u"px", NewNumber(s, 2), object); }},
+      {"the newer field unlinked",
+       [&] {
+         TAtom::Unlink(field);
+         return field = object->FirstChild;
+       }},
+      {"the field renamed",
+       [&] {
+         TAtom::SetName(*field, u"py");
+         return static_cast<TAtom*>(nullptr);
+       }},
+      {"a newer global of the name", [&] {
+         TAtom* newer = Var(s, u"obj", nullptr, s.Root);
+         return Var(s, u"px", nullptr, newer);
+       }},
+  };
+  for (const Step& step : steps) {
+    TAtom* expected = step.Change();
+    EXPECT_EQ(s.FindName(u"obj.px", token), expected) << step.What;
+    EXPECT_EQ(s.FindName(u"obj.px", token), expected) << step.What << ", remembered";
+  }
 }
