@@ -198,7 +198,7 @@ void WriteHelpSnippet(TStructure& s, std::u16string_view fileName, std::u16strin
   WriteUnicodeFile(s.HelpFolder + std::u16string(fileName), EscapeXml(s, text, true));
 }
 
-void WriteUnicodeFile(const std::u16string& fileName, std::u16string_view text) {
+std::string UnicodeFileBytes(std::u16string_view text) {
   std::string bytes;
   bytes.reserve(2 + text.size() * 2);
   bytes.push_back(static_cast<char>(0xFF));
@@ -207,6 +207,11 @@ void WriteUnicodeFile(const std::u16string& fileName, std::u16string_view text) 
     bytes.push_back(static_cast<char>(unit & 0xFF));
     bytes.push_back(static_cast<char>(unit >> 8));
   }
+  return bytes;
+}
+
+void WriteUnicodeFile(const std::u16string& fileName, std::u16string_view text) {
+  const std::string bytes = UnicodeFileBytes(text);
   const std::string path = Utf16ToUtf8(fileName);
   std::FILE* file = std::fopen(path.c_str(), "wb");
   if (file == nullptr) throw FileError("cannot create file " + path);

@@ -47,7 +47,9 @@ void ReplaceAll(std::u16string& text, std::u16string_view search, std::u16string
 std::u16string EscapeXml(const TStructure& s, std::u16string_view text, bool pad);
 // EscapeXml (padded) into HelpFolder + fileName. Throws FileError.
 void WriteHelpSnippet(TStructure& s, std::u16string_view fileName, std::u16string_view text);
-// FF FE and the UTF-16LE units of the text, no terminator. Throws FileError.
+// FF FE and the UTF-16LE units of the text, no terminator.
+std::string UnicodeFileBytes(std::u16string_view text);
+// Writes UnicodeFileBytes of the text. Throws FileError.
 void WriteUnicodeFile(const std::u16string& fileName, std::u16string_view text);
 // Writes "$$$error-NN$$$.txt" (number 1 to 31) into the user's help folder;
 // a file that cannot be written is ignored.

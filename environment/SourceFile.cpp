@@ -33,14 +33,7 @@ std::u16string LoadSourceText(const TStructure& s, const std::u16string& path) {
 }
 
 std::optional<std::string> SaveSourceText(const std::u16string& path, const std::u16string& text) {
-  std::string bytes;
-  bytes.reserve(2 + text.size() * 2);
-  bytes.push_back(static_cast<char>(0xFF));
-  bytes.push_back(static_cast<char>(0xFE));
-  for (char16_t unit : text) {
-    bytes.push_back(static_cast<char>(unit & 0xFF));
-    bytes.push_back(static_cast<char>(unit >> 8));
-  }
+  const std::string bytes = UnicodeFileBytes(text);
   const std::filesystem::path target(Utf16ToUtf8(path));
   std::filesystem::path scratch = target;
   scratch += ".saving";

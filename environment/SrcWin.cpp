@@ -503,6 +503,13 @@ void TSource::Find() {
   if (QAction* next = mainForm().action(QStringLiteral("MenuFindNext"))) next->setEnabled(!FindText.isEmpty());
 }
 
+void TSource::SelectMatch(int at) {
+  QTextCursor cursor = edit_->textCursor();
+  cursor.setPosition(at);
+  cursor.setPosition(at + static_cast<int>(FindText.size()), QTextCursor::KeepAnchor);
+  edit_->setTextCursor(cursor);
+}
+
 void TSource::FindNext() {
   if (FindText.isEmpty()) return;
   const int at = SearchFrom(FindText, edit_->textCursor().selectionStart() + 1);
@@ -510,10 +517,7 @@ void TSource::FindNext() {
     ShowNotFound();
     return;
   }
-  QTextCursor cursor = edit_->textCursor();
-  cursor.setPosition(at);
-  cursor.setPosition(at + static_cast<int>(FindText.size()), QTextCursor::KeepAnchor);
-  edit_->setTextCursor(cursor);
+  SelectMatch(at);
   if (FindOnly) return;
   const int answer =
       Ask(Format(mainForm().env(), u"DIALOG.FIND.REPLACETHIS", {FindText, ReplaceText}), dfNo | dfReplaceAll);
@@ -543,10 +547,7 @@ void TSource::Replace() {
     ShowNotFound();
     return;
   }
-  QTextCursor cursor = edit_->textCursor();
-  cursor.setPosition(at);
-  cursor.setPosition(at + static_cast<int>(FindText.size()), QTextCursor::KeepAnchor);
-  edit_->setTextCursor(cursor);
+  SelectMatch(at);
   if (Ask(Format(mainForm().env(), u"DIALOG.FIND.REPLACETHIS", {FindText, ReplaceText}), dfNo) == drOk)
     edit_->textCursor().insertText(ReplaceText);
 }

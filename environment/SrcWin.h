@@ -170,6 +170,8 @@ private:
   void SetNameAndTitle(const QString& path);
   int SearchFrom(const QString& text, int from) const;
   void ShowNotFound();
+  // Selects the find text's match that starts at the offset.
+  void SelectMatch(int at);
   void ReplaceAllFrom(int start);
   void ShowSystemError(const QString& message);
   void RunCaretLine();
