@@ -2,6 +2,8 @@
 
 #include <fmt/printf.h>
 
+#include <cctype>
+
 const char kPixelFormatHeader[] =
     "     Graphics ZBuf RGBA Buffer Accm Stn WIN BMP GDI OGL GEN PAL DBL SWP XCH";
 
@@ -14,6 +16,13 @@ bool Starred(const PixelFormatDesc& format) {
 }
 
 }  // namespace
+
+bool IsSoftwareRenderer(std::optional<bool> accelerated, std::string_view rendererName) {
+  if (accelerated) return !*accelerated;
+  std::string name(rendererName);
+  for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return name.find("llvmpipe") != std::string::npos || name.find("softpipe") != std::string::npos;
+}
 
 std::string FormatPixelFormatLine(const PixelFormatDesc& f) {
   std::string line = Starred(f) ? "*" : " ";

@@ -101,6 +101,23 @@ TEST(PixelFormatList, OneKindOnlyDisablesTheOther) {
   EXPECT_TRUE(model.SoftwareChecked);
 }
 
+TEST(PixelFormatList, SoftwareByTheDriversAnswerElseByTheRenderersName) {
+  struct Case {
+    std::optional<bool> Accelerated;
+    const char* Renderer;
+    bool Software;
+  };
+  const Case cases[] = {
+      {false, "", true},
+      {true, "llvmpipe (LLVM 15.0.6, 256 bits)", false},  // the driver's answer wins
+      {std::nullopt, "llvmpipe (LLVM 15.0.6, 256 bits)", true},
+      {std::nullopt, "softpipe", true},
+      {std::nullopt, "Mesa Intel(R) UHD Graphics 620 (KBL GT2)", false},
+      {std::nullopt, "", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(IsSoftwareRenderer(c.Accelerated, c.Renderer), c.Software) << c.Renderer;
+}
+
 TEST(PrintedPicture, ScaledToNinetyPercentOfTheTighterSideAndCentred) {
   struct Case {
     int Bw, Bh, Pw, Ph;
