@@ -27,6 +27,7 @@
 #include "environment/EnvHost.h"
 #include "environment/EnvState.h"
 #include "environment/Main.h"
+#include "environment/MsgWin.h"
 #include "environment/OutWin.h"
 #include "environment/Prompts.h"
 #include "graphics/Graphics.h"
@@ -84,6 +85,8 @@ protected:
     EXPECT_EQ(RunText(in, ToCrLf(kFlatQuad), u"test"), rrOk);
   }
   ~PlaneWidgetTest() override {
+    SetPlaneBufferRefusal({});
+    SetMessageDialogRunner({});
     host.setGraphics(nullptr);
     host.attach(nullptr);
     main.reset();
@@ -469,6 +472,53 @@ TEST_F(PlaneWidgetTest, AnIncompleteFramebufferIsReportedAndNothingIsKept) {
 }  // namespace
 
 namespace {
+
+// Formats without stencil bits stand for ones the driver refuses; the
+// default format has 8.
+TEST_F(PlaneWidgetTest, ARefusedFormatIsReportedOnceThenTheDefaultOrNothingDraws) {
+  std::vector<QString> shown;
+  SetMessageDialogRunner([&shown](TMsg& dialog) {
+    shown.push_back(dialog.MessageText());
+    return int{mrOk};
+  });
+  int refused = 0;
+  for (const PixelFormatDesc& f : EnumeratePixelFormats())
+    if (f.StencilBits == 0 && refused == 0) refused = f.Index;
+  ASSERT_NE(refused, 0);
+  Quad(u"red", 0, 0, 0, 40, 255, 0, 0);
+  plane->close();
+  SetPlaneBufferRefusal([](const PlaneBufferFormat& f) { return f.StencilBits == 0; });
+  g.PixelFormatIndex = refused;
+  OpenPlane();
+  g.paintResume();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !shown.empty(); }, 1000));
+  EXPECT_TRUE(shown[0].startsWith(QStringLiteral("SetPixelFormat failed."))) << shown[0].toStdString();
+  SizeView(500, 400);  // the buffers are made again: no second box
+  QTest::qWait(50);
+  EXPECT_EQ(Pixel(plane->capturePicture(), 250, 200), 0xFF0000u);
+  EXPECT_EQ(shown.size(), 1u);
+
+  // Every format refused: the null back-end, and drawing, picking, painting
+  // and resizing are harmless.
+  SetPlaneBufferRefusal([](const PlaneBufferFormat&) { return true; });
+  plane->RecreateContext(refused);
+  EXPECT_FALSE(plane->ready());
+  EXPECT_EQ(&GLBase(), &NullGL());
+  EXPECT_EQ(Run(u"make \"red.size 30"), rrOk);
+  EXPECT_TRUE(PickAll(g, 250, 200, 0, 2).empty());
+  SizeView(400, 300);
+  QTest::qWait(50);
+  EXPECT_EQ(Pixel(plane->capturePicture(), 200, 150), 0xFFFFFFu);
+  EXPECT_EQ(shown.size(), 2u);  // one for the new choice
+
+  // A format the driver takes brings the scene back.
+  SetPlaneBufferRefusal({});
+  plane->RecreateContext(ChooseDefaultFormat(EnumeratePixelFormats()));
+  EXPECT_TRUE(plane->ready());
+  g.paintResume();
+  EXPECT_EQ(Pixel(plane->capturePicture(), 200, 150), 0xFF0000u);
+  EXPECT_EQ(shown.size(), 2u);
+}
 
 TEST_F(PlaneWidgetTest, ADoubleClicksSecondPressIsADownWith64AndNoClick) {
   ASSERT_EQ(Run(u"to onmousedown :a :b :c :d :e\r\n(print \"down :e)\r\nend\r\n"
