@@ -4,8 +4,7 @@
 
 #include <cctype>
 
-const char kPixelFormatHeader[] =
-    "     Graphics ZBuf RGBA Buffer Accm Stn WIN BMP GDI OGL GEN PAL DBL SWP XCH";
+const char kPixelFormatHeader[] = "     Graphics ZBuf RGBA Buffer Accm Stn WIN BMP GDI OGL GEN PAL DBL SWP XCH";
 
 namespace {
 
@@ -33,8 +32,8 @@ std::string FormatPixelFormatLine(const PixelFormatDesc& f) {
   line += fmt::sprintf(" %3d %3d  ", f.AccumBits, f.StencilBits);
   // WIN BMP GDI OGL GEN PAL DBL SWP XCH: no format here draws through GDI
   // or needs a palette, and every one supports OpenGL.
-  for (const bool on : {f.DrawToWindow, f.DrawToBitmap, false, true, f.Software, false, f.DoubleBuffered, f.SwapCopy,
-                        f.SwapExchange})
+  for (const bool on :
+       {f.DrawToWindow, f.DrawToBitmap, false, true, f.Software, false, f.DoubleBuffered, f.SwapCopy, f.SwapExchange})
     line += YesNo(on);
   return line;
 }

@@ -15,8 +15,8 @@ constexpr size_t kMaxFormats = 128;
 // without a context; none from a driver without the query.
 std::optional<bool> MesaAccelerated(Display* display) {
   using Query = Bool (*)(Display*, int, int, int, unsigned int*);
-  auto query = reinterpret_cast<Query>(
-      glXGetProcAddress(reinterpret_cast<const GLubyte*>("glXQueryRendererIntegerMESA")));
+  auto query =
+      reinterpret_cast<Query>(glXGetProcAddress(reinterpret_cast<const GLubyte*>("glXQueryRendererIntegerMESA")));
   unsigned int accelerated = 1;
   if (query == nullptr || !query(display, DefaultScreen(display), 0, GLX_RENDERER_ACCELERATED_MESA, &accelerated))
     return std::nullopt;
@@ -57,8 +57,8 @@ std::vector<PixelFormatDesc> GlxFormats(void* connection, const std::function<st
     f.GreenBits = get(GLX_GREEN_SIZE);
     f.BlueBits = get(GLX_BLUE_SIZE);
     f.AlphaBits = get(GLX_ALPHA_SIZE);
-    f.AccumBits = get(GLX_ACCUM_RED_SIZE) + get(GLX_ACCUM_GREEN_SIZE) + get(GLX_ACCUM_BLUE_SIZE) +
-                  get(GLX_ACCUM_ALPHA_SIZE);
+    f.AccumBits =
+        get(GLX_ACCUM_RED_SIZE) + get(GLX_ACCUM_GREEN_SIZE) + get(GLX_ACCUM_BLUE_SIZE) + get(GLX_ACCUM_ALPHA_SIZE);
     f.StencilBits = get(GLX_STENCIL_SIZE);
     f.DoubleBuffered = get(GLX_DOUBLEBUFFER) != 0;
     f.DrawToWindow = true;
@@ -76,4 +76,3 @@ std::vector<PixelFormatDesc> GlxFormats(void* connection, const std::function<st
   XFree(configs);
   return formats;
 }
-

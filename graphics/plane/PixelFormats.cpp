@@ -24,8 +24,8 @@ namespace {
 std::string RendererName() {
   static const std::string name = [] {
     const auto read = [] {
-      const auto* text = reinterpret_cast<const char*>(QOpenGLContext::currentContext()->functions()->glGetString(
-          GL_RENDERER));
+      const auto* text =
+          reinterpret_cast<const char*>(QOpenGLContext::currentContext()->functions()->glGetString(GL_RENDERER));
       return std::string(text != nullptr ? text : "");
     };
     if (QOpenGLContext::currentContext() != nullptr) return read();

@@ -1,7 +1,5 @@
 #include "graphics/plane/PlnWin.h"
 
-#include "graphics/plane/PixelFormats.h"
-
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QKeyEvent>
@@ -17,6 +15,7 @@
 #include "graphics/Graphics.h"
 #include "graphics/Projection.h"
 #include "graphics/ZavOpenGL.h"
+#include "graphics/plane/PixelFormats.h"
 
 namespace {
 

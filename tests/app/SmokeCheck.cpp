@@ -5,14 +5,14 @@
 //
 //   zavta_smoke PROGRAM SCREENSHOT.png [TYPED EXPECTED]
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QImage>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QScreen>
-#include <QFile>
-#include <QDir>
-#include <QFileInfo>
 #include <cstdio>
 
 namespace {

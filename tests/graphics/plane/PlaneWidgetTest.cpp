@@ -6,20 +6,20 @@
 
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QClipboard>
 #include <QFile>
 #include <QGuiApplication>
 #include <QImageReader>
-#include <QAction>
 #include <QLabel>
-#include <QMenu>
 #include <QMdiArea>
+#include <QMenu>
 #include <QPrinter>
 #include <QRegularExpression>
-#include <QTransform>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QTransform>
 #include <cstdlib>
 
 #include "core/Expr.h"
@@ -143,17 +143,17 @@ std::optional<PdfImage> ReadPdfImage(const QByteArray& pdf) {
 }
 
 // "flatquad x y z size r g b": a square of size units around (x, y, z).
-constexpr std::u16string_view kFlatQuad =
-    u"to flatquad :x :y :z :s :r :g :b\r\noutput dll.test.FLATQUAD\r\nend\r\n";
+constexpr std::u16string_view kFlatQuad = u"to flatquad :x :y :z :s :r :g :b\r\noutput dll.test.FLATQUAD\r\nend\r\n";
 
 class PlaneWidgetTest : public ::testing::Test {
 protected:
   PlaneWidgetTest() : s(host), env(s), in(s), g(in) {
     UseEnglishKeywords(s);
     s.EnterFrame(NewVariable(s, u"[Root]", nullptr));
-    env.LanguageTexts.SetText(u"CAPTION.PLANE=Plane\nCAPTION.OUTPUT=Output\n"
-                              u"DIALOG.SAVEIMAGE.BADTYPE=bad type %s\nDIALOG.SAVEIMAGE.FAILED=cannot save %s: %s\n"
-                              u"DIALOG.PRINT.FAILED=cannot print %s");
+    env.LanguageTexts.SetText(
+        u"CAPTION.PLANE=Plane\nCAPTION.OUTPUT=Output\n"
+        u"DIALOG.SAVEIMAGE.BADTYPE=bad type %s\nDIALOG.SAVEIMAGE.FAILED=cannot save %s: %s\n"
+        u"DIALOG.PRINT.FAILED=cannot print %s");
     BindFlatQuad();
     main = std::make_unique<TMainForm>(in, env, prompts);
     host.attach(main.get());
@@ -218,8 +218,8 @@ protected:
     const std::u16string n(name);
     std::string numbers;
     for (int value : {x, y, z, size, r, gr, b}) numbers += QStringLiteral(" %1").arg(value).toStdString();
-    const std::u16string program = u"make \"" + n + u" []\r\nmake \"" + n + u".ondrawimage [flatquad" +
-                                   Utf8ToUtf16(numbers) + u"]\r\n";
+    const std::u16string program =
+        u"make \"" + n + u" []\r\nmake \"" + n + u".ondrawimage [flatquad" + Utf8ToUtf16(numbers) + u"]\r\n";
     ASSERT_EQ(Run(program), rrOk);
   }
   static uint32_t Pixel(const PlanePicture& p, int x, int y) {
@@ -237,7 +237,6 @@ protected:
   std::unique_ptr<TMainForm> main;
   TPlane* plane = nullptr;
 };
-
 
 TEST_F(PlaneWidgetTest, TheSceneShowsExactColoursAtKnownPixels) {
   Quad(u"red", -100, 0, 0, 40, 255, 0, 0);
@@ -429,20 +428,19 @@ TEST_F(PlaneWidgetTest, PrintingToPdfPutsThePictureInTheComputedRectangleOfOnePa
   const QRectF page = prompts.PageRect;
   const PrintRect r = PrintGeometry(640, 480, qRound(page.width()), qRound(page.height()));
   const double points = 72.0 / prompts.Resolution;
-  const QRectF expected((page.x() + r.Left) * points, (page.y() + r.Top) * points, r.Width * points,
-                        r.Height * points);
+  const QRectF expected((page.x() + r.Left) * points, (page.y() + r.Top) * points, r.Width * points, r.Height * points);
   const QRectF placed = image->Placement;
-  for (const auto& [got, want] : {std::pair{placed.left(), expected.left()}, std::pair{placed.top(), expected.top()},
-                                  std::pair{placed.width(), expected.width()},
-                                  std::pair{placed.height(), expected.height()}})
+  for (const auto& [got, want] :
+       {std::pair{placed.left(), expected.left()}, std::pair{placed.top(), expected.top()},
+        std::pair{placed.width(), expected.width()}, std::pair{placed.height(), expected.height()}})
     EXPECT_NEAR(got, want, 0.01) << "placed " << placed.x() << "," << placed.y() << " " << placed.width() << "x"
                                  << placed.height();
   // The picture itself, whole (JPEG: within 8 away from the quad's edges).
   const PlanePicture printed = PictureOfImage(image->Pixels);
   ASSERT_EQ(printed.Width, 640);
   ASSERT_EQ(printed.Height, 480);
-  for (const auto& [x, y, colour] : {std::tuple{320, 240, 0xFF0000u}, std::tuple{5, 5, 0xFFFFFFu},
-                                     std::tuple{639, 479, 0xFFFFFFu}}) {
+  for (const auto& [x, y, colour] :
+       {std::tuple{320, 240, 0xFF0000u}, std::tuple{5, 5, 0xFFFFFFu}, std::tuple{639, 479, 0xFFFFFFu}}) {
     const uint32_t got = Pixel(printed, x, y);
     for (int shift : {0, 8, 16})
       EXPECT_LE(std::abs(int((got >> shift) & 0xFF) - int((colour >> shift) & 0xFF)), 8) << x << "," << y;
