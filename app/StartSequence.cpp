@@ -19,16 +19,13 @@
 #include "environment/MainInit.h"
 #include "environment/OutWin.h"
 #include "environment/Settings.h"
+#include "environment/StartupRules.h"
 #include "environment/VarWin.h"
 #include "environment/ZAVForm.h"
 
 namespace {
 
 constexpr int kSettleMs = 500;
-
-bool HasZavExtension(const std::u16string& name) {
-  return name.size() >= 4 && UpperCase(std::u16string_view(name).substr(name.size() - 4)) == u".ZAV";
-}
 
 QFont FontFromSettings(EnvState& env) {
   QFont font(QString::fromStdU16String(env.Settings.GetValueOrKey(u"FONT.NAME")));
@@ -39,11 +36,9 @@ QFont FontFromSettings(EnvState& env) {
 }
 
 // The forced file's run, as the library autoload runs it.
-void RunForcedFile(TInterpreter& in, std::u16string file) {
-  for (size_t quote = file.find(u'\''); quote != std::u16string::npos; quote = file.find(u'\'', quote + 2))
-    file.insert(quote, 1, u'\'');
+void RunForcedFile(TInterpreter& in, const std::u16string& file) {
   SetRunState(in, rsRunning);
-  RunText(in, in.S.Keyword(kwRun) + u" \"'" + in.S.NormalizeName(file) + u"',", u"");
+  RunText(in, ForcedFileCommand(in.S.Keyword(kwRun), file), u"");
   SetRunState(in, rsEnded);
 }
 
@@ -56,18 +51,6 @@ void ReadEditorSwitches(EnvState& env) {
   env.MemoryExpandCallStack = onUnlessNo(u"MEMORY.EXPANDCALLSTACK");
   env.MemoryExpandRoot = onUnlessNo(u"MEMORY.EXPANDROOT");
   env.MemorySort = onUnlessNo(u"MEMORY.SORT");
-}
-
-std::u16string ForcedSourceFile(EnvState& env, const StartupInput& input) {
-  if (input.CtrlHeld) return {};
-  for (const std::u16string& argument : input.Arguments) {
-    if (argument.empty() || argument.front() == u'!') continue;
-    if (!HasZavExtension(argument)) continue;
-    if (argument.front() != u'/' && FileExists(env.LaunchFolder + argument)) return env.LaunchFolder + argument;
-    const std::u16string located = LocateFile(env.S, argument);
-    return FileExists(located) ? located : std::u16string();
-  }
-  return {};
 }
 
 void runStartSequence(TMainForm& main, EnvState& env, TInterpreter& in, const StartupInput& input) {
