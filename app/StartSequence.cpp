@@ -68,7 +68,13 @@ void runStartSequence(TMainForm& main, EnvState& env, TInterpreter& in, const St
   if (IsYesSwitchOn(env.Settings, u"OUTPUT")) main.openOutput();
   if (IsYesSwitchOn(env.Settings, u"MEMORY") && env.AdvancedGui) main.openMemoryWindow();
 
-  in.LibraryLoadCommands = BuildLibraryLoadCommands(env, StartLibraryList(env, input));
+  env.PixelFormatIndex = TrustedPixelFormat(env, GetMachineId());
+  DebugLog(env, u"  Loading list of most recently opened files");
+  env.Reopen.LoadFromSettings(env);
+  env.AddToReopenList = [&env](const std::u16string& file) { env.Reopen.Add(env, file); };
+  std::vector<LibraryEntry> firstLoad;
+  env.Libraries = BuildLibraryList(env, input, &firstLoad);
+  in.LibraryLoadCommands = LoadCommands(firstLoad, in.S.Keyword(kwRun));
   env.EnvironmentReady = true;
   ResetInterpreter(in);
   SetRunState(in, rsIdle);
