@@ -22,6 +22,8 @@
 #include "environment/StartupRules.h"
 #include "environment/VarWin.h"
 #include "environment/ZAVForm.h"
+#include "graphics/Graphics.h"
+#include "graphics/plane/PixelFormats.h"
 
 namespace {
 
@@ -67,6 +69,8 @@ void runStartSequence(TMainForm& main, EnvState& env, TInterpreter& in, const St
   if (IsYesSwitchOn(env.Settings, u"COMMAND")) main.openCommandWindow();
   if (IsYesSwitchOn(env.Settings, u"OUTPUT")) main.openOutput();
   if (IsYesSwitchOn(env.Settings, u"MEMORY") && env.AdvancedGui) main.openMemoryWindow();
+  BuildPixelFormatMenu(main, Graphics::Of(in), {});
+  if (IsYesSwitchOn(env.Settings, u"PLANE")) main.openPlane();
 
   env.PixelFormatIndex = TrustedPixelFormat(env, GetMachineId());
   DebugLog(env, u"  Loading list of most recently opened files");
@@ -88,6 +92,7 @@ void runStartSequence(TMainForm& main, EnvState& env, TInterpreter& in, const St
   }
 
   QObject::connect(qApp, &QGuiApplication::applicationStateChanged, &main, &TMainForm::appActivate);
+  Graphics::Of(in).PlaneRedrawEnabled = true;
 
   const std::u16string forced = ForcedSourceFile(env, input);
   if (!forced.empty()) {

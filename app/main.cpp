@@ -89,11 +89,13 @@ int main(int argc, char** argv) {
   {
     TMainForm mainForm(interpreter, env, prompts);
     host.attach(&mainForm);
+    host.setGraphics(&graphics);
     SmokeHook smoke(mainForm, qEnvironmentVariable("ZAVTA_TYPE"), qEnvironmentVariable("ZAVTA_SCREENSHOT"));
     runStartSequence(mainForm, env, interpreter, input);
     smoke.Start();
     status = application.exec();
     if (status == 0) status = smoke.ExitCode;
+    host.setGraphics(nullptr);
     host.attach(nullptr);
   }
   return status;

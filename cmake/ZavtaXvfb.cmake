@@ -1,6 +1,6 @@
 # zavta_add_xvfb_test(NAME COMMAND [ARGS...]): the one way to register a
 # test that starts Qt on xcb. It runs under xvfb-run on a 1280x1024x24
-# screen with QT_QPA_PLATFORM=xcb, QT_ENABLE_HIGHDPI_SCALING=0,
+# screen with QT_QPA_PLATFORM=xcb, QT_ENABLE_HIGHDPI_SCALING=0, LIBGL_ALWAYS_SOFTWARE=1,
 # LC_ALL=C.UTF-8 and a scratch XDG_DATA_HOME, labelled "gl", one at a time
 # (resource lock "xvfb"). It is skipped (code 77) when Xvfb cannot start,
 # unless ZAVTA_REQUIRE_GL is set in the test's environment.

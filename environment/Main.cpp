@@ -21,6 +21,8 @@
 #include "environment/SrcWin.h"
 #include "environment/VarWin.h"
 #include "environment/ZAVForm.h"
+#include "graphics/Graphics.h"
+#include "graphics/plane/PlnWin.h"
 
 namespace {
 
@@ -194,6 +196,21 @@ void TMainForm::addSourceWindow(TZavtaForm* window) {
   AddToolWindow(window);
 }
 
+TPlane* TMainForm::plane() const { return plane_; }
+
+TPlane* TMainForm::openPlane() {
+  if (!plane_) {
+    plane_ = new TPlane(*this, Graphics::Of(in_));
+    AddToolWindow(plane_);
+    // A program run as an application has its plane in the middle.
+    if (env_.RuntimeMode)
+      plane_->move((mdi_->width() - plane_->width()) / 2, (mdi_->height() - plane_->height()) / 2);
+    plane_->Ready = true;
+    action(QStringLiteral("MenuPlane"))->setChecked(true);
+  }
+  return plane_;
+}
+
 void TMainForm::toolWindowClosing(TZavtaForm& window) {
   // Every reference to the window goes before the window itself does.
   if (activeSource_ == &window) {
@@ -213,6 +230,10 @@ void TMainForm::toolWindowClosing(TZavtaForm& window) {
     action(QStringLiteral("MenuMemory"))->setChecked(false);
   }
   sourceWindows_.removeIf([&window](const QPointer<TZavtaForm>& source) { return source == &window || !source; });
+  if (plane_ == &window) {
+    plane_ = nullptr;
+    action(QStringLiteral("MenuPlane"))->setChecked(false);
+  }
   if (activeTool_ == &window) activeTool_ = nullptr;
   // The MDI area activates a neighbour after the close; the first source
   // window takes the activation once that is done.

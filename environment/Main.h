@@ -25,6 +25,7 @@ class TInterpreter;
 class TOutput;
 class TSource;
 class TDebugVars;
+class TPlane;
 class TZavtaForm;
 struct EnvState;
 
@@ -70,6 +71,9 @@ public:
   // The first source window whose full file name is name (exactly), else
   // the first whose title is name (letter case ignored); null for "".
   TSource* FindSource(const QString& name) const;
+  // The plane (the graphics' PlaneLink while it exists), shown and ready.
+  TPlane* plane() const;
+  TPlane* openPlane();
   // A tool window's close: references, check marks, the active source.
   void toolWindowClosing(TZavtaForm& window);
   // Repaints after a tool window opened.
@@ -141,6 +145,7 @@ private:
   QPointer<TOutput> output_;
   QPointer<TCommandWindow> command_;
   QPointer<TDebugVars> memory_;
+  QPointer<TPlane> plane_;
   QPointer<TZavtaForm> activeTool_;
   QPointer<TZavtaForm> activeSource_;
   QList<QPointer<TZavtaForm>> sourceWindows_;

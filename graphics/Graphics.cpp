@@ -138,6 +138,7 @@ void Graphics::resetPlane() {
 }
 
 void Graphics::paintResume() {
+  ++PaintResumes;
   const GraphicsEntry entry(*this);
   PaintResume(*this);
 }

@@ -58,6 +58,12 @@ public:
   bool DoubleBuffered = true;
   int32_t FrameInterval = -1;  // ms between presented frames; -1 no pacing
   bool PerspectiveProjection = true;
+  // The chosen pixel format (1-based in the plane's list; 0 none), loaded
+  // and saved as OPENGLMODE.
+  int32_t PixelFormatIndex = 0;
+  // Paints redraw the scene only from the end of the start-up on.
+  bool PlaneRedrawEnabled = false;
+  uint32_t PaintResumes = 0;  // paintResume hooks so far (a new context's deferred one skips when one ran)
 
   // --- camera and user matrix (defaults once; a reset keeps them) ----------------
   long double CameraEyeX = 5, CameraEyeY = 15, CameraEyeZ = 5;

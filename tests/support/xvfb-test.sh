@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Runs a command under Xvfb for zavta_add_xvfb_test(): Qt on xcb, no high-DPI
+# Runs a command under Xvfb for zavta_add_xvfb_test(): Qt on xcb, Mesa in software, no high-DPI
 # scaling, a UTF-8 C locale and a scratch XDG_DATA_HOME. Exits 77 (skipped)
 # when Xvfb cannot start, unless ZAVTA_REQUIRE_GL is set.
 set -u
@@ -21,5 +21,5 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 mkdir -p "$scratch/data" "$scratch/runtime"
 chmod 700 "$scratch/runtime"
-xvfb-run -a -s "$SCREEN" env QT_QPA_PLATFORM=xcb QT_ENABLE_HIGHDPI_SCALING=0 LC_ALL=C.UTF-8 \
+xvfb-run -a -s "$SCREEN" env QT_QPA_PLATFORM=xcb QT_ENABLE_HIGHDPI_SCALING=0 LC_ALL=C.UTF-8 LIBGL_ALWAYS_SOFTWARE=1 \
   XDG_DATA_HOME="$scratch/data" XDG_RUNTIME_DIR="$scratch/runtime" "$@"
