@@ -69,10 +69,10 @@ void runStartSequence(TMainForm& main, EnvState& env, TInterpreter& in, const St
   if (IsYesSwitchOn(env.Settings, u"COMMAND")) main.openCommandWindow();
   if (IsYesSwitchOn(env.Settings, u"OUTPUT")) main.openOutput();
   if (IsYesSwitchOn(env.Settings, u"MEMORY") && env.AdvancedGui) main.openMemoryWindow();
+  Graphics::Of(in).PixelFormatIndex = TrustedPixelFormat(env, GetMachineId());
   BuildPixelFormatMenu(main, Graphics::Of(in), {});
   if (IsYesSwitchOn(env.Settings, u"PLANE")) main.openPlane();
 
-  env.PixelFormatIndex = TrustedPixelFormat(env, GetMachineId());
   DebugLog(env, u"  Loading list of most recently opened files");
   env.Reopen.LoadFromSettings(env);
   env.AddToReopenList = [&env](const std::u16string& file) { env.Reopen.Add(env, file); };

@@ -77,7 +77,6 @@ struct EnvState {
   bool MemoryExpandRoot = true;       // MEMORY.EXPANDROOT: the global branch starts open
   bool MemorySort = true;             // MEMORY.SORT: the tree is sorted after each rebuild
   // --- start-up and the menus' models --------------------------------------------------
-  int PixelFormatIndex = 0;             // the stored pixel format when trusted on this machine, else 0
   std::vector<LibraryEntry> Libraries;  // the library menu, in menu order
   ReopenList Reopen;                    // the reopen list, newest first
   bool ConfigurationSaved = false;      // the settings were written back (once per run of the program)

@@ -9,6 +9,8 @@
 #include "core/Trans.h"
 #include "core/Vars.h"
 #include "environment/CommandWin.h"
+#include "graphics/Graphics.h"
+#include "graphics/plane/PlnWin.h"
 #include "environment/EnvState.h"
 #include "environment/Main.h"
 #include "environment/MsgWin.h"
@@ -86,7 +88,9 @@ EnvSnapshot SnapshotOf(TMainForm& main) {
   snapshot.CaseSensitive = env.S.CaseSensitive;
   snapshot.FullScreen = IsYesSwitchOn(env.Settings, u"FULLSCREEN");
   snapshot.MachineId = GetMachineId();
-  snapshot.PixelFormatIndex = env.PixelFormatIndex;
+  // Without the graphics (tests of the windows alone) no format was chosen.
+  if (main.interpreter().OwnGraphics != nullptr)
+    snapshot.PixelFormatIndex = Graphics::Of(main.interpreter()).PixelFormatIndex;
   for (const ReopenEntry& entry : env.Reopen.Entries()) snapshot.ReopenCaptions.push_back(entry.Caption);
   snapshot.LanguageName = env.LanguageName;
   snapshot.CodePage = env.S.Language.CodePage;
@@ -97,6 +101,7 @@ EnvSnapshot SnapshotOf(TMainForm& main) {
   snapshot.FontItalic = font.italic();
   snapshot.FontBold = font.bold();
   snapshot.Main = SnapshotOfWindow(&main);
+  snapshot.Plane = SnapshotOfWindow(main.plane());
   snapshot.Output = SnapshotOfWindow(main.output());
   snapshot.Command = SnapshotOfWindow(main.commandWindow());
   snapshot.Memory = SnapshotOfWindow(main.memoryWindow());
