@@ -16,6 +16,7 @@
 #include "environment/Language.h"
 #include "environment/Libraries.h"
 #include "environment/Main.h"
+#include "environment/MainMenu.h"
 #include "environment/MainInit.h"
 #include "environment/OutWin.h"
 #include "environment/Settings.h"
@@ -79,6 +80,7 @@ void runStartSequence(TMainForm& main, EnvState& env, TInterpreter& in, const St
   std::vector<LibraryEntry> firstLoad;
   env.Libraries = BuildLibraryList(env, input, &firstLoad);
   in.LibraryLoadCommands = LoadCommands(firstLoad, in.S.Keyword(kwRun));
+  if (!env.RuntimeMode) new MainMenu(main);
   env.EnvironmentReady = true;
   ResetInterpreter(in);
   SetRunState(in, rsIdle);

@@ -3,7 +3,6 @@
 #include "core/Trans.h"
 #include "environment/EnvState.h"
 #include "environment/Libraries.h"
-#include "environment/Settings.h"
 
 namespace {
 
@@ -24,7 +23,7 @@ bool NamesSameFile(const std::u16string& a, const std::u16string& b) {
 }
 
 void ReopenList::Add(const EnvState& env, const std::u16string& file) {
-  const std::u16string name = StripAccelerators(file);
+  const std::u16string& name = file;
   for (auto it = entries_.begin(); it != entries_.end(); ++it) {
     if (NamesSameFile(it->FullPath, name) || NamesSameFile(it->Caption, name)) {
       entries_.erase(it);
