@@ -1,6 +1,7 @@
 #include "app/StartSequence.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QFile>
 #include <QKeyEvent>
 #include <QMdiArea>
@@ -141,6 +142,14 @@ void SmokeHook::TypeIntoCommandWindow() {
 }
 
 void SmokeHook::Capture() {
+  // A modal dialog (an error report, say) waits for a user the hook does not
+  // have: it is answered OK and the pause begins again, so that the run it
+  // held can end.
+  if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+    dialog->done(QDialog::Accepted);
+    settle_.start();
+    return;
+  }
   // The pause counts from the last run's end; a run's end restarts it.
   if (main_.interpreter().RunNesting > 0) return;
   bool written = main_.grab().save(screenshot_, "PNG");

@@ -24,8 +24,9 @@ void ReadEditorSwitches(EnvState& env);
 // The test hook: once no run is on the stack, ZAVTA_TYPE types its text and
 // Enter into the command window; with ZAVTA_SCREENSHOT=path, 500 ms after
 // the last run the main window is grabbed to path (PNG), the output's text
-// written to path + ".txt", and the main window closed. ExitCode is 1 when
-// a write failed.
+// written to path + ".txt", and the main window closed; a modal dialog open
+// when the pause ends is answered OK first. ExitCode is 1 when a write
+// failed.
 class SmokeHook : public QObject {
   Q_OBJECT
 public:

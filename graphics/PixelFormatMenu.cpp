@@ -2,8 +2,9 @@
 
 #include <fmt/printf.h>
 
-const char kPixelFormatHeader[] =
-    "     Graphics ZBuf RGBA Buffer Accm Stn WIN BMP GDI OGL GEN PAL DBL SWP XCH";
+#include <cctype>
+
+const char kPixelFormatHeader[] = "     Graphics ZBuf RGBA Buffer Accm Stn WIN BMP GDI OGL GEN PAL DBL SWP XCH";
 
 namespace {
 
@@ -15,6 +16,13 @@ bool Starred(const PixelFormatDesc& format) {
 
 }  // namespace
 
+bool IsSoftwareRenderer(std::optional<bool> accelerated, std::string_view rendererName) {
+  if (accelerated) return !*accelerated;
+  std::string name(rendererName);
+  for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return name.find("llvmpipe") != std::string::npos || name.find("softpipe") != std::string::npos;
+}
+
 std::string FormatPixelFormatLine(const PixelFormatDesc& f) {
   std::string line = Starred(f) ? "*" : " ";
   line += fmt::sprintf("%0.2d. ", f.Index);
@@ -24,8 +32,8 @@ std::string FormatPixelFormatLine(const PixelFormatDesc& f) {
   line += fmt::sprintf(" %3d %3d  ", f.AccumBits, f.StencilBits);
   // WIN BMP GDI OGL GEN PAL DBL SWP XCH: no format here draws through GDI
   // or needs a palette, and every one supports OpenGL.
-  for (const bool on : {f.DrawToWindow, f.DrawToBitmap, false, true, f.Software, false, f.DoubleBuffered, f.SwapCopy,
-                        f.SwapExchange})
+  for (const bool on :
+       {f.DrawToWindow, f.DrawToBitmap, false, true, f.Software, false, f.DoubleBuffered, f.SwapCopy, f.SwapExchange})
     line += YesNo(on);
   return line;
 }

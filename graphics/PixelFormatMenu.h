@@ -7,7 +7,9 @@
 // depth above 16 bits and alpha, disabled when there is none.
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct PixelFormatDesc {
@@ -23,6 +25,11 @@ struct PixelFormatDesc {
   bool SwapCopy = false;
   bool SwapExchange = false;
 };
+
+// Whether the driver renders in software (the GEN column): the driver's own
+// answer when it gives one (accelerated or not), else by the renderer's
+// name, where llvmpipe and softpipe are Mesa's software rasterisers.
+bool IsSoftwareRenderer(std::optional<bool> accelerated, std::string_view rendererName);
 
 constexpr int kPixelFormatHeaderTag = 111;
 extern const char kPixelFormatHeader[];

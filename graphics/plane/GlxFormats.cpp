@@ -5,24 +5,22 @@
 #include <GL/glx.h>
 #include <GL/glxext.h>
 
-#include <cstdlib>
-#include <string>
+#include <optional>
 
 namespace {
 
 constexpr size_t kMaxFormats = 128;
 
-// Whether the display's renderer is software, as Mesa answers without a
-// context; without the query, as LIBGL_ALWAYS_SOFTWARE asks.
-bool SoftwareRenderer(Display* display) {
+// Mesa's answer whether the display's renderer is accelerated, given
+// without a context; none from a driver without the query.
+std::optional<bool> MesaAccelerated(Display* display) {
   using Query = Bool (*)(Display*, int, int, int, unsigned int*);
-  auto query = reinterpret_cast<Query>(
-      glXGetProcAddress(reinterpret_cast<const GLubyte*>("glXQueryRendererIntegerMESA")));
+  auto query =
+      reinterpret_cast<Query>(glXGetProcAddress(reinterpret_cast<const GLubyte*>("glXQueryRendererIntegerMESA")));
   unsigned int accelerated = 1;
-  if (query != nullptr && query(display, DefaultScreen(display), 0, GLX_RENDERER_ACCELERATED_MESA, &accelerated))
-    return accelerated == 0;
-  const char* software = std::getenv("LIBGL_ALWAYS_SOFTWARE");
-  return software != nullptr && *software != '\0' && std::string(software) != "0";
+  if (query == nullptr || !query(display, DefaultScreen(display), 0, GLX_RENDERER_ACCELERATED_MESA, &accelerated))
+    return std::nullopt;
+  return accelerated != 0;
 }
 
 bool SameColumns(const PixelFormatDesc& a, const PixelFormatDesc& b) {
@@ -35,13 +33,14 @@ bool SameColumns(const PixelFormatDesc& a, const PixelFormatDesc& b) {
 
 }  // namespace
 
-std::vector<PixelFormatDesc> GlxFormats(void* connection) {
+std::vector<PixelFormatDesc> GlxFormats(void* connection, const std::function<std::string()>& rendererName) {
   auto* display = static_cast<Display*>(connection);
   std::vector<PixelFormatDesc> formats;
   int count = 0;
   GLXFBConfig* configs = glXGetFBConfigs(display, DefaultScreen(display), &count);
   if (configs == nullptr) return formats;
-  const bool software = SoftwareRenderer(display);
+  const std::optional<bool> accelerated = MesaAccelerated(display);
+  const bool software = IsSoftwareRenderer(accelerated, accelerated ? std::string() : rendererName());
   for (int i = 0; i < count && formats.size() < kMaxFormats; ++i) {
     const auto get = [&](int attribute) {
       int value = 0;
@@ -58,8 +57,8 @@ std::vector<PixelFormatDesc> GlxFormats(void* connection) {
     f.GreenBits = get(GLX_GREEN_SIZE);
     f.BlueBits = get(GLX_BLUE_SIZE);
     f.AlphaBits = get(GLX_ALPHA_SIZE);
-    f.AccumBits = get(GLX_ACCUM_RED_SIZE) + get(GLX_ACCUM_GREEN_SIZE) + get(GLX_ACCUM_BLUE_SIZE) +
-                  get(GLX_ACCUM_ALPHA_SIZE);
+    f.AccumBits =
+        get(GLX_ACCUM_RED_SIZE) + get(GLX_ACCUM_GREEN_SIZE) + get(GLX_ACCUM_BLUE_SIZE) + get(GLX_ACCUM_ALPHA_SIZE);
     f.StencilBits = get(GLX_STENCIL_SIZE);
     f.DoubleBuffered = get(GLX_DOUBLEBUFFER) != 0;
     f.DrawToWindow = true;
@@ -77,4 +76,3 @@ std::vector<PixelFormatDesc> GlxFormats(void* connection) {
   XFree(configs);
   return formats;
 }
-

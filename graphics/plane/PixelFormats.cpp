@@ -5,8 +5,10 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QMenu>
+#include <QOffscreenSurface>
+#include <QOpenGLContext>
+#include <QOpenGLFunctions>
 #include <QSurfaceFormat>
-#include <cstdlib>
 
 #include "core/Host.h"
 #include "environment/EnvState.h"
@@ -15,6 +17,28 @@
 #include "graphics/plane/GlxFormats.h"
 
 namespace {
+
+// GL_RENDERER of the process's driver, read once: on the current context,
+// else on a context of its own that leaves none current behind. "" when no
+// context can be made.
+std::string RendererName() {
+  static const std::string name = [] {
+    const auto read = [] {
+      const auto* text =
+          reinterpret_cast<const char*>(QOpenGLContext::currentContext()->functions()->glGetString(GL_RENDERER));
+      return std::string(text != nullptr ? text : "");
+    };
+    if (QOpenGLContext::currentContext() != nullptr) return read();
+    QOpenGLContext context;
+    QOffscreenSurface surface;
+    surface.create();
+    if (!context.create() || !context.makeCurrent(&surface)) return std::string();
+    const std::string renderer = read();
+    context.doneCurrent();
+    return renderer;
+  }();
+  return name;
+}
 
 // The one entry of a platform without GLX: the default surface format.
 std::vector<PixelFormatDesc> SurfaceFormat() {
@@ -28,8 +52,7 @@ std::vector<PixelFormatDesc> SurfaceFormat() {
   f.AlphaBits = std::max(surface.alphaBufferSize(), 0);
   f.StencilBits = std::max(surface.stencilBufferSize(), 0);
   f.DoubleBuffered = surface.swapBehavior() != QSurfaceFormat::SingleBuffer;
-  const char* software = std::getenv("LIBGL_ALWAYS_SOFTWARE");
-  f.Software = software != nullptr && *software != '\0';
+  f.Software = IsSoftwareRenderer(std::nullopt, RendererName());
   return {f};
 }
 
@@ -37,7 +60,7 @@ std::vector<PixelFormatDesc> SurfaceFormat() {
 
 std::vector<PixelFormatDesc> EnumeratePixelFormats() {
   if (auto* x11 = qGuiApp != nullptr ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr)
-    if (void* display = x11->display()) return GlxFormats(display);
+    if (void* display = x11->display()) return GlxFormats(display, RendererName);
   return SurfaceFormat();
 }
 

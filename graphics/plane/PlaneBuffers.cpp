@@ -2,6 +2,11 @@
 
 namespace {
 
+std::function<bool(const PlaneBufferFormat&)>& Refusal() {
+  static std::function<bool(const PlaneBufferFormat&)> refuses;
+  return refuses;
+}
+
 // The attachment a buffer name of the drawing code stands for.
 GLenum AttachmentOf(GLenum mode) {
   switch (mode) {
@@ -39,6 +44,8 @@ private:
 
 }  // namespace
 
+void SetPlaneBufferRefusal(std::function<bool(const PlaneBufferFormat&)> refuses) { Refusal() = std::move(refuses); }
+
 bool PlaneBuffers::Create(QOpenGLExtraFunctions& f, int width, int height, const PlaneBufferFormat& format,
                           uint32_t rgb) {
   Destroy(f);
@@ -68,7 +75,8 @@ bool PlaneBuffers::Create(QOpenGLExtraFunctions& f, int width, int height, const
                                 GL_RENDERBUFFER, depthStencil_);
   }
   f.glBindRenderbuffer(GL_RENDERBUFFER, 0);
-  if (f.glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) {
+  const bool refused = Refusal() && Refusal()(format);
+  if (refused || f.glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) {
     Destroy(f);
     return false;
   }

@@ -8,12 +8,18 @@
 // the current context.
 
 #include <QOpenGLExtraFunctions>
+#include <functional>
 
 struct PlaneBufferFormat {
   int DepthBits = 24;
   int StencilBits = 8;
   bool Alpha = true;
 };
+
+// Tests stand in for a driver that refuses formats: a format for which the
+// function answers true comes out incomplete. Empty: the driver's answer
+// alone.
+void SetPlaneBufferRefusal(std::function<bool(const PlaneBufferFormat&)> refuses);
 
 class PlaneBuffers {
 public:

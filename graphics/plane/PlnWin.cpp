@@ -1,7 +1,5 @@
 #include "graphics/plane/PlnWin.h"
 
-#include "graphics/plane/PixelFormats.h"
-
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QKeyEvent>
@@ -17,6 +15,7 @@
 #include "graphics/Graphics.h"
 #include "graphics/Projection.h"
 #include "graphics/ZavOpenGL.h"
+#include "graphics/plane/PixelFormats.h"
 
 namespace {
 
@@ -133,11 +132,23 @@ bool TPlane::MakeBuffers() {
   if (buffers_.Create(functions_, size.Width, size.Height, format_, background_)) return true;
   if (!formatFailed_) {
     formatFailed_ = true;
-    mainForm().showMessage(QStringLiteral("SetPixelFormat failed."), QStringLiteral("Error"), dfOk);
+    // Shown from the event loop: a modal box must not run inside the
+    // view's GL callbacks.
+    QTimer::singleShot(0, this, [this] {
+      mainForm().showMessage(QStringLiteral("SetPixelFormat failed."), QStringLiteral("Error"), dfOk);
+    });
   }
   // The default format, then nothing.
   format_ = PlaneBufferFormat{};
   return buffers_.Create(functions_, size.Width, size.Height, format_, background_);
+}
+
+bool TPlane::RemakeBuffers() {
+  contextReady_ = MakeBuffers();
+  bindingDirty_ = true;
+  // Without buffers nothing may draw on the widget's own framebuffer.
+  SetGLBase(contextReady_ ? PlaneBase() : NullGL());
+  return contextReady_;
 }
 
 void TPlane::ContextCreated() {
@@ -145,14 +156,8 @@ void TPlane::ContextCreated() {
   format_ = BufferFormatOf(EnumeratePixelFormats(), g_.PixelFormatIndex);
   connect(view_->context(), &QOpenGLContext::aboutToBeDestroyed, this, &TPlane::ContextLost, Qt::UniqueConnection);
   shimPlane = this;
-  contextReady_ = MakeBuffers();
-  bindingDirty_ = true;
-  if (!contextReady_) {
-    SetGLBase(NullGL());
-    return;
-  }
-  SetGLBase(PlaneBase());
   g_.ForgetAllLists();
+  if (!RemakeBuffers()) return;
   {
     const RouteOpen route;
     buffers_.Bind(functions_);
@@ -192,11 +197,14 @@ void TPlane::ReleaseContext() { ContextLost(); }
 void TPlane::RecreateContext(int pixelFormatIndex) {
   g_.PixelFormatIndex = pixelFormatIndex;
   Ready = false;
+  formatFailed_ = false;
   if (contextReady_ && makeCurrent()) {
-    formatFailed_ = false;
     format_ = BufferFormatOf(EnumeratePixelFormats(), pixelFormatIndex);
-    contextReady_ = MakeBuffers();
-    bindingDirty_ = true;
+    RemakeBuffers();
+  } else if (view_->context() != nullptr && view_->context()->isValid()) {
+    // The context has had no buffers since they failed: it starts afresh.
+    view_->makeCurrent();
+    ContextCreated();
   }
   Ready = true;
   Paint();
@@ -205,8 +213,7 @@ void TPlane::RecreateContext(int pixelFormatIndex) {
 void TPlane::BuffersResized() {
   if (!contextReady_) return;
   // Resizing loses the picture; the paint Qt sends next redraws it.
-  contextReady_ = MakeBuffers();
-  bindingDirty_ = true;
+  RemakeBuffers();
 }
 
 void TPlane::Detach() {

@@ -128,7 +128,12 @@ private:
   void KeyPress(QKeyEvent& event);
   void KeyRelease(QKeyEvent& event);
 
+  // Our buffers of the chosen format, else (reported once) of the default
+  // one; with the view's context current.
   bool MakeBuffers();
+  // The buffers made again and the back-end to match: ours, or the null
+  // one when there are none.
+  bool RemakeBuffers();
   void Detach();
   void RegenerateTimerFired();
   void Guarded(const std::function<void()>& call);
@@ -142,13 +147,13 @@ private:
   QOpenGLExtraFunctions functions_;
   PlaneBuffers buffers_;
   PlaneBufferFormat format_;
-  bool contextReady_ = false;   // initializeGL made the buffers on the view's context
-  bool bindingDirty_ = true;    // a Qt callback bound the widget's framebuffer since
-  bool ownPaint_ = false;       // the paint under way is ours (a present or a capture)
-  bool paintPosted_ = false;    // a deferred Paint() waits in the queue
-  bool presentPending_ = false; // a present's paint has not come yet
+  bool contextReady_ = false;    // initializeGL made the buffers on the view's context
+  bool bindingDirty_ = true;     // a Qt callback bound the widget's framebuffer since
+  bool ownPaint_ = false;        // the paint under way is ours (a present or a capture)
+  bool paintPosted_ = false;     // a deferred Paint() waits in the queue
+  bool presentPending_ = false;  // a present's paint has not come yet
   int latePresents_ = 0;
-  bool formatFailed_ = false;   // the chosen format's buffers could not be made
+  bool formatFailed_ = false;      // the chosen format's buffers could not be made (and that was reported)
   uint32_t resumesAtContext_ = 0;  // Graphics' PaintResume count when the context came
   GLint viewport_[4] = {0, 0, 0, 0};
   uint32_t background_ = 0xFFFFFF;

@@ -1,18 +1,18 @@
 // The newcomer's first minute: starts the program with a typed
-// "print 1 + 2" and a screenshot path, then checks its exit status, the
-// output text (the echo, then 3) and the screenshot (the main window's
-// size, more than one colour).
+// "print 1 + 2" (or TYPED) and a screenshot path, then checks its exit
+// status, the output text (the echo, then 3 or EXPECTED) and the screenshot
+// (the main window's size, more than one colour).
 //
-//   zavta_smoke PROGRAM SCREENSHOT.png
+//   zavta_smoke PROGRAM SCREENSHOT.png [TYPED EXPECTED]
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QImage>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QScreen>
-#include <QFile>
-#include <QDir>
-#include <QFileInfo>
 #include <cstdio>
 
 namespace {
@@ -34,16 +34,18 @@ bool OneColour(const QImage& image) {
 
 int main(int argc, char** argv) {
   QGuiApplication application(argc, argv);
-  if (argc != 3) return Fail(QStringLiteral("usage: zavta_smoke PROGRAM SCREENSHOT.png"));
+  if (argc != 3 && argc != 5) return Fail(QStringLiteral("usage: zavta_smoke PROGRAM SCREENSHOT.png [TYPED EXPECTED]"));
   const QString program = QString::fromLocal8Bit(argv[1]);
   const QString screenshot = QString::fromLocal8Bit(argv[2]);
+  const QString typed = argc == 5 ? QString::fromLocal8Bit(argv[3]) : QStringLiteral("print 1 + 2");
+  const QString expected = argc == 5 ? QString::fromLocal8Bit(argv[4]) : QStringLiteral("3");
   QDir().mkpath(QFileInfo(screenshot).path());
   QFile::remove(screenshot);
   QFile::remove(screenshot + QStringLiteral(".txt"));
 
   QProcess zavta;
   QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-  environment.insert(QStringLiteral("ZAVTA_TYPE"), QStringLiteral("print 1 + 2"));
+  environment.insert(QStringLiteral("ZAVTA_TYPE"), typed);
   environment.insert(QStringLiteral("ZAVTA_SCREENSHOT"), screenshot);
   zavta.setProcessEnvironment(environment);
   zavta.setProcessChannelMode(QProcess::ForwardedChannels);
@@ -55,19 +57,19 @@ int main(int argc, char** argv) {
   QFile text(screenshot + QStringLiteral(".txt"));
   if (!text.open(QIODevice::ReadOnly)) return Fail(QStringLiteral("no output text"));
   const QStringList lines = QString::fromUtf8(text.readAll()).split(u'\n');
-  const qsizetype echo = lines.indexOf(QStringLiteral("print 1 + 2"));
-  if (echo < 0 || echo + 1 >= lines.size() || lines[echo + 1] != QStringLiteral("3"))
+  const qsizetype echo = lines.indexOf(typed);
+  if (echo < 0 || echo + 1 >= lines.size() || lines[echo + 1] != expected)
     return Fail(QStringLiteral("output text: ") + lines.join(QStringLiteral(" | ")));
 
   const QImage image(screenshot, "PNG");
   if (image.isNull()) return Fail(QStringLiteral("the screenshot does not decode"));
-  const QSize expected = application.primaryScreen()->availableGeometry().size();
-  if (image.size() != expected)
+  const QSize screen = application.primaryScreen()->availableGeometry().size();
+  if (image.size() != screen)
     return Fail(QStringLiteral("screenshot %1x%2, main window %3x%4")
                     .arg(image.width())
                     .arg(image.height())
-                    .arg(expected.width())
-                    .arg(expected.height()));
+                    .arg(screen.width())
+                    .arg(screen.height()));
   if (OneColour(image)) return Fail(QStringLiteral("the screenshot is one colour"));
   std::printf("smoke: ok, %s\n", qPrintable(screenshot));
   return 0;

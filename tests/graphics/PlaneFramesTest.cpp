@@ -27,10 +27,11 @@ TEST(FramePacing, SleepsTheRestOfTheIntervalWithTheElapsedTimeCapped) {
     SCOPED_TRACE(c.Name);
     int64_t now = 100000;
     int64_t slept = -1;
-    FramePacer pacer([&] { return now; }, [&](int64_t ms) {
-      slept = ms;
-      now += ms;
-    });
+    FramePacer pacer([&] { return now; },
+                     [&](int64_t ms) {
+                       slept = ms;
+                       now += ms;
+                     });
     EXPECT_EQ(pacer.LastFrameTick(), now - 1000);
     pacer.Pace(-1);  // the first frame
     now += c.SincePrevious;
@@ -65,9 +66,8 @@ PixelFormatDesc Format(int index, bool software, int depth, int alpha, bool doub
 }
 
 TEST(PixelFormatList, LinesSeparatorsAndTheMainItems) {
-  const std::vector<PixelFormatDesc> formats = {
-      Format(1, false, 24, 8, true, 8), Format(2, false, 24, 8, true, 0), Format(3, true, 16, 8, false),
-      Format(4, true, 24, 8, true, 8)};
+  const std::vector<PixelFormatDesc> formats = {Format(1, false, 24, 8, true, 8), Format(2, false, 24, 8, true, 0),
+                                                Format(3, true, 16, 8, false), Format(4, true, 24, 8, true, 8)};
   EXPECT_EQ(FormatPixelFormatLine(formats[2]),
             " 03. Software  16  24+8          0   0  Yes --- --- Yes Yes --- --- Yes --- ");
   EXPECT_EQ(FormatPixelFormatLine(formats[0]),
@@ -99,6 +99,23 @@ TEST(PixelFormatList, OneKindOnlyDisablesTheOther) {
   EXPECT_FALSE(model.HardwareEnabled());
   EXPECT_TRUE(model.SoftwareEnabled());
   EXPECT_TRUE(model.SoftwareChecked);
+}
+
+TEST(PixelFormatList, SoftwareByTheDriversAnswerElseByTheRenderersName) {
+  struct Case {
+    std::optional<bool> Accelerated;
+    const char* Renderer;
+    bool Software;
+  };
+  const Case cases[] = {
+      {false, "", true},
+      {true, "llvmpipe (LLVM 15.0.6, 256 bits)", false},  // the driver's answer wins
+      {std::nullopt, "llvmpipe (LLVM 15.0.6, 256 bits)", true},
+      {std::nullopt, "softpipe", true},
+      {std::nullopt, "Mesa Intel(R) UHD Graphics 620 (KBL GT2)", false},
+      {std::nullopt, "", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(IsSoftwareRenderer(c.Accelerated, c.Renderer), c.Software) << c.Renderer;
 }
 
 TEST(PrintedPicture, ScaledToNinetyPercentOfTheTighterSideAndCentred) {

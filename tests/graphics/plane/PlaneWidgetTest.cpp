@@ -6,18 +6,20 @@
 
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QClipboard>
 #include <QFile>
 #include <QGuiApplication>
 #include <QImageReader>
-#include <QAction>
 #include <QLabel>
-#include <QMenu>
 #include <QMdiArea>
+#include <QMenu>
 #include <QPrinter>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QTransform>
 #include <cstdlib>
 
 #include "core/Expr.h"
@@ -27,6 +29,7 @@
 #include "environment/EnvHost.h"
 #include "environment/EnvState.h"
 #include "environment/Main.h"
+#include "environment/MsgWin.h"
 #include "environment/OutWin.h"
 #include "environment/Prompts.h"
 #include "graphics/Graphics.h"
@@ -49,25 +52,108 @@ public:
     if (PdfPath.isEmpty()) return false;
     printer.setOutputFormat(QPrinter::PdfFormat);
     printer.setOutputFileName(PdfPath);
+    PageRect = printer.pageRect(QPrinter::DevicePixel);
+    Resolution = printer.resolution();
     return true;
   }
   std::optional<QString> SaveAnswer;
   int FilterAsked = 0;
   QString PdfPath;
+  QRectF PageRect;  // the printable area of the paper, device pixels
+  int Resolution = 0;
 };
 
+// --- reading back a printed PDF ------------------------------------------------------
+
+// The stream of object number (inflated when it is compressed) and its
+// dictionary.
+QByteArray PdfStream(const QByteArray& pdf, int object, QByteArray* dictionary) {
+  const qsizetype header = pdf.indexOf("\n" + QByteArray::number(object) + " 0 obj");
+  const qsizetype at = header < 0 ? -1 : pdf.indexOf("stream", header);
+  if (at < 0 || at > pdf.indexOf("endobj", header)) return {};  // an object without a stream
+  *dictionary = pdf.mid(header, at - header);
+  qsizetype start = at + 6;
+  while (start < pdf.size() && (pdf[start] == '\r' || pdf[start] == '\n')) ++start;
+  const qsizetype end = pdf.indexOf("endstream", start);
+  if (end < 0) return {};
+  const QByteArray body = pdf.mid(start, end - start);
+  if (!dictionary->contains("/FlateDecode")) return body;
+  // qUncompress wants the size first; it grows a short guess itself.
+  QByteArray packed(4, '\0');
+  const quint32 guess = static_cast<quint32>(body.size() * 8 + 64);
+  for (int i = 0; i < 4; ++i) packed[i] = static_cast<char>(guess >> (24 - 8 * i));
+  return qUncompress(packed + body);
+}
+
+int PdfReference(const QByteArray& text, const QByteArray& key) {
+  const QRegularExpression reference(QRegularExpression::escape(QString::fromLatin1(key)) +
+                                     QStringLiteral("\\s+(\\d+) 0 R"));
+  const QRegularExpressionMatch match = reference.match(QString::fromLatin1(text));
+  return match.hasMatch() ? match.captured(1).toInt() : -1;
+}
+
+// The one image of a one-page PDF: where the page's content stream puts it
+// (the unit square under the transformation in force at its Do, in points
+// from the paper's top-left corner) and its pixels.
+struct PdfImage {
+  QRectF Placement;
+  QImage Pixels;
+};
+std::optional<PdfImage> ReadPdfImage(const QByteArray& pdf) {
+  const QRegularExpressionMatch box =
+      QRegularExpression(QStringLiteral("/MediaBox \\[0 0 ([\\d.]+) ([\\d.]+)\\]")).match(QString::fromLatin1(pdf));
+  const qsizetype page = pdf.indexOf("/Type /Page\n");
+  if (!box.hasMatch() || page < 0) return std::nullopt;
+  const double paperHeight = box.captured(2).toDouble();
+  QByteArray dictionary;
+  const QByteArray content = PdfStream(pdf, PdfReference(pdf.mid(page), "/Contents"), &dictionary);
+  // q, Q and cm keep the transformation; Do draws the named image.
+  std::vector<QTransform> saved;
+  QTransform ctm;
+  std::vector<double> operands;
+  std::optional<PdfImage> image;
+  for (const QByteArray& token : content.simplified().split(' ')) {
+    bool number = false;
+    const double value = token.toDouble(&number);
+    if (number) {
+      operands.push_back(value);
+      continue;
+    }
+    if (token == "q") saved.push_back(ctm);
+    if (token == "Q" && !saved.empty()) {
+      ctm = saved.back();
+      saved.pop_back();
+    }
+    if (token == "cm" && operands.size() >= 6) {
+      const double* m = &operands[operands.size() - 6];
+      ctm = QTransform(m[0], m[1], m[2], m[3], m[4], m[5]) * ctm;
+    }
+    if (token.startsWith('/') && !image) {
+      const int object = PdfReference(pdf, token);
+      QByteArray imageDictionary;
+      const QByteArray data = object < 0 ? QByteArray() : PdfStream(pdf, object, &imageDictionary);
+      if (imageDictionary.contains("/Subtype /Image")) {
+        const QRectF r = ctm.mapRect(QRectF(0, 0, 1, 1));
+        image = PdfImage{QRectF(r.x(), paperHeight - r.bottom(), r.width(), r.height()), QImage::fromData(data)};
+      }
+    }
+    if (!token.startsWith('/')) operands.clear();
+  }
+  return image;
+}
+
 // "flatquad x y z size r g b": a square of size units around (x, y, z).
-constexpr std::u16string_view kFlatQuad =
-    u"to flatquad :x :y :z :s :r :g :b\r\noutput dll.test.FLATQUAD\r\nend\r\n";
+constexpr std::u16string_view kFlatQuad = u"to flatquad :x :y :z :s :r :g :b\r\noutput dll.test.FLATQUAD\r\nend\r\n";
 
 class PlaneWidgetTest : public ::testing::Test {
 protected:
   PlaneWidgetTest() : s(host), env(s), in(s), g(in) {
     UseEnglishKeywords(s);
     s.EnterFrame(NewVariable(s, u"[Root]", nullptr));
-    env.LanguageTexts.SetText(u"CAPTION.PLANE=Plane\nCAPTION.OUTPUT=Output\n"
-                              u"DIALOG.SAVEIMAGE.BADTYPE=bad type %s\nDIALOG.SAVEIMAGE.FAILED=cannot save %s: %s\n"
-                              u"DIALOG.PRINT.FAILED=cannot print %s");
+    env.LanguageTexts.SetText(
+        u"CAPTION.PLANE=Plane\nCAPTION.OUTPUT=Output\n"
+        u"DIALOG.SAVEIMAGE.BADTYPE=bad type %s\nDIALOG.SAVEIMAGE.FAILED=cannot save %s: %s\n"
+        u"DIALOG.PRINT.FAILED=cannot print %s");
     BindFlatQuad();
     main = std::make_unique<TMainForm>(in, env, prompts);
     host.attach(main.get());
@@ -84,6 +170,8 @@ protected:
     EXPECT_EQ(RunText(in, ToCrLf(kFlatQuad), u"test"), rrOk);
   }
   ~PlaneWidgetTest() override {
+    SetPlaneBufferRefusal({});
+    SetMessageDialogRunner({});
     host.setGraphics(nullptr);
     host.attach(nullptr);
     main.reset();
@@ -130,8 +218,8 @@ protected:
     const std::u16string n(name);
     std::string numbers;
     for (int value : {x, y, z, size, r, gr, b}) numbers += QStringLiteral(" %1").arg(value).toStdString();
-    const std::u16string program = u"make \"" + n + u" []\r\nmake \"" + n + u".ondrawimage [flatquad" +
-                                   Utf8ToUtf16(numbers) + u"]\r\n";
+    const std::u16string program =
+        u"make \"" + n + u" []\r\nmake \"" + n + u".ondrawimage [flatquad" + Utf8ToUtf16(numbers) + u"]\r\n";
     ASSERT_EQ(Run(program), rrOk);
   }
   static uint32_t Pixel(const PlanePicture& p, int x, int y) {
@@ -149,7 +237,6 @@ protected:
   std::unique_ptr<TMainForm> main;
   TPlane* plane = nullptr;
 };
-
 
 TEST_F(PlaneWidgetTest, TheSceneShowsExactColoursAtKnownPixels) {
   Quad(u"red", -100, 0, 0, 40, 255, 0, 0);
@@ -323,7 +410,7 @@ TEST_F(PlaneWidgetTest, SaveAsAsksWithTheJpegEntryAndReportsBadTypesAndFailures)
   EXPECT_EQ(file.readAll(), QByteArray("old"));
 }
 
-TEST_F(PlaneWidgetTest, PrintingToPdfMakesOnePage) {
+TEST_F(PlaneWidgetTest, PrintingToPdfPutsThePictureInTheComputedRectangleOfOnePage) {
   Quad(u"red", 0, 0, 0, 40, 255, 0, 0);
   g.paintResume();
   QTemporaryDir folder;
@@ -334,6 +421,30 @@ TEST_F(PlaneWidgetTest, PrintingToPdfMakesOnePage) {
   const QByteArray bytes = pdf.readAll();
   EXPECT_TRUE(bytes.startsWith("%PDF"));
   EXPECT_EQ(bytes.count("/Type /Page\n") + bytes.count("/Type /Page\r") + bytes.count("/Type /Page "), 1);
+
+  const std::optional<PdfImage> image = ReadPdfImage(bytes);
+  ASSERT_TRUE(image.has_value());
+  // The rectangle on the printable area, in points from the paper's corner.
+  const QRectF page = prompts.PageRect;
+  const PrintRect r = PrintGeometry(640, 480, qRound(page.width()), qRound(page.height()));
+  const double points = 72.0 / prompts.Resolution;
+  const QRectF expected((page.x() + r.Left) * points, (page.y() + r.Top) * points, r.Width * points, r.Height * points);
+  const QRectF placed = image->Placement;
+  for (const auto& [got, want] :
+       {std::pair{placed.left(), expected.left()}, std::pair{placed.top(), expected.top()},
+        std::pair{placed.width(), expected.width()}, std::pair{placed.height(), expected.height()}})
+    EXPECT_NEAR(got, want, 0.01) << "placed " << placed.x() << "," << placed.y() << " " << placed.width() << "x"
+                                 << placed.height();
+  // The picture itself, whole (JPEG: within 8 away from the quad's edges).
+  const PlanePicture printed = PictureOfImage(image->Pixels);
+  ASSERT_EQ(printed.Width, 640);
+  ASSERT_EQ(printed.Height, 480);
+  for (const auto& [x, y, colour] :
+       {std::tuple{320, 240, 0xFF0000u}, std::tuple{5, 5, 0xFFFFFFu}, std::tuple{639, 479, 0xFFFFFFu}}) {
+    const uint32_t got = Pixel(printed, x, y);
+    for (int shift : {0, 8, 16})
+      EXPECT_LE(std::abs(int((got >> shift) & 0xFF) - int((colour >> shift) & 0xFF)), 8) << x << "," << y;
+  }
 }
 
 TEST_F(PlaneWidgetTest, CopyPutsThePictureOnTheClipboard) {
@@ -469,6 +580,53 @@ TEST_F(PlaneWidgetTest, AnIncompleteFramebufferIsReportedAndNothingIsKept) {
 }  // namespace
 
 namespace {
+
+// Formats without stencil bits stand for ones the driver refuses; the
+// default format has 8.
+TEST_F(PlaneWidgetTest, ARefusedFormatIsReportedOnceThenTheDefaultOrNothingDraws) {
+  std::vector<QString> shown;
+  SetMessageDialogRunner([&shown](TMsg& dialog) {
+    shown.push_back(dialog.MessageText());
+    return int{mrOk};
+  });
+  int refused = 0;
+  for (const PixelFormatDesc& f : EnumeratePixelFormats())
+    if (f.StencilBits == 0 && refused == 0) refused = f.Index;
+  ASSERT_NE(refused, 0);
+  Quad(u"red", 0, 0, 0, 40, 255, 0, 0);
+  plane->close();
+  SetPlaneBufferRefusal([](const PlaneBufferFormat& f) { return f.StencilBits == 0; });
+  g.PixelFormatIndex = refused;
+  OpenPlane();
+  g.paintResume();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !shown.empty(); }, 1000));
+  EXPECT_TRUE(shown[0].startsWith(QStringLiteral("SetPixelFormat failed."))) << shown[0].toStdString();
+  SizeView(500, 400);  // the buffers are made again: no second box
+  QTest::qWait(50);
+  EXPECT_EQ(Pixel(plane->capturePicture(), 250, 200), 0xFF0000u);
+  EXPECT_EQ(shown.size(), 1u);
+
+  // Every format refused: the null back-end, and drawing, picking, painting
+  // and resizing are harmless.
+  SetPlaneBufferRefusal([](const PlaneBufferFormat&) { return true; });
+  plane->RecreateContext(refused);
+  EXPECT_FALSE(plane->ready());
+  EXPECT_EQ(&GLBase(), &NullGL());
+  EXPECT_EQ(Run(u"make \"red.size 30"), rrOk);
+  EXPECT_TRUE(PickAll(g, 250, 200, 0, 2).empty());
+  SizeView(400, 300);
+  QTest::qWait(50);
+  EXPECT_EQ(Pixel(plane->capturePicture(), 200, 150), 0xFFFFFFu);
+  EXPECT_EQ(shown.size(), 2u);  // one for the new choice
+
+  // A format the driver takes brings the scene back.
+  SetPlaneBufferRefusal({});
+  plane->RecreateContext(ChooseDefaultFormat(EnumeratePixelFormats()));
+  EXPECT_TRUE(plane->ready());
+  g.paintResume();
+  EXPECT_EQ(Pixel(plane->capturePicture(), 200, 150), 0xFF0000u);
+  EXPECT_EQ(shown.size(), 2u);
+}
 
 TEST_F(PlaneWidgetTest, ADoubleClicksSecondPressIsADownWith64AndNoClick) {
   ASSERT_EQ(Run(u"to onmousedown :a :b :c :d :e\r\n(print \"down :e)\r\nend\r\n"
