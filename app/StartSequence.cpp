@@ -46,6 +46,16 @@ void RunForcedFile(TInterpreter& in, const std::u16string& file) {
   SetRunState(in, rsEnded);
 }
 
+// The source windows listed as USER1..USERn; an entry without a file name
+// would only give a window named after its key and is passed over.
+void OpenUserSourceWindows(TMainForm& main, EnvState& env) {
+  const int users = GetIntValue(env, env.Settings, u"USERS", SettingsDefaults::kUsers);
+  for (int i = 1; i <= users; ++i) {
+    const std::u16string file = env.Settings.RawValue(u"USER" + Utf8ToUtf16(std::to_string(i)) + u".FILENAME");
+    if (!file.empty()) main.openSourceWindow(QString::fromStdU16String(file));
+  }
+}
+
 }  // namespace
 
 void ReadEditorSwitches(EnvState& env) {
@@ -82,6 +92,9 @@ void runStartSequence(TMainForm& main, EnvState& env, TInterpreter& in, const St
   env.Libraries = BuildLibraryList(env, input, &firstLoad);
   in.LibraryLoadCommands = LoadCommands(firstLoad, in.S.Keyword(kwRun));
   if (!env.RuntimeMode) new MainMenu(main);
+  const std::u16string forced = ForcedSourceFile(env, input);
+  // A forced file takes the place of the source windows open at the last exit.
+  if (forced.empty() && !env.RuntimeMode) OpenUserSourceWindows(main, env);
   env.EnvironmentReady = true;
   ResetInterpreter(in);
   SetRunState(in, rsIdle);
@@ -97,7 +110,6 @@ void runStartSequence(TMainForm& main, EnvState& env, TInterpreter& in, const St
   QObject::connect(qApp, &QGuiApplication::applicationStateChanged, &main, &TMainForm::appActivate);
   Graphics::Of(in).PlaneRedrawEnabled = true;
 
-  const std::u16string forced = ForcedSourceFile(env, input);
   if (!forced.empty()) {
     QTimer::singleShot(0, &main, [&in, forced] { GuardCoreEntry(in, [&] { RunForcedFile(in, forced); }); });
   }
