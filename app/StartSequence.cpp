@@ -17,9 +17,11 @@
 #include "environment/Language.h"
 #include "environment/Libraries.h"
 #include "environment/Main.h"
+#include "environment/MainMenu.h"
 #include "environment/MainInit.h"
 #include "environment/OutWin.h"
 #include "environment/Settings.h"
+#include "environment/StartupRules.h"
 #include "environment/VarWin.h"
 #include "environment/ZAVForm.h"
 #include "graphics/Graphics.h"
@@ -28,10 +30,6 @@
 namespace {
 
 constexpr int kSettleMs = 500;
-
-bool HasZavExtension(const std::u16string& name) {
-  return name.size() >= 4 && UpperCase(std::u16string_view(name).substr(name.size() - 4)) == u".ZAV";
-}
 
 QFont FontFromSettings(EnvState& env) {
   QFont font(QString::fromStdU16String(env.Settings.GetValueOrKey(u"FONT.NAME")));
@@ -42,12 +40,20 @@ QFont FontFromSettings(EnvState& env) {
 }
 
 // The forced file's run, as the library autoload runs it.
-void RunForcedFile(TInterpreter& in, std::u16string file) {
-  for (size_t quote = file.find(u'\''); quote != std::u16string::npos; quote = file.find(u'\'', quote + 2))
-    file.insert(quote, 1, u'\'');
+void RunForcedFile(TInterpreter& in, const std::u16string& file) {
   SetRunState(in, rsRunning);
-  RunText(in, in.S.Keyword(kwRun) + u" \"'" + in.S.NormalizeName(file) + u"',", u"");
+  RunText(in, ForcedFileCommand(in.S.Keyword(kwRun), file), u"");
   SetRunState(in, rsEnded);
+}
+
+// The source windows listed as USER1..USERn; an entry without a file name
+// would only give a window named after its key and is passed over.
+void OpenUserSourceWindows(TMainForm& main, EnvState& env) {
+  const int users = GetIntValue(env, env.Settings, u"USERS", SettingsDefaults::kUsers);
+  for (int i = 1; i <= users; ++i) {
+    const std::u16string file = env.Settings.RawValue(u"USER" + Utf8ToUtf16(std::to_string(i)) + u".FILENAME");
+    if (!file.empty()) main.openSourceWindow(QString::fromStdU16String(file));
+  }
 }
 
 }  // namespace
@@ -59,18 +65,6 @@ void ReadEditorSwitches(EnvState& env) {
   env.MemoryExpandCallStack = onUnlessNo(u"MEMORY.EXPANDCALLSTACK");
   env.MemoryExpandRoot = onUnlessNo(u"MEMORY.EXPANDROOT");
   env.MemorySort = onUnlessNo(u"MEMORY.SORT");
-}
-
-std::u16string ForcedSourceFile(EnvState& env, const StartupInput& input) {
-  if (input.CtrlHeld) return {};
-  for (const std::u16string& argument : input.Arguments) {
-    if (argument.empty() || argument.front() == u'!') continue;
-    if (!HasZavExtension(argument)) continue;
-    if (argument.front() != u'/' && FileExists(env.LaunchFolder + argument)) return env.LaunchFolder + argument;
-    const std::u16string located = LocateFile(env.S, argument);
-    return FileExists(located) ? located : std::u16string();
-  }
-  return {};
 }
 
 void runStartSequence(TMainForm& main, EnvState& env, TInterpreter& in, const StartupInput& input) {
@@ -87,10 +81,20 @@ void runStartSequence(TMainForm& main, EnvState& env, TInterpreter& in, const St
   if (IsYesSwitchOn(env.Settings, u"COMMAND")) main.openCommandWindow();
   if (IsYesSwitchOn(env.Settings, u"OUTPUT")) main.openOutput();
   if (IsYesSwitchOn(env.Settings, u"MEMORY") && env.AdvancedGui) main.openMemoryWindow();
+  Graphics::Of(in).PixelFormatIndex = TrustedPixelFormat(env, GetMachineId());
   BuildPixelFormatMenu(main, Graphics::Of(in), {});
   if (IsYesSwitchOn(env.Settings, u"PLANE")) main.openPlane();
 
-  in.LibraryLoadCommands = BuildLibraryLoadCommands(env, StartLibraryList(env, input));
+  DebugLog(env, u"  Loading list of most recently opened files");
+  env.Reopen.LoadFromSettings(env);
+  env.AddToReopenList = [&env](const std::u16string& file) { env.Reopen.Add(env, file); };
+  std::vector<LibraryEntry> firstLoad;
+  env.Libraries = BuildLibraryList(env, input, &firstLoad);
+  in.LibraryLoadCommands = LoadCommands(firstLoad, in.S.Keyword(kwRun));
+  if (!env.RuntimeMode) new MainMenu(main);
+  const std::u16string forced = ForcedSourceFile(env, input);
+  // A forced file takes the place of the source windows open at the last exit.
+  if (forced.empty() && !env.RuntimeMode) OpenUserSourceWindows(main, env);
   env.EnvironmentReady = true;
   ResetInterpreter(in);
   SetRunState(in, rsIdle);
@@ -106,7 +110,6 @@ void runStartSequence(TMainForm& main, EnvState& env, TInterpreter& in, const St
   QObject::connect(qApp, &QGuiApplication::applicationStateChanged, &main, &TMainForm::appActivate);
   Graphics::Of(in).PlaneRedrawEnabled = true;
 
-  const std::u16string forced = ForcedSourceFile(env, input);
   if (!forced.empty()) {
     QTimer::singleShot(0, &main, [&in, forced] { GuardCoreEntry(in, [&] { RunForcedFile(in, forced); }); });
   }

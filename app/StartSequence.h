@@ -16,12 +16,6 @@ struct StartupInput;
 
 void runStartSequence(TMainForm& main, EnvState& env, TInterpreter& in, const StartupInput& input);
 
-// The ".zav" parameter that runs after the libraries: the first parameter
-// with that extension (empty and "!" ones passed over), taken against the
-// launch folder first when relative, else located; "" when none exists or
-// Ctrl was held.
-std::u16string ForcedSourceFile(EnvState& env, const StartupInput& input);
-
 // The editors' and the memory window's switches from the settings:
 // ADVANCEDGUI ("Yes" turns it on), MEMORY.EXPANDCALLSTACK, MEMORY.EXPANDROOT
 // and MEMORY.SORT (on unless "No").

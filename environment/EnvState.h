@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "environment/Libraries.h"
+#include "environment/ReopenList.h"
 #include "environment/Settings.h"
 
 class TStructure;
@@ -74,6 +76,10 @@ struct EnvState {
   bool MemoryExpandCallStack = true;  // MEMORY.EXPANDCALLSTACK: call-stack branches start open
   bool MemoryExpandRoot = true;       // MEMORY.EXPANDROOT: the global branch starts open
   bool MemorySort = true;             // MEMORY.SORT: the tree is sorted after each rebuild
+  // --- start-up and the menus' models --------------------------------------------------
+  std::vector<LibraryEntry> Libraries;  // the library menu, in menu order
+  ReopenList Reopen;                    // the reopen list, newest first
+  bool ConfigurationSaved = false;      // the settings were written back (once per run of the program)
   // Puts a file on top of the reopen list; empty until the menus fill it.
   std::function<void(const std::u16string& path)> AddToReopenList;
   // A word (upper case) with a help page of its own; empty: none is.

@@ -1,6 +1,7 @@
 #include "environment/Libraries.h"
 
 #include <string_view>
+#include <utility>
 
 #include "core/Text.h"
 #include "core/Trans.h"
@@ -19,10 +20,34 @@ std::u16string Trimmed(std::u16string_view text) {
   return std::u16string(text.substr(first, last - first));
 }
 
-// True when text begins with prefix, letter case ignored.
-bool StartsWithUpper(const std::u16string& text, const std::u16string& prefix) {
-  if (prefix.empty() || text.size() < prefix.size()) return false;
-  return UpperCase(std::u16string_view(text).substr(0, prefix.size())) == UpperCase(prefix);
+// A word quoted with single quotes for a run statement: each "'" doubled, so
+// that a quote in a file name neither ends the word nor starts a statement.
+std::u16string RunCommand(const std::u16string& runWord, const std::u16string& file) {
+  std::u16string command = runWord + u" \"'";
+  for (const char16_t c : file) {
+    command.push_back(c);
+    if (c == u'\'') command.push_back(u'\'');
+  }
+  return command + u"',";
+}
+
+std::vector<LibraryEntry> FixedEntries(const EnvState& env) {
+  std::vector<LibraryEntry> entries;
+  for (const char16_t* caption : kFixedLibraryCaptions)
+    entries.push_back({caption, env.ProgramFolder + caption, false, true});
+  return entries;
+}
+
+// Checks the item with this caption, or appends a new checked one.
+void CheckOrAppend(std::vector<LibraryEntry>& entries, const std::u16string& caption, const std::u16string& path) {
+  for (LibraryEntry& entry : entries) {
+    if (entry.Caption == caption || entry.Caption + u".zav" == caption) {
+      entry.Checked = true;
+      entry.Path = path;
+      return;
+    }
+  }
+  entries.push_back({caption, path, true, false});
 }
 
 }  // namespace
@@ -36,23 +61,59 @@ std::u16string StartLibraryList(EnvState& env, const StartupInput& input) {
   return env.Settings.RawValue(u"LIBRARIES");
 }
 
-std::u16string BuildLibraryLoadCommands(EnvState& env, const std::u16string& librariesValue) {
+std::u16string LibraryCaption(const EnvState& env, const std::u16string& path) {
+  if (!env.ProgramFolder.empty() && path.starts_with(env.ProgramFolder)) return path.substr(env.ProgramFolder.size());
+  if (!env.RootFolder.empty() && path.starts_with(env.RootFolder)) return path.substr(env.RootFolder.size());
+  return path;
+}
+
+std::vector<LibraryEntry> FoundLibraries(EnvState& env, const std::u16string& librariesValue) {
   std::u16string list = librariesValue;
   if (list.empty() || list.back() != u',') list.push_back(u',');
   DebugLog(env, u"  List of libraries to autoload " + list);
 
-  std::u16string commands;
+  std::vector<LibraryEntry> found;
   for (size_t comma = list.find(u','); comma != std::u16string::npos; comma = list.find(u',')) {
-    std::u16string entry = LocateFile(env.S, Trimmed(std::u16string_view(list).substr(0, comma)));
+    const std::u16string located = LocateFile(env.S, Trimmed(std::u16string_view(list).substr(0, comma)));
     list = Trimmed(std::u16string_view(list).substr(comma + 1));
-    if (!FileExists(entry)) continue;
-
-    DebugLog(env, u"     - " + entry);
-    if (StartsWithUpper(entry, env.ProgramFolder))
-      entry.erase(0, env.ProgramFolder.size());
-    else if (StartsWithUpper(entry, env.RootFolder))
-      entry.erase(0, env.RootFolder.size());
-    commands += env.S.Keyword(kwRun) + u" \"'" + env.S.NormalizeName(entry) + u"',";
+    if (!FileExists(located)) continue;
+    DebugLog(env, u"     - " + located);
+    found.push_back({LibraryCaption(env, located), located, true, false});
   }
+  return found;
+}
+
+std::vector<LibraryEntry> MenuLibraryEntries(const EnvState& env, const std::vector<LibraryEntry>& found) {
+  std::vector<LibraryEntry> entries = FixedEntries(env);
+  for (const LibraryEntry& library : found) CheckOrAppend(entries, library.Caption, library.Path);
+  return entries;
+}
+
+std::vector<LibraryEntry> BuildLibraryList(EnvState& env, const StartupInput& input,
+                                           std::vector<LibraryEntry>* found) {
+  std::vector<LibraryEntry> libraries = FoundLibraries(env, StartLibraryList(env, input));
+  std::vector<LibraryEntry> entries = MenuLibraryEntries(env, libraries);
+  if (found != nullptr) *found = std::move(libraries);
+  return entries;
+}
+
+bool AddLibrary(EnvState& env, std::vector<LibraryEntry>& entries, const std::u16string& file) {
+  if (!FileExists(file)) return false;
+  CheckOrAppend(entries, LibraryCaption(env, file), file);
+  return true;
+}
+
+std::u16string LoadCommands(const std::vector<LibraryEntry>& entries, const std::u16string& runWord) {
+  std::u16string commands;
+  for (const LibraryEntry& entry : entries)
+    if (entry.Checked && FileExists(entry.Path)) commands += RunCommand(runWord, entry.Caption);
   return commands;
+}
+
+std::u16string ForcedFileCommand(const std::u16string& runWord, const std::u16string& file) {
+  return RunCommand(runWord, file);
+}
+
+std::u16string BuildLibraryLoadCommands(EnvState& env, const std::u16string& librariesValue) {
+  return LoadCommands(FoundLibraries(env, librariesValue), env.S.Keyword(kwRun));
 }

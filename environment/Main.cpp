@@ -17,6 +17,7 @@
 #include "environment/MsgWin.h"
 #include "environment/OutWin.h"
 #include "environment/Settings.h"
+#include "environment/Shutdown.h"
 #include "environment/SrcWin.h"
 #include "environment/VarWin.h"
 #include "environment/ZAVForm.h"
@@ -424,6 +425,10 @@ void TMainForm::closeEvent(QCloseEvent* event) {
     // Closing under a running program acts as Exit.
     event->ignore();
     exitProgram();
+    return;
+  }
+  if (!CloseRequested(*this)) {
+    event->ignore();
     return;
   }
   event->accept();

@@ -1,6 +1,13 @@
 #include "environment/Settings.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <limits>
 
 #include "core/Text.h"
@@ -38,6 +45,67 @@ std::optional<int> ParseWholeInteger(std::u16string_view text) {
   if (negative) value = -value;
   if (value < kMin || value > kMax) return std::nullopt;
   return static_cast<int>(value);
+}
+
+
+// True when the test seam makes this step fail.
+bool Injected(SaveStep step) { return SaveFaultForTesting && SaveFaultForTesting(step); }
+
+// The file that a save replaces: a symbolic link's final target, so that the
+// link itself stays.
+std::string SaveTarget(const std::string& path) {
+  std::error_code ec;
+  const std::filesystem::path resolved = std::filesystem::canonical(path, ec);
+  return ec ? path : resolved.string();
+}
+
+// The mode of the file being replaced; a new file gets 0666 less the umask.
+mode_t ModeFor(const std::string& target) {
+  struct stat info {};
+  if (::stat(target.c_str(), &info) == 0) return info.st_mode & 07777;
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return 0666 & ~mask;
+}
+
+bool WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    bytes.remove_prefix(static_cast<size_t>(written));
+  }
+  return true;
+}
+
+bool SaveFailed(const std::string& target, const char* what, int fd, const std::string& temporary) {
+  const int error = errno;
+  if (fd >= 0) ::close(fd);
+  if (!temporary.empty()) ::unlink(temporary.c_str());
+  std::fprintf(stderr, "zavta: cannot save %s (%s: %s)\n", target.c_str(), what, std::strerror(error));
+  return false;
+}
+
+// Writes bytes to path through a temporary file and a rename.
+bool WriteFileSafely(const std::string& path, std::string_view bytes) {
+  const std::string target = SaveTarget(path);
+  const mode_t mode = ModeFor(target);
+  const size_t slash = target.rfind('/');
+  const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+  const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+  std::string temporary = folder + "." + name + ".XXXXXX";
+
+  const int fd = Injected(SaveStep::Create) ? (errno = EACCES, -1) : ::mkstemp(temporary.data());
+  if (fd < 0) return SaveFailed(target, "create", -1, {});
+  if (Injected(SaveStep::Write) ? (errno = ENOSPC, true) : !WriteAll(fd, bytes))
+    return SaveFailed(target, "write", fd, temporary);
+  if (::fchmod(fd, mode) != 0) return SaveFailed(target, "mode", fd, temporary);
+  if (Injected(SaveStep::Sync) ? (errno = EIO, true) : ::fsync(fd) != 0)
+    return SaveFailed(target, "sync", fd, temporary);
+  if (::close(fd) != 0) return SaveFailed(target, "close", -1, temporary);
+  if (Injected(SaveStep::Rename) ? (errno = EXDEV, true) : ::rename(temporary.c_str(), target.c_str()) != 0)
+    return SaveFailed(target, "rename", -1, temporary);
+  return true;
 }
 
 }  // namespace
@@ -135,12 +203,7 @@ bool NameValueList::SaveToFile(const std::u16string& path) const {
     bytes += Utf16ToUtf8(line);
     bytes += '\n';
   }
-  const std::string name = Utf16ToUtf8(path);
-  std::FILE* file = std::fopen(name.c_str(), "wb");
-  if (file == nullptr) return false;
-  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  const bool closed = std::fclose(file) == 0;
-  return written && closed;
+  return WriteFileSafely(Utf16ToUtf8(path), bytes);
 }
 
 // --- typed lookups -----------------------------------------------------------------

@@ -5,6 +5,7 @@
 // without letter case; the first matching line wins.
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -34,7 +35,11 @@ public:
   // Reads a settings file: UTF-8 when valid, else Windows-1252; any line
   // end. False (and the list unchanged) when the file cannot be read.
   [[nodiscard]] bool LoadFromFile(const std::u16string& path);
-  // Writes UTF-8 with LF line ends. False when the file cannot be written.
+  // Writes UTF-8 with LF line ends without ever damaging the old file: the
+  // text goes to a temporary file beside the target (a symbolic link's
+  // target), is flushed to disk, takes the old file's mode and is renamed
+  // over it. On any failure the temporary file is removed, the old file is
+  // left as it was, a line goes to stderr and the result is false.
   [[nodiscard]] bool SaveToFile(const std::u16string& path) const;
 
 private:
@@ -42,6 +47,12 @@ private:
   std::optional<size_t> Find(std::u16string_view name) const;
   std::vector<std::u16string> lines_;
 };
+
+// The steps of a safe save; a test seam makes one of them fail.
+enum class SaveStep { Create, Write, Sync, Rename };
+// When set and returning true for a step, that step fails as if the system
+// had refused it.
+inline std::function<bool(SaveStep)> SaveFaultForTesting;
 
 // A colour as the Windows RGB value 0x00BBGGRR.
 using RgbColour = uint32_t;

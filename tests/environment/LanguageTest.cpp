@@ -310,7 +310,8 @@ TEST_F(LanguageTest, SwitchingChangesKeywordsAtomsAndMessages) {
   EXPECT_EQ(U8(Keyword(kwIf)), "IF");
   EXPECT_EQ(U8(ts.S->Language.ArgCountFormat), "ARGCOUNT");
   EXPECT_EQ(U8(ts.S->Language.SystemErrorText), "SYSTEMERROR");
-  EXPECT_EQ(U8(env.LanguageTexts.GetValueOrKey(u"MENU.FILE")), "MENU.FILE");
+  EXPECT_EQ(U8(env.LanguageTexts.GetValueOrKey(u"MENU.EDIT")), "MENU.EDIT");
+  EXPECT_EQ(U8(env.LanguageTexts.GetValueOrKey(u"MENU.FILE")), "Файл");
 
   SwitchLanguage(env, u"English");
   EXPECT_EQ(U8(Keyword(kwTo)), "to");

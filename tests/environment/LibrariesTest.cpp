@@ -107,12 +107,63 @@ TEST_F(LibrariesTest, ARelativeEntryIsFoundFromTheCurrentFolder) {
   EXPECT_EQ(Build(u"Here.zav"), "run \"'" + (base / "launch" / "Here.zav").string() + "',");
 }
 
-TEST_F(LibrariesTest, NamesAreUpperCasedWhenNamesAreNotCaseSensitive) {
+TEST_F(LibrariesTest, FileNamesAreNeverCaseFolded) {
   state.S->CaseSensitive = false;
   state.S->LoadKeywords();
-  EXPECT_EQ(Build(u"Logo.zav"), "RUN \"'LOGO.ZAV',");
-  EXPECT_EQ(Build(PathText(elsewhere / "Mine.zav")),
-            "RUN \"'" + U8(UpperCase(PathText(elsewhere / "Mine.zav"))) + "',");
+  EXPECT_EQ(Build(u"Logo.zav"), "RUN \"'Logo.zav',");
+  EXPECT_EQ(Build(u"LOGO.ZAV"), "");  // another file on this system
+  // A folder prefix in other letters is not the program folder.
+  const std::u16string upper = UpperCase(PathText(system / "Logo.zav"));
+  EXPECT_EQ(LibraryCaption(env, upper), upper);
+}
+
+TEST_F(LibrariesTest, QuotesInFileNamesAreDoubled) {
+  WriteBytes(system / "It's.zav", "; quote\n");
+  EXPECT_EQ(Build(u"It's.zav"), "run \"'It''s.zav',");
+  EXPECT_EQ(U8(ForcedFileCommand(u"run", u"/a/b'c.zav")), "run \"'/a/b''c.zav',");
+}
+
+TEST_F(LibrariesTest, TheMenuHasTheFixedItemsFirstThenTheOthersInListOrder) {
+  const auto entries = MenuLibraryEntries(env, FoundLibraries(env, PathText(elsewhere / "Mine.zav") + u",Turtle.zav"));
+  ASSERT_EQ(entries.size(), 4u);
+  const struct {
+    const char* Caption;
+    bool Checked, Fixed;
+  } expected[] = {{"Logo.zav", false, true},
+                  {"Turtle.zav", true, true},
+                  {"Graphix.zav", false, true},
+                  {nullptr, true, false}};
+  for (size_t i = 0; i < entries.size(); ++i) {
+    if (expected[i].Caption != nullptr) {
+      EXPECT_EQ(U8(entries[i].Caption), expected[i].Caption);
+    }
+    EXPECT_EQ(entries[i].Checked, expected[i].Checked) << i;
+    EXPECT_EQ(entries[i].Fixed, expected[i].Fixed) << i;
+  }
+  EXPECT_EQ(U8(entries[3].Caption), (elsewhere / "Mine.zav").string());
+  // Menu order, checked items only.
+  EXPECT_EQ(U8(LoadCommands(entries, u"run")), "run \"'Turtle.zav',run \"'" + (elsewhere / "Mine.zav").string() + "',");
+}
+
+TEST_F(LibrariesTest, TogglingAndAddingRebuildFromTheCheckedItemsWithTheirKeptPaths) {
+  auto entries = MenuLibraryEntries(env, FoundLibraries(env, u"Logo.zav"));
+  entries[1].Checked = true;  // Turtle toggled on
+  EXPECT_EQ(U8(LoadCommands(entries, u"run")), "run \"'Logo.zav',run \"'Turtle.zav',");
+  entries[0].Checked = false;
+  EXPECT_EQ(U8(LoadCommands(entries, u"run")), "run \"'Turtle.zav',");
+  // Adding one that is already there only checks it.
+  ASSERT_TRUE(AddLibrary(env, entries, PathText(system / "Logo.zav")));
+  EXPECT_EQ(entries.size(), 3u);
+  EXPECT_TRUE(entries[0].Checked);
+  ASSERT_TRUE(AddLibrary(env, entries, PathText(elsewhere / "Mine.zav")));
+  ASSERT_TRUE(AddLibrary(env, entries, PathText(elsewhere / "Mine.zav")));
+  EXPECT_EQ(entries.size(), 4u);
+  EXPECT_FALSE(AddLibrary(env, entries, PathText(elsewhere / "Gone.zav")));
+  // A library whose file went away is left out without a message; the
+  // current folder plays no part in finding the others.
+  fs::remove(system / "Turtle.zav");
+  fs::current_path(elsewhere);
+  EXPECT_EQ(U8(LoadCommands(entries, u"run")), "run \"'Logo.zav',run \"'" + (elsewhere / "Mine.zav").string() + "',");
 }
 
 TEST_F(LibrariesTest, TheRunKeywordIsTheLanguagesOwn) {

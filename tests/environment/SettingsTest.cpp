@@ -251,6 +251,35 @@ TEST(SettingsFiles, MissingFileLeavesTheListAlone) {
   EXPECT_FALSE(list.SaveToFile(folder.File("no-such-folder/x.ini")));
 }
 
+TEST(SettingsFiles, AFailedSaveLeavesTheOldFileByteIdenticalAndNoTemporary) {
+  const std::string old = "A=1\r\n; keep me\nB=2";
+  for (SaveStep step : {SaveStep::Create, SaveStep::Write, SaveStep::Sync, SaveStep::Rename}) {
+    TempFolder folder;
+    WriteBytes(folder.File("s.ini"), old);
+    NameValueList list = ListOf({u"A=changed"});
+    SaveFaultForTesting = [step](SaveStep at) { return at == step; };
+    EXPECT_FALSE(list.SaveToFile(folder.File("s.ini"))) << static_cast<int>(step);
+    SaveFaultForTesting = nullptr;
+    EXPECT_EQ(ReadBytes(folder.File("s.ini")), old);
+    const fs::path dir = fs::path(Utf16ToUtf8(folder.File("s.ini"))).parent_path();
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1) << static_cast<int>(step);
+  }
+}
+
+TEST(SettingsFiles, ASaveKeepsTheModeAndALinksTarget) {
+  TempFolder folder;
+  const fs::path file(Utf16ToUtf8(folder.File("real.ini")));
+  const fs::path link(Utf16ToUtf8(folder.File("link.ini")));
+  WriteBytes(file, "A=1\n");
+  fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  fs::create_symlink(file, link);
+  ASSERT_TRUE(ListOf({u"A=2"}).SaveToFile(folder.File("link.ini")));
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_EQ(ReadBytes(file), "A=2\n");
+  EXPECT_EQ(fs::status(file).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+}
+
 // --- accelerators ----------------------------------------------------------------------
 
 TEST(SettingsAccelerators, SingleAmpersandsGoDoubledOnesStayOnce) {
