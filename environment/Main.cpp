@@ -7,6 +7,7 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
+#include <QOpenGLContext>
 #include <QTimer>
 
 #include "core/Host.h"
@@ -198,7 +199,20 @@ void TMainForm::addSourceWindow(TZavtaForm* window) {
 
 TPlane* TMainForm::plane() const { return plane_; }
 
+namespace {
+
+// Qt cannot show an OpenGL widget where no OpenGL context can be made (the
+// offscreen platform): the window would crash at its first flush.
+bool PlatformMakesGLContexts() {
+  QOpenGLContext probe;
+  return probe.create();
+}
+
+}  // namespace
+
 TPlane* TMainForm::openPlane() {
+  // Without OpenGL the plane stays closed and drawing goes to the null table.
+  if (!plane_ && !PlatformMakesGLContexts()) return nullptr;
   if (!plane_) {
     plane_ = new TPlane(*this, Graphics::Of(in_));
     AddToolWindow(plane_);

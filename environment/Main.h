@@ -73,6 +73,7 @@ public:
   TSource* FindSource(const QString& name) const;
   // The plane (the graphics' PlaneLink while it exists), shown and ready.
   TPlane* plane() const;
+  // Null where the platform makes no OpenGL contexts.
   TPlane* openPlane();
   // A tool window's close: references, check marks, the active source.
   void toolWindowClosing(TZavtaForm& window);
