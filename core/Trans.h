@@ -235,8 +235,24 @@ public:
     return slot;
   }
 
+  // The procedure a call of this variable runs: its lambda child when it
+  // has one, else itself. Remembered per variable while the variable is the
+  // same atom life with the same named children (frames, named "[~]", come
+  // and go without changing that) under the same keywords and case rule, so
+  // a recursive call does not walk its running frames for a lambda child.
+  TAtom* CalleeOf(TAtom& procedure);
+
 private:
   void DecodeWrapperBody(const TAtom& body, TWrapperBody& slot);
+  struct TCalleeSlot {
+    const TAtom* Procedure = nullptr;
+    uint64_t Stamp = 0;
+    uint64_t NamedChildren = 0;
+    uint32_t Keywords = 0;
+    bool CaseSensitive = true;
+    TAtom* Callee = nullptr;
+  };
+  std::array<TCalleeSlot, 64> calleeSlots_{};
   std::array<TWrapperBody, 64> wrapperBodies_{};
   struct TSpareSlot {
     const TAtom* Procedure = nullptr;

@@ -381,9 +381,7 @@ void CallUserProcedure(TInterpreter& in, TCodeCursor& cursor) {
   }
 
   // A lambda child is the procedure that runs.
-  if (procedure->FirstChild != nullptr) {
-    if (TAtom* lambda = TAtom::FindChildByName(s, *procedure, s.Keyword(kwLambda))) procedure = lambda;
-  }
+  if (procedure->FirstChild != nullptr) procedure = in.CalleeOf(*procedure);
   if (s.FastPaths && CallWithoutFrame(in, *procedure, callerStack, inputCount, pairs, pairWords)) return;
 
   CallScope scope(in);
@@ -613,6 +611,26 @@ void TInterpreter::DecodeWrapperBody(const TAtom& body, TWrapperBody& slot) {
   slot.Statement = TWrapperStatement{};
   slot.IsWrapper = code != nullptr && DecodeWrapperStatement(*code, slot.Statement);
   slot.Line = TAtom::PositionOf(&body).Line;
+}
+
+TAtom* TInterpreter::CalleeOf(TAtom& procedure) {
+  auto lambdaOf = [this](TAtom& p) -> TAtom* {
+    TAtom* lambda = TAtom::FindChildByName(S, p, S.Keyword(kwLambda));
+    return lambda != nullptr ? lambda : &p;
+  };
+  if (!S.FastPaths) return lambdaOf(procedure);
+  TCalleeSlot& slot = calleeSlots_[(reinterpret_cast<uintptr_t>(&procedure) >> 7) % calleeSlots_.size()];
+  const uint64_t namedChildren = procedure.Extend().NamedChildrenStamp;
+  if (slot.Procedure != &procedure || slot.Stamp != procedure.Stamp || slot.NamedChildren != namedChildren ||
+      slot.Keywords != S.KeywordGeneration || slot.CaseSensitive != S.CaseSensitive) {
+    slot.Procedure = &procedure;
+    slot.Stamp = procedure.Stamp;
+    slot.NamedChildren = namedChildren;
+    slot.Keywords = S.KeywordGeneration;
+    slot.CaseSensitive = S.CaseSensitive;
+    slot.Callee = lambdaOf(procedure);
+  }
+  return slot.Callee;
 }
 
 void ReleaseSpareCallFrames(TInterpreter& in) {
