@@ -2,7 +2,8 @@
 // input counts the recursion down, globals, locals, an object made by a
 // procedure without OUTPUT with its fields read and written through dotted
 // names, RUN of built lists, onerror and onchange handlers, OB formulas,
-// redefinitions of +, sum and first between statements, and now and then a
+// redefinitions of +, sum and first between statements, lambda children
+// given to procedures that already ran, and now and then a
 // statement that fails, at the top level or some calls deep.
 
 #include "tests/support/RandomProgram.h"
@@ -257,6 +258,18 @@ private:
           std::string call = p.Name + " " + std::to_string(Pick(4));
           for (int i = 1; i < p.Inputs; ++i) call += " " + Literal();
           Line(p.Outputs ? "print " + call : "make \"obj " + call);
+          return;
+        }
+        break;
+      case 6:
+        if (!procedures_.empty()) {
+          // A lambda child given to a procedure that may have run already:
+          // its later calls run the lambda instead.
+          const TProcedure& p = procedures_[static_cast<size_t>(Pick(static_cast<int>(procedures_.size())))];
+          static const char* const kInputs[] = {":n", ":a", ":b"};
+          std::string inputs;
+          for (int i = 0; i < p.Inputs; ++i) inputs += std::string(i > 0 ? " " : "") + kInputs[i];
+          Line("make \"" + p.Name + ".lambda [[" + inputs + "] output " + Literal() + "]");
           return;
         }
         break;
