@@ -335,6 +335,271 @@ void RaiseUnknownName(TStructure& s, std::u16string_view base, const std::u16str
   RaiseKeyed(s, UnknownNameKey(base, name, scopeFound), s.MessageText(u"UNKNOWNVAR", {name}));
 }
 
+// --- the steps of a call -------------------------------------------------------------
+
+// What the steps of one call share: its operands (read in place, so an
+// error while binding leaves the cursor where the caller expects), the
+// caller's frame and the call's name.
+struct TCall {
+  TCall(TInterpreter& in, TContext& callerFrame)
+      : In(in), S(in.S), CallerStack(callerFrame.Stack), CallerOwner(callerFrame.Owner) {}
+  TInterpreter& In;
+  TStructure& S;
+  TStack& CallerStack;
+  TAtom* CallerOwner;
+  TAtom* NameAtom = nullptr;
+  int32_t InputCount = 0;
+  const int32_t* Pairs = nullptr;  // a (by-name flag, parameter word) pair per input
+  size_t PairWords = 0;
+  std::u16string NumberName;  // the name's text when the name is a number
+  const std::u16string* Name = &kNoText;
+
+  int32_t PairWord(int32_t input, int32_t which) const {
+    const size_t at = 2 * static_cast<size_t>(input) + static_cast<size_t>(which);
+    return at < PairWords ? Pairs[at] : 0;
+  }
+  // A call that ends early (suppressed raise) still consumes its inputs and
+  // yields one value, keeping the statement's stack balanced.
+  void DropInputsAndYieldNothing(int32_t remaining) {
+    CallerStack.Drop(remaining);
+    CallerStack.Push(SystemValue, S.CurrentPosition.StartPos, S.CurrentPosition.EndPos);
+  }
+};
+
+// Operands: name, arity, then the pairs. The cursor moves past them all at
+// once.
+void ReadCallOperands(TCall& call, TCodeCursor& cursor) {
+  call.NameAtom = call.S.AtomById(static_cast<uint32_t>(cursor.Next()));
+  const int32_t arity = cursor.Next();
+  call.InputCount = ArityLeft(arity) + ArityRight(arity);
+  const std::vector<int32_t>* code = cursor.Code;
+  if (code == nullptr) return;
+  const size_t pairStart = cursor.Index;
+  cursor.Index = std::min(code->size(), pairStart + 2 * static_cast<size_t>(call.InputCount));
+  call.Pairs = code->data() + pairStart;
+  call.PairWords = cursor.Index - pairStart;
+}
+
+// The procedure the name calls (its lambda child when it has one); null
+// when there is none, after the error (when its raise was suppressed, the
+// call has yielded nothing).
+TAtom* FindCalledProcedure(TCall& call) {
+  TStructure& s = call.S;
+  call.Name = &OperandText(s, call.NameAtom, call.NumberName);
+  TAtom* procedure = s.FindName(*call.Name, call.NameAtom);
+  if (procedure == nullptr) {
+    WriteErrorFile(s, 7, u"TRANS:USRCL:1650");
+    RaiseUnknownName(s, u"unknown-var-active-proc", *call.Name, IsAtom(s.LastScope));
+    call.DropInputsAndYieldNothing(call.InputCount);
+    return nullptr;
+  }
+  return procedure->FirstChild != nullptr ? call.In.CalleeOf(*procedure) : procedure;
+}
+
+// A variable that holds no procedure is a class: the call yields a fresh
+// copy. The copy is made detached and linked under the root only
+// afterwards, so even the root can be instantiated. False for a procedure.
+bool InstantiateClass(TCall& call, TAtom& procedure) {
+  TAtom* value = procedure.Left;
+  if (TAtom::IsList(value) && (procedure.FirstChild == nullptr || value != nullptr)) return false;
+  TStructure& s = call.S;
+  call.CallerStack.Drop(call.InputCount);
+  TAtom* copy = NewVariable(s, u"[~]", nullptr);
+  PinnedAtom pin(copy);
+  TAtom::CopyInto(s, procedure, *copy);
+  if (IsAtom(s.Root)) TAtom::SetParent(s, *copy, s.Root);
+  call.CallerStack.Push(copy, s.CurrentPosition.StartPos, s.CurrentPosition.EndPos);
+  call.In.ResultAtom = SystemValue;
+  call.In.StopFlag = false;
+  return true;
+}
+
+using TKeptCells = std::array<TAtom*, 8>;
+
+// A frame a finished call of this body left, when it fits these inputs
+// (all by value, none an object, the same names); its cells in written
+// order in cells. Null when none fits.
+TAtom* TakeKeptFrame(const TCall& call, TInterpreter::TSpareCallFrames& spare, const TAtom* body, TKeptCells& cells) {
+  if (spare.Frames.empty() || spare.Body != body) return nullptr;
+  TAtom* frame = spare.Frames.back();
+  const std::vector<TStackEntry>& items = call.CallerStack.Items;
+  const int32_t inputCount = call.InputCount;
+  // Out of the tree and pinned only by the table since it was found bare,
+  // the frame cannot have changed.
+  bool fits = inputCount <= 8 && items.size() >= static_cast<size_t>(inputCount) &&
+              CellsInWrittenOrder(frame, inputCount, cells);
+  for (int32_t i = 0; fits && i < inputCount; ++i) {
+    const TAtom* paramAtom = call.S.AtomById(static_cast<uint32_t>(call.PairWord(i, 1)));
+    fits = call.PairWord(i, 0) == 0 && TAtom::IsWord(paramAtom) && SameText(cells[i]->Text, paramAtom->Text) &&
+           !TAtom::IsVariable(items[items.size() - 1 - static_cast<size_t>(i)].Value);
+  }
+  if (!fits) return nullptr;
+  spare.Frames.pop_back();
+  TAtom::DecRef(frame);  // the pin it was kept with; the call pins it anew
+  return frame;
+}
+
+// The frame variable's side of the call: its inputs' ranges (for the
+// onerror handler's input redirect) and the log's call text.
+struct TBoundInputs {
+  std::array<TRange, kRememberedRanges> Ranges;  // filled per input before any read
+  std::u16string CallText;                       // only while procedure entries are logged
+};
+
+// Binds input i given by name: a child of the frame holding the target's
+// full name. False when an error's raise was suppressed (the call has then
+// yielded nothing).
+bool BindInputByName(TCall& call, TAtom& frame, int32_t i, const std::u16string& param, TAtom* input,
+                     const TRange& range, bool logging, std::u16string& callText) {
+  TStructure& s = call.S;
+  if (!TAtom::IsWordOrNumber(input)) {
+    WriteErrorFile(s, 7, param);
+    WriteErrorFile(s, 8, *call.Name);
+    std::u16string dump;
+    TAtom::DumpTree(s, input, u"", dump);
+    RaiseInputError(call.In, u"bad-name-input", s.MessageText(u"BADNAME", {dump}), input, range.StartPos,
+                    range.EndPos);
+    call.DropInputsAndYieldNothing(call.InputCount - i - 1);
+    return false;
+  }
+  std::u16string targetBuffer;
+  const std::u16string& targetName = OperandText(s, input, targetBuffer);
+  TAtom* target = s.FindName(targetName);
+  if (target == nullptr) {
+    WriteErrorFile(s, 7, param);
+    WriteErrorFile(s, 8, *call.Name);
+    s.CurrentPosition.StartPos = range.StartPos;
+    s.CurrentPosition.EndPos = range.EndPos;
+    RaiseUnknownName(s, u"unknown-var-input", targetName, IsAtom(s.LastScope));
+    call.DropInputsAndYieldNothing(call.InputCount - i - 1);
+    return false;
+  }
+  std::u16string fullName = TAtom::FullName(target);
+  if (logging) {
+    callText += u" \"";
+    callText += param;
+    callText += u'=';
+    callText += fullName;
+  }
+  s.CreateVariable(&frame, param, true, NewWord(s, std::move(fullName)));
+  return true;
+}
+
+// Pops the inputs in written order and binds them as the frame's children
+// (into the kept cells of a reused frame). False when an error's raise was
+// suppressed (the call has then yielded nothing).
+bool BindInputs(TCall& call, TAtom& frame, const TKeptCells* keptCells, bool logging, TBoundInputs& bound) {
+  TStructure& s = call.S;
+  for (int32_t i = 0; i < call.InputCount; ++i) {
+    const bool byName = call.PairWord(i, 0) != 0;
+    const TAtom* paramAtom = s.AtomById(static_cast<uint32_t>(call.PairWord(i, 1)));
+    const std::u16string& param = TAtom::IsWord(paramAtom) ? paramAtom->Text : kNoText;
+    TAtom* input = nullptr;
+    TRange range{-1, -1};
+    call.CallerStack.Pop(input, range.StartPos, range.EndPos);
+    call.In.LastValue = input;
+    if (i < kRememberedRanges) bound.Ranges[static_cast<size_t>(i)] = range;
+
+    if (byName) {
+      if (!BindInputByName(call, frame, i, param, input, range, logging, bound.CallText)) return false;
+      continue;
+    }
+    if (logging) {
+      bound.CallText += u" :";
+      bound.CallText += param;
+      bound.CallText += u'=';
+      bound.CallText += TAtom::ToText(s, input);
+    }
+    if (keptCells != nullptr) {
+      (*keptCells)[static_cast<size_t>(i)]->Left = input;  // a plain value: the old one is not finalised
+    } else if (TAtom::IsVariable(input)) {
+      call.In.NoteEscape();  // a moved-in variable may be known where it came from
+      BindVariableInput(s, frame, call.CallerOwner, *input, param);
+    } else {
+      s.CreateVariable(&frame, param, true, input);
+    }
+  }
+  return true;
+}
+
+void LogProcedureLine(TInterpreter& in, std::u16string_view head, std::u16string_view text) {
+  std::u16string line(head);
+  AppendDecimal(line, in.CallDepth - 1);
+  line += u") ";
+  line += text;
+  WriteLog(in.S, lcProcedure, line);
+}
+
+// The procedure's onerror handler after its body raised: runs in the
+// call's frame; its own trace entries are taken off, its first topic
+// becomes the error's topic, and a negative line -k among them (the
+// handler blaming input k) moves the error range onto that input. Its own
+// error goes on upwards; otherwise the body's error is absorbed.
+[[gnu::noinline]] void RunErrorHandler(TCall& call, TAtom& handler, TAtom& frame, const TBoundInputs& bound,
+                                       size_t traceAtStart) {
+  TInterpreter& in = call.In;
+  TStructure& s = call.S;
+  const TPosition callPosition = s.CurrentPosition;
+  PinnedAtom pinHandler(&handler);
+  const size_t noted = s.ErrorTrace.size();
+  std::exception_ptr handlerError;
+  {
+    EnteredFrame handlerFrame(s, &frame);
+    in.CodePointer = BodyOf(handler.Left);
+    try {
+      RunCode(in);
+    } catch (const LanguageError&) {
+      handlerError = std::current_exception();
+    }
+  }
+  std::u16string topic;
+  int32_t line = 0;
+  bool negativeSeen = false;
+  for (size_t k = s.ErrorTrace.size(); k > noted; --k) {
+    const TPosition& entry = s.ErrorTrace[k - 1];
+    if (topic.empty() && !entry.Topic.empty()) topic = entry.Topic;
+    if (!negativeSeen) {
+      line = entry.Line;
+      negativeSeen = line < 0;
+    }
+  }
+  if (s.ErrorTrace.size() > noted) TruncateErrorTrace(in, noted);
+  if (line >= -kRememberedRanges && line <= -1 && -line <= call.InputCount && !s.ErrorTrace.empty()) {
+    const TRange& range = bound.Ranges[static_cast<size_t>(-line - 1)];
+    s.ErrorTrace.back().StartPos = range.StartPos;
+    s.ErrorTrace.back().EndPos = range.EndPos;
+  }
+  if (s.ErrorTrace.empty()) s.AddTrace(callPosition);
+  if (!s.ErrorTrace.empty()) s.ErrorTrace.back().Topic = topic;
+  if (handlerError) std::rethrow_exception(handlerError);
+  // Absorbed: the body's entries would only mislead a later report.
+  if (s.ErrorTrace.size() > traceAtStart) TruncateErrorTrace(in, traceAtStart);
+  s.CurrentPosition = callPosition;
+}
+
+// Runs the body in the entered frame (a direct wrapper's statement without
+// the statement loop where nothing can differ). An error goes to the
+// onerror handler or on upwards. True when a handler ran.
+bool RunBody(TCall& call, TAtom& procedure, TAtom* body, TAtom& frame, const TBoundInputs& bound,
+             size_t traceAtStart) {
+  TInterpreter& in = call.In;
+  TStructure& s = call.S;
+  TAtom* handler = nullptr;
+  TWrapperStatement wrapper;
+  try {
+    if (!s.FastPaths || !IsWrapperStatement(in, body, wrapper) || !RunWrapperStatement(in, body, wrapper)) RunCode(in);
+  } catch (const LanguageError& error) {
+    handler = TAtom::FindChildByName(s, procedure, s.Keyword(kwOnerror));
+    if (handler == nullptr) {
+      s.RaiseError(error.Message());
+      throw;  // raised without a line: the error still leaves the call
+    }
+  }
+  if (handler == nullptr) return false;
+  RunErrorHandler(call, *handler, frame, bound, traceAtStart);
+  return true;
+}
+
 }  // namespace
 
 void CallUserProcedure(TInterpreter& in, TCodeCursor& cursor) {
@@ -345,90 +610,25 @@ void CallUserProcedure(TInterpreter& in, TCodeCursor& cursor) {
     RaiseInternalError(s, u"TRANS:USRCL:FRAME");
     return;
   }
-  TStack& callerStack = callerFrame->Stack;
-
-  // Operands: name, arity, then a (by-name flag, parameter word) pair per
-  // input. The cursor moves past them all at once; the pairs are read in
-  // place, so an error while binding leaves it where the caller expects.
-  TAtom* nameAtom = s.AtomById(static_cast<uint32_t>(cursor.Next()));
-  const int32_t arity = cursor.Next();
-  const int32_t inputCount = ArityLeft(arity) + ArityRight(arity);
-  const std::vector<int32_t>* code = cursor.Code;
-  const size_t pairStart = cursor.Index;
-  if (code != nullptr) cursor.Index = std::min(code->size(), pairStart + 2 * static_cast<size_t>(inputCount));
-  const int32_t* const pairs = code != nullptr ? code->data() + pairStart : nullptr;
-  const size_t pairWords = code != nullptr ? cursor.Index - pairStart : 0;
-  auto pairWord = [pairs, pairWords](int32_t input, int32_t which) -> int32_t {
-    const size_t at = 2 * static_cast<size_t>(input) + static_cast<size_t>(which);
-    return at < pairWords ? pairs[at] : 0;
-  };
-  // A call that ends early (suppressed raise) still consumes its inputs and
-  // yields one value, keeping the statement's stack balanced.
-  auto dropInputsAndYieldNothing = [&](int32_t remaining) {
-    callerStack.Drop(remaining);
-    callerStack.Push(SystemValue, s.CurrentPosition.StartPos, s.CurrentPosition.EndPos);
-  };
-
-  // The procedure.
-  std::u16string numberName;
-  const std::u16string& name = OperandText(s, nameAtom, numberName);
-  TAtom* procedure = s.FindName(name, nameAtom);
-  if (procedure == nullptr) {
-    WriteErrorFile(s, 7, u"TRANS:USRCL:1650");
-    RaiseUnknownName(s, u"unknown-var-active-proc", name, IsAtom(s.LastScope));
-    dropInputsAndYieldNothing(inputCount);
+  TCall call(in, *callerFrame);
+  ReadCallOperands(call, cursor);
+  TAtom* procedure = FindCalledProcedure(call);
+  if (procedure == nullptr) return;
+  if (s.FastPaths && CallWithoutFrame(in, *procedure, call.CallerStack, call.InputCount, call.Pairs, call.PairWords))
     return;
-  }
-
-  // A lambda child is the procedure that runs.
-  if (procedure->FirstChild != nullptr) procedure = in.CalleeOf(*procedure);
-  if (s.FastPaths && CallWithoutFrame(in, *procedure, callerStack, inputCount, pairs, pairWords)) return;
 
   CallScope scope(in);
   const size_t traceAtStart = s.ErrorTrace.size();
   scope.SetProcedure(procedure);
+  if (InstantiateClass(call, *procedure)) return;
 
-  // A variable that holds no procedure is a class: the call yields a
-  // fresh copy. The copy is made detached and linked under the root only
-  // afterwards, so even the root can be instantiated.
-  TAtom* value = procedure->Left;
-  if (!TAtom::IsList(value) || (procedure->FirstChild != nullptr && value == nullptr)) {
-    callerStack.Drop(inputCount);
-    TAtom* copy = NewVariable(s, u"[~]", nullptr);
-    PinnedAtom pin(copy);
-    TAtom::CopyInto(s, *procedure, *copy);
-    if (IsAtom(s.Root)) TAtom::SetParent(s, *copy, s.Root);
-    callerStack.Push(copy, s.CurrentPosition.StartPos, s.CurrentPosition.EndPos);
-    in.ResultAtom = SystemValue;
-    in.StopFlag = false;
-    return;
-  }
-
-  // The frame variable and the inputs, in written order: a frame a finished
-  // call of this procedure left when it fits these inputs, else a new one.
-  TAtom* const body = BodyOf(value);
-  std::array<TAtom*, 8> keptCells;  // filled by CellsInWrittenOrder before any read
+  // The frame variable: one a finished call of this procedure left when it
+  // fits these inputs, else a new one.
+  TAtom* const body = BodyOf(procedure->Left);
+  TKeptCells keptCells;  // filled by TakeKeptFrame before any read
   TInterpreter::TSpareCallFrames& spare = in.SpareFramesOf(procedure);
   const uint64_t spareGeneration = in.SpareFramesGeneration;  // the entry lives while this holds
-  auto takeKeptFrame = [&]() -> TAtom* {
-    if (spare.Frames.empty() || spare.Body != body) return nullptr;
-    TAtom* frame = spare.Frames.back();
-    const std::vector<TStackEntry>& items = callerStack.Items;
-    // Out of the tree and pinned only by the table since it was found bare,
-    // the frame cannot have changed.
-    bool fits = inputCount <= 8 && items.size() >= static_cast<size_t>(inputCount) &&
-                CellsInWrittenOrder(frame, inputCount, keptCells);
-    for (int32_t i = 0; fits && i < inputCount; ++i) {
-      const TAtom* paramAtom = s.AtomById(static_cast<uint32_t>(pairWord(i, 1)));
-      fits = pairWord(i, 0) == 0 && TAtom::IsWord(paramAtom) && SameText(keptCells[i]->Text, paramAtom->Text) &&
-             !TAtom::IsVariable(items[items.size() - 1 - static_cast<size_t>(i)].Value);
-    }
-    if (!fits) return nullptr;
-    spare.Frames.pop_back();
-    TAtom::DecRef(frame);  // the pin it was kept with; the call pins it anew
-    return frame;
-  };
-  TAtom* frame = s.FastPaths ? takeKeptFrame() : nullptr;
+  TAtom* frame = s.FastPaths ? TakeKeptFrame(call, spare, body, keptCells) : nullptr;
   const bool reusedFrame = frame != nullptr;
   if (reusedFrame)
     TAtom::SetParent(s, *frame, procedure);
@@ -438,139 +638,19 @@ void CallUserProcedure(TInterpreter& in, TCodeCursor& cursor) {
   const uint64_t escapesAtStart = in.EscapeCount;
   const bool passResult = (procedure->Flags & afPassResult) != 0;
   const bool logging = LogTakesProcedures(s);
-  std::u16string callText;
-  if (logging) callText = procedure->Text;
-  std::array<TRange, kRememberedRanges> ranges;
-  TAtom* callerOwner = callerFrame->Owner;
-
-  for (int32_t i = 0; i < inputCount; ++i) {
-    const bool byName = pairWord(i, 0) != 0;
-    const TAtom* paramAtom = s.AtomById(static_cast<uint32_t>(pairWord(i, 1)));
-    const std::u16string& param = TAtom::IsWord(paramAtom) ? paramAtom->Text : kNoText;
-    TAtom* input = nullptr;
-    TRange range{-1, -1};
-    callerStack.Pop(input, range.StartPos, range.EndPos);
-    in.LastValue = input;
-    if (i < kRememberedRanges) ranges[static_cast<size_t>(i)] = range;
-
-    if (byName) {
-      if (!TAtom::IsWordOrNumber(input)) {
-        WriteErrorFile(s, 7, param);
-        WriteErrorFile(s, 8, name);
-        std::u16string dump;
-        TAtom::DumpTree(s, input, u"", dump);
-        RaiseInputError(in, u"bad-name-input", s.MessageText(u"BADNAME", {dump}), input, range.StartPos, range.EndPos);
-        dropInputsAndYieldNothing(inputCount - i - 1);
-        return;
-      }
-      std::u16string targetBuffer;
-      const std::u16string& targetName = OperandText(s, input, targetBuffer);
-      TAtom* target = s.FindName(targetName);
-      if (target == nullptr) {
-        WriteErrorFile(s, 7, param);
-        WriteErrorFile(s, 8, name);
-        s.CurrentPosition.StartPos = range.StartPos;
-        s.CurrentPosition.EndPos = range.EndPos;
-        RaiseUnknownName(s, u"unknown-var-input", targetName, IsAtom(s.LastScope));
-        dropInputsAndYieldNothing(inputCount - i - 1);
-        return;
-      }
-      std::u16string fullName = TAtom::FullName(target);
-      if (logging) {
-        callText += u" \"";
-        callText += param;
-        callText += u'=';
-        callText += fullName;
-      }
-      s.CreateVariable(frame, param, true, NewWord(s, std::move(fullName)));
-    } else {
-      if (logging) {
-        callText += u" :";
-        callText += param;
-        callText += u'=';
-        callText += TAtom::ToText(s, input);
-      }
-      if (reusedFrame) {
-        keptCells[static_cast<size_t>(i)]->Left = input;  // a plain value: the old one is not finalised
-      } else if (TAtom::IsVariable(input)) {
-        in.NoteEscape();  // a moved-in variable may be known where it came from
-        BindVariableInput(s, *frame, callerOwner, *input, param);
-      } else {
-        s.CreateVariable(frame, param, true, input);
-      }
-    }
-  }
+  TBoundInputs bound;
+  if (logging) bound.CallText = procedure->Text;
+  if (!BindInputs(call, *frame, reusedFrame ? &keptCells : nullptr, logging, bound)) return;
 
   // Enter the body's frame.
   in.CodePointer = body;
   scope.Activate();  // afActive, afFrame, the frame, CallDepth
-
-  // Log and position.
-  if (logging) {
-    std::u16string line = u"Enter (";
-    AppendDecimal(line, in.CallDepth - 1);
-    line += u") ";
-    line += callText;
-    WriteLog(s, lcProcedure, line);
-  }
+  if (logging) LogProcedureLine(in, u"Enter (", bound.CallText);
   s.CurrentPosition.Procedure = procedure;
   // The call's position, which RunCode puts back however the body ends;
   // trace entries pin their frame owner, so it holds none.
   s.CurrentPosition.FrameOwner = nullptr;
-
-  // The body; an error goes to the onerror handler or on upwards.
-  TAtom* handler = nullptr;
-  TWrapperStatement wrapper;
-  try {
-    if (!s.FastPaths || !IsWrapperStatement(in, body, wrapper) || !RunWrapperStatement(in, body, wrapper)) RunCode(in);
-  } catch (const LanguageError& error) {
-    handler = TAtom::FindChildByName(s, *procedure, s.Keyword(kwOnerror));
-    if (handler == nullptr) {
-      s.RaiseError(error.Message());
-      throw;  // raised without a line: the error still leaves the call
-    }
-  }
-  if (handler != nullptr) {
-    const TPosition callPosition = s.CurrentPosition;
-    PinnedAtom pinHandler(handler);
-    const size_t noted = s.ErrorTrace.size();
-    std::exception_ptr handlerError;
-    {
-      EnteredFrame handlerFrame(s, frame);
-      in.CodePointer = BodyOf(handler->Left);
-      try {
-        RunCode(in);
-      } catch (const LanguageError&) {
-        handlerError = std::current_exception();
-      }
-    }
-    // The handler's own entries are taken off the trace. Its first topic
-    // becomes the error's topic, and a negative line -k among them (the
-    // handler blaming input k) moves the error range onto that input.
-    std::u16string topic;
-    int32_t line = 0;
-    bool negativeSeen = false;
-    for (size_t k = s.ErrorTrace.size(); k > noted; --k) {
-      const TPosition& entry = s.ErrorTrace[k - 1];
-      if (topic.empty() && !entry.Topic.empty()) topic = entry.Topic;
-      if (!negativeSeen) {
-        line = entry.Line;
-        negativeSeen = line < 0;
-      }
-    }
-    if (s.ErrorTrace.size() > noted) TruncateErrorTrace(in, noted);
-    if (line >= -kRememberedRanges && line <= -1 && -line <= inputCount && !s.ErrorTrace.empty()) {
-      const TRange& range = ranges[static_cast<size_t>(-line - 1)];
-      s.ErrorTrace.back().StartPos = range.StartPos;
-      s.ErrorTrace.back().EndPos = range.EndPos;
-    }
-    if (s.ErrorTrace.empty()) s.AddTrace(callPosition);
-    if (!s.ErrorTrace.empty()) s.ErrorTrace.back().Topic = topic;
-    if (handlerError) std::rethrow_exception(handlerError);
-    // Absorbed: the body's entries would only mislead a later report.
-    if (s.ErrorTrace.size() > traceAtStart) TruncateErrorTrace(in, traceAtStart);
-    s.CurrentPosition = callPosition;
-  }
+  const bool handled = RunBody(call, *procedure, body, *frame, bound, traceAtStart);
 
   // Back at the call.
   s.CurrentPosition.Procedure = scope.SavedProcedure();
@@ -581,20 +661,17 @@ void CallUserProcedure(TInterpreter& in, TCodeCursor& cursor) {
   // object whose children are the inputs and locals (handed on detached).
   TAtom* result = in.ResultAtom;
   if (result == SystemValue) result = frame;
-  if (s.FastPaths && handler == nullptr && in.EscapeCount == escapesAtStart && result != frame &&
+  if (s.FastPaths && !handled && in.EscapeCount == escapesAtStart && result != frame &&
       !(IsAtom(result) && result->Parent == frame))
-    scope.OfferFrame(spare, spareGeneration, body, inputCount);
+    scope.OfferFrame(spare, spareGeneration, body, call.InputCount);
   TAtom::Unlink(frame);
   if (LogTakesProcedures(s)) {
-    std::u16string line = u"Exit  (";
-    AppendDecimal(line, in.CallDepth - 1);
-    line += u") ";
-    line += procedure->Text;
-    line += u" with result=";
-    line += TAtom::ToText(s, result);
-    WriteLog(s, lcProcedure, line);
+    std::u16string text = procedure->Text;
+    text += u" with result=";
+    text += TAtom::ToText(s, result);
+    LogProcedureLine(in, u"Exit  (", text);
   }
-  callerStack.Push(result, callStart, callEnd);
+  call.CallerStack.Push(result, callStart, callEnd);
 
   // OUTPUT and STOP end here unless the procedure passes them on.
   if (!passResult) {
