@@ -207,12 +207,22 @@ public:
     }
     return *slot.Entry;
   }
-  // Counts the events after which a running call's frame or input cells may
-  // be known outside it: a routine that may keep an argument cell or run
-  // code, a message pump, an assignment whose variable is a frame's child.
-  // A call that ends with the count unchanged leaves a frame nobody can see.
-  // Whatever later keeps a pointer to a variable it did not make calls
-  // NoteEscape.
+  // When a finished call's frame can be seen by nobody. A frame variable and
+  // its input cells are reached only through the frame stack while the call
+  // runs; they can become known outside it in exactly these ways, each of
+  // which counts here:
+  //   - a run entry starts (RunEntry): code run from a message pump, an
+  //     event, a control, a redraw or a display-list compile may find the
+  //     running frames through the calling-frames step of FindName;
+  //   - a routine that may keep an argument cell or run code is called
+  //     (CallBoundRoutine);
+  //   - generated statements run in the current frame (handlers, change
+  //     notifications and plans: RunStatements);
+  //   - a cell is handed on as a value (an assignment's result, a variable
+  //     moved in as another call's input).
+  // A call that ends with the count unchanged leaves a frame nobody can see
+  // (TransCall.cpp keeps it for the procedure's next call). Whatever else
+  // comes to keep a pointer to a variable it did not make calls NoteEscape.
   uint64_t EscapeCount = 0;
   void NoteEscape() { ++EscapeCount; }
 
@@ -354,6 +364,7 @@ void EndOutermostRun(TInterpreter& in) noexcept;
 class RunEntry {
 public:
   RunEntry(TInterpreter& in, uintptr_t frame) : in_(in), outermost_(in.RunNesting == 0) {
+    in_.NoteEscape();  // the code it runs may see the running calls' frames
     if (outermost_) {
       in_.StackBase = frame;
       in_.StackBudget = RunStackBudget();

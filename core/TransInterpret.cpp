@@ -428,7 +428,6 @@ void OpRepeat(TInterpreter& in) {
     RunList(in, list.Value);
     count -= 1;
     if (iteration % kRepeatPumpInterval == 0 && !in.InPlaneEvent) {
-      in.NoteEscape();  // whatever the messages run may see the running calls' frames
       in.host().processMessages();
     }
     if (in.StopFlag || in.RunState == rsStop || s.HaltRequested) break;

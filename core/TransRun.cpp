@@ -352,7 +352,6 @@ void ExecuteStatement(TInterpreter& in) {
   if (s.PumpPending) {
     // A finaliser asked for a pump; between statements it is safe.
     s.PumpPending = false;
-    in.NoteEscape();  // whatever the messages run may see the running calls' frames
     in.host().processMessages();
   }
 
@@ -363,7 +362,6 @@ void ExecuteStatement(TInterpreter& in) {
 void PumpMessagesPeriodically(TInterpreter& in) {
   ++in.StatementCounter;
   if (in.StatementCounter % kPumpInterval == 0 && !in.InPlaneEvent) {
-    in.NoteEscape();  // whatever the messages run may see the running calls' frames
     in.host().processMessages();
   }
 }
@@ -438,7 +436,6 @@ void PauseAtStatement(TInterpreter& in) {
       view->setStateIcon(1);
     else if (polls % 10 == 4)
       view->setStateIcon(2);
-    in.NoteEscape();
     host.waitAndProcessMessages(kPausePollMs);
   }
 
