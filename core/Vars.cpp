@@ -796,6 +796,24 @@ TAtom* TStructure::FindInRootIndex(std::u16string_view name, TAtom* c, uint64_t 
   return found != index.ByName.end() ? found->second : nullptr;
 }
 
+// Inside a procedure's frame its inputs and locals are the first scope
+// searched: a one-component name found among them is the whole look-up's
+// answer, however deep the call. Paths, names starting "[" and the handler
+// keywords (which walk to cached children) go the full way.
+TAtom* TStructure::FindOwnInputOrLocal(std::u16string_view name) {
+  TAtom* owner = frame_->Owner;
+  if (!IsAtom(owner) || owner == Root) return nullptr;
+  for (TAtom* c = owner->FirstChild; c != nullptr; c = c->NextSibling) {
+    if (c->Text.size() != name.size() || !SameName(c->Text, name)) continue;
+    if (name.front() == u'[' || name.find(u'.') != std::u16string_view::npos ||
+        SimpleKindOf(name) != SimpleKind::Named)
+      return nullptr;
+    LastScope = owner;
+    return c;
+  }
+  return nullptr;
+}
+
 TAtom* TStructure::FindName(std::u16string_view rawName, TAtom* token) {
   // At the top level, with no scope pushed by LOGOASK, the root is the first
   // scope searched: what it answered the token last time still holds while
@@ -813,6 +831,8 @@ TAtom* TStructure::FindName(std::u16string_view rawName, TAtom* token) {
     LastScope = nullptr;
     return nullptr;
   }
+  if (FastPaths && frame_)
+    if (TAtom* own = FindOwnInputOrLocal(rawName)) return own;
   // Most names are one component: they go the same way with direct child
   // look-ups, without walking paths or building the normalised name unless
   // the look-up fails.

@@ -656,6 +656,7 @@ private:
   TRootIndex rootIndex_;
   void RebuildRootIndex(uint64_t epoch);
   TAtom* FindSimpleName(std::u16string_view name, TAtom* token);
+  TAtom* FindOwnInputOrLocal(std::u16string_view name);
   bool RootAnswerStands(const TAtom::Extension& memo, std::u16string_view name) const;
   void RememberInnerScope(TAtom& token, const TAtom* found);
   bool FieldAnswerStands(const TAtom::Extension& memo) const;
