@@ -9,6 +9,7 @@
 
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include "core/Exports.h"
 #include "core/Lexem.h"
@@ -298,6 +299,53 @@ TEST_F(CallFastPaths, AResetLetsGoOfTheKeptFrames) {
   ResetInterpreter(I);
   EXPECT_TRUE(I.SpareCallFrames.empty());
   EXPECT_EQ(kept->RefCount, 0);
+}
+
+}  // namespace
+
+namespace {
+
+// Names whose answer changes after calls remembered it: each program prints
+// the same lines with the short ways on and off, and the lines given.
+TEST(CallLookUps, AnswersFollowTheSearchOrderAfterCachesWereFilled) {
+  constexpr std::u16string_view kWrappers =
+      u"to add :a :b\noutput dll.zavta.LOGOSUM\nend\nto mul :a :b\noutput dll.zavta.LOGOMUL\nend\n"
+      u"to equal :a :b\noutput dll.zavta.LOGOEQUALP\nend\n";
+  struct Case {
+    const char16_t* Program;
+    std::vector<std::string> Lines;
+  };
+  const Case cases[] = {
+      // A caller's local is found through the calling frames until a global
+      // of that name exists, which comes first.
+      {u"to reader\noutput :w\nend\nto outer\nlocal \"w\nmake \"w 1\noutput reader\nend\n"
+       u"print outer\nprint outer\nmake \"w 2\nprint outer\nprint reader",
+       {"1", "1", "2", "2"}},
+      // A local made in the frame after the global was found there shadows it.
+      {u"make \"g 5\nto shadow :k\nif equal :k 1 [local \"g\nmake \"g 9]\noutput :g\nend\n"
+       u"print shadow 0\nprint shadow 1\nprint shadow 0",
+       {"5", "9", "5"}},
+      // A lambda child given to a procedure after its calls, then replaced.
+      {u"to lam :x\noutput :x\nend\nprint lam 3\nmake \"lam.lambda [[:x] output mul :x 2]\nprint lam 3\n"
+       u"make \"lam.lambda [[:x] output mul :x 3]\nprint lam 3",
+       {"3", "6", "9"}},
+      // Deep recursion reads its input and a global at every level.
+      {u"make \"step 1\nto down :n\nif equal :n 0 [output 0]\noutput add :step down add :n -1\nend\nprint down 400",
+       {"400"}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> printed[2];
+    for (const bool fast : {true, false}) {
+      TestState t;
+      TInterpreter in{*t.S};
+      in.S.FastPaths = fast;
+      const std::u16string program = std::u16string(kWrappers) + c.Program;
+      EXPECT_EQ(RunText(in, program, u"test"), 0) << U8(program);
+      for (const auto& line : t.Host.Lines) printed[fast ? 0 : 1].push_back(U8(line.Text));
+    }
+    EXPECT_EQ(printed[0], c.Lines) << U8(std::u16string(c.Program));
+    EXPECT_EQ(printed[0], printed[1]) << U8(std::u16string(c.Program));
+  }
 }
 
 }  // namespace
