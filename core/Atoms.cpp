@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <unordered_set>
 
+#include "core/Expr.h"  // TFastCode, destroyed with the extension
 #include "core/Vars.h"
 
 namespace {

@@ -22,6 +22,7 @@
 class TAtom;
 class TStructure;
 struct TPosition;
+struct TFastCode;
 
 enum AtomKind : uint8_t {
   akNumber = 0,
@@ -116,6 +117,7 @@ public:
     std::unique_ptr<TPosition> Position;         // source position, or none
     std::unique_ptr<std::vector<int32_t>> Code;  // compiled words of the statement starting here
     uint32_t CodeGeneration = 0;                 // advances whenever Code changes (caches of it check)
+    std::unique_ptr<TFastCode> Fast;             // Code as superinstructions (Expr.h), for one generation
     // A name token's answer at the root when last looked up (see
     // TStructure::FindRootChild): valid while the root, its children (the
     // top-level epoch) and the letter-case rule are those it was found under.

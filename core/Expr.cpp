@@ -101,6 +101,115 @@ bool DecodeWrapperStatement(const std::vector<int32_t>& code, TWrapperStatement&
   return true;
 }
 
+namespace {
+
+// Words an instruction takes, its opcode included, as the interpreter reads
+// them; 0 when the code ends before its operands do.
+size_t InstructionLength(const std::vector<int32_t>& code, size_t at) {
+  const size_t left = code.size() - at;
+  size_t length = 1;
+  switch (code[at]) {
+    case ocPush:
+    case ocEnd:
+    case ocPrint:
+    case ocWhile:
+    case ocLocal:
+    case ocNative:
+    case ocPrimitive:
+      length = 2;
+      break;
+    case ocSpan:
+      length = 3;
+      break;
+    case ocMake:
+    case ocOb:
+      length = 5;
+      break;
+    case ocCall:
+      if (left < 3) return 0;
+      length = 3 + 2 * static_cast<size_t>(ArityLeft(code[at + 2]) + ArityRight(code[at + 2]));
+      break;
+    default:
+      break;
+  }
+  return length <= left ? length : 0;
+}
+
+}  // namespace
+
+void TranslateToFastCode(const std::vector<int32_t>& code, TFastCode& fast) {
+  fast.Ops.clear();
+  size_t from = 0;  // the next range's first word
+  size_t at = 0;
+  TFastOp op;
+  auto add = [&](FastOpKind kind, size_t to, int32_t operand) {
+    op.Kind = kind;
+    op.From = static_cast<int32_t>(from);
+    op.To = static_cast<int32_t>(to);
+    op.Operand = operand;
+    fast.Ops.push_back(op);
+    op.SpanStart = op.SpanEnd = kNoSpan;
+    from = at = to;
+  };
+  while (at < code.size()) {
+    const size_t length = InstructionLength(code, at);
+    if (length == 0) {
+      // Damaged code: the rest runs word by word.
+      add(foGeneral, code.size(), 0);
+      break;
+    }
+    const size_t next = at + length;
+    switch (code[at]) {
+      case ocSpan:
+        op.SpanStart = code[at + 1];
+        op.SpanEnd = code[at + 2];
+        at = next;
+        break;
+      case ocStatement:
+        add(foNothing, next, 0);
+        break;
+      case ocPush: {
+        // A literal that a quote or a colon takes at once, under their
+        // own position marker.
+        const int32_t literal = code[at + 1];
+        if (next + 3 < code.size() && code[next] == ocSpan &&
+            (code[next + 3] == ocValueOf || code[next + 3] == ocQuote)) {
+          op.SpanStart = code[next + 1];
+          op.SpanEnd = code[next + 2];
+          add(code[next + 3] == ocValueOf ? foValueOf : foQuote, next + 4, literal);
+        } else {
+          add(foPush, next, literal);
+        }
+        break;
+      }
+      case ocCall:
+        add(foCall, next, static_cast<int32_t>(at + 1));
+        break;
+      case ocMake:
+        // Only "make name value": handler lists take the reactive way anyway.
+        if (ArityRight(code[at + 1]) == 2 && code[at + 4] == 0)
+          add(foMake, next, static_cast<int32_t>(at + 1));
+        else
+          add(foGeneral, next, 0);
+        break;
+      case ocRepeatCounter:
+      case ocWhileCounter:
+        add(foCounter, next, code[at] == ocWhileCounter ? 1 : 0);
+        break;
+      case ocPop:
+        add(foPop, next, 0);
+        break;
+      case ocEnd:
+        add(foEnd, next, code[at + 1]);
+        break;
+      default:
+        add(foGeneral, next, 0);
+        break;
+    }
+  }
+  if (from < code.size()) add(foGeneral, code.size(), 0);  // position markers at the very end
+}
+
 // --- construction ------------------------------------------------------------------
 
 TExpr::TExpr(TInterpreter& interp, bool statementMode, int32_t baseDepth)
@@ -1046,6 +1155,12 @@ CompileResult CompileCurrentRun(TInterpreter& interp) {
     rollback();
     interp.CodePointer = cell;
     throw;
+  }
+  if (interp.S.FastPaths) {
+    TAtom::Extension& ext = cell->Extend();
+    if (!ext.Fast) ext.Fast = std::make_unique<TFastCode>();
+    TranslateToFastCode(*ext.Code, *ext.Fast);
+    ext.Fast->Generation = ext.CodeGeneration;
   }
   return CompileResult::Compiled;
 }

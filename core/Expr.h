@@ -279,6 +279,51 @@ struct TWrapperStatement {
 // hook aside); fills the wrapper.
 bool DecodeWrapperStatement(const std::vector<int32_t>& code, TWrapperStatement& wrapper);
 
+// --- superinstructions -------------------------------------------------------------
+// The code of a statement once more, as a few superinstructions for the
+// interpreter's short way. Each covers a range of code words (its position
+// markers included) and does exactly what they do, or declines having done
+// nothing, and the interpreter then runs that range word by word. Literal
+// pushes, ":name" reads and quotes, calls, two-input MAKEs, the loop
+// counters, pops and the end have their own kind; every other instruction
+// is a foGeneral range.
+enum FastOpKind : int32_t {
+  foGeneral,    // run the range word by word
+  foNothing,    // the statement hook and position markers (no stepping)
+  foPush,       // push the literal Operand
+  foQuote,      // push the literal Operand, which it leaves in LastValue
+  foValueOf,    // push the value of the variable named by the literal Operand
+  foCall,       // the ocCall whose name operand is the word at index Operand
+  foMake,       // the ocMake (name and value) whose arity is the word at index Operand
+  foCounter,    // push the REPEAT (Operand 0) or WHILE (1) counter
+  foPop,        // pop into LastValue and the current range
+  foEnd,        // end the statement; Operand: the next statement's cell
+};
+constexpr int32_t kNoSpan = INT32_MIN;  // SpanStart of a range without position marker
+struct TFastOp {
+  FastOpKind Kind = foGeneral;
+  int32_t From = 0;  // the range's first code word
+  int32_t To = 0;    // the word after it
+  int32_t SpanStart = kNoSpan;  // what the range's last position marker sets
+  int32_t SpanEnd = kNoSpan;
+  int32_t Operand = 0;
+  // foCall: the procedure found last and the one called for it (its lambda
+  // child or itself), valid while the procedure is the same atom life with
+  // the same named children under the same keywords. Holds no pin.
+  mutable const TAtom* Found = nullptr;
+  mutable uint64_t FoundStamp = 0;
+  mutable uint64_t FoundChildren = 0;
+  mutable uint32_t FoundKeywords = 0;
+  mutable TAtom* Callee = nullptr;
+};
+// The superinstructions of one generation of a statement's code.
+struct TFastCode {
+  uint32_t Generation = 0;  // TAtom::CodeGeneration they were made from
+  std::vector<TFastOp> Ops;
+};
+// Translates the statement's code words, from the first to the end.
+void TranslateToFastCode(const std::vector<int32_t>& code, TFastCode& fast);
+
 // True for a word whose text begins with keyword 11 ("dll") and a period,
 // compared in upper case.
 bool IsExternalToken(const TStructure& s, const TAtom* token);

@@ -571,6 +571,11 @@ struct TMakeInputs {
 // its definition, history and drawing up to date, runs the handlers after
 // the store and pushes the variable.
 void OpMake(TInterpreter& in, int32_t opcode, const TMakeInputs& inputs);
+// OpMake's plain store of "make name value" into a variable that exists,
+// when that is all the assignment does (IsPlainStore) and the variable is
+// not locked: the variable, which the caller pushes. Null, with nothing
+// done, when the assignment must take OpMake's way.
+TAtom* PlainMake(TInterpreter& in, TAtom* name, TAtom* value);
 
 // --- reactive assignment (TransReactive.cpp) ---------------------------------------
 // The handler-list kinds of an assignment, also the input numbers of their

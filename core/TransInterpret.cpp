@@ -474,6 +474,281 @@ void OpLocal(TInterpreter& in, TCodeCursor& cursor, bool quiet) {
   YieldNothing(in, 0);
 }
 
+// --- the short way ----------------------------------------------------------------
+// A statement's superinstructions (TFastCode, made by the compiler) run
+// without the opcode loop's per-word dispatch and stop tests: none of them
+// runs program code, pumps or changes the stop state, so the tests would
+// find what they found before the first one. One that cannot do exactly
+// what its words do declines before anything observable happened, and the
+// loop runs its words instead.
+
+// A procedure's value past its input and local name lists.
+inline const TAtom* BodyOfValue(const TAtom* value) {
+  const TAtom* cell = value;
+  for (int skipped = 0; skipped < 2 && IsAtom(cell) && cell->Kind == akList && TAtom::IsList(cell->Left); ++skipped)
+    cell = cell->Right;
+  return cell;
+}
+
+inline bool Stepping(const TInterpreter& in) {
+  return in.RunState == rsRunCommand || in.RunState == rsRunStep || in.RunState == rsRunTo;
+}
+
+// The superinstructions of the statement's code as it is now; null when
+// the short way is off or a stepping state may pause at its hooks.
+inline const TFastCode* FastCodeOf(const TInterpreter& in, const TAtom& statement) {
+  const TAtom::Extension* ext = statement.Ext.get();
+  if (ext == nullptr || !ext->Fast || ext->Fast->Generation != ext->CodeGeneration || !in.S.FastPaths ||
+      Stepping(in))
+    return nullptr;
+  return ext->Fast.get();
+}
+
+// The argument view on the operands and the line the wrapper body's
+// statement would have armed, for the routine's run; both back afterwards.
+class OperandInputsScope {
+public:
+  OperandInputsScope(TStructure& s, const TStackEntry* inputs, int32_t count, int32_t line)
+      : s_(s), line_(s.CurrentPosition.Line) {
+    s_.OperandInputs = inputs;
+    s_.OperandCount = count;
+    s_.CurrentPosition.Line = line;
+  }
+  ~OperandInputsScope() {
+    s_.OperandInputs = nullptr;
+    s_.OperandCount = 0;
+    s_.CurrentPosition.Line = line_;
+  }
+  OperandInputsScope(const OperandInputsScope&) = delete;
+  OperandInputsScope& operator=(const OperandInputsScope&) = delete;
+
+private:
+  TStructure& s_;
+  int32_t line_;
+};
+
+// The operands the superinstructions push, held in the call until the loop
+// needs the frame's stack (a superinstruction declines, or finds its inputs
+// there): the same entries, unpinned, since nothing collects meanwhile.
+class TFastStack {
+public:
+  explicit TFastStack(TStack& stack) : stack_(stack) {}
+  TStack& Frame() { return stack_; }
+  size_t Depth() const { return depth_; }
+  TStackEntry* Top(size_t count) { return entries_ + (depth_ - count); }
+  void Push(TAtom* value, int32_t start, int32_t end) {
+    if (depth_ == kEntries) Flush();
+    entries_[depth_++] = {value, start, end};
+  }
+  void Drop(size_t count) { depth_ -= count; }
+  TStackEntry Pop() { return entries_[--depth_]; }
+  // Moves the held entries onto the frame's stack, in order.
+  void Flush() {
+    for (size_t i = 0; i < depth_; ++i) stack_.Push(entries_[i].Value, entries_[i].StartPos, entries_[i].EndPos);
+    depth_ = 0;
+  }
+
+private:
+  static constexpr size_t kEntries = 16;
+  TStack& stack_;
+  TStackEntry entries_[kEntries];
+  size_t depth_ = 0;
+};
+
+// The procedure a call's name finds, its lambda child in its place.
+TAtom* CalledProcedure(TStructure& s, const TFastOp& op, TAtom& name) {
+  TAtom* procedure = s.FindNameOfToken(name);
+  if (procedure == nullptr || procedure->FirstChild == nullptr) return procedure;
+  const TAtom::Extension* ext = procedure->Ext.get();
+  if (procedure == op.Found && ext != nullptr && procedure->Stamp == op.FoundStamp &&
+      ext->NamedChildrenStamp == op.FoundChildren && s.KeywordGeneration == op.FoundKeywords)
+    return op.Callee;
+  TAtom* callee = procedure;
+  if (TAtom* lambda = TAtom::FindChildByName(s, *procedure, s.Keyword(kwLambda))) callee = lambda;
+  // Its children's stamp advances only once it has an extension.
+  op.Found = procedure;
+  op.FoundStamp = procedure->Stamp;
+  op.FoundChildren = procedure->Extend().NamedChildrenStamp;
+  op.FoundKeywords = s.KeywordGeneration;
+  op.Callee = callee;
+  return callee;
+}
+
+// ocCall of a direct wrapper whose routine reads only its inputs, on the
+// operand values, exactly as CallUserProcedure's frameless way does it and
+// under the same conditions (TransCall.cpp); false, with nothing done,
+// where that way would not be taken. Operands: name, arity, pairs.
+bool FastCall(TInterpreter& in, TFastStack& operands, const TFastOp& op, const std::vector<int32_t>& code) {
+  TStructure& s = in.S;
+  const size_t at = static_cast<size_t>(op.Operand);
+  if (at + 2 > code.size()) return false;
+  TAtom* nameAtom = s.AtomById(static_cast<uint32_t>(code[at]));
+  if (!TAtom::IsWord(nameAtom)) return false;
+  const int32_t arity = code[at + 1];
+  const int32_t inputCount = ArityLeft(arity) + ArityRight(arity);
+  const size_t count = static_cast<size_t>(inputCount);
+  if (at + 2 + 2 * count > code.size()) return false;
+  const int32_t* pairs = code.data() + at + 2;
+
+  const TAtom* procedure = CalledProcedure(s, op, *nameAtom);
+  if (procedure == nullptr) return false;
+  const TAtom* value = procedure->Left;
+  if (!IsAtom(value) || value->Kind != akList || (procedure->Flags & afPassResult) != 0) return false;
+  const TAtom* body = BodyOfValue(value);
+  if (!IsAtom(body)) return false;
+  const TInterpreter::TWrapperBody& decoded = in.WrapperBodyOf(*body);
+  const size_t index = static_cast<size_t>(decoded.Statement.Routine);
+  if (!decoded.IsWrapper || decoded.Line == -1 || index >= in.FramelessRoutines.size()) return false;
+  const TPrimitive routine = in.FramelessRoutines[index];
+  if (routine == nullptr || (s.Log.LogFileOpen && (s.Log.LogMask & lcProcedure) != 0) ||
+      !s.CurrentPosition.Topic.empty() || !NothingDueBeforeNextStatement(in))
+    return false;
+
+  // The inputs, input 1 (the last one written) first.
+  const bool held = operands.Depth() >= count;
+  if (!held) operands.Flush();
+  const std::vector<TStackEntry>& items = operands.Frame().Items;
+  if (!held && items.size() < count) return false;
+  const TStackEntry* inputs = held ? operands.Top(count) : items.data() + (items.size() - count);
+  for (size_t i = 0; i < count; ++i)
+    if (pairs[2 * i] != 0 || TAtom::IsVariable(inputs[i].Value)) return false;
+
+  const size_t traceLength = s.ErrorTrace.size();
+  const int32_t start = s.CurrentPosition.StartPos;
+  const int32_t end = s.CurrentPosition.EndPos;
+  TAtom* result = nullptr;
+  bool failed = false;
+  PrepareFloatingPoint(s, false);
+  try {
+    // Never null, also without inputs: null means "read the frame's cells".
+    const OperandInputsScope view(s, inputs, inputCount, decoded.Line);
+    result = routine(in);
+  } catch (...) {
+    failed = true;
+  }
+  if (failed) {
+    // Nothing of the attempt stays: the full way raises the error itself.
+    s.CurrentPosition.StartPos = start;
+    s.CurrentPosition.EndPos = end;
+    s.CurrentPosition.Topic.clear();
+    if (s.ErrorTrace.size() > traceLength) TruncateErrorTrace(in, traceLength);
+    return false;
+  }
+  ++in.StatementCounter;  // the body's statement
+  if (held)
+    operands.Drop(count);
+  else
+    operands.Frame().Drop(inputCount);
+  operands.Push(result, start, end);
+  in.LastValue = result;
+  in.ResultAtom = SystemValue;
+  in.StopFlag = false;
+  return true;
+}
+
+// The name's push and ocValueOf: the value of a variable without members.
+bool FastValueOf(TInterpreter& in, TFastStack& operands, TAtom* name) {
+  if (!TAtom::IsWord(name)) return false;
+  TStructure& s = in.S;
+  const TAtom* variable = s.FindNameOfToken(*name);
+  if (variable == nullptr || variable->FirstChild != nullptr) return false;
+  in.LastValue = name;  // the name's pop
+  operands.Push(variable->Left, s.CurrentPosition.StartPos, s.CurrentPosition.EndPos);
+  return true;
+}
+
+// ocMake of a name and a value that is a plain store (PlainMake).
+bool FastMake(TInterpreter& in, TFastStack& operands) {
+  TStructure& s = in.S;
+  if (operands.Depth() < 2) operands.Flush();
+  const bool held = operands.Depth() >= 2;
+  const std::vector<TStackEntry>& items = operands.Frame().Items;
+  if (!held && items.size() < 2) return false;
+  const TStackEntry* top = held ? operands.Top(2) : items.data() + (items.size() - 2);
+  TAtom* const value = top[0].Value;
+  TAtom* variable = PlainMake(in, top[1].Value, value);
+  if (variable == nullptr) return false;
+  if (held)
+    operands.Drop(2);
+  else
+    operands.Frame().Drop(2);
+  in.LastValue = value;  // the last of the two pops
+  operands.Push(variable, s.CurrentPosition.StartPos, s.CurrentPosition.EndPos);
+  return true;
+}
+
+// Runs the superinstructions from index on. True when the statement ended
+// (next: the next statement's cell); false with index on the one whose
+// words the loop must run (or past the last one).
+bool RunFastCode(TInterpreter& in, const TFastCode& fast, const std::vector<int32_t>& code, size_t& index,
+                 TAtom*& next) {
+  TStructure& s = in.S;
+  TPosition& current = s.CurrentPosition;
+  TFastStack operands(Stack(in));
+  const size_t size = fast.Ops.size();
+  for (; index < size; ++index) {
+    const TFastOp& op = fast.Ops[index];
+    const int32_t oldStart = current.StartPos;
+    const int32_t oldEnd = current.EndPos;
+    if (op.SpanStart != kNoSpan) {
+      current.StartPos = op.SpanStart;
+      current.EndPos = op.SpanEnd;
+    }
+    bool done = true;
+    switch (op.Kind) {
+      case foNothing:
+        break;
+      case foPush:
+        operands.Push(s.AtomById(static_cast<uint32_t>(op.Operand)), current.StartPos, current.EndPos);
+        break;
+      case foQuote: {
+        TAtom* literal = s.AtomById(static_cast<uint32_t>(op.Operand));
+        in.LastValue = literal;
+        operands.Push(literal, current.StartPos, current.EndPos);
+        break;
+      }
+      case foValueOf:
+        done = FastValueOf(in, operands, s.AtomById(static_cast<uint32_t>(op.Operand)));
+        break;
+      case foCall:
+        done = FastCall(in, operands, op, code);
+        break;
+      case foMake:
+        done = FastMake(in, operands);
+        break;
+      case foCounter:
+        operands.Push(NewNumber(s, static_cast<long double>(op.Operand == 1 ? s.WhileCounter : s.RepeatCounter)),
+                      current.StartPos, current.EndPos);
+        break;
+      case foPop:
+        if (operands.Depth() > 0) {
+          const TStackEntry top = operands.Pop();
+          in.LastValue = top.Value;
+          current.StartPos = top.StartPos;
+          current.EndPos = top.EndPos;
+        } else {
+          PopToPosition(in);
+        }
+        break;
+      case foEnd:
+        operands.Flush();
+        next = s.AtomById(static_cast<uint32_t>(op.Operand));
+        return true;
+      case foGeneral:
+        done = false;
+        break;
+    }
+    if (!done) {
+      current.StartPos = oldStart;
+      current.EndPos = oldEnd;
+      operands.Flush();
+      return false;
+    }
+  }
+  operands.Flush();
+  return false;
+}
+
 }  // namespace
 
 // ocNative / ocPrimitive: calls a bound routine with a clean floating-point
@@ -591,6 +866,12 @@ TAtom* Interpret(TInterpreter& in, TAtom* statement, bool quiet) {
   };
   int64_t whileSaved = 0;  // the counter a WHILE started in this call put aside
   TAtom* next = nullptr;
+  // The short way: superinstructions from fastIndex on, back to them once
+  // the loop has run the words of the one that declined (up to resumeAt).
+  const TFastCode* fast = FastCodeOf(in, *statement);
+  const uint32_t fastGeneration = fast != nullptr ? fast->Generation : 0;
+  size_t fastIndex = 0;
+  size_t resumeAt = 0;
 
   for (;;) {
     if (in.ResultAtom != SystemValue || in.StopFlag || s.HaltRequested || in.RunState == rsStop) break;
@@ -598,6 +879,23 @@ TAtom* Interpret(TInterpreter& in, TAtom* statement, bool quiet) {
   // The opcodes that only move operands or positions run no code: they
   // cannot end the statement, ask for a stop or change the code.
   nextWithoutStopTest:
+    if (fast != nullptr && cursor.Index == resumeAt) {
+      // Code compiled again meanwhile has other superinstructions, and a
+      // stepping state pauses at the statement hooks.
+      if (fast->Generation != fastGeneration || TAtom::CodeGeneration(*statement) != fastGeneration || Stepping(in)) {
+        fast = nullptr;
+      } else if (RunFastCode(in, *fast, *cursor.Code, fastIndex, next)) {
+        scope.Complete();
+        return next;
+      } else if (fastIndex < fast->Ops.size()) {
+        cursor.Index = static_cast<size_t>(fast->Ops[fastIndex].From);
+        resumeAt = static_cast<size_t>(fast->Ops[fastIndex].To);
+        ++fastIndex;
+      } else {
+        if (!fast->Ops.empty()) cursor.Index = static_cast<size_t>(fast->Ops.back().To);
+        fast = nullptr;
+      }
+    }
     // Code is only ever cleared, never cut mid-instruction, while it runs;
     // running off its end ends the statement.
     if (cursor.AtEnd()) break;

@@ -331,6 +331,27 @@ void RunOwnerHandlers(TInterpreter& in, int keyword, MakeHandlerKind kind, bool 
 
 }  // namespace
 
+TAtom* PlainMake(TInterpreter& in, TAtom* name, TAtom* value) {
+  TStructure& s = in.S;
+  if (!TAtom::IsWordOrNumber(name) || name->Kind != akWord) return nullptr;
+  TAtom* variable = s.FindNameOfToken(*name);
+  if (variable == nullptr || TAtom::IsLocked(variable)) return nullptr;
+  TMakeInputs inputs;
+  inputs.Name = name;
+  inputs.Value = value;
+  if (!IsPlainStore(s, ocMake, inputs, *variable)) return nullptr;
+  if (value == SystemValue) {
+    // Made, not assigned.
+  } else if (TAtom::NotifySuppressed(variable) || (variable->Flags & afActive) != 0) {
+    DropValue(value);
+  } else {
+    SilentScope silent(variable);
+    StoreValue(s, *variable, value);
+  }
+  if (IsAtom(variable->Parent) && (variable->Parent->Flags & afFrame) != 0) in.NoteEscape();
+  return variable;
+}
+
 void OpMake(TInterpreter& in, int32_t opcode, const TMakeInputs& inputs) {
   TStructure& s = in.S;
   if (s.Frame() == nullptr) {

@@ -329,7 +329,8 @@ bool RunWrapperStatement(TInterpreter& in, TAtom* body, const TWrapperStatement&
 
 void ExecuteStatement(TInterpreter& in) {
   TStructure& s = in.S;
-  CollectGarbage(in);
+  // The collector's own first test, without the call for every statement.
+  if (s.AllocationCount >= s.CollectorLimits.Threshold) CollectGarbage(in);
   TAtom* const cell = in.CodePointer;
   s.CurrentPosition.AssignFrom(TAtom::PositionOf(cell));
   s.CurrentPosition.Depth = in.InterpretDepth;

@@ -544,6 +544,17 @@ public:
   // With the name's token (the atom whose text the name is, a word of
   // compiled code), the token remembers what the root answered for it.
   TAtom* FindName(std::u16string_view name, TAtom* token = nullptr);
+  // FindName's answer for a word of compiled code where it needs no search:
+  // at the top level (the root's frame, no LOGOASK scope) the token's
+  // remembered root answer, while it stands; else the search's.
+  TAtom* FindNameOfToken(TAtom& token) {
+    const TAtom::Extension* memo = token.Ext.get();
+    if (memo != nullptr && memo->RootChild != nullptr && !memo->FieldOfGlobal && frame_ && frame_->Owner == Root &&
+        ModuleList == nullptr && memo->RootOf == Root && memo->RootEpoch == TAtom::TopLevelEpoch() &&
+        memo->RootCaseSensitive == CaseSensitive && memo->Keywords == KeywordGeneration && FastPaths)
+      return memo->RootChild;
+    return FindName(token.Text, &token);
+  }
   void CollectValues(TAtom* first, std::u16string_view name, std::u16string& text, std::u16string_view path);
   // After a FindName that found nothing: the scope it reached and the
   // unresolved rest of the (normalised) name.

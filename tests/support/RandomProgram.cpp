@@ -213,7 +213,7 @@ private:
     switch (Pick(14)) {
       case 0:
         // Redefinitions of library procedures between statements.
-        switch (Pick(4)) {
+        switch (Pick(5)) {
           case 0:
             Line("make \"sum [[:a :b] output difference :a :b]");
             return;
@@ -222,6 +222,11 @@ private:
             return;
           case 2:
             Line("make \"first [[:thing] output last :thing]");
+            return;
+          case 3:
+            // A lambda child given to + in the middle of a loop: the same
+            // call runs + before and the lambda after.
+            Line("repeat 3 [print 2 + repeat, if (2 = repeat) [make \"'+.lambda' [[:a] [:b] output product :a :b]]]");
             return;
           default:
             Line("to sum :a :b\noutput dll.zavta.LOGOMUL\nend");
