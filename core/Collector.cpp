@@ -11,22 +11,49 @@ const char16_t kLoopMessage[] = u"GC Infinite Loop: Please, save your work and r
 
 bool IsMarkedOrPinned(const TAtom* atom) { return (atom->Flags & kMarked) != 0 || atom->RefCount > 0; }
 
+bool IsCellKind(const TAtom* atom) { return atom->Kind == akList || atom->Kind == akExpression; }
+
+// Marks an atom that holds nothing (a word or number without children) at
+// once; anything else goes on the work list. Returns the atoms marked.
+uint64_t MarkOrQueue(TAtom* atom, std::vector<TAtom*>& pending) {
+  if (!IsAtom(atom) || (atom->Flags & kMarked) != 0) return 0;
+  if (atom->FirstChild == nullptr && (atom->Kind == akNumber || atom->Kind == akWord)) {
+    atom->Flags |= kMarked;
+    return 1;
+  }
+  pending.push_back(atom);
+  return 0;
+}
+
 // Pops the marker's work list until it is empty; each atom is marked once
-// and pushes what it reaches.
-void DrainMarkStack(std::vector<TAtom*>& pending) {
+// and queues what it reaches. A list is walked along its cells here, so
+// long lists cost no work-list traffic for their spine. Returns the number
+// of atoms marked.
+uint64_t DrainMarkStack(std::vector<TAtom*>& pending) {
+  uint64_t marked = 0;
   while (!pending.empty()) {
     TAtom* atom = pending.back();
     pending.pop_back();
     if (!IsAtom(atom) || (atom->Flags & kMarked) != 0) continue;
     atom->Flags |= kMarked;
+    ++marked;
     for (TAtom* child = atom->FirstChild; child != nullptr; child = child->NextSibling) pending.push_back(child);
     if (atom->Kind == akVariable) {
       pending.push_back(atom->Left);
-    } else if (atom->Kind == akList || atom->Kind == akExpression) {
-      pending.push_back(atom->Left);
-      pending.push_back(atom->Right);
+    } else if (IsCellKind(atom)) {
+      marked += MarkOrQueue(atom->Left, pending);
+      // The rest of the spine; a cell with children goes the general way.
+      TAtom* cell = atom->Right;
+      while (IsAtom(cell) && (cell->Flags & kMarked) == 0 && IsCellKind(cell) && cell->FirstChild == nullptr) {
+        cell->Flags |= kMarked;
+        ++marked;
+        marked += MarkOrQueue(cell->Left, pending);
+        cell = cell->Right;
+      }
+      if (IsAtom(cell)) pending.push_back(cell);
     }
   }
+  return marked;
 }
 
 // Clears the marks of the live and the kept chain and queues the roots.
@@ -59,14 +86,17 @@ void MoveToGarbage(TAtom* atom, TAtom*& garbage) {
 
 // Sweeps the successors of the atoms from `from` on, stepping past
 // survivors, until the chain ends, `until` is reached or the budget is
-// spent. Returns the atom it stopped at when the budget ran out, else null.
+// spent. The budget counts steps from one survivor to the next: taking out
+// a successor is no step, so every garbage atom between the survivors
+// passed goes in the same collection (and is paid for by its allocation).
+// Returns the atom it stopped at when the budget ran out, else null.
 TAtom* SweepSuccessors(TAtom* from, const TAtom* until, uint64_t& budget, TAtom*& garbage) {
   TAtom* at = from;
   while (at != nullptr && at != until && at->Chain != nullptr) {
-    if (budget == 0) return at;
-    --budget;
     TAtom* next = at->Chain;
     if (IsMarkedOrPinned(next)) {
+      if (budget == 0) return at;
+      --budget;
       at = next;
     } else {
       at->Chain = next->Chain;
@@ -125,7 +155,7 @@ void MarkAtom(TStructure& s, TAtom* atom) {
 
 void CollectGarbage(TInterpreter& in) {
   TStructure& s = in.S;
-  if (s.AllocationCount < s.CollectorLimits.Threshold || s.Collecting) return;
+  if (s.AllocationCount < s.CollectionInterval() || s.Collecting) return;
   s.AllocationCount = 0;
   ++s.StampCounter;
   const RestoreOnExit<bool> collecting(s.Collecting, true);
@@ -141,6 +171,9 @@ void CollectGarbage(TInterpreter& in) {
     PrintToOutput(s, kLoopMessage);
     return;
   }
-  DrainMarkStack(pending);
+  // A collection costs about as much as the chain is long: the next one
+  // waits for as many allocations as survived, so each allocation pays a
+  // bounded share however large the live set grows.
+  s.Survivors = DrainMarkStack(pending);
   FreeGarbage(s, UnlinkGarbage(s));
 }

@@ -6,6 +6,7 @@
 // error is raised. Each TStructure is self-contained: destroying it frees its
 // pool, so every test builds a fresh one.
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -434,11 +435,15 @@ public:
   bool PumpPending = false;      // a finaliser asked for a message pump
   // The collector's limits (tests lower them) and its working state.
   struct TCollectorLimits {
-    uint64_t Threshold = 5000;      // allocations between two collections
+    uint64_t Threshold = 5000;      // allocations between two collections, at least
     uint64_t MarkBudget = 10240000; // live-chain steps of the marking pass
     uint64_t SweepBudget = 100000;  // live-chain steps of the sweep after the head
   };
   TCollectorLimits CollectorLimits;
+  uint64_t Survivors = 0;          // atoms the last collection's marking reached
+  // Allocations from one collection to the next: the threshold, or the
+  // last live set when that is larger.
+  uint64_t CollectionInterval() const { return std::max(CollectorLimits.Threshold, Survivors); }
   bool Collecting = false;         // a collection runs: a nested call returns at once
   TAtom* SweepResume = nullptr;    // where the last budget-bound sweep stopped
   std::vector<TAtom*> MarkStack;   // the marker's work list, kept for its capacity

@@ -20,7 +20,7 @@ class CollectorTest : public ::testing::Test {
 protected:
   // A collection now, whatever was allocated; checks the pool's counts.
   void Collect() {
-    S.AllocationCount = S.CollectorLimits.Threshold;
+    S.AllocationCount = S.CollectionInterval();
     CollectGarbage(I);
     ExpectCountsAddUp();
   }
@@ -58,6 +58,42 @@ TEST_F(CollectorTest, RunsOnlyOnceEnoughAtomsWereAllocated) {
   EXPECT_EQ(S.StampCounter, stamp + 5001);
   EXPECT_EQ(S.AllocationCount, 0u);
   ExpectCountsAddUp();
+}
+
+TEST_F(CollectorTest, ALargeLiveSetSpacesCollectionsOutByItsSize) {
+  TAtom* big = nullptr;
+  for (int i = 0; i < 20000; ++i) big = NewListCell(S, NewNumber(S, i), big);
+  Keep(u"big", big);
+  Collect();
+  const uint64_t live = S.Survivors;
+  ASSERT_GE(live, 40000u);
+  const uint64_t stamp = S.StampCounter;
+  TAtom* garbage = NewWord(S, u"garbage");
+  while (S.AllocationCount < live - 1) {
+    NewNumber(S, 0);
+    CollectGarbage(I);
+  }
+  EXPECT_FALSE(IsFree(garbage));
+  EXPECT_EQ(S.StampCounter, stamp + live - 1);  // allocations only
+  NewNumber(S, 0);
+  CollectGarbage(I);
+  EXPECT_TRUE(IsFree(garbage));
+  EXPECT_EQ(S.StampCounter, stamp + live + 1);
+  EXPECT_EQ(TAtom::Length(big), 20000);
+}
+
+TEST_F(CollectorTest, TheSweepBudgetCountsSurvivorsPassedNotAtomsFreed) {
+  Collect();
+  S.CollectorLimits.SweepBudget = 10;
+  TAtom* survivors = nullptr;
+  std::vector<TAtom*> garbage;
+  for (int i = 0; i < 5; ++i) {
+    for (int j = 0; j < 100; ++j) garbage.push_back(NewWord(S, u"g"));
+    survivors = NewListCell(S, nullptr, survivors);
+  }
+  Keep(u"survivors", survivors);
+  Collect();
+  for (TAtom* atom : garbage) EXPECT_TRUE(IsFree(atom));
 }
 
 TEST_F(CollectorTest, KeepsEverythingItsRootsReachAndFreesTheRest) {
