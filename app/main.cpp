@@ -1,7 +1,7 @@
 // The program's entry point: the default GL surface format, the application
-// object, the C number locale, the keys held at start, the main module's
-// start-up, the interpreter with its graphics, the main window, the start
-// sequence and the message loop. Teardown runs in reverse.
+// object, the C number locale, what the start-up needs from the process
+// (StartupInput) and from the rest of the program (EnvServices); the
+// environment orders everything else.
 
 #include <QApplication>
 #include <QGuiApplication>
@@ -13,18 +13,15 @@
 #include <optional>
 #include <system_error>
 
-#include "app/StartSequence.h"
 #include "core/Text.h"
 #include "core/Trans.h"
 #include "core/Vars.h"
-#include "environment/EnvHost.h"
-#include "environment/EnvState.h"
-#include "environment/Language.h"
-#include "environment/Main.h"
+#include "environment/EnvServices.h"
+#include "environment/LoadEnvironment.h"
 #include "environment/MainInit.h"
-#include "environment/OutputText.h"
 #include "environment/Prompts.h"
 #include "graphics/Graphics.h"
+#include "graphics/plane/PlaneService.h"
 
 namespace {
 
@@ -55,6 +52,19 @@ void SetDefaultSurfaceFormat() {
   QSurfaceFormat::setDefaultFormat(format);
 }
 
+StartupInput InputOfProcess() {
+  const Qt::KeyboardModifiers held = QGuiApplication::queryKeyboardModifiers();
+  StartupInput input;
+  input.ProgramFolder = ExecutableFolder();
+  const QStringList arguments = QCoreApplication::arguments();
+  for (qsizetype i = 1; i < arguments.size(); ++i) input.Arguments.push_back(arguments[i].toStdU16String());
+  input.ShiftHeld = held.testFlag(Qt::ShiftModifier);
+  input.CtrlHeld = held.testFlag(Qt::ControlModifier);
+  input.XdgDataHome = Environment("XDG_DATA_HOME");
+  input.Home = Environment("HOME");
+  return input;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -64,39 +74,17 @@ int main(int argc, char** argv) {
   // Qt sets the process locale from the environment; the system's own
   // numbers are always written and read with ".".
   std::setlocale(LC_NUMERIC, "C");
-  const Qt::KeyboardModifiers held = QGuiApplication::queryKeyboardModifiers();
 
-  StartupInput input;
-  input.ProgramFolder = ExecutableFolder();
-  const QStringList arguments = QCoreApplication::arguments();
-  for (qsizetype i = 1; i < arguments.size(); ++i) input.Arguments.push_back(arguments[i].toStdU16String());
-  input.ShiftHeld = held.testFlag(Qt::ShiftModifier);
-  input.CtrlHeld = held.testFlag(Qt::ControlModifier);
-  input.XdgDataHome = Environment("XDG_DATA_HOME");
-  input.Home = Environment("HOME");
-
-  EnvironmentHost host;
-  TStructure structure(host);
-  EnvState env(structure);
-  MainUnitInit(env, input);
-  LoadStartLanguage(env);
-  ApplyRunSettings(env);
-
-  TInterpreter interpreter(structure);
-  Graphics graphics(interpreter);
+  TPlaneServices plane;
   DialogPrompts prompts;
-  int status = 0;
-  {
-    TMainForm mainForm(interpreter, env, prompts);
-    host.attach(&mainForm);
-    host.setGraphics(&graphics);
-    SmokeHook smoke(mainForm, qEnvironmentVariable("ZAVTA_TYPE"), qEnvironmentVariable("ZAVTA_SCREENSHOT"));
-    runStartSequence(mainForm, env, interpreter, input);
-    smoke.Start();
-    status = application.exec();
-    if (status == 0) status = smoke.ExitCode;
-    host.setGraphics(nullptr);
-    host.attach(nullptr);
-  }
-  return status;
+  EnvServices services;
+  services.Plane = &plane;
+  services.Dialogs = &prompts;
+  // What stays open at the end: the recording, then the program log (files
+  // and the port library close with the interpreter).
+  services.ShutdownList.push_back([](TInterpreter& in) {
+    if (in.OwnGraphics != nullptr) Graphics::Of(in).StopGLRecording();
+  });
+  services.ShutdownList.push_back([](TInterpreter& in) { in.S.Log.Close(); });
+  return StartEnvironment(InputOfProcess(), services);
 }

@@ -55,6 +55,7 @@ struct EnvState {
   bool Quitting = false;
   bool EnvironmentReady = false;
   bool LibrariesFromCommandLine = false;        // the libraries came from a "!" parameter: LIBRARIES is not saved
+  std::u16string ForcedSourceFile;              // the ".zav" parameter run after the libraries; empty: none
   std::vector<std::u16string> PendingDebugLog;  // lines logged before UserFolder was known
 
   // --- settings ----------------------------------------------------------------------

@@ -1,5 +1,6 @@
 #include "environment/Language.h"
 
+#include <algorithm>
 #include <clocale>
 #include <filesystem>
 #include <fstream>
@@ -151,6 +152,19 @@ void RebuildKeywordTable(EnvState& env) { env.S.LoadKeywords(); }
 void SwitchLanguage(EnvState& env, std::u16string_view fileName) {
   env.LanguageName = std::u16string(fileName);
   LoadLanguage(env);
+}
+
+std::vector<std::u16string> FindLanguages(const std::u16string& languagesFolder) {
+  std::vector<std::u16string> names;
+  std::error_code ec;
+  for (fs::directory_iterator it(fs::path(Utf16ToUtf8(languagesFolder)), ec), end; !ec && it != end; it.increment(ec)) {
+    std::error_code entryError;
+    if (!it->is_regular_file(entryError) || it->path().extension() != ".txt") continue;
+    const std::u16string name = Utf8ToUtf16(it->path().stem().string());
+    if (!name.empty()) names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 std::u16string LanguageDisplayName(const EnvState& env, std::u16string_view name) {

@@ -10,6 +10,7 @@
 #include <array>
 #include <string>
 #include <string_view>
+#include <vector>
 
 struct EnvState;
 
@@ -26,6 +27,10 @@ void RebuildKeywordTable(EnvState& env);
 // The language menu's click: fileName is the language file's name without
 // ".txt".
 void SwitchLanguage(EnvState& env, std::u16string_view fileName);
+
+// The languages in the folder: each "*.txt" file's name without the
+// extension, sorted; file names keep their letter case.
+std::vector<std::u16string> FindLanguages(const std::u16string& languagesFolder);
 
 // What the language menu shows for a language: the current texts' raw
 // "LANGUAGE." + name, else the name itself.

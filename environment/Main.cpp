@@ -15,6 +15,7 @@
 #include "environment/CommandWin.h"
 #include "environment/EnvState.h"
 #include "environment/Language.h"
+#include "environment/MainMenu.h"
 #include "environment/MsgWin.h"
 #include "environment/OutWin.h"
 #include "environment/Settings.h"
@@ -27,11 +28,51 @@
 
 namespace {
 
-// The items whose state the run control and the tool windows set; the bar
-// shows only some of them, the rest wait for their menus.
-const char* const kHiddenItems[] = {"MenuSave",   "MenuSaveAs", "MenuCut",     "MenuDelete",  "MenuPaste",
-                                    "MenuCopy",   "MenuPrint",  "MenuFind",    "MenuReplace", "MenuFindNext",
-                                    "MenuOutput", "MenuMemory", "MenuCommand", "MenuPlane"};
+struct ActionSpec {
+  const char* Name;
+  const char* Caption;
+  QKeyCombination Shortcut;
+};
+
+// The menu items that are plain commands, with their first captions and
+// shortcuts; the language texts re-caption them.
+const ActionSpec kActions[] = {
+    {"MenuNew", "New", Qt::CTRL | Qt::Key_N},
+    {"MenuOpen", "Open", Qt::CTRL | Qt::Key_O},
+    {"MenuSave", "Save", Qt::CTRL | Qt::Key_S},
+    {"MenuSaveAs", "Save As", {}},
+    {"MenuPrint", "Print", Qt::CTRL | Qt::Key_P},
+    {"MenuExit", "Exit", Qt::ALT | Qt::Key_F4},
+    {"MenuCut", "Cut", Qt::CTRL | Qt::Key_X},
+    {"MenuCopy", "Copy", Qt::CTRL | Qt::Key_C},
+    {"MenuPaste", "Paste", Qt::CTRL | Qt::Key_V},
+    {"MenuDelete", "Delete", {}},
+    {"MenuFind", "Find", Qt::CTRL | Qt::Key_F},
+    {"MenuFindNext", "Find next", QKeyCombination(Qt::Key_F3)},
+    {"MenuReplace", "Replace", Qt::CTRL | Qt::Key_R},
+    {"MenuOutput", "Output", {}},
+    {"MenuPlane", "Plane", {}},
+    {"MenuCommand", "Command", {}},
+    {"MenuMemory", "Variables", {}},
+    {"MenuRun", "Run", QKeyCombination(Qt::Key_F9)},
+    {"MenuStop", "Stop", {}},
+    {"MenuReset", "Reset", {}},
+    {"MenuStep", "Run Step", QKeyCombination(Qt::Key_F7)},
+    {"MenuCmd", "Run Command", QKeyCombination(Qt::Key_F8)},
+    {"MenuTo", "Run To", QKeyCombination(Qt::Key_F4)},
+    {"MenuLibrariesLoad", "Use another library", {}},
+    {"MenuFont", "Font", {}},
+    {"MenuHardware", "Hardware", {}},
+    {"MenuSoftware", "Software (emulated)", {}},
+    {"MenuInfo", "Help", QKeyCombination(Qt::Key_F1)},
+    {"MenuSearch", "Search", {}},
+    {"MenuHome", "Zavta Home", {}},
+    {"N2", "|", {}},
+    {"ButRun", "", {}},
+    {"ButStop", "", {}},
+    {"MenuTimeSpent", "Welcome", {}},
+    {"PopupHelp", "Help", {}},
+};
 
 }  // namespace
 
@@ -49,7 +90,7 @@ TMainForm::TMainForm(TInterpreter& in, EnvState& env, Prompts& prompts)
   mdi_->setBackground(QColor(0x80, 0x80, 0x80));
   connect(mdi_, &QMdiArea::subWindowActivated, this, &TMainForm::subWindowActivated);
   CreateActions();
-  if (!env.RuntimeMode) CreateMenus();
+  if (!env.RuntimeMode) menu_ = new MainMenu(*this);
   applyLanguage();
   qApp->installEventFilter(this);
 }
@@ -71,20 +112,24 @@ QAction* TMainForm::AddAction(const QString& name, const QString& caption, const
 }
 
 void TMainForm::CreateActions() {
-  connect(AddAction(QStringLiteral("MenuExit"), tr("Exit"), QKeySequence(Qt::ALT | Qt::Key_F4)), &QAction::triggered,
-          this, &TMainForm::exitProgram);
-  connect(AddAction(QStringLiteral("MenuRun"), tr("Run"), Qt::Key_F9), &QAction::triggered, this, &TMainForm::run);
-  connect(AddAction(QStringLiteral("MenuStop"), tr("Stop")), &QAction::triggered, this, &TMainForm::stop);
-  connect(AddAction(QStringLiteral("MenuReset"), tr("Reset")), &QAction::triggered, this, &TMainForm::reset);
-  connect(AddAction(QStringLiteral("MenuStep"), tr("Run Step"), Qt::Key_F7), &QAction::triggered, this,
-          &TMainForm::runStep);
-  connect(AddAction(QStringLiteral("MenuCmd"), tr("Run Command"), Qt::Key_F8), &QAction::triggered, this,
-          &TMainForm::runCommand);
-  connect(AddAction(QStringLiteral("MenuTo"), tr("Run To"), Qt::Key_F4), &QAction::triggered, this, &TMainForm::runTo);
-  connect(AddAction(QStringLiteral("ButRun"), QString()), &QAction::triggered, this, &TMainForm::run);
-  connect(AddAction(QStringLiteral("ButStop"), QString()), &QAction::triggered, this, &TMainForm::stop);
-  AddAction(QStringLiteral("MenuTimeSpent"), tr("Welcome"))->setEnabled(false);
-  for (const char* name : kHiddenItems) AddAction(QString::fromLatin1(name), QString());
+  for (const ActionSpec& spec : kActions) {
+    const QKeySequence shortcut = spec.Shortcut.toCombined() != 0 ? QKeySequence(spec.Shortcut) : QKeySequence();
+    AddAction(QString::fromLatin1(spec.Name), QString::fromUtf8(spec.Caption), shortcut);
+  }
+  const auto on = [this](const char* name, void (TMainForm::*slot)()) {
+    connect(action(QString::fromLatin1(name)), &QAction::triggered, this, slot);
+  };
+  on("MenuExit", &TMainForm::exitProgram);
+  on("MenuRun", &TMainForm::run);
+  on("ButRun", &TMainForm::run);
+  on("MenuStop", &TMainForm::stop);
+  on("ButStop", &TMainForm::stop);
+  on("MenuReset", &TMainForm::reset);
+  on("MenuStep", &TMainForm::runStep);
+  on("MenuCmd", &TMainForm::runCommand);
+  on("MenuTo", &TMainForm::runTo);
+  action(QStringLiteral("MenuTimeSpent"))->setEnabled(false);
+  action(QStringLiteral("N2"))->setEnabled(false);
   for (const char* name : {"MenuOutput", "MenuMemory", "MenuCommand", "MenuPlane"})
     action(QString::fromLatin1(name))->setCheckable(true);
   action(QStringLiteral("ButRun"))->setIcon(QIcon(QStringLiteral(":/icons/butrun.png")));
@@ -94,40 +139,35 @@ void TMainForm::CreateActions() {
   // Stop and the commands that need a source start disabled.
   for (const char* name : {"MenuStop", "ButStop", "MenuRun", "ButRun", "MenuStep", "MenuCmd", "MenuTo"})
     action(QString::fromLatin1(name))->setEnabled(false);
-}
-
-void TMainForm::CreateMenus() {
-  QMenuBar* bar = menuBar();
-  QMenu* file = bar->addMenu(tr("File"));
-  file->setObjectName(QStringLiteral("MenuFile"));
-  file->addAction(action(QStringLiteral("MenuExit")));
-  QMenu* runMenu = bar->addMenu(tr("Run"));
-  runMenu->setObjectName(QStringLiteral("MenuRunM"));
-  runMenu->addAction(action(QStringLiteral("MenuRun")));
-  runMenu->addAction(action(QStringLiteral("MenuStop")));
-  runMenu->addSeparator();
-  runMenu->addAction(action(QStringLiteral("MenuReset")));
-  runMenu->addSeparator();
-  runMenu->addAction(action(QStringLiteral("MenuStep")));
-  runMenu->addAction(action(QStringLiteral("MenuCmd")));
-  runMenu->addAction(action(QStringLiteral("MenuTo")));
-  bar->addAction(action(QStringLiteral("ButRun")));
-  bar->addAction(action(QStringLiteral("ButStop")));
-  bar->addAction(action(QStringLiteral("MenuTimeSpent")));
+  // The shortcuts work whether or not a menu shows the items.
+  for (QAction* item : std::as_const(actions_)) addAction(item);
 }
 
 QAction* TMainForm::action(const QString& name) const { return actions_.value(name, nullptr); }
 
-void TMainForm::applyLanguage() {
+void TMainForm::setServices(EnvServices& services) {
+  services_ = &services;
+  if (menu_ != nullptr) menu_->enableHelpItems();
+}
+
+void TMainForm::applyLanguage(bool reload) {
+  setFont(envFont_);
+  setWindowTitle(QString::fromStdU16String(MainCaption(env_, env_.VersionText)));
+  // A switch re-captions and re-fonts every open tool window; the message
+  // dialog takes both each time it opens.
+  if (reload)
+    for (QMdiSubWindow* window : mdi_->subWindowList())
+      if (auto* tool = qobject_cast<TZavtaForm*>(window)) tool->applySettings();
   for (const MenuCaptionKey& entry : kMenuCaptionKeys) {
     const QString name = QString::fromUtf16(entry.Item);
     const QString caption = QString::fromStdU16String(env_.LanguageTexts.GetValueOrKey(entry.Key));
-    if (QAction* item = action(name)) {
-      item->setText(caption);
-    } else if (QMenu* menu = findChild<QMenu*>(name)) {
+    if (QMenu* menu = findChild<QMenu*>(name)) {
       menu->setTitle(caption);
+    } else if (QAction* item = action(name)) {
+      item->setText(caption);
     }
   }
+  if (!env_.RuntimeMode) refreshLayout();
 }
 
 void TMainForm::setEnvFont(const QFont& font) {
@@ -186,6 +226,7 @@ TCommandWindow* TMainForm::openCommandWindow() {
   if (!command_) {
     command_ = new TCommandWindow(*this);
     sourceWindows_.append(command_.data());
+    if (menu_ != nullptr) menu_->attachPopup(*command_);
     AddToolWindow(command_);
     action(QStringLiteral("MenuCommand"))->setChecked(true);
   }
@@ -194,6 +235,7 @@ TCommandWindow* TMainForm::openCommandWindow() {
 
 void TMainForm::addSourceWindow(TZavtaForm* window) {
   sourceWindows_.append(window);
+  if (auto* source = qobject_cast<TSource*>(window); source != nullptr && menu_ != nullptr) menu_->attachPopup(*source);
   AddToolWindow(window);
 }
 
@@ -399,10 +441,44 @@ TSource* TMainForm::newSourceWindow() {
   return source;
 }
 
-TSource* TMainForm::openSourceWindow(const QString& file) {
-  auto* source = new TSource(*this, QStringLiteral("SOURCE"), false);
+TSource* TMainForm::openSourceWindow(const QString& file, const QString& settingsName) {
+  auto* source = new TSource(*this, settingsName, false);
   source->LoadFile(file);
   addSourceWindow(source);
+  return source;
+}
+
+TSource* TMainForm::FindSourceFile(const QString& file) const {
+  if (file.isEmpty()) return nullptr;
+  for (const QPointer<TZavtaForm>& window : sourceWindows_)
+    if (auto* source = qobject_cast<TSource*>(window.data()); source != nullptr && source->FileName == file)
+      return source;
+  return nullptr;
+}
+
+TSource* TMainForm::OpenSourceFile(const QString& file) {
+  // Only the same file counts: one of the same name from another folder
+  // opens a window of its own.
+  if (TSource* open = FindSourceFile(file)) {
+    mdi_->setActiveSubWindow(open);
+    open->raise();
+    return open;
+  }
+  return openSourceWindow(file);
+}
+
+TSource* TMainForm::OpenSourceAt(const QString& file, int position) {
+  TSource* source = FindSourceFile(file);
+  if (source == nullptr) {
+    const std::u16string located = LocateFile(env_.S, file.toStdU16String());
+    if (!FileExists(located)) return nullptr;
+    source = FindSourceFile(QString::fromStdU16String(located));
+  }
+  if (source == nullptr) source = openSourceWindow(file);
+  mdi_->setActiveSubWindow(source);
+  source->raise();
+  source->ShowDebugMarker(position);
+  source->RestartMarkerTimer();
   return source;
 }
 

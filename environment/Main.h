@@ -14,12 +14,14 @@
 #include <functional>
 #include <memory>
 
+#include "environment/EnvServices.h"
 #include "environment/Prompts.h"
 #include "environment/RunControl.h"
 
 class QAction;
 class QMdiArea;
 class QMdiSubWindow;
+class MainMenu;
 class TCommandWindow;
 class TInterpreter;
 class TOutput;
@@ -44,8 +46,15 @@ public:
 
   // The action of a menu item by its name ("MenuStop"); null when unknown.
   QAction* action(const QString& name) const;
-  // Menu captions from the language texts.
-  void applyLanguage();
+  // The menu bar's handlers; null in run-time mode (no menu).
+  MainMenu* mainMenu() const { return menu_; }
+  // The plane, help and prompt services; none until set.
+  EnvServices& services() const { return *services_; }
+  void setServices(EnvServices& services);
+  // The language and font applied to the main window and every open tool
+  // window: font, caption, each window's settings, the menu captions and,
+  // outside run-time mode, the layout. reload: after a switch of either.
+  void applyLanguage(bool reload = false);
   QFont envFont() const { return envFont_; }
   void setEnvFont(const QFont& font);
   void setStateIcons(const QIcon& defaultIcon, const QIcon& runIcon, const QIcon& pauseIcon);
@@ -67,7 +76,14 @@ public:
   void addSourceWindow(TZavtaForm* window);
   // A new source window ("SOURCE") holding a new file, or the file loaded.
   TSource* newSourceWindow();
-  TSource* openSourceWindow(const QString& file);
+  TSource* openSourceWindow(const QString& file, const QString& settingsName = QStringLiteral("SOURCE"));
+  // The source window holding exactly this file; null when none does.
+  TSource* FindSourceFile(const QString& file) const;
+  // Brings the window of the file to front, or loads it into a new one.
+  TSource* OpenSourceFile(const QString& file);
+  // As OpenSourceFile (a file not open is located first), then the caret at
+  // the editor position with the debug marker shown for a while.
+  TSource* OpenSourceAt(const QString& file, int position);
   // The first source window whose full file name is name (exactly), else
   // the first whose title is name (letter case ignored); null for "".
   TSource* FindSource(const QString& name) const;
@@ -130,7 +146,6 @@ private Q_SLOTS:
 private:
   QAction* AddAction(const QString& name, const QString& caption, const QKeySequence& shortcut = {});
   void CreateActions();
-  void CreateMenus();
   void Guarded(const std::function<void()>& call);
   void AddToolWindow(TZavtaForm* window);
 
@@ -141,6 +156,9 @@ private:
   std::unique_ptr<RunControl> runControl_;
   QMdiArea* mdi_;
   QHash<QString, QAction*> actions_;
+  EnvServices ownServices_;
+  EnvServices* services_ = &ownServices_;
+  MainMenu* menu_ = nullptr;
   QFont envFont_;
   QIcon icons_[3];
   QPointer<TOutput> output_;

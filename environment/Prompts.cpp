@@ -1,6 +1,7 @@
 #include "environment/Prompts.h"
 
 #include <QFileDialog>
+#include <QFontDialog>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QStringList>
@@ -36,6 +37,21 @@ std::optional<QString> DialogPrompts::saveFileName(QWidget* parent, int filterEn
 bool DialogPrompts::setUpPrinter(QWidget* parent, QPrinter& printer) {
   QPrintDialog dialog(&printer, parent);
   return dialog.exec() == QDialog::Accepted;
+}
+
+QString OpenFilterText() {
+  return QStringLiteral("Zavta files (*.zav *.ZAV);;Text files (*.txt *.TXT);;All files (*)");
+}
+
+QStringList DialogPrompts::openFileNames(QWidget* parent, const QString& folder) {
+  return QFileDialog::getOpenFileNames(parent, QString(), folder, OpenFilterText());
+}
+
+std::optional<QFont> DialogPrompts::chooseFont(QWidget* parent, const QFont& font) {
+  bool accepted = false;
+  const QFont chosen = QFontDialog::getFont(&accepted, font, parent);
+  if (!accepted) return std::nullopt;
+  return chosen;
 }
 
 std::optional<QString> SaveDialog::Execute(QWidget* parent, int filterEntry) {

@@ -3,7 +3,9 @@
 // tests can answer them. The save prompt keeps the file-type filter the
 // last caller chose; every use sets it back to the first entry afterwards.
 
+#include <QFont>
 #include <QString>
+#include <QStringList>
 #include <optional>
 
 class QPrinter;
@@ -31,13 +33,23 @@ public:
   virtual std::optional<QString> saveFileName(QWidget* parent, int filterEntry) = 0;
   // Sets the printer up; false when cancelled.
   virtual bool setUpPrinter(QWidget* parent, QPrinter& printer) = 0;
+  // Existing files to open, asked in the folder ("" the last one); none
+  // when cancelled.
+  virtual QStringList openFileNames(QWidget*, const QString&) { return {}; }
+  // The environment font; nothing when cancelled.
+  virtual std::optional<QFont> chooseFont(QWidget*, const QFont&) { return std::nullopt; }
 };
+
+// The open prompt's filter.
+QString OpenFilterText();
 
 // The desktop's own dialogs.
 class DialogPrompts : public Prompts {
 public:
   std::optional<QString> saveFileName(QWidget* parent, int filterEntry) override;
   bool setUpPrinter(QWidget* parent, QPrinter& printer) override;
+  QStringList openFileNames(QWidget* parent, const QString& folder) override;
+  std::optional<QFont> chooseFont(QWidget* parent, const QFont& font) override;
 };
 
 // SaveDialog: the save prompt with the filter entry selected for this one

@@ -87,7 +87,7 @@ EnvSnapshot SnapshotOf(TMainForm& main) {
   EnvSnapshot snapshot;
   snapshot.CaseSensitive = env.S.CaseSensitive;
   snapshot.FullScreen = IsYesSwitchOn(env.Settings, u"FULLSCREEN");
-  snapshot.MachineId = GetMachineId();
+  snapshot.MachineId = main.services().MachineId ? main.services().MachineId() : GetMachineId();
   // Without the graphics (tests of the windows alone) no format was chosen.
   if (main.interpreter().OwnGraphics != nullptr)
     snapshot.PixelFormatIndex = Graphics::Of(main.interpreter()).PixelFormatIndex;

@@ -3,7 +3,10 @@
 // status, the output text (the echo, then 3 or EXPECTED) and the screenshot
 // (the main window's size, more than one colour).
 //
-//   zavta_smoke PROGRAM SCREENSHOT.png [TYPED EXPECTED]
+//   zavta_smoke PROGRAM SCREENSHOT.png [TYPED EXPECTED [FILE.zav FIRSTLINE]]
+//
+// With FILE.zav the program is started with it and FIRSTLINE must come
+// before the echo of the typed text.
 
 #include <QDir>
 #include <QFile>
@@ -34,7 +37,10 @@ bool OneColour(const QImage& image) {
 
 int main(int argc, char** argv) {
   QGuiApplication application(argc, argv);
-  if (argc != 3 && argc != 5) return Fail(QStringLiteral("usage: zavta_smoke PROGRAM SCREENSHOT.png [TYPED EXPECTED]"));
+  if (argc != 3 && argc != 5 && argc != 7)
+    return Fail(QStringLiteral("usage: zavta_smoke PROGRAM SCREENSHOT.png [TYPED EXPECTED [FILE.zav FIRSTLINE]]"));
+  const QStringList programArguments = argc == 7 ? QStringList{QString::fromLocal8Bit(argv[5])} : QStringList{};
+  const QString firstLine = argc == 7 ? QString::fromLocal8Bit(argv[6]) : QString();
   const QString program = QString::fromLocal8Bit(argv[1]);
   const QString screenshot = QString::fromLocal8Bit(argv[2]);
   const QString typed = argc == 5 ? QString::fromLocal8Bit(argv[3]) : QStringLiteral("print 1 + 2");
@@ -49,7 +55,7 @@ int main(int argc, char** argv) {
   environment.insert(QStringLiteral("ZAVTA_SCREENSHOT"), screenshot);
   zavta.setProcessEnvironment(environment);
   zavta.setProcessChannelMode(QProcess::ForwardedChannels);
-  zavta.start(program, {});
+  zavta.start(program, programArguments);
   if (!zavta.waitForFinished(60000)) return Fail(QStringLiteral("the program did not end"));
   if (zavta.exitStatus() != QProcess::NormalExit || zavta.exitCode() != 0)
     return Fail(QStringLiteral("exit code %1").arg(zavta.exitCode()));
@@ -60,6 +66,8 @@ int main(int argc, char** argv) {
   const qsizetype echo = lines.indexOf(typed);
   if (echo < 0 || echo + 1 >= lines.size() || lines[echo + 1] != expected)
     return Fail(QStringLiteral("output text: ") + lines.join(QStringLiteral(" | ")));
+  if (!firstLine.isEmpty() && (lines.isEmpty() || lines.first() != firstLine || lines.indexOf(firstLine) > echo))
+    return Fail(QStringLiteral("the file's lines do not come first: ") + lines.join(QStringLiteral(" | ")));
 
   const QImage image(screenshot, "PNG");
   if (image.isNull()) return Fail(QStringLiteral("the screenshot does not decode"));

@@ -29,7 +29,9 @@ public:
     printer.setOutputFileName(PdfPath);
     return true;
   }
+  QStringList openFileNames(QWidget*, const QString&) override { return OpenAnswer; }
   std::optional<QString> SaveAnswer;
+  QStringList OpenAnswer;
   int FilterAsked = 0;
   QString PdfPath;
 };
@@ -43,7 +45,12 @@ public:
     Answers.push_back(answer);
     return answer;
   }
+  void setRunState(uint8_t state) override {
+    States.push_back(state);
+    EnvironmentHost::setRunState(state);
+  }
   std::vector<int> Answers;
+  std::vector<uint8_t> States;
 };
 
 struct GuiFixture {

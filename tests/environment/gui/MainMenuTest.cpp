@@ -50,7 +50,10 @@ protected:
       Messages.push_back(dialog.MessageText());
       return mrOk;
     });
-    menu = new MainMenu(*main);
+    menu = main->mainMenu();
+    menu->rebuildLibraries();
+    menu->rebuildLanguages();
+    menu->applyGuiMode(true);
     in->LibraryLoadCommands = LoadCommands(env.Libraries, s->Keyword(kwRun));
   }
   ~MainMenuTest() override {

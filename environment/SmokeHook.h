@@ -1,25 +1,11 @@
 #pragma once
-// The environment's start once the main window exists: captions, font,
-// hints, the command and output windows, the library load commands, the
-// first reset, the window shown, and from the event loop the source file
-// named on the command line. The start-up's full environment loading
-// replaces it later and keeps this entry.
+// The program's test hook, driven by two environment variables.
 
 #include <QObject>
 #include <QString>
 #include <QTimer>
 
-class TInterpreter;
 class TMainForm;
-struct EnvState;
-struct StartupInput;
-
-void runStartSequence(TMainForm& main, EnvState& env, TInterpreter& in, const StartupInput& input);
-
-// The editors' and the memory window's switches from the settings:
-// ADVANCEDGUI ("Yes" turns it on), MEMORY.EXPANDCALLSTACK, MEMORY.EXPANDROOT
-// and MEMORY.SORT (on unless "No").
-void ReadEditorSwitches(EnvState& env);
 
 // The test hook: once no run is on the stack, ZAVTA_TYPE types its text and
 // Enter into the command window; with ZAVTA_SCREENSHOT=path, 500 ms after
