@@ -258,6 +258,28 @@ TEST_F(StartupTest, FileAndEditCommandsReachTheActiveWindowsKind) {
   EXPECT_EQ(prompts.FilterAsked, sfText);
 }
 
+TEST_F(StartupTest, AFontOrLanguageChangeReachesTheOpenWindowsButNotDuringARun) {
+  Start("OUTPUT=Yes\n" + std::string(kSettings));
+  QFont font(QStringLiteral("Monospace"), 17);
+  prompts.FontAnswer = font;
+  ++in->RunNesting;
+  Action("MenuFont")->trigger();
+  --in->RunNesting;
+  EXPECT_NE(main->output()->editor()->font().pointSize(), 17);
+  Action("MenuFont")->trigger();
+  EXPECT_EQ(main->output()->editor()->font().pointSize(), 17);
+  EXPECT_EQ(main->commandWindow()->editor()->font().pointSize(), 17);
+  main->mainMenu()->languageClick(QStringLiteral("Test"));
+  EXPECT_EQ(main->findChild<QMenu*>(QStringLiteral("MenuFile"))->title(), QString::fromUtf8("Файл"));
+  // Without a help window the context menu's item keeps the Help caption.
+  TCommandWindow* command = main->commandWindow();
+  command->editor()->setPlainText(QStringLiteral("print 1"));
+  main->mdiArea()->setActiveSubWindow(command);
+  main->mainMenu()->preparePopup(*command, QPoint(5, 5));
+  EXPECT_EQ(main->mainMenu()->pendingHelpWord(), QStringLiteral("print"));
+  EXPECT_EQ(Action("PopupHelp")->text(), Action("MenuInfo")->text());
+}
+
 TEST_F(StartupTest, ARestartRestoresWhatTheExitSaved) {
   const fs::path ini = base / "user" / "default.ini";
   const fs::path a = base / "a.zav", b = base / "b.zav";
