@@ -9,6 +9,7 @@
 #include <QMenu>
 #include <QMdiArea>
 #include <QMenuBar>
+#include <QTimer>
 #include <filesystem>
 
 #include "core/Text.h"
@@ -18,6 +19,7 @@
 #include "environment/MainMenu.h"
 #include "environment/MsgWin.h"
 #include "environment/OutWin.h"
+#include "environment/OutputText.h"
 #include "environment/Shutdown.h"
 #include "environment/SrcWin.h"
 #include "environment/VarWin.h"
@@ -170,6 +172,30 @@ TEST_F(StartupTest, AForcedFileRunsOnceAfterTheLibrariesAndIsDrawnAsAfterRun) {
   const size_t states = host.States.size();
   AutoloadLibraries(*main);
   EXPECT_EQ(host.States.size(), states);
+}
+
+TEST_F(StartupTest, ExitStopsANeverEndingForcedFileAndClosesAfterIt) {
+  const fs::path file = base / "loop.zav";
+  WriteBytes(file, "repeat 2000000000 [make \"x 1]\n");
+  main->show();
+  QTimer::singleShot(100, main.get(), [this] { main->exitProgram(); });
+  Start(kSettings, {PathText(file)});
+  EXPECT_EQ(in->RunState, rsEnded);
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(main->isVisible());
+}
+
+TEST_F(StartupTest, BadSettingsGiveDefaultsWithoutADialog) {
+  Start("LIBRARIES=,,no such.zav,Logo.zav\nUSERS=many\nFONT.SIZE=x\nMAXPRINT=-\nOPENGLMODE=q\nZAVTAID=ABC\n"
+        "COMMAND=Yes\nMEMORY.SORT=perhaps\n");
+  EXPECT_TRUE(Messages.empty());
+  EXPECT_NE(main->commandWindow(), nullptr);
+  EXPECT_EQ(UserWindows(), 0);
+  EXPECT_EQ(env.MaxPrint, kDefaultMaxPrint);
+  EXPECT_TRUE(env.MemorySort);
+  EXPECT_EQ(graphics.PixelFormatIndex, 0);
+  EXPECT_NE(s->FindName(u"Logo"), nullptr);  // the one library that exists
+  EXPECT_EQ(main->envFont().pointSize(), SettingsDefaults::kFontSize);
 }
 
 TEST_F(StartupTest, CtrlHeldIgnoresTheCommandLine) {
