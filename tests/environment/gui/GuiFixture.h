@@ -30,8 +30,10 @@ public:
     return true;
   }
   QStringList openFileNames(QWidget*, const QString&) override { return OpenAnswer; }
+  std::optional<QFont> chooseFont(QWidget*, const QFont&) override { return FontAnswer; }
   std::optional<QString> SaveAnswer;
   QStringList OpenAnswer;
+  std::optional<QFont> FontAnswer;
   int FilterAsked = 0;
   QString PdfPath;
 };

@@ -9,6 +9,7 @@
 #include <QMenu>
 #include <QMdiArea>
 #include <QMenuBar>
+#include <QTimer>
 #include <filesystem>
 
 #include "core/Text.h"
@@ -18,6 +19,7 @@
 #include "environment/MainMenu.h"
 #include "environment/MsgWin.h"
 #include "environment/OutWin.h"
+#include "environment/OutputText.h"
 #include "environment/Shutdown.h"
 #include "environment/SrcWin.h"
 #include "environment/VarWin.h"
@@ -172,6 +174,30 @@ TEST_F(StartupTest, AForcedFileRunsOnceAfterTheLibrariesAndIsDrawnAsAfterRun) {
   EXPECT_EQ(host.States.size(), states);
 }
 
+TEST_F(StartupTest, ExitStopsANeverEndingForcedFileAndClosesAfterIt) {
+  const fs::path file = base / "loop.zav";
+  WriteBytes(file, "repeat 2000000000 [make \"x 1]\n");
+  main->show();
+  QTimer::singleShot(100, main.get(), [this] { main->exitProgram(); });
+  Start(kSettings, {PathText(file)});
+  EXPECT_EQ(in->RunState, rsEnded);
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(main->isVisible());
+}
+
+TEST_F(StartupTest, BadSettingsGiveDefaultsWithoutADialog) {
+  Start("LIBRARIES=,,no such.zav,Logo.zav\nUSERS=many\nFONT.SIZE=x\nMAXPRINT=-\nOPENGLMODE=q\nZAVTAID=ABC\n"
+        "COMMAND=Yes\nMEMORY.SORT=perhaps\n");
+  EXPECT_TRUE(Messages.empty());
+  EXPECT_NE(main->commandWindow(), nullptr);
+  EXPECT_EQ(UserWindows(), 0);
+  EXPECT_EQ(env.MaxPrint, kDefaultMaxPrint);
+  EXPECT_TRUE(env.MemorySort);
+  EXPECT_EQ(graphics.PixelFormatIndex, 0);
+  EXPECT_NE(s->FindName(u"Logo"), nullptr);  // the one library that exists
+  EXPECT_EQ(main->envFont().pointSize(), SettingsDefaults::kFontSize);
+}
+
 TEST_F(StartupTest, CtrlHeldIgnoresTheCommandLine) {
   const fs::path file = base / "f.zav";
   WriteBytes(file, "make \"forced 1\n");
@@ -256,6 +282,28 @@ TEST_F(StartupTest, FileAndEditCommandsReachTheActiveWindowsKind) {
   Action("MenuSaveAs")->trigger();
   EXPECT_NE(ReadBytes(base / "out.txt").find("hello"), std::string::npos);
   EXPECT_EQ(prompts.FilterAsked, sfText);
+}
+
+TEST_F(StartupTest, AFontOrLanguageChangeReachesTheOpenWindowsButNotDuringARun) {
+  Start("OUTPUT=Yes\n" + std::string(kSettings));
+  QFont font(QStringLiteral("Monospace"), 17);
+  prompts.FontAnswer = font;
+  ++in->RunNesting;
+  Action("MenuFont")->trigger();
+  --in->RunNesting;
+  EXPECT_NE(main->output()->editor()->font().pointSize(), 17);
+  Action("MenuFont")->trigger();
+  EXPECT_EQ(main->output()->editor()->font().pointSize(), 17);
+  EXPECT_EQ(main->commandWindow()->editor()->font().pointSize(), 17);
+  main->mainMenu()->languageClick(QStringLiteral("Test"));
+  EXPECT_EQ(main->findChild<QMenu*>(QStringLiteral("MenuFile"))->title(), QString::fromUtf8("Файл"));
+  // Without a help window the context menu's item keeps the Help caption.
+  TCommandWindow* command = main->commandWindow();
+  command->editor()->setPlainText(QStringLiteral("print 1"));
+  main->mdiArea()->setActiveSubWindow(command);
+  main->mainMenu()->preparePopup(*command, QPoint(5, 5));
+  EXPECT_EQ(main->mainMenu()->pendingHelpWord(), QStringLiteral("print"));
+  EXPECT_EQ(Action("PopupHelp")->text(), Action("MenuInfo")->text());
 }
 
 TEST_F(StartupTest, ARestartRestoresWhatTheExitSaved) {
