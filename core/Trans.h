@@ -214,6 +214,8 @@ public:
   //   - a run entry starts (RunEntry): code run from a message pump, an
   //     event, a control, a redraw or a display-list compile may find the
   //     running frames through the calling-frames step of FindName;
+  //   - messages are pumped (PumpMessages, WaitForMessages): the windows
+  //     may take the identities of the variables they show;
   //   - a routine that may keep an argument cell or run code is called
   //     (CallBoundRoutine);
   //   - generated statements run in the current frame (handlers, change
@@ -354,6 +356,11 @@ private:
 // The stack a run may use: the soft stack limit (8 MiB when unlimited or
 // unknown) less the reserve.
 uintptr_t RunStackBudget();
+
+// The interpreter's message pumps: the host processes pending window
+// messages (waiting up to ms first); the running calls' frames count as seen.
+void PumpMessages(TInterpreter& in);
+void WaitForMessages(TInterpreter& in, int ms);
 
 // The outermost run entry's exit: the reset deferred during the run, then
 // Host::runsEnded. Nothing escapes (it runs from RunEntry's destructor).

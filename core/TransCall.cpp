@@ -9,6 +9,7 @@
 #include <string>
 
 #include "core/Expr.h"
+#include "core/Host.h"
 #include "core/Trans.h"
 
 namespace {
@@ -708,6 +709,16 @@ TAtom* TInterpreter::CalleeOf(TAtom& procedure) {
     slot.Callee = lambdaOf(procedure);
   }
   return slot.Callee;
+}
+
+void PumpMessages(TInterpreter& in) {
+  in.NoteEscape();
+  in.host().processMessages();
+}
+
+void WaitForMessages(TInterpreter& in, int ms) {
+  in.NoteEscape();
+  in.host().waitAndProcessMessages(ms);
 }
 
 void ReleaseSpareCallFrames(TInterpreter& in) {

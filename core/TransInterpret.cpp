@@ -428,7 +428,7 @@ void OpRepeat(TInterpreter& in) {
     RunList(in, list.Value);
     count -= 1;
     if (iteration % kRepeatPumpInterval == 0 && !in.InPlaneEvent) {
-      in.host().processMessages();
+      PumpMessages(in);
     }
     if (in.StopFlag || in.RunState == rsStop || s.HaltRequested) break;
   }

@@ -353,7 +353,7 @@ void ExecuteStatement(TInterpreter& in) {
   if (s.PumpPending) {
     // A finaliser asked for a pump; between statements it is safe.
     s.PumpPending = false;
-    in.host().processMessages();
+    PumpMessages(in);
   }
 
   const TContext* frame = s.Frame();
@@ -363,7 +363,7 @@ void ExecuteStatement(TInterpreter& in) {
 void PumpMessagesPeriodically(TInterpreter& in) {
   ++in.StatementCounter;
   if (in.StatementCounter % kPumpInterval == 0 && !in.InPlaneEvent) {
-    in.host().processMessages();
+    PumpMessages(in);
   }
 }
 
@@ -437,7 +437,7 @@ void PauseAtStatement(TInterpreter& in) {
       view->setStateIcon(1);
     else if (polls % 10 == 4)
       view->setStateIcon(2);
-    host.waitAndProcessMessages(kPausePollMs);
+    WaitForMessages(in, kPausePollMs);
   }
 
   view = host.findSource(here.SourceName);
