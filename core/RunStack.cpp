@@ -1,13 +1,12 @@
 // The run stack: a large reserved mapping (pages are only committed as the
 // recursion reaches them) with an inaccessible guard page below, entered
-// with a context switch on the same thread. The interpreter's stack guard
+// by a call that moves the stack pointer, on the same thread. The interpreter's stack guard
 // raises the stack-overflow error while a reserve is still left above the
 // guard page.
 
 #include "core/RunStack.h"
 
 #include <sys/mman.h>
-#include <ucontext.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -46,8 +45,6 @@ struct TStackSwitch {
   void (*Body)(void*) = nullptr;
   void* Context = nullptr;
   std::exception_ptr Error;
-  ucontext_t Caller{};
-  ucontext_t Callee{};
   const void* CallerBottom = nullptr;  // the thread stack, for the sanitizer
   size_t CallerSize = 0;
 };
@@ -103,48 +100,66 @@ void FinishSwitch([[maybe_unused]] void* fakeStack, [[maybe_unused]] const void*
 #endif
 }
 
-// The first and only function of a switch on the run stack. It never
-// returns: it switches back to the caller, which makes a fresh context the
-// next time.
-void RunStackMain() {
-  TStackSwitch& step = *runStack.Active;
+#if defined(__x86_64__)
+// Calls body(context) with the stack pointer at top (16-byte aligned) and
+// comes back to the caller's stack. The frame pointer keeps the caller's
+// frame reachable for debuggers and backtraces.
+extern "C" void ZavtaCallOnStack(void* context, void (*body)(void*), void* top);
+asm(R"(
+  .text
+  .globl ZavtaCallOnStack
+  .type ZavtaCallOnStack, @function
+ZavtaCallOnStack:
+  .cfi_startproc
+  pushq %rbp
+  .cfi_def_cfa_offset 16
+  .cfi_offset %rbp, -16
+  movq %rsp, %rbp
+  .cfi_def_cfa_register %rbp
+  movq %rdx, %rsp
+  callq *%rsi
+  movq %rbp, %rsp
+  popq %rbp
+  .cfi_def_cfa %rsp, 8
+  ret
+  .cfi_endproc
+  .size ZavtaCallOnStack, .-ZavtaCallOnStack
+)");
+constexpr bool kCanSwitch = true;
+#else
+void ZavtaCallOnStack(void*, void (*)(void*), void*) {}
+constexpr bool kCanSwitch = false;
+#endif
+
+// The function the switch calls on the run stack: nothing may unwind out
+// of it, so an exception is kept and thrown again after the way back.
+void RunStackMain(void* context) {
+  TStackSwitch& step = *static_cast<TStackSwitch*>(context);
   FinishSwitch(nullptr, &step.CallerBottom, &step.CallerSize);
   try {
     step.Body(step.Context);
   } catch (...) {
     step.Error = std::current_exception();
   }
-  // Leaving this context for good: the sanitizer may drop its fake frames.
   StartSwitch(nullptr, step.CallerBottom, step.CallerSize);
-  swapcontext(&step.Callee, &step.Caller);
-  std::abort();  // never resumed
 }
 
 }  // namespace
 
 void RunOnRunStack(TInterpreter& in, void (*body)(void*), void* context) {
-  if (runStack.Active != nullptr || !runStack.Reserve()) {
+  if (!kCanSwitch || runStack.Active != nullptr || !runStack.Reserve()) {
     body(context);
     return;
   }
   TStackSwitch step;
   step.Body = body;
   step.Context = context;
-  if (getcontext(&step.Callee) != 0) {
-    body(context);
-    return;
-  }
-  step.Callee.uc_stack.ss_sp = runStack.Low;
-  step.Callee.uc_stack.ss_size = runStack.Size;
-  step.Callee.uc_link = nullptr;
-  makecontext(&step.Callee, RunStackMain, 0);
-
   const uintptr_t threadLimit = in.S.StackLimit();
   in.S.SetStackLimit(reinterpret_cast<uintptr_t>(runStack.Low));
   runStack.Active = &step;
   void* fakeStack = nullptr;
   StartSwitch(&fakeStack, runStack.Low, runStack.Size);
-  swapcontext(&step.Caller, &step.Callee);
+  ZavtaCallOnStack(&step, RunStackMain, runStack.Low + runStack.Size);
   FinishSwitch(fakeStack, nullptr, nullptr);
   runStack.Active = nullptr;
   in.S.SetStackLimit(threadLimit);
