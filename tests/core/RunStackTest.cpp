@@ -38,7 +38,7 @@ TEST_F(RunStackTest, ABodyRunsOnTheRunStackOnceAndComesBack) {
     size = RunStackSizeInUse();
     OnRunStack(in, [&] { nested = Here(); });
   });
-  EXPECT_GT(size, size_t{100} << 20);
+  EXPECT_GT(size, size_t{32} << 20);
   // Far from the thread stack; a nested entry stays where it was.
   EXPECT_GT(inner > outside ? inner - outside : outside - inner, size_t{16} << 20);
   EXPECT_LT(inner > nested ? inner - nested : nested - inner, size_t{64} << 10);
