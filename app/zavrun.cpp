@@ -7,19 +7,23 @@
 //
 // Output-window lines go to stdout, what the message dialog would show goes
 // to stderr. Exit status: 0 success, 1 parse error, 2 run-time error, 3 the
-// file (or the staged resources) cannot be read, 4 bad arguments; a run
-// stopped by SIGINT or SIGTERM ends with 128 + the signal's number.
+// file (or the staged resources) cannot be read, 4 bad arguments, 5 the
+// output cannot be written; a run stopped by SIGINT or SIGTERM ends with
+// 128 + the signal's number.
 //
 // The settings are the factory defaults of the staged program folder
 // (<zavrun's folder>/../System/default.ini.org), read-only; nothing is
 // written to the user's folder: the help parameter files of error reports go
 // to a temporary folder removed at exit.
 
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <filesystem>
 #include <fstream>
@@ -49,6 +53,7 @@ enum ExitStatus : int {
   kRunError = 2,
   kCannotRead = 3,
   kBadArguments = 4,
+  kCannotWrite = 5,
 };
 
 constexpr const char* kUsage =
@@ -56,7 +61,8 @@ constexpr const char* kUsage =
     "       zavrun -e TEXT\n"
     "Runs a program (or one command line) without windows: printed lines go to\n"
     "stdout, error dialogs to stderr. Exit status: 0 ok, 1 parse error,\n"
-    "2 run-time error, 3 file cannot be read, 4 bad arguments.\n";
+    "2 run-time error, 3 file cannot be read, 4 bad arguments,\n"
+    "5 output cannot be written.\n";
 
 std::u16string FromPath(const fs::path& path) { return Utf8ToUtf16(path.string()); }
 
@@ -80,6 +86,18 @@ fs::path ExecutableFolder() {
 void Complain(const std::string& text) {
   std::fflush(stdout);
   std::fprintf(stderr, "zavrun: %s\n", text.c_str());
+}
+
+// Flushes stdout; when any of the output could not be written (a full disk,
+// a closed descriptor) the run fails with a line on stderr, whatever its own
+// status was.
+int WithOutputWritten(int status) {
+  errno = 0;
+  if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return status;
+  const int error = errno;
+  std::fprintf(stderr, "zavrun: cannot write the output%s%s\n", error != 0 ? ": " : "",
+               error != 0 ? std::strerror(error) : "");
+  return kCannotWrite;
 }
 
 // A fresh folder for the help parameter files, removed with its contents
@@ -292,7 +310,7 @@ int Run(const Arguments& arguments) {
   // millions of atoms apart one by one. Sanitizer builds tear down normally
   // so that their leak check sees everything.
   help.Remove();
-  std::fflush(stdout);
+  status = WithOutputWritten(status);
   std::fflush(stderr);
   std::_Exit(status);
 #endif
@@ -302,6 +320,13 @@ int Run(const Arguments& arguments) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A closed stdout would let the next file opened take its descriptor and
+  // receive the output: it is held by a read-only descriptor instead, on
+  // which every write fails (and the run ends with kCannotWrite).
+  if (fcntl(STDOUT_FILENO, F_GETFD) == -1 && errno == EBADF) {
+    const int held = open("/dev/null", O_RDONLY);
+    if (held != -1 && held != STDOUT_FILENO) close(held);
+  }
   // Output is written in large blocks; the dialog's stderr lines flush it.
   static char outputBuffer[1 << 16];
   std::setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
@@ -318,6 +343,5 @@ int main(int argc, char** argv) {
     Complain(std::string("internal error: ") + error.what());
     status = kRunError;
   }
-  std::fflush(stdout);
-  return status;
+  return WithOutputWritten(status);
 }

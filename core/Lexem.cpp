@@ -186,9 +186,11 @@ bool TScanner::ScanSource(bool commentsOff, TScanEntry entry) {
   bool entryCommentOpen = braceDepth > 0;  // the comment open before the text goes on
   bool pendingContinues = false;
   ptrdiff_t quoteStart = -1;      // start of the open (or last) quoted text
+  int32_t quoteLine = 0;          // the line it starts on
   ptrdiff_t lastQuoteClose = -2;  // closing quote of the last quoted text
   ptrdiff_t quoteCr = -1;         // first CR met inside a quoted text
   ptrdiff_t quoteCrStart = -1;    // start of the quoted text that met it
+  int32_t quoteCrLine = 0;        // the line that quoted text starts on
   ptrdiff_t braceOpen = -1;       // outermost "{" still open
   ptrdiff_t strayBrace = -1;      // first "}" outside every comment
 
@@ -265,6 +267,7 @@ bool TScanner::ScanSource(bool commentsOff, TScanEntry entry) {
         } else if (c == u'\r' && quoteCr < 0) {
           quoteCr = static_cast<ptrdiff_t>(i);
           quoteCrStart = quoteStart;
+          quoteCrLine = quoteLine;
         }
         state = stQuoted;
       } else if (c == u';') {
@@ -278,7 +281,10 @@ bool TScanner::ScanSource(bool commentsOff, TScanEntry entry) {
         inQuote = true;
         // A quote right after a closing one is a doubled quote inside the
         // same text, which keeps its start.
-        if (lastQuoteClose + 1 != static_cast<ptrdiff_t>(i)) quoteStart = static_cast<ptrdiff_t>(i);
+        if (lastQuoteClose + 1 != static_cast<ptrdiff_t>(i)) {
+          quoteStart = static_cast<ptrdiff_t>(i);
+          quoteLine = line;
+        }
         state = stQuoted;
       } else if (c == u'}' && strayBrace < 0) {
         strayBrace = static_cast<ptrdiff_t>(i);
@@ -303,6 +309,9 @@ bool TScanner::ScanSource(bool commentsOff, TScanEntry entry) {
       TPosition where = *position_;
       where.StartPos = static_cast<int32_t>((quoteCr >= 0 ? quoteCrStart : quoteStart) + 1);
       where.EndPos = quoteCr >= 0 ? static_cast<int32_t>(quoteCr + 1) : -1;
+      // The line the quoted text opened on; a parse position without a line
+      // (-1) keeps the raise suppressed.
+      if (where.Line >= 0) where.Line = quoteCr >= 0 ? quoteCrLine : quoteLine;
       Fail(where, S.MessageText(u"UNMATCHED", {std::u16string(u"'")}), u"does-not-match-quo-quo");
     }
     if (braceDepth > 0 || strayBrace >= 0) {

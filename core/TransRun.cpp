@@ -12,6 +12,7 @@
 #include "core/Expr.h"
 #include "core/Host.h"
 #include "core/Lexem.h"
+#include "core/RunStack.h"
 #include "core/Trans.h"
 
 #include "core/IOLib.h"
@@ -63,6 +64,7 @@ uintptr_t FrameAddress(const void* frame) { return reinterpret_cast<uintptr_t>(f
 }  // namespace
 
 uintptr_t RunStackBudget() {
+  if (const size_t runStack = RunStackSizeInUse(); runStack != 0) return runStack;
   uintptr_t limit = kDefaultStackLimit;
   rlimit rl{};
   if (getrlimit(RLIMIT_STACK, &rl) == 0 && rl.rlim_cur != RLIM_INFINITY) limit = static_cast<uintptr_t>(rl.rlim_cur);
@@ -216,19 +218,19 @@ void RedrawScene(TInterpreter& in) {
 int RunText(TInterpreter& in, std::u16string_view text, std::u16string_view sourceName, int32_t startPos,
             int32_t startLine) {
   int result = rrOk;
-  {
+  OnRunStack(in, [&] {
     RunEntry entry(in, FrameAddress(__builtin_frame_address(0)));
     result = RunTextInEntry(in, text, sourceName, startPos, startLine);
-  }
+  });
   return result;
 }
 
 int RunProgramText(TInterpreter& in, std::u16string_view text, std::u16string_view sourceName, int32_t startOffset) {
   int result = rrOk;
-  {
+  OnRunStack(in, [&] {
     RunEntry entry(in, FrameAddress(__builtin_frame_address(0)));
     result = RunProgramTextInEntry(in, text, sourceName, startOffset);
-  }
+  });
   return result;
 }
 

@@ -635,6 +635,10 @@ public:
     return here - stackLimit_;
   }
   int32_t GuardDepth = 0;  // nesting of DepthGuard scopes
+  // The lowest usable address of the stack the interpreter runs on: the
+  // thread's, or the run stack's while a run is on it (core/RunStack.h).
+  uintptr_t StackLimit() const { return stackLimit_; }
+  void SetStackLimit(uintptr_t limit) { stackLimit_ = limit; }
 
 private:
   // Which child a one-component name walks to: the cached handler children

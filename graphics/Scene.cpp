@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "core/Expr.h"
+#include "core/RunStack.h"
 #include "core/Trans.h"
 #include "graphics/Graphics.h"
 #include "graphics/ZavOpenGL.h"
@@ -207,7 +208,7 @@ void NameMethodInTrace(TStructure& s, const TAtom& method) {
 // the object: field names resolve in the object's frame, and statement-level
 // printing is suppressed. The interrupted run, if any, finds its state,
 // statement, frame and event suspension as it left them.
-void RunDrawingCode(Graphics& g, TAtom& atom, TAtom& method) {
+void RunDrawingCodeInEntry(Graphics& g, TAtom& atom, TAtom& method) {
   TInterpreter& in = g.In;
   TStructure& s = g.S;
   const RunEntry entry(in, reinterpret_cast<uintptr_t>(__builtin_frame_address(0)));
@@ -237,6 +238,11 @@ void RunDrawingCode(Graphics& g, TAtom& atom, TAtom& method) {
     NameMethodInTrace(s, method);
     throw;
   }
+}
+
+// Drawing code runs on the run stack, as every run entry does.
+void RunDrawingCode(Graphics& g, TAtom& atom, TAtom& method) {
+  OnRunStack(g.In, [&] { RunDrawingCodeInEntry(g, atom, method); });
 }
 
 // The method's value holds drawing code: run it inside the list (or

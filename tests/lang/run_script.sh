@@ -13,6 +13,8 @@
 #   NAME.args  when present, zavrun's arguments instead, one per line (paths
 #              relative to the test's folder), for the tests of bad
 #              arguments and unreadable files
+#   NAME.stdout when present, where stdout goes instead of being captured:
+#              "full" (/dev/full) or "closed"; NAME.out is then empty
 #   NAME.env   when present, VAR=value lines added to zavrun's environment
 #              (empty lines skipped); "{build}" in a line stands for the build
 #              folder, the parent of zavrun's folder (for example
@@ -70,10 +72,19 @@ if [ -f "$base.env" ]; then
   done < "$base.env"
 fi
 
+stdout_to=captured
+if [ -f "$base.stdout" ]; then stdout_to=$(tr -d ' \r\n' < "$base.stdout"); fi
+run_zavrun() {
+  env XDG_DATA_HOME="$scratch/data" TMPDIR="$scratch/tmp" "${env_vars[@]}" \
+    timeout --kill-after=10 "${ZAVTA_SCRIPT_TIMEOUT:-60}" "$zavrun" "${args[@]}"
+}
 # Started from the scratch folder, so that nothing depends on where ctest runs.
-(cd "$scratch" && env XDG_DATA_HOME="$scratch/data" TMPDIR="$scratch/tmp" "${env_vars[@]}" \
-  timeout --kill-after=10 "${ZAVTA_SCRIPT_TIMEOUT:-60}" "$zavrun" "${args[@]}" \
-  > "$scratch/stdout" 2> "$scratch/stderr")
+: > "$scratch/stdout"
+case $stdout_to in
+  full) (cd "$scratch" && run_zavrun > /dev/full 2> "$scratch/stderr") ;;
+  closed) (cd "$scratch" && run_zavrun >&- 2> "$scratch/stderr") ;;
+  *) (cd "$scratch" && run_zavrun > "$scratch/stdout" 2> "$scratch/stderr") ;;
+esac
 status=$?
 
 # Library files run under their full path: the staged program folder is

@@ -41,6 +41,8 @@ public:
     for (int i = 0; i < procedures; ++i) Procedure(i);
     const int statements = 4 + Pick(12);
     for (int i = 0; i < statements; ++i) TopStatement();
+    // Last, so that the programs before it stay as they were.
+    if (Chance(3)) DeepRecursion();
     return text_;
   }
 
@@ -206,6 +208,19 @@ private:
     scope_.clear();
     procedures_.push_back(current_);
     if (Chance(20)) Line("make \"" + current_.Name + ".onerror [print \"caught." + current_.Name + "]");
+  }
+
+  // A procedure of three inputs and a local that calls itself once per level,
+  // thousands of levels deep (deeper than a thread stack's worth of calls).
+  void DeepRecursion() {
+    const std::string& g = AnyGlobal();
+    Line("to deep :n :a :b");
+    Line("  local \"t");
+    Line("  make \"t remainder :a + :b + :" + g + " 1000");
+    Line("  if :n < 1 [output :t]");
+    Line("  output deep :n - 1 :b :t");
+    Line("end");
+    Line("print deep " + std::to_string(2000 + Pick(6000)) + " " + Literal() + " " + Literal());
   }
 
   void TopStatement() {
