@@ -69,7 +69,7 @@ int main() {
   double maxMs = 0;
   for (int round = 0; round < kRounds; ++round) {
     slots[static_cast<size_t>(round % kSlots)]->Left = SmallList(s, round);
-    if (s.AllocationCount < s.CollectorLimits.Threshold) continue;
+    if (s.AllocationCount < s.CollectionInterval()) continue;
     const auto start = std::chrono::steady_clock::now();
     CollectGarbage(in);
     const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();

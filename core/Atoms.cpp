@@ -30,11 +30,7 @@ TAtom* const SystemValue = &systemValueSentinel;
 
 TAtom::~TAtom() = default;
 
-uint64_t TAtom::topLevelEpoch_ = 1;
-
 namespace {
-uint64_t& topLevelEpoch = TAtom::topLevelEpoch_;
-
 bool IsAnonymousName(const std::u16string& name) { return name.size() == 3 && name == u"[~]"; }
 
 // Called before a child list or a child's name changes; child is the one
@@ -42,11 +38,74 @@ bool IsAnonymousName(const std::u16string& name) { return name.size() == 3 && na
 // child named "[~]" (a call's frame, an anonymous copy) is never what a name
 // look-up finds, so the parent's named-children stamp stays for it.
 void NoteChildrenChange(const TAtom* parent, const TAtom* child = nullptr) {
-  if (parent == nullptr) return;
-  if (parent->Parent == nullptr) ++topLevelEpoch;
-  if (parent->Ext && (child == nullptr || !IsAnonymousName(child->Text))) ++parent->Ext->NamedChildrenStamp;
+  if (parent == nullptr || !parent->Ext || (child != nullptr && IsAnonymousName(child->Text))) return;
+  ++parent->Ext->NamedChildrenStamp;
+  if (TChildIndex* index = parent->Ext->ChildIndex) ++index->Epoch;
 }
+
+TChildIndex* IndexOf(const TAtom* parent) { return parent != nullptr && parent->Ext ? parent->Ext->ChildIndex : nullptr; }
 }  // namespace
+
+// --- the child index -------------------------------------------------------------
+
+void TChildIndex::Attach(TAtom* owner, bool caseSensitive) {
+  if (Owner != nullptr && Owner != owner && Owner->Ext) Owner->Ext->ChildIndex = nullptr;
+  ++Epoch;
+  CaseSensitive = caseSensitive;
+  ByName = decltype(ByName)(64, TNameHash{caseSensitive}, TNameEqual{caseSensitive});
+  Owner = IsAtom(owner) ? owner : nullptr;
+  if (Owner == nullptr) return;
+  Owner->Extend().ChildIndex = this;
+  // Oldest first, so that each newer child of a name becomes its newest.
+  std::vector<TAtom*> children;
+  for (TAtom* c = Owner->FirstChild; c != nullptr; c = c->NextSibling) children.push_back(c);
+  for (auto it = children.rbegin(); it != children.rend(); ++it) LinkedInFront(**it);
+}
+
+void TChildIndex::Detach() {
+  if (Owner != nullptr && Owner->Ext) Owner->Ext->ChildIndex = nullptr;
+  Owner = nullptr;
+  ByName.clear();
+  ++Epoch;
+}
+
+void TChildIndex::LinkedInFront(TAtom& child) {
+  if (!Indexed(child.Text)) return;
+  TEntry& entry = ByName[child.Text];
+  entry.Newest = &child;
+  ++entry.Count;
+}
+
+TAtom* TChildIndex::NewestNamed(std::u16string_view name, const TAtom* except) const {
+  const TNameEqual same{CaseSensitive};
+  for (TAtom* c = Owner->FirstChild; c != nullptr; c = c->NextSibling)
+    if (c != except && same(c->Text, name)) return c;
+  return nullptr;
+}
+
+void TChildIndex::Named(TAtom& child) {
+  if (!Indexed(child.Text)) return;
+  TEntry& entry = ByName[child.Text];
+  // Another child of the name may be newer: the chain decides.
+  entry.Newest = ++entry.Count == 1 ? &child : NewestNamed(child.Text, nullptr);
+}
+
+void TChildIndex::Unnamed(const TAtom& child) {
+  if (!Indexed(child.Text)) return;
+  const auto found = ByName.find(child.Text);
+  if (found == ByName.end()) return;
+  if (--found->second.Count == 0) {
+    ByName.erase(found);
+  } else if (found->second.Newest == &child) {
+    found->second.Newest = NewestNamed(child.Text, &child);
+  }
+}
+
+void TChildIndex::Moved(TAtom& child) {
+  if (!Indexed(child.Text)) return;
+  const auto found = ByName.find(child.Text);
+  if (found != ByName.end() && found->second.Count > 1) found->second.Newest = NewestNamed(child.Text, nullptr);
+}
 
 TAtom::Extension::Extension() = default;
 TAtom::Extension::~Extension() = default;
@@ -89,6 +148,8 @@ void TAtom::Reset(TStructure& s, TAtom& atom) {
   // atoms the collector frees by the million are not. (A root made again at
   // a freed root's place links its children anew, which is noted.)
   NoteChildrenChange(atom.Parent, &atom);
+  if (TChildIndex* index = IndexOf(atom.Parent)) index->Unnamed(atom);
+  if (TChildIndex* own = IndexOf(&atom)) own->Detach();
   atom.Kind = akWord;
   atom.Left = nullptr;
   atom.Right = nullptr;
@@ -328,7 +389,10 @@ void TAtom::SetName(TAtom& a, std::u16string name) {
   // keywords here): the parent is marked, and the next assignment that
   // looks finds out.
   if (a.Parent != nullptr) a.Parent->Marks |= amMakeHandlerChild;
+  TChildIndex* index = IndexOf(a.Parent);
+  if (index != nullptr) index->Unnamed(a);
   a.Text = std::move(name);
+  if (index != nullptr) index->Named(a);
 }
 
 WrappedObject* TAtom::WinObject(const TAtom* a) {
@@ -398,6 +462,7 @@ void TAtom::SetParent(TStructure& s, TAtom& child, TAtom* parent) {
   NoteChildrenChange(parent, &child);
   child.NextSibling = parent->FirstChild;
   parent->FirstChild = &child;
+  if (TChildIndex* index = IndexOf(parent)) index->LinkedInFront(child);
   // This runs for every variable made: most names have no handler's size.
   if (((s.Language.HandlerNameSizes >> std::min<size_t>(child.Text.size(), 63)) & 1) == 0) return;
   // The keywords are stored normalised; compare without building the
@@ -445,6 +510,7 @@ void TAtom::Unlink(TAtom* child) {
   }
   child->Parent = nullptr;
   child->NextSibling = nullptr;
+  if (TChildIndex* index = IndexOf(parent)) index->Unnamed(*child);
 }
 
 void TAtom::MoveToLastChild(TAtom& child) {
@@ -461,6 +527,7 @@ void TAtom::MoveToLastChild(TAtom& child) {
   while (last->NextSibling != nullptr) last = last->NextSibling;
   last->NextSibling = &child;
   child.NextSibling = nullptr;
+  if (TChildIndex* index = IndexOf(parent)) index->Moved(child);
 }
 
 TAtom* TAtom::FindChild(TAtom& parent, const TAtom* child, TAtom** predecessor) {
@@ -476,19 +543,37 @@ TAtom* TAtom::FindChild(TAtom& parent, const TAtom* child, TAtom** predecessor) 
 }
 
 TAtom* TAtom::FindChildByName(const TStructure& s, const TAtom& parent, std::u16string_view name, TAtom** predecessor) {
+  if (const TChildIndex* index = IndexOf(&parent);
+      index != nullptr && predecessor == nullptr && index->CaseSensitive == s.CaseSensitive && TChildIndex::Indexed(name))
+    return index->Find(name);
   TAtom* prev = nullptr;
-  for (TAtom* c = parent.FirstChild; c != nullptr; prev = c, c = c->NextSibling) {
+  size_t walked = 0;
+  for (TAtom* c = parent.FirstChild; c != nullptr; prev = c, c = c->NextSibling, ++walked) {
     if (s.SameName(c->Text, name)) {
       if (predecessor) *predecessor = prev;
+      if (walked > kIndexAfterChildren && predecessor == nullptr && TChildIndex::Indexed(name))
+        IndexOwnChildren(s, const_cast<TAtom&>(parent));
       return c;
     }
   }
   if (predecessor) *predecessor = nullptr;
+  if (walked > kIndexAfterChildren && TChildIndex::Indexed(name)) IndexOwnChildren(s, const_cast<TAtom&>(parent));
   return nullptr;
+}
+
+void TAtom::IndexOwnChildren(const TStructure& s, TAtom& parent) {
+  if (!IsAtom(&parent) || parent.Kind != akVariable) return;
+  Extension& ext = parent.Extend();
+  // The root's index belongs to the interpreter state; another index in
+  // place is left alone.
+  if (ext.ChildIndex != nullptr && ext.ChildIndex != ext.OwnIndex.get()) return;
+  if (!ext.OwnIndex) ext.OwnIndex = std::make_unique<TChildIndex>();
+  ext.OwnIndex->Attach(&parent, s.CaseSensitive);
 }
 
 void TAtom::ClearChildren(TAtom& a) {
   NoteChildrenChange(&a);
+  if (TChildIndex* index = IndexOf(&a)) index->Cleared();
   a.FirstChild = nullptr;
   if (a.Ext) {
     a.Ext->DrawImageChild = nullptr;

@@ -23,6 +23,7 @@ class TAtom;
 class TStructure;
 struct TPosition;
 struct TFastCode;
+struct TChildIndex;
 
 enum AtomKind : uint8_t {
   akNumber = 0,
@@ -136,6 +137,13 @@ public:
     // unlinked, moved or renamed under this atom, or its children are
     // cleared (name answers remembered for this scope check it).
     uint64_t NamedChildrenStamp = 0;
+    // The name index of this atom's children when it has one (the root's,
+    // owned by the interpreter state): the link operations keep it current.
+    TChildIndex* ChildIndex = nullptr;
+    // The index this atom made for itself once it had many children (a
+    // recursing procedure holds one frame per running call): the look-ups
+    // of its named children stay constant-time however deep the recursion.
+    std::unique_ptr<TChildIndex> OwnIndex;
     TAtom* DrawImageChild = nullptr;             // cached child named by keyword 14
     TAtom* ChangeChild = nullptr;                // cached child named by keyword 15
     void* Object = nullptr;                      // WrappedObject* or memory-block bytes
@@ -232,20 +240,21 @@ public:
   static uint32_t CodeGeneration(const TAtom& a) { return a.Ext ? a.Ext->CodeGeneration : 0; }
 
   // --- tree links -------------------------------------------------------
-  // Advances whenever the children of a variable without a parent (the
-  // root among them) change: linked, unlinked, cleared or renamed. Name
-  // look-ups at the root remember their answers for one value of it. One
-  // counter serves every state: a change elsewhere only costs a look-up.
-  static uint64_t TopLevelEpoch() { return topLevelEpoch_; }
-  static uint64_t topLevelEpoch_;  // see TopLevelEpoch; advanced by the link operations only
+  // A parent with a child index (TChildIndex, the root's) has it updated by
+  // every operation below that links, unlinks, renames, moves or clears
+  // its children, and by the reset of a linked child.
   // Unlinks the child from an old parent first, then links it in front.
   static void SetParent(TStructure& s, TAtom& child, TAtom* parent);
   static void Unlink(TAtom* child);
   // Moves a child to the end of its parent's child chain (the oldest place).
   static void MoveToLastChild(TAtom& child);
   static TAtom* FindChild(TAtom& parent, const TAtom* child, TAtom** predecessor = nullptr);
+  // A parent whose chain was walked past this many children without finding
+  // the name gets an index of its own (see Extension::OwnIndex).
+  static constexpr size_t kIndexAfterChildren = 32;
   static TAtom* FindChildByName(const TStructure& s, const TAtom& parent, std::u16string_view name,
                                 TAtom** predecessor = nullptr);
+  static void IndexOwnChildren(const TStructure& s, TAtom& parent);
   static void ClearChildren(TAtom& a);
   static void ResetVariable(TStructure& s, TAtom& variable);
   static void CopyInto(TStructure& s, TAtom& source, TAtom& target);

@@ -4,6 +4,7 @@
 // raises the stack-overflow error while a reserve is still left above the
 // guard page.
 
+#include <algorithm>
 #include "core/RunStack.h"
 
 #include <sys/mman.h>
@@ -38,6 +39,7 @@ constexpr size_t kRunStackBytes = size_t{512} << 20;
 #endif
 // Pages near the top that stay committed between runs; the rest a deep run
 // touched is given back when the outermost run leaves the stack.
+constexpr size_t kWithoutFastPathsBytes = size_t{48} << 20;
 constexpr size_t kKeptTopBytes = size_t{1} << 20;
 
 // One switch onto the run stack and back.
@@ -155,7 +157,11 @@ void RunOnRunStack(TInterpreter& in, void (*body)(void*), void* context) {
   step.Body = body;
   step.Context = context;
   const uintptr_t threadLimit = in.S.StackLimit();
-  in.S.SetStackLimit(reinterpret_cast<uintptr_t>(runStack.Low));
+  // Without the fast paths a name look-up walks every calling frame, so a
+  // deep recursion costs the square of its depth: those runs get the depth
+  // of a smaller stack (still far more than the thread's own).
+  const size_t usable = in.S.FastPaths ? runStack.Size : std::min(runStack.Size, kWithoutFastPathsBytes);
+  in.S.SetStackLimit(reinterpret_cast<uintptr_t>(runStack.Low + (runStack.Size - usable)));
   runStack.Active = &step;
   void* fakeStack = nullptr;
   StartSwitch(&fakeStack, runStack.Low, runStack.Size);

@@ -679,7 +679,7 @@ void TStructure::RememberFieldOfGlobal(TAtom& token, std::u16string_view name, T
   memo->FieldOfGlobal = true;
   memo->RootChild = found;
   memo->RootOf = Root;
-  memo->RootEpoch = TAtom::TopLevelEpoch();
+  memo->RootEpoch = TopLevelEpoch();
   memo->RootCaseSensitive = CaseSensitive;
   memo->Keywords = KeywordGeneration;
   memo->InnerScope = global;
@@ -739,15 +739,7 @@ size_t TNameHash::operator()(std::u16string_view name) const {
   return static_cast<size_t>(hash);
 }
 
-void TStructure::RebuildRootIndex(uint64_t epoch) {
-  TRootIndex& index = rootIndex_;
-  index.ByName = decltype(index.ByName)(64, TNameHash{CaseSensitive}, TNameEqual{CaseSensitive});
-  // Newest first: of two children with one name, the newer one is found.
-  for (TAtom* c = Root->FirstChild; c != nullptr; c = c->NextSibling) index.ByName.emplace(c->Text, c);
-  index.Root = Root;
-  index.Epoch = epoch;
-  index.CaseSensitive = CaseSensitive;
-}
+void TStructure::AttachRootIndex() { rootIndex_.Attach(Root, CaseSensitive); }
 
 TAtom* TStructure::FindRootChild(std::u16string_view name, TAtom* token) {
   if (!FastPaths) {
@@ -755,7 +747,8 @@ TAtom* TStructure::FindRootChild(std::u16string_view name, TAtom* token) {
       if (SameName(c->Text, name)) return c;
     return nullptr;
   }
-  const uint64_t epoch = TAtom::TopLevelEpoch();
+  if (rootIndex_.Owner != Root || rootIndex_.CaseSensitive != CaseSensitive) AttachRootIndex();
+  const uint64_t epoch = rootIndex_.Epoch;
   TAtom::Extension* memo = IsAtom(token) ? token->Ext.get() : nullptr;
   if (memo != nullptr && memo->RootEpoch == epoch && memo->RootOf == Root && memo->RootCaseSensitive == CaseSensitive)
     return memo->RootChild;
@@ -765,7 +758,7 @@ TAtom* TStructure::FindRootChild(std::u16string_view name, TAtom* token) {
   TAtom* found = nullptr;
   for (int i = 0; i < kDirectlyCompared && c != nullptr && found == nullptr; ++i, c = c->NextSibling)
     if (SameName(c->Text, name)) found = c;
-  if (found == nullptr && c != nullptr) found = FindInRootIndex(name, c, epoch);
+  if (found == nullptr && c != nullptr) found = rootIndex_.Find(name);
   if (memo != nullptr) {
     memo->RootChild = found;
     memo->RootOf = Root;
@@ -774,26 +767,6 @@ TAtom* TStructure::FindRootChild(std::u16string_view name, TAtom* token) {
     memo->Keywords = KeywordGeneration;
   }
   return found;
-}
-
-TAtom* TStructure::FindInRootIndex(std::u16string_view name, TAtom* c, uint64_t epoch) {
-  TRootIndex& index = rootIndex_;
-  if (index.Epoch != epoch || index.Root != Root || index.CaseSensitive != CaseSensitive) {
-    // Children that change between every two look-ups are scanned; a second
-    // look-up under the same children pays for the index.
-    if (index.StaleEpoch != epoch) {
-      index.StaleEpoch = epoch;
-      index.StaleLookUps = 0;
-    }
-    if (++index.StaleLookUps < 2) {
-      for (; c != nullptr; c = c->NextSibling)
-        if (SameName(c->Text, name)) return c;
-      return nullptr;
-    }
-    RebuildRootIndex(epoch);
-  }
-  const auto found = index.ByName.find(name);
-  return found != index.ByName.end() ? found->second : nullptr;
 }
 
 // Inside a procedure's frame its inputs and locals are the first scope
@@ -820,7 +793,7 @@ TAtom* TStructure::FindName(std::u16string_view rawName, TAtom* token) {
   // the root's children are unchanged (no other field is touched on the way).
   if (TAtom::Extension* memo = IsAtom(token) ? token->Ext.get() : nullptr;
       memo != nullptr && memo->RootChild != nullptr && frame_ && ModuleList == nullptr && memo->RootOf == Root &&
-      memo->RootEpoch == TAtom::TopLevelEpoch() && memo->RootCaseSensitive == CaseSensitive &&
+      memo->RootEpoch == TopLevelEpoch() && memo->RootCaseSensitive == CaseSensitive &&
       memo->Keywords == KeywordGeneration && FastPaths) {
     if (memo->FieldOfGlobal ? frame_->Owner == Root && FieldAnswerStands(*memo)
                             : frame_->Owner == Root || RootAnswerStands(*memo, rawName))

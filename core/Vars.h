@@ -413,6 +413,47 @@ struct TNameEqual {
   }
 };
 
+// The children of one variable (the root) by name: for every name the
+// newest child of that name and how many children carry it. The link
+// operations of Atoms.cpp keep it current through the owner's extension,
+// and advance Epoch whenever a named child (any but "[~]") is linked,
+// unlinked, moved or renamed, or the children are cleared; name answers
+// remembered at the root hold for one epoch. Names starting with "[" are
+// not indexed (a simple-name look-up never asks for them).
+struct TChildIndex {
+  struct TEntry {
+    TAtom* Newest = nullptr;
+    uint32_t Count = 0;
+  };
+  std::unordered_map<std::u16string, TEntry, TNameHash, TNameEqual> ByName;
+  TAtom* Owner = nullptr;  // invariant: Owner->Ext->ChildIndex == this
+  uint64_t Epoch = 1;      // only grows, across owners too
+  bool CaseSensitive = true;
+
+  // Indexes owner's children under the rule and becomes its index.
+  void Attach(TAtom* owner, bool caseSensitive);
+  // Lets go of the owner (it is being reset): nothing is indexed.
+  void Detach();
+  static bool Indexed(std::u16string_view name) { return !name.empty() && name.front() != u'['; }
+  // The child was linked in front of the owner's children.
+  void LinkedInFront(TAtom& child);
+  // The child now carries its name somewhere in the chain (a rename).
+  void Named(TAtom& child);
+  // The child no longer counts under its name; it may still be in the
+  // chain (a rename or a reset), where it is passed over.
+  void Unnamed(const TAtom& child);
+  // The child moved within the chain.
+  void Moved(TAtom& child);
+  void Cleared() { ByName.clear(); }
+  TAtom* Find(std::u16string_view name) const {
+    const auto found = ByName.find(name);
+    return found != ByName.end() ? found->second.Newest : nullptr;
+  }
+
+private:
+  TAtom* NewestNamed(std::u16string_view name, const TAtom* except) const;
+};
+
 class TStructure {
 public:
   explicit TStructure(Host& host);
@@ -494,6 +535,13 @@ public:
   void LeaveAllFrames();
   TAtom* Root = nullptr;
   void ClearRoot() { Root = nullptr; }
+  // Advances whenever a named child of the root is linked, unlinked, moved
+  // or renamed, the root's children are cleared or another root is taken:
+  // name answers remembered at the root hold for one value of it.
+  uint64_t TopLevelEpoch() {
+    if (rootIndex_.Owner != Root) AttachRootIndex();
+    return rootIndex_.Epoch;
+  }
   void PushModule(TAtom* atom);
   void PopModule();
   TAtom* ModuleList = nullptr;  // cells of outer scopes (LOGOASK), newest first
@@ -555,7 +603,7 @@ public:
   TAtom* FindNameOfToken(TAtom& token) {
     const TAtom::Extension* memo = token.Ext.get();
     if (memo != nullptr && memo->RootChild != nullptr && !memo->FieldOfGlobal && frame_ && frame_->Owner == Root &&
-        ModuleList == nullptr && memo->RootOf == Root && memo->RootEpoch == TAtom::TopLevelEpoch() &&
+        ModuleList == nullptr && memo->RootOf == Root && memo->RootEpoch == TopLevelEpoch() &&
         memo->RootCaseSensitive == CaseSensitive && memo->Keywords == KeywordGeneration && FastPaths)
       return memo->RootChild;
     return FindName(token.Text, &token);
@@ -656,25 +704,12 @@ private:
   template <class FindChild>
   TAtom* SearchScopes(FindChild find);
   TAtom* FindRootChild(std::u16string_view name, TAtom* token);
-  // The root child of that name from the index (c: the first child not
-  // compared directly), under the given top-level epoch.
-  TAtom* FindInRootIndex(std::u16string_view name, TAtom* c, uint64_t epoch);
-
-  // An index of the root's children by name, valid while
-  // TAtom::TopLevelEpoch, the root and the letter-case rule are unchanged (a
-  // library defines its procedures there, programs their globals, and both
-  // are looked up all the time). While the children keep changing it is not
-  // rebuilt for every look-up: the first one after a change scans them.
-  struct TRootIndex {
-    std::unordered_map<std::u16string, TAtom*, TNameHash, TNameEqual> ByName;
-    const TAtom* Root = nullptr;
-    uint64_t Epoch = UINT64_MAX;
-    bool CaseSensitive = true;
-    uint64_t StaleEpoch = UINT64_MAX;  // the epoch the stale look-ups were counted in
-    int StaleLookUps = 0;
-  };
-  TRootIndex rootIndex_;
-  void RebuildRootIndex(uint64_t epoch);
+  // The root's children by name (a library defines its procedures there,
+  // programs their globals, and both are looked up all the time), kept
+  // current by the link operations; rebuilt only when the root or the
+  // letter-case rule changes.
+  TChildIndex rootIndex_;
+  void AttachRootIndex();
   TAtom* FindSimpleName(std::u16string_view name, TAtom* token);
   TAtom* FindOwnInputOrLocal(std::u16string_view name);
   bool RootAnswerStands(const TAtom::Extension& memo, std::u16string_view name) const;

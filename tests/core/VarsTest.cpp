@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <vector>
 
 #include "core/Atoms.h"
 #include "core/Vars.h"
@@ -488,4 +489,42 @@ TEST(NameResolution, ATokenOfAFieldFollowsTheGlobalAndItsChildren) {
     EXPECT_EQ(s.FindName(u"obj.px", token), expected) << step.What;
     EXPECT_EQ(s.FindName(u"obj.px", token), expected) << step.What << ", remembered";
   }
+}
+
+// The root's name index follows every change of the root's children: a
+// token's remembered answer and a fresh look-up agree after each step, and
+// of two globals with one name the newer is found.
+TEST(RootNameIndex, FollowsLinksRenamesUnlinksAndFrees) {
+  TestState ts;
+  TStructure& s = *ts.S;
+  std::vector<TAtom*> globals;
+  for (int i = 0; i < 50; ++i) {
+    std::u16string name(1, u'g');
+    name.push_back(static_cast<char16_t>(u'a' + i % 26));
+    if (i >= 26) name.push_back(u'x');
+    TAtom* g = NewVariable(s, name, nullptr);
+    TAtom::SetParent(s, *g, s.Root);
+    globals.push_back(g);
+  }
+  TAtom* token = NewWord(s, u"gc");
+  token->Extend();
+  TAtom* older = globals[2];
+  EXPECT_EQ(s.FindName(u"gc", token), older);
+  TAtom* newer = NewVariable(s, u"gc", nullptr);
+  TAtom::SetParent(s, *newer, s.Root);
+  EXPECT_EQ(s.FindName(u"gc", token), newer);
+  TAtom::SetName(*newer, u"renamed");
+  EXPECT_EQ(s.FindName(u"gc", token), older);
+  EXPECT_EQ(s.FindName(u"renamed"), newer);
+  TAtom::Unlink(older);
+  EXPECT_EQ(s.FindName(u"gc", token), nullptr);
+  TAtom::SetName(*newer, u"gc");
+  EXPECT_EQ(s.FindName(u"gc", token), newer);
+  EXPECT_EQ(s.FindName(u"renamed"), nullptr);
+  TAtom::MoveToLastChild(*globals[40]);
+  EXPECT_EQ(s.FindName(u"gox"), globals[40]);
+  TAtom* freed = globals[45];
+  TAtom::Reset(s, *freed);  // freed while linked: no longer found by name
+  EXPECT_EQ(s.FindName(u"gtx"), nullptr);
+  EXPECT_EQ(TAtom::FindChildByName(s, *s.Root, u"gz"), globals[25]);
 }
