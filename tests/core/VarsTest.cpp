@@ -528,3 +528,30 @@ TEST(RootNameIndex, FollowsLinksRenamesUnlinksAndFrees) {
   EXPECT_EQ(s.FindName(u"gtx"), nullptr);
   EXPECT_EQ(TAtom::FindChildByName(s, *s.Root, u"gz"), globals[25]);
 }
+
+// A procedure holding one "[~]" frame per running call: once a look-up has
+// walked past many of them, its named children are answered from an index
+// of its own, which follows links, renames, unlinks and a new letter rule.
+TEST(OwnChildIndex, AnswersAsTheChainWouldBehindManyFrames) {
+  TestState ts;
+  TStructure& s = *ts.S;
+  TAtom* procedure = NewVariable(s, u"f", nullptr);
+  TAtom::SetParent(s, *procedure, s.Root);
+  TAtom* handler = NewVariable(s, u"onerror", nullptr);
+  TAtom::SetParent(s, *handler, procedure);
+  for (int i = 0; i < 100; ++i) TAtom::SetParent(s, *NewVariable(s, u"[~]", nullptr), procedure);
+  EXPECT_EQ(TAtom::FindChildByName(s, *procedure, u"lambda"), nullptr);  // builds the index
+  ASSERT_TRUE(procedure->Ext && procedure->Ext->OwnIndex);
+  EXPECT_EQ(TAtom::FindChildByName(s, *procedure, u"onerror"), handler);
+  TAtom* lambda = NewVariable(s, u"lambda", nullptr);
+  TAtom::SetParent(s, *lambda, procedure);
+  EXPECT_EQ(TAtom::FindChildByName(s, *procedure, u"lambda"), lambda);
+  TAtom::SetName(*lambda, u"other");
+  EXPECT_EQ(TAtom::FindChildByName(s, *procedure, u"lambda"), nullptr);
+  TAtom::Unlink(handler);
+  EXPECT_EQ(TAtom::FindChildByName(s, *procedure, u"onerror"), nullptr);
+  s.CaseSensitive = false;  // the index was made under the other rule: the chain answers
+  EXPECT_EQ(TAtom::FindChildByName(s, *procedure, u"OTHER"), lambda);
+  TAtom::Reset(s, *procedure);
+  EXPECT_EQ(TAtom::FindChildByName(s, *procedure, u"other"), nullptr);
+}
