@@ -542,6 +542,30 @@ TAtom* Interpret(TInterpreter& in, TAtom* statement, bool quiet);
 // pushes its answer on the current frame's stack.
 void CallBoundRoutine(TInterpreter& in, int32_t index, bool outside);
 
+// A routine run on a call's operands instead of a frame's cells: the
+// argument view on them and the line the wrapper body's statement would
+// have armed, for the routine's run; both back afterwards.
+class OperandView {
+public:
+  OperandView(TStructure& s, const TStackEntry* inputs, int32_t count, int32_t line)
+      : s_(s), line_(s.CurrentPosition.Line) {
+    s_.OperandInputs = inputs;
+    s_.OperandCount = count;
+    s_.CurrentPosition.Line = line;
+  }
+  ~OperandView() {
+    s_.OperandInputs = nullptr;
+    s_.OperandCount = 0;
+    s_.CurrentPosition.Line = line_;
+  }
+  OperandView(const OperandView&) = delete;
+  OperandView& operator=(const OperandView&) = delete;
+
+private:
+  TStructure& s_;
+  int32_t line_;
+};
+
 // The usual input error: files 04 (dump), 05 and 06 (kind names) of the
 // offending value, the current range := [start, end), the topic := key,
 // then RaiseError(message). Returns when the raise is suppressed.

@@ -159,29 +159,6 @@ const TStackEntry* PlainOperands(const TStack& stack, int32_t inputCount, const 
   return inputs;
 }
 
-// The argument view on the operands and the line a body's statement would
-// have armed, for the routine's run; both back afterwards.
-class OperandView {
-public:
-  OperandView(TStructure& s, const TStackEntry* inputs, int32_t count, int32_t line)
-      : s_(s), line_(s.CurrentPosition.Line) {
-    s_.OperandInputs = inputs;
-    s_.OperandCount = count;
-    s_.CurrentPosition.Line = line;
-  }
-  ~OperandView() {
-    s_.OperandInputs = nullptr;
-    s_.OperandCount = 0;
-    s_.CurrentPosition.Line = line_;
-  }
-  OperandView(const OperandView&) = delete;
-  OperandView& operator=(const OperandView&) = delete;
-
-private:
-  TStructure& s_;
-  int32_t line_;
-};
-
 bool CallWithoutFrame(TInterpreter& in, const TAtom& procedure, TStack& callerStack, int32_t inputCount,
                       const int32_t* pairs, size_t pairWords) {
   TStructure& s = in.S;

@@ -504,29 +504,6 @@ inline const TFastCode* FastCodeOf(const TInterpreter& in, const TAtom& statemen
   return ext->Fast.get();
 }
 
-// The argument view on the operands and the line the wrapper body's
-// statement would have armed, for the routine's run; both back afterwards.
-class OperandInputsScope {
-public:
-  OperandInputsScope(TStructure& s, const TStackEntry* inputs, int32_t count, int32_t line)
-      : s_(s), line_(s.CurrentPosition.Line) {
-    s_.OperandInputs = inputs;
-    s_.OperandCount = count;
-    s_.CurrentPosition.Line = line;
-  }
-  ~OperandInputsScope() {
-    s_.OperandInputs = nullptr;
-    s_.OperandCount = 0;
-    s_.CurrentPosition.Line = line_;
-  }
-  OperandInputsScope(const OperandInputsScope&) = delete;
-  OperandInputsScope& operator=(const OperandInputsScope&) = delete;
-
-private:
-  TStructure& s_;
-  int32_t line_;
-};
-
 // The operands the superinstructions push, held in the call until the loop
 // needs the frame's stack (a superinstruction declines, or finds its inputs
 // there): the same entries, unpinned, since nothing collects meanwhile.
@@ -621,7 +598,7 @@ bool FastCall(TInterpreter& in, TFastStack& operands, const TFastOp& op, const s
   PrepareFloatingPoint(s, false);
   try {
     // Never null, also without inputs: null means "read the frame's cells".
-    const OperandInputsScope view(s, inputs, inputCount, decoded.Line);
+    const OperandView view(s, inputs, inputCount, decoded.Line);
     result = routine(in);
   } catch (...) {
     failed = true;
