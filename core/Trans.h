@@ -549,8 +549,11 @@ class OperandView {
 public:
   OperandView(TStructure& s, const TStackEntry* inputs, int32_t count, int32_t line)
       : s_(s), line_(s.CurrentPosition.Line) {
-    s_.OperandInputs = inputs;
-    s_.OperandCount = count;
+    // Never null: a null view means "read the frame's cells", which a
+    // routine without inputs (or an empty stack's storage) must not do.
+    static const TStackEntry noOperands{};
+    s_.OperandInputs = inputs != nullptr ? inputs : &noOperands;
+    s_.OperandCount = inputs != nullptr ? count : 0;
     s_.CurrentPosition.Line = line;
   }
   ~OperandView() {
