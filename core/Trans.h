@@ -569,6 +569,13 @@ private:
   int32_t line_;
 };
 
+// Runs a frameless routine on a call's operands (input 1 first) with the
+// line its wrapper body's statement would arm. A routine that raises leaves
+// nothing of the attempt (range, topic, trace entries) and gives false: the
+// call then goes the full way, which raises the error itself.
+bool TryRoutineOnOperands(TInterpreter& in, TPrimitive routine, const TStackEntry* inputs, int32_t inputCount,
+                          int32_t line, TAtom*& result);
+
 // The usual input error: files 04 (dump), 05 and 06 (kind names) of the
 // offending value, the current range := [start, end), the topic := key,
 // then RaiseError(message). Returns when the raise is suppressed.

@@ -170,26 +170,10 @@ bool CallWithoutFrame(TInterpreter& in, const TAtom& procedure, TStack& callerSt
   const TStackEntry* inputs = PlainOperands(callerStack, inputCount, pairs, pairWords);
   if (inputs == nullptr && inputCount > 0) return false;
 
-  const size_t traceLength = s.ErrorTrace.size();
   const int32_t start = s.CurrentPosition.StartPos;
   const int32_t end = s.CurrentPosition.EndPos;
   TAtom* result = nullptr;
-  bool failed = false;
-  PrepareFloatingPoint(s, false);
-  try {
-    const OperandView view(s, inputs, inputCount, line);
-    result = routine(in);
-  } catch (...) {
-    failed = true;
-  }
-  if (failed) {
-    // Nothing of the attempt stays: the full way raises the error itself.
-    s.CurrentPosition.StartPos = start;
-    s.CurrentPosition.EndPos = end;
-    s.CurrentPosition.Topic.clear();
-    if (s.ErrorTrace.size() > traceLength) TruncateErrorTrace(in, traceLength);
-    return false;
-  }
+  if (!TryRoutineOnOperands(in, routine, inputs, inputCount, line, result)) return false;
   ++in.StatementCounter;  // the body's statement
   callerStack.Drop(inputCount);
   callerStack.Push(result, start, end);

@@ -590,27 +590,10 @@ bool FastCall(TInterpreter& in, TFastStack& operands, const TFastOp& op, const s
   for (size_t i = 0; i < count; ++i)
     if (pairs[2 * i] != 0 || TAtom::IsVariable(inputs[i].Value)) return false;
 
-  const size_t traceLength = s.ErrorTrace.size();
   const int32_t start = s.CurrentPosition.StartPos;
   const int32_t end = s.CurrentPosition.EndPos;
   TAtom* result = nullptr;
-  bool failed = false;
-  PrepareFloatingPoint(s, false);
-  try {
-    // Never null, also without inputs: null means "read the frame's cells".
-    const OperandView view(s, inputs, inputCount, decoded.Line);
-    result = routine(in);
-  } catch (...) {
-    failed = true;
-  }
-  if (failed) {
-    // Nothing of the attempt stays: the full way raises the error itself.
-    s.CurrentPosition.StartPos = start;
-    s.CurrentPosition.EndPos = end;
-    s.CurrentPosition.Topic.clear();
-    if (s.ErrorTrace.size() > traceLength) TruncateErrorTrace(in, traceLength);
-    return false;
-  }
+  if (!TryRoutineOnOperands(in, routine, inputs, inputCount, decoded.Line, result)) return false;
   ++in.StatementCounter;  // the body's statement
   if (held)
     operands.Drop(count);
@@ -727,6 +710,30 @@ bool RunFastCode(TInterpreter& in, const TFastCode& fast, const std::vector<int3
 }
 
 }  // namespace
+
+bool TryRoutineOnOperands(TInterpreter& in, TPrimitive routine, const TStackEntry* inputs, int32_t inputCount,
+                          int32_t line, TAtom*& result) {
+  TStructure& s = in.S;
+  const size_t traceLength = s.ErrorTrace.size();
+  const int32_t start = s.CurrentPosition.StartPos;
+  const int32_t end = s.CurrentPosition.EndPos;
+  result = nullptr;
+  bool failed = false;
+  PrepareFloatingPoint(s, false);
+  try {
+    // Never null, also without inputs: null means "read the frame's cells".
+    const OperandView view(s, inputs, inputCount, line);
+    result = routine(in);
+  } catch (...) {
+    failed = true;
+  }
+  if (!failed) return true;
+  s.CurrentPosition.StartPos = start;
+  s.CurrentPosition.EndPos = end;
+  s.CurrentPosition.Topic.clear();
+  if (s.ErrorTrace.size() > traceLength) TruncateErrorTrace(in, traceLength);
+  return false;
+}
 
 // ocNative / ocPrimitive: calls a bound routine with a clean floating-point
 // environment and pushes its result. A failure of the routine other than a
