@@ -823,7 +823,27 @@ void PrintVariableTree(TInterpreter& in) {
 
 // --- the loop --------------------------------------------------------------------------
 
-TAtom* Interpret(TInterpreter& in, TAtom* statement, bool quiet) {
+namespace {
+
+// After a superinstruction declined at fastIndex: the loop runs its words
+// (up to resumeAt) and comes back to the next one; past the last one the
+// rest of the code runs word by word.
+inline void ResumeWordsAfterDecline(const TFastCode*& fast, size_t& fastIndex, TCodeCursor& cursor,
+                                    size_t& resumeAt) {
+  if (fastIndex < fast->Ops.size()) {
+    cursor.Index = static_cast<size_t>(fast->Ops[fastIndex].From);
+    resumeAt = static_cast<size_t>(fast->Ops[fastIndex].To);
+    ++fastIndex;
+  } else {
+    if (!fast->Ops.empty()) cursor.Index = static_cast<size_t>(fast->Ops.back().To);
+    fast = nullptr;
+  }
+}
+
+// The statement's code word by word, the superinstructions taking the
+// ranges they can; declined: the superinstructions whose short way
+// (started by Interpret) declined at declinedAt, null when it has not run.
+TAtom* InterpretWords(TInterpreter& in, TAtom* statement, bool quiet, const TFastCode* declined, size_t declinedAt) {
   CheckStack(in);
   InterpretScope scope(in);
   if (!IsAtom(statement) || TAtom::CodeCount(*statement) == 0) {
@@ -852,10 +872,14 @@ TAtom* Interpret(TInterpreter& in, TAtom* statement, bool quiet) {
   TAtom* next = nullptr;
   // The short way: superinstructions from fastIndex on, back to them once
   // the loop has run the words of the one that declined (up to resumeAt).
-  const TFastCode* fast = FastCodeOf(in, *statement);
+  const TFastCode* fast = declined != nullptr ? declined : FastCodeOf(in, *statement);
   const uint32_t fastGeneration = fast != nullptr ? fast->Generation : 0;
   size_t fastIndex = 0;
   size_t resumeAt = 0;
+  if (declined != nullptr) {
+    fastIndex = declinedAt;
+    ResumeWordsAfterDecline(fast, fastIndex, cursor, resumeAt);
+  }
 
   for (;;) {
     if (in.ResultAtom != SystemValue || in.StopFlag || s.HaltRequested || in.RunState == rsStop) break;
@@ -871,13 +895,8 @@ TAtom* Interpret(TInterpreter& in, TAtom* statement, bool quiet) {
       } else if (RunFastCode(in, *fast, *cursor.Code, fastIndex, next)) {
         scope.Complete();
         return next;
-      } else if (fastIndex < fast->Ops.size()) {
-        cursor.Index = static_cast<size_t>(fast->Ops[fastIndex].From);
-        resumeAt = static_cast<size_t>(fast->Ops[fastIndex].To);
-        ++fastIndex;
       } else {
-        if (!fast->Ops.empty()) cursor.Index = static_cast<size_t>(fast->Ops.back().To);
-        fast = nullptr;
+        ResumeWordsAfterDecline(fast, fastIndex, cursor, resumeAt);
       }
     }
     // Code is only ever cleared, never cut mid-instruction, while it runs;
@@ -1023,4 +1042,28 @@ TAtom* Interpret(TInterpreter& in, TAtom* statement, bool quiet) {
   }
   scope.Complete();
   return nullptr;
+}
+
+}  // namespace
+
+TAtom* Interpret(TInterpreter& in, TAtom* statement, bool quiet) {
+  // The short way without the word loop's set-up: the superinstructions run
+  // no program code and collect nothing, so the statement needs no pin
+  // while they run; the stop state is tested as the loop tests it first.
+  const TFastCode* fast = IsAtom(statement) ? FastCodeOf(in, *statement) : nullptr;
+  if (fast == nullptr || in.ResultAtom != SystemValue || in.StopFlag || in.S.HaltRequested ||
+      in.RunState == rsStop || in.S.Frame() == nullptr || TAtom::CodeCount(*statement) == 0)
+    return InterpretWords(in, statement, quiet, nullptr, 0);
+  size_t declinedAt = 0;
+  {
+    CheckStack(in);
+    InterpretScope scope(in);
+    TAtom* next = nullptr;
+    if (RunFastCode(in, *fast, *statement->Code(), declinedAt, next)) {
+      scope.Complete();
+      return next;
+    }
+    scope.Complete();
+  }
+  return InterpretWords(in, statement, quiet, fast, declinedAt);
 }

@@ -329,20 +329,46 @@ void RunOwnerHandlers(TInterpreter& in, int keyword, MakeHandlerKind kind, bool 
   PushVariable(in, variable);
 }
 
+// TAtom::IsLocked and TAtom::NotifySuppressed of a variable in one walk up
+// its parents: the lock search ends at the first frame, the silence search
+// at the top.
+struct StoreGuards {
+  bool Locked = false;
+  bool Suppressed = false;
+};
+StoreGuards StoreGuardsOf(const TAtom* variable) {
+  StoreGuards guards;
+  bool lockSearch = true;
+  for (const TAtom* a = variable; IsAtom(a); a = a->Parent) {
+    if (lockSearch) {
+      if ((a->Flags & afLocked) != 0) {
+        guards.Locked = true;
+        lockSearch = false;
+      } else if ((a->Flags & afFrame) != 0) {
+        lockSearch = false;
+      }
+    }
+    if ((a->Flags & afSilent) != 0) guards.Suppressed = true;
+  }
+  return guards;
+}
+
 }  // namespace
 
 TAtom* PlainMake(TInterpreter& in, TAtom* name, TAtom* value) {
   TStructure& s = in.S;
   if (!TAtom::IsWordOrNumber(name) || name->Kind != akWord) return nullptr;
   TAtom* variable = s.FindNameOfToken(*name);
-  if (variable == nullptr || TAtom::IsLocked(variable)) return nullptr;
+  if (variable == nullptr) return nullptr;
+  const StoreGuards guards = StoreGuardsOf(variable);
+  if (guards.Locked) return nullptr;
   TMakeInputs inputs;
   inputs.Name = name;
   inputs.Value = value;
   if (!IsPlainStore(s, ocMake, inputs, *variable)) return nullptr;
   if (value == SystemValue) {
     // Made, not assigned.
-  } else if (TAtom::NotifySuppressed(variable) || (variable->Flags & afActive) != 0) {
+  } else if (guards.Suppressed || (variable->Flags & afActive) != 0) {
     DropValue(value);
   } else {
     SilentScope silent(variable);
