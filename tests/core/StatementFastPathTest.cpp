@@ -29,7 +29,8 @@ TRunOutcome RunBothWays(std::u16string_view program, bool fastPaths) {
       u"to add :a :b\noutput dll.zavta.LOGOSUM\nend\n"
       u"to mul :a :b\noutput dll.zavta.LOGOMUL\nend\n"
       u"to word3 :a :b :c\noutput dll.zavta.LOGOWORD\nend\n"
-      u"to eq :a :b\noutput dll.zavta.LOGOEQUALP\nend\n";
+      u"to eq :a :b\noutput dll.zavta.LOGOEQUALP\nend\n"
+      u"to setbit :_names :_mask\ndll.zavta.SETBIT\nend\n";
   TRunOutcome outcome;
   outcome.Result = RunText(in, library, u"library");
   if (outcome.Result == 0) outcome.Result = RunText(in, program, u"test");
@@ -65,6 +66,16 @@ INSTANTIATE_TEST_SUITE_P(
         // Stores that take the reactive way: a handler, a lock, a new variable.
         u"make \"x 1\nmake \"x.onchange [print \"changed]\nrepeat 2 [make \"x add :x 1]\nprint :x",
         u"make \"y 1\nmake \"z 2\nrepeat 2 [make \"y add :y 1]\nprint :y :z",
+        // Locked stores: the variable itself, a field of a locked object, a
+        // local under a locked global of the same name.
+        u"make \"x 1\nsetbit \"x 4096\nrepeat 2 [make \"x add :x 1]\nprint :x",
+        u"to pt :px\nend\nmake \"o pt 1\nsetbit \"o 4096\nrepeat 2 [make \"o.px add :o.px 1]\nprint :o.px",
+        u"make \"x 1\nsetbit \"x 4096\nto p\nlocal \"x\nmake \"x 5\nrepeat 2 [make \"x add :x 1]\noutput :x\nend\n"
+        u"print p :x",
+        // WORD of words, numbers and characters outside the basic plane.
+        u"make \"w (word3 \"a\U0001F600 12.5 \"\U0001F601b)\nprint :w\nprint (word3 \"\" 7 \"\")",
+        // A statement that declines in its middle and goes on word by word.
+        u"make \"x 1\nrepeat 3 [make \"x add add :x 1 (if eq :x 3 [100] [0])]\nprint :x",
         // Failures inside the superinstructions: the report is the full way's.
         u"make \"x 1\nrepeat 3 [make \"x add :x \"a]\nprint :x",
         u"make \"x 1\nrepeat 3 [make \"x add :nosuch 1]\nprint :x",
