@@ -142,14 +142,9 @@ void TAtom::Finalize(TStructure& s, TAtom& atom) {
   }
 }
 
-void TAtom::Reset(TStructure& s, TAtom& atom) {
-  Finalize(s, atom);
-  // Only a linked child changes a child list that look-ups remember: the
-  // atoms the collector frees by the million are not. (A root made again at
-  // a freed root's place links its children anew, which is noted.)
-  NoteChildrenChange(atom.Parent, &atom);
-  if (TChildIndex* index = IndexOf(atom.Parent)) index->Unnamed(atom);
-  if (TChildIndex* own = IndexOf(&atom)) own->Detach();
+namespace {
+// The fields a freed atom must not keep; everything the full reset clears.
+void ClearFields(TAtom& atom) {
   atom.Kind = akWord;
   atom.Left = nullptr;
   atom.Right = nullptr;
@@ -160,9 +155,28 @@ void TAtom::Reset(TStructure& s, TAtom& atom) {
   atom.FirstChild = nullptr;
   atom.NextSibling = nullptr;
   atom.RefCount = 0;
-  atom.Ext.reset();  // handler children, code, position, object
   atom.Number = 0;
   atom.Stamp = 0;
+}
+}  // namespace
+
+void TAtom::Reset(TStructure& s, TAtom& atom) {
+  // Most freed atoms are list cells and numbers: no extension (so no
+  // finaliser, object, code or child index) and no parent whose child list
+  // look-ups remember. They need only their fields cleared.
+  if (!atom.Ext && atom.Parent == nullptr) {
+    ClearFields(atom);
+    return;
+  }
+  Finalize(s, atom);
+  // Only a linked child changes a child list that look-ups remember: the
+  // atoms the collector frees by the million are not. (A root made again at
+  // a freed root's place links its children anew, which is noted.)
+  NoteChildrenChange(atom.Parent, &atom);
+  if (TChildIndex* index = IndexOf(atom.Parent)) index->Unnamed(atom);
+  if (TChildIndex* own = IndexOf(&atom)) own->Detach();
+  ClearFields(atom);
+  atom.Ext.reset();  // handler children, code, position, object
 }
 
 TAtom& NewAtom(TStructure& s) {
@@ -211,7 +225,10 @@ void TAtom::FreeUnlinked(TStructure& s, TAtom& atom) {
   // Its parent is garbage as well (a live parent would have kept it), so
   // no child list that look-ups remember changes.
   atom.Parent = nullptr;
-  Reset(s, atom);
+  if (atom.Ext)
+    Reset(s, atom);
+  else
+    ClearFields(atom);  // what Reset does for an atom without extension or parent
   PushFront(s.FreeAtoms, atom, AtomChain::Free);
   --s.LiveCount;
   ++s.FreeCount;
@@ -296,6 +313,20 @@ TAtom* NewMemoryBlock(TStructure& s, size_t size, TFinalizer finalizer) {
   a.Number = static_cast<long double>(size);
   a.Ext->Finalizer = finalizer;
   return &a;
+}
+
+TAtom* CopyListCells(TStructure& s, const TAtom* list, int32_t count, TAtom* next) {
+  TAtom* head = next;
+  TAtom** link = &head;
+  for (const TAtom* cell = list; count > 0 && IsCellKind(cell); cell = cell->Right, --count) {
+    TAtom& copy = NewAtom(s);
+    copy.Kind = akList;
+    copy.Left = cell->Left;
+    *link = &copy;
+    link = &copy.Right;
+  }
+  *link = next;
+  return head;
 }
 
 void AppendToList(TStructure& s, TAtom* element, TAtom*& head, TAtom*& tail) {

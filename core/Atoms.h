@@ -325,6 +325,10 @@ TAtom* NewExpressionCell(TStructure& s, TAtom* element, TAtom* next);
 TAtom* NewVariable(TStructure& s, std::u16string name, TAtom* value);
 TAtom* NewWinObject(TStructure& s, WrappedObject* object, TFinalizer finalizer);
 TAtom* NewMemoryBlock(TStructure& s, size_t size, TFinalizer finalizer);
+// New list cells holding the elements of the first `count` cells of `list`
+// (fewer when it is shorter), in order, the last linked to `next`; `next`
+// itself when nothing is copied. Copies of expression cells are list cells.
+TAtom* CopyListCells(TStructure& s, const TAtom* list, int32_t count, TAtom* next);
 // Appends a new cell to a list under construction.
 void AppendToList(TStructure& s, TAtom* element, TAtom*& head, TAtom*& tail);
 

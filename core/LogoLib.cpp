@@ -486,13 +486,7 @@ TAtom* NextCell(const TAtom* cell) { return IsCell(cell->Right) ? cell->Right : 
 
 // A new list of the first `count` elements (fewer when the list is shorter);
 // the elements are shared.
-TAtom* CopyCells(TStructure& s, const TAtom* list, int32_t count) {
-  TAtom* head = nullptr;
-  TAtom* tail = nullptr;
-  for (const TAtom* cell = IsCell(list) ? list : nullptr; cell != nullptr && count > 0; cell = NextCell(cell), --count)
-    AppendToList(s, cell->Left, head, tail);
-  return head;
-}
+TAtom* CopyCells(TStructure& s, const TAtom* list, int32_t count) { return CopyListCells(s, list, count, nullptr); }
 
 // The cell after the first n; null when the list has exactly n cells.
 // `ranOut` tells whether it has fewer.
@@ -531,11 +525,7 @@ TAtom* Sentence(TInterpreter& in) {
       result = NewListCell(s, value, result);
       return true;
     }
-    TAtom* copy = CopyCells(s, value, INT32_MAX);
-    if (copy != nullptr) {
-      TAtom::LastCell(copy)->Right = result;
-      result = copy;
-    }
+    result = CopyListCells(s, value, INT32_MAX, result);
     return true;
   });
   return plain ? result : RaisePrimitiveError(s, u"se");

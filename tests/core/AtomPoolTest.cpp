@@ -92,6 +92,72 @@ TEST(AtomPool, ReusedAtomStartsCleanWithAHigherStamp) {
   EXPECT_EQ(clean->Stamp, s.StampCounter);
 }
 
+TEST(AtomPool, FreedCellsAndWordsComeBackCleanThroughTheShortReset) {
+  TestState ts;
+  TStructure& s = *ts.S;
+  TAtom* cell = NewExpressionCell(s, NewNumber(s, 1), NewListCell(s, nullptr, nullptr));
+  cell->Flags = afSilent;
+  cell->Marks = amNumberRead;
+  cell->Number = 5;
+  TAtom* word = NewWord(s, u"text");
+  word->NextSibling = cell;
+  word->FirstChild = cell;
+  word->RefCount = 3;
+  for (TAtom* freed : {cell, word}) {
+    TAtom::FreeUnlinked(s, *freed);
+    EXPECT_EQ(s.FreeAtoms, freed);
+    TAtom* clean = NewWord(s, u"");
+    ASSERT_EQ(clean, freed);
+    EXPECT_EQ(clean->Kind, akWord);
+    EXPECT_EQ(clean->Left, nullptr);
+    EXPECT_EQ(clean->Right, nullptr);
+    EXPECT_TRUE(clean->Text.empty());
+    EXPECT_EQ(clean->Flags, 0u);
+    EXPECT_EQ(clean->Marks, 0u);
+    EXPECT_EQ(clean->FirstChild, nullptr);
+    EXPECT_EQ(clean->NextSibling, nullptr);
+    EXPECT_EQ(clean->RefCount, 0);
+    EXPECT_EQ(clean->Number, 0);
+    EXPECT_EQ(clean->Stamp, s.StampCounter);
+  }
+}
+
+TEST(AtomPool, CopiedCellsAreNewListCellsSharingElementsAndEndingInTheGivenRest) {
+  TestState ts;
+  TStructure& s = *ts.S;
+  TAtom* one = NewNumber(s, 1);
+  TAtom* two = NewWord(s, u"two");
+  TAtom* three = NewListCell(s, one, nullptr);
+  TAtom* source = NewExpressionCell(s, one, NewExpressionCell(s, two, NewListCell(s, three, nullptr)));
+  TAtom* rest = NewListCell(s, two, nullptr);
+  struct TCase {
+    const TAtom* List;
+    int32_t Count;
+    std::vector<TAtom*> Elements;
+  };
+  const TCase cases[] = {
+      {source, INT_MAX, {one, two, three}},
+      {source, 2, {one, two}},
+      {source, 0, {}},
+      {nullptr, 5, {}},
+      {two, 5, {}},  // a word has no cells
+      {SystemValue, 5, {}},
+  };
+  for (const TCase& c : cases) {
+    TAtom* copy = CopyListCells(s, c.List, c.Count, rest);
+    for (TAtom* element : c.Elements) {
+      ASSERT_NE(copy, rest);
+      EXPECT_EQ(copy->Kind, akList);
+      EXPECT_EQ(copy->Left, element);
+      for (const TAtom* original = source; original; original = original->Right) EXPECT_NE(copy, original);
+      copy = copy->Right;
+    }
+    EXPECT_EQ(copy, rest) << c.Elements.size();
+  }
+  EXPECT_EQ(source->Kind, akExpression);  // the source is left as it was
+  EXPECT_EQ(TAtom::Length(source), 3);
+}
+
 TEST(AtomPool, IdentitiesResolveOnlyWhileLiveOrKept) {
   TestState ts(false);
   TStructure& s = *ts.S;
