@@ -37,7 +37,7 @@ TEST(ProgramRunRobustness, SeedProgramsEndSoundly) {
   for (const auto& file : SeedPrograms()) EXPECT_EQ(checker.Run(ReadProgram(file)), "") << file;
   EXPECT_GT(checker.Reached().Ran, 60);
   EXPECT_GT(checker.Reached().Errors, 5);
-  // The port tests call an outside library.
+  // The corpus calls an outside library once.
   EXPECT_GE(checker.Reached().NotRunnable, 1);
 }
 

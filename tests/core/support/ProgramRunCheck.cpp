@@ -22,7 +22,12 @@
 #endif
 #endif
 #if defined(ZAVTA_RUN_CHECK_ASAN)
-#include <sanitizer/allocator_interface.h>
+// The sanitizer allocator's own interface (GCC installs no header for it).
+extern "C" {
+size_t __sanitizer_get_current_allocated_bytes();
+int __sanitizer_install_malloc_and_free_hooks(void (*onMalloc)(const volatile void*, size_t),
+                                              void (*onFree)(const volatile void*));
+}
 #endif
 
 namespace {
