@@ -15,6 +15,17 @@
 #include "core/Host.h"
 #include "core/Text.h"
 
+#if defined(__SANITIZE_ADDRESS__)
+#define ZAVTA_POOL_LSAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ZAVTA_POOL_LSAN 1
+#endif
+#endif
+#if defined(ZAVTA_POOL_LSAN)
+#include <sanitizer/lsan_interface.h>
+#endif
+
 // --- small types -------------------------------------------------------------------
 
 const std::u16string& SharedText::Empty() {
@@ -252,6 +263,11 @@ constexpr uint32_t kMaxAtoms = (0x7FFFFFFFu - kFirstAtomIdentity) / kBlockSize *
 TAtom* MapBlock() {
   void* memory = mmap(nullptr, kBlockBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
   if (memory == MAP_FAILED) throw std::bad_alloc();
+#if defined(ZAVTA_POOL_LSAN)
+  // The leak checker scans only the heap, stacks and globals: the texts,
+  // extensions and code the atoms own are reachable through this block.
+  __lsan_register_root_region(memory, kBlockBytes);
+#endif
   return static_cast<TAtom*>(memory);
 }
 
@@ -297,7 +313,12 @@ void TStructure::DestroyAtoms() {
   blockStarts_.clear();
 }
 
-void TStructure::BlockDeleter::operator()(TAtom* atoms) const { munmap(atoms, kBlockBytes); }
+void TStructure::BlockDeleter::operator()(TAtom* atoms) const {
+#if defined(ZAVTA_POOL_LSAN)
+  __lsan_unregister_root_region(atoms, kBlockBytes);
+#endif
+  munmap(atoms, kBlockBytes);
+}
 
 bool TStructure::IsPoolAtom(const TAtom* address) const {
   const auto at = reinterpret_cast<uintptr_t>(address);
