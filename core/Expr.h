@@ -282,14 +282,13 @@ bool DecodeWrapperStatement(const std::vector<int32_t>& code, TWrapperStatement&
 // --- superinstructions -------------------------------------------------------------
 // The code of a statement once more, as a few superinstructions for the
 // interpreter's short way. Each covers a range of code words (its position
-// markers included) and does exactly what they do, or declines having done
+// markers and statement hooks included) and does exactly what they do, or declines having done
 // nothing, and the interpreter then runs that range word by word. Literal
 // pushes, ":name" reads and quotes, calls, two-input MAKEs, the loop
 // counters, pops and the end have their own kind; every other instruction
 // is a foGeneral range.
 enum FastOpKind : int32_t {
   foGeneral,    // run the range word by word
-  foNothing,    // the statement hook and position markers (no stepping)
   foPush,       // push the literal Operand
   foQuote,      // push the literal Operand, which it leaves in LastValue
   foValueOf,    // push the value of the variable named by the literal Operand

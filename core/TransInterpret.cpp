@@ -656,8 +656,6 @@ bool RunFastCode(TInterpreter& in, const TFastCode& fast, const std::vector<int3
     }
     bool done = true;
     switch (op.Kind) {
-      case foNothing:
-        break;
       case foPush:
         operands.Push(s.AtomById(static_cast<uint32_t>(op.Operand)), current.StartPos, current.EndPos);
         break;

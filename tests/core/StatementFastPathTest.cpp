@@ -105,7 +105,7 @@ TEST(StatementFastCode, CoversTheWordsInOrder) {
     expectedFrom = op.To;
   }
   EXPECT_EQ(static_cast<size_t>(expectedFrom), ext.Code->size());
-  EXPECT_EQ(kinds, (std::vector<FastOpKind>{foNothing, foPush, foValueOf, foCall, foQuote, foMake, foPop, foEnd}));
+  EXPECT_EQ(kinds, (std::vector<FastOpKind>{foPush, foValueOf, foCall, foQuote, foMake, foPop, foEnd}));
 }
 
 }  // namespace
