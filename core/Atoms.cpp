@@ -31,7 +31,9 @@ TAtom* const SystemValue = &systemValueSentinel;
 TAtom::~TAtom() = default;
 
 namespace {
-bool IsAnonymousName(const std::u16string& name) { return name.size() == 3 && name == u"[~]"; }
+bool IsAnonymousName(const std::u16string& name) {
+  return name.size() == 3 && name[0] == u'[' && name[1] == u'~' && name[2] == u']';
+}
 
 // Called before a child list or a child's name changes; child is the one
 // linked, unlinked or renamed, null when the change is the whole list. A

@@ -484,6 +484,20 @@ bool BindInputs(TCall& call, TAtom& frame, const TKeptCells* keptCells, bool log
   return true;
 }
 
+// Binds the inputs into the cells of a kept frame that TakeKeptFrame found
+// fitting (all by value, the same names): BindInputs' pops, ranges and
+// last value without its per-input checks. Only while nothing is logged.
+void BindKeptCells(TCall& call, const TKeptCells& cells, TBoundInputs& bound) {
+  for (int32_t i = 0; i < call.InputCount; ++i) {
+    TAtom* input = nullptr;
+    TRange range{-1, -1};
+    call.CallerStack.Pop(input, range.StartPos, range.EndPos);
+    call.In.LastValue = input;
+    if (i < kRememberedRanges) bound.Ranges[static_cast<size_t>(i)] = range;
+    cells[static_cast<size_t>(i)]->Left = input;  // a plain value: the old one is not finalised
+  }
+}
+
 void LogProcedureLine(TInterpreter& in, std::u16string_view head, std::u16string_view text) {
   std::u16string line(head);
   AppendDecimal(line, in.CallDepth - 1);
@@ -602,7 +616,10 @@ void CallUserProcedure(TInterpreter& in, TCodeCursor& cursor) {
   const bool logging = LogTakesProcedures(s);
   TBoundInputs bound;
   if (logging) bound.CallText = procedure->Text;
-  if (!BindInputs(call, *frame, reusedFrame ? &keptCells : nullptr, logging, bound)) return;
+  if (reusedFrame && !logging)
+    BindKeptCells(call, keptCells, bound);
+  else if (!BindInputs(call, *frame, reusedFrame ? &keptCells : nullptr, logging, bound))
+    return;
 
   // Enter the body's frame.
   in.CodePointer = body;

@@ -668,10 +668,7 @@ TAtom* TStructure::SearchScopes(FindChild find) {
 bool TStructure::RootAnswerStands(const TAtom::Extension& memo, std::u16string_view name) const {
   const TAtom* owner = frame_->Owner;
   if (owner == Root) return true;
-  const TAtom* scope = memo.InnerScope;
-  if (!IsAtom(owner) || scope == nullptr || owner->Parent != scope || scope->Parent != Root ||
-      scope->Stamp != memo.InnerScopeStamp || !scope->Ext || scope->Ext->NamedChildrenStamp != memo.InnerScopeChildren)
-    return false;
+  if (!InnerScopeStands(memo)) return false;
   for (const TAtom* c = owner->FirstChild; c != nullptr; c = c->NextSibling)
     if (SameName(c->Text, name)) return false;
   return true;
@@ -808,7 +805,28 @@ TAtom* TStructure::FindOwnInputOrLocal(std::u16string_view name) {
   return nullptr;
 }
 
+// The two answers most look-ups in a procedure's frame get, found with one
+// walk over the frame owner's children: one of them (an input or local),
+// or, when none has the name, the root's answer the token remembers.
+// Everything else takes the whole search, which gives the same answers.
 TAtom* TStructure::FindName(std::u16string_view rawName, TAtom* token) {
+  if (!FastPaths || !frame_ || rawName.empty()) return SearchName(rawName, token);
+  TAtom* owner = frame_->Owner;
+  if (!IsAtom(owner) || owner == Root) return SearchName(rawName, token);
+  for (TAtom* c = owner->FirstChild; c != nullptr; c = c->NextSibling) {
+    if (c->Text.size() != rawName.size() || !SameName(c->Text, rawName)) continue;
+    if (rawName.front() == u'[' || rawName.find(u'.') != std::u16string_view::npos || !IsPlainSimpleName(rawName))
+      return SearchName(rawName, token);
+    LastScope = owner;
+    return c;
+  }
+  const TAtom::Extension* memo = IsAtom(token) ? token->Ext.get() : nullptr;
+  if (memo != nullptr && !memo->FieldOfGlobal && RootMemoCurrent(*memo) && InnerScopeStands(*memo))
+    return memo->RootChild;
+  return SearchName(rawName, token);
+}
+
+TAtom* TStructure::SearchName(std::u16string_view rawName, TAtom* token) {
   // At the top level, with no scope pushed by LOGOASK, the root is the first
   // scope searched: what it answered the token last time still holds while
   // the root's children are unchanged (no other field is touched on the way).

@@ -694,12 +694,19 @@ private:
   enum class SimpleKind { Named, DrawImage, Change };
   SimpleKind SimpleKindOf(std::u16string_view name) const {
     // Sizes first: almost every name is neither keyword.
+    if (((Language.HandlerNameSizes >> std::min<size_t>(name.size(), 63)) & 1) == 0) return SimpleKind::Named;
     const std::u16string& drawImage = Keyword(kwOndrawimage);
     if (name.size() == drawImage.size() && !drawImage.empty() && SameName(name, drawImage))
       return SimpleKind::DrawImage;
     const std::u16string& change = Keyword(kwOnchange);
     if (name.size() == change.size() && !change.empty() && SameName(name, change)) return SimpleKind::Change;
     return SimpleKind::Named;
+  }
+  // SimpleKindOf(name) == SimpleKind::Named, without the call for the
+  // names whose size no handler keyword has.
+  bool IsPlainSimpleName(std::u16string_view name) const {
+    return ((Language.HandlerNameSizes >> std::min<size_t>(name.size(), 63)) & 1) == 0 ||
+           SimpleKindOf(name) == SimpleKind::Named;
   }
   template <class FindChild>
   TAtom* SearchScopes(FindChild find);
@@ -713,6 +720,24 @@ private:
   TAtom* FindSimpleName(std::u16string_view name, TAtom* token);
   TAtom* FindOwnInputOrLocal(std::u16string_view name);
   bool RootAnswerStands(const TAtom::Extension& memo, std::u16string_view name) const;
+  // The procedure the remembered root answer passed on the way is the frame
+  // owner's, with the named children it had then.
+  bool InnerScopeStands(const TAtom::Extension& memo) const {
+    const TAtom* owner = frame_->Owner;
+    const TAtom* scope = memo.InnerScope;
+    return IsAtom(owner) && scope != nullptr && owner->Parent == scope && scope->Parent == Root &&
+           scope->Stamp == memo.InnerScopeStamp && scope->Ext &&
+           scope->Ext->NamedChildrenStamp == memo.InnerScopeChildren;
+  }
+  // The token's remembered root answer, when it is still the root's (the
+  // scopes before the root are checked by the caller).
+  bool RootMemoCurrent(const TAtom::Extension& memo) {
+    return memo.RootChild != nullptr && ModuleList == nullptr && memo.RootOf == Root &&
+           memo.RootEpoch == TopLevelEpoch() && memo.RootCaseSensitive == CaseSensitive &&
+           memo.Keywords == KeywordGeneration;
+  }
+  // FindName's whole search, for the names its short answers do not cover.
+  [[gnu::noinline]] TAtom* SearchName(std::u16string_view name, TAtom* token);
   void RememberInnerScope(TAtom& token, const TAtom* found);
   bool FieldAnswerStands(const TAtom::Extension& memo) const;
   void RememberFieldOfGlobal(TAtom& token, std::u16string_view name, TAtom* found);

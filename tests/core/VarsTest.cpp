@@ -452,6 +452,54 @@ TEST(NameResolution, ATokenInAProcedureFollowsItsFrameAndProcedure) {
   s.LeaveFrame();
 }
 
+// In a procedure's frame an input or local is found first and a name the
+// frame owner lacks takes the token's root answer; names that walk
+// differently (paths, bracketed, handler keywords), letter case and a
+// caller's variable must give exactly what the search without short ways
+// gives, also once the tokens remember answers.
+TEST(NameResolution, FrameLookUpsAgreeWithTheWholeSearch) {
+  TestState ts;
+  TStructure& s = *ts.S;
+  s.LoadKeywords();
+  const std::u16string onchange = s.Keyword(kwOnchange);
+  Var(s, u"x", NewNumber(s, 1), s.Root);
+  TAtom* procedure = Var(s, u"proc", nullptr, s.Root);
+  Var(s, u"attr", nullptr, procedure);
+  TAtom* callerOwner = EnterCall(s, u"[~]", procedure);
+  Var(s, u"y", nullptr, callerOwner);
+  TAtom* owner = EnterCall(s, u"[~]", procedure);
+  TAtom* object = Var(s, u"a", nullptr, owner);
+  Var(s, u"b", nullptr, object);
+  Var(s, u"n", NewNumber(s, 2), owner);
+  Var(s, u"[a]", nullptr, owner);
+  Var(s, onchange.c_str(), nullptr, owner);
+  const std::u16string names[] = {u"n", u"N", u"x", u"X", u"y", u"attr", u"a.b", u"[a]", onchange, u"missing", u"proc"};
+  std::vector<TAtom*> tokens;
+  for (const std::u16string& name : names) {
+    tokens.push_back(NewWord(s, name));
+    tokens.back()->Extend();
+  }
+  auto check = [&](const char* what) {
+    for (size_t i = 0; i < tokens.size(); ++i) {
+      s.FastPaths = false;
+      TAtom* whole = s.FindName(names[i]);
+      s.FastPaths = true;
+      EXPECT_EQ(s.FindName(names[i], tokens[i]), whole) << what << ": " << std::string(names[i].begin(), names[i].end());
+      EXPECT_EQ(s.FindName(names[i], tokens[i]), whole) << what << ", remembered";
+    }
+  };
+  check("case-sensitive");
+  s.CaseSensitive = false;
+  check("ignoring case");
+  Var(s, u"y", nullptr, s.Root);  // the root comes before the calling frames
+  Var(s, u"x", nullptr, owner);   // a local now shadows the global
+  check("after new variables");
+  s.CaseSensitive = true;
+  check("case-sensitive again");
+  s.LeaveFrame();
+  s.LeaveFrame();
+}
+
 // "global.field" at the top level: the remembered field stands only while
 // the root's and the global's children stay as they were.
 TEST(NameResolution, ATokenOfAFieldFollowsTheGlobalAndItsChildren) {
