@@ -55,6 +55,7 @@ void TChildIndex::Attach(TAtom* owner, bool caseSensitive) {
   ++Epoch;
   CaseSensitive = caseSensitive;
   ByName = decltype(ByName)(64, TNameHash{caseSensitive}, TNameEqual{caseSensitive});
+  Namespaces.clear();
   Owner = IsAtom(owner) ? owner : nullptr;
   if (Owner == nullptr) return;
   Owner->Extend().ChildIndex = this;
@@ -67,11 +68,12 @@ void TChildIndex::Attach(TAtom* owner, bool caseSensitive) {
 void TChildIndex::Detach() {
   if (Owner != nullptr && Owner->Ext) Owner->Ext->ChildIndex = nullptr;
   Owner = nullptr;
-  ByName.clear();
+  Cleared();
   ++Epoch;
 }
 
 void TChildIndex::LinkedInFront(TAtom& child) {
+  if (child.Flags & afNamespace) Namespaces.insert(Namespaces.begin(), &child);
   if (!Indexed(child.Text)) return;
   TEntry& entry = ByName[child.Text];
   entry.Newest = &child;
@@ -103,7 +105,30 @@ void TChildIndex::Unnamed(const TAtom& child) {
   }
 }
 
+void TChildIndex::ForgetNamespace(const TAtom& child) {
+  const auto found = std::find(Namespaces.begin(), Namespaces.end(), &child);
+  if (found != Namespaces.end()) Namespaces.erase(found);
+}
+
+void TChildIndex::NamespaceFlagChanged(TAtom& child) {
+  ForgetNamespace(child);
+  if (!(child.Flags & afNamespace)) return;
+  // Its place among the namespaces is before the next older flagged
+  // sibling (the list holds exactly the flagged children, in chain order).
+  auto place = Namespaces.end();
+  for (const TAtom* c = child.NextSibling; c != nullptr; c = c->NextSibling) {
+    if (!(c->Flags & afNamespace)) continue;
+    place = std::find(Namespaces.begin(), Namespaces.end(), c);
+    break;
+  }
+  Namespaces.insert(place, &child);
+}
+
 void TChildIndex::Moved(TAtom& child) {
+  if (child.Flags & afNamespace) {
+    ForgetNamespace(child);
+    Namespaces.push_back(&child);  // moved to the oldest place
+  }
   if (!Indexed(child.Text)) return;
   const auto found = ByName.find(child.Text);
   if (found != ByName.end() && found->second.Count > 1) found->second.Newest = NewestNamed(child.Text, nullptr);
@@ -175,7 +200,10 @@ void TAtom::Reset(TStructure& s, TAtom& atom) {
   // atoms the collector frees by the million are not. (A root made again at
   // a freed root's place links its children anew, which is noted.)
   NoteChildrenChange(atom.Parent, &atom);
-  if (TChildIndex* index = IndexOf(atom.Parent)) index->Unnamed(atom);
+  if (TChildIndex* index = IndexOf(atom.Parent)) {
+    index->Unnamed(atom);
+    index->Removed(atom);
+  }
   if (TChildIndex* own = IndexOf(&atom)) own->Detach();
   ClearFields(atom);
   atom.Ext.reset();  // handler children, code, position, object
@@ -342,6 +370,10 @@ void AppendToList(TStructure& s, TAtom* element, TAtom*& head, TAtom*& tail) {
 }
 
 // --- flags -------------------------------------------------------------------------
+
+void TAtom::NamespaceFlagChanged(TAtom& atom) {
+  if (TChildIndex* index = IndexOf(atom.Parent)) index->NamespaceFlagChanged(atom);
+}
 
 
 void TAtom::FlagTree(TStructure&, TAtom* atom, uint32_t bits, bool on) {
@@ -543,7 +575,10 @@ void TAtom::Unlink(TAtom* child) {
   }
   child->Parent = nullptr;
   child->NextSibling = nullptr;
-  if (TChildIndex* index = IndexOf(parent)) index->Unnamed(*child);
+  if (TChildIndex* index = IndexOf(parent)) {
+    index->Unnamed(*child);
+    index->Removed(*child);
+  }
 }
 
 void TAtom::MoveToLastChild(TAtom& child) {

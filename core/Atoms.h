@@ -202,7 +202,10 @@ public:
 
   // --- flags ------------------------------------------------------------
   static bool HasFlag(const TAtom* atom, uint32_t bits);
+  // Setting or clearing afNamespace here keeps the parent's list of
+  // namespaces (TChildIndex::Namespaces) current.
   static void SetFlag(TAtom* atom, uint32_t bits, bool on);
+  static void NamespaceFlagChanged(TAtom& atom);
   // The atom, its child variables, a variable's value and list or expression
   // cells with their elements, recursively.
   static void FlagTree(TStructure& s, TAtom* atom, uint32_t bits, bool on);
@@ -290,10 +293,12 @@ public:
 inline bool TAtom::HasFlag(const TAtom* atom, uint32_t bits) { return IsAtom(atom) && (atom->Flags & bits) != 0; }
 inline void TAtom::SetFlag(TAtom* atom, uint32_t bits, bool on) {
   if (!IsAtom(atom)) return;
+  const uint32_t before = atom->Flags;
   if (on)
     atom->Flags |= bits;
   else
     atom->Flags &= ~bits;
+  if (((before ^ atom->Flags) & afNamespace) != 0) NamespaceFlagChanged(*atom);
 }
 inline bool TAtom::IsWordOrNumber(const TAtom* a) { return IsAtom(a) && (a->Kind == akNumber || a->Kind == akWord); }
 inline bool TAtom::IsNumber(const TAtom* a) { return IsAtom(a) && a->Kind == akNumber; }

@@ -623,6 +623,22 @@ static Probe ProbeName(TStructure& s, TAtom* scope, const std::u16string& name) 
   return p;
 }
 
+// The root's namespaces from its index; without the fast paths from its
+// child chain, as the reference the index is checked against.
+template <class Visit>
+bool TStructure::ForEachNamespace(Visit visit) {
+  if (!FastPaths) {
+    for (TAtom* ns = Root->FirstChild; ns != nullptr; ns = ns->NextSibling)
+      if ((ns->Flags & afNamespace) && visit(ns)) return true;
+    return false;
+  }
+  if (rootIndex_.Owner != Root || rootIndex_.CaseSensitive != CaseSensitive) AttachRootIndex();
+  // By position: a visit may look into a namespace but never relinks one.
+  const std::vector<TAtom*>& namespaces = rootIndex_.Namespaces;
+  for (size_t i = 0; i < namespaces.size(); ++i)
+    if (visit(namespaces[i])) return true;
+  return false;
+}
 
 // The scopes a one-component name is looked for in, in order: the frame
 // owner and its ancestors below the root, the scopes pushed by LOGOASK, the
@@ -644,11 +660,13 @@ TAtom* TStructure::SearchScopes(FindChild find) {
   }
   if (IsAtom(Root)) {
     if (TAtom* found = find(Root)) return found;
-    for (TAtom* ns = Root->FirstChild; ns != nullptr; ns = ns->NextSibling) {
-      if (!(ns->Flags & afNamespace)) continue;
-      LastScope = ns;
-      if (TAtom* found = find(ns)) return found;
-    }
+    TAtom* inNamespace = nullptr;
+    if (ForEachNamespace([this, &find, &inNamespace](TAtom* ns) {
+          LastScope = ns;
+          inNamespace = find(ns);
+          return inNamespace != nullptr;
+        }))
+      return inNamespace;
   }
   if (frame_) {
     for (TContext* f = frame_->Parent.get(); f != nullptr; f = f->Parent.get()) {
@@ -893,13 +911,13 @@ TAtom* TStructure::SearchName(std::u16string_view rawName, TAtom* token) {
         return p.Found;
       }
       // Namespaces: root children flagged afNamespace, in child order.
-      for (TAtom* ns = Root->FirstChild; ns != nullptr; ns = ns->NextSibling) {
-        if (!(ns->Flags & afNamespace)) continue;
-        LastScope = ns;
-        Probe q = ProbeName(*this, ns, name);
-        if (q.Found) return q.Found;
-        if (q.Partial) return ending(q);
-      }
+      Probe q;
+      if (ForEachNamespace([this, &name, &q](TAtom* ns) {
+            LastScope = ns;
+            q = ProbeName(*this, ns, name);
+            return q.Found != nullptr || q.Partial;
+          }))
+        return q.Found != nullptr ? q.Found : ending(q);
     }
     // Calling frames: their owners only.
     if (frame_) {

@@ -444,14 +444,28 @@ struct TChildIndex {
   void Unnamed(const TAtom& child);
   // The child moved within the chain.
   void Moved(TAtom& child);
-  void Cleared() { ByName.clear(); }
+  // The child left the owner's chain (unlinked, or reset while linked).
+  void Removed(const TAtom& child) {
+    if (!Namespaces.empty()) ForgetNamespace(child);
+  }
+  // The child's afNamespace flag was set or cleared.
+  void NamespaceFlagChanged(TAtom& child);
+  void Cleared() {
+    ByName.clear();
+    Namespaces.clear();
+  }
   TAtom* Find(std::u16string_view name) const {
     const auto found = ByName.find(name);
     return found != ByName.end() ? found->second.Newest : nullptr;
   }
+  // The owner's children flagged afNamespace, in child order (newest
+  // first): a name the owner lacks is looked for in each, so a miss costs
+  // a walk of these rather than of every child.
+  std::vector<TAtom*> Namespaces;
 
 private:
   TAtom* NewestNamed(std::u16string_view name, const TAtom* except) const;
+  void ForgetNamespace(const TAtom& child);
 };
 
 class TStructure {
@@ -711,6 +725,10 @@ private:
   template <class FindChild>
   TAtom* SearchScopes(FindChild find);
   TAtom* FindRootChild(std::u16string_view name, TAtom* token);
+  // Calls visit(namespace) for the root's children flagged afNamespace, in
+  // child order, until it answers true; whether one did.
+  template <class Visit>
+  bool ForEachNamespace(Visit visit);
   // The root's children by name (a library defines its procedures there,
   // programs their globals, and both are looked up all the time), kept
   // current by the link operations; rebuilt only when the root or the

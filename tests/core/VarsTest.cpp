@@ -151,7 +151,7 @@ TEST(NameResolution, SearchOrderWithShadowingAtEachLevel) {
   TStructure& s = *ts.S;
   TAtom* global = Var(s, u"x", NewNumber(s, 1), s.Root);
   TAtom* ns = Var(s, u"lib", nullptr, s.Root);
-  ns->Flags |= afNamespace;
+  TAtom::SetFlag(ns, afNamespace, true);
   TAtom* inNamespace = Var(s, u"onlyns", nullptr, ns);
   TAtom* caller = EnterCall(s, u"caller", s.Root);
   TAtom* inCaller = Var(s, u"c", nullptr, caller);
@@ -602,4 +602,49 @@ TEST(OwnChildIndex, AnswersAsTheChainWouldBehindManyFrames) {
   EXPECT_EQ(TAtom::FindChildByName(s, *procedure, u"OTHER"), lambda);
   TAtom::Reset(s, *procedure);
   EXPECT_EQ(TAtom::FindChildByName(s, *procedure, u"other"), nullptr);
+}
+
+// The root's namespaces are searched in child order for a name the root
+// lacks; the index's list of them follows the flag and every link change,
+// and answers as the child chain does (fast paths off).
+TEST(Namespaces, SearchedInChildOrderThroughFlagAndLinkChanges) {
+  for (const bool fast : {true, false}) {
+    SCOPED_TRACE(fast ? "fast paths" : "child chain");
+    TestState ts;
+    TStructure& s = *ts.S;
+    s.FastPaths = fast;
+    TAtom* older = Var(s, u"older", nullptr, s.Root);
+    TAtom* inOlder = Var(s, u"shared", nullptr, older);
+    TAtom* onlyOlder = Var(s, u"onlyold", nullptr, older);
+    TAtom* field = Var(s, u"field", nullptr, inOlder);
+    TAtom* newer = Var(s, u"newer", nullptr, s.Root);
+    TAtom* inNewer = Var(s, u"shared", nullptr, newer);
+    for (int i = 0; i < 50; ++i) Var(s, u"filler", nullptr, s.Root);
+    EXPECT_EQ(s.FindName(u"shared"), nullptr);  // no namespace yet
+    TAtom::SetFlag(older, afNamespace, true);
+    EXPECT_EQ(s.FindName(u"shared"), inOlder);
+    TAtom::SetFlag(newer, afNamespace, true);  // flagged last, still before the older
+    EXPECT_EQ(s.FindName(u"shared"), inNewer);
+    EXPECT_EQ(s.FindName(u"onlyold"), onlyOlder);
+    EXPECT_EQ(s.FindName(u"shared.field"), nullptr);  // partly resolved in the newer: ends there
+    EXPECT_EQ(s.LastScope, inNewer);
+    TAtom::MoveToLastChild(*newer);
+    EXPECT_EQ(s.FindName(u"shared"), inOlder);
+    EXPECT_EQ(s.FindName(u"shared.field"), field);
+    TAtom::SetFlag(older, afNamespace, false);
+    EXPECT_EQ(s.FindName(u"shared"), inNewer);
+    EXPECT_EQ(s.FindName(u"onlyold"), nullptr);
+    TAtom::FlagTree(s, older, afNamespace, true);
+    EXPECT_EQ(s.FindName(u"shared"), inOlder);
+    TAtom::Unlink(older);
+    EXPECT_EQ(s.FindName(u"shared"), inNewer);
+    TAtom::SetParent(s, *older, s.Root);  // flagged, linked in front
+    EXPECT_EQ(s.FindName(u"shared"), inOlder);
+    TAtom::Reset(s, *older);  // freed while linked
+    TAtom::Unlink(newer);
+    EXPECT_EQ(s.FindName(u"shared"), nullptr);
+    TAtom::SetParent(s, *newer, s.Root);
+    TAtom::ClearChildren(*s.Root);
+    EXPECT_EQ(s.FindName(u"shared"), nullptr);
+  }
 }
