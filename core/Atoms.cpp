@@ -8,6 +8,7 @@
 #include <unordered_set>
 
 #include "core/Expr.h"  // TFastCode, destroyed with the extension
+#include "core/PositionStore.h"
 #include "core/Vars.h"
 
 namespace {
@@ -177,6 +178,7 @@ void ClearFields(TAtom& atom) {
   atom.Right = nullptr;
   atom.Text.clear();
   atom.Flags = 0;
+  DropPackedPosition(atom);
   atom.Marks = 0;
   atom.Parent = nullptr;
   atom.FirstChild = nullptr;
@@ -732,12 +734,51 @@ bool TAtom::IsLocked(const TAtom* a) {
 
 // --- positions -------------------------------------------------------------------------
 
+namespace {
+// The record of a position when it fits one; the source is acquired.
+bool PackPosition(TPositionStore& store, const TPosition& position, TPackedPosition& record) {
+  const int64_t length = int64_t{position.EndPos} - position.StartPos;
+  if (length < 0 || length > kMaxPackedLength) return false;
+  const uint32_t source = store.Acquire(position);
+  if (source == TPositionStore::kNoSource) return false;
+  record.StartPos = position.StartPos;
+  record.Line = position.Line;
+  record.SourceAndLength = source << kPackedLengthBits | static_cast<uint32_t>(length);
+  return true;
+}
+}  // namespace
+
 void TAtom::SetPosition(TAtom& a, const TPosition& position) {
+  TPoolBlockTail& tail = BlockTailOf(a);
+  TPackedPosition record;
+  if (PackPosition(*tail.Store, position, record)) {
+    DropPackedPosition(a);
+    PackedRecordOf(a) = record;
+    a.Marks |= amPackedPosition;
+    // An unpacked copy handed out before stays valid and current.
+    if (a.Ext && a.Ext->Position) *a.Ext->Position = position;
+    return;
+  }
+  DropPackedPosition(a);
   Extension& ext = a.Extend();
   if (ext.Position)
     *ext.Position = position;
   else
     ext.Position = std::make_unique<TPosition>(position);
+}
+
+void TAtom::DropPackedPosition(TAtom& a) {
+  if ((a.Marks & amPackedPosition) == 0) return;
+  BlockTailOf(a).Store->Release(PackedRecordOf(a).SourceAndLength >> kPackedLengthBits);
+  a.Marks &= static_cast<uint8_t>(~amPackedPosition);
+}
+
+TPosition* TAtom::UnpackedPosition() const {
+  TAtom& self = const_cast<TAtom&>(*this);  // the unpacked copy is a cache of the record
+  Extension& ext = self.Extend();
+  if (!ext.Position) ext.Position = std::make_unique<TPosition>();
+  BlockTailOf(*this).Store->Unpack(PackedRecordOf(*this), *ext.Position);
+  return ext.Position.get();
 }
 
 namespace {
@@ -755,7 +796,39 @@ const TPosition& TAtom::PositionOf(const TAtom* a) {
   return absent;
 }
 
-TPosition TAtom::GetPosition(const TAtom* a) { return PositionOf(a); }
+namespace {
+// The atom PositionOf takes the position from: a itself, else a cell's element.
+const TAtom* PositionHolder(const TAtom* a) {
+  if (!IsAtom(a)) return nullptr;
+  if (a->HasPosition()) return a;
+  if (IsCellKind(a) && IsAtom(a->Left) && a->Left->HasPosition()) return a->Left;
+  return nullptr;
+}
+}  // namespace
+
+bool TAtom::SpanOf(const TAtom* a, int32_t& startPos, int32_t& endPos) {
+  const TAtom* holder = PositionHolder(a);
+  if (holder == nullptr) return false;
+  if (holder->Ext && holder->Ext->Position) {
+    startPos = holder->Ext->Position->StartPos;
+    endPos = holder->Ext->Position->EndPos;
+  } else {
+    const TPackedPosition& record = PackedRecordOf(*holder);
+    startPos = record.StartPos;
+    endPos = record.StartPos + static_cast<int32_t>(record.SourceAndLength & kMaxPackedLength);
+  }
+  return true;
+}
+
+TPosition TAtom::GetPosition(const TAtom* a) {
+  // A copy needs no unpacked record kept on the atom.
+  const TAtom* holder = PositionHolder(a);
+  if (holder == nullptr) return kAbsentPosition;
+  if (holder->Ext && holder->Ext->Position) return *holder->Ext->Position;
+  TPosition position;
+  BlockTailOf(*holder).Store->Unpack(PackedRecordOf(*holder), position);
+  return position;
+}
 
 void MakeSourcePos(TPosition& position, std::u16string sourceName, std::u16string sourceText, int32_t startPos,
                    int32_t line, int32_t depth) {

@@ -71,6 +71,9 @@ enum AtomMarks : uint8_t {
   // A word whose text reads as a number, which Number holds (a word's text
   // never changes, so it is parsed once; see ValueNumber in LogoLib.cpp).
   amNumberRead = 0x10,
+  // The atom's position is packed beside it in its pool block (see
+  // PositionStore.h); set and cleared only by SetPosition and Reset.
+  amPackedPosition = 0x20,
 };
 
 // Which pool chain holds an atom; an identity resolves only for Live and Kept.
@@ -115,7 +118,7 @@ public:
   struct Extension {
     Extension();
     ~Extension();  // where TPosition is complete
-    std::unique_ptr<TPosition> Position;         // source position, or none
+    std::unique_ptr<TPosition> Position;         // whole source position (see SetPosition), or none
     std::unique_ptr<std::vector<int32_t>> Code;  // compiled words of the statement starting here
     uint32_t CodeGeneration = 0;                 // advances whenever Code changes (caches of it check)
     std::unique_ptr<TFastCode> Fast;             // Code as superinstructions (Expr.h), for one generation
@@ -170,7 +173,13 @@ public:
   std::u16string Text;                  // word text / variable name
 
   // The extension's fields; null when the atom has none.
-  TPosition* Position() const { return Ext ? Ext->Position.get() : nullptr; }
+  // A packed position is unpacked into the extension the first time it is
+  // asked for here, so that the record stays put while the atom keeps it.
+  TPosition* Position() const {
+    if (Ext && Ext->Position) return Ext->Position.get();
+    return (Marks & amPackedPosition) != 0 ? UnpackedPosition() : nullptr;
+  }
+  bool HasPosition() const { return (Marks & amPackedPosition) != 0 || (Ext && Ext->Position); }
   std::vector<int32_t>* Code() const { return Ext ? Ext->Code.get() : nullptr; }
   TAtom* DrawImageChild() const { return Ext ? Ext->DrawImageChild : nullptr; }
   TAtom* ChangeChild() const { return Ext ? Ext->ChangeChild : nullptr; }
@@ -178,6 +187,10 @@ public:
   TFinalizer Finalizer() const { return Ext ? Ext->Finalizer : nullptr; }
   // The extension, made when the atom has none yet.
   Extension& Extend();
+  // The extension of a token (an atom with a source position), made when it
+  // has none yet, so that its name look-ups can be remembered there; for
+  // other atoms the extension they have, or null.
+  Extension* TokenExtension() { return Ext || !HasPosition() ? Ext.get() : &Extend(); }
 
   // --- pool and lifetime --------------------------------------------------
   // Finalises a GUI object or memory block, then clears every field but
@@ -266,10 +279,21 @@ public:
   static bool IsLocked(const TAtom* a);
 
   // --- positions --------------------------------------------------------
+  // Packs the position beside the atom when it fits a record, else keeps
+  // the whole record in the extension.
   static void SetPosition(TAtom& a, const TPosition& position);
   static TPosition GetPosition(const TAtom* a);
   // The same record without a copy (the absent record when there is none).
   static const TPosition& PositionOf(const TAtom* a);
+  // StartPos and EndPos of PositionOf(a), read without unpacking a packed
+  // record; false when there is no position.
+  static bool SpanOf(const TAtom* a, int32_t& startPos, int32_t& endPos);
+
+private:
+  TPosition* UnpackedPosition() const;
+  static void DropPackedPosition(TAtom& a);
+
+public:
 
   // --- conversion, comparison and printing (AtomValues.cpp) ---------------
   static bool TryNumber(const TAtom* a, long double& x);

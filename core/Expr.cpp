@@ -357,9 +357,8 @@ void TExpr::AddNode(int32_t index) {
     --insertedLeft_;
     node.StartPos = insertedStart_;
     node.EndPos = insertedEnd_;
-  } else if (const TPosition* p = CellPosition(node.Cell)) {
-    node.StartPos = p->StartPos;
-    node.EndPos = p->EndPos;
+  } else {
+    TAtom::SpanOf(node.Cell, node.StartPos, node.EndPos);
   }
   int32_t priority = kDefaultPriority;
   bool leftAssociative = true;

@@ -481,13 +481,14 @@ void TScanner::InsertPeriod(Frame& frame) {
   const int32_t parenStart = TokenStart;
   bool glued = false;
   if (TAtom::IsWordOrNumber(previous)) {
-    if (previous->Position()) {
+    if (previous->HasPosition()) {
       const std::u16string printed = TAtom::ToText(S, previous);
-      glued = !printed.empty() && previous->Position()->StartPos + static_cast<int32_t>(printed.size()) == parenStart &&
+      glued = !printed.empty() &&
+              TAtom::GetPosition(previous).StartPos + static_cast<int32_t>(printed.size()) == parenStart &&
               printed != u"\"" && printed != u"," && printed != u":" && EndsName(printed.back());
     }
   } else if (TAtom::IsListOrExpression(previous) || previous == nullptr) {
-    glued = frame.Tail->Position() && frame.Tail->Position()->EndPos == parenStart;
+    glued = frame.Tail->HasPosition() && TAtom::GetPosition(frame.Tail).EndPos == parenStart;
   }
   if (glued) Append(frame, NewWord(S, u"."), *position_);
 }

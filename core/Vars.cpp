@@ -13,6 +13,7 @@
 #include <system_error>
 
 #include "core/Host.h"
+#include "core/PositionStore.h"
 #include "core/Text.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -260,15 +261,31 @@ constexpr uint32_t kBlockSize = TStructure::kPoolBlockAtoms;
 // Identities stay below 2^31; the last block may hold fewer.
 constexpr uint32_t kMaxAtoms = (0x7FFFFFFFu - kFirstAtomIdentity) / kBlockSize * kBlockSize;
 
+// A block sits at an aligned address with its tail of packed positions
+// after it (see PositionStore.h): the range is reserved with room to align
+// and trimmed. Only the atoms are faulted in; the tail's pages are faulted
+// in where positions are written.
 TAtom* MapBlock() {
-  void* memory = mmap(nullptr, kBlockBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+  const size_t reserved = kPoolBlockAlign + kPoolBlockMapBytes;
+  void* memory = mmap(nullptr, reserved, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (memory == MAP_FAILED) throw std::bad_alloc();
+  const auto start = reinterpret_cast<uintptr_t>(memory);
+  const uintptr_t aligned = (start + kPoolBlockAlign - 1) & ~(uintptr_t{kPoolBlockAlign} - 1);
+  if (aligned > start) munmap(memory, aligned - start);
+  const uintptr_t end = aligned + kPoolBlockMapBytes;
+  if (start + reserved > end) munmap(reinterpret_cast<void*>(end), start + reserved - end);
+  void* atoms = mmap(reinterpret_cast<void*>(aligned), kBlockBytes, PROT_READ | PROT_WRITE,
+                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED | MAP_POPULATE, -1, 0);
+  if (atoms == MAP_FAILED) {
+    munmap(reinterpret_cast<void*>(aligned), kPoolBlockMapBytes);
+    throw std::bad_alloc();
+  }
 #if defined(ZAVTA_POOL_LSAN)
   // The leak checker scans only the heap, stacks and globals: the texts,
   // extensions and code the atoms own are reachable through this block.
-  __lsan_register_root_region(memory, kBlockBytes);
+  __lsan_register_root_region(atoms, kBlockBytes);
 #endif
-  return static_cast<TAtom*>(memory);
+  return static_cast<TAtom*>(atoms);
 }
 
 uintptr_t CurrentStackLimit() {
@@ -283,6 +300,7 @@ uintptr_t CurrentStackLimit() {
 }  // namespace
 
 TStructure::TStructure(Host& host) : host_(&host), stackLimit_(CurrentStackLimit()) {
+  positions_ = std::make_unique<TPositionStore>();
   // Before any language file: every keyword is its upper-case key.
   LoadKeywords();
 }
@@ -317,7 +335,7 @@ void TStructure::BlockDeleter::operator()(TAtom* atoms) const {
 #if defined(ZAVTA_POOL_LSAN)
   __lsan_unregister_root_region(atoms, kBlockBytes);
 #endif
-  munmap(atoms, kBlockBytes);
+  munmap(atoms, kPoolBlockMapBytes);
 }
 
 bool TStructure::IsPoolAtom(const TAtom* address) const {
@@ -337,6 +355,7 @@ void TStructure::AddPoolBlock() {
   TAtom* block = nextBlock_.valid() ? nextBlock_.get() : MapBlock();
   blocks_.emplace_back(block);
   blockStarts_.push_back(block);
+  BlockTailOf(*block).Store = positions_.get();
   if (blocks_.size() >= 2 && createdCount_ + 2 * uint64_t{kBlockSize} <= kMaxAtoms) {
     try {
       nextBlock_ = std::async(std::launch::async, MapBlock);
@@ -702,7 +721,7 @@ bool TStructure::FieldAnswerStands(const TAtom::Extension& memo) const {
 }
 
 void TStructure::RememberFieldOfGlobal(TAtom& token, std::u16string_view name, TAtom* found) {
-  TAtom::Extension* memo = token.Ext.get();
+  TAtom::Extension* memo = token.TokenExtension();
   const size_t dot = name.find(u'.');
   if (memo == nullptr || !frame_ || frame_->Owner != Root || ModuleList != nullptr || dot == 0 ||
       dot == std::u16string_view::npos || name.find(u'.', dot + 1) != std::u16string_view::npos ||
@@ -785,7 +804,7 @@ TAtom* TStructure::FindRootChild(std::u16string_view name, TAtom* token) {
   }
   if (rootIndex_.Owner != Root || rootIndex_.CaseSensitive != CaseSensitive) AttachRootIndex();
   const uint64_t epoch = rootIndex_.Epoch;
-  TAtom::Extension* memo = IsAtom(token) ? token->Ext.get() : nullptr;
+  TAtom::Extension* memo = IsAtom(token) ? token->TokenExtension() : nullptr;
   if (memo != nullptr && memo->RootEpoch == epoch && memo->RootOf == Root && memo->RootCaseSensitive == CaseSensitive)
     return memo->RootChild;
   // The newest globals (the program's own) are compared directly.

@@ -74,6 +74,8 @@ private:
   Rep* rep_ = nullptr;
 };
 
+class TPositionStore;
+
 // Offsets are 1-based into the scanned (CR LF) text; -1 when absent.
 constexpr int32_t kGeneratedPos = -7605;  // StartPos and EndPos of generated code
 constexpr int32_t kAnyDepth = 2147483647;
@@ -514,6 +516,8 @@ public:
     return atom.OnChain == AtomChain::Free ? nullptr : &atom;
   }
   TAtom* UsedAtoms() const { return LiveAtoms; }
+  // The shared parts of the positions packed beside this pool's atoms.
+  TPositionStore& Positions() { return *positions_; }
   // Whether an untrusted address is an atom of this pool that is in use
   // (live or kept), judged from the address alone without reading it.
   bool IsPoolAtom(const TAtom* address) const;
@@ -773,6 +777,7 @@ private:
   std::future<TAtom*> nextBlock_;
   std::vector<std::unique_ptr<TAtom, BlockDeleter>> blocks_;
   std::vector<TAtom*> blockStarts_;  // blocks_' pointers, for the inline look-ups
+  std::unique_ptr<TPositionStore> positions_;  // shared parts of the atoms' packed positions
   uint32_t createdCount_ = 0;
   std::unique_ptr<TContext> frame_;
   std::vector<std::unique_ptr<TContext>> spareFrames_;  // left frames kept for reuse
