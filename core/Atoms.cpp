@@ -178,7 +178,6 @@ void ClearFields(TAtom& atom) {
   atom.Right = nullptr;
   atom.Text.clear();
   atom.Flags = 0;
-  DropPackedPosition(atom);
   atom.Marks = 0;
   atom.Parent = nullptr;
   atom.FirstChild = nullptr;
@@ -193,6 +192,7 @@ void TAtom::Reset(TStructure& s, TAtom& atom) {
   // Most freed atoms are list cells and numbers: no extension (so no
   // finaliser, object, code or child index) and no parent whose child list
   // look-ups remember. They need only their fields cleared.
+  DropPackedPosition(atom);  // a scanned token's position lives outside its extension
   if (!atom.Ext && atom.Parent == nullptr) {
     ClearFields(atom);
     return;
