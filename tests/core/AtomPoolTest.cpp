@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/Atoms.h"
+#include "core/PositionStore.h"
 #include "core/Vars.h"
 #include "tests/support/TestState.h"
 
@@ -462,4 +463,56 @@ TEST(AtomText, PointerToHexPrintsEightUpperCaseDigits) {
   EXPECT_EQ(PointerToHex(0), u"00000000");
   EXPECT_EQ(PointerToHex(0xABCDEF12u), u"ABCDEF12");
   EXPECT_EQ(SevenBits(0xFF), 0x7F);
+}
+
+// Token positions are packed beside their atoms when they fit and kept whole
+// when not; either way every reader sees exactly the position set.
+TEST(AtomPositions, EveryShapeReadsBackExactlyAndSharedPartsAreCounted) {
+  TestState ts;
+  TStructure& s = *ts.S;
+  TAtom* procedure = NewWord(s, u"p");
+  struct Case {
+    int32_t start, end, line;
+    const char16_t* topic;
+    bool withProcedure;
+  };
+  const Case cases[] = {
+      {1, 2, 1, u"", false},        // a one-character token
+      {10, 4100, 3, u"", false},    // a span too long to pack
+      {9, 5, 2, u"", false},        // an end before the start
+      {7, 12, 40, u"make", true},   // a topic and a procedure
+  };
+  const size_t sourcesBefore = s.Positions().SourceCount();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.start);
+    TPosition pos;
+    MakeSourcePos(pos, u"f.zav", u"text", 0, c.line, kAnyDepth);
+    pos.StartPos = c.start;
+    pos.EndPos = c.end;
+    pos.Topic = c.topic;
+    if (c.withProcedure) pos.Procedure = procedure;
+    TAtom* token = NewWord(s, u"t");
+    TAtom::SetPosition(*token, pos);
+    const TPosition back = TAtom::GetPosition(token);
+    EXPECT_EQ(back.StartPos, c.start);
+    EXPECT_EQ(back.EndPos, c.end);
+    EXPECT_EQ(back.Line, c.line);
+    EXPECT_EQ(back.Topic, c.topic);
+    EXPECT_EQ(back.Procedure, pos.Procedure);
+    EXPECT_EQ(back.SourceName.str(), u"f.zav");
+    EXPECT_EQ(TAtom::PositionOf(token).EndPos, c.end);
+    int32_t start = 0, end = 0;
+    ASSERT_TRUE(TAtom::SpanOf(token, start, end));
+    EXPECT_EQ(start, c.start);
+    EXPECT_EQ(end, c.end);
+    // A position handed out stays valid and follows a later change.
+    TPosition* handed = token->Position();
+    pos.StartPos = c.start + 1;
+    TAtom::SetPosition(*token, pos);
+    EXPECT_EQ(handed->StartPos, c.start + 1);
+    TAtom::Reset(s, *token);
+    EXPECT_FALSE(token->HasPosition());
+  }
+  // Every token gave its shared part back when it was reset.
+  EXPECT_EQ(s.Positions().SourceCount(), sourcesBefore);
 }
