@@ -16,29 +16,6 @@
 
 namespace {
 
-// A host with nothing behind it: no windows, no plane.
-class SilentHost : public Host {
-public:
-  void processMessages() override {}
-  void waitAndProcessMessages(int) override {}
-  void printLine(const std::u16string&, uint32_t, bool) override {}
-  int showMessageDialog(const std::u16string&, const std::u16string&, const std::u16string&, int) override {
-    return drOk;
-  }
-  void setRunState(uint8_t) override {}
-  SourceView* findSource(const std::u16string&) override { return nullptr; }
-  GraphicsHooks& graphics() override { return graphics_; }
-  void showHelp(const std::u16string&) override {}
-  void refreshMemory() override {}
-  void setElapsedTime(const std::u16string&) override {}
-  bool startDetached(const std::u16string&, const std::vector<std::u16string>&, const std::u16string&) override {
-    return false;
-  }
-
-private:
-  NoPlaneGraphics graphics_;
-};
-
 constexpr int kSlots = 11111;             // ring cells; each holds a list of 4 numbers: 9 atoms a slot
 constexpr int kRounds = 2000000 / 8;      // 8 new atoms a round: two million in all
 

@@ -116,3 +116,27 @@ public:
   // run is on the stack any more. Called once per outermost return.
   virtual void runsEnded() {}
 };
+
+// A host with nothing behind it: no windows, no plane; output is dropped,
+// dialogs answer OK and no program starts. For runs that need no user.
+class SilentHost : public Host {
+public:
+  void processMessages() override {}
+  void waitAndProcessMessages(int) override {}
+  void printLine(const std::u16string&, uint32_t, bool) override {}
+  int showMessageDialog(const std::u16string&, const std::u16string&, const std::u16string&, int) override {
+    return drOk;
+  }
+  void setRunState(uint8_t) override {}
+  SourceView* findSource(const std::u16string&) override { return nullptr; }
+  GraphicsHooks& graphics() override { return graphics_; }
+  void showHelp(const std::u16string&) override {}
+  void refreshMemory() override {}
+  void setElapsedTime(const std::u16string&) override {}
+  bool startDetached(const std::u16string&, const std::vector<std::u16string>&, const std::u16string&) override {
+    return false;
+  }
+
+private:
+  NoPlaneGraphics graphics_;
+};

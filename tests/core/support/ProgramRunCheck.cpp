@@ -35,7 +35,7 @@ namespace {
 // A host without windows that discards the output, never waits, starts no
 // program, and stops the run once a budget is spent, as the Stop button
 // would: the interpreter ends at its next statement.
-class BudgetHost : public Host {
+class BudgetHost : public SilentHost {
 public:
   explicit BudgetHost(const ProgramRunChecker::Budget& budget) : budget_(budget) {}
 
@@ -59,20 +59,6 @@ public:
     StopWhenOverBudget();
   }
   void waitAndProcessMessages(int) override { processMessages(); }
-  void printLine(const std::u16string&, uint32_t, bool) override {}
-  int showMessageDialog(const std::u16string&, const std::u16string&, const std::u16string&, int) override {
-    return drOk;
-  }
-  void setRunState(uint8_t) override {}
-  SourceView* findSource(const std::u16string&) override { return nullptr; }
-  GraphicsHooks& graphics() override { return plane_; }
-  void showHelp(const std::u16string&) override {}
-  void refreshMemory() override {}
-  void setElapsedTime(const std::u16string&) override {}
-  bool startDetached(const std::u16string&, const std::vector<std::u16string>&, const std::u16string&) override {
-    return false;
-  }
-
 private:
   bool OverBudget(bool heapToo) const {
     if (pumps_ > budget_.Pumps || watched_->S.LiveCount > budget_.LiveAtoms) return true;
@@ -85,7 +71,6 @@ private:
   }
 
   ProgramRunChecker::Budget budget_;
-  NoPlaneGraphics plane_;
   TInterpreter* watched_ = nullptr;
   int pumps_ = 0;
   bool stopped_ = false;
