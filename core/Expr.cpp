@@ -137,6 +137,39 @@ size_t InstructionLength(const std::vector<int32_t>& code, size_t at) {
 
 }  // namespace
 
+namespace {
+
+bool IsOperandOp(const TFastOp& op) { return op.Kind == foPush || op.Kind == foValueOf; }
+
+// Marks the "make "name A f B" shape (TFusedMake) and the range it ends
+// with: the pop takes the range the MAKE pushed with, the end's own marker
+// comes after.
+void FindFusedMake(const std::vector<int32_t>& code, TFastCode& fast) {
+  TFusedMake& fused = fast.Fused;
+  fused = TFusedMake{};
+  const std::vector<TFastOp>& ops = fast.Ops;
+  if (ops.size() != 7 || !IsOperandOp(ops[0]) || !IsOperandOp(ops[1]) || ops[2].Kind != foCall ||
+      ops[3].Kind != foQuote || ops[4].Kind != foMake || ops[5].Kind != foPop || ops[6].Kind != foEnd)
+    return;
+  // The call: a name, two inputs, both passed by value.
+  const size_t at = static_cast<size_t>(ops[2].Operand);
+  if (at + 6 > code.size() || ArityLeft(code[at + 1]) + ArityRight(code[at + 1]) != 2 || code[at + 2] != 0 ||
+      code[at + 4] != 0)
+    return;
+  for (size_t i = 0; i <= 4; ++i) {
+    if (ops[i].SpanStart == kNoSpan) continue;
+    fused.FinalStart = ops[i].SpanStart;
+    fused.FinalEnd = ops[i].SpanEnd;
+  }
+  if (ops[6].SpanStart != kNoSpan) {
+    fused.FinalStart = ops[6].SpanStart;
+    fused.FinalEnd = ops[6].SpanEnd;
+  }
+  fused.Applies = true;
+}
+
+}  // namespace
+
 void TranslateToFastCode(const std::vector<int32_t>& code, TFastCode& fast) {
   fast.Ops.clear();
   size_t from = 0;  // the next range's first word
@@ -210,6 +243,7 @@ void TranslateToFastCode(const std::vector<int32_t>& code, TFastCode& fast) {
     }
   }
   if (from < code.size()) add(foGeneral, code.size(), 0);  // position markers at the very end
+  FindFusedMake(code, fast);
 }
 
 // --- construction ------------------------------------------------------------------

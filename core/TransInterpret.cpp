@@ -10,6 +10,7 @@
 // LastValue; every push of a result takes the current position's range.
 
 #include <cfenv>
+#include <cmath>
 #include <exception>
 #include <filesystem>
 #include <string>
@@ -422,15 +423,19 @@ void OpRepeat(TInterpreter& in) {
   // reference to it.
   const PinnedAtom pinList(list.Value);
   int64_t iteration = 0;
-  while (count > 0) {
-    ++iteration;
-    s.RepeatCounter = iteration;
-    RunList(in, list.Value);
-    count -= 1;
-    if (iteration % kRepeatPumpInterval == 0 && !in.InPlaneEvent) {
-      PumpMessages(in);
+  {
+    TListRounds rounds(in, list.Value);
+    while (count > 0) {
+      ++iteration;
+      s.RepeatCounter = iteration;
+      rounds.Run();
+      count -= 1;
+      if (iteration % kRepeatPumpInterval == 0 && !in.InPlaneEvent) {
+        rounds.Release();
+        PumpMessages(in);
+      }
+      if (in.StopFlag || in.RunState == rsStop || s.HaltRequested) break;
     }
-    if (in.StopFlag || in.RunState == rsStop || s.HaltRequested) break;
   }
   Push(in, in.LastValue);
 }
@@ -551,11 +556,20 @@ TAtom* CalledProcedure(TStructure& s, const TFastOp& op, TAtom& name) {
   return callee;
 }
 
-// ocCall of a direct wrapper whose routine reads only its inputs, on the
-// operand values, exactly as CallUserProcedure's frameless way does it and
-// under the same conditions (TransCall.cpp); false, with nothing done,
-// where that way would not be taken. Operands: name, arity, pairs.
-bool FastCall(TInterpreter& in, TFastStack& operands, const TFastOp& op, const std::vector<int32_t>& code) {
+// What a foCall calls without a frame: the direct wrapper's decoded body
+// and its routine, with the call's operands.
+struct TFramelessTarget {
+  const TInterpreter::TWrapperBody* Decoded = nullptr;
+  TPrimitive Routine = nullptr;
+  int32_t InputCount = 0;
+  const int32_t* Pairs = nullptr;  // two words per input position
+};
+
+// The frameless routine a foCall's name finds under CallUserProcedure's
+// conditions for that way (TransCall.cpp), before its inputs are looked
+// at; false where that way would not be taken.
+bool FindFramelessTarget(TInterpreter& in, const TFastOp& op, const std::vector<int32_t>& code,
+                         TFramelessTarget& target) {
   TStructure& s = in.S;
   const size_t at = static_cast<size_t>(op.Operand);
   if (at + 2 > code.size()) return false;
@@ -563,9 +577,7 @@ bool FastCall(TInterpreter& in, TFastStack& operands, const TFastOp& op, const s
   if (!TAtom::IsWord(nameAtom)) return false;
   const int32_t arity = code[at + 1];
   const int32_t inputCount = ArityLeft(arity) + ArityRight(arity);
-  const size_t count = static_cast<size_t>(inputCount);
-  if (at + 2 + 2 * count > code.size()) return false;
-  const int32_t* pairs = code.data() + at + 2;
+  if (at + 2 + 2 * static_cast<size_t>(inputCount) > code.size()) return false;
 
   const TAtom* procedure = CalledProcedure(s, op, *nameAtom);
   if (procedure == nullptr) return false;
@@ -580,6 +592,26 @@ bool FastCall(TInterpreter& in, TFastStack& operands, const TFastOp& op, const s
   if (routine == nullptr || (s.Log.LogFileOpen && (s.Log.LogMask & lcProcedure) != 0) ||
       !s.CurrentPosition.Topic.empty() || !NothingDueBeforeNextStatement(in))
     return false;
+  target.Decoded = &decoded;
+  target.Routine = routine;
+  target.InputCount = inputCount;
+  target.Pairs = code.data() + at + 2;
+  return true;
+}
+
+// ocCall of a direct wrapper whose routine reads only its inputs, on the
+// operand values, exactly as CallUserProcedure's frameless way does it and
+// under the same conditions (TransCall.cpp); false, with nothing done,
+// where that way would not be taken. Operands: name, arity, pairs.
+bool FastCall(TInterpreter& in, TFastStack& operands, const TFastOp& op, const std::vector<int32_t>& code) {
+  TStructure& s = in.S;
+  TFramelessTarget target;
+  if (!FindFramelessTarget(in, op, code, target)) return false;
+  const int32_t inputCount = target.InputCount;
+  const size_t count = static_cast<size_t>(inputCount);
+  const int32_t* pairs = target.Pairs;
+  const TInterpreter::TWrapperBody& decoded = *target.Decoded;
+  const TPrimitive routine = target.Routine;
 
   // The inputs, input 1 (the last one written) first.
   const bool held = operands.Depth() >= count;
@@ -634,6 +666,98 @@ bool FastMake(TInterpreter& in, TFastStack& operands) {
     operands.Frame().Drop(2);
   in.LastValue = value;  // the last of the two pops
   operands.Push(variable, s.CurrentPosition.StartPos, s.CurrentPosition.EndPos);
+  return true;
+}
+
+// The number a fused step's operand gives the routine: a number literal,
+// a word already read as one, or such a value of a variable without
+// members; false where the routine would have to read it first.
+inline bool FusedNumber(TStructure& s, const TFastOp& op, long double& x) {
+  const TAtom* atom = s.AtomById(static_cast<uint32_t>(op.Operand));
+  if (op.Kind == foValueOf) {
+    if (!TAtom::IsWord(atom)) return false;
+    const TAtom* variable = s.FindNameOfToken(*const_cast<TAtom*>(atom));
+    if (variable == nullptr || variable->FirstChild != nullptr) return false;
+    atom = variable->Left;
+  }
+  if (!IsAtom(atom) || (atom->Kind != akNumber && (atom->Kind != akWord || (atom->Marks & amNumberRead) == 0)))
+    return false;
+  x = atom->Number;
+  return true;
+}
+
+// The number routines a fused step computes itself, as they compute:
+// input 2 and input 1 in that order.
+bool FusedArithmetic(const TInterpreter& in, int32_t routine, long double first, long double second,
+                     long double& result) {
+  const int32_t slot = routine + 1;
+  if (slot == in.ExportRoutineIndex[exLOGOSUM])
+    result = first + second;
+  else if (slot == in.ExportRoutineIndex[exLOGOSUB])
+    result = first - second;
+  else if (slot == in.ExportRoutineIndex[exLOGOMUL])
+    result = first * second;
+  else
+    return false;
+  if (std::isnan(result)) result = std::fabs(result);  // as NumberResult
+  return true;
+}
+
+// Runs a "make "name A f B" statement (TFusedMake) as one step, with the
+// effects its seven superinstructions have: the wrapper's statement
+// counted, the result stored by the plain store, the variable left in
+// LastValue, the range the pop and the end leave. False, with nothing
+// done, where any of them would decline or do more.
+//
+// The number atom it stored last gets the new value instead of a new atom
+// when nobody else can hold it: the statement is the only one of a loop's
+// list, it ran in the round before this one, and since then no statement
+// ran (each would count), nothing escaped, nothing pinned the atom, and
+// the variable still holds it.
+bool RunFusedMake(TInterpreter& in, const TFastCode& fast, const std::vector<int32_t>& code, const TAtom* statement,
+                  TAtom*& next) {
+  TStructure& s = in.S;
+  const TFastOp* ops = fast.Ops.data();
+  long double second = 0;
+  long double first = 0;
+  if (!FusedNumber(s, ops[0], second) || !FusedNumber(s, ops[1], first)) return false;
+  TFramelessTarget call;
+  if (!FindFramelessTarget(in, ops[2], code, call)) return false;
+  PrepareFloatingPoint(s, false);
+  long double result = 0;
+  if (!FusedArithmetic(in, call.Decoded->Statement.Routine, first, second, result)) return false;
+  // Any value that is neither an object nor "none" is stored alike.
+  const TPlainStore target = FindPlainStore(in, s.AtomById(static_cast<uint32_t>(ops[3].Operand)), nullptr);
+  if (target.Variable == nullptr) return false;
+
+  const TFusedMake& memo = fast.Fused;
+  TAtom* old = target.Variable->Left;
+  TAtom* value = nullptr;
+  if (target.Stores && old == memo.Stored && IsAtom(old) && old->Stamp == memo.StoredStamp && old->RefCount == 0 &&
+      old->Kind == akNumber && in.RoundsList == statement && in.RoundSerial == memo.StoredRound + 1 &&
+      in.StatementCounter == memo.StoredStatements + 1 && in.EscapeCount == memo.StoredEscapes) {
+    old->Number = result;
+    value = old;
+  } else {
+    value = NewNumber(s, result);
+  }
+  ++in.StatementCounter;  // the wrapper body's statement
+  StorePlain(in, target, value);
+  if (target.Stores) {
+    memo.Stored = value;
+    memo.StoredStamp = value->Stamp;
+    memo.StoredRound = in.RoundSerial;
+    memo.StoredStatements = in.StatementCounter;
+    memo.StoredEscapes = in.EscapeCount;
+  }
+  in.LastValue = target.Variable;
+  in.ResultAtom = SystemValue;
+  in.StopFlag = false;
+  if (memo.FinalStart != kNoSpan) {
+    s.CurrentPosition.StartPos = memo.FinalStart;
+    s.CurrentPosition.EndPos = memo.FinalEnd;
+  }
+  next = s.AtomById(static_cast<uint32_t>(ops[6].Operand));
   return true;
 }
 
@@ -1052,11 +1176,13 @@ TAtom* Interpret(TInterpreter& in, TAtom* statement, bool quiet) {
   if (fast == nullptr || in.ResultAtom != SystemValue || in.StopFlag || in.S.HaltRequested ||
       in.RunState == rsStop || in.S.Frame() == nullptr || TAtom::CodeCount(*statement) == 0)
     return InterpretWords(in, statement, quiet, nullptr, 0);
+  // The fused step calls nothing that could nest or read the depth.
+  TAtom* next = nullptr;
+  if (fast->Fused.Applies && RunFusedMake(in, *fast, *statement->Code(), statement, next)) return next;
   size_t declinedAt = 0;
   {
     CheckStack(in);
     InterpretScope scope(in);
-    TAtom* next = nullptr;
     if (RunFastCode(in, *fast, *statement->Code(), declinedAt, next)) {
       scope.Complete();
       return next;
