@@ -9,6 +9,7 @@
 // first pop always yields the leftmost input. Every pop leaves its atom in
 // LastValue; every push of a result takes the current position's range.
 
+#include <array>
 #include <cfenv>
 #include <cmath>
 #include <exception>
@@ -400,6 +401,8 @@ void OpIf(TInterpreter& in, bool withElse) {
   Push(in, in.LastValue);
 }
 
+void RunFusedRounds(TInterpreter& in, const TAtom* list, long double& count, int64_t& iteration);
+
 // ocRepeat: runs the list count times (a fraction adds one round).
 void OpRepeat(TInterpreter& in) {
   TStructure& s = in.S;
@@ -435,6 +438,7 @@ void OpRepeat(TInterpreter& in) {
         PumpMessages(in);
       }
       if (in.StopFlag || in.RunState == rsStop || s.HaltRequested) break;
+      RunFusedRounds(in, list.Value, count, iteration);
     }
   }
   Push(in, in.LastValue);
@@ -671,12 +675,14 @@ bool FastMake(TInterpreter& in, TFastStack& operands) {
 
 // The number a fused step's operand gives the routine: a number literal,
 // a word already read as one, or such a value of a variable without
-// members; false where the routine would have to read it first.
-inline bool FusedNumber(TStructure& s, const TFastOp& op, long double& x) {
+// members (variable: that variable, else null); false where the routine
+// would have to read it first.
+inline bool FusedNumber(TStructure& s, const TFastOp& op, long double& x, const TAtom*& variable) {
   const TAtom* atom = s.AtomById(static_cast<uint32_t>(op.Operand));
+  variable = nullptr;
   if (op.Kind == foValueOf) {
     if (!TAtom::IsWord(atom)) return false;
-    const TAtom* variable = s.FindNameOfToken(*const_cast<TAtom*>(atom));
+    variable = s.FindNameOfToken(*const_cast<TAtom*>(atom));
     if (variable == nullptr || variable->FirstChild != nullptr) return false;
     atom = variable->Left;
   }
@@ -686,21 +692,66 @@ inline bool FusedNumber(TStructure& s, const TFastOp& op, long double& x) {
   return true;
 }
 
-// The number routines a fused step computes itself, as they compute:
-// input 2 and input 1 in that order.
-bool FusedArithmetic(const TInterpreter& in, int32_t routine, long double first, long double second,
-                     long double& result) {
+// The number routines a fused step computes itself.
+enum FusedOperation : int { kFusedSum, kFusedDifference, kFusedProduct };
+
+bool FusedOperationOf(const TInterpreter& in, int32_t routine, FusedOperation& operation) {
   const int32_t slot = routine + 1;
   if (slot == in.ExportRoutineIndex[exLOGOSUM])
-    result = first + second;
+    operation = kFusedSum;
   else if (slot == in.ExportRoutineIndex[exLOGOSUB])
-    result = first - second;
+    operation = kFusedDifference;
   else if (slot == in.ExportRoutineIndex[exLOGOMUL])
-    result = first * second;
+    operation = kFusedProduct;
   else
     return false;
-  if (std::isnan(result)) result = std::fabs(result);  // as NumberResult
   return true;
+}
+
+// As the routines compute: input 2 and input 1 in that order, a NaN
+// without its sign (NumberResult).
+inline long double ApplyFused(FusedOperation operation, long double first, long double second) {
+  long double result = operation == kFusedSum ? first + second : operation == kFusedDifference ? first - second
+                                                                                                : first * second;
+  if (std::isnan(result)) result = std::fabs(result);
+  return result;
+}
+
+// What a fused MAKE's checks found, before it does anything.
+struct TFusedPlan {
+  long double First = 0;   // input 2
+  long double Second = 0;  // input 1
+  const TAtom* FirstVariable = nullptr;  // the variable input 2 was read from; null: a literal
+  const TAtom* SecondVariable = nullptr;
+  FusedOperation Operation = kFusedSum;
+  TPlainStore Target;
+};
+
+// The checks of a "make "name A f B" statement's seven superinstructions:
+// false where any of them would decline or do more than compute and store.
+bool PlanFusedMake(TInterpreter& in, const TFastCode& fast, const std::vector<int32_t>& code, TFusedPlan& plan) {
+  TStructure& s = in.S;
+  const TFastOp* ops = fast.Ops.data();
+  if (!FusedNumber(s, ops[0], plan.Second, plan.SecondVariable) ||
+      !FusedNumber(s, ops[1], plan.First, plan.FirstVariable))
+    return false;
+  TFramelessTarget call;
+  if (!FindFramelessTarget(in, ops[2], code, call) ||
+      !FusedOperationOf(in, call.Decoded->Statement.Routine, plan.Operation))
+    return false;
+  // Any value that is neither an object nor "none" is stored alike.
+  plan.Target = FindPlainStore(in, s.AtomById(static_cast<uint32_t>(ops[3].Operand)), nullptr);
+  return plan.Target.Variable != nullptr;
+}
+
+// The number atom a fused MAKE stored last, when nobody but its variable
+// can hold it and the variable still does.
+inline TAtom* OwnStoredNumber(const TFusedMake& memo, const TPlainStore& target) {
+  TAtom* old = target.Variable->Left;
+  if (!target.Stores || old != memo.Stored || !IsAtom(old) || old->Stamp != memo.StoredStamp || old->RefCount != 0 ||
+      old->Kind != akNumber)
+    return nullptr;
+  return old;
 }
 
 // Runs a "make "name A f B" statement (TFusedMake) as one step, with the
@@ -717,48 +768,143 @@ bool FusedArithmetic(const TInterpreter& in, int32_t routine, long double first,
 bool RunFusedMake(TInterpreter& in, const TFastCode& fast, const std::vector<int32_t>& code, const TAtom* statement,
                   TAtom*& next) {
   TStructure& s = in.S;
-  const TFastOp* ops = fast.Ops.data();
-  long double second = 0;
-  long double first = 0;
-  if (!FusedNumber(s, ops[0], second) || !FusedNumber(s, ops[1], first)) return false;
-  TFramelessTarget call;
-  if (!FindFramelessTarget(in, ops[2], code, call)) return false;
+  TFusedPlan plan;
+  if (!PlanFusedMake(in, fast, code, plan)) return false;
   PrepareFloatingPoint(s, false);
-  long double result = 0;
-  if (!FusedArithmetic(in, call.Decoded->Statement.Routine, first, second, result)) return false;
-  // Any value that is neither an object nor "none" is stored alike.
-  const TPlainStore target = FindPlainStore(in, s.AtomById(static_cast<uint32_t>(ops[3].Operand)), nullptr);
-  if (target.Variable == nullptr) return false;
+  const long double result = ApplyFused(plan.Operation, plan.First, plan.Second);
 
   const TFusedMake& memo = fast.Fused;
-  TAtom* old = target.Variable->Left;
-  TAtom* value = nullptr;
-  if (target.Stores && old == memo.Stored && IsAtom(old) && old->Stamp == memo.StoredStamp && old->RefCount == 0 &&
-      old->Kind == akNumber && in.RoundsList == statement && in.RoundSerial == memo.StoredRound + 1 &&
-      in.StatementCounter == memo.StoredStatements + 1 && in.EscapeCount == memo.StoredEscapes) {
-    old->Number = result;
-    value = old;
-  } else {
+  TAtom* value = OwnStoredNumber(memo, plan.Target);
+  if (value != nullptr && in.RoundsList == statement && in.RoundSerial == memo.StoredRound + 1 &&
+      in.StatementCounter == memo.StoredStatements + 1 && in.EscapeCount == memo.StoredEscapes)
+    value->Number = result;
+  else
     value = NewNumber(s, result);
-  }
   ++in.StatementCounter;  // the wrapper body's statement
-  StorePlain(in, target, value);
-  if (target.Stores) {
+  StorePlain(in, plan.Target, value);
+  if (plan.Target.Stores) {
     memo.Stored = value;
     memo.StoredStamp = value->Stamp;
     memo.StoredRound = in.RoundSerial;
     memo.StoredStatements = in.StatementCounter;
     memo.StoredEscapes = in.EscapeCount;
   }
-  in.LastValue = target.Variable;
+  in.LastValue = plan.Target.Variable;
   in.ResultAtom = SystemValue;
   in.StopFlag = false;
   if (memo.FinalStart != kNoSpan) {
     s.CurrentPosition.StartPos = memo.FinalStart;
     s.CurrentPosition.EndPos = memo.FinalEnd;
   }
-  next = s.AtomById(static_cast<uint32_t>(ops[6].Operand));
+  next = s.AtomById(static_cast<uint32_t>(fast.Ops[6].Operand));
   return true;
+}
+
+// A loop's list of at most kMaxFusedStatements fused MAKEs that each
+// stored a number atom of its own in the round just run, nothing else
+// running meanwhile (each commit at the statement count the list gives
+// it, no escape since): until the next pump point the rounds that follow
+// run no program code and change nothing but those numbers and the
+// counters. They run here as a tight loop on the numbers, each computed
+// as the fused step computes it; the atoms take their last values.
+constexpr size_t kMaxFusedStatements = 4;
+constexpr uint32_t kCountsPerFusedStatement = 2;  // the statement and its wrapper's body
+
+struct TFusedRoundSlot {
+  const TFusedMake* Memo = nullptr;
+  TAtom* Number = nullptr;     // the atom the statement stores
+  FusedOperation Operation = kFusedSum;
+  long double First = 0;       // input 2 when constant
+  long double Second = 0;      // input 1 when constant
+  int FirstFrom = -1;          // the slot whose number input 2 is; -1: constant
+  int SecondFrom = -1;
+};
+
+// The slot whose statement stores into the variable; -1 for none.
+int SlotStoringInto(const std::array<TFusedRoundSlot, kMaxFusedStatements>& slots, size_t count,
+                    const TAtom* variable) {
+  for (size_t i = 0; i < count; ++i)
+    if (variable != nullptr && slots[i].Number == variable->Left) return static_cast<int>(i);
+  return -1;
+}
+
+// Fills the slots from the list's statements; false where the rounds
+// must run the ordinary way.
+bool PlanFusedRounds(TInterpreter& in, const TAtom* list, std::array<TFusedRoundSlot, kMaxFusedStatements>& slots,
+                     size_t& count) {
+  TStructure& s = in.S;
+  std::array<TFusedPlan, kMaxFusedStatements> plans;
+  count = 0;
+  for (const TAtom* cell = list; cell != nullptr; ++count) {
+    if (count == kMaxFusedStatements || !IsAtom(cell) || cell->Left == nullptr) return false;
+    const TFastCode* fast = FastCodeOf(in, *cell);
+    if (fast == nullptr || !fast->Fused.Applies || !PlanFusedMake(in, *fast, *cell->Code(), plans[count]))
+      return false;
+    const TPlainStore& target = plans[count].Target;
+    // A local's store counts as an escape each time.
+    if (IsAtom(target.Variable->Parent) && (target.Variable->Parent->Flags & afFrame) != 0) return false;
+    TAtom* number = OwnStoredNumber(fast->Fused, target);
+    if (number == nullptr || fast->Fused.StoredRound != in.RoundSerial || fast->Fused.StoredEscapes != in.EscapeCount)
+      return false;
+    slots[count].Memo = &fast->Fused;
+    slots[count].Number = number;
+    cell = s.AtomById(static_cast<uint32_t>(fast->Ops[6].Operand));
+  }
+  if (count == 0) return false;
+  // Each statement committed last at its place in the round just run.
+  const uint32_t perRound = kCountsPerFusedStatement * static_cast<uint32_t>(count);
+  for (size_t i = 0; i < count; ++i) {
+    if (slots[i].Memo->StoredStatements != in.StatementCounter - perRound + kCountsPerFusedStatement * (i + 1))
+      return false;
+    if (SlotStoringInto(slots, i, plans[i].Target.Variable) != -1) return false;  // two stores into one variable
+  }
+  for (size_t i = 0; i < count; ++i) {
+    slots[i].Operation = plans[i].Operation;
+    slots[i].First = plans[i].First;
+    slots[i].Second = plans[i].Second;
+    slots[i].FirstFrom = SlotStoringInto(slots, count, plans[i].FirstVariable);
+    slots[i].SecondFrom = SlotStoringInto(slots, count, plans[i].SecondVariable);
+  }
+  return true;
+}
+
+void RunFusedRounds(TInterpreter& in, const TAtom* list, long double& count, int64_t& iteration) {
+  TStructure& s = in.S;
+  if (count <= 0 || !s.FastPaths || !IsAtom(list) || in.ResultAtom != SystemValue || in.StopFlag || in.SceneDirty ||
+      !NothingDueBeforeNextStatement(in) || s.AllocationCount >= s.CollectorLimits.Threshold || s.Frame() == nullptr)
+    return;
+  std::array<TFusedRoundSlot, kMaxFusedStatements> slots;
+  size_t statements = 0;
+  if (!PlanFusedRounds(in, list, slots, statements)) return;
+
+  PrepareFloatingPoint(s, false);
+  std::array<long double, kMaxFusedStatements> numbers{};
+  for (size_t i = 0; i < statements; ++i) numbers[i] = slots[i].Number->Number;
+  const uint32_t perRound = kCountsPerFusedStatement * static_cast<uint32_t>(statements);
+  uint32_t counter = in.StatementCounter;
+  int64_t rounds = 0;
+  while (count > 0) {
+    // The repeat's own pump after this round, or a statement count of it
+    // that pumps: that round runs the ordinary way.
+    if ((iteration + 1) % kRepeatPumpInterval == 0 || counter % kPumpInterval + perRound >= kPumpInterval) break;
+    for (size_t i = 0; i < statements; ++i) {
+      const TFusedRoundSlot& slot = slots[i];
+      const long double first = slot.FirstFrom < 0 ? slot.First : numbers[static_cast<size_t>(slot.FirstFrom)];
+      const long double second = slot.SecondFrom < 0 ? slot.Second : numbers[static_cast<size_t>(slot.SecondFrom)];
+      numbers[i] = ApplyFused(slot.Operation, first, second);
+    }
+    counter += perRound;
+    ++iteration;
+    count -= 1;
+    ++rounds;
+  }
+  if (rounds == 0) return;
+  for (size_t i = 0; i < statements; ++i) {
+    slots[i].Number->Number = numbers[i];
+    slots[i].Memo->StoredStatements = counter - perRound + kCountsPerFusedStatement * static_cast<uint32_t>(i + 1);
+  }
+  in.StatementCounter = counter;
+  s.RepeatCounter = iteration;
 }
 
 // Runs the superinstructions from index on. True when the statement ended

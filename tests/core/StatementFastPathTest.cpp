@@ -28,6 +28,7 @@ TRunOutcome RunBothWays(std::u16string_view program, bool fastPaths) {
   const std::u16string library =
       u"to add :a :b\noutput dll.zavta.LOGOSUM\nend\n"
       u"to mul :a :b\noutput dll.zavta.LOGOMUL\nend\n"
+      u"to sub :a :b\noutput dll.zavta.LOGOSUB\nend\n"
       u"to word3 :a :b :c\noutput dll.zavta.LOGOWORD\nend\n"
       u"to eq :a :b\noutput dll.zavta.LOGOEQUALP\nend\n"
       u"to setbit :_names :_mask\ndll.zavta.SETBIT\nend\n";
@@ -80,6 +81,19 @@ INSTANTIATE_TEST_SUITE_P(
         u"make \"x 1\nrepeat 3 [make \"x add :x \"a]\nprint :x",
         u"make \"x 1\nrepeat 3 [make \"x add :nosuch 1]\nprint :x",
         u"print add 1 2 3",
+        // A number routine's MAKE as one step: the stored atom gets its new
+        // value only where nothing else can hold it (another variable, a
+        // later round after other statements, a nested loop's next start).
+        u"make \"x 0\nrepeat 3 [make \"x add :x 1, make \"y :x]\nprint :x :y",
+        u"make \"x 0\nrepeat 2 [repeat 3 [make \"x add :x 1] make \"y :x]\nprint :x :y",
+        u"make \"x 1\nrepeat 3 [make \"x mul 2 :x]\nmake \"y :x\nrepeat 2 [make \"x sub :x 1]\nprint :x :y",
+        u"make \"x 0\nmake \"y 1\nrepeat 4 [make \"x add :x :y]\nrepeat 4 [make \"y add :x :y]\nprint :x :y",
+        u"to p\nlocal \"x\nmake \"x 0\nrepeat 5 [make \"x add :x 2]\noutput :x\nend\nprint p p",
+        // Its operands as words not read as numbers yet, and its routine
+        // redefined between two loops.
+        u"make \"x \"5\nrepeat 3 [make \"x add :x 1]\nprint :x\nmake \"x \"a\nrepeat 2 [make \"x add :x 1]",
+        u"make \"x 1\nrepeat 3 [make \"x add :x 1]\nto add :a :b\noutput dll.zavta.LOGOMUL\nend\n"
+        u"repeat 3 [make \"x add :x 2]\nprint :x",
         // A value that is an object, and the frame's stack below the statement.
         u"to pt :px\nend\nmake \"o pt 1\nmake \"o2 :o\nprint :o2.px\nprint (add 1 2) (add 3 4)"));
 
