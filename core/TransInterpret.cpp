@@ -9,6 +9,7 @@
 // first pop always yields the leftmost input. Every pop leaves its atom in
 // LastValue; every push of a result takes the current position's range.
 
+#include <algorithm>
 #include <array>
 #include <cfenv>
 #include <cmath>
@@ -881,29 +882,28 @@ void RunFusedRounds(TInterpreter& in, const TAtom* list, long double& count, int
   std::array<long double, kMaxFusedStatements> numbers{};
   for (size_t i = 0; i < statements; ++i) numbers[i] = slots[i].Number->Number;
   const uint32_t perRound = kCountsPerFusedStatement * static_cast<uint32_t>(statements);
-  uint32_t counter = in.StatementCounter;
+  // The round after which the repeat pumps, and the round with a
+  // statement count that pumps, run the ordinary way.
+  const int64_t beforeRepeatPump = kRepeatPumpInterval - 1 - iteration % kRepeatPumpInterval;
+  const int64_t beforeStatementPump = (kPumpInterval - 1 - in.StatementCounter % kPumpInterval) / perRound;
+  const int64_t limit = std::min(beforeRepeatPump, beforeStatementPump);
   int64_t rounds = 0;
-  while (count > 0) {
-    // The repeat's own pump after this round, or a statement count of it
-    // that pumps: that round runs the ordinary way.
-    if ((iteration + 1) % kRepeatPumpInterval == 0 || counter % kPumpInterval + perRound >= kPumpInterval) break;
+  for (; rounds < limit && count > 0; ++rounds, count -= 1) {
     for (size_t i = 0; i < statements; ++i) {
       const TFusedRoundSlot& slot = slots[i];
       const long double first = slot.FirstFrom < 0 ? slot.First : numbers[static_cast<size_t>(slot.FirstFrom)];
       const long double second = slot.SecondFrom < 0 ? slot.Second : numbers[static_cast<size_t>(slot.SecondFrom)];
       numbers[i] = ApplyFused(slot.Operation, first, second);
     }
-    counter += perRound;
-    ++iteration;
-    count -= 1;
-    ++rounds;
   }
   if (rounds == 0) return;
+  const uint32_t counter = in.StatementCounter + static_cast<uint32_t>(rounds) * perRound;
   for (size_t i = 0; i < statements; ++i) {
     slots[i].Number->Number = numbers[i];
     slots[i].Memo->StoredStatements = counter - perRound + kCountsPerFusedStatement * static_cast<uint32_t>(i + 1);
   }
   in.StatementCounter = counter;
+  iteration += rounds;
   s.RepeatCounter = iteration;
 }
 
