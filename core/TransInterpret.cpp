@@ -728,11 +728,12 @@ struct TFusedPlan {
   TPlainStore Target;
 };
 
-// The checks of a "make "name A f B" statement's seven superinstructions:
+// The checks of a "make "name A f B" instruction's six superinstructions:
 // false where any of them would decline or do more than compute and store.
-bool PlanFusedMake(TInterpreter& in, const TFastCode& fast, const std::vector<int32_t>& code, TFusedPlan& plan) {
+bool PlanFusedMake(TInterpreter& in, const TFastCode& fast, const TFusedMake& make, const std::vector<int32_t>& code,
+                   TFusedPlan& plan) {
   TStructure& s = in.S;
-  const TFastOp* ops = fast.Ops.data();
+  const TFastOp* ops = fast.Ops.data() + make.FirstOp;
   if (!FusedNumber(s, ops[0], plan.Second, plan.SecondVariable) ||
       !FusedNumber(s, ops[1], plan.First, plan.FirstVariable))
     return false;
@@ -755,110 +756,121 @@ inline TAtom* OwnStoredNumber(const TFusedMake& memo, const TPlainStore& target)
   return old;
 }
 
-// Runs a "make "name A f B" statement (TFusedMake) as one step, with the
-// effects its seven superinstructions have: the wrapper's statement
-// counted, the result stored by the plain store, the variable left in
-// LastValue, the range the pop and the end leave. False, with nothing
-// done, where any of them would decline or do more.
+// Runs the "make "name A f B" instructions of a statement made of them
+// (TFusedMake), each as one step with the effects its six
+// superinstructions have: the wrapper's statement counted, the result
+// stored by the plain store, the variable left in LastValue, the range
+// the pop leaves. Returns how many ran; the first that would decline or do
+// more runs none of its effects, and its superinstructions take over.
 //
-// The number atom it stored last gets the new value instead of a new atom
-// when nobody else can hold it: the statement is the only one of a loop's
-// list, it ran in the round before this one, and since then no statement
-// ran (each would count), nothing escaped, nothing pinned the atom, and
-// the variable still holds it.
-bool RunFusedMake(TInterpreter& in, const TFastCode& fast, const std::vector<int32_t>& code, const TAtom* statement,
-                  TAtom*& next) {
+// The number atom an instruction stored last gets the new value instead
+// of a new atom when nobody else can hold it: the statement is the only
+// one of a loop's list, it ran in the round before this one, and since
+// then nothing else counted a statement, nothing escaped, nothing pinned
+// the atom, and the variable still holds it.
+size_t RunFusedMakes(TInterpreter& in, const TFastCode& fast, const std::vector<int32_t>& code,
+                     const TAtom* statement) {
   TStructure& s = in.S;
-  TFusedPlan plan;
-  if (!PlanFusedMake(in, fast, code, plan)) return false;
-  PrepareFloatingPoint(s, false);
-  const long double result = ApplyFused(plan.Operation, plan.First, plan.Second);
-
-  const TFusedMake& memo = fast.Fused;
-  TAtom* value = OwnStoredNumber(memo, plan.Target);
-  if (value != nullptr && in.RoundsList == statement && in.RoundSerial == memo.StoredRound + 1 &&
-      in.StatementCounter == memo.StoredStatements + 1 && in.EscapeCount == memo.StoredEscapes)
-    value->Number = result;
-  else
-    value = NewNumber(s, result);
-  ++in.StatementCounter;  // the wrapper body's statement
-  StorePlain(in, plan.Target, value);
-  if (plan.Target.Stores) {
-    memo.Stored = value;
-    memo.StoredStamp = value->Stamp;
-    memo.StoredRound = in.RoundSerial;
-    memo.StoredStatements = in.StatementCounter;
-    memo.StoredEscapes = in.EscapeCount;
+  const uint32_t perRound = static_cast<uint32_t>(fast.Fused.size());  // counts between two runs of one
+  const bool onlyStatement = in.RoundsList == statement;
+  size_t done = 0;
+  for (const TFusedMake& make : fast.Fused) {
+    TFusedPlan plan;
+    if (!PlanFusedMake(in, fast, make, code, plan)) break;
+    PrepareFloatingPoint(s, false);
+    const long double result = ApplyFused(plan.Operation, plan.First, plan.Second);
+    TAtom* value = OwnStoredNumber(make, plan.Target);
+    if (value != nullptr && onlyStatement && in.RoundSerial == make.StoredRound + 1 &&
+        in.StatementCounter == make.StoredStatements + perRound && in.EscapeCount == make.StoredEscapes)
+      value->Number = result;
+    else
+      value = NewNumber(s, result);
+    ++in.StatementCounter;  // the wrapper body's statement
+    StorePlain(in, plan.Target, value);
+    if (plan.Target.Stores) {
+      make.Stored = value;
+      make.StoredStamp = value->Stamp;
+      make.StoredRound = in.RoundSerial;
+      make.StoredStatements = in.StatementCounter;
+      make.StoredEscapes = in.EscapeCount;
+    }
+    in.LastValue = plan.Target.Variable;
+    in.ResultAtom = SystemValue;
+    in.StopFlag = false;
+    if (make.FinalStart != kNoSpan) {
+      s.CurrentPosition.StartPos = make.FinalStart;
+      s.CurrentPosition.EndPos = make.FinalEnd;
+    }
+    ++done;
   }
-  in.LastValue = plan.Target.Variable;
-  in.ResultAtom = SystemValue;
-  in.StopFlag = false;
-  if (memo.FinalStart != kNoSpan) {
-    s.CurrentPosition.StartPos = memo.FinalStart;
-    s.CurrentPosition.EndPos = memo.FinalEnd;
+  if (done == fast.Fused.size() && fast.FusedEndStart != kNoSpan) {
+    s.CurrentPosition.StartPos = fast.FusedEndStart;
+    s.CurrentPosition.EndPos = fast.FusedEndEnd;
   }
-  next = s.AtomById(static_cast<uint32_t>(fast.Ops[6].Operand));
-  return true;
+  return done;
 }
 
-// A loop's list of at most kMaxFusedStatements fused MAKEs that each
-// stored a number atom of its own in the round just run, nothing else
-// running meanwhile (each commit at the statement count the list gives
-// it, no escape since): until the next pump point the rounds that follow
-// run no program code and change nothing but those numbers and the
-// counters. They run here as a tight loop on the numbers, each computed
-// as the fused step computes it; the atoms take their last values.
-constexpr size_t kMaxFusedStatements = 4;
-constexpr uint32_t kCountsPerFusedStatement = 2;  // the statement and its wrapper's body
+// A loop's list of statements made only of fused MAKEs (at most
+// kMaxFusedMakes of them), each of which stored a number atom of its own
+// in the round just run, nothing else running meanwhile (each commit at
+// the statement count the list gives it, no escape since): until the next
+// pump point the rounds that follow run no program code and change
+// nothing but those numbers and the counters. They run here as a tight
+// loop on the numbers, each computed as the fused step computes it; the
+// atoms take their last values.
+constexpr size_t kMaxFusedMakes = 4;
 
 struct TFusedRoundSlot {
   const TFusedMake* Memo = nullptr;
-  TAtom* Number = nullptr;     // the atom the statement stores
+  TAtom* Number = nullptr;     // the atom the instruction stores
+  uint32_t Offset = 0;         // its commit's statement count within a round
   FusedOperation Operation = kFusedSum;
   long double First = 0;       // input 2 when constant
   long double Second = 0;      // input 1 when constant
   int FirstFrom = -1;          // the slot whose number input 2 is; -1: constant
   int SecondFrom = -1;
 };
+using TFusedRoundSlots = std::array<TFusedRoundSlot, kMaxFusedMakes>;
 
-// The slot whose statement stores into the variable; -1 for none.
-int SlotStoringInto(const std::array<TFusedRoundSlot, kMaxFusedStatements>& slots, size_t count,
-                    const TAtom* variable) {
+// The slot whose instruction stores into the variable; -1 for none.
+int SlotStoringInto(const TFusedRoundSlots& slots, size_t count, const TAtom* variable) {
   for (size_t i = 0; i < count; ++i)
     if (variable != nullptr && slots[i].Number == variable->Left) return static_cast<int>(i);
   return -1;
 }
 
-// Fills the slots from the list's statements; false where the rounds
-// must run the ordinary way.
-bool PlanFusedRounds(TInterpreter& in, const TAtom* list, std::array<TFusedRoundSlot, kMaxFusedStatements>& slots,
-                     size_t& count) {
+// Fills the slots from the list's statements (perRound: the statement
+// counts of one round); false where the rounds must run the ordinary way.
+bool PlanFusedRounds(TInterpreter& in, const TAtom* list, TFusedRoundSlots& slots, size_t& count,
+                     uint32_t& perRound) {
   TStructure& s = in.S;
-  std::array<TFusedPlan, kMaxFusedStatements> plans;
+  std::array<TFusedPlan, kMaxFusedMakes> plans;
   count = 0;
-  for (const TAtom* cell = list; cell != nullptr; ++count) {
-    if (count == kMaxFusedStatements || !IsAtom(cell) || cell->Left == nullptr) return false;
+  perRound = 0;
+  for (const TAtom* cell = list; cell != nullptr;) {
+    if (!IsAtom(cell) || cell->Left == nullptr) return false;
     const TFastCode* fast = FastCodeOf(in, *cell);
-    if (fast == nullptr || !fast->Fused.Applies || !PlanFusedMake(in, *fast, *cell->Code(), plans[count]))
-      return false;
-    const TPlainStore& target = plans[count].Target;
-    // A local's store counts as an escape each time.
-    if (IsAtom(target.Variable->Parent) && (target.Variable->Parent->Flags & afFrame) != 0) return false;
-    TAtom* number = OwnStoredNumber(fast->Fused, target);
-    if (number == nullptr || fast->Fused.StoredRound != in.RoundSerial || fast->Fused.StoredEscapes != in.EscapeCount)
-      return false;
-    slots[count].Memo = &fast->Fused;
-    slots[count].Number = number;
-    cell = s.AtomById(static_cast<uint32_t>(fast->Ops[6].Operand));
+    if (fast == nullptr || fast->Fused.empty()) return false;
+    ++perRound;  // the statement
+    for (const TFusedMake& make : fast->Fused) {
+      if (count == kMaxFusedMakes || !PlanFusedMake(in, *fast, make, *cell->Code(), plans[count])) return false;
+      const TPlainStore& target = plans[count].Target;
+      // A local's store counts as an escape each time.
+      if (IsAtom(target.Variable->Parent) && (target.Variable->Parent->Flags & afFrame) != 0) return false;
+      TAtom* number = OwnStoredNumber(make, target);
+      if (number == nullptr || make.StoredRound != in.RoundSerial || make.StoredEscapes != in.EscapeCount)
+        return false;
+      slots[count].Memo = &make;
+      slots[count].Number = number;
+      slots[count].Offset = ++perRound;  // the wrapper's statement
+      ++count;
+    }
+    cell = s.AtomById(static_cast<uint32_t>(fast->Ops.back().Operand));
   }
   if (count == 0) return false;
-  // Each statement committed last at its place in the round just run.
-  const uint32_t perRound = kCountsPerFusedStatement * static_cast<uint32_t>(count);
-  for (size_t i = 0; i < count; ++i) {
-    if (slots[i].Memo->StoredStatements != in.StatementCounter - perRound + kCountsPerFusedStatement * (i + 1))
-      return false;
-    if (SlotStoringInto(slots, i, plans[i].Target.Variable) != -1) return false;  // two stores into one variable
-  }
+  // Each instruction committed last at its place in the round just run.
+  for (size_t i = 0; i < count; ++i)
+    if (slots[i].Memo->StoredStatements != in.StatementCounter - perRound + slots[i].Offset) return false;
   for (size_t i = 0; i < count; ++i) {
     slots[i].Operation = plans[i].Operation;
     slots[i].First = plans[i].First;
@@ -874,14 +886,14 @@ void RunFusedRounds(TInterpreter& in, const TAtom* list, long double& count, int
   if (count <= 0 || !s.FastPaths || !IsAtom(list) || in.ResultAtom != SystemValue || in.StopFlag || in.SceneDirty ||
       !NothingDueBeforeNextStatement(in) || s.AllocationCount >= s.CollectorLimits.Threshold || s.Frame() == nullptr)
     return;
-  std::array<TFusedRoundSlot, kMaxFusedStatements> slots;
-  size_t statements = 0;
-  if (!PlanFusedRounds(in, list, slots, statements)) return;
+  TFusedRoundSlots slots;
+  size_t makes = 0;
+  uint32_t perRound = 0;
+  if (!PlanFusedRounds(in, list, slots, makes, perRound)) return;
 
   PrepareFloatingPoint(s, false);
-  std::array<long double, kMaxFusedStatements> numbers{};
-  for (size_t i = 0; i < statements; ++i) numbers[i] = slots[i].Number->Number;
-  const uint32_t perRound = kCountsPerFusedStatement * static_cast<uint32_t>(statements);
+  std::array<long double, kMaxFusedMakes> numbers{};
+  for (size_t i = 0; i < makes; ++i) numbers[i] = slots[i].Number->Number;
   // The round after which the repeat pumps, and the round with a
   // statement count that pumps, run the ordinary way.
   const int64_t beforeRepeatPump = kRepeatPumpInterval - 1 - iteration % kRepeatPumpInterval;
@@ -889,7 +901,7 @@ void RunFusedRounds(TInterpreter& in, const TAtom* list, long double& count, int
   const int64_t limit = std::min(beforeRepeatPump, beforeStatementPump);
   int64_t rounds = 0;
   for (; rounds < limit && count > 0; ++rounds, count -= 1) {
-    for (size_t i = 0; i < statements; ++i) {
+    for (size_t i = 0; i < makes; ++i) {
       const TFusedRoundSlot& slot = slots[i];
       const long double first = slot.FirstFrom < 0 ? slot.First : numbers[static_cast<size_t>(slot.FirstFrom)];
       const long double second = slot.SecondFrom < 0 ? slot.Second : numbers[static_cast<size_t>(slot.SecondFrom)];
@@ -898,9 +910,9 @@ void RunFusedRounds(TInterpreter& in, const TAtom* list, long double& count, int
   }
   if (rounds == 0) return;
   const uint32_t counter = in.StatementCounter + static_cast<uint32_t>(rounds) * perRound;
-  for (size_t i = 0; i < statements; ++i) {
+  for (size_t i = 0; i < makes; ++i) {
     slots[i].Number->Number = numbers[i];
-    slots[i].Memo->StoredStatements = counter - perRound + kCountsPerFusedStatement * static_cast<uint32_t>(i + 1);
+    slots[i].Memo->StoredStatements = counter - perRound + slots[i].Offset;
   }
   in.StatementCounter = counter;
   iteration += rounds;
@@ -1322,10 +1334,14 @@ TAtom* Interpret(TInterpreter& in, TAtom* statement, bool quiet) {
   if (fast == nullptr || in.ResultAtom != SystemValue || in.StopFlag || in.S.HaltRequested ||
       in.RunState == rsStop || in.S.Frame() == nullptr || TAtom::CodeCount(*statement) == 0)
     return InterpretWords(in, statement, quiet, nullptr, 0);
-  // The fused step calls nothing that could nest or read the depth.
+  // The fused steps call nothing that could nest or read the depth.
   TAtom* next = nullptr;
-  if (fast->Fused.Applies && RunFusedMake(in, *fast, *statement->Code(), statement, next)) return next;
   size_t declinedAt = 0;
+  if (!fast->Fused.empty()) {
+    const size_t done = RunFusedMakes(in, *fast, *statement->Code(), statement);
+    if (done == fast->Fused.size()) return in.S.AtomById(static_cast<uint32_t>(fast->Ops.back().Operand));
+    declinedAt = static_cast<size_t>(fast->Fused[done].FirstOp);
+  }
   {
     CheckStack(in);
     InterpretScope scope(in);
