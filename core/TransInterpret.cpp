@@ -886,6 +886,9 @@ void RunFusedRounds(TInterpreter& in, const TAtom* list, long double& count, int
   if (count <= 0 || !s.FastPaths || !IsAtom(list) || in.ResultAtom != SystemValue || in.StopFlag || in.SceneDirty ||
       !NothingDueBeforeNextStatement(in) || s.AllocationCount >= s.CollectorLimits.Threshold || s.Frame() == nullptr)
     return;
+  // Most lists are not of that kind: their first statement tells.
+  const TFastCode* first = FastCodeOf(in, *list);
+  if (first == nullptr || first->Fused.empty()) return;
   TFusedRoundSlots slots;
   size_t makes = 0;
   uint32_t perRound = 0;
