@@ -119,16 +119,27 @@ bool ParseNumberWord(std::u16string_view t, long double& x) {
 }
 
 void AppendUnsigned(std::u16string& out, uint64_t v) {
-  char digits[24];
-  int n = 0;
+  // Written from the end of a buffer, then appended at once.
+  char16_t digits[24];
+  char16_t* first = digits + sizeof digits / sizeof digits[0];
   do {
-    digits[n++] = static_cast<char>('0' + v % 10);
+    *--first = static_cast<char16_t>(u'0' + v % 10);
     v /= 10;
   } while (v != 0);
-  while (n > 0) out.push_back(static_cast<char16_t>(digits[--n]));
+  out.append(first, digits + sizeof digits / sizeof digits[0]);
 }
 
 void AppendNumber(std::u16string& out, long double x) {
+  // Whole numbers below 1e18, the usual case, are printed exactly (zero
+  // of either sign as "0"); NaN and the infinities fail the range test.
+  if (x > -1e18L && x < 1e18L) {
+    const long long whole = static_cast<long long>(x);
+    if (static_cast<long double>(whole) == x) {
+      if (whole < 0) out.push_back(u'-');
+      AppendUnsigned(out, whole < 0 ? 0 - static_cast<uint64_t>(whole) : static_cast<uint64_t>(whole));
+      return;
+    }
+  }
   if (std::isnan(x)) {
     out += u"NAN";
     return;

@@ -137,6 +137,56 @@ size_t InstructionLength(const std::vector<int32_t>& code, size_t at) {
 
 }  // namespace
 
+namespace {
+
+bool IsOperandOp(const TFastOp& op) { return op.Kind == foPush || op.Kind == foValueOf; }
+
+// The six superinstructions of "make "name A f B" from at, the call with
+// a name and two inputs passed by value.
+bool IsFusedMakeShape(const std::vector<int32_t>& code, const std::vector<TFastOp>& ops, size_t at) {
+  if (!IsOperandOp(ops[at]) || !IsOperandOp(ops[at + 1]) || ops[at + 2].Kind != foCall ||
+      ops[at + 3].Kind != foQuote || ops[at + 4].Kind != foMake || ops[at + 5].Kind != foPop)
+    return false;
+  const size_t call = static_cast<size_t>(ops[at + 2].Operand);
+  return call + 6 <= code.size() && ArityLeft(code[call + 1]) + ArityRight(code[call + 1]) == 2 &&
+         code[call + 2] == 0 && code[call + 4] == 0;
+}
+
+// Marks a statement made only of "make "name A f B" instructions
+// (TFusedMake) and the ranges each leaves: a pop takes the range its MAKE
+// pushed with, the end's own marker comes after the last.
+void FindFusedMakes(const std::vector<int32_t>& code, TFastCode& fast) {
+  fast.Fused.clear();
+  fast.FusedEndStart = fast.FusedEndEnd = kNoSpan;
+  const std::vector<TFastOp>& ops = fast.Ops;
+  if (ops.size() < kFusedMakeOps + 1 || (ops.size() - 1) % kFusedMakeOps != 0 || ops.back().Kind != foEnd) return;
+  std::vector<TFusedMake> fused;
+  int32_t start = kNoSpan;
+  int32_t end = kNoSpan;
+  for (size_t at = 0; at + 1 < ops.size(); at += kFusedMakeOps) {
+    if (!IsFusedMakeShape(code, ops, at)) return;
+    for (size_t i = at; i < at + kFusedMakeOps - 1; ++i) {
+      if (ops[i].SpanStart == kNoSpan) continue;
+      start = ops[i].SpanStart;
+      end = ops[i].SpanEnd;
+    }
+    TFusedMake make;
+    make.FirstOp = static_cast<int32_t>(at);
+    make.FinalStart = start;
+    make.FinalEnd = end;
+    fused.push_back(make);
+  }
+  if (ops.back().SpanStart != kNoSpan) {
+    start = ops.back().SpanStart;
+    end = ops.back().SpanEnd;
+  }
+  fast.Fused = std::move(fused);
+  fast.FusedEndStart = start;
+  fast.FusedEndEnd = end;
+}
+
+}  // namespace
+
 void TranslateToFastCode(const std::vector<int32_t>& code, TFastCode& fast) {
   fast.Ops.clear();
   size_t from = 0;  // the next range's first word
@@ -210,6 +260,7 @@ void TranslateToFastCode(const std::vector<int32_t>& code, TFastCode& fast) {
     }
   }
   if (from < code.size()) add(foGeneral, code.size(), 0);  // position markers at the very end
+  FindFusedMakes(code, fast);
 }
 
 // --- construction ------------------------------------------------------------------

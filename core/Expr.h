@@ -315,10 +315,31 @@ struct TFastOp {
   mutable uint32_t FoundKeywords = 0;
   mutable TAtom* Callee = nullptr;
 };
+// An instruction "make "name A f B" of a statement made only of such
+// instructions: A and B each a literal or a ":name" read, a call of a
+// two-input procedure, the quoted name, the MAKE and its pop (six Ops from
+// FirstOp), the statement's end after the last one. The short way may run
+// it as one step when the call is a direct wrapper of a number routine it
+// knows; the memo lets that step give the number atom it stored last a new
+// value instead of making a new one, where nobody else can have it.
+struct TFusedMake {
+  int32_t FirstOp = 0;
+  int32_t FinalStart = kNoSpan;  // the range its pop leaves; kNoSpan: the statement's own
+  int32_t FinalEnd = kNoSpan;
+  mutable const TAtom* Stored = nullptr;  // the number atom this step made and stored last
+  mutable uint64_t StoredStamp = 0;       // its allocation stamp then
+  mutable uint64_t StoredRound = 0;       // TInterpreter::RoundSerial then
+  mutable uint32_t StoredStatements = 0;  // TInterpreter::StatementCounter then
+  mutable uint64_t StoredEscapes = 0;     // TInterpreter::EscapeCount then
+};
+constexpr size_t kFusedMakeOps = 6;
 // The superinstructions of one generation of a statement's code.
 struct TFastCode {
   uint32_t Generation = 0;  // TAtom::CodeGeneration they were made from
   std::vector<TFastOp> Ops;
+  std::vector<TFusedMake> Fused;  // empty unless the statement is made of them alone
+  int32_t FusedEndStart = kNoSpan;  // the range the statement ends with after them
+  int32_t FusedEndEnd = kNoSpan;
 };
 // Translates the statement's code words, from the first to the end.
 void TranslateToFastCode(const std::vector<int32_t>& code, TFastCode& fast);

@@ -227,6 +227,12 @@ public:
   // comes to keep a pointer to a variable it did not make calls NoteEscape.
   uint64_t EscapeCount = 0;
   void NoteEscape() { ++EscapeCount; }
+  // The list whose round TListRounds is running (null between rounds and
+  // once a nested loop's rounds ended), and the count of rounds begun: a
+  // statement that ran in the last round and runs again in this one, with
+  // no statement between, knows that nothing else ran meanwhile.
+  const TAtom* RoundsList = nullptr;
+  uint64_t RoundSerial = 0;
 
   // A procedure body as last decoded: whether its first statement is a
   // direct wrapper's, which routine it calls, and the line its statement
@@ -472,6 +478,32 @@ int RunProgramText(TInterpreter& in, std::u16string_view text, std::u16string_vi
 void RunCode(TInterpreter& in);
 // Runs the one statement at CodePointer and leaves CodePointer on the next.
 void ExecuteStatement(TInterpreter& in);
+// The rounds of a loop that runs one list again and again, each as RunCode
+// runs it, with what RunCode does once per list done once per loop: the
+// list is pinned by the loop (the caller holds the pin), the stack depth and the frame are the same
+// every round, and the caller's position, which every round gives back, is
+// saved once and put back only when something outside the rounds may read
+// it (Release). A round's first statement loads its own position, so
+// nothing inside the rounds sees the difference.
+class TListRounds {
+public:
+  TListRounds(TInterpreter& in, TAtom* list) : in_(in), list_(list) {}
+  ~TListRounds() { Release(); }
+  TListRounds(const TListRounds&) = delete;
+  TListRounds& operator=(const TListRounds&) = delete;
+  // Runs one round as RunCode would.
+  void Run();
+  // Puts the caller's position back; call it before anything between two
+  // rounds that may run code or read the position (a message pump).
+  void Release();
+
+private:
+  TInterpreter& in_;
+  TAtom* const list_;
+  TPosition saved_;            // the caller's position while holding_
+  TAtom* frameOwner_ = nullptr;  // the owner of the loop's frame
+  bool holding_ = false;       // saved_ is valid and the position is the last round's
+};
 // Runs such a body as RunCode would, with the same positions, counters,
 // result and error trace, without the statement loop; false (nothing done)
 // when that could differ: stepping, a pump or redraw due, a stop asked.
@@ -617,6 +649,15 @@ void OpMake(TInterpreter& in, int32_t opcode, const TMakeInputs& inputs);
 // not locked: the variable, which the caller pushes. Null, with nothing
 // done, when the assignment must take OpMake's way.
 TAtom* PlainMake(TInterpreter& in, TAtom* name, TAtom* value);
+// PlainMake in two steps, for a caller that makes the value only once it
+// knows the store is plain: FindPlainStore's checks (nothing done), then
+// StorePlain with that target.
+struct TPlainStore {
+  TAtom* Variable = nullptr;  // null: the assignment must take OpMake's way
+  bool Stores = false;        // the value replaces the old one (not dropped, not "made only")
+};
+TPlainStore FindPlainStore(TInterpreter& in, TAtom* name, const TAtom* value);
+void StorePlain(TInterpreter& in, const TPlainStore& target, TAtom* value);
 
 // --- reactive assignment (TransReactive.cpp) ---------------------------------------
 // The handler-list kinds of an assignment, also the input numbers of their

@@ -9,7 +9,10 @@
 // first pop always yields the leftmost input. Every pop leaves its atom in
 // LastValue; every push of a result takes the current position's range.
 
+#include <algorithm>
+#include <array>
 #include <cfenv>
+#include <cmath>
 #include <exception>
 #include <filesystem>
 #include <string>
@@ -399,6 +402,8 @@ void OpIf(TInterpreter& in, bool withElse) {
   Push(in, in.LastValue);
 }
 
+void RunFusedRounds(TInterpreter& in, const TAtom* list, long double& count, int64_t& iteration);
+
 // ocRepeat: runs the list count times (a fraction adds one round).
 void OpRepeat(TInterpreter& in) {
   TStructure& s = in.S;
@@ -422,15 +427,20 @@ void OpRepeat(TInterpreter& in) {
   // reference to it.
   const PinnedAtom pinList(list.Value);
   int64_t iteration = 0;
-  while (count > 0) {
-    ++iteration;
-    s.RepeatCounter = iteration;
-    RunList(in, list.Value);
-    count -= 1;
-    if (iteration % kRepeatPumpInterval == 0 && !in.InPlaneEvent) {
-      PumpMessages(in);
+  {
+    TListRounds rounds(in, list.Value);
+    while (count > 0) {
+      ++iteration;
+      s.RepeatCounter = iteration;
+      rounds.Run();
+      count -= 1;
+      if (iteration % kRepeatPumpInterval == 0 && !in.InPlaneEvent) {
+        rounds.Release();
+        PumpMessages(in);
+      }
+      if (in.StopFlag || in.RunState == rsStop || s.HaltRequested) break;
+      RunFusedRounds(in, list.Value, count, iteration);
     }
-    if (in.StopFlag || in.RunState == rsStop || s.HaltRequested) break;
   }
   Push(in, in.LastValue);
 }
@@ -551,11 +561,20 @@ TAtom* CalledProcedure(TStructure& s, const TFastOp& op, TAtom& name) {
   return callee;
 }
 
-// ocCall of a direct wrapper whose routine reads only its inputs, on the
-// operand values, exactly as CallUserProcedure's frameless way does it and
-// under the same conditions (TransCall.cpp); false, with nothing done,
-// where that way would not be taken. Operands: name, arity, pairs.
-bool FastCall(TInterpreter& in, TFastStack& operands, const TFastOp& op, const std::vector<int32_t>& code) {
+// What a foCall calls without a frame: the direct wrapper's decoded body
+// and its routine, with the call's operands.
+struct TFramelessTarget {
+  const TInterpreter::TWrapperBody* Decoded = nullptr;
+  TPrimitive Routine = nullptr;
+  int32_t InputCount = 0;
+  const int32_t* Pairs = nullptr;  // two words per input position
+};
+
+// The frameless routine a foCall's name finds under CallUserProcedure's
+// conditions for that way (TransCall.cpp), before its inputs are looked
+// at; false where that way would not be taken.
+bool FindFramelessTarget(TInterpreter& in, const TFastOp& op, const std::vector<int32_t>& code,
+                         TFramelessTarget& target) {
   TStructure& s = in.S;
   const size_t at = static_cast<size_t>(op.Operand);
   if (at + 2 > code.size()) return false;
@@ -563,9 +582,7 @@ bool FastCall(TInterpreter& in, TFastStack& operands, const TFastOp& op, const s
   if (!TAtom::IsWord(nameAtom)) return false;
   const int32_t arity = code[at + 1];
   const int32_t inputCount = ArityLeft(arity) + ArityRight(arity);
-  const size_t count = static_cast<size_t>(inputCount);
-  if (at + 2 + 2 * count > code.size()) return false;
-  const int32_t* pairs = code.data() + at + 2;
+  if (at + 2 + 2 * static_cast<size_t>(inputCount) > code.size()) return false;
 
   const TAtom* procedure = CalledProcedure(s, op, *nameAtom);
   if (procedure == nullptr) return false;
@@ -580,6 +597,26 @@ bool FastCall(TInterpreter& in, TFastStack& operands, const TFastOp& op, const s
   if (routine == nullptr || (s.Log.LogFileOpen && (s.Log.LogMask & lcProcedure) != 0) ||
       !s.CurrentPosition.Topic.empty() || !NothingDueBeforeNextStatement(in))
     return false;
+  target.Decoded = &decoded;
+  target.Routine = routine;
+  target.InputCount = inputCount;
+  target.Pairs = code.data() + at + 2;
+  return true;
+}
+
+// ocCall of a direct wrapper whose routine reads only its inputs, on the
+// operand values, exactly as CallUserProcedure's frameless way does it and
+// under the same conditions (TransCall.cpp); false, with nothing done,
+// where that way would not be taken. Operands: name, arity, pairs.
+bool FastCall(TInterpreter& in, TFastStack& operands, const TFastOp& op, const std::vector<int32_t>& code) {
+  TStructure& s = in.S;
+  TFramelessTarget target;
+  if (!FindFramelessTarget(in, op, code, target)) return false;
+  const int32_t inputCount = target.InputCount;
+  const size_t count = static_cast<size_t>(inputCount);
+  const int32_t* pairs = target.Pairs;
+  const TInterpreter::TWrapperBody& decoded = *target.Decoded;
+  const TPrimitive routine = target.Routine;
 
   // The inputs, input 1 (the last one written) first.
   const bool held = operands.Depth() >= count;
@@ -635,6 +672,254 @@ bool FastMake(TInterpreter& in, TFastStack& operands) {
   in.LastValue = value;  // the last of the two pops
   operands.Push(variable, s.CurrentPosition.StartPos, s.CurrentPosition.EndPos);
   return true;
+}
+
+// The number a fused step's operand gives the routine: a number literal,
+// a word already read as one, or such a value of a variable without
+// members (variable: that variable, else null); false where the routine
+// would have to read it first.
+inline bool FusedNumber(TStructure& s, const TFastOp& op, long double& x, const TAtom*& variable) {
+  const TAtom* atom = s.AtomById(static_cast<uint32_t>(op.Operand));
+  variable = nullptr;
+  if (op.Kind == foValueOf) {
+    if (!TAtom::IsWord(atom)) return false;
+    variable = s.FindNameOfToken(*const_cast<TAtom*>(atom));
+    if (variable == nullptr || variable->FirstChild != nullptr) return false;
+    atom = variable->Left;
+  }
+  if (!IsAtom(atom) || (atom->Kind != akNumber && (atom->Kind != akWord || (atom->Marks & amNumberRead) == 0)))
+    return false;
+  x = atom->Number;
+  return true;
+}
+
+// The number routines a fused step computes itself.
+enum FusedOperation : int { kFusedSum, kFusedDifference, kFusedProduct };
+
+bool FusedOperationOf(const TInterpreter& in, int32_t routine, FusedOperation& operation) {
+  const int32_t slot = routine + 1;
+  if (slot == in.ExportRoutineIndex[exLOGOSUM])
+    operation = kFusedSum;
+  else if (slot == in.ExportRoutineIndex[exLOGOSUB])
+    operation = kFusedDifference;
+  else if (slot == in.ExportRoutineIndex[exLOGOMUL])
+    operation = kFusedProduct;
+  else
+    return false;
+  return true;
+}
+
+// As the routines compute: input 2 and input 1 in that order, a NaN
+// without its sign (NumberResult).
+inline long double ApplyFused(FusedOperation operation, long double first, long double second) {
+  long double result = operation == kFusedSum ? first + second : operation == kFusedDifference ? first - second
+                                                                                                : first * second;
+  if (std::isnan(result)) result = std::fabs(result);
+  return result;
+}
+
+// What a fused MAKE's checks found, before it does anything.
+struct TFusedPlan {
+  long double First = 0;   // input 2
+  long double Second = 0;  // input 1
+  const TAtom* FirstVariable = nullptr;  // the variable input 2 was read from; null: a literal
+  const TAtom* SecondVariable = nullptr;
+  FusedOperation Operation = kFusedSum;
+  TPlainStore Target;
+};
+
+// The checks of a "make "name A f B" instruction's six superinstructions:
+// false where any of them would decline or do more than compute and store.
+bool PlanFusedMake(TInterpreter& in, const TFastCode& fast, const TFusedMake& make, const std::vector<int32_t>& code,
+                   TFusedPlan& plan) {
+  TStructure& s = in.S;
+  const TFastOp* ops = fast.Ops.data() + make.FirstOp;
+  if (!FusedNumber(s, ops[0], plan.Second, plan.SecondVariable) ||
+      !FusedNumber(s, ops[1], plan.First, plan.FirstVariable))
+    return false;
+  TFramelessTarget call;
+  if (!FindFramelessTarget(in, ops[2], code, call) ||
+      !FusedOperationOf(in, call.Decoded->Statement.Routine, plan.Operation))
+    return false;
+  // Any value that is neither an object nor "none" is stored alike.
+  plan.Target = FindPlainStore(in, s.AtomById(static_cast<uint32_t>(ops[3].Operand)), nullptr);
+  return plan.Target.Variable != nullptr;
+}
+
+// The number atom a fused MAKE stored last, when nobody but its variable
+// can hold it and the variable still does.
+inline TAtom* OwnStoredNumber(const TFusedMake& memo, const TPlainStore& target) {
+  TAtom* old = target.Variable->Left;
+  if (!target.Stores || old != memo.Stored || !IsAtom(old) || old->Stamp != memo.StoredStamp || old->RefCount != 0 ||
+      old->Kind != akNumber)
+    return nullptr;
+  return old;
+}
+
+// Runs the "make "name A f B" instructions of a statement made of them
+// (TFusedMake), each as one step with the effects its six
+// superinstructions have: the wrapper's statement counted, the result
+// stored by the plain store, the variable left in LastValue, the range
+// the pop leaves. Returns how many ran; the first that would decline or do
+// more runs none of its effects, and its superinstructions take over.
+//
+// The number atom an instruction stored last gets the new value instead
+// of a new atom when nobody else can hold it: the statement is the only
+// one of a loop's list, it ran in the round before this one, and since
+// then nothing else counted a statement, nothing escaped, nothing pinned
+// the atom, and the variable still holds it.
+size_t RunFusedMakes(TInterpreter& in, const TFastCode& fast, const std::vector<int32_t>& code,
+                     const TAtom* statement) {
+  TStructure& s = in.S;
+  const uint32_t perRound = static_cast<uint32_t>(fast.Fused.size());  // counts between two runs of one
+  const bool onlyStatement = in.RoundsList == statement;
+  size_t done = 0;
+  for (const TFusedMake& make : fast.Fused) {
+    TFusedPlan plan;
+    if (!PlanFusedMake(in, fast, make, code, plan)) break;
+    PrepareFloatingPoint(s, false);
+    const long double result = ApplyFused(plan.Operation, plan.First, plan.Second);
+    TAtom* value = OwnStoredNumber(make, plan.Target);
+    if (value != nullptr && onlyStatement && in.RoundSerial == make.StoredRound + 1 &&
+        in.StatementCounter == make.StoredStatements + perRound && in.EscapeCount == make.StoredEscapes)
+      value->Number = result;
+    else
+      value = NewNumber(s, result);
+    ++in.StatementCounter;  // the wrapper body's statement
+    StorePlain(in, plan.Target, value);
+    if (plan.Target.Stores) {
+      make.Stored = value;
+      make.StoredStamp = value->Stamp;
+      make.StoredRound = in.RoundSerial;
+      make.StoredStatements = in.StatementCounter;
+      make.StoredEscapes = in.EscapeCount;
+    }
+    in.LastValue = plan.Target.Variable;
+    in.ResultAtom = SystemValue;
+    in.StopFlag = false;
+    if (make.FinalStart != kNoSpan) {
+      s.CurrentPosition.StartPos = make.FinalStart;
+      s.CurrentPosition.EndPos = make.FinalEnd;
+    }
+    ++done;
+  }
+  if (done == fast.Fused.size() && fast.FusedEndStart != kNoSpan) {
+    s.CurrentPosition.StartPos = fast.FusedEndStart;
+    s.CurrentPosition.EndPos = fast.FusedEndEnd;
+  }
+  return done;
+}
+
+// A loop's list of statements made only of fused MAKEs (at most
+// kMaxFusedMakes of them), each of which stored a number atom of its own
+// in the round just run, nothing else running meanwhile (each commit at
+// the statement count the list gives it, no escape since): until the next
+// pump point the rounds that follow run no program code and change
+// nothing but those numbers and the counters. They run here as a tight
+// loop on the numbers, each computed as the fused step computes it; the
+// atoms take their last values.
+constexpr size_t kMaxFusedMakes = 4;
+
+struct TFusedRoundSlot {
+  const TFusedMake* Memo = nullptr;
+  TAtom* Number = nullptr;     // the atom the instruction stores
+  uint32_t Offset = 0;         // its commit's statement count within a round
+  FusedOperation Operation = kFusedSum;
+  long double First = 0;       // input 2 when constant
+  long double Second = 0;      // input 1 when constant
+  int FirstFrom = -1;          // the slot whose number input 2 is; -1: constant
+  int SecondFrom = -1;
+};
+using TFusedRoundSlots = std::array<TFusedRoundSlot, kMaxFusedMakes>;
+
+// The slot whose instruction stores into the variable; -1 for none.
+int SlotStoringInto(const TFusedRoundSlots& slots, size_t count, const TAtom* variable) {
+  for (size_t i = 0; i < count; ++i)
+    if (variable != nullptr && slots[i].Number == variable->Left) return static_cast<int>(i);
+  return -1;
+}
+
+// Fills the slots from the list's statements (perRound: the statement
+// counts of one round); false where the rounds must run the ordinary way.
+bool PlanFusedRounds(TInterpreter& in, const TAtom* list, TFusedRoundSlots& slots, size_t& count,
+                     uint32_t& perRound) {
+  TStructure& s = in.S;
+  std::array<TFusedPlan, kMaxFusedMakes> plans;
+  count = 0;
+  perRound = 0;
+  for (const TAtom* cell = list; cell != nullptr;) {
+    if (!IsAtom(cell) || cell->Left == nullptr) return false;
+    const TFastCode* fast = FastCodeOf(in, *cell);
+    if (fast == nullptr || fast->Fused.empty()) return false;
+    ++perRound;  // the statement
+    for (const TFusedMake& make : fast->Fused) {
+      if (count == kMaxFusedMakes || !PlanFusedMake(in, *fast, make, *cell->Code(), plans[count])) return false;
+      const TPlainStore& target = plans[count].Target;
+      // A local's store counts as an escape each time.
+      if (IsAtom(target.Variable->Parent) && (target.Variable->Parent->Flags & afFrame) != 0) return false;
+      TAtom* number = OwnStoredNumber(make, target);
+      if (number == nullptr || make.StoredRound != in.RoundSerial || make.StoredEscapes != in.EscapeCount)
+        return false;
+      slots[count].Memo = &make;
+      slots[count].Number = number;
+      slots[count].Offset = ++perRound;  // the wrapper's statement
+      ++count;
+    }
+    cell = s.AtomById(static_cast<uint32_t>(fast->Ops.back().Operand));
+  }
+  if (count == 0) return false;
+  // Each instruction committed last at its place in the round just run.
+  for (size_t i = 0; i < count; ++i)
+    if (slots[i].Memo->StoredStatements != in.StatementCounter - perRound + slots[i].Offset) return false;
+  for (size_t i = 0; i < count; ++i) {
+    slots[i].Operation = plans[i].Operation;
+    slots[i].First = plans[i].First;
+    slots[i].Second = plans[i].Second;
+    slots[i].FirstFrom = SlotStoringInto(slots, count, plans[i].FirstVariable);
+    slots[i].SecondFrom = SlotStoringInto(slots, count, plans[i].SecondVariable);
+  }
+  return true;
+}
+
+void RunFusedRounds(TInterpreter& in, const TAtom* list, long double& count, int64_t& iteration) {
+  TStructure& s = in.S;
+  if (count <= 0 || !s.FastPaths || !IsAtom(list) || in.ResultAtom != SystemValue || in.StopFlag || in.SceneDirty ||
+      !NothingDueBeforeNextStatement(in) || s.AllocationCount >= s.CollectorLimits.Threshold || s.Frame() == nullptr)
+    return;
+  // Most lists are not of that kind: their first statement tells.
+  const TFastCode* first = FastCodeOf(in, *list);
+  if (first == nullptr || first->Fused.empty()) return;
+  TFusedRoundSlots slots;
+  size_t makes = 0;
+  uint32_t perRound = 0;
+  if (!PlanFusedRounds(in, list, slots, makes, perRound)) return;
+
+  PrepareFloatingPoint(s, false);
+  std::array<long double, kMaxFusedMakes> numbers{};
+  for (size_t i = 0; i < makes; ++i) numbers[i] = slots[i].Number->Number;
+  // The round after which the repeat pumps, and the round with a
+  // statement count that pumps, run the ordinary way.
+  const int64_t beforeRepeatPump = kRepeatPumpInterval - 1 - iteration % kRepeatPumpInterval;
+  const int64_t beforeStatementPump = (kPumpInterval - 1 - in.StatementCounter % kPumpInterval) / perRound;
+  const int64_t limit = std::min(beforeRepeatPump, beforeStatementPump);
+  int64_t rounds = 0;
+  for (; rounds < limit && count > 0; ++rounds, count -= 1) {
+    for (size_t i = 0; i < makes; ++i) {
+      const TFusedRoundSlot& slot = slots[i];
+      const long double first = slot.FirstFrom < 0 ? slot.First : numbers[static_cast<size_t>(slot.FirstFrom)];
+      const long double second = slot.SecondFrom < 0 ? slot.Second : numbers[static_cast<size_t>(slot.SecondFrom)];
+      numbers[i] = ApplyFused(slot.Operation, first, second);
+    }
+  }
+  if (rounds == 0) return;
+  const uint32_t counter = in.StatementCounter + static_cast<uint32_t>(rounds) * perRound;
+  for (size_t i = 0; i < makes; ++i) {
+    slots[i].Number->Number = numbers[i];
+    slots[i].Memo->StoredStatements = counter - perRound + slots[i].Offset;
+  }
+  in.StatementCounter = counter;
+  iteration += rounds;
+  s.RepeatCounter = iteration;
 }
 
 // Runs the superinstructions from index on. True when the statement ended
@@ -1052,11 +1337,17 @@ TAtom* Interpret(TInterpreter& in, TAtom* statement, bool quiet) {
   if (fast == nullptr || in.ResultAtom != SystemValue || in.StopFlag || in.S.HaltRequested ||
       in.RunState == rsStop || in.S.Frame() == nullptr || TAtom::CodeCount(*statement) == 0)
     return InterpretWords(in, statement, quiet, nullptr, 0);
+  // The fused steps call nothing that could nest or read the depth.
+  TAtom* next = nullptr;
   size_t declinedAt = 0;
+  if (!fast->Fused.empty()) {
+    const size_t done = RunFusedMakes(in, *fast, *statement->Code(), statement);
+    if (done == fast->Fused.size()) return in.S.AtomById(static_cast<uint32_t>(fast->Ops.back().Operand));
+    declinedAt = static_cast<size_t>(fast->Fused[done].FirstOp);
+  }
   {
     CheckStack(in);
     InterpretScope scope(in);
-    TAtom* next = nullptr;
     if (RunFastCode(in, *fast, *statement->Code(), declinedAt, next)) {
       scope.Complete();
       return next;

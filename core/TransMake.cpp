@@ -355,27 +355,39 @@ StoreGuards StoreGuardsOf(const TAtom* variable) {
 
 }  // namespace
 
-TAtom* PlainMake(TInterpreter& in, TAtom* name, TAtom* value) {
+TPlainStore FindPlainStore(TInterpreter& in, TAtom* name, const TAtom* value) {
   TStructure& s = in.S;
-  if (!TAtom::IsWordOrNumber(name) || name->Kind != akWord) return nullptr;
+  TPlainStore target;
+  if (!TAtom::IsWordOrNumber(name) || name->Kind != akWord) return target;
   TAtom* variable = s.FindNameOfToken(*name);
-  if (variable == nullptr) return nullptr;
+  if (variable == nullptr) return target;
   const StoreGuards guards = StoreGuardsOf(variable);
-  if (guards.Locked) return nullptr;
+  if (guards.Locked) return target;
   TMakeInputs inputs;
   inputs.Name = name;
-  inputs.Value = value;
-  if (!IsPlainStore(s, ocMake, inputs, *variable)) return nullptr;
-  if (value == SystemValue) {
-    // Made, not assigned.
-  } else if (guards.Suppressed || (variable->Flags & afActive) != 0) {
-    DropValue(value);
-  } else {
+  inputs.Value = const_cast<TAtom*>(value);  // only its kind is read
+  if (!IsPlainStore(s, ocMake, inputs, *variable)) return target;
+  target.Variable = variable;
+  target.Stores = value != SystemValue && !guards.Suppressed && (variable->Flags & afActive) == 0;
+  return target;
+}
+
+void StorePlain(TInterpreter& in, const TPlainStore& target, TAtom* value) {
+  TAtom* variable = target.Variable;
+  if (target.Stores) {
     SilentScope silent(variable);
-    StoreValue(s, *variable, value);
+    StoreValue(in.S, *variable, value);
+  } else if (value != SystemValue) {
+    DropValue(value);  // a variable silenced or active keeps its value
   }
   if (IsAtom(variable->Parent) && (variable->Parent->Flags & afFrame) != 0) in.NoteEscape();
-  return variable;
+}
+
+TAtom* PlainMake(TInterpreter& in, TAtom* name, TAtom* value) {
+  const TPlainStore target = FindPlainStore(in, name, value);
+  if (target.Variable == nullptr) return nullptr;
+  StorePlain(in, target, value);
+  return target.Variable;
 }
 
 void OpMake(TInterpreter& in, int32_t opcode, const TMakeInputs& inputs) {

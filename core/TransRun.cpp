@@ -288,6 +288,56 @@ void RunCode(TInterpreter& in) {
   }
 }
 
+void TListRounds::Run() {
+  TStructure& s = in_.S;
+  // A redraw due at the start reads the caller's position: that round, and
+  // every round with the short ways off, runs through RunCode.
+  if (!s.FastPaths || list_ == nullptr || in_.SceneDirty || s.Frame() == nullptr) {
+    Release();
+    in_.CodePointer = list_;
+    RunCode(in_);
+    return;
+  }
+  in_.ResultAtom = SystemValue;
+  in_.StopFlag = false;
+  if (!holding_) {
+    CheckStack(in_);
+    saved_.AssignFrom(s.CurrentPosition);
+    frameOwner_ = s.Frame()->Owner;
+    holding_ = true;
+  } else if (s.AllocationCount >= s.CollectorLimits.Threshold) {
+    // The collection the first statement starts with finds the caller's
+    // position, as after RunCode.
+    s.CurrentPosition.AssignFrom(saved_);
+  }
+  in_.LastValue = nullptr;
+  in_.CodePointer = list_;
+  in_.RoundsList = list_;
+  ++in_.RoundSerial;
+  TAtom* running = nullptr;
+  try {
+    while (IsAtom(in_.CodePointer) && in_.CodePointer->Left != nullptr && in_.ResultAtom == SystemValue &&
+           !in_.StopFlag) {
+      running = in_.CodePointer;
+      ExecuteStatement(in_);
+      if (in_.RunState == rsStop) break;
+    }
+  } catch (const LanguageError&) {
+    in_.RoundsList = nullptr;
+    NoteErrorLeavingList(s, saved_, running, frameOwner_);
+    Release();
+    throw;
+  }
+  in_.RoundsList = nullptr;
+}
+
+void TListRounds::Release() {
+  in_.RoundsList = nullptr;
+  if (!holding_) return;
+  in_.S.CurrentPosition.AssignFrom(saved_);
+  holding_ = false;
+}
+
 bool RunWrapperStatement(TInterpreter& in, TAtom* body, const TWrapperStatement& wrapper) {
   TStructure& s = in.S;
   // What the statement loop would do besides running the routine: redraw,

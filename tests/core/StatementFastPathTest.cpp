@@ -28,6 +28,7 @@ TRunOutcome RunBothWays(std::u16string_view program, bool fastPaths) {
   const std::u16string library =
       u"to add :a :b\noutput dll.zavta.LOGOSUM\nend\n"
       u"to mul :a :b\noutput dll.zavta.LOGOMUL\nend\n"
+      u"to sub :a :b\noutput dll.zavta.LOGOSUB\nend\n"
       u"to word3 :a :b :c\noutput dll.zavta.LOGOWORD\nend\n"
       u"to eq :a :b\noutput dll.zavta.LOGOEQUALP\nend\n"
       u"to setbit :_names :_mask\ndll.zavta.SETBIT\nend\n";
@@ -80,8 +81,90 @@ INSTANTIATE_TEST_SUITE_P(
         u"make \"x 1\nrepeat 3 [make \"x add :x \"a]\nprint :x",
         u"make \"x 1\nrepeat 3 [make \"x add :nosuch 1]\nprint :x",
         u"print add 1 2 3",
+        // A number routine's MAKE as one step: the stored atom gets its new
+        // value only where nothing else can hold it (another variable, a
+        // later round after other statements, a nested loop's next start).
+        u"make \"x 0\nrepeat 3 [make \"y :x, make \"x add :x 1]\nprint :x :y",
+        u"make \"x 0\nrepeat 3 [make \"y :x make \"x add :x 1]\nprint :x :y",
+        u"make \"x 0\nrepeat 2 [repeat 3 [make \"x add :x 1] make \"y :x]\nprint :x :y",
+        u"make \"x 1\nrepeat 3 [make \"x mul 2 :x]\nmake \"y :x\nrepeat 2 [make \"x sub :x 1]\nprint :x :y",
+        u"make \"x 0\nmake \"y 1\nrepeat 4 [make \"x add :x :y]\nrepeat 4 [make \"y add :x :y]\nprint :x :y",
+        u"to p\nlocal \"x\nmake \"x 0\nrepeat 5 [make \"x add :x 2]\noutput :x\nend\nprint p p",
+        // Its operands as words not read as numbers yet, and its routine
+        // redefined between two loops.
+        u"make \"x \"5\nrepeat 3 [make \"x add :x 1]\nprint :x\nmake \"x \"a\nrepeat 2 [make \"x add :x 1]",
+        u"make \"x 1\nrepeat 3 [make \"x add :x 1]\nto add :a :b\noutput dll.zavta.LOGOMUL\nend\n"
+        u"repeat 3 [make \"x add :x 2]\nprint :x",
         // A value that is an object, and the frame's stack below the statement.
         u"to pt :px\nend\nmake \"o pt 1\nmake \"o2 :o\nprint :o2.px\nprint (add 1 2) (add 3 4)"));
+
+// Loops of number assignments, which the short way runs as a tight loop
+// between pump points: every pump comes at the same statement count and
+// repeat round, and sees the same values, with and without the short
+// ways; a pump that stops the run or changes a variable does so at the
+// same place.
+struct TPumpedRun {
+  std::vector<std::string> Lines;
+  std::vector<std::string> Pumps;  // what each pump saw
+};
+
+enum class PumpAction { kWatch, kStopAtThird, kResetX };
+
+TPumpedRun RunWatchingPumps(std::u16string_view program, bool fastPaths, PumpAction action) {
+  TestState t;
+  TStructure& s = *t.S;
+  s.FastPaths = fastPaths;
+  TInterpreter in{s};
+  TPumpedRun outcome;
+  EXPECT_EQ(RunText(in, u"to add :a :b\noutput dll.zavta.LOGOSUM\nend\nto mul :a :b\noutput dll.zavta.LOGOMUL\nend\n",
+                    u"library"),
+            0);
+  t.Host.OnPump = [&] {
+    const TAtom* x = s.FindName(u"x", nullptr);
+    outcome.Pumps.push_back(std::to_string(in.StatementCounter) + " " + std::to_string(s.RepeatCounter) + " " +
+                            (x != nullptr ? U8(TAtom::ToText(s, x->Left)) : "-"));
+    if (action == PumpAction::kStopAtThird && outcome.Pumps.size() == 3) in.RunState = rsStop;
+    if (action == PumpAction::kResetX && outcome.Pumps.size() % 2 == 1) RunText(in, u"make \"x 0", u"pump");
+  };
+  RunText(in, program, u"test");
+  for (const auto& line : t.Host.Lines) outcome.Lines.push_back(U8(line.Text));
+  return outcome;
+}
+
+struct TPumpCase {
+  const char16_t* Program;
+  PumpAction Action;
+};
+
+class FusedRoundsAndPumps : public ::testing::TestWithParam<TPumpCase> {};
+
+TEST_P(FusedRoundsAndPumps, SeeTheSameAsTheFullWay) {
+  const TPumpedRun fast = RunWatchingPumps(GetParam().Program, true, GetParam().Action);
+  const TPumpedRun full = RunWatchingPumps(GetParam().Program, false, GetParam().Action);
+  EXPECT_EQ(fast.Lines, full.Lines);
+  EXPECT_EQ(fast.Pumps, full.Pumps);
+  EXPECT_FALSE(full.Pumps.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Loops, FusedRoundsAndPumps,
+    ::testing::Values(
+        TPumpCase{u"make \"x 0\nrepeat 1000 [make \"x add :x 1]\nprint :x", PumpAction::kWatch},
+        // Two statements, one reading the other's variable; a count with a fraction.
+        TPumpCase{u"make \"x 0\nmake \"y 0\nrepeat 700.5 [make \"x add :x 1 make \"y add :y :x]\nprint :x :y",
+                  PumpAction::kWatch},
+        TPumpCase{u"make \"x 1\nmake \"y 3\nrepeat 400 [make \"x add :x 1, make \"y mul :y 1.5]\nprint :x :y",
+                  PumpAction::kWatch},
+        // Overflow to infinity, then a NaN (printed without a sign).
+        TPumpCase{u"make \"x 1\nrepeat 600 [make \"x mul :x 1e10]\nmake \"z 0\n"
+                  u"repeat 300 [make \"z mul :x 0]\nprint :x :z",
+                  PumpAction::kWatch},
+        TPumpCase{u"make \"x 0\nrepeat 1000 [make \"x add :x 1]\nprint :x", PumpAction::kStopAtThird},
+        TPumpCase{u"make \"x 0\nrepeat 1000 [make \"x add :x 1]\nprint :x", PumpAction::kResetX},
+        // Fields of an object through dotted names.
+        TPumpCase{u"to pt :px :py\nend\nmake \"o pt 0 0\nrepeat 500 [make \"o.px add :o.px 1 make \"o.py add :o.py 2]\n"
+                  u"print :o.px :o.py",
+                  PumpAction::kWatch}));
 
 // The superinstructions of "make "x :x + 1" follow its code words one range
 // after the other.
