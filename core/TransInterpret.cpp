@@ -532,6 +532,21 @@ private:
   size_t depth_ = 0;
 };
 
+// The routine a call of the procedure may run without a frame (a direct
+// wrapper of a frameless routine), with the line its body's statement
+// raises at; null when there is none.
+TPrimitive FramelessRoutine(TInterpreter& in, const TAtom& procedure, int32_t& line) {
+  const TAtom* value = procedure.Left;
+  if (!IsAtom(value) || value->Kind != akList || (procedure.Flags & afPassResult) != 0) return nullptr;
+  const TAtom* body = BodyOfValue(value);
+  if (!IsAtom(body)) return nullptr;
+  const TInterpreter::TWrapperBody& decoded = in.WrapperBodyOf(*body);
+  const size_t index = static_cast<size_t>(decoded.Statement.Routine);
+  if (!decoded.IsWrapper || decoded.Line == -1 || index >= in.FramelessRoutines.size()) return nullptr;
+  line = decoded.Line;
+  return in.FramelessRoutines[index];
+}
+
 // The procedure a call's name finds, its lambda child in its place.
 TAtom* CalledProcedure(TStructure& s, const TFastOp& op, TAtom& name) {
   TAtom* procedure = s.FindNameOfToken(name);
@@ -554,8 +569,12 @@ TAtom* CalledProcedure(TStructure& s, const TFastOp& op, TAtom& name) {
 // ocCall of a direct wrapper whose routine reads only its inputs, on the
 // operand values, exactly as CallUserProcedure's frameless way does it and
 // under the same conditions (TransCall.cpp); false, with nothing done,
-// where that way would not be taken. Operands: name, arity, pairs.
-bool FastCall(TInterpreter& in, TFastStack& operands, const TFastOp& op, const std::vector<int32_t>& code) {
+// where that way would not be taken. Operands: name, arity, pairs. A
+// procedure that is no frameless wrapper comes back in userCall (the
+// operands flushed to the frame's stack): its call runs program code,
+// which the caller makes with CallFoundProcedure.
+bool FastCall(TInterpreter& in, TFastStack& operands, const TFastOp& op, const std::vector<int32_t>& code,
+              TAtom*& userCall) {
   TStructure& s = in.S;
   const size_t at = static_cast<size_t>(op.Operand);
   if (at + 2 > code.size()) return false;
@@ -567,18 +586,17 @@ bool FastCall(TInterpreter& in, TFastStack& operands, const TFastOp& op, const s
   if (at + 2 + 2 * count > code.size()) return false;
   const int32_t* pairs = code.data() + at + 2;
 
-  const TAtom* procedure = CalledProcedure(s, op, *nameAtom);
+  TAtom* procedure = CalledProcedure(s, op, *nameAtom);
   if (procedure == nullptr) return false;
-  const TAtom* value = procedure->Left;
-  if (!IsAtom(value) || value->Kind != akList || (procedure->Flags & afPassResult) != 0) return false;
-  const TAtom* body = BodyOfValue(value);
-  if (!IsAtom(body)) return false;
-  const TInterpreter::TWrapperBody& decoded = in.WrapperBodyOf(*body);
-  const size_t index = static_cast<size_t>(decoded.Statement.Routine);
-  if (!decoded.IsWrapper || decoded.Line == -1 || index >= in.FramelessRoutines.size()) return false;
-  const TPrimitive routine = in.FramelessRoutines[index];
-  if (routine == nullptr || (s.Log.LogFileOpen && (s.Log.LogMask & lcProcedure) != 0) ||
-      !s.CurrentPosition.Topic.empty() || !NothingDueBeforeNextStatement(in))
+  int32_t line = -1;
+  const TPrimitive routine = FramelessRoutine(in, *procedure, line);
+  if (routine == nullptr) {
+    operands.Flush();
+    userCall = procedure;
+    return false;
+  }
+  if ((s.Log.LogFileOpen && (s.Log.LogMask & lcProcedure) != 0) || !s.CurrentPosition.Topic.empty() ||
+      !NothingDueBeforeNextStatement(in))
     return false;
 
   // The inputs, input 1 (the last one written) first.
@@ -593,7 +611,7 @@ bool FastCall(TInterpreter& in, TFastStack& operands, const TFastOp& op, const s
   const int32_t start = s.CurrentPosition.StartPos;
   const int32_t end = s.CurrentPosition.EndPos;
   TAtom* result = nullptr;
-  if (!TryRoutineOnOperands(in, routine, inputs, inputCount, decoded.Line, result)) return false;
+  if (!TryRoutineOnOperands(in, routine, inputs, inputCount, line, result)) return false;
   ++in.StatementCounter;  // the body's statement
   if (held)
     operands.Drop(count);
@@ -639,9 +657,11 @@ bool FastMake(TInterpreter& in, TFastStack& operands) {
 
 // Runs the superinstructions from index on. True when the statement ended
 // (next: the next statement's cell); false with index on the one whose
-// words the loop must run (or past the last one).
+// words the loop must run (or past the last one), or, with userCall set,
+// on a call of that user procedure, which the caller makes (the range's
+// position and the operands are in place).
 bool RunFastCode(TInterpreter& in, const TFastCode& fast, const std::vector<int32_t>& code, size_t& index,
-                 TAtom*& next) {
+                 TAtom*& next, TAtom*& userCall) {
   TStructure& s = in.S;
   TPosition& current = s.CurrentPosition;
   TFastStack operands(Stack(in));
@@ -669,7 +689,8 @@ bool RunFastCode(TInterpreter& in, const TFastCode& fast, const std::vector<int3
         done = FastValueOf(in, operands, s.AtomById(static_cast<uint32_t>(op.Operand)));
         break;
       case foCall:
-        done = FastCall(in, operands, op, code);
+        done = FastCall(in, operands, op, code, userCall);
+        if (userCall != nullptr) return false;
         break;
       case foMake:
         done = FastMake(in, operands);
@@ -691,6 +712,24 @@ bool RunFastCode(TInterpreter& in, const TFastCode& fast, const std::vector<int3
       case foEnd:
         operands.Flush();
         next = s.AtomById(static_cast<uint32_t>(op.Operand));
+        return true;
+      case foOutput:
+        // The value's pop; what it leaves on the stack is never read.
+        if (operands.Depth() > 0) {
+          in.LastValue = operands.Pop().Value;
+        } else {
+          in.LastValue = Pop(in).Value;
+        }
+        in.ResultAtom = in.LastValue;
+        in.StopFlag = true;
+        operands.Flush();
+        next = nullptr;
+        return true;
+      case foStop:
+        in.ResultAtom = SystemValue;
+        in.StopFlag = true;
+        operands.Flush();
+        next = nullptr;
         return true;
       case foGeneral:
         done = false;
@@ -838,10 +877,26 @@ inline void ResumeWordsAfterDecline(const TFastCode*& fast, size_t& fastIndex, T
   }
 }
 
+// The user call that the superinstruction at fastIndex found: made as its
+// words would make it, but with the procedure found; the superinstructions
+// go on with the next one once the loop's stop test has passed.
+inline void CallFromFastCode(TInterpreter& in, const TFastCode& fast, size_t& fastIndex, TCodeCursor& cursor,
+                             size_t& resumeAt, TAtom& procedure) {
+  const TFastOp& op = fast.Ops[fastIndex];
+  TCodeCursor operands(cursor.Code, static_cast<size_t>(op.Operand));
+  cursor.Index = static_cast<size_t>(op.To);
+  resumeAt = cursor.Index;
+  ++fastIndex;
+  CallFoundProcedure(in, procedure, operands);
+}
+
 // The statement's code word by word, the superinstructions taking the
 // ranges they can; declined: the superinstructions whose short way
-// (started by Interpret) declined at declinedAt, null when it has not run.
-TAtom* InterpretWords(TInterpreter& in, TAtom* statement, bool quiet, const TFastCode* declined, size_t declinedAt) {
+// (started by Interpret) declined at declinedAt, null when it has not run;
+// userCall: the procedure that superinstruction calls, when it is a call
+// that runs program code.
+TAtom* InterpretWords(TInterpreter& in, TAtom* statement, bool quiet, const TFastCode* declined, size_t declinedAt,
+                      TAtom* userCall) {
   CheckStack(in);
   InterpretScope scope(in);
   if (!IsAtom(statement) || TAtom::CodeCount(*statement) == 0) {
@@ -876,7 +931,10 @@ TAtom* InterpretWords(TInterpreter& in, TAtom* statement, bool quiet, const TFas
   size_t resumeAt = 0;
   if (declined != nullptr) {
     fastIndex = declinedAt;
-    ResumeWordsAfterDecline(fast, fastIndex, cursor, resumeAt);
+    if (userCall != nullptr)
+      CallFromFastCode(in, *fast, fastIndex, cursor, resumeAt, *userCall);
+    else
+      ResumeWordsAfterDecline(fast, fastIndex, cursor, resumeAt);
   }
 
   for (;;) {
@@ -890,9 +948,12 @@ TAtom* InterpretWords(TInterpreter& in, TAtom* statement, bool quiet, const TFas
       // stepping state pauses at the statement hooks.
       if (fast->Generation != fastGeneration || TAtom::CodeGeneration(*statement) != fastGeneration || Stepping(in)) {
         fast = nullptr;
-      } else if (RunFastCode(in, *fast, *cursor.Code, fastIndex, next)) {
+      } else if (TAtom* called = nullptr; RunFastCode(in, *fast, *cursor.Code, fastIndex, next, called)) {
         scope.Complete();
         return next;
+      } else if (called != nullptr) {
+        CallFromFastCode(in, *fast, fastIndex, cursor, resumeAt, *called);
+        continue;
       } else {
         ResumeWordsAfterDecline(fast, fastIndex, cursor, resumeAt);
       }
@@ -1051,17 +1112,18 @@ TAtom* Interpret(TInterpreter& in, TAtom* statement, bool quiet) {
   const TFastCode* fast = IsAtom(statement) ? FastCodeOf(in, *statement) : nullptr;
   if (fast == nullptr || in.ResultAtom != SystemValue || in.StopFlag || in.S.HaltRequested ||
       in.RunState == rsStop || in.S.Frame() == nullptr || TAtom::CodeCount(*statement) == 0)
-    return InterpretWords(in, statement, quiet, nullptr, 0);
+    return InterpretWords(in, statement, quiet, nullptr, 0, nullptr);
   size_t declinedAt = 0;
+  TAtom* userCall = nullptr;
   {
     CheckStack(in);
     InterpretScope scope(in);
     TAtom* next = nullptr;
-    if (RunFastCode(in, *fast, *statement->Code(), declinedAt, next)) {
+    if (RunFastCode(in, *fast, *statement->Code(), declinedAt, next, userCall)) {
       scope.Complete();
       return next;
     }
     scope.Complete();
   }
-  return InterpretWords(in, statement, quiet, fast, declinedAt);
+  return InterpretWords(in, statement, quiet, fast, declinedAt, userCall);
 }
