@@ -210,6 +210,10 @@ void TranslateToFastCode(const std::vector<int32_t>& code, TFastCode& fast) {
       case ocStop:
         add(foStop, next, 0);
         break;
+      case ocIf:
+      case ocIfElse:
+        add(foIf, next, code[at] == ocIfElse ? 1 : 0);
+        break;
       default:
         add(foGeneral, next, 0);
         break;

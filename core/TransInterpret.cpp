@@ -655,6 +655,140 @@ bool FastMake(TInterpreter& in, TFastStack& operands) {
   return true;
 }
 
+// --- IF on the short way -----------------------------------------------------------
+// A list of one statement whose superinstructions only push, read
+// variables and end it (OUTPUT, STOP, the end of the list), as "[output
+// :n]", runs without RunCode and ExecuteStatement around it: nothing they
+// do around such a statement can be seen once the list has run (its
+// position is put back, it raises nothing, runs no code, collects nothing
+// and leaves no operand), except the statement's count, which it keeps.
+// Anything else, or something due before the next statement, declines
+// having done nothing.
+
+constexpr size_t kBranchOperands = 8;
+
+// The operands of a branch's statement while it runs the short way.
+struct TBranchOperands {
+  TStackEntry Entries[kBranchOperands];
+  size_t Depth = 0;
+};
+
+// The branch's superinstructions; false where one is of another kind or
+// declines, the list holds more statements, or operands are left.
+bool RunBranchOps(TInterpreter& in, const TFastCode& fast, TBranchOperands& held, TAtom*& next) {
+  TStructure& s = in.S;
+  TPosition& current = s.CurrentPosition;
+  for (const TFastOp& op : fast.Ops) {
+    if (op.SpanStart != kNoSpan) {
+      current.StartPos = op.SpanStart;
+      current.EndPos = op.SpanEnd;
+    }
+    switch (op.Kind) {
+      case foPush:
+      case foQuote: {
+        if (held.Depth == kBranchOperands) return false;
+        TAtom* literal = s.AtomById(static_cast<uint32_t>(op.Operand));
+        if (op.Kind == foQuote) in.LastValue = literal;
+        held.Entries[held.Depth++] = {literal, current.StartPos, current.EndPos};
+        break;
+      }
+      case foValueOf: {
+        TAtom* name = s.AtomById(static_cast<uint32_t>(op.Operand));
+        if (held.Depth == kBranchOperands || !TAtom::IsWord(name)) return false;
+        const TAtom* variable = s.FindNameOfToken(*name);
+        if (variable == nullptr || variable->FirstChild != nullptr) return false;
+        in.LastValue = name;
+        held.Entries[held.Depth++] = {variable->Left, current.StartPos, current.EndPos};
+        break;
+      }
+      case foPop:
+        if (held.Depth == 0) return false;
+        in.LastValue = held.Entries[--held.Depth].Value;
+        break;
+      case foOutput:
+        if (held.Depth == 0) return false;
+        in.LastValue = held.Entries[--held.Depth].Value;
+        in.ResultAtom = in.LastValue;
+        in.StopFlag = true;
+        next = nullptr;
+        return held.Depth == 0;
+      case foStop:
+        in.ResultAtom = SystemValue;
+        in.StopFlag = true;
+        next = nullptr;
+        return held.Depth == 0;
+      case foEnd:
+        next = s.AtomById(static_cast<uint32_t>(op.Operand));
+        return held.Depth == 0 && (!IsAtom(next) || next->Left == nullptr);  // the list's last statement
+      default:
+        return false;
+    }
+  }
+  return false;
+}
+
+// RunList(list) for a list of one such statement; false, with nothing
+// done, where it declines.
+bool RunBranchShortWay(TInterpreter& in, TAtom* list) {
+  TStructure& s = in.S;
+  if (!IsAtom(list) || list->Kind != akList || list->Left == nullptr || TAtom::CodeCount(*list) == 0 ||
+      !NothingDueBeforeNextStatement(in) || s.AllocationCount >= s.CollectorLimits.Threshold || s.Frame() == nullptr)
+    return false;
+  const TFastCode* fast = FastCodeOf(in, *list);
+  if (fast == nullptr) return false;
+  CheckStack(in);  // RunCode's
+  TPosition& current = s.CurrentPosition;
+  const int32_t start = current.StartPos;
+  const int32_t end = current.EndPos;
+  TAtom* const lastValue = in.LastValue;
+  in.ResultAtom = SystemValue;
+  in.StopFlag = false;
+  in.LastValue = nullptr;
+  TBranchOperands held;
+  TAtom* next = nullptr;
+  const bool ran = RunBranchOps(in, *fast, held, next);
+  if (!ran) {
+    in.LastValue = lastValue;
+    in.ResultAtom = SystemValue;
+    in.StopFlag = false;
+  } else {
+    ++in.StatementCounter;
+    in.CodePointer = next;
+  }
+  current.StartPos = start;
+  current.EndPos = end;
+  return ran;
+}
+
+// ocIf / ocIfElse (Operand 1) when the chosen list is none (a false IF) or
+// runs the short way; the inputs are the top entries, the condition on
+// top. False, with nothing done, where it declines.
+bool FastIf(TInterpreter& in, TFastStack& operands, bool withElse) {
+  TStructure& s = in.S;
+  const size_t count = withElse ? 3 : 2;
+  if (operands.Depth() < count) operands.Flush();
+  const bool held = operands.Depth() >= count;
+  const std::vector<TStackEntry>& items = operands.Frame().Items;
+  if (!held && items.size() < count) return false;
+  const TStackEntry* inputs = held ? operands.Top(count) : items.data() + (items.size() - count);
+  TAtom* const condition = inputs[count - 1].Value;
+  if (TAtom::IsTrue(s, condition)) {
+    if (!RunBranchShortWay(in, inputs[count - 2].Value)) return false;
+  } else if (!TAtom::IsFalse(s, condition)) {
+    return false;
+  } else if (withElse) {
+    if (!RunBranchShortWay(in, inputs[0].Value)) return false;
+  } else {
+    in.LastValue = SystemValue;  // a false IF runs nothing
+  }
+  if (held)
+    operands.Drop(count);
+  else
+    operands.Frame().Drop(static_cast<int32_t>(count));
+  operands.Push(in.LastValue, s.CurrentPosition.StartPos, s.CurrentPosition.EndPos);
+  return true;
+}
+
 // Runs the superinstructions from index on. True when the statement ended
 // (next: the next statement's cell); false with index on the one whose
 // words the loop must run (or past the last one), or, with userCall set,
@@ -731,6 +865,15 @@ bool RunFastCode(TInterpreter& in, const TFastCode& fast, const std::vector<int3
         operands.Flush();
         next = nullptr;
         return true;
+      case foIf:
+        done = FastIf(in, operands, op.Operand == 1);
+        if (done && (in.ResultAtom != SystemValue || in.StopFlag)) {
+          // The branch ended the body: the loop's next stop test ends the statement.
+          operands.Flush();
+          next = nullptr;
+          return true;
+        }
+        break;
       case foGeneral:
         done = false;
         break;
