@@ -89,7 +89,16 @@ INSTANTIATE_TEST_SUITE_P(
         u"to s :n\nif eq :n 0 [output]\nprint :n\ns add :n -1\nend\ns 3\nprint \"done",
         u"make \"k 7\nmake \"j add :k 1\nmake \"x add k 1\nprint :x :j",
         u"to g :n\nto g :n\noutput mul :n 10\nend\noutput add :n 1\nend\nprint add g 1 g 1\nprint g 2",
-        u"to h :n\noutput add :n :nosuch\nend\nto k :n\noutput add 1 h :n\nend\nprint add 1 k 2"));
+        u"to h :n\noutput add :n :nosuch\nend\nto k :n\noutput add 1 h :n\nend\nprint add 1 k 2",
+        // IF with one and two lists on the short way and where it declines:
+        // both branches, a false IF, an empty list, a list of two
+        // statements, an object read, a condition that is no Boolean, and
+        // enough rounds to pass the message pump and the collector.
+        u"to c :n\nif eq :n 1 [output \"one] [output :n]\nend\nprint c 1 c 2",
+        u"to e :n\nif eq :n 1 []\nif eq :n 1 [make \"z 1 output 5]\noutput 6\nend\nprint e 1 e 2",
+        u"to pt :px\nend\nmake \"o pt 1\nto r\nif eq 1 1 [output :o]\nend\nprint :o.px\nmake \"q r\nprint :q.px",
+        u"to b :n\nif :n [output 1]\noutput 2\nend\nprint b \"true\nprint b 5",
+        u"to w :n\nif eq :n 0 [output 0]\noutput add 1 w add :n -1\nend\nrepeat 300 [make \"x w 5]\nprint :x"));
 
 // The superinstructions of "make "x :x + 1" follow its code words one range
 // after the other.
