@@ -254,6 +254,16 @@ void TranslateToFastCode(const std::vector<int32_t>& code, TFastCode& fast) {
       case ocEnd:
         add(foEnd, next, code[at + 1]);
         break;
+      case ocOutput:
+        add(foOutput, next, 0);
+        break;
+      case ocStop:
+        add(foStop, next, 0);
+        break;
+      case ocIf:
+      case ocIfElse:
+        add(foIf, next, code[at] == ocIfElse ? 1 : 0);
+        break;
       default:
         add(foGeneral, next, 0);
         break;

@@ -285,7 +285,7 @@ bool DecodeWrapperStatement(const std::vector<int32_t>& code, TWrapperStatement&
 // markers and statement hooks included) and does exactly what they do, or declines having done
 // nothing, and the interpreter then runs that range word by word. Literal
 // pushes, ":name" reads and quotes, calls, two-input MAKEs, the loop
-// counters, pops and the end have their own kind; every other instruction
+// counters, pops, OUTPUT, STOP, IF and the end have their own kind; every other instruction
 // is a foGeneral range.
 enum FastOpKind : int32_t {
   foGeneral,    // run the range word by word
@@ -297,6 +297,9 @@ enum FastOpKind : int32_t {
   foCounter,    // push the REPEAT (Operand 0) or WHILE (1) counter
   foPop,        // pop into LastValue and the current range
   foEnd,        // end the statement; Operand: the next statement's cell
+  foOutput,     // OUTPUT: the popped value ends the procedure's body
+  foStop,       // STOP: ends the procedure's body without a value
+  foIf,         // IF (Operand 0) or IFELSE (1) whose chosen list runs no program code
 };
 constexpr int32_t kNoSpan = INT32_MIN;  // SpanStart of a range without position marker
 struct TFastOp {

@@ -623,6 +623,10 @@ void PrintVariableTree(TInterpreter& in);
 // Carries out ocCall; the cursor stands on the name operand and is left
 // after the call's last operand. Pops the inputs, pushes one result.
 void CallUserProcedure(TInterpreter& in, TCodeCursor& cursor);
+// ocCall of a procedure the caller has already found for the name operand
+// (as FindName and the lambda child answer it now) and knows to be no
+// frameless wrapper: the same call without the look-up.
+void CallFoundProcedure(TInterpreter& in, TAtom& procedure, TCodeCursor& cursor);
 
 // --- assignment (TransMake.cpp) ---------------------------------------------------
 

@@ -576,23 +576,10 @@ bool RunBody(TCall& call, TAtom& procedure, TAtom* body, TAtom& frame, const TBo
   return true;
 }
 
-}  // namespace
-
-void CallUserProcedure(TInterpreter& in, TCodeCursor& cursor) {
-  CheckStack(in);
-  TStructure& s = in.S;
-  TContext* callerFrame = s.Frame();
-  if (callerFrame == nullptr) {
-    RaiseInternalError(s, u"TRANS:USRCL:FRAME");
-    return;
-  }
-  TCall call(in, *callerFrame);
-  ReadCallOperands(call, cursor);
-  TAtom* procedure = FindCalledProcedure(call);
-  if (procedure == nullptr) return;
-  if (s.FastPaths && CallWithoutFrame(in, *procedure, call.CallerStack, call.InputCount, call.Pairs, call.PairWords))
-    return;
-
+// The call of the found procedure (or class): frame, inputs, body, result.
+void CallProcedure(TCall& call, TAtom* procedure) {
+  TInterpreter& in = call.In;
+  TStructure& s = call.S;
   CallScope scope(in);
   const size_t traceAtStart = s.ErrorTrace.size();
   scope.SetProcedure(procedure);
@@ -657,6 +644,39 @@ void CallUserProcedure(TInterpreter& in, TCodeCursor& cursor) {
     in.ResultAtom = SystemValue;
     in.StopFlag = false;
   }
+}
+
+}  // namespace
+
+void CallUserProcedure(TInterpreter& in, TCodeCursor& cursor) {
+  CheckStack(in);
+  TStructure& s = in.S;
+  TContext* callerFrame = s.Frame();
+  if (callerFrame == nullptr) {
+    RaiseInternalError(s, u"TRANS:USRCL:FRAME");
+    return;
+  }
+  TCall call(in, *callerFrame);
+  ReadCallOperands(call, cursor);
+  TAtom* procedure = FindCalledProcedure(call);
+  if (procedure == nullptr) return;
+  if (s.FastPaths && CallWithoutFrame(in, *procedure, call.CallerStack, call.InputCount, call.Pairs, call.PairWords))
+    return;
+  CallProcedure(call, procedure);
+}
+
+void CallFoundProcedure(TInterpreter& in, TAtom& procedure, TCodeCursor& cursor) {
+  CheckStack(in);
+  TStructure& s = in.S;
+  TContext* callerFrame = s.Frame();
+  if (callerFrame == nullptr) {
+    RaiseInternalError(s, u"TRANS:USRCL:FRAME");
+    return;
+  }
+  TCall call(in, *callerFrame);
+  ReadCallOperands(call, cursor);
+  call.Name = &OperandText(s, call.NameAtom, call.NumberName);
+  CallProcedure(call, &procedure);
 }
 
 void TInterpreter::DecodeWrapperBody(const TAtom& body, TWrapperBody& slot) {

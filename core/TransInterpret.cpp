@@ -542,6 +542,23 @@ private:
   size_t depth_ = 0;
 };
 
+// The routine a call of the procedure may run without a frame (a direct
+// wrapper of a frameless routine), with the line its body's statement
+// raises at; null when there is none.
+TPrimitive FramelessRoutine(TInterpreter& in, const TAtom& procedure, int32_t& line,
+                            const TInterpreter::TWrapperBody*& decodedBody) {
+  const TAtom* value = procedure.Left;
+  if (!IsAtom(value) || value->Kind != akList || (procedure.Flags & afPassResult) != 0) return nullptr;
+  const TAtom* body = BodyOfValue(value);
+  if (!IsAtom(body)) return nullptr;
+  const TInterpreter::TWrapperBody& decoded = in.WrapperBodyOf(*body);
+  const size_t index = static_cast<size_t>(decoded.Statement.Routine);
+  if (!decoded.IsWrapper || decoded.Line == -1 || index >= in.FramelessRoutines.size()) return nullptr;
+  line = decoded.Line;
+  decodedBody = &decoded;
+  return in.FramelessRoutines[index];
+}
+
 // The procedure a call's name finds, its lambda child in its place.
 TAtom* CalledProcedure(TStructure& s, const TFastOp& op, TAtom& name) {
   TAtom* procedure = s.FindNameOfToken(name);
@@ -562,17 +579,21 @@ TAtom* CalledProcedure(TStructure& s, const TFastOp& op, TAtom& name) {
 }
 
 // What a foCall calls without a frame: the direct wrapper's decoded body
-// and its routine, with the call's operands.
+// and its routine, with the call's operands. Procedure is what the call's
+// name found, also where it is no frameless wrapper.
 struct TFramelessTarget {
+  TAtom* Procedure = nullptr;
   const TInterpreter::TWrapperBody* Decoded = nullptr;
   TPrimitive Routine = nullptr;
+  int32_t Line = -1;  // the line the body's statement raises at
   int32_t InputCount = 0;
   const int32_t* Pairs = nullptr;  // two words per input position
 };
 
 // The frameless routine a foCall's name finds under CallUserProcedure's
 // conditions for that way (TransCall.cpp), before its inputs are looked
-// at; false where that way would not be taken.
+// at; false where that way would not be taken (target.Procedure tells
+// whether the name found a procedure at all).
 bool FindFramelessTarget(TInterpreter& in, const TFastOp& op, const std::vector<int32_t>& code,
                          TFramelessTarget& target) {
   TStructure& s = in.S;
@@ -584,21 +605,14 @@ bool FindFramelessTarget(TInterpreter& in, const TFastOp& op, const std::vector<
   const int32_t inputCount = ArityLeft(arity) + ArityRight(arity);
   if (at + 2 + 2 * static_cast<size_t>(inputCount) > code.size()) return false;
 
-  const TAtom* procedure = CalledProcedure(s, op, *nameAtom);
+  TAtom* procedure = CalledProcedure(s, op, *nameAtom);
   if (procedure == nullptr) return false;
-  const TAtom* value = procedure->Left;
-  if (!IsAtom(value) || value->Kind != akList || (procedure->Flags & afPassResult) != 0) return false;
-  const TAtom* body = BodyOfValue(value);
-  if (!IsAtom(body)) return false;
-  const TInterpreter::TWrapperBody& decoded = in.WrapperBodyOf(*body);
-  const size_t index = static_cast<size_t>(decoded.Statement.Routine);
-  if (!decoded.IsWrapper || decoded.Line == -1 || index >= in.FramelessRoutines.size()) return false;
-  const TPrimitive routine = in.FramelessRoutines[index];
-  if (routine == nullptr || (s.Log.LogFileOpen && (s.Log.LogMask & lcProcedure) != 0) ||
-      !s.CurrentPosition.Topic.empty() || !NothingDueBeforeNextStatement(in))
+  target.Procedure = procedure;
+  target.Routine = FramelessRoutine(in, *procedure, target.Line, target.Decoded);
+  if (target.Routine == nullptr) return false;
+  if ((s.Log.LogFileOpen && (s.Log.LogMask & lcProcedure) != 0) || !s.CurrentPosition.Topic.empty() ||
+      !NothingDueBeforeNextStatement(in))
     return false;
-  target.Decoded = &decoded;
-  target.Routine = routine;
   target.InputCount = inputCount;
   target.Pairs = code.data() + at + 2;
   return true;
@@ -607,16 +621,26 @@ bool FindFramelessTarget(TInterpreter& in, const TFastOp& op, const std::vector<
 // ocCall of a direct wrapper whose routine reads only its inputs, on the
 // operand values, exactly as CallUserProcedure's frameless way does it and
 // under the same conditions (TransCall.cpp); false, with nothing done,
-// where that way would not be taken. Operands: name, arity, pairs.
-bool FastCall(TInterpreter& in, TFastStack& operands, const TFastOp& op, const std::vector<int32_t>& code) {
+// where that way would not be taken. Operands: name, arity, pairs. A
+// procedure that is no frameless wrapper comes back in userCall (the
+// operands flushed to the frame's stack): its call runs program code,
+// which the caller makes with CallFoundProcedure.
+bool FastCall(TInterpreter& in, TFastStack& operands, const TFastOp& op, const std::vector<int32_t>& code,
+              TAtom*& userCall) {
   TStructure& s = in.S;
   TFramelessTarget target;
-  if (!FindFramelessTarget(in, op, code, target)) return false;
+  if (!FindFramelessTarget(in, op, code, target)) {
+    if (target.Procedure != nullptr && target.Routine == nullptr) {
+      operands.Flush();
+      userCall = target.Procedure;
+    }
+    return false;
+  }
   const int32_t inputCount = target.InputCount;
   const size_t count = static_cast<size_t>(inputCount);
   const int32_t* pairs = target.Pairs;
-  const TInterpreter::TWrapperBody& decoded = *target.Decoded;
   const TPrimitive routine = target.Routine;
+  const int32_t line = target.Line;
 
   // The inputs, input 1 (the last one written) first.
   const bool held = operands.Depth() >= count;
@@ -630,7 +654,7 @@ bool FastCall(TInterpreter& in, TFastStack& operands, const TFastOp& op, const s
   const int32_t start = s.CurrentPosition.StartPos;
   const int32_t end = s.CurrentPosition.EndPos;
   TAtom* result = nullptr;
-  if (!TryRoutineOnOperands(in, routine, inputs, inputCount, decoded.Line, result)) return false;
+  if (!TryRoutineOnOperands(in, routine, inputs, inputCount, line, result)) return false;
   ++in.StatementCounter;  // the body's statement
   if (held)
     operands.Drop(count);
@@ -922,11 +946,147 @@ void RunFusedRounds(TInterpreter& in, const TAtom* list, long double& count, int
   s.RepeatCounter = iteration;
 }
 
+// --- IF on the short way -----------------------------------------------------------
+// A list of one statement whose superinstructions only push, read
+// variables and end it (OUTPUT, STOP, the end of the list), as "[output
+// :n]", runs without RunCode and ExecuteStatement around it: nothing they
+// do around such a statement can be seen once the list has run (its
+// position is put back, it raises nothing, runs no code, collects nothing
+// and leaves no operand), except the statement's count, which it keeps.
+// Anything else, or something due before the next statement, declines
+// having done nothing.
+
+constexpr size_t kBranchOperands = 8;
+
+// The operands of a branch's statement while it runs the short way.
+struct TBranchOperands {
+  TStackEntry Entries[kBranchOperands];
+  size_t Depth = 0;
+};
+
+// The branch's superinstructions; false where one is of another kind or
+// declines, the list holds more statements, or operands are left.
+bool RunBranchOps(TInterpreter& in, const TFastCode& fast, TBranchOperands& held, TAtom*& next) {
+  TStructure& s = in.S;
+  TPosition& current = s.CurrentPosition;
+  for (const TFastOp& op : fast.Ops) {
+    if (op.SpanStart != kNoSpan) {
+      current.StartPos = op.SpanStart;
+      current.EndPos = op.SpanEnd;
+    }
+    switch (op.Kind) {
+      case foPush:
+      case foQuote: {
+        if (held.Depth == kBranchOperands) return false;
+        TAtom* literal = s.AtomById(static_cast<uint32_t>(op.Operand));
+        if (op.Kind == foQuote) in.LastValue = literal;
+        held.Entries[held.Depth++] = {literal, current.StartPos, current.EndPos};
+        break;
+      }
+      case foValueOf: {
+        TAtom* name = s.AtomById(static_cast<uint32_t>(op.Operand));
+        if (held.Depth == kBranchOperands || !TAtom::IsWord(name)) return false;
+        const TAtom* variable = s.FindNameOfToken(*name);
+        if (variable == nullptr || variable->FirstChild != nullptr) return false;
+        in.LastValue = name;
+        held.Entries[held.Depth++] = {variable->Left, current.StartPos, current.EndPos};
+        break;
+      }
+      case foPop:
+        if (held.Depth == 0) return false;
+        in.LastValue = held.Entries[--held.Depth].Value;
+        break;
+      case foOutput:
+        if (held.Depth == 0) return false;
+        in.LastValue = held.Entries[--held.Depth].Value;
+        in.ResultAtom = in.LastValue;
+        in.StopFlag = true;
+        next = nullptr;
+        return held.Depth == 0;
+      case foStop:
+        in.ResultAtom = SystemValue;
+        in.StopFlag = true;
+        next = nullptr;
+        return held.Depth == 0;
+      case foEnd:
+        next = s.AtomById(static_cast<uint32_t>(op.Operand));
+        return held.Depth == 0 && (!IsAtom(next) || next->Left == nullptr);  // the list's last statement
+      default:
+        return false;
+    }
+  }
+  return false;
+}
+
+// RunList(list) for a list of one such statement; false, with nothing
+// done, where it declines.
+bool RunBranchShortWay(TInterpreter& in, TAtom* list) {
+  TStructure& s = in.S;
+  if (!IsAtom(list) || list->Kind != akList || list->Left == nullptr || TAtom::CodeCount(*list) == 0 ||
+      !NothingDueBeforeNextStatement(in) || s.AllocationCount >= s.CollectorLimits.Threshold || s.Frame() == nullptr)
+    return false;
+  const TFastCode* fast = FastCodeOf(in, *list);
+  if (fast == nullptr) return false;
+  CheckStack(in);  // RunCode's
+  TPosition& current = s.CurrentPosition;
+  const int32_t start = current.StartPos;
+  const int32_t end = current.EndPos;
+  TAtom* const lastValue = in.LastValue;
+  in.ResultAtom = SystemValue;
+  in.StopFlag = false;
+  in.LastValue = nullptr;
+  TBranchOperands held;
+  TAtom* next = nullptr;
+  const bool ran = RunBranchOps(in, *fast, held, next);
+  if (!ran) {
+    in.LastValue = lastValue;
+    in.ResultAtom = SystemValue;
+    in.StopFlag = false;
+  } else {
+    ++in.StatementCounter;
+    in.CodePointer = next;
+  }
+  current.StartPos = start;
+  current.EndPos = end;
+  return ran;
+}
+
+// ocIf / ocIfElse (Operand 1) when the chosen list is none (a false IF) or
+// runs the short way; the inputs are the top entries, the condition on
+// top. False, with nothing done, where it declines.
+bool FastIf(TInterpreter& in, TFastStack& operands, bool withElse) {
+  TStructure& s = in.S;
+  const size_t count = withElse ? 3 : 2;
+  if (operands.Depth() < count) operands.Flush();
+  const bool held = operands.Depth() >= count;
+  const std::vector<TStackEntry>& items = operands.Frame().Items;
+  if (!held && items.size() < count) return false;
+  const TStackEntry* inputs = held ? operands.Top(count) : items.data() + (items.size() - count);
+  TAtom* const condition = inputs[count - 1].Value;
+  if (TAtom::IsTrue(s, condition)) {
+    if (!RunBranchShortWay(in, inputs[count - 2].Value)) return false;
+  } else if (!TAtom::IsFalse(s, condition)) {
+    return false;
+  } else if (withElse) {
+    if (!RunBranchShortWay(in, inputs[0].Value)) return false;
+  } else {
+    in.LastValue = SystemValue;  // a false IF runs nothing
+  }
+  if (held)
+    operands.Drop(count);
+  else
+    operands.Frame().Drop(static_cast<int32_t>(count));
+  operands.Push(in.LastValue, s.CurrentPosition.StartPos, s.CurrentPosition.EndPos);
+  return true;
+}
+
 // Runs the superinstructions from index on. True when the statement ended
 // (next: the next statement's cell); false with index on the one whose
-// words the loop must run (or past the last one).
+// words the loop must run (or past the last one), or, with userCall set,
+// on a call of that user procedure, which the caller makes (the range's
+// position and the operands are in place).
 bool RunFastCode(TInterpreter& in, const TFastCode& fast, const std::vector<int32_t>& code, size_t& index,
-                 TAtom*& next) {
+                 TAtom*& next, TAtom*& userCall) {
   TStructure& s = in.S;
   TPosition& current = s.CurrentPosition;
   TFastStack operands(Stack(in));
@@ -954,7 +1114,8 @@ bool RunFastCode(TInterpreter& in, const TFastCode& fast, const std::vector<int3
         done = FastValueOf(in, operands, s.AtomById(static_cast<uint32_t>(op.Operand)));
         break;
       case foCall:
-        done = FastCall(in, operands, op, code);
+        done = FastCall(in, operands, op, code, userCall);
+        if (userCall != nullptr) return false;
         break;
       case foMake:
         done = FastMake(in, operands);
@@ -977,6 +1138,33 @@ bool RunFastCode(TInterpreter& in, const TFastCode& fast, const std::vector<int3
         operands.Flush();
         next = s.AtomById(static_cast<uint32_t>(op.Operand));
         return true;
+      case foOutput:
+        // The value's pop; what it leaves on the stack is never read.
+        if (operands.Depth() > 0) {
+          in.LastValue = operands.Pop().Value;
+        } else {
+          in.LastValue = Pop(in).Value;
+        }
+        in.ResultAtom = in.LastValue;
+        in.StopFlag = true;
+        operands.Flush();
+        next = nullptr;
+        return true;
+      case foStop:
+        in.ResultAtom = SystemValue;
+        in.StopFlag = true;
+        operands.Flush();
+        next = nullptr;
+        return true;
+      case foIf:
+        done = FastIf(in, operands, op.Operand == 1);
+        if (done && (in.ResultAtom != SystemValue || in.StopFlag)) {
+          // The branch ended the body: the loop's next stop test ends the statement.
+          operands.Flush();
+          next = nullptr;
+          return true;
+        }
+        break;
       case foGeneral:
         done = false;
         break;
@@ -1123,10 +1311,26 @@ inline void ResumeWordsAfterDecline(const TFastCode*& fast, size_t& fastIndex, T
   }
 }
 
+// The user call that the superinstruction at fastIndex found: made as its
+// words would make it, but with the procedure found; the superinstructions
+// go on with the next one once the loop's stop test has passed.
+inline void CallFromFastCode(TInterpreter& in, const TFastCode& fast, size_t& fastIndex, TCodeCursor& cursor,
+                             size_t& resumeAt, TAtom& procedure) {
+  const TFastOp& op = fast.Ops[fastIndex];
+  TCodeCursor operands(cursor.Code, static_cast<size_t>(op.Operand));
+  cursor.Index = static_cast<size_t>(op.To);
+  resumeAt = cursor.Index;
+  ++fastIndex;
+  CallFoundProcedure(in, procedure, operands);
+}
+
 // The statement's code word by word, the superinstructions taking the
 // ranges they can; declined: the superinstructions whose short way
-// (started by Interpret) declined at declinedAt, null when it has not run.
-TAtom* InterpretWords(TInterpreter& in, TAtom* statement, bool quiet, const TFastCode* declined, size_t declinedAt) {
+// (started by Interpret) declined at declinedAt, null when it has not run;
+// userCall: the procedure that superinstruction calls, when it is a call
+// that runs program code.
+TAtom* InterpretWords(TInterpreter& in, TAtom* statement, bool quiet, const TFastCode* declined, size_t declinedAt,
+                      TAtom* userCall) {
   CheckStack(in);
   InterpretScope scope(in);
   if (!IsAtom(statement) || TAtom::CodeCount(*statement) == 0) {
@@ -1161,7 +1365,10 @@ TAtom* InterpretWords(TInterpreter& in, TAtom* statement, bool quiet, const TFas
   size_t resumeAt = 0;
   if (declined != nullptr) {
     fastIndex = declinedAt;
-    ResumeWordsAfterDecline(fast, fastIndex, cursor, resumeAt);
+    if (userCall != nullptr)
+      CallFromFastCode(in, *fast, fastIndex, cursor, resumeAt, *userCall);
+    else
+      ResumeWordsAfterDecline(fast, fastIndex, cursor, resumeAt);
   }
 
   for (;;) {
@@ -1175,9 +1382,12 @@ TAtom* InterpretWords(TInterpreter& in, TAtom* statement, bool quiet, const TFas
       // stepping state pauses at the statement hooks.
       if (fast->Generation != fastGeneration || TAtom::CodeGeneration(*statement) != fastGeneration || Stepping(in)) {
         fast = nullptr;
-      } else if (RunFastCode(in, *fast, *cursor.Code, fastIndex, next)) {
+      } else if (TAtom* called = nullptr; RunFastCode(in, *fast, *cursor.Code, fastIndex, next, called)) {
         scope.Complete();
         return next;
+      } else if (called != nullptr) {
+        CallFromFastCode(in, *fast, fastIndex, cursor, resumeAt, *called);
+        continue;
       } else {
         ResumeWordsAfterDecline(fast, fastIndex, cursor, resumeAt);
       }
@@ -1336,7 +1546,7 @@ TAtom* Interpret(TInterpreter& in, TAtom* statement, bool quiet) {
   const TFastCode* fast = IsAtom(statement) ? FastCodeOf(in, *statement) : nullptr;
   if (fast == nullptr || in.ResultAtom != SystemValue || in.StopFlag || in.S.HaltRequested ||
       in.RunState == rsStop || in.S.Frame() == nullptr || TAtom::CodeCount(*statement) == 0)
-    return InterpretWords(in, statement, quiet, nullptr, 0);
+    return InterpretWords(in, statement, quiet, nullptr, 0, nullptr);
   // The fused steps call nothing that could nest or read the depth.
   TAtom* next = nullptr;
   size_t declinedAt = 0;
@@ -1345,14 +1555,15 @@ TAtom* Interpret(TInterpreter& in, TAtom* statement, bool quiet) {
     if (done == fast->Fused.size()) return in.S.AtomById(static_cast<uint32_t>(fast->Ops.back().Operand));
     declinedAt = static_cast<size_t>(fast->Fused[done].FirstOp);
   }
+  TAtom* userCall = nullptr;
   {
     CheckStack(in);
     InterpretScope scope(in);
-    if (RunFastCode(in, *fast, *statement->Code(), declinedAt, next)) {
+    if (RunFastCode(in, *fast, *statement->Code(), declinedAt, next, userCall)) {
       scope.Complete();
       return next;
     }
     scope.Complete();
   }
-  return InterpretWords(in, statement, quiet, fast, declinedAt);
+  return InterpretWords(in, statement, quiet, fast, declinedAt, userCall);
 }

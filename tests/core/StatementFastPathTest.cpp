@@ -96,7 +96,24 @@ INSTANTIATE_TEST_SUITE_P(
         u"make \"x 1\nrepeat 3 [make \"x add :x 1]\nto add :a :b\noutput dll.zavta.LOGOMUL\nend\n"
         u"repeat 3 [make \"x add :x 2]\nprint :x",
         // A value that is an object, and the frame's stack below the statement.
-        u"to pt :px\nend\nmake \"o pt 1\nmake \"o2 :o\nprint :o2.px\nprint (add 1 2) (add 3 4)"));
+        u"to pt :px\nend\nmake \"o pt 1\nmake \"o2 :o\nprint :o2.px\nprint (add 1 2) (add 3 4)",
+        // User procedures called from the middle of a statement: recursion
+        // through OUTPUT with and without a value, a class, a procedure
+        // redefining itself, and an error two calls deep.
+        u"to f :n\nif eq :n 0 [output 0]\noutput add 1 f add :n -1\nend\nprint add f 30 f 5",
+        u"to s :n\nif eq :n 0 [output]\nprint :n\ns add :n -1\nend\ns 3\nprint \"done",
+        u"make \"k 7\nmake \"j add :k 1\nmake \"x add k 1\nprint :x :j",
+        u"to g :n\nto g :n\noutput mul :n 10\nend\noutput add :n 1\nend\nprint add g 1 g 1\nprint g 2",
+        u"to h :n\noutput add :n :nosuch\nend\nto k :n\noutput add 1 h :n\nend\nprint add 1 k 2",
+        // IF with one and two lists on the short way and where it declines:
+        // both branches, a false IF, an empty list, a list of two
+        // statements, an object read, a condition that is no Boolean, and
+        // enough rounds to pass the message pump and the collector.
+        u"to c :n\nif eq :n 1 [output \"one] [output :n]\nend\nprint c 1 c 2",
+        u"to e :n\nif eq :n 1 []\nif eq :n 1 [make \"z 1 output 5]\noutput 6\nend\nprint e 1 e 2",
+        u"to pt :px\nend\nmake \"o pt 1\nto r\nif eq 1 1 [output :o]\nend\nprint :o.px\nmake \"q r\nprint :q.px",
+        u"to b :n\nif :n [output 1]\noutput 2\nend\nprint b \"true\nprint b 5",
+        u"to w :n\nif eq :n 0 [output 0]\noutput add 1 w add :n -1\nend\nrepeat 300 [make \"x w 5]\nprint :x"));
 
 // Loops of number assignments, which the short way runs as a tight loop
 // between pump points: every pump comes at the same statement count and
@@ -189,6 +206,36 @@ TEST(StatementFastCode, CoversTheWordsInOrder) {
   }
   EXPECT_EQ(static_cast<size_t>(expectedFrom), ext.Code->size());
   EXPECT_EQ(kinds, (std::vector<FastOpKind>{foPush, foValueOf, foCall, foQuote, foMake, foPop, foEnd}));
+}
+
+// OUTPUT with and without a value ends the statement on the short way: the
+// kinds of each body's first statement once the procedure has run.
+TEST(StatementFastCode, OutputAndStopHaveTheirOwnKinds) {
+  TestState t;
+  TStructure& s = *t.S;
+  TInterpreter in{s};
+  ASSERT_EQ(RunText(in, u"to o :x\noutput :x\nend\nto st\noutput\nend\nprint o 1\nst", u"library"), 0);
+  struct TCase {
+    const char16_t* Procedure;
+    std::vector<FastOpKind> Kinds;
+  };
+  const TCase cases[] = {
+      {u"o", {foValueOf, foOutput}},
+      {u"st", {foStop}},
+  };
+  for (const TCase& c : cases) {
+    const TAtom* procedure = s.FindName(c.Procedure);
+    ASSERT_NE(procedure, nullptr);
+    const TAtom* body = procedure->Left;
+    while (body != nullptr && TAtom::IsList(body->Left)) body = body->Right;  // past the input list
+    ASSERT_NE(body, nullptr);
+    ASSERT_TRUE(body->Ext && body->Ext->Fast);
+    std::vector<FastOpKind> kinds;
+    for (const TFastOp& op : body->Ext->Fast->Ops) kinds.push_back(op.Kind);
+    ASSERT_GE(kinds.size(), c.Kinds.size());
+    kinds.resize(c.Kinds.size());
+    EXPECT_EQ(kinds, c.Kinds) << U8(c.Procedure);
+  }
 }
 
 }  // namespace
