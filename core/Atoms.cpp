@@ -253,14 +253,18 @@ void TAtom::ReleaseNext(TStructure& s, TAtom& atom) {
 }
 
 void TAtom::FreeUnlinked(TStructure& s, TAtom& atom) {
-  atom.Chain = nullptr;
-  // Its parent is garbage as well (a live parent would have kept it), so
-  // no child list that look-ups remember changes.
-  atom.Parent = nullptr;
-  if (atom.Ext)
+  if (atom.Ext) {
+    atom.Chain = nullptr;
+    // Its parent is garbage as well (a live parent would have kept it), so
+    // no child list that look-ups remember changes.
+    atom.Parent = nullptr;
     Reset(s, atom);
-  else
-    ClearFields(atom);  // what Reset does for an atom without extension or parent
+  } else {
+    // What Reset does for an atom without extension (a token's packed
+    // position gives its shared part back here too).
+    DropPackedPosition(atom);
+    ClearFields(atom);
+  }
   PushFront(s.FreeAtoms, atom, AtomChain::Free);
   --s.LiveCount;
   ++s.FreeCount;
@@ -335,6 +339,7 @@ TAtom* NewWinObject(TStructure& s, WrappedObject* object, TFinalizer finalizer) 
   a.Kind = akWinObject;
   a.Extend().Object = object;
   a.Ext->Finalizer = finalizer;
+  s.FinalizableAtoms.push_back(&a);
   return &a;
 }
 
@@ -344,6 +349,7 @@ TAtom* NewMemoryBlock(TStructure& s, size_t size, TFinalizer finalizer) {
   a.Extend().Object = std::calloc(size == 0 ? 1 : size, 1);
   a.Number = static_cast<long double>(size);
   a.Ext->Finalizer = finalizer;
+  s.FinalizableAtoms.push_back(&a);
   return &a;
 }
 

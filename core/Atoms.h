@@ -74,6 +74,10 @@ enum AtomMarks : uint8_t {
   // The atom's position is packed beside it in its pool block (see
   // PositionStore.h); set and cleared only by SetPosition and Reset.
   amPackedPosition = 0x20,
+  // The collector found the GUI object or memory block unreachable, ran its
+  // finaliser and deleted its display list; freeing the atom later (when the
+  // sweep reaches it) does neither again.
+  amFinalized = 0x40,
 };
 
 // Which pool chain holds an atom; an identity resolves only for Live and Kept.
