@@ -170,31 +170,13 @@ void TAtom::Finalize(TStructure& s, TAtom& atom) {
   }
 }
 
-namespace {
-// The fields a freed atom must not keep; everything the full reset clears.
-void ClearFields(TAtom& atom) {
-  atom.Kind = akWord;
-  atom.Left = nullptr;
-  atom.Right = nullptr;
-  atom.Text.clear();
-  atom.Flags = 0;
-  atom.Marks = 0;
-  atom.Parent = nullptr;
-  atom.FirstChild = nullptr;
-  atom.NextSibling = nullptr;
-  atom.RefCount = 0;
-  atom.Number = 0;
-  atom.Stamp = 0;
-}
-}  // namespace
-
 void TAtom::Reset(TStructure& s, TAtom& atom) {
   // Most freed atoms are list cells and numbers: no extension (so no
   // finaliser, object, code or child index) and no parent whose child list
   // look-ups remember. They need only their fields cleared.
   DropPackedPosition(atom);  // a scanned token's position lives outside its extension
   if (!atom.Ext && atom.Parent == nullptr) {
-    ClearFields(atom);
+    TAtom::ClearFields(atom);
     return;
   }
   Finalize(s, atom);
@@ -207,7 +189,7 @@ void TAtom::Reset(TStructure& s, TAtom& atom) {
     index->Removed(atom);
   }
   if (TChildIndex* own = IndexOf(&atom)) own->Detach();
-  ClearFields(atom);
+  TAtom::ClearFields(atom);
   atom.Ext.reset();  // handler children, code, position, object
 }
 
@@ -260,10 +242,8 @@ void TAtom::FreeUnlinked(TStructure& s, TAtom& atom) {
     atom.Parent = nullptr;
     Reset(s, atom);
   } else {
-    // What Reset does for an atom without extension (a token's packed
-    // position gives its shared part back here too).
-    DropPackedPosition(atom);
-    ClearFields(atom);
+    FreeUnextended(s, atom);
+    return;
   }
   PushFront(s.FreeAtoms, atom, AtomChain::Free);
   --s.LiveCount;

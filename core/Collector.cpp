@@ -101,7 +101,7 @@ public:
       return;
     }
     graphics_.deleteDisplayList(atom->Identity);
-    TAtom::FreeUnlinked(s_, *atom);
+    TAtom::FreeUnextended(s_, *atom);
   }
   // The atoms with an extension, in the order the sweep met them.
   TAtom* Deferred() const { return deferred_; }
@@ -119,8 +119,8 @@ private:
 // passed goes in the same collection (and is paid for by its allocation).
 // Returns the atom it stopped at when the budget ran out, else null.
 TAtom* SweepSuccessors(TAtom* from, const TAtom* until, uint64_t& budget, TSweep& sweep) {
-  TAtom* at = from;
-  while (at != nullptr && at != until) {
+  TAtom* at = from;  // never null: from is on the chain, and so is each step
+  while (at != until) {
     TAtom* next = at->Chain;
     if (next == nullptr) break;
     if (IsMarkedOrPinned(next)) {

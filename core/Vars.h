@@ -855,3 +855,13 @@ public:
 private:
   TAtom* atom_;
 };
+
+inline void TAtom::FreeUnextended(TStructure& s, TAtom& atom) {
+  if ((atom.Marks & amPackedPosition) != 0) DropPackedPosition(atom);
+  ClearFields(atom);
+  atom.Chain = s.FreeAtoms;
+  atom.OnChain = AtomChain::Free;
+  s.FreeAtoms = &atom;
+  --s.LiveCount;
+  ++s.FreeCount;
+}
