@@ -174,7 +174,8 @@ void TAtom::Reset(TStructure& s, TAtom& atom) {
   // Most freed atoms are list cells and numbers: no extension (so no
   // finaliser, object, code or child index) and no parent whose child list
   // look-ups remember. They need only their fields cleared.
-  DropPackedPosition(atom);  // a scanned token's position lives outside its extension
+  // A scanned token's position lives outside its extension.
+  if ((atom.Marks & amPackedPosition) != 0) DropPackedPosition(atom);
   if (!atom.Ext && atom.Parent == nullptr) {
     TAtom::ClearFields(atom);
     return;

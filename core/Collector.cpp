@@ -112,19 +112,27 @@ private:
   TAtom* deferred_ = nullptr;
 };
 
+// Where a sweep over part of the chain stopped: At is the survivor it
+// ended on (null at the chain's end); OutOfBudget when the budget ran out.
+struct TSweepStop {
+  TAtom* At;
+  bool OutOfBudget;
+};
+
 // Sweeps the successors of the atoms from `from` on, stepping past
-// survivors, until the chain ends, `until` is reached or the budget is
-// spent. The budget counts steps from one survivor to the next: taking out
-// a successor is no step, so every garbage atom between the survivors
-// passed goes in the same collection (and is paid for by its allocation).
-// Returns the atom it stopped at when the budget ran out, else null.
-TAtom* SweepSuccessors(TAtom* from, const TAtom* until, uint64_t& budget, TSweep& sweep) {
+// survivors, until the chain ends, the next successor is `until` or the
+// budget is spent. The budget counts steps from one survivor to the next:
+// taking out a successor is no step, so every garbage atom between the
+// survivors passed goes in the same collection (and is paid for by its
+// allocation).
+TSweepStop SweepSuccessors(TAtom* from, const TAtom* until, uint64_t& budget, TSweep& sweep) {
   TAtom* at = from;  // never null: from is on the chain, and so is each step
-  while (at != until) {
+  for (;;) {
     TAtom* next = at->Chain;
-    if (next == nullptr) break;
+    if (next == nullptr) return {nullptr, false};
+    if (next == until) return {at, false};
     if (IsMarkedOrPinned(next)) {
-      if (budget == 0) return at;
+      if (budget == 0) return {at, true};
       --budget;
       at = next;
     } else {
@@ -132,31 +140,48 @@ TAtom* SweepSuccessors(TAtom* from, const TAtom* until, uint64_t& budget, TSweep
       sweep.Take(next);
     }
   }
-  return nullptr;
+}
+
+bool SurvivedOnLiveChain(const TAtom* atom) {
+  return IsAtom(atom) && atom->OnChain == AtomChain::Live && (atom->Flags & kMarked) != 0;
 }
 
 // Takes every unmarked atom the sweep reaches off the live chain: the
-// unmarked run at the head, then the rest within the sweep budget. A sweep
-// that ran out of budget goes on, at the next collection, where it stopped,
-// so atoms deep in a long chain are reached too.
+// unmarked run at the head, then, within the sweep budget, first the atoms
+// allocated since the last collection (the likeliest garbage: they head
+// the chain, down to the last collection's head, SweepBoundary), then the
+// older ones from where the last budget-bound sweep stopped, round to it
+// again. So a large live set cannot keep new garbage waiting while the
+// sweep works through it, and atoms deep in a long chain are reached too.
 void SweepLiveChain(TStructure& s, TSweep& sweep) {
+  TAtom* const resume = s.SweepResume;
+  // Garbage stays on the live chain until it is swept, so the boundary is
+  // still there unless something released it since.
+  const TAtom* boundary = s.SweepBoundary;
+  if (!IsAtom(boundary) || boundary->OnChain != AtomChain::Live) boundary = nullptr;
+  bool reachedOlder = false;
   while (s.LiveAtoms != nullptr && !IsMarkedOrPinned(s.LiveAtoms)) {
     TAtom* head = s.LiveAtoms;
+    reachedOlder = reachedOlder || head == boundary;
     s.LiveAtoms = head->Chain;
     sweep.Take(head);
   }
-  if (s.LiveAtoms == nullptr) {
-    s.SweepResume = nullptr;
-    return;
+  s.SweepResume = nullptr;
+  if (s.LiveAtoms == nullptr) return;
+  uint64_t budget = s.CollectorLimits.SweepBudget;
+  TAtom* older = s.LiveAtoms;  // the last survivor before the older atoms
+  if (!reachedOlder && s.LiveAtoms != boundary) {
+    const TSweepStop fresh = SweepSuccessors(s.LiveAtoms, boundary, budget, sweep);
+    if (fresh.OutOfBudget) s.SweepResume = fresh.At;
+    if (fresh.OutOfBudget || fresh.At == nullptr) return;
+    older = fresh.At;
   }
   // The resume point is only trusted when it survived this marking on the
   // live chain; a survivor is never unlinked, so it stays on the chain.
-  TAtom* start = s.SweepResume;
-  if (!IsAtom(start) || start->OnChain != AtomChain::Live || (start->Flags & kMarked) == 0) start = s.LiveAtoms;
-  uint64_t budget = s.CollectorLimits.SweepBudget;
-  TAtom* stopped = SweepSuccessors(start, nullptr, budget, sweep);
-  if (stopped == nullptr && start != s.LiveAtoms) stopped = SweepSuccessors(s.LiveAtoms, start, budget, sweep);
-  s.SweepResume = stopped;
+  TAtom* start = SurvivedOnLiveChain(resume) ? resume : older;
+  TSweepStop stop = SweepSuccessors(start, nullptr, budget, sweep);
+  if (!stop.OutOfBudget && start != older) stop = SweepSuccessors(older, start, budget, sweep);
+  if (stop.OutOfBudget) s.SweepResume = stop.At;
 }
 
 // Whether a registry entry still names a GUI object or memory block that
@@ -241,6 +266,9 @@ void CollectGarbage(TInterpreter& in) {
   GraphicsHooks& graphics = s.host().graphics();
   TSweep sweep(s, graphics);
   SweepLiveChain(s, sweep);
+  // What is allocated from here on (by finalisers too) is new at the next
+  // collection.
+  s.SweepBoundary = s.LiveAtoms;
   FinalizeUnreachableObjects(s, graphics);
   FreeDeferred(s, graphics, sweep.Deferred());
 }

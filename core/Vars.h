@@ -503,6 +503,7 @@ public:
   uint64_t CollectionInterval() const { return std::max(CollectorLimits.Threshold, Survivors); }
   bool Collecting = false;         // a collection runs: a nested call returns at once
   TAtom* SweepResume = nullptr;    // where the last budget-bound sweep stopped
+  TAtom* SweepBoundary = nullptr;  // the live chain's head when the last sweep ended
   std::vector<TAtom*> MarkStack;   // the marker's work list, kept for its capacity
   // The GUI objects and memory blocks made (NewWinObject, NewMemoryBlock):
   // each collection finalises those its marking did not reach, wherever they

@@ -379,6 +379,29 @@ TEST_F(CollectorTest, FreedTokensGiveTheirPositionsSharedPartsBack) {
   EXPECT_EQ(S.Positions().SourceCount(), sourcesBefore);
 }
 
+// The live set is many times the sweep budget: garbage made between
+// collections must still go at the next one, not wait until a sweep
+// resumed deep in the old atoms comes round to it.
+TEST_F(CollectorTest, NewGarbageBesideALiveSetLargerThanTheSweepBudgetGoesAtTheNextCollection) {
+  S.CollectorLimits.SweepBudget = 100;
+  TAtom* big = nullptr;
+  for (int i = 0; i < 20000; ++i) big = NewListCell(S, NewNumber(S, i), big);
+  TAtom* slot = Keep(u"slot", nullptr);
+  Keep(u"big", big);
+  Collect();
+  const int64_t base = S.LiveCount;
+  const auto interval = static_cast<int64_t>(S.CollectionInterval());
+  int64_t highestLive = 0;
+  for (int round = 0; round < 300000; ++round) {  // about fifteen collections
+    slot->Left = NewListCell(S, NewNumber(S, round), nullptr);
+    CollectGarbage(I);
+    highestLive = std::max(highestLive, S.LiveCount);
+  }
+  EXPECT_LT(highestLive, base + interval + 1000);
+  EXPECT_EQ(CountLines(kLoopMessage), 0);
+  EXPECT_EQ(TAtom::Length(big), 20000);
+}
+
 TEST_F(CollectorTest, ProgramsCollectBetweenStatementsAndKeepTheirValues) {
   ASSERT_EQ(RunText(I,
                     u"to list :a :b\noutput dll.zavta.LOGOLIST\nend\n"
