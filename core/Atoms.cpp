@@ -170,31 +170,14 @@ void TAtom::Finalize(TStructure& s, TAtom& atom) {
   }
 }
 
-namespace {
-// The fields a freed atom must not keep; everything the full reset clears.
-void ClearFields(TAtom& atom) {
-  atom.Kind = akWord;
-  atom.Left = nullptr;
-  atom.Right = nullptr;
-  atom.Text.clear();
-  atom.Flags = 0;
-  atom.Marks = 0;
-  atom.Parent = nullptr;
-  atom.FirstChild = nullptr;
-  atom.NextSibling = nullptr;
-  atom.RefCount = 0;
-  atom.Number = 0;
-  atom.Stamp = 0;
-}
-}  // namespace
-
 void TAtom::Reset(TStructure& s, TAtom& atom) {
   // Most freed atoms are list cells and numbers: no extension (so no
   // finaliser, object, code or child index) and no parent whose child list
   // look-ups remember. They need only their fields cleared.
-  DropPackedPosition(atom);  // a scanned token's position lives outside its extension
+  // A scanned token's position lives outside its extension.
+  if ((atom.Marks & amPackedPosition) != 0) DropPackedPosition(atom);
   if (!atom.Ext && atom.Parent == nullptr) {
-    ClearFields(atom);
+    TAtom::ClearFields(atom);
     return;
   }
   Finalize(s, atom);
@@ -207,7 +190,7 @@ void TAtom::Reset(TStructure& s, TAtom& atom) {
     index->Removed(atom);
   }
   if (TChildIndex* own = IndexOf(&atom)) own->Detach();
-  ClearFields(atom);
+  TAtom::ClearFields(atom);
   atom.Ext.reset();  // handler children, code, position, object
 }
 
@@ -253,14 +236,16 @@ void TAtom::ReleaseNext(TStructure& s, TAtom& atom) {
 }
 
 void TAtom::FreeUnlinked(TStructure& s, TAtom& atom) {
-  atom.Chain = nullptr;
-  // Its parent is garbage as well (a live parent would have kept it), so
-  // no child list that look-ups remember changes.
-  atom.Parent = nullptr;
-  if (atom.Ext)
+  if (atom.Ext) {
+    atom.Chain = nullptr;
+    // Its parent is garbage as well (a live parent would have kept it), so
+    // no child list that look-ups remember changes.
+    atom.Parent = nullptr;
     Reset(s, atom);
-  else
-    ClearFields(atom);  // what Reset does for an atom without extension or parent
+  } else {
+    FreeUnextended(s, atom);
+    return;
+  }
   PushFront(s.FreeAtoms, atom, AtomChain::Free);
   --s.LiveCount;
   ++s.FreeCount;
@@ -335,6 +320,7 @@ TAtom* NewWinObject(TStructure& s, WrappedObject* object, TFinalizer finalizer) 
   a.Kind = akWinObject;
   a.Extend().Object = object;
   a.Ext->Finalizer = finalizer;
+  s.FinalizableAtoms.push_back(&a);
   return &a;
 }
 
@@ -344,6 +330,7 @@ TAtom* NewMemoryBlock(TStructure& s, size_t size, TFinalizer finalizer) {
   a.Extend().Object = std::calloc(size == 0 ? 1 : size, 1);
   a.Number = static_cast<long double>(size);
   a.Ext->Finalizer = finalizer;
+  s.FinalizableAtoms.push_back(&a);
   return &a;
 }
 

@@ -74,6 +74,10 @@ enum AtomMarks : uint8_t {
   // The atom's position is packed beside it in its pool block (see
   // PositionStore.h); set and cleared only by SetPosition and Reset.
   amPackedPosition = 0x20,
+  // The collector found the GUI object or memory block unreachable, ran its
+  // finaliser and deleted its display list; freeing the atom later (when the
+  // sweep reaches it) does neither again.
+  amFinalized = 0x40,
 };
 
 // Which pool chain holds an atom; an identity resolves only for Live and Kept.
@@ -206,6 +210,11 @@ public:
   // Frees an atom the collector has already taken off the live chain:
   // reset (finaliser once), then the head of the free chain.
   static void FreeUnlinked(TStructure& s, TAtom& atom);
+  // The same for an atom without extension (no finaliser, object, code or
+  // child index), inline for the sweep: defined in Vars.h.
+  static void FreeUnextended(TStructure& s, TAtom& atom);
+  // Clears every field but Chain, OnChain, Identity and Ext.
+  static void ClearFields(TAtom& atom);
   // Takes an atom off the live chain for good (SETBITALL).
   static void MoveToKept(TStructure& s, TAtom& atom);
   static void IncRef(TAtom* atom);
@@ -289,9 +298,11 @@ public:
   // record; false when there is no position.
   static bool SpanOf(const TAtom* a, int32_t& startPos, int32_t& endPos);
 
+  // Gives a scanned token's packed position back to the store.
+  static void DropPackedPosition(TAtom& a);
+
 private:
   TPosition* UnpackedPosition() const;
-  static void DropPackedPosition(TAtom& a);
 
 public:
 
@@ -332,6 +343,21 @@ inline bool TAtom::IsList(const TAtom* a) { return a == nullptr || (a != SystemV
 inline int32_t TAtom::CodeCount(const TAtom& a) {
   const std::vector<int32_t>* code = a.Code();
   return code != nullptr ? static_cast<int32_t>(code->size()) : 0;
+}
+
+inline void TAtom::ClearFields(TAtom& atom) {
+  atom.Kind = akWord;
+  atom.Left = nullptr;
+  atom.Right = nullptr;
+  atom.Text.clear();
+  atom.Flags = 0;
+  atom.Marks = 0;
+  atom.Parent = nullptr;
+  atom.FirstChild = nullptr;
+  atom.NextSibling = nullptr;
+  atom.RefCount = 0;
+  atom.Number = 0;
+  atom.Stamp = 0;
 }
 
 inline void TAtom::IncRef(TAtom* atom) {

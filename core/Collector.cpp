@@ -1,5 +1,7 @@
 #include "core/Collector.h"
 
+#include <algorithm>
+
 #include "core/Host.h"
 #include "core/Trans.h"
 
@@ -56,15 +58,21 @@ uint64_t DrainMarkStack(std::vector<TAtom*>& pending) {
   return marked;
 }
 
+// The atoms on the live chain: kept atoms count as live but are chained apart.
+uint64_t LiveChainLength(const TStructure& s) {
+  int64_t kept = 0;
+  for (const TAtom* atom = s.KeptAtoms; atom != nullptr; atom = atom->Chain) ++kept;
+  return static_cast<uint64_t>(std::max<int64_t>(0, s.LiveCount - kept));
+}
+
 // Clears the marks of the live and the kept chain and queues the roots.
-// False when the live chain is longer than the marking budget: the marks
-// past it are stale, so nothing may be swept.
+// False when the live chain is longer than the marking budget: its marks
+// would be stale past the budget, so nothing may be swept. The length is
+// known from the counts, so the walk itself counts nothing.
 bool QueueRoots(TInterpreter& in, std::vector<TAtom*>& pending) {
   TStructure& s = in.S;
-  uint64_t budget = s.CollectorLimits.MarkBudget;
+  if (LiveChainLength(s) > s.CollectorLimits.MarkBudget) return false;
   for (TAtom* atom = s.LiveAtoms; atom != nullptr; atom = atom->Chain) {
-    if (budget == 0) return false;
-    --budget;
     atom->Flags &= ~kMarked;
     if (atom->RefCount > 0) pending.push_back(atom);
   }
@@ -78,69 +86,149 @@ bool QueueRoots(TInterpreter& in, std::vector<TAtom*>& pending) {
   return true;
 }
 
-// Takes an unreachable atom off the live chain onto the garbage list.
-void MoveToGarbage(TAtom* atom, TAtom*& garbage) {
-  atom->Chain = garbage;
-  garbage = atom;
-}
+// The sweep's handling of the unreachable atoms it unlinks. Most are list
+// cells, numbers and words without an extension: no finaliser, object or
+// child index (and any parent is garbage as well), so they are freed on the
+// spot. The others wait on the deferred list until the whole sweep is done,
+// because their finalisers may allocate.
+class TSweep {
+public:
+  TSweep(TStructure& s, GraphicsHooks& graphics) : s_(s), graphics_(graphics) {}
+  void Take(TAtom* atom) {
+    if (atom->Ext) {
+      atom->Chain = deferred_;
+      deferred_ = atom;
+      return;
+    }
+    graphics_.deleteDisplayList(atom->Identity);
+    TAtom::FreeUnextended(s_, *atom);
+  }
+  // The atoms with an extension, in the order the sweep met them.
+  TAtom* Deferred() const { return deferred_; }
+
+private:
+  TStructure& s_;
+  GraphicsHooks& graphics_;
+  TAtom* deferred_ = nullptr;
+};
+
+// Where a sweep over part of the chain stopped: At is the survivor it
+// ended on (null at the chain's end); OutOfBudget when the budget ran out.
+struct TSweepStop {
+  TAtom* At;
+  bool OutOfBudget;
+};
 
 // Sweeps the successors of the atoms from `from` on, stepping past
-// survivors, until the chain ends, `until` is reached or the budget is
-// spent. The budget counts steps from one survivor to the next: taking out
-// a successor is no step, so every garbage atom between the survivors
-// passed goes in the same collection (and is paid for by its allocation).
-// Returns the atom it stopped at when the budget ran out, else null.
-TAtom* SweepSuccessors(TAtom* from, const TAtom* until, uint64_t& budget, TAtom*& garbage) {
-  TAtom* at = from;
-  while (at != nullptr && at != until && at->Chain != nullptr) {
+// survivors, until the chain ends, the next successor is `until` or the
+// budget is spent. The budget counts steps from one survivor to the next:
+// taking out a successor is no step, so every garbage atom between the
+// survivors passed goes in the same collection (and is paid for by its
+// allocation).
+TSweepStop SweepSuccessors(TAtom* from, const TAtom* until, uint64_t& budget, TSweep& sweep) {
+  TAtom* at = from;  // never null: from is on the chain, and so is each step
+  for (;;) {
     TAtom* next = at->Chain;
+    if (next == nullptr) return {nullptr, false};
+    if (next == until) return {at, false};
     if (IsMarkedOrPinned(next)) {
-      if (budget == 0) return at;
+      if (budget == 0) return {at, true};
       --budget;
       at = next;
     } else {
       at->Chain = next->Chain;
-      MoveToGarbage(next, garbage);
+      sweep.Take(next);
     }
   }
-  return nullptr;
 }
 
-// Unlinks every unmarked atom the sweep reaches into a garbage list: the
-// unmarked run at the head, then the rest within the sweep budget. A sweep
-// that ran out of budget goes on, at the next collection, where it stopped,
-// so atoms deep in a long chain are reached too.
-TAtom* UnlinkGarbage(TStructure& s) {
-  TAtom* garbage = nullptr;
+bool SurvivedOnLiveChain(const TAtom* atom) {
+  return IsAtom(atom) && atom->OnChain == AtomChain::Live && (atom->Flags & kMarked) != 0;
+}
+
+// Takes every unmarked atom the sweep reaches off the live chain: the
+// unmarked run at the head, then, within the sweep budget, first the atoms
+// allocated since the last collection (the likeliest garbage: they head
+// the chain, down to the last collection's head, SweepBoundary), then the
+// older ones from where the last budget-bound sweep stopped, round to it
+// again. So a large live set cannot keep new garbage waiting while the
+// sweep works through it, and atoms deep in a long chain are reached too.
+void SweepLiveChain(TStructure& s, TSweep& sweep) {
+  TAtom* const resume = s.SweepResume;
+  // Garbage stays on the live chain until it is swept, so the boundary is
+  // still there unless something released it since.
+  const TAtom* boundary = s.SweepBoundary;
+  if (!IsAtom(boundary) || boundary->OnChain != AtomChain::Live) boundary = nullptr;
+  bool reachedOlder = false;
   while (s.LiveAtoms != nullptr && !IsMarkedOrPinned(s.LiveAtoms)) {
     TAtom* head = s.LiveAtoms;
+    reachedOlder = reachedOlder || head == boundary;
     s.LiveAtoms = head->Chain;
-    MoveToGarbage(head, garbage);
+    sweep.Take(head);
   }
-  if (s.LiveAtoms == nullptr) {
-    s.SweepResume = nullptr;
-    return garbage;
+  s.SweepResume = nullptr;
+  if (s.LiveAtoms == nullptr) return;
+  uint64_t budget = s.CollectorLimits.SweepBudget;
+  TAtom* older = s.LiveAtoms;  // the last survivor before the older atoms
+  if (!reachedOlder && s.LiveAtoms != boundary) {
+    const TSweepStop fresh = SweepSuccessors(s.LiveAtoms, boundary, budget, sweep);
+    if (fresh.OutOfBudget) s.SweepResume = fresh.At;
+    if (fresh.OutOfBudget || fresh.At == nullptr) return;
+    older = fresh.At;
   }
   // The resume point is only trusted when it survived this marking on the
   // live chain; a survivor is never unlinked, so it stays on the chain.
-  TAtom* start = s.SweepResume;
-  if (!IsAtom(start) || start->OnChain != AtomChain::Live || (start->Flags & kMarked) == 0) start = s.LiveAtoms;
-  uint64_t budget = s.CollectorLimits.SweepBudget;
-  TAtom* stopped = SweepSuccessors(start, nullptr, budget, garbage);
-  if (stopped == nullptr && start != s.LiveAtoms) stopped = SweepSuccessors(s.LiveAtoms, start, budget, garbage);
-  s.SweepResume = stopped;
-  return garbage;
+  TAtom* start = SurvivedOnLiveChain(resume) ? resume : older;
+  TSweepStop stop = SweepSuccessors(start, nullptr, budget, sweep);
+  if (!stop.OutOfBudget && start != older) stop = SweepSuccessors(older, start, budget, sweep);
+  if (stop.OutOfBudget) s.SweepResume = stop.At;
 }
 
-// Frees the unlinked atoms one by one: display list, finaliser, free chain.
+// Whether a registry entry still names a GUI object or memory block that
+// holds its object (entries of atoms freed or reset since are dropped).
+bool HoldsFinalizableObject(const TAtom* atom) {
+  return atom->OnChain != AtomChain::Free && (atom->Kind == akWinObject || atom->Kind == akMemoryBlock) &&
+         atom->Object() != nullptr;
+}
+
+void FinalizeUnreachable(TStructure& s, GraphicsHooks& graphics, TAtom& atom) {
+  graphics.deleteDisplayList(atom.Identity);
+  TAtom::Finalize(s, atom);
+  atom.Marks |= amFinalized;
+}
+
+// Finalises every registered GUI object and memory block the marking did
+// not reach, at this collection, even when the sweep's budget leaves the
+// atom itself on the chain until a later one. Runs after the sweep has
+// unlinked what it takes, so atoms a finaliser allocates head the live
+// chain and stay; objects made by a finaliser are registered after the
+// ones looked at here and wait for the next collection.
+void FinalizeUnreachableObjects(TStructure& s, GraphicsHooks& graphics) {
+  std::vector<TAtom*>& registry = s.FinalizableAtoms;
+  const size_t examined = registry.size();
+  size_t kept = 0;
+  for (size_t i = 0; i < examined; ++i) {
+    TAtom* atom = registry[i];  // by index: a finaliser may register more
+    if (!HoldsFinalizableObject(atom)) continue;
+    if (IsMarkedOrPinned(atom)) {
+      registry[kept++] = atom;
+      continue;
+    }
+    FinalizeUnreachable(s, graphics, *atom);
+  }
+  registry.erase(registry.begin() + static_cast<std::ptrdiff_t>(kept),
+                 registry.begin() + static_cast<std::ptrdiff_t>(examined));
+}
+
+// Frees the deferred atoms one by one: display list (unless deleted when
+// the atom was finalised early), finaliser (run at most once), free chain.
 // Marking is complete and the chains are consistent, so a finaliser that
 // allocates gets fresh atoms that head the live chain and stay.
-void FreeGarbage(TStructure& s, TAtom* garbage) {
-  GraphicsHooks& graphics = s.host().graphics();
+void FreeDeferred(TStructure& s, GraphicsHooks& graphics, TAtom* garbage) {
   while (garbage != nullptr) {
     TAtom* atom = garbage;
     garbage = atom->Chain;
-    graphics.deleteDisplayList(atom->Identity);
+    if ((atom->Marks & amFinalized) == 0) graphics.deleteDisplayList(atom->Identity);
     TAtom::FreeUnlinked(s, *atom);
   }
 }
@@ -175,5 +263,12 @@ void CollectGarbage(TInterpreter& in) {
   // waits for as many allocations as survived, so each allocation pays a
   // bounded share however large the live set grows.
   s.Survivors = DrainMarkStack(pending);
-  FreeGarbage(s, UnlinkGarbage(s));
+  GraphicsHooks& graphics = s.host().graphics();
+  TSweep sweep(s, graphics);
+  SweepLiveChain(s, sweep);
+  // What is allocated from here on (by finalisers too) is new at the next
+  // collection.
+  s.SweepBoundary = s.LiveAtoms;
+  FinalizeUnreachableObjects(s, graphics);
+  FreeDeferred(s, graphics, sweep.Deferred());
 }

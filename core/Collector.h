@@ -10,8 +10,11 @@ class TStructure;
 
 // Frees the atoms that nothing reaches: the roots are the code pointer, the
 // root variable, the Boolean atoms, the values the interpreter holds between
-// statements, the kept chain and every pinned atom. A nested call (from a
-// finaliser) returns at once; the collector never pumps messages.
+// statements, the kept chain and every pinned atom. A GUI object or memory
+// block found unreachable is finalised (and its display list deleted) at
+// that collection, even when the sweep's budget leaves the atom itself on
+// the chain until a later one. A nested call (from a finaliser) returns at
+// once; the collector never pumps messages.
 void CollectGarbage(TInterpreter& in);
 
 // Marks the atom and everything reachable from it: child variables, a

@@ -503,7 +503,13 @@ public:
   uint64_t CollectionInterval() const { return std::max(CollectorLimits.Threshold, Survivors); }
   bool Collecting = false;         // a collection runs: a nested call returns at once
   TAtom* SweepResume = nullptr;    // where the last budget-bound sweep stopped
+  TAtom* SweepBoundary = nullptr;  // the live chain's head when the last sweep ended
   std::vector<TAtom*> MarkStack;   // the marker's work list, kept for its capacity
+  // The GUI objects and memory blocks made (NewWinObject, NewMemoryBlock):
+  // each collection finalises those its marking did not reach, wherever they
+  // sit on the live chain. Entries of atoms freed or reset since are dropped
+  // by the collector.
+  std::vector<TAtom*> FinalizableAtoms;
   int64_t CreatedCount() const { return static_cast<int64_t>(createdCount_); }
   // The atom of an identity while it is live or kept; else null (0 and
   // unknown numbers) or SystemValue (1).
@@ -850,3 +856,13 @@ public:
 private:
   TAtom* atom_;
 };
+
+inline void TAtom::FreeUnextended(TStructure& s, TAtom& atom) {
+  if ((atom.Marks & amPackedPosition) != 0) DropPackedPosition(atom);
+  ClearFields(atom);
+  atom.Chain = s.FreeAtoms;
+  atom.OnChain = AtomChain::Free;
+  s.FreeAtoms = &atom;
+  --s.LiveCount;
+  ++s.FreeCount;
+}

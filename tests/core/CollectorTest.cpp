@@ -5,10 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "core/Collector.h"
+#include "core/PositionStore.h"
 #include "core/Trans.h"
 #include "tests/support/TestState.h"
 
@@ -296,6 +298,108 @@ TEST_F(CollectorTest, ALongRunRotatingLiveListsStaysBounded) {
     EXPECT_EQ(list->Right->Left->Number, list->Left->Number + 1);
     EXPECT_EQ(list->Right->Right->Left->Number, list->Left->Number + 2);
   }
+}
+
+// How often each atom's finaliser ran and its display list was deleted.
+std::map<uint32_t, int> finalisedTimes;
+TAtom* madeByRegisteringFinaliser = nullptr;
+void CountingFinaliser(TStructure&, TAtom& atom) { ++finalisedTimes[atom.Identity]; }
+// Makes another object, unreferenced, while the collector finalises.
+void RegisteringFinaliser(TStructure& s, TAtom& atom) {
+  CountingFinaliser(s, atom);
+  madeByRegisteringFinaliser = NewMemoryBlock(s, 8, CountingFinaliser);
+}
+
+TEST_F(CollectorTest, AnUnreachableObjectIsFinalisedOnceAtTheFirstCollectionWhereverItSits) {
+  finalisedTimes.clear();
+  madeByRegisteringFinaliser = nullptr;
+  NamedObject controls[3];
+  Collect();
+  S.CollectorLimits.SweepBudget = 10;
+  // Objects older than a large live set lie far past the sweep's reach.
+  std::vector<TAtom*> dropped = {NewMemoryBlock(S, 16, CountingFinaliser), NewWinObject(S, &controls[0], CountingFinaliser),
+                                 NewMemoryBlock(S, 16, RegisteringFinaliser), NewWinObject(S, &controls[1], CountingFinaliser)};
+  TAtom* held = Keep(u"held", NewMemoryBlock(S, 16, CountingFinaliser));
+  TAtom* pinned = NewWinObject(S, &controls[2], CountingFinaliser);
+  TAtom::IncRef(pinned);
+  TAtom* survivors = nullptr;
+  for (int i = 0; i < 1000; ++i) survivors = NewListCell(S, NewNumber(S, i), survivors);
+  Keep(u"survivors", survivors);
+  T.Host.Graphics.DeletedLists.clear();
+  const auto deletedTimes = [&](const TAtom* atom) {
+    const std::vector<uint32_t>& deleted = T.Host.Graphics.DeletedLists;
+    return std::count(deleted.begin(), deleted.end(), atom->Identity);
+  };
+  const auto expectDroppedDoneOnce = [&] {
+    for (TAtom* atom : dropped) {
+      EXPECT_EQ(finalisedTimes[atom->Identity], 1) << atom->Identity;
+      EXPECT_EQ(deletedTimes(atom), 1) << atom->Identity;
+    }
+  };
+
+  Collect();
+  expectDroppedDoneOnce();
+  EXPECT_FALSE(IsFree(dropped.front()));  // finalised, but not swept yet
+  EXPECT_EQ(finalisedTimes.count(held->Left->Identity), 0u);
+  EXPECT_EQ(finalisedTimes.count(pinned->Identity), 0u);
+  // Made during that collection's finalisers: it waits for the next one.
+  ASSERT_NE(madeByRegisteringFinaliser, nullptr);
+  const uint32_t made = madeByRegisteringFinaliser->Identity;
+  EXPECT_EQ(finalisedTimes.count(made), 0u);
+
+  for (int round = 0; round < 300 && !std::all_of(dropped.begin(), dropped.end(), IsFree); ++round) {
+    Collect();
+    EXPECT_EQ(finalisedTimes[made], 1);
+  }
+  ASSERT_TRUE(std::all_of(dropped.begin(), dropped.end(), IsFree));
+  for (TAtom* atom : dropped) EXPECT_EQ(S.AtomById(atom->Identity), nullptr);
+  expectDroppedDoneOnce();
+
+  TAtom* heldBlock = held->Left;
+  held->Left = nullptr;
+  TAtom::DecRef(pinned);
+  Collect();
+  EXPECT_EQ(finalisedTimes[heldBlock->Identity], 1);
+  EXPECT_EQ(finalisedTimes[pinned->Identity], 1);
+  EXPECT_EQ(TAtom::Length(survivors), 1000);
+}
+
+TEST_F(CollectorTest, FreedTokensGiveTheirPositionsSharedPartsBack) {
+  Collect();
+  const size_t sourcesBefore = S.Positions().SourceCount();
+  for (int i = 0; i < 100; ++i) {
+    TPosition position;
+    MakeSourcePos(position, u"dropped.zav", u"text", 0, i + 1, kAnyDepth);
+    position.StartPos = i;
+    position.EndPos = i + 1;
+    TAtom::SetPosition(*NewWord(S, u"token"), position);
+  }
+  EXPECT_GT(S.Positions().SourceCount(), sourcesBefore);
+  Collect();
+  EXPECT_EQ(S.Positions().SourceCount(), sourcesBefore);
+}
+
+// The live set is many times the sweep budget: garbage made between
+// collections must still go at the next one, not wait until a sweep
+// resumed deep in the old atoms comes round to it.
+TEST_F(CollectorTest, NewGarbageBesideALiveSetLargerThanTheSweepBudgetGoesAtTheNextCollection) {
+  S.CollectorLimits.SweepBudget = 100;
+  TAtom* big = nullptr;
+  for (int i = 0; i < 20000; ++i) big = NewListCell(S, NewNumber(S, i), big);
+  TAtom* slot = Keep(u"slot", nullptr);
+  Keep(u"big", big);
+  Collect();
+  const int64_t base = S.LiveCount;
+  const auto interval = static_cast<int64_t>(S.CollectionInterval());
+  int64_t highestLive = 0;
+  for (int round = 0; round < 300000; ++round) {  // about fifteen collections
+    slot->Left = NewListCell(S, NewNumber(S, round), nullptr);
+    CollectGarbage(I);
+    highestLive = std::max(highestLive, S.LiveCount);
+  }
+  EXPECT_LT(highestLive, base + interval + 1000);
+  EXPECT_EQ(CountLines(kLoopMessage), 0);
+  EXPECT_EQ(TAtom::Length(big), 20000);
 }
 
 TEST_F(CollectorTest, ProgramsCollectBetweenStatementsAndKeepTheirValues) {
