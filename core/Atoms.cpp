@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
+#include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 #include "core/Expr.h"  // TFastCode, destroyed with the extension
 #include "core/PositionStore.h"
@@ -369,6 +371,119 @@ void AppendToList(TStructure& s, TAtom* element, TAtom*& head, TAtom*& tail) {
     tail->Right = cell;
   }
   tail = cell;
+}
+
+// --- borrowed rests ----------------------------------------------------------------
+
+namespace {
+
+// A cell a borrowed spine may hold: what a copy would read the same.
+bool IsShareableCell(const TAtom* cell) {
+  return IsAtom(cell) && cell->Kind == akList && cell->FirstChild == nullptr && !cell->HasPosition();
+}
+
+// A cell of a borrowed spine that a walk from a borrower may pass.
+bool IsSharedCell(const TAtom* cell) { return IsAtom(cell) && (cell->Marks & amSharedSpine) != 0; }
+
+// A new list cell standing for one that was borrowed, the rest after it
+// borrowed in turn; it keeps the spine mark of the cell it will follow.
+TAtom& CopyOfBorrowed(TStructure& s, const TAtom& borrowed, uint8_t spineMark, TAtom* rest) {
+  TAtom* copy = NewListCell(s, borrowed.Left, rest);
+  copy->Marks |= spineMark;
+  if (rest != nullptr) copy->Marks |= amBorrowsRest;
+  return *copy;
+}
+
+template <class Visit>
+void ForEachPoolAtom(TStructure& s, Visit visit) {
+  for (TAtom* atom = s.LiveAtoms; atom != nullptr; atom = atom->Chain) visit(*atom);
+  for (TAtom* atom = s.KeptAtoms; atom != nullptr; atom = atom->Chain) visit(*atom);
+}
+
+// True when the borrowed spine from `from` reaches the target before any
+// other borrower: a borrower met first is given its copy in its own turn,
+// which cuts this path too.
+bool ReachesBeforeOtherBorrowers(const TAtom* from, const TAtom& target) {
+  for (const TAtom* cell = from; IsSharedCell(cell); cell = cell->Right) {
+    if (cell == &target) return true;
+    if ((cell->Marks & amBorrowsRest) != 0) return false;
+  }
+  return false;
+}
+
+// Gives the borrower copies of its borrowed cells up to the target; the
+// copy of the target borrows what follows it.
+void CopyBorrowedUpTo(TStructure& s, TAtom& borrower, const TAtom& target) {
+  const uint8_t spineMark = borrower.Marks & amSharedSpine;
+  TAtom* head = nullptr;
+  TAtom** link = &head;
+  for (const TAtom* cell = borrower.Right;; cell = cell->Right) {
+    const bool last = cell == &target;
+    TAtom& copy = last ? CopyOfBorrowed(s, *cell, spineMark, cell->Right) : *NewListCell(s, cell->Left, nullptr);
+    copy.Marks |= spineMark;
+    *link = &copy;
+    link = &copy.Right;
+    if (last) break;
+  }
+  borrower.Right = head;
+  borrower.Marks &= static_cast<uint8_t>(~amBorrowsRest);
+}
+
+// Takes the spine mark from every cell whose spine reaches the target: a
+// later borrower of such a cell would see the change, a copy would not.
+void StopOfferingCellsReaching(TStructure& s, const TAtom& target) {
+  std::unordered_map<const TAtom*, bool> reaches{{&target, true}};
+  std::vector<TAtom*> path;
+  ForEachPoolAtom(s, [&](TAtom& atom) {
+    TAtom* cell = &atom;
+    bool found = false;
+    for (; IsSharedCell(cell); cell = cell->Right) {
+      const auto known = reaches.find(cell);
+      if (known != reaches.end()) {
+        found = known->second;
+        break;
+      }
+      path.push_back(cell);
+    }
+    for (TAtom* passed : path) reaches.emplace(passed, found);
+    path.clear();
+  });
+  for (const auto& [cell, found] : reaches)
+    if (found) const_cast<TAtom*>(cell)->Marks &= static_cast<uint8_t>(~amSharedSpine);
+}
+
+}  // namespace
+
+bool ShareableRest(TStructure&, TAtom* list) {
+  TAtom* cell = list;
+  for (; IsAtom(cell) && (cell->Marks & amSharedSpine) == 0; cell = cell->Right)
+    if (!IsShareableCell(cell)) return false;
+  if (cell == SystemValue) return false;
+  for (TAtom* marked = list; marked != cell; marked = marked->Right) marked->Marks |= amSharedSpine;
+  return IsAtom(list);
+}
+
+TAtom* OwnRest(TStructure& s, TAtom& cell) {
+  if ((cell.Marks & amBorrowsRest) == 0 || !IsAtom(cell.Right)) return cell.Right;
+  TAtom& copy = CopyOfBorrowed(s, *cell.Right, cell.Marks & amSharedSpine, cell.Right->Right);
+  cell.Right = &copy;
+  cell.Marks &= static_cast<uint8_t>(~amBorrowsRest);
+  return &copy;
+}
+
+void OwnSpine(TStructure& s, TAtom* list) {
+  for (TAtom* cell = list; IsCellKind(cell); cell = cell->Right)
+    if ((cell->Marks & amBorrowsRest) != 0) OwnRest(s, *cell);
+}
+
+void UnshareBeforeChange(TStructure& s, TAtom& cell) {
+  if ((cell.Marks & amSharedSpine) == 0) return;
+  std::vector<TAtom*> borrowers;
+  ForEachPoolAtom(s, [&](TAtom& atom) {
+    if ((atom.Marks & amBorrowsRest) != 0 && ReachesBeforeOtherBorrowers(atom.Right, cell)) borrowers.push_back(&atom);
+  });
+  for (TAtom* borrower : borrowers) CopyBorrowedUpTo(s, *borrower, cell);
+  StopOfferingCellsReaching(s, cell);
 }
 
 // --- flags -------------------------------------------------------------------------

@@ -23,6 +23,7 @@
 #include <random>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "core/Atoms.h"
@@ -481,16 +482,21 @@ TAtom* CharOfCode(TInterpreter& in) {
 // --- lists ------------------------------------------------------------------------
 
 bool IsCell(const TAtom* a) { return IsAtom(a) && TAtom::IsListOrExpression(a); }
-// The next cell; anything that is not a cell ends the list.
-TAtom* NextCell(const TAtom* cell) { return IsCell(cell->Right) ? cell->Right : nullptr; }
 
 // A new list of the first `count` elements (fewer when the list is shorter);
 // the elements are shared.
 TAtom* CopyCells(TStructure& s, const TAtom* list, int32_t count) { return CopyListCells(s, list, count, nullptr); }
 
+// The next cell as the list's own (a borrowed one is copied first, since
+// the cell is handed out); anything that is not a cell ends the list.
+TAtom* NextOwnCell(TStructure& s, TAtom* cell) {
+  TAtom* next = (cell->Marks & amBorrowsRest) != 0 ? OwnRest(s, *cell) : cell->Right;
+  return IsCell(next) ? next : nullptr;
+}
+
 // The cell after the first n; null when the list has exactly n cells.
 // `ranOut` tells whether it has fewer.
-TAtom* SkipCells(TAtom* list, int32_t n, bool& ranOut) {
+TAtom* SkipCells(TStructure& s, TAtom* list, int32_t n, bool& ranOut) {
   TAtom* cell = IsCell(list) ? list : nullptr;
   ranOut = false;
   for (; n > 0; --n) {
@@ -498,7 +504,7 @@ TAtom* SkipCells(TAtom* list, int32_t n, bool& ranOut) {
       ranOut = true;
       return nullptr;
     }
-    cell = NextCell(cell);
+    cell = NextOwnCell(s, cell);
   }
   return cell;
 }
@@ -514,21 +520,65 @@ TAtom* MakeList(TInterpreter& in) {
   return plain ? result : RaisePrimitiveError(s, u"list");
 }
 
+// A cell that may borrow the rest after it: one whose element is not a
+// list. The runner and the procedure-value readers step over leading list
+// elements to the cell after them (a body past its input and local lists),
+// which must never be a borrowed one.
+bool MayBorrowAfter(const TAtom* element) {
+  return IsAtom(element) && element->Kind != akList && element->Kind != akExpression;
+}
+
+// The element of the cell that the input puts right in front of what
+// follows; null when it puts none (the empty list).
+const TAtom* LastElementOf(const TAtom* value) {
+  if (TAtom::IsWordOrNumber(value)) return value;
+  const TAtom* last = TAtom::LastCell(const_cast<TAtom*>(value));
+  return last != nullptr ? last->Left : nullptr;
+}
+
 // Words and numbers become elements; lists and expressions give copies of
 // their cells, so the result shares elements but no cells with the inputs.
+// The last input's cells are borrowed instead where a copy could not be
+// told from them (ShareableRest): the cell in front of them is marked, and
+// takes its own copies before it hands one out.
 TAtom* Sentence(TInterpreter& in) {
   TStructure& s = in.S;
   TAtom* result = nullptr;
+  TAtom* borrowed = nullptr;  // the last input, while nothing is in front of it
+  bool lastInput = true;
   const bool plain = ForEachInputLastFirst(s, [&](TAtom* value, bool isPlain) {
     if (!isPlain) return false;
-    if (TAtom::IsWordOrNumber(value)) {
-      result = NewListCell(s, value, result);
+    if (std::exchange(lastInput, false) && s.FastPaths && IsAtom(value) && value->Kind == akList &&
+        ShareableRest(s, value)) {
+      result = borrowed = value;
       return true;
     }
-    result = CopyListCells(s, value, INT32_MAX, result);
+    if (borrowed != nullptr) {
+      const TAtom* element = LastElementOf(value);
+      if (element == nullptr) return true;  // an empty list: still nothing in front
+      if (!MayBorrowAfter(element)) {
+        result = CopyListCells(s, borrowed, INT32_MAX, nullptr);
+        borrowed = nullptr;
+      }
+    }
+    if (TAtom::IsWordOrNumber(value)) {
+      result = NewListCell(s, value, result);
+    } else {
+      result = CopyListCells(s, value, INT32_MAX, result);
+    }
+    if (borrowed != nullptr) {
+      TAtom* front = result;
+      while (front->Right != borrowed) front = front->Right;
+      front->Marks |= amBorrowsRest;
+      s.RestsBorrowed = true;
+      borrowed = nullptr;
+    }
     return true;
   });
-  return plain ? result : RaisePrimitiveError(s, u"se");
+  if (!plain) return RaisePrimitiveError(s, u"se");
+  // Nothing came in front: the whole result would be the input's cells.
+  if (borrowed != nullptr) result = CopyListCells(s, borrowed, INT32_MAX, nullptr);
+  return result;
 }
 
 // The list itself becomes an expression: every holder sees the change. The
@@ -538,6 +588,7 @@ TAtom* MakeExpression(TInterpreter& in) {
   TAtom* value = FetchOneAtom(s, exLOGOEXPR);
   if (value == nullptr) return nullptr;
   if (value == SystemValue || value->Kind != akList) return RaisePrimitiveError(s, u"expr");
+  UnshareBeforeChange(s, *value);
   value->Kind = akExpression;
   return value;
 }
@@ -579,7 +630,7 @@ TAtom* CutWord(TStructure& s, Cut cut, const std::u16string& text, int32_t n, st
 // The tail after n cells, shared.
 TAtom* ListButFirst(TStructure& s, TAtom* list, int32_t n) {
   bool ranOut = false;
-  TAtom* tail = SkipCells(list, n, ranOut);
+  TAtom* tail = SkipCells(s, list, n, ranOut);
   return ranOut ? RaisePrimitiveError(s, u"bf") : tail;
 }
 
@@ -603,7 +654,7 @@ TAtom* ListLast(TStructure& s, TAtom* list, int32_t n) {
   if (length < n) return RaisePrimitiveError(s, u"last");
   if (n == 0) return nullptr;
   bool ranOut = false;
-  TAtom* tail = SkipCells(list, length - n, ranOut);
+  TAtom* tail = SkipCells(s, list, length - n, ranOut);
   return n == 1 ? tail->Left : tail;
 }
 

@@ -194,6 +194,7 @@ void StoreChangeHandler(TStructure& s, TAtom& handler, TAtom* value, bool existe
     TAtom* last = TAtom::LastCell(old);
     if (CompareAtoms(s, last->Left, value->Left) == 0) return;
     DropTopLevelCode(old);
+    UnshareBeforeChange(s, *last);
     last->Right = NewListCell(s, NewWord(s, u","), CopyTopLevelCells(s, value));
     return;
   }
