@@ -390,6 +390,7 @@ bool IsSharedCell(const TAtom* cell) { return IsAtom(cell) && (cell->Marks & amS
 TAtom& CopyOfBorrowed(TStructure& s, const TAtom& borrowed, uint8_t spineMark, TAtom* rest) {
   TAtom* copy = NewListCell(s, borrowed.Left, rest);
   copy->Marks |= spineMark;
+  if (spineMark != 0) copy->Number = borrowed.Number;
   if (rest != nullptr) copy->Marks |= amBorrowsRest;
   return *copy;
 }
@@ -421,6 +422,7 @@ void CopyBorrowedUpTo(TStructure& s, TAtom& borrower, const TAtom& target) {
     const bool last = cell == &target;
     TAtom& copy = last ? CopyOfBorrowed(s, *cell, spineMark, cell->Right) : *NewListCell(s, cell->Left, nullptr);
     copy.Marks |= spineMark;
+    if (spineMark != 0) copy.Number = cell->Number;
     *link = &copy;
     link = &copy.Right;
     if (last) break;
@@ -448,18 +450,30 @@ void StopOfferingCellsReaching(TStructure& s, const TAtom& target) {
     for (TAtom* passed : path) reaches.emplace(passed, found);
     path.clear();
   });
-  for (const auto& [cell, found] : reaches)
-    if (found) const_cast<TAtom*>(cell)->Marks &= static_cast<uint8_t>(~amSharedSpine);
+  for (const auto& [cell, found] : reaches) {
+    if (!found) continue;
+    TAtom* offered = const_cast<TAtom*>(cell);
+    offered->Marks &= static_cast<uint8_t>(~amSharedSpine);
+    offered->Number = 0;
+  }
 }
 
 }  // namespace
 
 bool ShareableRest(TStructure&, TAtom* list) {
   TAtom* cell = list;
-  for (; IsAtom(cell) && (cell->Marks & amSharedSpine) == 0; cell = cell->Right)
+  long double unmarked = 0;
+  for (; IsAtom(cell) && (cell->Marks & amSharedSpine) == 0; cell = cell->Right) {
     if (!IsShareableCell(cell)) return false;
+    ++unmarked;
+  }
   if (cell == SystemValue) return false;
-  for (TAtom* marked = list; marked != cell; marked = marked->Right) marked->Marks |= amSharedSpine;
+  // Each marked cell keeps the length of the spine from it (see Length).
+  long double length = unmarked + (IsAtom(cell) ? cell->Number : 0);
+  for (TAtom* marked = list; marked != cell; marked = marked->Right) {
+    marked->Marks |= amSharedSpine;
+    marked->Number = length--;
+  }
   return IsAtom(list);
 }
 
@@ -529,10 +543,14 @@ bool TAtom::IsPlainVariable(const TAtom* a) {
   return IsListOrExpression(value) && (a->FirstChild == nullptr || value != nullptr);
 }
 
+// A cell of a spine offered for borrowing keeps its length: such a spine
+// never changes while it carries the mark.
 int32_t TAtom::Length(const TAtom* a) {
-  if (!IsCellKind(a)) return 0;
   int32_t n = 0;
-  for (; IsCellKind(a); a = a->Right) ++n;
+  for (; IsCellKind(a); a = a->Right) {
+    if ((a->Marks & amSharedSpine) != 0) return n + static_cast<int32_t>(a->Number);
+    ++n;
+  }
   return n;
 }
 

@@ -76,7 +76,8 @@ enum AtomMarks : uint8_t {
   amPackedPosition = 0x20,
   // A list cell of a spine that another list may borrow as its rest (see
   // ShareableRest): a list cell without members whose following cells are
-  // list cells carrying this mark too, up to the empty list.
+  // list cells carrying this mark too, up to the empty list. Number holds
+  // the length of the spine from the cell.
   amSharedSpine = 0x40,
   // The cell's Right is such a borrowed spine: the language gives this list
   // a copy of those cells, which it only reads until it takes one (OwnRest).
@@ -176,7 +177,7 @@ public:
   AtomKind Kind = akWord;
   AtomChain OnChain = AtomChain::Live;  // which chain Chain belongs to
   uint8_t Marks = 0;                    // AtomMarks
-  long double Number = 0;               // number value / memory-block size
+  long double Number = 0;               // number value / memory-block size / see amSharedSpine
   std::u16string Text;                  // word text / variable name
 
   // The extension's fields; null when the atom has none.
