@@ -385,13 +385,12 @@ bool IsShareableCell(const TAtom* cell) {
 // A cell of a borrowed spine that a walk from a borrower may pass.
 bool IsSharedCell(const TAtom* cell) { return IsAtom(cell) && (cell->Marks & amSharedSpine) != 0; }
 
-// A new list cell standing for one that was borrowed, the rest after it
-// borrowed in turn; it keeps the spine mark of the cell it will follow.
-TAtom& CopyOfBorrowed(TStructure& s, const TAtom& borrowed, uint8_t spineMark, TAtom* rest) {
+// A new list cell standing for a borrowed one, offered for borrowing as
+// that one is (the rest after it is), with the same spine length.
+TAtom& CopyOfBorrowed(TStructure& s, const TAtom& borrowed, TAtom* rest) {
   TAtom* copy = NewListCell(s, borrowed.Left, rest);
-  copy->Marks |= spineMark;
-  if (spineMark != 0) copy->Number = borrowed.Number;
-  if (rest != nullptr) copy->Marks |= amBorrowsRest;
+  copy->Marks |= amSharedSpine;
+  copy->Number = borrowed.Number;
   return *copy;
 }
 
@@ -415,17 +414,16 @@ bool ReachesBeforeOtherBorrowers(const TAtom* from, const TAtom& target) {
 // Gives the borrower copies of its borrowed cells up to the target; the
 // copy of the target borrows what follows it.
 void CopyBorrowedUpTo(TStructure& s, TAtom& borrower, const TAtom& target) {
-  const uint8_t spineMark = borrower.Marks & amSharedSpine;
   TAtom* head = nullptr;
   TAtom** link = &head;
   for (const TAtom* cell = borrower.Right;; cell = cell->Right) {
-    const bool last = cell == &target;
-    TAtom& copy = last ? CopyOfBorrowed(s, *cell, spineMark, cell->Right) : *NewListCell(s, cell->Left, nullptr);
-    copy.Marks |= spineMark;
-    if (spineMark != 0) copy.Number = cell->Number;
+    TAtom& copy = CopyOfBorrowed(s, *cell, cell->Right);
     *link = &copy;
     link = &copy.Right;
-    if (last) break;
+    if (cell == &target) {
+      if (copy.Right != nullptr) copy.Marks |= amBorrowsRest;
+      break;
+    }
   }
   borrower.Right = head;
   borrower.Marks &= static_cast<uint8_t>(~amBorrowsRest);
@@ -479,7 +477,8 @@ bool ShareableRest(TStructure&, TAtom* list) {
 
 TAtom* OwnRest(TStructure& s, TAtom& cell) {
   if ((cell.Marks & amBorrowsRest) == 0 || !IsAtom(cell.Right)) return cell.Right;
-  TAtom& copy = CopyOfBorrowed(s, *cell.Right, cell.Marks & amSharedSpine, cell.Right->Right);
+  TAtom& copy = CopyOfBorrowed(s, *cell.Right, cell.Right->Right);
+  if (copy.Right != nullptr) copy.Marks |= amBorrowsRest;
   cell.Right = &copy;
   cell.Marks &= static_cast<uint8_t>(~amBorrowsRest);
   return &copy;
