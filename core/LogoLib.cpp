@@ -648,14 +648,15 @@ TAtom* ListFirst(TStructure& s, TAtom* list, int32_t n) {
   return CopyCells(s, list, n);
 }
 
-// The last element itself for n = 1, else the shared tail of n cells.
+// The last element itself for n = 1 (read through borrowed cells: no cell
+// is handed out), else the shared tail of n cells.
 TAtom* ListLast(TStructure& s, TAtom* list, int32_t n) {
   const int32_t length = TAtom::Length(list);
   if (length < n) return RaisePrimitiveError(s, u"last");
   if (n == 0) return nullptr;
+  if (n == 1) return TAtom::LastCell(list)->Left;
   bool ranOut = false;
-  TAtom* tail = SkipCells(s, list, length - n, ranOut);
-  return n == 1 ? tail->Left : tail;
+  return SkipCells(s, list, length - n, ranOut);
 }
 
 template <Cut Kind, int32_t Ordinal>
