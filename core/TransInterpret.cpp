@@ -21,6 +21,7 @@
 #include "core/Expr.h"
 #include "core/Host.h"
 #include "core/Lexem.h"
+#include "core/LogoLib.h"
 #include "core/Text.h"
 #include "core/Trans.h"
 
@@ -575,8 +576,10 @@ bool FastCall(TInterpreter& in, TFastStack& operands, const TFastOp& op, const s
   if (!IsAtom(body)) return false;
   const TInterpreter::TWrapperBody& decoded = in.WrapperBodyOf(*body);
   const size_t index = static_cast<size_t>(decoded.Statement.Routine);
-  if (!decoded.IsWrapper || decoded.Line == -1 || index >= in.FramelessRoutines.size()) return false;
-  const TPrimitive routine = in.FramelessRoutines[index];
+  if (decoded.Line == -1) return false;
+  const TPrimitive routine = decoded.IsWrapper ? (index < in.FramelessRoutines.size() ? in.FramelessRoutines[index] : nullptr)
+                             : decoded.Composed != 0 ? ComposedListRoutine(in, *procedure, decoded.Composed)  // fput, emptyp
+                                                     : nullptr;
   if (routine == nullptr || (s.Log.LogFileOpen && (s.Log.LogMask & lcProcedure) != 0) ||
       !s.CurrentPosition.Topic.empty() || !NothingDueBeforeNextStatement(in))
     return false;
