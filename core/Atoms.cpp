@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
+#include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 #include "core/Expr.h"  // TFastCode, destroyed with the extension
 #include "core/PositionStore.h"
@@ -358,6 +360,132 @@ void AppendToList(TStructure& s, TAtom* element, TAtom*& head, TAtom*& tail) {
   tail = cell;
 }
 
+// --- borrowed rests ----------------------------------------------------------------
+
+namespace {
+
+// A cell a borrowed spine may hold: what a copy would read the same.
+bool IsShareableCell(const TAtom* cell) {
+  return IsAtom(cell) && cell->Kind == akList && cell->FirstChild == nullptr && !cell->HasPosition();
+}
+
+// A cell of a borrowed spine that a walk from a borrower may pass.
+bool IsSharedCell(const TAtom* cell) { return IsAtom(cell) && (cell->Marks & amSharedSpine) != 0; }
+
+// A new list cell standing for a borrowed one, offered for borrowing as
+// that one is (the rest after it is), with the same spine length.
+TAtom& CopyOfBorrowed(TStructure& s, const TAtom& borrowed, TAtom* rest) {
+  TAtom* copy = NewListCell(s, borrowed.Left, rest);
+  copy->Marks |= amSharedSpine;
+  copy->Number = borrowed.Number;
+  return *copy;
+}
+
+template <class Visit>
+void ForEachPoolAtom(TStructure& s, Visit visit) {
+  for (TAtom* atom = s.LiveAtoms; atom != nullptr; atom = atom->Chain) visit(*atom);
+  for (TAtom* atom = s.KeptAtoms; atom != nullptr; atom = atom->Chain) visit(*atom);
+}
+
+// True when the borrowed spine from `from` reaches the target before any
+// other borrower: a borrower met first is given its copy in its own turn,
+// which cuts this path too.
+bool ReachesBeforeOtherBorrowers(const TAtom* from, const TAtom& target) {
+  for (const TAtom* cell = from; IsSharedCell(cell); cell = cell->Right) {
+    if (cell == &target) return true;
+    if ((cell->Marks & amBorrowsRest) != 0) return false;
+  }
+  return false;
+}
+
+// Gives the borrower copies of its borrowed cells up to the target; the
+// copy of the target borrows what follows it.
+void CopyBorrowedUpTo(TStructure& s, TAtom& borrower, const TAtom& target) {
+  TAtom* head = nullptr;
+  TAtom** link = &head;
+  for (const TAtom* cell = borrower.Right;; cell = cell->Right) {
+    TAtom& copy = CopyOfBorrowed(s, *cell, cell->Right);
+    *link = &copy;
+    link = &copy.Right;
+    if (cell == &target) {
+      if (copy.Right != nullptr) copy.Marks |= amBorrowsRest;
+      break;
+    }
+  }
+  borrower.Right = head;
+  borrower.Marks &= static_cast<uint16_t>(~amBorrowsRest);
+}
+
+// Takes the spine mark from every cell whose spine reaches the target: a
+// later borrower of such a cell would see the change, a copy would not.
+void StopOfferingCellsReaching(TStructure& s, const TAtom& target) {
+  std::unordered_map<const TAtom*, bool> reaches{{&target, true}};
+  std::vector<TAtom*> path;
+  ForEachPoolAtom(s, [&](TAtom& atom) {
+    TAtom* cell = &atom;
+    bool found = false;
+    for (; IsSharedCell(cell); cell = cell->Right) {
+      const auto known = reaches.find(cell);
+      if (known != reaches.end()) {
+        found = known->second;
+        break;
+      }
+      path.push_back(cell);
+    }
+    for (TAtom* passed : path) reaches.emplace(passed, found);
+    path.clear();
+  });
+  for (const auto& [cell, found] : reaches) {
+    if (!found) continue;
+    TAtom* offered = const_cast<TAtom*>(cell);
+    offered->Marks &= static_cast<uint16_t>(~amSharedSpine);
+    offered->Number = 0;
+  }
+}
+
+}  // namespace
+
+bool ShareableRest(TStructure&, TAtom* list) {
+  TAtom* cell = list;
+  long double unmarked = 0;
+  for (; IsAtom(cell) && (cell->Marks & amSharedSpine) == 0; cell = cell->Right) {
+    if (!IsShareableCell(cell)) return false;
+    ++unmarked;
+  }
+  if (cell == SystemValue) return false;
+  // Each marked cell keeps the length of the spine from it (see Length).
+  long double length = unmarked + (IsAtom(cell) ? cell->Number : 0);
+  for (TAtom* marked = list; marked != cell; marked = marked->Right) {
+    marked->Marks |= amSharedSpine;
+    marked->Number = length--;
+  }
+  return IsAtom(list);
+}
+
+TAtom* OwnRest(TStructure& s, TAtom& cell) {
+  if ((cell.Marks & amBorrowsRest) == 0 || !IsAtom(cell.Right)) return cell.Right;
+  TAtom& copy = CopyOfBorrowed(s, *cell.Right, cell.Right->Right);
+  if (copy.Right != nullptr) copy.Marks |= amBorrowsRest;
+  cell.Right = &copy;
+  cell.Marks &= static_cast<uint16_t>(~amBorrowsRest);
+  return &copy;
+}
+
+void OwnSpine(TStructure& s, TAtom* list) {
+  for (TAtom* cell = list; IsCellKind(cell); cell = cell->Right)
+    if ((cell->Marks & amBorrowsRest) != 0) OwnRest(s, *cell);
+}
+
+void UnshareBeforeChange(TStructure& s, TAtom& cell) {
+  if ((cell.Marks & amSharedSpine) == 0) return;
+  std::vector<TAtom*> borrowers;
+  ForEachPoolAtom(s, [&](TAtom& atom) {
+    if ((atom.Marks & amBorrowsRest) != 0 && ReachesBeforeOtherBorrowers(atom.Right, cell)) borrowers.push_back(&atom);
+  });
+  for (TAtom* borrower : borrowers) CopyBorrowedUpTo(s, *borrower, cell);
+  StopOfferingCellsReaching(s, cell);
+}
+
 // --- flags -------------------------------------------------------------------------
 
 void TAtom::NamespaceFlagChanged(TAtom& atom) {
@@ -401,10 +529,14 @@ bool TAtom::IsPlainVariable(const TAtom* a) {
   return IsListOrExpression(value) && (a->FirstChild == nullptr || value != nullptr);
 }
 
+// A cell of a spine offered for borrowing keeps its length: such a spine
+// never changes while it carries the mark.
 int32_t TAtom::Length(const TAtom* a) {
-  if (!IsCellKind(a)) return 0;
   int32_t n = 0;
-  for (; IsCellKind(a); a = a->Right) ++n;
+  for (; IsCellKind(a); a = a->Right) {
+    if ((a->Marks & amSharedSpine) != 0) return n + static_cast<int32_t>(a->Number);
+    ++n;
+  }
   return n;
 }
 
@@ -547,10 +679,10 @@ void TAtom::Unlink(TAtom* child) {
     if (ext->DrawImageChild == child) ext->DrawImageChild = nullptr;
     if (ext->ChangeChild == child) {
       ext->ChangeChild = nullptr;
-      child->Marks &= static_cast<uint8_t>(~amChangeHandler);
+      child->Marks &= static_cast<uint16_t>(~amChangeHandler);
     }
     if (ext->DrawImageChild == nullptr && ext->ChangeChild == nullptr)
-      parent->Marks &= static_cast<uint8_t>(~amHandlerChildren);
+      parent->Marks &= static_cast<uint16_t>(~amHandlerChildren);
   }
   if (parent->FirstChild == child) {
     parent->FirstChild = child->NextSibling;
@@ -634,10 +766,10 @@ void TAtom::ClearChildren(TAtom& a) {
   a.FirstChild = nullptr;
   if (a.Ext) {
     a.Ext->DrawImageChild = nullptr;
-    if (a.Ext->ChangeChild != nullptr) a.Ext->ChangeChild->Marks &= static_cast<uint8_t>(~amChangeHandler);
+    if (a.Ext->ChangeChild != nullptr) a.Ext->ChangeChild->Marks &= static_cast<uint16_t>(~amChangeHandler);
     a.Ext->ChangeChild = nullptr;
   }
-  a.Marks &= static_cast<uint8_t>(~amHandlerChildren);
+  a.Marks &= static_cast<uint16_t>(~amHandlerChildren);
 }
 
 void TAtom::ResetVariable(TStructure& s, TAtom& variable) {
@@ -757,7 +889,7 @@ void TAtom::SetPosition(TAtom& a, const TPosition& position) {
 void TAtom::DropPackedPosition(TAtom& a) {
   if ((a.Marks & amPackedPosition) == 0) return;
   BlockTailOf(a).Store->Release(PackedRecordOf(a).SourceAndLength >> kPackedLengthBits);
-  a.Marks &= static_cast<uint8_t>(~amPackedPosition);
+  a.Marks &= static_cast<uint16_t>(~amPackedPosition);
 }
 
 TPosition* TAtom::UnpackedPosition() const {

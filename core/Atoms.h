@@ -56,7 +56,7 @@ enum AtomFlags : uint32_t {
 
 // Marks the system keeps on an atom where the state they answer changes, so
 // hot paths test a bit instead of searching (never set by programs).
-enum AtomMarks : uint8_t {
+enum AtomMarks : uint16_t {
   amDisplayList = 0x1,  // the atom owns a display list (kept by the graphics module)
   // A child named by the onbeforemake or onaftermake keyword was linked
   // under the atom since an assignment last found none there (set where
@@ -74,10 +74,18 @@ enum AtomMarks : uint8_t {
   // The atom's position is packed beside it in its pool block (see
   // PositionStore.h); set and cleared only by SetPosition and Reset.
   amPackedPosition = 0x20,
+  // A list cell of a spine that another list may borrow as its rest (see
+  // ShareableRest): a list cell without members whose following cells are
+  // list cells carrying this mark too, up to the empty list. Number holds
+  // the length of the spine from the cell.
+  amSharedSpine = 0x40,
+  // The cell's Right is such a borrowed spine: the language gives this list
+  // a copy of those cells, which it only reads until it takes one (OwnRest).
+  amBorrowsRest = 0x80,
   // The collector found the GUI object or memory block unreachable, ran its
   // finaliser and deleted its display list; freeing the atom later (when the
   // sweep reaches it) does neither again.
-  amFinalized = 0x40,
+  amFinalized = 0x100,
 };
 
 // Which pool chain holds an atom; an identity resolves only for Live and Kept.
@@ -172,8 +180,8 @@ public:
   uint32_t Identity = 0;            // fixed at creation, never reused
   AtomKind Kind = akWord;
   AtomChain OnChain = AtomChain::Live;  // which chain Chain belongs to
-  uint8_t Marks = 0;                    // AtomMarks
-  long double Number = 0;               // number value / memory-block size
+  uint16_t Marks = 0;                   // AtomMarks
+  long double Number = 0;               // number value / memory-block size / see amSharedSpine
   std::u16string Text;                  // word text / variable name
 
   // The extension's fields; null when the atom has none.
@@ -384,6 +392,25 @@ TAtom* NewMemoryBlock(TStructure& s, size_t size, TFinalizer finalizer);
 // (fewer when it is shorter), in order, the last linked to `next`; `next`
 // itself when nothing is copied. Copies of expression cells are list cells.
 TAtom* CopyListCells(TStructure& s, const TAtom* list, int32_t count, TAtom* next);
+// Lists that end in another list's cells (SE's last input, so FPUT too)
+// borrow them instead of copying, where no program can tell the difference.
+// A copy differs from the original only in being other cells, so the rule
+// is: a borrowed cell is read through the borrowing list, never handed out
+// through it, run through it or changed while a borrower reaches it.
+// True when the list's cells may be borrowed as they are: list cells
+// without members or source positions up to the empty list (a copy has
+// neither, and is all list cells). Marks them amSharedSpine.
+bool ShareableRest(TStructure& s, TAtom* list);
+// The cell's Right, taken as the cell's own when it was borrowed: the first
+// borrowed cell is copied in its place and the copy borrows the rest.
+TAtom* OwnRest(TStructure& s, TAtom& cell);
+// Every borrowed cell of the list taken as its own (before it runs: the
+// runner hands out its cells and compiles code onto them).
+void OwnSpine(TStructure& s, TAtom* list);
+// Before a cell's Kind or Right changes: lists that borrow it get copies of
+// their borrowed cells up to it, and cells that reach it are no longer
+// offered for borrowing. Walks the whole pool; such changes are rare.
+void UnshareBeforeChange(TStructure& s, TAtom& cell);
 // Appends a new cell to a list under construction.
 void AppendToList(TStructure& s, TAtom* element, TAtom*& head, TAtom*& tail);
 

@@ -20,9 +20,12 @@
 #include <iterator>
 #include <limits>
 #include <numbers>
+#include <initializer_list>
+#include <optional>
 #include <random>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "core/Atoms.h"
@@ -481,16 +484,21 @@ TAtom* CharOfCode(TInterpreter& in) {
 // --- lists ------------------------------------------------------------------------
 
 bool IsCell(const TAtom* a) { return IsAtom(a) && TAtom::IsListOrExpression(a); }
-// The next cell; anything that is not a cell ends the list.
-TAtom* NextCell(const TAtom* cell) { return IsCell(cell->Right) ? cell->Right : nullptr; }
 
 // A new list of the first `count` elements (fewer when the list is shorter);
 // the elements are shared.
 TAtom* CopyCells(TStructure& s, const TAtom* list, int32_t count) { return CopyListCells(s, list, count, nullptr); }
 
+// The next cell as the list's own (a borrowed one is copied first, since
+// the cell is handed out); anything that is not a cell ends the list.
+TAtom* NextOwnCell(TStructure& s, TAtom* cell) {
+  TAtom* next = (cell->Marks & amBorrowsRest) != 0 ? OwnRest(s, *cell) : cell->Right;
+  return IsCell(next) ? next : nullptr;
+}
+
 // The cell after the first n; null when the list has exactly n cells.
 // `ranOut` tells whether it has fewer.
-TAtom* SkipCells(TAtom* list, int32_t n, bool& ranOut) {
+TAtom* SkipCells(TStructure& s, TAtom* list, int32_t n, bool& ranOut) {
   TAtom* cell = IsCell(list) ? list : nullptr;
   ranOut = false;
   for (; n > 0; --n) {
@@ -498,7 +506,7 @@ TAtom* SkipCells(TAtom* list, int32_t n, bool& ranOut) {
       ranOut = true;
       return nullptr;
     }
-    cell = NextCell(cell);
+    cell = NextOwnCell(s, cell);
   }
   return cell;
 }
@@ -514,21 +522,72 @@ TAtom* MakeList(TInterpreter& in) {
   return plain ? result : RaisePrimitiveError(s, u"list");
 }
 
+// A cell that may borrow the rest after it: one whose element is not a
+// list. The runner and the procedure-value readers step over leading list
+// elements to the cell after them (a body past its input and local lists),
+// which must never be a borrowed one.
+bool MayBorrowAfter(const TAtom* element) {
+  return IsAtom(element) && element->Kind != akList && element->Kind != akExpression;
+}
+
+// The element of the cell that the input puts right in front of what
+// follows; null when it puts none (the empty list).
+const TAtom* LastElementOf(const TAtom* value) {
+  if (TAtom::IsWordOrNumber(value)) return value;
+  const TAtom* last = TAtom::LastCell(const_cast<TAtom*>(value));
+  return last != nullptr ? last->Left : nullptr;
+}
+
 // Words and numbers become elements; lists and expressions give copies of
 // their cells, so the result shares elements but no cells with the inputs.
-TAtom* Sentence(TInterpreter& in) {
-  TStructure& s = in.S;
+// The last input's cells are borrowed instead where a copy could not be
+// told from them (ShareableRest): the cell in front of them is marked, and
+// takes its own copies before it hands one out. The inputs come last first;
+// SystemValue when one is not plain.
+template <class ForEachInput>
+TAtom* JoinSentence(TStructure& s, ForEachInput forEachInput) {
   TAtom* result = nullptr;
-  const bool plain = ForEachInputLastFirst(s, [&](TAtom* value, bool isPlain) {
+  TAtom* borrowed = nullptr;  // the last input, while nothing is in front of it
+  bool lastInput = true;
+  const bool plain = forEachInput([&](TAtom* value, bool isPlain) {
     if (!isPlain) return false;
-    if (TAtom::IsWordOrNumber(value)) {
-      result = NewListCell(s, value, result);
+    if (std::exchange(lastInput, false) && s.FastPaths && IsAtom(value) && value->Kind == akList &&
+        ShareableRest(s, value)) {
+      result = borrowed = value;
       return true;
     }
-    result = CopyListCells(s, value, INT32_MAX, result);
+    if (borrowed != nullptr) {
+      const TAtom* element = LastElementOf(value);
+      if (element == nullptr) return true;  // an empty list: still nothing in front
+      if (!MayBorrowAfter(element)) {
+        result = CopyListCells(s, borrowed, INT32_MAX, nullptr);
+        borrowed = nullptr;
+      }
+    }
+    if (TAtom::IsWordOrNumber(value)) {
+      result = NewListCell(s, value, result);
+    } else {
+      result = CopyListCells(s, value, INT32_MAX, result);
+    }
+    if (borrowed != nullptr) {
+      TAtom* front = result;
+      while (front->Right != borrowed) front = front->Right;
+      front->Marks |= amBorrowsRest;
+      s.RestsBorrowed = true;
+      borrowed = nullptr;
+    }
     return true;
   });
-  return plain ? result : RaisePrimitiveError(s, u"se");
+  if (!plain) return SystemValue;
+  // Nothing came in front: the whole result would be the input's cells.
+  if (borrowed != nullptr) result = CopyListCells(s, borrowed, INT32_MAX, nullptr);
+  return result;
+}
+
+TAtom* Sentence(TInterpreter& in) {
+  TStructure& s = in.S;
+  TAtom* result = JoinSentence(s, [&s](auto visit) { return ForEachInputLastFirst(s, visit); });
+  return result == SystemValue ? RaisePrimitiveError(s, u"se") : result;
 }
 
 // The list itself becomes an expression: every holder sees the change. The
@@ -538,6 +597,7 @@ TAtom* MakeExpression(TInterpreter& in) {
   TAtom* value = FetchOneAtom(s, exLOGOEXPR);
   if (value == nullptr) return nullptr;
   if (value == SystemValue || value->Kind != akList) return RaisePrimitiveError(s, u"expr");
+  UnshareBeforeChange(s, *value);
   value->Kind = akExpression;
   return value;
 }
@@ -579,7 +639,7 @@ TAtom* CutWord(TStructure& s, Cut cut, const std::u16string& text, int32_t n, st
 // The tail after n cells, shared.
 TAtom* ListButFirst(TStructure& s, TAtom* list, int32_t n) {
   bool ranOut = false;
-  TAtom* tail = SkipCells(list, n, ranOut);
+  TAtom* tail = SkipCells(s, list, n, ranOut);
   return ranOut ? RaisePrimitiveError(s, u"bf") : tail;
 }
 
@@ -597,14 +657,15 @@ TAtom* ListFirst(TStructure& s, TAtom* list, int32_t n) {
   return CopyCells(s, list, n);
 }
 
-// The last element itself for n = 1, else the shared tail of n cells.
+// The last element itself for n = 1 (read through borrowed cells: no cell
+// is handed out), else the shared tail of n cells.
 TAtom* ListLast(TStructure& s, TAtom* list, int32_t n) {
   const int32_t length = TAtom::Length(list);
   if (length < n) return RaisePrimitiveError(s, u"last");
   if (n == 0) return nullptr;
+  if (n == 1) return TAtom::LastCell(list)->Left;
   bool ranOut = false;
-  TAtom* tail = SkipCells(list, length - n, ranOut);
-  return n == 1 ? tail->Left : tail;
+  return SkipCells(s, list, length - n, ranOut);
 }
 
 template <Cut Kind, int32_t Ordinal>
@@ -627,6 +688,241 @@ TAtom* CutPrimitive(TInterpreter& in) {
   }
   return nullptr;
 }
+
+// --- FPUT and EMPTYP without a frame -------------------------------------------------
+// The base library builds them from other wrappers: "output se (list :x)
+// :l" and "output (count :x) = 0". A call of either may run here without a
+// frame, as CallWithoutFrame runs a direct wrapper, while every name in the
+// body still calls the wrapper the library defined: the same answer, the
+// same three statements counted (the body's and its two calls'), and any
+// error left to the full way (they change nothing before they raise).
+
+// Steps through a list's elements, matching each one.
+class TElementMatch {
+public:
+  TElementMatch(const TStructure& s, const TAtom* list) : s_(s), cell_(list) {}
+  bool Word(std::u16string_view text) {
+    const TAtom* e = Next();
+    return TAtom::IsWord(e) && (e->Flags & afQuoted) == 0 && e->Text == text;
+  }
+  bool Output() {
+    const TAtom* e = Next();
+    return TAtom::IsWord(e) && (e->Flags & afQuoted) == 0 && s_.SameName(e->Text, s_.Keyword(kwOutput));
+  }
+  bool Zero() {
+    const TAtom* e = Next();
+    return TAtom::IsWord(e) && e->Text == u"0";
+  }
+  // A run of ":" and a name per given name, then the end.
+  bool Inputs(std::initializer_list<std::u16string_view> names) {
+    for (std::u16string_view name : names)
+      if (!Word(u":") || !Word(name)) return false;
+    return AtEnd();
+  }
+  // The next element, a list of the kind, as a match of its own.
+  std::optional<TElementMatch> Nested(AtomKind kind) {
+    const TAtom* e = Next();
+    if (!IsAtom(e) || e->Kind != kind) return std::nullopt;
+    return TElementMatch(s_, e);
+  }
+  bool AtEnd() const { return cell_ == nullptr; }
+
+private:
+  const TAtom* Next() {
+    if (!IsCell(cell_)) return SystemValue;
+    const TAtom* e = cell_->Left;
+    cell_ = cell_->Right;
+    return e;
+  }
+  const TStructure& s_;
+  const TAtom* cell_;
+};
+
+enum class ComposedBody : uint8_t { None, Fput, Emptyp };
+
+// The statement cells after a procedure value's input list: fput's body
+// or emptyp's.
+ComposedBody BodyKindOf(const TStructure& s, const TAtom* body) {
+  TElementMatch fput(s, body);
+  if (fput.Output() && fput.Word(u"se")) {
+    std::optional<TElementMatch> list = fput.Nested(akExpression);
+    if (list && list->Word(u"list") && list->Word(u":") && list->Word(u"x") && list->AtEnd() && fput.Word(u":") &&
+        fput.Word(u"l") && fput.Word(u",") && fput.AtEnd())
+      return ComposedBody::Fput;
+    return ComposedBody::None;
+  }
+  TElementMatch emptyp(s, body);
+  if (!emptyp.Output()) return ComposedBody::None;
+  std::optional<TElementMatch> count = emptyp.Nested(akExpression);
+  if (count && count->Word(u"count") && count->Word(u":") && count->Word(u"x") && count->AtEnd() &&
+      emptyp.Word(u"=") && emptyp.Zero() && emptyp.Word(u",") && emptyp.AtEnd())
+    return ComposedBody::Emptyp;
+  return ComposedBody::None;
+}
+
+// The procedure's value is its one input list, then the body.
+bool HasInputs(const TStructure& s, const TAtom& procedure, std::initializer_list<std::u16string_view> names) {
+  const TAtom* value = procedure.Left;
+  if (!IsCell(value) || value->Kind != akList || !IsCell(value->Left) || value->Left->Kind != akList) return false;
+  return TElementMatch(s, value->Left).Inputs(names);
+}
+
+// The input-bound attributes a call of the procedure with `count` inputs
+// in parentheses meets; no other child (a priority, a field) is there.
+bool OnlyBoundsAllowing(const TStructure& s, const TAtom& procedure, int32_t count) {
+  for (const TAtom* child = procedure.FirstChild; child != nullptr; child = child->NextSibling) {
+    const bool isMin = s.SameName(child->Text, s.Keyword(kwOnminrightinputs));
+    if (!isMin && !s.SameName(child->Text, s.Keyword(kwOnmaxrightinputs))) return false;
+    long double bound = 0;
+    if (!TAtom::TryNumber(child->Left, bound)) return false;
+    if (isMin ? bound > count : bound >= 0 && bound < count) return false;
+  }
+  return true;
+}
+
+// The root's procedure of that name, when a call of it is a frameless call
+// of a direct wrapper of the export with the given inputs (left, right),
+// whose attributes are as the check allows.
+// The wrapper's state that the answer depends on, as the memo keeps it.
+TInterpreter::TComposedCall::TWrapper WrapperState(TAtom& procedure, const TAtom& body) {
+  TInterpreter::TComposedCall::TWrapper state;
+  state.Procedure = &procedure;
+  state.Value = procedure.Left;
+  state.ValueStamp = procedure.Left->Stamp;
+  state.Flags = procedure.Flags;
+  state.Children = procedure.Extend().NamedChildrenStamp;
+  size_t n = 0;
+  for (const TAtom* child = procedure.FirstChild; child != nullptr && n < 2; child = child->NextSibling)
+    state.ChildValues[n++] = child->Left;
+  state.Body = &body;
+  state.BodyStamp = body.Stamp;
+  state.CodeGeneration = TAtom::CodeGeneration(body);
+  return state;
+}
+
+bool WrapperUnchanged(const TInterpreter::TComposedCall::TWrapper& was) {
+  TAtom& procedure = *const_cast<TAtom*>(was.Procedure);
+  if (procedure.Left != was.Value || !IsAtom(was.Value) || was.Value->Stamp != was.ValueStamp ||
+      procedure.Flags != was.Flags || procedure.Extend().NamedChildrenStamp != was.Children ||
+      was.Body->Stamp != was.BodyStamp || TAtom::CodeGeneration(*was.Body) != was.CodeGeneration)
+    return false;
+  size_t n = 0;
+  for (const TAtom* child = procedure.FirstChild; child != nullptr && n < 2; child = child->NextSibling)
+    if (child->Left != was.ChildValues[n++]) return false;
+  return true;
+}
+
+template <class AttributesCheck>
+bool CallsLibraryWrapper(TInterpreter& in, std::u16string_view name, int32_t ordinal, size_t left, size_t right,
+                         AttributesCheck attributesAllowed, TInterpreter::TComposedCall::TWrapper& state) {
+  TStructure& s = in.S;
+  TAtom* procedure = TAtom::FindChildByName(s, *s.Root, name);
+  if (procedure == nullptr || in.CalleeOf(*procedure) != procedure || (procedure->Flags & afPassResult) != 0 ||
+      !attributesAllowed(*procedure))
+    return false;
+  const TAtom* value = procedure->Left;
+  if (!IsAtom(value) || value->Kind != akList) return false;
+  // The input lists: the right-hand one alone, or the left-hand one first.
+  const TAtom* body = value;
+  size_t lists[2] = {0, 0};
+  size_t listCount = 0;
+  for (; listCount < 2 && IsCell(body) && body->Kind == akList && TAtom::IsList(body->Left); ++listCount) {
+    lists[listCount] = static_cast<size_t>(TAtom::Length(body->Left)) / 2;
+    body = body->Right;
+  }
+  const bool shaped = left == 0 ? listCount == 1 && lists[0] == right
+                                : listCount == 2 && lists[0] == left && lists[1] == right;
+  if (!shaped || !IsAtom(body)) return false;
+  const TInterpreter::TWrapperBody& decoded = in.WrapperBodyOf(*body);
+  const int32_t index = in.ExportRoutineIndex[static_cast<size_t>(ordinal)] - 1;
+  if (!decoded.IsWrapper || decoded.Line == -1 || index < 0 || decoded.Statement.Routine != index ||
+      static_cast<size_t>(index) >= in.FramelessRoutines.size() || !in.FramelessRoutines[static_cast<size_t>(index)])
+    return false;
+  state = WrapperState(*procedure, *body);
+  return true;
+}
+
+// fput: se (list :x) :l, input 1 being :l and input 2 :x.
+TAtom* FputWithoutFrame(TInterpreter& in) {
+  TStructure& s = in.S;
+  TAtom* x = CellInput(s, exLOGOLIST, 2);
+  if (!s.InputIsPlain(2)) return RaisePrimitiveError(s, u"list");
+  TAtom* l = CellInput(s, exLOGOSE, 1);
+  TAtom* front = NewListCell(s, x, nullptr);
+  TAtom* result = JoinSentence(s, [&](auto visit) { return visit(l, s.InputIsPlain(1)) && visit(front, true); });
+  if (result == SystemValue) return RaisePrimitiveError(s, u"se");
+  in.StatementCounter += 2;  // the calls of list and se
+  return result;
+}
+
+// emptyp: (count :x) = 0.
+TAtom* EmptypWithoutFrame(TInterpreter& in) {
+  TStructure& s = in.S;
+  TAtom* count = CountOf(in);
+  TAtom* result = NewBoolean(s, CompareAtoms(s, count, NewNumber(s, 0)) == 0);
+  in.StatementCounter += 2;  // the calls of count and =
+  return result;
+}
+
+TPrimitive ComposedRoutineFound(TInterpreter& in, const TAtom& procedure, ComposedBody body,
+                                std::array<TInterpreter::TComposedCall::TWrapper, 2>& wrappers) {
+  TStructure& s = in.S;
+  auto bounds = [&s](int32_t count) { return [&s, count](const TAtom& p) { return OnlyBoundsAllowing(s, p, count); }; };
+  auto libraryPriority = [&s](const TAtom& p) {
+    const TAtom* child = p.FirstChild;
+    long double priority = 0;
+    return child == nullptr || (child->NextSibling == nullptr && s.SameName(child->Text, s.Keyword(kwOnpriority)) &&
+                                TAtom::TryNumber(child->Left, priority) && priority == 30);
+  };
+  switch (body) {
+    case ComposedBody::Fput:
+      if (HasInputs(s, procedure, {u"x", u"l"}) &&
+          CallsLibraryWrapper(in, u"se", exLOGOSE, 0, 2, bounds(2), wrappers[0]) &&
+          CallsLibraryWrapper(in, u"list", exLOGOLIST, 0, 2, bounds(1), wrappers[1]))
+        return &FputWithoutFrame;
+      return nullptr;
+    case ComposedBody::Emptyp:
+      if (HasInputs(s, procedure, {u"x"}) &&
+          CallsLibraryWrapper(in, u"count", exLOGOCOUNT, 0, 1, bounds(1), wrappers[0]) &&
+          CallsLibraryWrapper(in, u"=", exLOGOEQUALP, 1, 1, libraryPriority, wrappers[1]))
+        return &EmptypWithoutFrame;
+      return nullptr;
+    case ComposedBody::None:
+      break;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+uint8_t ComposedBodyKind(const TStructure& s, const TAtom& body) {
+  return static_cast<uint8_t>(BodyKindOf(s, &body));
+}
+
+TPrimitive ComposedListRoutine(TInterpreter& in, const TAtom& procedure, uint8_t bodyKind) {
+  TStructure& s = in.S;
+  if (procedure.Parent != s.Root || procedure.FirstChild != nullptr || s.ModuleList != nullptr) return nullptr;
+  if (bodyKind < 1 || bodyKind > in.ComposedCalls.size()) return nullptr;
+  TInterpreter::TComposedCall& memo = in.ComposedCalls[bodyKind - 1];
+  const uint64_t epoch = s.TopLevelEpoch();
+  if (memo.Procedure == &procedure && procedure.Left == memo.Value && IsAtom(memo.Value) &&
+      memo.Value->Stamp == memo.ValueStamp && memo.TopLevelEpoch == epoch && memo.Keywords == s.KeywordGeneration &&
+      memo.CaseSensitive == s.CaseSensitive && WrapperUnchanged(memo.Wrappers[0]) && WrapperUnchanged(memo.Wrappers[1]))
+    return memo.Routine;
+  memo = TInterpreter::TComposedCall{};
+  TPrimitive routine = ComposedRoutineFound(in, procedure, static_cast<ComposedBody>(bodyKind), memo.Wrappers);
+  if (routine == nullptr) return nullptr;
+  memo.Procedure = &procedure;
+  memo.Value = procedure.Left;
+  memo.ValueStamp = procedure.Left->Stamp;
+  memo.TopLevelEpoch = epoch;
+  memo.Keywords = s.KeywordGeneration;
+  memo.CaseSensitive = s.CaseSensitive;
+  memo.Routine = routine;
+  return routine;
+}
+
+namespace {
 
 // --- SETMAX, SETMIN ---------------------------------------------------------------
 

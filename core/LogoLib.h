@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/Exports.h"
+
 class TAtom;
 class TStructure;
 class TInterpreter;
@@ -20,6 +22,16 @@ class TInterpreter;
 void InitLogoLib(TInterpreter& in);
 // Enters the flag primitives (SETBIT ... GETBIT).
 void InitLogoLibFlags(TInterpreter& in);
+
+// The base library's fput and emptyp have bodies that call other wrappers
+// (se and list; count and =). ComposedBodyKind tells such a body by its
+// statement cells (0: neither). ComposedListRoutine gives the routine a
+// call of the procedure with that body may run without a frame, while its
+// inputs and those names are still the library's; null otherwise. The
+// routine answers what the body would, and counts the statements the
+// body's calls would have counted.
+uint8_t ComposedBodyKind(const TStructure& s, const TAtom& body);
+TPrimitive ComposedListRoutine(TInterpreter& in, const TAtom& procedure, uint8_t bodyKind);
 
 // --- reading inputs -------------------------------------------------------------
 // Every read checks that the cell exists: a missing cell raises MISSINGARG

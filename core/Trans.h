@@ -243,6 +243,7 @@ public:
     uint64_t BodyStamp = 0;
     uint32_t CodeGeneration = 0;
     bool IsWrapper = false;
+    uint8_t Composed = 0;  // else fput's or emptyp's body (ComposedBodyKind)
     TWrapperStatement Statement;
     int32_t Line = -1;
   };
@@ -259,6 +260,33 @@ public:
   // and go without changing that) under the same keywords and case rule, so
   // a recursive call does not walk its running frames for a lambda child.
   TAtom* CalleeOf(TAtom& procedure);
+
+  // What ComposedListRoutine (LogoLib.cpp) last found for a call of fput or
+  // emptyp, and the state that answer holds for: the procedure's value, the
+  // root's children, keywords and case rule, and each wrapper the body
+  // calls (its value, flags, named children and their values, body code).
+  struct TComposedCall {
+    struct TWrapper {
+      const TAtom* Procedure = nullptr;
+      const TAtom* Value = nullptr;
+      uint64_t ValueStamp = 0;
+      uint32_t Flags = 0;
+      uint64_t Children = 0;
+      std::array<const TAtom*, 2> ChildValues{};
+      const TAtom* Body = nullptr;
+      uint64_t BodyStamp = 0;
+      uint32_t CodeGeneration = 0;
+    };
+    const TAtom* Procedure = nullptr;
+    const TAtom* Value = nullptr;
+    uint64_t ValueStamp = 0;
+    uint64_t TopLevelEpoch = UINT64_MAX;
+    uint32_t Keywords = 0;
+    bool CaseSensitive = true;
+    std::array<TWrapper, 2> Wrappers{};
+    TPrimitive Routine = nullptr;
+  };
+  std::array<TComposedCall, 2> ComposedCalls{};  // fput's, emptyp's
 
 private:
   void DecodeWrapperBody(const TAtom& body, TWrapperBody& slot);

@@ -10,6 +10,7 @@
 
 #include "core/Expr.h"
 #include "core/Host.h"
+#include "core/LogoLib.h"
 #include "core/Trans.h"
 
 namespace {
@@ -142,9 +143,10 @@ TPrimitive FramelessRoutineOf(TInterpreter& in, const TAtom& procedure, int32_t&
   if (!IsAtom(body)) return nullptr;
   const TInterpreter::TWrapperBody& decoded = in.WrapperBodyOf(*body);
   const size_t routine = static_cast<size_t>(decoded.Statement.Routine);
-  if (!decoded.IsWrapper || decoded.Line == -1 || routine >= in.FramelessRoutines.size()) return nullptr;
+  if (decoded.Line == -1) return nullptr;
   line = decoded.Line;
-  return in.FramelessRoutines[routine];
+  if (!decoded.IsWrapper) return decoded.Composed != 0 ? ComposedListRoutine(in, procedure, decoded.Composed) : nullptr;
+  return routine < in.FramelessRoutines.size() ? in.FramelessRoutines[routine] : nullptr;
 }
 
 // The call's inputs, in place on the caller's stack (input 1, the last
@@ -686,6 +688,7 @@ void TInterpreter::DecodeWrapperBody(const TAtom& body, TWrapperBody& slot) {
   const std::vector<int32_t>* code = body.Code();
   slot.Statement = TWrapperStatement{};
   slot.IsWrapper = code != nullptr && DecodeWrapperStatement(*code, slot.Statement);
+  slot.Composed = slot.IsWrapper ? 0 : ComposedBodyKind(S, body);
   slot.Line = TAtom::PositionOf(&body).Line;
 }
 

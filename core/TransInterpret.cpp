@@ -24,6 +24,7 @@
 #include "core/Expr.h"
 #include "core/Host.h"
 #include "core/Lexem.h"
+#include "core/LogoLib.h"
 #include "core/Text.h"
 #include "core/Trans.h"
 
@@ -553,10 +554,11 @@ TPrimitive FramelessRoutine(TInterpreter& in, const TAtom& procedure, int32_t& l
   if (!IsAtom(body)) return nullptr;
   const TInterpreter::TWrapperBody& decoded = in.WrapperBodyOf(*body);
   const size_t index = static_cast<size_t>(decoded.Statement.Routine);
-  if (!decoded.IsWrapper || decoded.Line == -1 || index >= in.FramelessRoutines.size()) return nullptr;
+  if (decoded.Line == -1) return nullptr;
   line = decoded.Line;
   decodedBody = &decoded;
-  return in.FramelessRoutines[index];
+  if (decoded.IsWrapper) return index < in.FramelessRoutines.size() ? in.FramelessRoutines[index] : nullptr;
+  return decoded.Composed != 0 ? ComposedListRoutine(in, procedure, decoded.Composed) : nullptr;  // fput, emptyp
 }
 
 // The procedure a call's name finds, its lambda child in its place.
@@ -762,7 +764,7 @@ bool PlanFusedMake(TInterpreter& in, const TFastCode& fast, const TFusedMake& ma
       !FusedNumber(s, ops[1], plan.First, plan.FirstVariable))
     return false;
   TFramelessTarget call;
-  if (!FindFramelessTarget(in, ops[2], code, call) ||
+  if (!FindFramelessTarget(in, ops[2], code, call) || !call.Decoded->IsWrapper ||
       !FusedOperationOf(in, call.Decoded->Statement.Routine, plan.Operation))
     return false;
   // Any value that is neither an object nor "none" is stored alike.

@@ -194,6 +194,7 @@ void StoreChangeHandler(TStructure& s, TAtom& handler, TAtom* value, bool existe
     TAtom* last = TAtom::LastCell(old);
     if (CompareAtoms(s, last->Left, value->Left) == 0) return;
     DropTopLevelCode(old);
+    UnshareBeforeChange(s, *last);
     last->Right = NewListCell(s, NewWord(s, u","), CopyTopLevelCells(s, value));
     return;
   }
@@ -230,7 +231,7 @@ void RunOwnerHandlers(TInterpreter& in, int keyword, MakeHandlerKind kind, bool 
   if (!IsAtom(owner) || (owner->Marks & amMakeHandlerChild) == 0) return;
   const auto& heads = s.Language.MakeHandlerHeads;
   if (TAtom::FindChildByName(s, *owner, heads[0]) == nullptr && TAtom::FindChildByName(s, *owner, heads[1]) == nullptr) {
-    owner->Marks &= static_cast<uint8_t>(~amMakeHandlerChild);
+    owner->Marks &= static_cast<uint16_t>(~amMakeHandlerChild);
     return;
   }
   TAtom* handlers = s.FindLocal(s.Keyword(keyword));

@@ -266,6 +266,8 @@ void RunCode(TInterpreter& in) {
   in.ResultAtom = SystemValue;
   in.StopFlag = false;
   if (in.CodePointer == nullptr) return;
+  // A list built at run time may borrow cells it must not run through.
+  if (s.RestsBorrowed && IsAtom(in.CodePointer) && !in.CodePointer->HasPosition()) OwnSpine(s, in.CodePointer);
   if (in.SceneDirty) RedrawScene(in);
 
   // The caller's position comes back however the list ends, also when the

@@ -673,6 +673,9 @@ public:
   // compare both ways, and for users who suspect one of them).
   bool FastPaths = FastPathsRequested();
   static bool FastPathsRequested();
+  // Some list has borrowed another's cells (amBorrowsRest): lists about to
+  // run are checked for borrowed cells only once this is set.
+  bool RestsBorrowed = false;
   long double Epsilon = 1e-10L;
   bool CaseSensitive = true;
   int64_t WhileCounter = 0;

@@ -402,6 +402,8 @@ TEST_F(CollectorTest, NewGarbageBesideALiveSetLargerThanTheSweepBudgetGoesAtTheN
   EXPECT_EQ(TAtom::Length(big), 20000);
 }
 
+// SE borrows the cells of its last input, so the old list is copied first
+// (se :acc []): every round leaves the previous copy behind as garbage.
 TEST_F(CollectorTest, ProgramsCollectBetweenStatementsAndKeepTheirValues) {
   ASSERT_EQ(RunText(I,
                     u"to list :a :b\noutput dll.zavta.LOGOLIST\nend\n"
@@ -409,7 +411,7 @@ TEST_F(CollectorTest, ProgramsCollectBetweenStatementsAndKeepTheirValues) {
                     u"to count :thing\noutput dll.zavta.LOGOCOUNT\nend\n"
                     u"to first :thing\noutput dll.zavta.LOGOFIRST\nend\n"
                     u"to last :thing\noutput dll.zavta.LOGOLAST\nend\n"
-                    u"to build :n\nmake \"acc []\nrepeat :n [make \"acc se count :acc :acc  make \"junk list "
+                    u"to build :n\nmake \"acc []\nrepeat :n [make \"acc se count :acc se :acc []  make \"junk list "
                     u":acc :acc]\noutput :acc\nend\n",
                     u"test"),
             0);
