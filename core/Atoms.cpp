@@ -413,7 +413,7 @@ void CopyBorrowedUpTo(TStructure& s, TAtom& borrower, const TAtom& target) {
     }
   }
   borrower.Right = head;
-  borrower.Marks &= static_cast<uint16_t>(~amBorrowsRest);
+  borrower.Marks &= static_cast<uint8_t>(~amBorrowsRest);
 }
 
 // Takes the spine mark from every cell whose spine reaches the target: a
@@ -438,7 +438,7 @@ void StopOfferingCellsReaching(TStructure& s, const TAtom& target) {
   for (const auto& [cell, found] : reaches) {
     if (!found) continue;
     TAtom* offered = const_cast<TAtom*>(cell);
-    offered->Marks &= static_cast<uint16_t>(~amSharedSpine);
+    offered->Marks &= static_cast<uint8_t>(~amSharedSpine);
     offered->Number = 0;
   }
 }
@@ -467,7 +467,7 @@ TAtom* OwnRest(TStructure& s, TAtom& cell) {
   TAtom& copy = CopyOfBorrowed(s, *cell.Right, cell.Right->Right);
   if (copy.Right != nullptr) copy.Marks |= amBorrowsRest;
   cell.Right = &copy;
-  cell.Marks &= static_cast<uint16_t>(~amBorrowsRest);
+  cell.Marks &= static_cast<uint8_t>(~amBorrowsRest);
   return &copy;
 }
 
@@ -679,10 +679,10 @@ void TAtom::Unlink(TAtom* child) {
     if (ext->DrawImageChild == child) ext->DrawImageChild = nullptr;
     if (ext->ChangeChild == child) {
       ext->ChangeChild = nullptr;
-      child->Marks &= static_cast<uint16_t>(~amChangeHandler);
+      child->Marks &= static_cast<uint8_t>(~amChangeHandler);
     }
     if (ext->DrawImageChild == nullptr && ext->ChangeChild == nullptr)
-      parent->Marks &= static_cast<uint16_t>(~amHandlerChildren);
+      parent->Marks &= static_cast<uint8_t>(~amHandlerChildren);
   }
   if (parent->FirstChild == child) {
     parent->FirstChild = child->NextSibling;
@@ -766,10 +766,10 @@ void TAtom::ClearChildren(TAtom& a) {
   a.FirstChild = nullptr;
   if (a.Ext) {
     a.Ext->DrawImageChild = nullptr;
-    if (a.Ext->ChangeChild != nullptr) a.Ext->ChangeChild->Marks &= static_cast<uint16_t>(~amChangeHandler);
+    if (a.Ext->ChangeChild != nullptr) a.Ext->ChangeChild->Marks &= static_cast<uint8_t>(~amChangeHandler);
     a.Ext->ChangeChild = nullptr;
   }
-  a.Marks &= static_cast<uint16_t>(~amHandlerChildren);
+  a.Marks &= static_cast<uint8_t>(~amHandlerChildren);
 }
 
 void TAtom::ResetVariable(TStructure& s, TAtom& variable) {
@@ -889,7 +889,7 @@ void TAtom::SetPosition(TAtom& a, const TPosition& position) {
 void TAtom::DropPackedPosition(TAtom& a) {
   if ((a.Marks & amPackedPosition) == 0) return;
   BlockTailOf(a).Store->Release(PackedRecordOf(a).SourceAndLength >> kPackedLengthBits);
-  a.Marks &= static_cast<uint16_t>(~amPackedPosition);
+  a.Marks &= static_cast<uint8_t>(~amPackedPosition);
 }
 
 TPosition* TAtom::UnpackedPosition() const {

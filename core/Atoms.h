@@ -56,7 +56,7 @@ enum AtomFlags : uint32_t {
 
 // Marks the system keeps on an atom where the state they answer changes, so
 // hot paths test a bit instead of searching (never set by programs).
-enum AtomMarks : uint16_t {
+enum AtomMarks : uint8_t {
   amDisplayList = 0x1,  // the atom owns a display list (kept by the graphics module)
   // A child named by the onbeforemake or onaftermake keyword was linked
   // under the atom since an assignment last found none there (set where
@@ -82,10 +82,6 @@ enum AtomMarks : uint16_t {
   // The cell's Right is such a borrowed spine: the language gives this list
   // a copy of those cells, which it only reads until it takes one (OwnRest).
   amBorrowsRest = 0x80,
-  // The collector found the GUI object or memory block unreachable, ran its
-  // finaliser and deleted its display list; freeing the atom later (when the
-  // sweep reaches it) does neither again.
-  amFinalized = 0x100,
 };
 
 // Which pool chain holds an atom; an identity resolves only for Live and Kept.
@@ -163,6 +159,10 @@ public:
     TAtom* ChangeChild = nullptr;                // cached child named by keyword 15
     void* Object = nullptr;                      // WrappedObject* or memory-block bytes
     TFinalizer Finalizer = nullptr;              // finaliser of Object
+    // The collector found the GUI object or memory block unreachable, ran its
+    // finaliser and deleted its display list; freeing the atom later (when
+    // the sweep reaches it) does neither again.
+    bool FinalizedEarly = false;
   };
 
   // Pointers first, then the 32-bit and byte fields, then the 16-byte
@@ -180,7 +180,7 @@ public:
   uint32_t Identity = 0;            // fixed at creation, never reused
   AtomKind Kind = akWord;
   AtomChain OnChain = AtomChain::Live;  // which chain Chain belongs to
-  uint16_t Marks = 0;                   // AtomMarks
+  uint8_t Marks = 0;                    // AtomMarks
   long double Number = 0;               // number value / memory-block size / see amSharedSpine
   std::u16string Text;                  // word text / variable name
 

@@ -194,7 +194,7 @@ bool HoldsFinalizableObject(const TAtom* atom) {
 void FinalizeUnreachable(TStructure& s, GraphicsHooks& graphics, TAtom& atom) {
   graphics.deleteDisplayList(atom.Identity);
   TAtom::Finalize(s, atom);
-  atom.Marks |= amFinalized;
+  atom.Extend().FinalizedEarly = true;
 }
 
 // Finalises every registered GUI object and memory block the marking did
@@ -228,7 +228,7 @@ void FreeDeferred(TStructure& s, GraphicsHooks& graphics, TAtom* garbage) {
   while (garbage != nullptr) {
     TAtom* atom = garbage;
     garbage = atom->Chain;
-    if ((atom->Marks & amFinalized) == 0) graphics.deleteDisplayList(atom->Identity);
+    if (!atom->Ext || !atom->Ext->FinalizedEarly) graphics.deleteDisplayList(atom->Identity);
     TAtom::FreeUnlinked(s, *atom);
   }
 }

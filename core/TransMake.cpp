@@ -231,7 +231,7 @@ void RunOwnerHandlers(TInterpreter& in, int keyword, MakeHandlerKind kind, bool 
   if (!IsAtom(owner) || (owner->Marks & amMakeHandlerChild) == 0) return;
   const auto& heads = s.Language.MakeHandlerHeads;
   if (TAtom::FindChildByName(s, *owner, heads[0]) == nullptr && TAtom::FindChildByName(s, *owner, heads[1]) == nullptr) {
-    owner->Marks &= static_cast<uint16_t>(~amMakeHandlerChild);
+    owner->Marks &= static_cast<uint8_t>(~amMakeHandlerChild);
     return;
   }
   TAtom* handlers = s.FindLocal(s.Keyword(keyword));

@@ -46,13 +46,13 @@ void Graphics::NoteListMade(TAtom& atom) {
 void Graphics::NoteListDeleted(uint32_t identity) {
   if (listOwners_.erase(identity) == 0) return;
   TAtom* atom = S.AtomById(identity);
-  if (IsAtom(atom)) atom->Marks &= static_cast<uint16_t>(~amDisplayList);
+  if (IsAtom(atom)) atom->Marks &= static_cast<uint8_t>(~amDisplayList);
 }
 
 void Graphics::ForgetAllLists() {
   for (uint32_t identity : listOwners_) {
     TAtom* atom = S.AtomById(identity);
-    if (IsAtom(atom)) atom->Marks &= static_cast<uint16_t>(~amDisplayList);
+    if (IsAtom(atom)) atom->Marks &= static_cast<uint8_t>(~amDisplayList);
   }
   listOwners_.clear();
 }
