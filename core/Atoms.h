@@ -19,6 +19,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/AtomText.h"
+
 class TAtom;
 class TStructure;
 struct TPosition;
@@ -163,6 +165,7 @@ public:
   TAtom* NextSibling = nullptr;     // next (older) sibling
   std::unique_ptr<Extension> Ext;   // see Extension; null while unused
   uint64_t Stamp = 0;               // serial given at allocation; plan stamp
+  TAtomText Text;                   // word text / variable name
   int32_t RefCount = 0;             // pin count, saturating
   uint32_t Flags = 0;               // AtomFlags
   uint32_t Identity = 0;            // fixed at creation, never reused
@@ -170,7 +173,6 @@ public:
   AtomChain OnChain = AtomChain::Live;  // which chain Chain belongs to
   uint8_t Marks = 0;                    // AtomMarks
   long double Number = 0;               // number value / memory-block size
-  std::u16string Text;                  // word text / variable name
 
   // The extension's fields; null when the atom has none.
   // A packed position is unpacked into the extension the first time it is

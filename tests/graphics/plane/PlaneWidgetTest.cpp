@@ -195,7 +195,7 @@ protected:
     const TExternalBinder original = in.ExternalBinder;
     in.ExternalBinder = [index, original](TInterpreter& interp, TAtom& token) -> TBoundRoutine {
       if (UpperCase(token.Text) == u"DLL.TEST.FLATQUAD") return {ocPrimitive, index};
-      if (!original) throw LanguageError(u"unbound " + token.Text);
+      if (!original) throw LanguageError(u"unbound " + token.Text.str());
       return original(interp, token);
     };
   }
