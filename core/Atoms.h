@@ -14,6 +14,7 @@
 
 #include <climits>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -76,10 +77,36 @@ enum AtomMarks : uint8_t {
   // The atom's position is packed beside it in its pool block (see
   // PositionStore.h); set and cleared only by SetPosition and Reset.
   amPackedPosition = 0x20,
+  // (Marks has six bits: see kMarkBits.)
 };
+
+// TAtom::Marks has this many bits; the chain takes the rest of their byte.
+constexpr int kMarkBits = 6;
+static_assert(amPackedPosition < (1 << kMarkBits), "every mark fits TAtom::Marks");
 
 // Which pool chain holds an atom; an identity resolves only for Live and Kept.
 enum class AtomChain : uint8_t { Live, Free, Kept };
+
+// A long double in its ten significant bytes (the other six of the type are
+// padding), so that an atom needs no 16-byte alignment. The x87 unit loads
+// and stores the ten bytes at any address, as it did the aligned field.
+class TPackedNumber {
+public:
+  operator long double() const {
+    long double x;
+    asm("fldt %1" : "=t"(x) : "m"(bytes_));
+    return x;
+  }
+  TPackedNumber& operator=(long double x) {
+    asm("fstpt %0" : "=m"(bytes_) : "t"(x) : "st");
+    return *this;
+  }
+
+private:
+  unsigned char bytes_[10] = {};  // +0
+};
+static_assert(sizeof(long double) == 16 && std::numeric_limits<long double>::digits == 64,
+              "numbers are x87 extended precision");
 
 // Called with the atom when a GUI-object or memory-block atom is finalised.
 using TFinalizer = void (*)(TStructure&, TAtom&);
@@ -116,7 +143,7 @@ public:
   // The fields only some atoms use: statement cells and positioned tokens,
   // variables with handler children, GUI objects and memory blocks. They
   // live in an extension made on first use, so that the atoms programs make
-  // by the million stay at two cache lines.
+  // by the million stay at 96 bytes.
   struct Extension {
     Extension();
     ~Extension();  // where TPosition is complete
@@ -155,24 +182,26 @@ public:
     TFinalizer Finalizer = nullptr;              // finaliser of Object
   };
 
-  // Pointers first, then the 32-bit and byte fields, then the 16-byte
-  // aligned number and the text: no padding inside an atom.
+  // 96 bytes without padding. Atoms sit 32 bytes apart from a cache line
+  // boundary, so bytes 32 to 63 of every atom share one line: there are the
+  // fields a list walk and arithmetic read (Left, Right, Number, Kind, Marks,
+  // Flags).
   TAtom* Chain = nullptr;           // next atom on the pool chain holding this one
-  TAtom* Left = nullptr;            // list element / variable value
-  TAtom* Right = nullptr;           // next list or expression cell
   TAtom* Parent = nullptr;          // parent variable
   TAtom* FirstChild = nullptr;      // newest child variable
   TAtom* NextSibling = nullptr;     // next (older) sibling
+  TAtom* Left = nullptr;            // list element / variable value
+  TAtom* Right = nullptr;           // next list or expression cell
+  TPackedNumber Number;             // number value / memory-block size
+  AtomKind Kind = akWord;
+  uint8_t Marks : kMarkBits = 0;                     // AtomMarks
+  AtomChain OnChain : 8 - kMarkBits = AtomChain::Live;  // which chain Chain belongs to
+  uint32_t Flags = 0;               // AtomFlags
+  TAtomText Text;                   // word text / variable name
   std::unique_ptr<Extension> Ext;   // see Extension; null while unused
   uint64_t Stamp = 0;               // serial given at allocation; plan stamp
-  TAtomText Text;                   // word text / variable name
   int32_t RefCount = 0;             // pin count, saturating
-  uint32_t Flags = 0;               // AtomFlags
   uint32_t Identity = 0;            // fixed at creation, never reused
-  AtomKind Kind = akWord;
-  AtomChain OnChain = AtomChain::Live;  // which chain Chain belongs to
-  uint8_t Marks = 0;                    // AtomMarks
-  long double Number = 0;               // number value / memory-block size
 
   // The extension's fields; null when the atom has none.
   // A packed position is unpacked into the extension the first time it is

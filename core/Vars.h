@@ -540,7 +540,7 @@ public:
   // and index by shifts); atoms never move.
   static constexpr uint32_t kPoolBlockAtoms = 32768;
   static constexpr uint32_t kPrefetchAhead = 8;
-  static_assert(sizeof(TAtom) == 112, "an atom is two cache lines");
+  static_assert(sizeof(TAtom) == 96, "an atom is one and a half cache lines");
   static constexpr size_t kPoolBlockBytes = kPoolBlockAtoms * sizeof(TAtom);
 
   // --- frames ---------------------------------------------------------------
