@@ -146,8 +146,10 @@ TAtom::Extension& TAtom::Extend() {
 uint32_t AtomId(const TAtom* a) {
   if (a == nullptr) return kNullIdentity;
   if (a == SystemValue) return kSystemValueIdentity;
-  return a->Identity;
+  return a->Identity();
 }
+
+uint32_t TAtom::Identity() const { return BlockTailOf(*this).FirstIdentity + static_cast<uint32_t>(PoolSlotOf(*this)); }
 
 // --- pool and lifetime ---------------------------------------------------------
 

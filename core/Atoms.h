@@ -77,12 +77,7 @@ enum AtomMarks : uint8_t {
   // The atom's position is packed beside it in its pool block (see
   // PositionStore.h); set and cleared only by SetPosition and Reset.
   amPackedPosition = 0x20,
-  // (Marks has six bits: see kMarkBits.)
 };
-
-// TAtom::Marks has this many bits; the chain takes the rest of their byte.
-constexpr int kMarkBits = 6;
-static_assert(amPackedPosition < (1 << kMarkBits), "every mark fits TAtom::Marks");
 
 // Which pool chain holds an atom; an identity resolves only for Live and Kept.
 enum class AtomChain : uint8_t { Live, Free, Kept };
@@ -194,14 +189,19 @@ public:
   TAtom* Right = nullptr;           // next list or expression cell
   TPackedNumber Number;             // number value / memory-block size
   AtomKind Kind = akWord;
-  uint8_t Marks : kMarkBits = 0;                     // AtomMarks
-  AtomChain OnChain : 8 - kMarkBits = AtomChain::Live;  // which chain Chain belongs to
+  uint8_t Marks = 0;                // AtomMarks
   uint32_t Flags = 0;               // AtomFlags
   TAtomText Text;                   // word text / variable name
   std::unique_ptr<Extension> Ext;   // see Extension; null while unused
   uint64_t Stamp = 0;               // serial given at allocation; plan stamp
   int32_t RefCount = 0;             // pin count, saturating
-  uint32_t Identity = 0;            // fixed at creation, never reused
+  AtomChain OnChain = AtomChain::Live;  // which chain Chain belongs to
+  // Three bytes to spare.
+
+  // Fixed at creation, never reused: the atom's place in the pool, read
+  // from its address (see PositionStore.h), so it takes no field. Only for
+  // pool atoms (AtomId answers for every reference).
+  uint32_t Identity() const;
 
   // The extension's fields; null when the atom has none.
   // A packed position is unpacked into the extension the first time it is

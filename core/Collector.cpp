@@ -140,7 +140,7 @@ void FreeGarbage(TStructure& s, TAtom* garbage) {
   while (garbage != nullptr) {
     TAtom* atom = garbage;
     garbage = atom->Chain;
-    graphics.deleteDisplayList(atom->Identity);
+    graphics.deleteDisplayList(atom->Identity());
     TAtom::FreeUnlinked(s, *atom);
   }
 }

@@ -6,9 +6,10 @@
 // offsets and line, is a 12-byte record beside the atom in its pool block.
 //
 // A pool block is mapped at an address aligned to kPoolBlockAlign and is
-// followed by its tail: a pointer to the store and one record per atom slot,
-// so that an atom finds its record from its own address. The tail's pages
-// are only faulted in where records are written.
+// followed by its tail: a pointer to the store, the identity of the block's
+// first atom and one record per atom slot, so that an atom finds its record
+// and its identity from its own address. The tail's pages are only faulted
+// in where records are written.
 //
 // Positions that do not fit a record (spans longer than kMaxPackedLength,
 // an end before the start) stay whole records in the atom's extension.
@@ -36,6 +37,7 @@ class TPositionStore;
 
 struct TPoolBlockTail {
   TPositionStore* Store;
+  uint32_t FirstIdentity;  // the identity of the block's first atom
   TPackedPosition Records[TStructure::kPoolBlockAtoms];
 };
 
@@ -51,11 +53,11 @@ inline TPoolBlockTail& BlockTailOf(const TAtom& atom) {
   const uintptr_t base = reinterpret_cast<uintptr_t>(&atom) & ~(uintptr_t{kPoolBlockAlign} - 1);
   return *reinterpret_cast<TPoolBlockTail*>(base + TStructure::kPoolBlockBytes);
 }
-inline TPackedPosition& PackedRecordOf(const TAtom& atom) {
-  const uintptr_t base = reinterpret_cast<uintptr_t>(&atom) & ~(uintptr_t{kPoolBlockAlign} - 1);
-  const size_t slot = (reinterpret_cast<uintptr_t>(&atom) - base) / sizeof(TAtom);
-  return BlockTailOf(atom).Records[slot];
+// The atom's place in its pool block.
+inline size_t PoolSlotOf(const TAtom& atom) {
+  return (reinterpret_cast<uintptr_t>(&atom) & (uintptr_t{kPoolBlockAlign} - 1)) / sizeof(TAtom);
 }
+inline TPackedPosition& PackedRecordOf(const TAtom& atom) { return BlockTailOf(atom).Records[PoolSlotOf(atom)]; }
 
 class TPositionStore {
 public:

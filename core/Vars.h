@@ -532,7 +532,6 @@ public:
       __builtin_prefetch(reinterpret_cast<const char*>(blockStarts_.back() + slot + kPrefetchAhead) + 64, 1, 3);
     }
     TAtom* atom = new (blockStarts_.back() + slot) TAtom();
-    atom->Identity = createdCount_ + kFirstAtomIdentity;
     ++createdCount_;
     return *atom;
   }

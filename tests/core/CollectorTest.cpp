@@ -134,8 +134,8 @@ TEST_F(CollectorTest, EachFreedAtomReachesTheGraphicsSeamOnceAndIsFinalisedOnce)
   finalised = 0;
   Collect();
   std::vector<uint32_t> garbage;
-  for (int i = 0; i < 20; ++i) garbage.push_back(NewNumber(S, i)->Identity);
-  garbage.push_back(NewMemoryBlock(S, 64, [](TStructure&, TAtom&) { ++finalised; })->Identity);
+  for (int i = 0; i < 20; ++i) garbage.push_back(NewNumber(S, i)->Identity());
+  garbage.push_back(NewMemoryBlock(S, 64, [](TStructure&, TAtom&) { ++finalised; })->Identity());
   T.Host.Graphics.DeletedLists.clear();
 
   Collect();

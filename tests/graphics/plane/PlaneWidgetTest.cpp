@@ -333,7 +333,7 @@ TEST_F(PlaneWidgetTest, ClosingLeavesTheNullBackEndAndReopeningRegainsTheScene) 
 TEST_F(PlaneWidgetTest, AFormatSwitchKeepsListsAndPixels) {
   Quad(u"red", 0, 0, 0, 40, 255, 0, 0);
   g.paintResume();
-  const uint32_t red = s.FindName(u"red")->Identity;
+  const uint32_t red = s.FindName(u"red")->Identity();
   plane->RecreateContext(2);
   {
     const GraphicsEntry entry(g);
