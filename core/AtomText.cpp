@@ -73,21 +73,67 @@ TSlotAllocator<sizeof(std::u16string)> ownedSlots;
 TSlotAllocator<sizeof(TSharedNode)> sharedSlots;
 static_assert(sizeof(std::u16string) == 32, "an owned node is the string alone");
 
+// Owned nodes let go of whose strings have a block of their own, emptied,
+// for the next texts made. A collection frees the texts of many atoms at
+// once: giving all their blocks back then costs the allocator several times
+// what giving each back costs when a new text takes its node (as a string
+// inside an atom once kept its block until the atom's next text).
+class TNodeStash {
+public:
+  bool Keep(std::u16string& node) {
+#if defined(ZAVTA_TEXT_HEAP_NODES)
+    static_cast<void>(node);
+    return false;
+#else
+    if (count_ == kNodes || node.capacity() <= kInlineCapacity) return false;
+    node.clear();
+    nodes_[count_++] = &node;
+    return true;
+#endif
+  }
+  std::u16string* Take() { return count_ != 0 ? nodes_[--count_] : nullptr; }
+
+private:
+  static constexpr size_t kNodes = 4096;
+  static constexpr size_t kInlineCapacity = std::u16string().capacity();  // characters held without a block
+  std::u16string* nodes_[kNodes];
+  size_t count_ = 0;
+};
+TNodeStash stash;
+
 uintptr_t NewOwnedNode(std::u16string&& text) {
-  return reinterpret_cast<uintptr_t>(new (ownedSlots.Take()) std::u16string(std::move(text)));
+  std::u16string* node = stash.Take();
+  if (node != nullptr)
+    *node = std::move(text);
+  else
+    node = new (ownedSlots.Take()) std::u16string(std::move(text));
+  return reinterpret_cast<uintptr_t>(node);
+}
+
+uintptr_t NewOwnedNode(std::u16string_view text) {
+  std::u16string* node = stash.Take();
+  if (node != nullptr)
+    node->assign(text.data(), text.size());
+  else
+    node = new (ownedSlots.Take()) std::u16string(text);
+  return reinterpret_cast<uintptr_t>(node);
 }
 
 }  // namespace
 
-TAtomText& TAtomText::operator=(std::u16string&& text) {
+TAtomText& TAtomText::AssignToNewNode(std::u16string&& text) {
   clear();
   if (!text.empty()) bits_ = NewOwnedNode(std::move(text));
   return *this;
 }
 
 TAtomText& TAtomText::operator=(std::u16string_view text) {
-  // The view may show this text's own characters: the new node first.
-  const uintptr_t made = text.empty() ? 0 : NewOwnedNode(std::u16string(text));
+  if (HasOwnedNode()) {
+    OwnedString()->assign(text.data(), text.size());  // safe when the view shows these characters
+    return *this;
+  }
+  // The view may show this shared text's characters: the new node first.
+  const uintptr_t made = text.empty() ? 0 : NewOwnedNode(text);
   clear();
   bits_ = made;
   return *this;
@@ -122,9 +168,11 @@ void TAtomText::Release() {
       sharedSlots.Give(node);
     }
   } else {
-    std::u16string* text = reinterpret_cast<std::u16string*>(bits_);
-    text->~basic_string();
-    ownedSlots.Give(text);
+    std::u16string* text = OwnedString();
+    if (!stash.Keep(*text)) {
+      text->~basic_string();
+      ownedSlots.Give(text);
+    }
   }
   bits_ = 0;
 }

@@ -9,8 +9,8 @@
 // - shared: the node also counts its holders. The scanner gives repeated
 //   source tokens one shared node (see TScanner), since a program names the
 //   same few words over and over.
-// A text never changes in place: assigning gives the holder a new node, so
-// a shared node needs no copy-on-write. The nodes come from free lists of
+// A shared text never changes in place: assigning gives the holder an owned
+// node, so a shared node needs no copy-on-write. The nodes come from free lists of
 // fixed-size slots (AtomText.cpp); the interpreter runs on one thread.
 
 #include <cstddef>
@@ -31,7 +31,7 @@ public:
   operator std::u16string_view() const { return str(); }
   std::u16string_view view() const { return str(); }
   size_t size() const { return bits_ != 0 ? StringOf(bits_)->size() : 0; }
-  bool empty() const { return bits_ == 0; }  // a node never holds the empty text
+  bool empty() const { return size() == 0; }
   // The string's own read operations that callers use on atom texts.
   const char16_t* data() const { return str().data(); }
   char16_t operator[](size_t i) const { return str()[i]; }
@@ -47,9 +47,16 @@ public:
   bool operator==(std::u16string_view other) const { return view() == other; }
 
   // --- writing ------------------------------------------------------------
-  TAtomText& operator=(std::u16string&& text);
+  TAtomText& operator=(std::u16string&& text) {
+    if (HasOwnedNode()) {
+      *OwnedString() = std::move(text);
+      return *this;
+    }
+    return AssignToNewNode(std::move(text));
+  }
   TAtomText& operator=(std::u16string_view text);
   void assign(std::u16string_view text) { *this = text; }
+  // Empty, without a node.
   void clear() {
     if (bits_ != 0) Release();
   }
@@ -65,6 +72,9 @@ private:
   static const std::u16string* StringOf(uintptr_t bits) {
     return reinterpret_cast<const std::u16string*>(bits & ~kSharedTag);
   }
+  std::u16string* OwnedString() const { return reinterpret_cast<std::u16string*>(bits_); }
+  bool HasOwnedNode() const { return bits_ != 0 && !IsShared(); }
+  TAtomText& AssignToNewNode(std::u16string&& text);
   void Release();
   static inline const std::u16string kEmpty{};
 

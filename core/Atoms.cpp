@@ -149,8 +149,6 @@ uint32_t AtomId(const TAtom* a) {
   return a->Identity();
 }
 
-uint32_t TAtom::Identity() const { return BlockTailOf(*this).FirstIdentity + static_cast<uint32_t>(PoolSlotOf(*this)); }
-
 // --- pool and lifetime ---------------------------------------------------------
 
 void TAtom::Finalize(TStructure& s, TAtom& atom) {

@@ -27,6 +27,7 @@ class TStructure;
 struct TPosition;
 struct TFastCode;
 struct TChildIndex;
+class TPositionStore;
 
 enum AtomKind : uint8_t {
   akNumber = 0,
@@ -199,7 +200,7 @@ public:
   // Three bytes to spare.
 
   // Fixed at creation, never reused: the atom's place in the pool, read
-  // from its address (see PositionStore.h), so it takes no field. Only for
+  // from its address (see TPoolBlockHead), so it takes no field. Only for
   // pool atoms (AtomId answers for every reference).
   uint32_t Identity() const;
 
@@ -342,6 +343,30 @@ public:
   static std::u16string UsageText(TStructure& s, const TAtom* procedure);
   static void DumpTree(TStructure& s, const TAtom* a, std::u16string_view indent, std::u16string& out);
 };
+
+// --- where a pool atom lives -------------------------------------------------
+// The pool (TStructure) keeps atoms in blocks of kPoolBlockAtoms at addresses
+// aligned to kPoolBlockAlign. After each block comes its tail, which starts
+// with this head (the rest: PositionStore.h), so that an atom finds its
+// block's state from its own address.
+constexpr uint32_t kPoolBlockAtoms = 32768;
+constexpr size_t kPoolBlockAlign = size_t{8} << 20;
+struct TPoolBlockHead {
+  TPositionStore* Store;   // the store of the positions packed in the tail
+  uint32_t FirstIdentity;  // the identity of the block's first atom
+};
+inline uintptr_t PoolBlockBase(const TAtom& atom) {
+  return reinterpret_cast<uintptr_t>(&atom) & ~(uintptr_t{kPoolBlockAlign} - 1);
+}
+inline size_t PoolSlotOf(const TAtom& atom) {
+  return (reinterpret_cast<uintptr_t>(&atom) - PoolBlockBase(atom)) / sizeof(TAtom);
+}
+inline const TPoolBlockHead& PoolBlockHeadOf(const TAtom& atom) {
+  return *reinterpret_cast<const TPoolBlockHead*>(PoolBlockBase(atom) + size_t{kPoolBlockAtoms} * sizeof(TAtom));
+}
+inline uint32_t TAtom::Identity() const {
+  return PoolBlockHeadOf(*this).FirstIdentity + static_cast<uint32_t>(PoolSlotOf(*this));
+}
 
 // The kind and flag tests, pins and code counts run for nearly every
 // opcode: inline.

@@ -537,7 +537,7 @@ public:
   }
   // Pool blocks: a power of two of atoms each (identities split into block
   // and index by shifts); atoms never move.
-  static constexpr uint32_t kPoolBlockAtoms = 32768;
+  static constexpr uint32_t kPoolBlockAtoms = ::kPoolBlockAtoms;
   static constexpr uint32_t kPrefetchAhead = 8;
   static_assert(sizeof(TAtom) == 96, "an atom is one and a half cache lines");
   static constexpr size_t kPoolBlockBytes = kPoolBlockAtoms * sizeof(TAtom);
