@@ -78,7 +78,7 @@ int main() {
 
   std::vector<GLuint> lists;
   for (TAtom* child = s.Root->FirstChild; child != nullptr; child = child->NextSibling)
-    if (graphics.HasList(child->Identity)) lists.push_back(child->Identity);
+    if (graphics.HasList(child->Identity())) lists.push_back(child->Identity());
   if (lists.size() != static_cast<size_t>(kObjects)) {
     std::fprintf(stderr, "redraw_bench: %zu objects have lists, not %d\n", lists.size(), kObjects);
     return 1;

@@ -148,7 +148,7 @@ TAtom::Extension& TAtom::Extend() {
 uint32_t AtomId(const TAtom* a) {
   if (a == nullptr) return kNullIdentity;
   if (a == SystemValue) return kSystemValueIdentity;
-  return a->Identity;
+  return a->Identity();
 }
 
 // --- pool and lifetime ---------------------------------------------------------

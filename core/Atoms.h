@@ -14,16 +14,20 @@
 
 #include <climits>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "core/AtomText.h"
 
 class TAtom;
 class TStructure;
 struct TPosition;
 struct TFastCode;
 struct TChildIndex;
+class TPositionStore;
 
 enum AtomKind : uint8_t {
   akNumber = 0,
@@ -87,6 +91,27 @@ enum AtomMarks : uint8_t {
 // Which pool chain holds an atom; an identity resolves only for Live and Kept.
 enum class AtomChain : uint8_t { Live, Free, Kept };
 
+// A long double in its ten significant bytes (the other six of the type are
+// padding), so that an atom needs no 16-byte alignment. The x87 unit loads
+// and stores the ten bytes at any address, as it did the aligned field.
+class TPackedNumber {
+public:
+  operator long double() const {
+    long double x;
+    asm("fldt %1" : "=t"(x) : "m"(bytes_));
+    return x;
+  }
+  TPackedNumber& operator=(long double x) {
+    asm("fstpt %0" : "=m"(bytes_) : "t"(x) : "st");
+    return *this;
+  }
+
+private:
+  unsigned char bytes_[10] = {};  // +0
+};
+static_assert(sizeof(long double) == 16 && std::numeric_limits<long double>::digits == 64,
+              "numbers are x87 extended precision");
+
 // Called with the atom when a GUI-object or memory-block atom is finalised.
 using TFinalizer = void (*)(TStructure&, TAtom&);
 
@@ -122,7 +147,7 @@ public:
   // The fields only some atoms use: statement cells and positioned tokens,
   // variables with handler children, GUI objects and memory blocks. They
   // live in an extension made on first use, so that the atoms programs make
-  // by the million stay at two cache lines.
+  // by the million stay at 96 bytes.
   struct Extension {
     Extension();
     ~Extension();  // where TPosition is complete
@@ -165,24 +190,31 @@ public:
     bool FinalizedEarly = false;
   };
 
-  // Pointers first, then the 32-bit and byte fields, then the 16-byte
-  // aligned number and the text: no padding inside an atom.
+  // 96 bytes without padding. Atoms sit 32 bytes apart from a cache line
+  // boundary, so bytes 32 to 63 of every atom share one line: there are the
+  // fields a list walk and arithmetic read (Left, Right, Number, Kind, Marks,
+  // Flags).
   TAtom* Chain = nullptr;           // next atom on the pool chain holding this one
-  TAtom* Left = nullptr;            // list element / variable value
-  TAtom* Right = nullptr;           // next list or expression cell
   TAtom* Parent = nullptr;          // parent variable
   TAtom* FirstChild = nullptr;      // newest child variable
   TAtom* NextSibling = nullptr;     // next (older) sibling
+  TAtom* Left = nullptr;            // list element / variable value
+  TAtom* Right = nullptr;           // next list or expression cell
+  TPackedNumber Number;             // number value / memory-block size / see amSharedSpine
+  AtomKind Kind = akWord;
+  uint8_t Marks = 0;                // AtomMarks
+  uint32_t Flags = 0;               // AtomFlags
+  TAtomText Text;                   // word text / variable name
   std::unique_ptr<Extension> Ext;   // see Extension; null while unused
   uint64_t Stamp = 0;               // serial given at allocation; plan stamp
   int32_t RefCount = 0;             // pin count, saturating
-  uint32_t Flags = 0;               // AtomFlags
-  uint32_t Identity = 0;            // fixed at creation, never reused
-  AtomKind Kind = akWord;
   AtomChain OnChain = AtomChain::Live;  // which chain Chain belongs to
-  uint8_t Marks = 0;                    // AtomMarks
-  long double Number = 0;               // number value / memory-block size / see amSharedSpine
-  std::u16string Text;                  // word text / variable name
+  // Three bytes to spare.
+
+  // Fixed at creation, never reused: the atom's place in the pool, read
+  // from its address (see TPoolBlockHead), so it takes no field. Only for
+  // pool atoms (AtomId answers for every reference).
+  uint32_t Identity() const;
 
   // The extension's fields; null when the atom has none.
   // A packed position is unpacked into the extension the first time it is
@@ -330,6 +362,30 @@ public:
   static std::u16string UsageText(TStructure& s, const TAtom* procedure);
   static void DumpTree(TStructure& s, const TAtom* a, std::u16string_view indent, std::u16string& out);
 };
+
+// --- where a pool atom lives -------------------------------------------------
+// The pool (TStructure) keeps atoms in blocks of kPoolBlockAtoms at addresses
+// aligned to kPoolBlockAlign. After each block comes its tail, which starts
+// with this head (the rest: PositionStore.h), so that an atom finds its
+// block's state from its own address.
+constexpr uint32_t kPoolBlockAtoms = 32768;
+constexpr size_t kPoolBlockAlign = size_t{8} << 20;
+struct TPoolBlockHead {
+  TPositionStore* Store;   // the store of the positions packed in the tail
+  uint32_t FirstIdentity;  // the identity of the block's first atom
+};
+inline uintptr_t PoolBlockBase(const TAtom& atom) {
+  return reinterpret_cast<uintptr_t>(&atom) & ~(uintptr_t{kPoolBlockAlign} - 1);
+}
+inline size_t PoolSlotOf(const TAtom& atom) {
+  return (reinterpret_cast<uintptr_t>(&atom) - PoolBlockBase(atom)) / sizeof(TAtom);
+}
+inline const TPoolBlockHead& PoolBlockHeadOf(const TAtom& atom) {
+  return *reinterpret_cast<const TPoolBlockHead*>(PoolBlockBase(atom) + size_t{kPoolBlockAtoms} * sizeof(TAtom));
+}
+inline uint32_t TAtom::Identity() const {
+  return PoolBlockHeadOf(*this).FirstIdentity + static_cast<uint32_t>(PoolSlotOf(*this));
+}
 
 // The kind and flag tests, pins and code counts run for nearly every
 // opcode: inline.

@@ -100,7 +100,7 @@ public:
       deferred_ = atom;
       return;
     }
-    graphics_.deleteDisplayList(atom->Identity);
+    graphics_.deleteDisplayList(atom->Identity());
     TAtom::FreeUnextended(s_, *atom);
   }
   // The atoms with an extension, in the order the sweep met them.
@@ -192,7 +192,7 @@ bool HoldsFinalizableObject(const TAtom* atom) {
 }
 
 void FinalizeUnreachable(TStructure& s, GraphicsHooks& graphics, TAtom& atom) {
-  graphics.deleteDisplayList(atom.Identity);
+  graphics.deleteDisplayList(atom.Identity());
   TAtom::Finalize(s, atom);
   atom.Extend().FinalizedEarly = true;
 }
@@ -228,7 +228,7 @@ void FreeDeferred(TStructure& s, GraphicsHooks& graphics, TAtom* garbage) {
   while (garbage != nullptr) {
     TAtom* atom = garbage;
     garbage = atom->Chain;
-    if (!atom->Ext || !atom->Ext->FinalizedEarly) graphics.deleteDisplayList(atom->Identity);
+    if (!atom->Ext || !atom->Ext->FinalizedEarly) graphics.deleteDisplayList(atom->Identity());
     TAtom::FreeUnlinked(s, *atom);
   }
 }

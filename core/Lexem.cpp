@@ -100,6 +100,37 @@ bool EndsName(char16_t c) {
   return IsDigit(c) || (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || c == u'#' || c == u'?' || c >= 128;
 }
 
+// A program names the same few words over and over, so the tokens of equal
+// text share one node (see TAtomText). Each place of this table keeps the
+// last text that hashed to it; a longer text is seldom repeated and keeps a
+// node of its own.
+constexpr size_t kRecentTokenTexts = 512;
+constexpr size_t kMaxSharedTokenText = 64;
+std::array<TAtomText, kRecentTokenTexts> recentTokenTexts;
+
+size_t TokenTextPlace(std::u16string_view text) {
+  uint32_t hash = 2166136261u;
+  for (const char16_t c : text) hash = (hash ^ c) * 16777619u;
+  return (hash ^ (hash >> 16)) % kRecentTokenTexts;
+}
+
+void SetTokenText(TAtomText& target, std::u16string_view text) {
+  if (text.size() > kMaxSharedTokenText) {
+    target = text;
+    return;
+  }
+  TAtomText& recent = recentTokenTexts[TokenTextPlace(text)];
+  if (recent.view() != text) recent.AssignShared(text);
+  target.ShareFrom(recent);
+}
+
+// A word atom holding a token's text.
+TAtom* NewTokenWord(TStructure& s, std::u16string_view text) {
+  TAtom& word = NewAtom(s);
+  SetTokenText(word.Text, text);
+  return &word;
+}
+
 bool IsUnquotedWord(const TAtom* a, std::u16string_view text) {
   return TAtom::IsWord(a) && !(a->Flags & afQuoted) && a->Text == text;
 }
@@ -450,16 +481,18 @@ bool TScanner::IsToWord(std::u16string_view text) const {
 }
 
 TAtom* TScanner::MakeElement() {
-  TAtom* element = NewWord(S, TokenText);
-  if (TokenQuoted) {
-    element->Flags |= afQuoted;
-  } else if (LooksNumeric(TokenText)) {
+  TAtom* element = nullptr;
+  if (!TokenQuoted && LooksNumeric(TokenText)) {
+    element = NewWord(S, TokenText);
     long double x = 0;
     if (TAtom::TryNumber(element, x)) {
       element->Kind = akNumber;
       element->Number = x;
       element->Text.clear();
     }
+  } else {
+    element = NewTokenWord(S, TokenText);
+    if (TokenQuoted) element->Flags |= afQuoted;
   }
   TAtom::SetPosition(*element, *position_);
   return element;
@@ -704,7 +737,7 @@ TAtom* TScanner::TokensToWords() {
   for (;;) {
     NextToken(true);
     if (TokenLength < 0) break;
-    AppendToList(S, NewWord(S, TokenText), head, tail);
+    AppendToList(S, NewTokenWord(S, TokenText), head, tail);
   }
   return head;
 }

@@ -6,8 +6,9 @@
 // offsets and line, is a 12-byte record beside the atom in its pool block.
 //
 // A pool block is mapped at an address aligned to kPoolBlockAlign and is
-// followed by its tail: a pointer to the store and one record per atom slot,
-// so that an atom finds its record from its own address. The tail's pages
+// followed by its tail: its head (TPoolBlockHead: the store, the identity of
+// the block's first atom) and one record per atom slot, so that an atom
+// finds its record and its identity from its own address. The tail's pages
 // are only faulted in where records are written.
 //
 // Positions that do not fit a record (spans longer than kMaxPackedLength,
@@ -34,28 +35,21 @@ constexpr uint32_t kMaxPackedSources = 1u << (32 - kPackedLengthBits);
 
 class TPositionStore;
 
-struct TPoolBlockTail {
-  TPositionStore* Store;
+struct TPoolBlockTail : TPoolBlockHead {
   TPackedPosition Records[TStructure::kPoolBlockAtoms];
 };
 
 constexpr size_t kPageBytes = 4096;
 constexpr size_t kPoolBlockTailBytes = (sizeof(TPoolBlockTail) + kPageBytes - 1) / kPageBytes * kPageBytes;
 constexpr size_t kPoolBlockMapBytes = TStructure::kPoolBlockBytes + kPoolBlockTailBytes;
-constexpr size_t kPoolBlockAlign = size_t{8} << 20;
 static_assert(kPoolBlockMapBytes <= kPoolBlockAlign, "a block and its tail fit one aligned range");
 static_assert((kPoolBlockAlign & (kPoolBlockAlign - 1)) == 0, "the alignment is a power of two");
 
 // The tail of the pool block holding an atom.
 inline TPoolBlockTail& BlockTailOf(const TAtom& atom) {
-  const uintptr_t base = reinterpret_cast<uintptr_t>(&atom) & ~(uintptr_t{kPoolBlockAlign} - 1);
-  return *reinterpret_cast<TPoolBlockTail*>(base + TStructure::kPoolBlockBytes);
+  return *reinterpret_cast<TPoolBlockTail*>(PoolBlockBase(atom) + TStructure::kPoolBlockBytes);
 }
-inline TPackedPosition& PackedRecordOf(const TAtom& atom) {
-  const uintptr_t base = reinterpret_cast<uintptr_t>(&atom) & ~(uintptr_t{kPoolBlockAlign} - 1);
-  const size_t slot = (reinterpret_cast<uintptr_t>(&atom) - base) / sizeof(TAtom);
-  return BlockTailOf(atom).Records[slot];
-}
+inline TPackedPosition& PackedRecordOf(const TAtom& atom) { return BlockTailOf(atom).Records[PoolSlotOf(atom)]; }
 
 class TPositionStore {
 public:

@@ -356,6 +356,7 @@ void TStructure::AddPoolBlock() {
   blocks_.emplace_back(block);
   blockStarts_.push_back(block);
   BlockTailOf(*block).Store = positions_.get();
+  BlockTailOf(*block).FirstIdentity = createdCount_ + kFirstAtomIdentity;
   if (blocks_.size() >= 2 && createdCount_ + 2 * uint64_t{kBlockSize} <= kMaxAtoms) {
     try {
       nextBlock_ = std::async(std::launch::async, MapBlock);

@@ -538,15 +538,14 @@ public:
       __builtin_prefetch(reinterpret_cast<const char*>(blockStarts_.back() + slot + kPrefetchAhead) + 64, 1, 3);
     }
     TAtom* atom = new (blockStarts_.back() + slot) TAtom();
-    atom->Identity = createdCount_ + kFirstAtomIdentity;
     ++createdCount_;
     return *atom;
   }
   // Pool blocks: a power of two of atoms each (identities split into block
   // and index by shifts); atoms never move.
-  static constexpr uint32_t kPoolBlockAtoms = 32768;
+  static constexpr uint32_t kPoolBlockAtoms = ::kPoolBlockAtoms;
   static constexpr uint32_t kPrefetchAhead = 8;
-  static_assert(sizeof(TAtom) == 128, "an atom is two cache lines");
+  static_assert(sizeof(TAtom) == 96, "an atom is one and a half cache lines");
   static constexpr size_t kPoolBlockBytes = kPoolBlockAtoms * sizeof(TAtom);
 
   // --- frames ---------------------------------------------------------------

@@ -124,7 +124,7 @@ int TDebugVars::IndexOfAtom(const TAtom* atom) const {
   if (!IsAtom(atom)) return -1;
   int index = 0;
   for (QTreeWidgetItemIterator it(tree_); *it != nullptr; ++it, ++index)
-    if ((*it)->data(0, kIdentityRole).isValid() && (*it)->data(0, kIdentityRole).toUInt() == atom->Identity)
+    if ((*it)->data(0, kIdentityRole).isValid() && (*it)->data(0, kIdentityRole).toUInt() == atom->Identity())
       return index;
   return -1;
 }

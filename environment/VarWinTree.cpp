@@ -40,7 +40,7 @@ void AddChildren(TStructure& s, const TAtom& variable, std::vector<MemoryNode>& 
     return;
   }
   for (TAtom* child = variable.FirstChild; child != nullptr; child = child->NextSibling) {
-    MemoryNode node{NodeText(s, *child), child->Identity, child->Stamp, (child->Flags & afExpanded) != 0, {}};
+    MemoryNode node{NodeText(s, *child), child->Identity(), child->Stamp, (child->Flags & afExpanded) != 0, {}};
     AddChildren(s, *child, node.Children, depth + 1);
     out.push_back(std::move(node));
   }
@@ -87,7 +87,7 @@ std::vector<MemoryNode> BuildMemorySnapshot(TStructure& s, const MemoryOptions& 
     tree.push_back(std::move(branch));
   }
   if (TAtom* root = s.Root) {
-    MemoryNode branch{root->Text, root->Identity, root->Stamp, options.ExpandRoot, {}};
+    MemoryNode branch{root->Text, root->Identity(), root->Stamp, options.ExpandRoot, {}};
     AddChildren(s, *root, branch.Children, 1);
     tree.push_back(std::move(branch));
   }

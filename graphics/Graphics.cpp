@@ -39,7 +39,7 @@ Graphics& Graphics::Of(TInterpreter& in) {
 bool Graphics::HasList(const TAtom* atom) const { return IsAtom(atom) && (atom->Marks & amDisplayList) != 0; }
 
 void Graphics::NoteListMade(TAtom& atom) {
-  listOwners_.insert(atom.Identity);
+  listOwners_.insert(atom.Identity());
   atom.Marks |= amDisplayList;
 }
 

@@ -46,9 +46,9 @@ void LoadCamera(Graphics& g) {
 
 // Draws one object under its own pick name.
 void DrawForPick(Graphics& g, const TAtom& atom) {
-  gl().glPushName(atom.Identity);
+  gl().glPushName(atom.Identity());
   try {
-    gl().glCallList(atom.Identity);
+    gl().glCallList(atom.Identity());
   } catch (const LanguageError&) {
     PrintToOutput(g.S, u"Error rendering the image of \"" + TAtom::FullName(&atom) + u"\"");
   }

@@ -109,11 +109,11 @@ void DropDeferredWork(Graphics& g) {
 // queued: its drawing code changing the atom itself is already being
 // compiled into it.
 void DeferCompile(Graphics& g, TAtom& atom) {
-  if (atom.Identity == g.OpenListOwner) return;
-  if (std::find(g.DeferredCompiles.begin(), g.DeferredCompiles.end(), atom.Identity) != g.DeferredCompiles.end())
+  if (atom.Identity() == g.OpenListOwner) return;
+  if (std::find(g.DeferredCompiles.begin(), g.DeferredCompiles.end(), atom.Identity()) != g.DeferredCompiles.end())
     return;
   TAtom::IncRef(&atom);
-  g.DeferredCompiles.push_back(atom.Identity);
+  g.DeferredCompiles.push_back(atom.Identity());
 }
 
 // Runs the queued compiles in order, each atom once however often it is
@@ -153,9 +153,9 @@ void DrainDeferredWork(Graphics& g) {
 class OpenList {
 public:
   OpenList(Graphics& g, TAtom& atom) : g_(g), atom_(atom), previousOwner_(g.OpenListOwner) {
-    gl().glNewList(atom.Identity, GL_COMPILE);
+    gl().glNewList(atom.Identity(), GL_COMPILE);
     ++g_.ListCompileDepth;
-    g_.OpenListOwner = atom.Identity;
+    g_.OpenListOwner = atom.Identity();
   }
   ~OpenList() {
     if (closed_) return;
@@ -276,9 +276,9 @@ void CompileFromChildren(Graphics& g, TAtom& atom, bool compile) {
       CheckGLError(g, 205);
     }
     first = false;
-    gl().glPushName(child->Identity);
+    gl().glPushName(child->Identity());
     CheckGLError(g, 206);
-    gl().glCallList(child->Identity);
+    gl().glCallList(child->Identity());
     CheckGLError(g, 207);
     gl().glPopName();
     CheckGLError(g, 208);
@@ -416,7 +416,7 @@ void RedrawPass(Graphics& g) {
   if (IsAtom(root)) {
     const TAtom* before = TAtom::FindChildByName(s, *root, s.Keyword(kwOnbeforedraw));
     if (g.HasList(before)) {
-      t.glCallList(before->Identity);
+      t.glCallList(before->Identity());
       CheckGLError(g, 212);
     }
   }
@@ -438,7 +438,7 @@ void RedrawPass(Graphics& g) {
     // A hidden variable (afNotDrawn) keeps its list but is not drawn.
     for (const TAtom* child = root->FirstChild; child != nullptr; child = child->NextSibling) {
       if (!g.HasList(child) || (child->Flags & afNotDrawn) != 0) continue;
-      t.glCallList(child->Identity);
+      t.glCallList(child->Identity());
       CheckGLErrorWith(g, [child](long long error) {
         return FormatMessage(u"OpenGL Error %d/%d-%s", {error, 219LL, child->Text});
       });
@@ -471,7 +471,7 @@ void CompileDisplayList(Graphics& g, TAtom* atom, bool compile) {
   const PinnedAtom pinMethod(method);
 
   if (g.HasList(atom)) {
-    g.DeleteList(atom->Identity);
+    g.DeleteList(atom->Identity());
     CheckGLErrorOfVariable(g, 204, *atom);
   }
   CheckGLErrorOfVariable(g, u"gl2", *atom);
@@ -494,7 +494,7 @@ void DeleteDisplayLists(Graphics& g, TAtom* atom) {
     pending.pop_back();
     const bool hadList = g.HasList(current);
     if (hadList) {
-      g.DeleteList(current->Identity);
+      g.DeleteList(current->Identity());
       CheckGLError(g, 204);
     }
     if (!hadList && current->DrawImageChild() == nullptr) continue;
@@ -509,9 +509,9 @@ void DrawImageNow(Graphics& g, TAtom* atom) {
   const PinnedAtom pin(atom);
   if (!g.HasList(atom)) CompileDisplayList(g, atom, false);
   if (!g.HasList(atom)) return;
-  gl().glPushName(atom->Identity);
+  gl().glPushName(atom->Identity());
   CheckGLError(g, 201);
-  gl().glCallList(atom->Identity);
+  gl().glCallList(atom->Identity());
   CheckGLError(g, 202);
   gl().glPopName();
   CheckGLError(g, 203);
@@ -526,7 +526,7 @@ void RecompileTree(Graphics& g, TAtom* atom) {
   }
   const PinnedAtom pin(atom);
   if (g.HasList(atom)) {
-    const uint32_t identity = atom->Identity;
+    const uint32_t identity = atom->Identity();
     g.DeleteList(identity);
     CheckGLErrorWith(g, [identity](long long error) {
       return FormatMessage(u"OpenGL Error %d/%d/%d", {error, 1969LL, Num(identity)});

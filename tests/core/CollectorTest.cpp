@@ -136,8 +136,8 @@ TEST_F(CollectorTest, EachFreedAtomReachesTheGraphicsSeamOnceAndIsFinalisedOnce)
   finalised = 0;
   Collect();
   std::vector<uint32_t> garbage;
-  for (int i = 0; i < 20; ++i) garbage.push_back(NewNumber(S, i)->Identity);
-  garbage.push_back(NewMemoryBlock(S, 64, [](TStructure&, TAtom&) { ++finalised; })->Identity);
+  for (int i = 0; i < 20; ++i) garbage.push_back(NewNumber(S, i)->Identity());
+  garbage.push_back(NewMemoryBlock(S, 64, [](TStructure&, TAtom&) { ++finalised; })->Identity());
   T.Host.Graphics.DeletedLists.clear();
 
   Collect();
@@ -303,7 +303,7 @@ TEST_F(CollectorTest, ALongRunRotatingLiveListsStaysBounded) {
 // How often each atom's finaliser ran and its display list was deleted.
 std::map<uint32_t, int> finalisedTimes;
 TAtom* madeByRegisteringFinaliser = nullptr;
-void CountingFinaliser(TStructure&, TAtom& atom) { ++finalisedTimes[atom.Identity]; }
+void CountingFinaliser(TStructure&, TAtom& atom) { ++finalisedTimes[atom.Identity()]; }
 // Makes another object, unreferenced, while the collector finalises.
 void RegisteringFinaliser(TStructure& s, TAtom& atom) {
   CountingFinaliser(s, atom);
@@ -328,23 +328,23 @@ TEST_F(CollectorTest, AnUnreachableObjectIsFinalisedOnceAtTheFirstCollectionWher
   T.Host.Graphics.DeletedLists.clear();
   const auto deletedTimes = [&](const TAtom* atom) {
     const std::vector<uint32_t>& deleted = T.Host.Graphics.DeletedLists;
-    return std::count(deleted.begin(), deleted.end(), atom->Identity);
+    return std::count(deleted.begin(), deleted.end(), atom->Identity());
   };
   const auto expectDroppedDoneOnce = [&] {
     for (TAtom* atom : dropped) {
-      EXPECT_EQ(finalisedTimes[atom->Identity], 1) << atom->Identity;
-      EXPECT_EQ(deletedTimes(atom), 1) << atom->Identity;
+      EXPECT_EQ(finalisedTimes[atom->Identity()], 1) << atom->Identity();
+      EXPECT_EQ(deletedTimes(atom), 1) << atom->Identity();
     }
   };
 
   Collect();
   expectDroppedDoneOnce();
   EXPECT_FALSE(IsFree(dropped.front()));  // finalised, but not swept yet
-  EXPECT_EQ(finalisedTimes.count(held->Left->Identity), 0u);
-  EXPECT_EQ(finalisedTimes.count(pinned->Identity), 0u);
+  EXPECT_EQ(finalisedTimes.count(held->Left->Identity()), 0u);
+  EXPECT_EQ(finalisedTimes.count(pinned->Identity()), 0u);
   // Made during that collection's finalisers: it waits for the next one.
   ASSERT_NE(madeByRegisteringFinaliser, nullptr);
-  const uint32_t made = madeByRegisteringFinaliser->Identity;
+  const uint32_t made = madeByRegisteringFinaliser->Identity();
   EXPECT_EQ(finalisedTimes.count(made), 0u);
 
   for (int round = 0; round < 300 && !std::all_of(dropped.begin(), dropped.end(), IsFree); ++round) {
@@ -352,15 +352,15 @@ TEST_F(CollectorTest, AnUnreachableObjectIsFinalisedOnceAtTheFirstCollectionWher
     EXPECT_EQ(finalisedTimes[made], 1);
   }
   ASSERT_TRUE(std::all_of(dropped.begin(), dropped.end(), IsFree));
-  for (TAtom* atom : dropped) EXPECT_EQ(S.AtomById(atom->Identity), nullptr);
+  for (TAtom* atom : dropped) EXPECT_EQ(S.AtomById(atom->Identity()), nullptr);
   expectDroppedDoneOnce();
 
   TAtom* heldBlock = held->Left;
   held->Left = nullptr;
   TAtom::DecRef(pinned);
   Collect();
-  EXPECT_EQ(finalisedTimes[heldBlock->Identity], 1);
-  EXPECT_EQ(finalisedTimes[pinned->Identity], 1);
+  EXPECT_EQ(finalisedTimes[heldBlock->Identity()], 1);
+  EXPECT_EQ(finalisedTimes[pinned->Identity()], 1);
   EXPECT_EQ(TAtom::Length(survivors), 1000);
 }
 

@@ -55,7 +55,7 @@ std::string Utf16LeFile(std::u16string_view text) {
   return bytes;
 }
 
-std::u16string AtomText(const TAtom* atom) { return atom == nullptr ? u"<null>" : atom->Text; }
+std::u16string AtomText(const TAtom* atom) { return atom == nullptr ? u"<null>" : atom->Text.str(); }
 
 // A temporary program tree (System/ and Languages/) with copies of the
 // English and test language files.

@@ -108,7 +108,7 @@ TEST_F(MemoryTest, CopiedTextIndentsByLevelAndSkipsCallBranches) {
 TEST_F(MemoryTest, StaleNodesResolveToNothingAndDeepChainsAreCapped) {
   ASSERT_EQ(RunText(in, u"make \"gone 1", u""), rrOk);
   TAtom* gone = Global(u"gone");
-  const uint32_t identity = gone->Identity;
+  const uint32_t identity = gone->Identity();
   const uint64_t stamp = gone->Stamp;
   EXPECT_EQ(ResolveMemoryNode(*ts.S, identity, stamp + 1), nullptr);
   EXPECT_EQ(ResolveMemoryNode(*ts.S, 0, 0), nullptr);

@@ -307,7 +307,7 @@ TEST_F(GraphixDrawTest, NoPrimitiveChecksForErrorsInsideBeginEnd) {
   for (const char16_t* primitive : {u"DRAWPOINT", u"DRAWISOGON", u"DRAWPARABOLA", u"DRAWHYPERBOLA", u"DRAWRECTANGLE",
                                     u"DRAWCUBE", u"DRAWCYLINDER", u"DRAWSPHERE", u"DRAWPOLYGON", u"DRAWQUADRIL"}) {
     Draw(primitive, std::u16string(kSquare) + u"make \"o.mode 2\nmake \"o.light \"true");
-    const CallList all = FakeGL::ListCalls(Var(u"o")->Identity);
+    const CallList all = FakeGL::ListCalls(Var(u"o")->Identity());
     bool inside = false;
     for (const std::string& call : all) {
       if (call.rfind("glBegin", 0) == 0) inside = true;

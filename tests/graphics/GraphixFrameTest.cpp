@@ -136,7 +136,7 @@ TEST_F(GraphixFrameTest, AnInjectedErrorIsPrintedWithItsSiteAndDrawingGoesOn) {
   TAtom* box = Var(u"box");
   G.compileDisplayLists(*box);
   EXPECT_EQ(Output(), "OpenGL Error 1282/140\nbegin-end=0");
-  EXPECT_TRUE(CallsMatch(WithoutErrorChecks(FakeGL::ListCalls(box->Identity)), kDefaultCube));
+  EXPECT_TRUE(CallsMatch(WithoutErrorChecks(FakeGL::ListCalls(box->Identity())), kDefaultCube));
 
   ClearOutput();
   FakeGL::FailAtCheck(4, GL_INVALID_OPERATION);

@@ -53,10 +53,10 @@ TEST_F(SceneDeferralTest, ARedrawPumpedByDrawingCodeWaitsForTheListToClose) {
     EXPECT_EQ(Plane.Presents, 0);
   };
   G.compileDisplayLists(*a);
-  const Calls inList = FakeGL::ListCalls(a->Identity);
+  const Calls inList = FakeGL::ListCalls(a->Identity());
   for (const char* call : {"glClear(0x4100)", "glFlush()", "glPushMatrix()"})
     EXPECT_EQ(Count(inList, call), 0u) << call;
-  EXPECT_EQ(ListEvents(), (Calls{NewList(a->Identity), "glEndList()"}));
+  EXPECT_EQ(ListEvents(), (Calls{NewList(a->Identity()), "glEndList()"}));
   // One redraw however many were asked for, after the close.
   EXPECT_EQ(Plane.Presents, 1);
   EXPECT_EQ(Plane.PresentsWhileCompiling, 0);
@@ -76,7 +76,7 @@ TEST_F(SceneDeferralTest, DrawablesChangedByDrawingCodeCompileAfterIt) {
   };
   const int32_t pinsBefore = b->RefCount;
   G.compileDisplayLists(*a);
-  EXPECT_EQ(ListEvents(), (Calls{NewList(a->Identity), "glEndList()", NewList(b->Identity), "glEndList()"}));
+  EXPECT_EQ(ListEvents(), (Calls{NewList(a->Identity()), "glEndList()", NewList(b->Identity()), "glEndList()"}));
   EXPECT_EQ(pinsWhileQueued, 1);
   EXPECT_EQ(b->RefCount, pinsBefore);
   EXPECT_TRUE(G.DeferredCompiles.empty());
@@ -105,8 +105,8 @@ TEST_P(ChangeLoopTest, Ends) {
   };
   G.compileDisplayLists(*a);
   const Calls calls = FakeGL::Calls();
-  EXPECT_EQ(Count(calls, NewList(a->Identity)), c.CompilesOfA);
-  EXPECT_EQ(Count(calls, NewList(b->Identity)), c.CompilesOfB);
+  EXPECT_EQ(Count(calls, NewList(a->Identity())), c.CompilesOfA);
+  EXPECT_EQ(Count(calls, NewList(b->Identity())), c.CompilesOfB);
   EXPECT_EQ(Quad.Hooks, c.Hooks);
   EXPECT_TRUE(G.DeferredCompiles.empty());
   EXPECT_EQ(G.ListCompileDepth, 0);
@@ -128,7 +128,7 @@ TEST_F(SceneDeferralTest, AnErrorDropsTheDeferredWork) {
     G.redrawScene();
   };
   EXPECT_THROW(G.compileDisplayLists(*Var(u"a")), LanguageError);
-  EXPECT_EQ(Count(FakeGL::Calls(), NewList(b->Identity)), 0u);
+  EXPECT_EQ(Count(FakeGL::Calls(), NewList(b->Identity())), 0u);
   EXPECT_TRUE(G.DeferredCompiles.empty());
   EXPECT_FALSE(G.RedrawDeferred);
   EXPECT_EQ(b->RefCount, pinsBefore);
@@ -159,8 +159,8 @@ TEST_F(SceneDeferralTest, FailingDrawingCodeIsReportedUnderTheMethodsFullName) {
   // The list is closed and kept with what was drawn before the error.
   EXPECT_FALSE(FakeGL::OpenList().has_value());
   EXPECT_TRUE(G.HasList(f));
-  EXPECT_TRUE(FakeGL::HasList(f->Identity));
-  EXPECT_EQ(Count(FakeGL::ListCalls(f->Identity), "glColor3ub(1, 2, 3)"), 1u);
+  EXPECT_TRUE(FakeGL::HasList(f->Identity()));
+  EXPECT_EQ(Count(FakeGL::ListCalls(f->Identity()), "glColor3ub(1, 2, 3)"), 1u);
   EXPECT_EQ(G.ListCompileDepth, 0);
   EXPECT_EQ(S.Frame(), frame);
   EXPECT_EQ(I.CodePointer, nullptr);

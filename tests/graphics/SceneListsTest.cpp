@@ -60,7 +60,7 @@ TEST_P(NoListTest, GetsNoList) {
   RecompileTree(G, target);
   EXPECT_FALSE(G.HasList(target));
   const Calls calls = FakeGL::Calls();
-  EXPECT_EQ(std::count(calls.begin(), calls.end(), "glNewList(" + std::to_string(target->Identity) + ", GL_COMPILE)"),
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "glNewList(" + std::to_string(target->Identity()) + ", GL_COMPILE)"),
             0);
 }
 
@@ -113,8 +113,8 @@ TEST_F(SceneListsTest, DrawingCodeRunsInsideTheListInTheObjectsFrame) {
   TContext* frame = S.Frame();
   G.compileDisplayLists(*a);
   EXPECT_TRUE(G.HasList(a));
-  EXPECT_TRUE(FakeGL::HasList(a->Identity));
-  EXPECT_EQ(ListCallsOf(a->Identity), kRedQuadAtOrigin);
+  EXPECT_TRUE(FakeGL::HasList(a->Identity()));
+  EXPECT_EQ(ListCallsOf(a->Identity()), kRedQuadAtOrigin);
   EXPECT_EQ(S.Frame(), frame);
   EXPECT_EQ(I.CodePointer, nullptr);
   EXPECT_FALSE(FakeGL::OpenList().has_value());
@@ -165,7 +165,7 @@ TEST_F(SceneListsTest, DrawingAnObjectWithAListCallsItUnderItsPickName) {
   FakeGL::ClearCalls();
   DrawImageNow(G, a);
   EXPECT_EQ(FakeGL::CallsExcept({"glGetError"}),
-            (Calls{CallOf("glPushName", a->Identity), CallOf("glCallList", a->Identity), "glPopName()"}));
+            (Calls{CallOf("glPushName", a->Identity()), CallOf("glCallList", a->Identity()), "glPopName()"}));
 }
 
 TEST_F(SceneListsTest, NothingIsDrawnWhilePaintingIsSuspendedOrForAHiddenObject) {
@@ -188,9 +188,9 @@ TEST_F(SceneListsTest, AHiddenObjectKeepsItsListButTheRedrawSkipsIt) {
   G.redrawScene();
   EXPECT_EQ(FakeGL::CountOf("glCallList"), 1u);
   const Calls calls = FakeGL::Calls();
-  EXPECT_NE(std::find(calls.begin(), calls.end(), CallOf("glCallList", b->Identity)), calls.end());
+  EXPECT_NE(std::find(calls.begin(), calls.end(), CallOf("glCallList", b->Identity())), calls.end());
   EXPECT_TRUE(G.HasList(a));
-  EXPECT_TRUE(FakeGL::HasList(a->Identity));
+  EXPECT_TRUE(FakeGL::HasList(a->Identity()));
 }
 
 // --- deleting and recompiling ----------------------------------------------------------------
@@ -218,8 +218,8 @@ TEST_F(SceneListsTest, RecompilingDeletesTheOldListFirst) {
   RegenerateJustImage(G, a);
   const Calls calls = FakeGL::CallsExcept({"glGetError"});
   ASSERT_GE(calls.size(), 2u);
-  EXPECT_EQ(calls[0], "glDeleteLists(" + std::to_string(a->Identity) + ", 1)");
-  EXPECT_EQ(calls[1], "glNewList(" + std::to_string(a->Identity) + ", GL_COMPILE)");
+  EXPECT_EQ(calls[0], "glDeleteLists(" + std::to_string(a->Identity()) + ", 1)");
+  EXPECT_EQ(calls[1], "glNewList(" + std::to_string(a->Identity()) + ", GL_COMPILE)");
   EXPECT_EQ(Plane.Presents, 0);
 }
 
@@ -230,14 +230,14 @@ TEST_F(SceneListsTest, TheRecordAnswersWithoutAskingGL) {
   G.compileDisplayLists(*a);
   FakeGL::ClearCalls();
   Plane.MakeCurrentCalls = 0;
-  EXPECT_TRUE(G.isDisplayList(a->Identity));
+  EXPECT_TRUE(G.isDisplayList(a->Identity()));
   EXPECT_FALSE(G.isDisplayList(Id(u"testquad")));
   G.deleteDisplayList(Id(u"testquad"));
   EXPECT_TRUE(FakeGL::Calls().empty());
   EXPECT_EQ(Plane.MakeCurrentCalls, 0);
-  G.deleteDisplayList(a->Identity);
-  EXPECT_EQ(FakeGL::Calls(), (Calls{"glDeleteLists(" + std::to_string(a->Identity) + ", 1)"}));
-  EXPECT_FALSE(G.isDisplayList(a->Identity));
+  G.deleteDisplayList(a->Identity());
+  EXPECT_EQ(FakeGL::Calls(), (Calls{"glDeleteLists(" + std::to_string(a->Identity()) + ", 1)"}));
+  EXPECT_FALSE(G.isDisplayList(a->Identity()));
   EXPECT_EQ(a->Marks & amDisplayList, 0);
 }
 
@@ -246,14 +246,14 @@ TEST_F(SceneListsTest, ANewBaseForgetsEveryListAndItsMark) {
   G.compileDisplayLists(*a);
   ASSERT_NE(a->Marks & amDisplayList, 0);
   G.ForgetAllLists();
-  EXPECT_FALSE(G.isDisplayList(a->Identity));
+  EXPECT_FALSE(G.isDisplayList(a->Identity()));
   EXPECT_EQ(a->Marks & amDisplayList, 0);
 }
 
 TEST_F(SceneListsTest, AFreedDrawableLosesItsList) {
   TAtom* a = MakeQuadObject(u"a", 0, 0, 255, 0, 0);
   G.compileDisplayLists(*a);
-  const uint32_t id = a->Identity;
+  const uint32_t id = a->Identity();
   TAtom::Unlink(a);
   FakeGL::ClearCalls();
   S.AllocationCount = S.CollectorLimits.Threshold;
@@ -275,7 +275,7 @@ TEST_F(SceneListsTest, FreeingAtomsWithoutListsMakesNoGLCall) {
   EXPECT_GE(S.FreeCount - freeBefore, 100000);
   EXPECT_TRUE(FakeGL::Calls().empty());
   EXPECT_EQ(Plane.MakeCurrentCalls, 0);
-  EXPECT_TRUE(G.isDisplayList(a->Identity));
+  EXPECT_TRUE(G.isDisplayList(a->Identity()));
 }
 
 // --- GL error sites ------------------------------------------------------------------------
@@ -297,7 +297,7 @@ TEST_P(ErrorSiteTest, PrintsTheSiteAndTheBeginEndLine) {
   GetParam().Act(*this, *a);
   std::string expected = GetParam().Line;
   if (const size_t at = expected.find("%n"); at != std::string::npos)
-    expected.replace(at, 2, std::to_string(a->Identity));
+    expected.replace(at, 2, std::to_string(a->Identity()));
   EXPECT_EQ(Output(), expected + "\nbegin-end=0");
 }
 

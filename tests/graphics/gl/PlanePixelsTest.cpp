@@ -99,7 +99,7 @@ TEST_F(PlanePixels, AnObjectTakenOutOfTheTreeLosesListAndColourAtTheNextCollecti
   G.paintResume();
   TAtom* a = S.FindName(u"a");
   ASSERT_NE(a, nullptr);
-  const uint32_t id = a->Identity;
+  const uint32_t id = a->Identity();
   ASSERT_TRUE(G.HasList(id));
 
   TAtom::Unlink(a);

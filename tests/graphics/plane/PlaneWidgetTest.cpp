@@ -195,7 +195,7 @@ protected:
     const TExternalBinder original = in.ExternalBinder;
     in.ExternalBinder = [index, original](TInterpreter& interp, TAtom& token) -> TBoundRoutine {
       if (UpperCase(token.Text) == u"DLL.TEST.FLATQUAD") return {ocPrimitive, index};
-      if (!original) throw LanguageError(u"unbound " + token.Text);
+      if (!original) throw LanguageError(u"unbound " + token.Text.str());
       return original(interp, token);
     };
   }
@@ -333,7 +333,7 @@ TEST_F(PlaneWidgetTest, ClosingLeavesTheNullBackEndAndReopeningRegainsTheScene) 
 TEST_F(PlaneWidgetTest, AFormatSwitchKeepsListsAndPixels) {
   Quad(u"red", 0, 0, 0, 40, 255, 0, 0);
   g.paintResume();
-  const uint32_t red = s.FindName(u"red")->Identity;
+  const uint32_t red = s.FindName(u"red")->Identity();
   plane->RecreateContext(2);
   {
     const GraphicsEntry entry(g);

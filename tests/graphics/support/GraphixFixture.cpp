@@ -32,7 +32,7 @@ CallList GraphixTest::Compile(std::u16string_view path) {
   EXPECT_NE(atom, nullptr) << U8(std::u16string(path));
   if (atom == nullptr) return {};
   G.compileDisplayLists(*atom);
-  return WithoutErrorChecks(FakeGL::ListCalls(atom->Identity));
+  return WithoutErrorChecks(FakeGL::ListCalls(atom->Identity()));
 }
 
 CallList GraphixTest::CallsOf(std::u16string_view text) {

@@ -21,7 +21,7 @@ TAtom* SceneTest::Var(std::u16string_view path) { return S.FindPath(S.Root, path
 
 uint32_t SceneTest::Id(std::u16string_view path) {
   TAtom* atom = Var(path);
-  return IsAtom(atom) ? atom->Identity : 0;
+  return IsAtom(atom) ? atom->Identity() : 0;
 }
 
 TAtom* SceneTest::MakeQuadObject(std::u16string_view name, int x, int y, int r, int g, int b) {

@@ -1,0 +1,138 @@
+// Atom texts (one-pointer handles with owned or shared nodes) and numbers
+// kept in ten bytes.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <string>
+
+#include "core/AtomText.h"
+#include "core/Atoms.h"
+#include "core/Lexem.h"
+#include "core/Vars.h"
+#include "tests/support/TestState.h"
+
+namespace {
+
+const std::u16string kLong = u"a text longer than a string holds inside itself";
+
+TEST(AtomText, EveryAssignmentReadsBackAndAnEmptyTextHasNoNode) {
+  for (const std::u16string& text : {std::u16string(), std::u16string(u"x"), std::u16string(u"seven77"), kLong}) {
+    TAtomText byMove;
+    byMove = std::u16string(text);
+    TAtomText byView;
+    byView = std::u16string_view(text);
+    TAtomText shared;
+    shared.AssignShared(text);
+    for (const TAtomText* t : {&byMove, &byView, &shared}) {
+      EXPECT_EQ(t->str(), text);
+      EXPECT_EQ(t->size(), text.size());
+      EXPECT_EQ(t->empty(), text.empty());
+      EXPECT_TRUE(*t == text);
+    }
+    EXPECT_EQ(shared.IsShared(), !text.empty());
+  }
+}
+
+TEST(AtomText, AssigningPartOfItsOwnTextKeepsTheCharacters) {
+  TAtomText owned;
+  owned = std::u16string(kLong);
+  owned = owned.view().substr(2, 20);
+  EXPECT_EQ(owned.str(), kLong.substr(2, 20));
+  TAtomText shared;
+  shared.AssignShared(kLong);
+  shared = shared.view().substr(5);
+  EXPECT_EQ(shared.str(), kLong.substr(5));
+  EXPECT_FALSE(shared.IsShared());
+}
+
+TEST(AtomText, SharersKeepTheTextWhateverTheOrderTheyLetGo) {
+  for (int firstGone = 0; firstGone < 3; ++firstGone) {
+    TAtomText holders[3];
+    holders[0].AssignShared(kLong);
+    holders[1].ShareFrom(holders[0]);
+    holders[2].ShareFrom(holders[1]);
+    holders[firstGone].clear();
+    holders[firstGone] = std::u16string(u"other");
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(holders[i].str(), i == firstGone ? u"other" : kLong) << firstGone;
+  }
+  TAtomText owned;
+  owned = std::u16string(u"own");
+  TAtomText copy;
+  copy.ShareFrom(owned);
+  owned.clear();
+  EXPECT_EQ(copy.str(), u"own");
+  EXPECT_FALSE(copy.IsShared());
+}
+
+TEST(AtomText, TextsMadeAfterOthersWereGivenBackShowOnlyTheirOwnCharacters) {
+  {
+    TAtomText gone[8];
+    for (TAtomText& t : gone) t = std::u16string(kLong + kLong);
+  }
+  for (const std::u16string& text : {std::u16string(u"ab"), kLong.substr(0, 9)}) {
+    TAtomText fresh;
+    fresh = std::u16string_view(text);
+    EXPECT_EQ(fresh.str(), text);
+    TAtomText moved;
+    moved = std::u16string(text);
+    EXPECT_EQ(moved.str(), text);
+  }
+}
+
+TEST(AtomText, ScannedTokensOfOneShortTextShareIt) {
+  TestState ts(false);
+  TStructure& s = *ts.S;
+  TScanner scanner(s);
+  const std::u16string longToken(70, u'q');
+  const TParseResult parsed = ParseText(scanner, u"abc xyz abc 12 " + longToken + u" " + longToken, u"t", 0, 0,
+                                        ParseAs::Words);
+  ASSERT_TRUE(parsed.Ok);
+  std::vector<TAtom*> words;
+  for (TAtom* cell = parsed.List; cell != nullptr; cell = cell->Right) words.push_back(cell->Left);
+  ASSERT_EQ(words.size(), 6u);
+  for (int i : {0, 2}) {
+    EXPECT_EQ(words[i]->Text.str(), u"abc");
+    EXPECT_TRUE(words[i]->Text.IsShared());
+  }
+  EXPECT_EQ(words[1]->Text.str(), u"xyz");
+  for (int i : {4, 5}) {
+    EXPECT_EQ(words[i]->Text.str(), longToken);
+    EXPECT_FALSE(words[i]->Text.IsShared());
+  }
+}
+
+TEST(AtomText, ListElementsThatAreNumbersHoldNoText) {
+  TestState ts(false);
+  TStructure& s = *ts.S;
+  TScanner scanner(s);
+  const TParseResult parsed = ParseText(scanner, u"[12 x x]", u"t");
+  ASSERT_TRUE(parsed.Ok && IsAtom(parsed.List) && TAtom::IsList(parsed.List->Left));
+  const TAtom* list = parsed.List->Left;
+  EXPECT_EQ(list->Left->Kind, akNumber);
+  EXPECT_TRUE(list->Left->Text.empty());
+  EXPECT_TRUE(list->Right->Left->Text.IsShared());
+  EXPECT_EQ(list->Right->Right->Left->Text.str(), u"x");
+}
+
+TEST(PackedNumber, EveryValueComesBackBitForBit) {
+  TestState ts(false);
+  const long double values[] = {0.0L,
+                                -0.0L,
+                                0.1L,
+                                -1e4000L,
+                                std::numeric_limits<long double>::max(),
+                                std::numeric_limits<long double>::denorm_min(),
+                                std::numeric_limits<long double>::infinity(),
+                                -std::numeric_limits<long double>::infinity(),
+                                std::numeric_limits<long double>::quiet_NaN()};
+  for (const long double x : values) {
+    const TAtom* a = NewNumber(*ts.S, x);
+    const long double back = a->Number;
+    EXPECT_EQ(std::memcmp(&back, &x, 10), 0) << static_cast<double>(x);
+  }
+}
+
+}  // namespace
