@@ -303,6 +303,9 @@ void TListRounds::Run() {
   in_.ResultAtom = SystemValue;
   in_.StopFlag = false;
   if (!holding_) {
+    // As in RunCode: the rounds compile code onto the cells they run, which
+    // must be the list's own, not cells it borrows.
+    if (s.RestsBorrowed && IsAtom(list_) && !list_->HasPosition()) OwnSpine(s, list_);
     CheckStack(in_);
     saved_.AssignFrom(s.CurrentPosition);
     frameOwner_ = s.Frame()->Owner;
