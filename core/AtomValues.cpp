@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "core/Atoms.h"
+#include "core/LogoLib.h"
 #include "core/Text.h"
 #include "core/Vars.h"
 
@@ -590,6 +591,8 @@ std::u16string TAtom::ToText(TStructure& s, const TAtom* a) {
   AppendText(s, a, out);
   return out;
 }
+
+void AppendPrintedForm(TStructure& s, const TAtom* a, std::u16string& out) { AppendText(s, a, out); }
 
 std::u16string TAtom::ToText(TStructure& s, const TAtom* a, size_t maxChars) {
   std::u16string out;

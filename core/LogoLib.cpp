@@ -12,6 +12,7 @@
 #include <time.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -423,32 +424,52 @@ bool ForEachInputLastFirst(TStructure& s, Visit visit) {
   return true;
 }
 
+// The inputs of a call, input 1 (the last one written) first, held in
+// place for the usual few and on the heap beyond.
+// Room made for the printed form of an input that is no word: a number's
+// up to 99,999,999 needs no second allocation.
+constexpr size_t kShortPrintedForm = 8;
+
+class TGatheredInputs {
+public:
+  void Add(const TAtom* value) {
+    if (count_ < kInline) {
+      inline_[count_] = value;
+    } else {
+      if (count_ == kInline) more_.assign(inline_.begin(), inline_.end());
+      more_.push_back(value);
+    }
+    ++count_;
+  }
+  size_t Count() const { return count_; }
+  const TAtom* operator[](size_t i) const { return count_ <= kInline ? inline_[i] : more_[i]; }
+
+private:
+  static constexpr size_t kInline = 8;
+  std::array<const TAtom*, kInline> inline_{};
+  std::vector<const TAtom*> more_;
+  size_t count_ = 0;
+};
+
 TAtom* JoinWords(TInterpreter& in) {
   TStructure& s = in.S;
-  // The inputs come last first: each one's text is appended reversed, and
-  // the whole is turned round at the end (pairs of surrogates come back in
-  // order, being turned twice).
-  std::u16string text;
-  std::u16string printed;
-  auto appendReversed = [&text](const std::u16string& piece) {
-    // A copy turned round in place: much cheaper than appending through
-    // reverse iterators, which goes character by character.
-    const size_t from = text.size();
-    text += piece;
-    std::reverse(text.begin() + static_cast<std::ptrdiff_t>(from), text.end());
-  };
+  // Joined in the written order, from the last input gathered, into text
+  // made at the final size where every input is a word (room for a short
+  // printed form each where not).
+  TGatheredInputs inputs;
+  size_t size = 0;
   const bool plain = ForEachInputLastFirst(s, [&](const TAtom* value, bool isPlain) {
     if (!isPlain) return false;
-    if (TAtom::IsWord(value)) {
-      appendReversed(value->Text);
-    } else {
-      printed = TAtom::ToText(s, value);
-      appendReversed(printed);
-    }
+    inputs.Add(value);
+    size += TAtom::IsWord(value) ? value->Text.size() : kShortPrintedForm;
     return true;
   });
   if (!plain) return RaisePrimitiveError(s, u"word");
-  std::reverse(text.begin(), text.end());
+  std::u16string text;
+  text.reserve(size);
+  for (size_t i = inputs.Count(); i-- > 0;) {
+    AppendPrintedForm(s, inputs[i], text);
+  }
   return NewWord(s, std::move(text));
 }
 

@@ -98,3 +98,6 @@ TAtom* RaisePrimitiveError(TStructure& s, std::u16string_view key, TAtom* fallba
 // A new number atom. Not-a-number is stored with its sign cleared: the x87
 // default NaN is negative, and a result must never read as "-nan".
 TAtom* NumberResult(TStructure& s, long double x);
+// The atom's printed form (TAtom::ToText's) appended to out, without a text
+// of its own (AtomValues.cpp).
+void AppendPrintedForm(TStructure& s, const TAtom* a, std::u16string& out);

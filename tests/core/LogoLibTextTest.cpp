@@ -284,3 +284,22 @@ TEST_F(SuppressedRaises, ABadInputEndsThePrimitiveBeforeItActs) {
 }
 
 }  // namespace
+
+// --- joining words ----------------------------------------------------------------------
+
+TEST_F(TextPrimitives, WordJoinsItsInputsInTheWrittenOrderWhateverTheirKinds) {
+  const struct {
+    std::u16string_view Program;
+    std::string Printed;
+  } cases[] = {
+      {u"print word \"ab \"cd", "abcd"},
+      {u"print (word \"item 7 \"x)", "item7x"},
+      {u"print (word 123456789 0.5 -3)", "1234567890.5-3"},
+      {u"print (word)", ""},
+      {u"print (word \"a [b c] \"d)", "a[b c]d"},
+      {u"print (word \"a \"b \"c \"d \"e \"f \"g \"h \"i \"j 11 \"l)", "abcdefghij11l"},
+      {u"print count (word \"\U0001F600 \"b \"\U0001F601)", "3"},
+      {u"print first (word \"\U0001F600 \"b)", "\U0001F600"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Printed(c.Program), c.Printed) << U8(std::u16string(c.Program));
+}
