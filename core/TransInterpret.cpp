@@ -547,7 +547,7 @@ private:
 // wrapper of a frameless routine), with the line its body's statement
 // raises at; null when there is none.
 TPrimitive FramelessRoutine(TInterpreter& in, const TAtom& procedure, int32_t& line,
-                            const TInterpreter::TWrapperBody*& decodedBody) {
+                            int32_t& wrappedRoutine) {
   const TAtom* value = procedure.Left;
   if (!IsAtom(value) || value->Kind != akList || (procedure.Flags & afPassResult) != 0) return nullptr;
   const TAtom* body = BodyOfValue(value);
@@ -556,7 +556,8 @@ TPrimitive FramelessRoutine(TInterpreter& in, const TAtom& procedure, int32_t& l
   const size_t index = static_cast<size_t>(decoded.Statement.Routine);
   if (decoded.Line == -1) return nullptr;
   line = decoded.Line;
-  decodedBody = &decoded;
+  // A copy: the decoded body's slot may be taken by another body below.
+  wrappedRoutine = decoded.IsWrapper ? decoded.Statement.Routine : -1;
   if (decoded.IsWrapper) return index < in.FramelessRoutines.size() ? in.FramelessRoutines[index] : nullptr;
   return decoded.Composed != 0 ? ComposedListRoutine(in, procedure, decoded.Composed) : nullptr;  // fput, emptyp
 }
@@ -580,12 +581,12 @@ TAtom* CalledProcedure(TStructure& s, const TFastOp& op, TAtom& name) {
   return callee;
 }
 
-// What a foCall calls without a frame: the direct wrapper's decoded body
-// and its routine, with the call's operands. Procedure is what the call's
+// What a foCall calls without a frame: the routine of a direct wrapper or
+// of a composed library body, with the call's operands. Procedure is what the call's
 // name found, also where it is no frameless wrapper.
 struct TFramelessTarget {
   TAtom* Procedure = nullptr;
-  const TInterpreter::TWrapperBody* Decoded = nullptr;
+  int32_t WrappedRoutine = -1;  // a direct wrapper's routine number; -1 for a composed body
   TPrimitive Routine = nullptr;
   int32_t Line = -1;  // the line the body's statement raises at
   int32_t InputCount = 0;
@@ -610,7 +611,7 @@ bool FindFramelessTarget(TInterpreter& in, const TFastOp& op, const std::vector<
   TAtom* procedure = CalledProcedure(s, op, *nameAtom);
   if (procedure == nullptr) return false;
   target.Procedure = procedure;
-  target.Routine = FramelessRoutine(in, *procedure, target.Line, target.Decoded);
+  target.Routine = FramelessRoutine(in, *procedure, target.Line, target.WrappedRoutine);
   if (target.Routine == nullptr) return false;
   if ((s.Log.LogFileOpen && (s.Log.LogMask & lcProcedure) != 0) || !s.CurrentPosition.Topic.empty() ||
       !NothingDueBeforeNextStatement(in))
@@ -764,8 +765,8 @@ bool PlanFusedMake(TInterpreter& in, const TFastCode& fast, const TFusedMake& ma
       !FusedNumber(s, ops[1], plan.First, plan.FirstVariable))
     return false;
   TFramelessTarget call;
-  if (!FindFramelessTarget(in, ops[2], code, call) || !call.Decoded->IsWrapper ||
-      !FusedOperationOf(in, call.Decoded->Statement.Routine, plan.Operation))
+  if (!FindFramelessTarget(in, ops[2], code, call) || call.WrappedRoutine < 0 ||
+      !FusedOperationOf(in, call.WrappedRoutine, plan.Operation))
     return false;
   // Any value that is neither an object nor "none" is stored alike.
   plan.Target = FindPlainStore(in, s.AtomById(static_cast<uint32_t>(ops[3].Operand)), nullptr);
