@@ -24,6 +24,7 @@
 #include <initializer_list>
 #include <optional>
 #include <random>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -710,9 +711,10 @@ TAtom* CutPrimitive(TInterpreter& in) {
   return nullptr;
 }
 
-// --- FPUT and EMPTYP without a frame -------------------------------------------------
+// --- FPUT, EMPTYP, REMAINDER and NOTEQUALP without a frame ----------------------------
 // The base library builds them from other wrappers: "output se (list :x)
-// :l" and "output (count :x) = 0". A call of either may run here without a
+// :l", "output (count :x) = 0", "output :a - :b * int (:a / :b)" and
+// "output not :a = :b". A call of one may run here without a
 // frame, as CallWithoutFrame runs a direct wrapper, while every name in the
 // body still calls the wrapper the library defined: the same answer, the
 // same three statements counted (the body's and its two calls'), and any
@@ -759,7 +761,7 @@ private:
   const TAtom* cell_;
 };
 
-enum class ComposedBody : uint8_t { None, Fput, Emptyp };
+enum class ComposedBody : uint8_t { None, Fput, Emptyp, Remainder, NotEqual };
 
 // The statement cells after a procedure value's input list: fput's body
 // or emptyp's.
@@ -770,6 +772,24 @@ ComposedBody BodyKindOf(const TStructure& s, const TAtom* body) {
     if (list && list->Word(u"list") && list->Word(u":") && list->Word(u"x") && list->AtEnd() && fput.Word(u":") &&
         fput.Word(u"l") && fput.Word(u",") && fput.AtEnd())
       return ComposedBody::Fput;
+    return ComposedBody::None;
+  }
+  TElementMatch remainder(s, body);
+  if (remainder.Output() && remainder.Word(u":")) {
+    if (!remainder.Word(u"a") || !remainder.Word(u"-") || !remainder.Word(u":") || !remainder.Word(u"b") ||
+        !remainder.Word(u"*") || !remainder.Word(u"int"))
+      return ComposedBody::None;
+    std::optional<TElementMatch> quotient = remainder.Nested(akExpression);
+    if (quotient && quotient->Word(u":") && quotient->Word(u"a") && quotient->Word(u"/") && quotient->Word(u":") &&
+        quotient->Word(u"b") && quotient->AtEnd() && remainder.Word(u",") && remainder.AtEnd())
+      return ComposedBody::Remainder;
+    return ComposedBody::None;
+  }
+  TElementMatch notEqual(s, body);
+  if (notEqual.Output() && notEqual.Word(u"not")) {
+    if (notEqual.Word(u":") && notEqual.Word(u"a") && notEqual.Word(u"=") && notEqual.Word(u":") &&
+        notEqual.Word(u"b") && notEqual.Word(u",") && notEqual.AtEnd())
+      return ComposedBody::NotEqual;
     return ComposedBody::None;
   }
   TElementMatch emptyp(s, body);
@@ -801,6 +821,38 @@ bool OnlyBoundsAllowing(const TStructure& s, const TAtom& procedure, int32_t cou
   return true;
 }
 
+// An attribute the base library gives an operator, with its value.
+struct TLibraryAttribute {
+  int32_t Keyword;
+  long double Value;
+};
+
+// The procedure's children are exactly these attributes with these values.
+bool HasOnlyAttributes(const TStructure& s, const TAtom& procedure, std::span<const TLibraryAttribute> wanted) {
+  uint32_t matched = 0;
+  size_t children = 0;
+  for (const TAtom* child = procedure.FirstChild; child != nullptr; child = child->NextSibling) {
+    if (++children > wanted.size()) return false;
+    long double value = 0;
+    if (!TAtom::TryNumber(child->Left, value)) return false;
+    uint32_t bit = 1;
+    const TLibraryAttribute* found = nullptr;
+    for (const TLibraryAttribute& attribute : wanted) {
+      if ((matched & bit) == 0 && s.SameName(child->Text, s.Keyword(attribute.Keyword))) {
+        found = &attribute;
+        break;
+      }
+      bit <<= 1;
+    }
+    if (found == nullptr || value != found->Value) return false;
+    matched |= bit;
+  }
+  return children == wanted.size();
+}
+
+constexpr TLibraryAttribute kMinusAttributes[] = {{kwOnpriority, 40}, {kwOnminleftinputs, 0}};
+constexpr TLibraryAttribute kProductAttributes[] = {{kwOnpriority, 50}};  // of * and /
+
 // The root's procedure of that name, when a call of it is a frameless call
 // of a direct wrapper of the export with the given inputs (left, right),
 // whose attributes are as the check allows.
@@ -822,6 +874,7 @@ TInterpreter::TComposedCall::TWrapper WrapperState(TAtom& procedure, const TAtom
 }
 
 bool WrapperUnchanged(const TInterpreter::TComposedCall::TWrapper& was) {
+  if (was.Procedure == nullptr) return true;  // a slot the body does not use
   TAtom& procedure = *const_cast<TAtom*>(was.Procedure);
   if (procedure.Left != was.Value || !IsAtom(was.Value) || was.Value->Stamp != was.ValueStamp ||
       procedure.Flags != was.Flags || procedure.Extend().NamedChildrenStamp != was.Children ||
@@ -885,8 +938,48 @@ TAtom* EmptypWithoutFrame(TInterpreter& in) {
   return result;
 }
 
+// A number input that the body's arithmetic reads without converting it: a
+// number atom or a word already read as one. Anything else declines (the
+// full way converts or raises).
+struct TComposedDecline {};
+
+long double ReadNumberInput(TStructure& s, int32_t n) {
+  const TAtom* value = s.InputValue(n);
+  if (!IsAtom(value) || (value->Kind != akNumber && (value->Kind != akWord || (value->Marks & amNumberRead) == 0)))
+    throw TComposedDecline{};
+  return value->Number;
+}
+
+// The NaN rule of NumberResult, for a value that stays inside the body.
+long double AsStored(long double x) { return std::isnan(x) ? std::fabs(x) : x; }
+
+// remainder: :a - :b * int (:a / :b), input 1 being :b and input 2 :a. Each
+// step computes as its routine does (/, int, *, -) on the stored value of
+// the step before; a divisor of zero declines.
+TAtom* RemainderWithoutFrame(TInterpreter& in) {
+  TStructure& s = in.S;
+  if (s.InputCount() != 2) throw TComposedDecline{};
+  const long double b = ReadNumberInput(s, 1);
+  const long double a = ReadNumberInput(s, 2);
+  if (b == 0) throw TComposedDecline{};
+  const long double quotient = AsStored(Quotient(a, b));
+  const long double whole = AsStored(Truncate(quotient));
+  const long double product = AsStored(Product(b, whole));
+  in.StatementCounter += 4;  // the calls of /, int, * and -
+  return NumberResult(s, a - product);
+}
+
+// notequalp and <>: not :a = :b, input 1 being :b and input 2 :a.
+TAtom* NotEqualWithoutFrame(TInterpreter& in) {
+  TStructure& s = in.S;
+  if (s.InputCount() != 2) throw TComposedDecline{};
+  const bool equal = CompareAtoms(s, s.InputValue(2), s.InputValue(1)) == 0;
+  in.StatementCounter += 2;  // the calls of = and not
+  return NewBoolean(s, !equal);
+}
+
 TPrimitive ComposedRoutineFound(TInterpreter& in, const TAtom& procedure, ComposedBody body,
-                                std::array<TInterpreter::TComposedCall::TWrapper, 2>& wrappers) {
+                                std::array<TInterpreter::TComposedCall::TWrapper, 4>& wrappers) {
   TStructure& s = in.S;
   auto bounds = [&s](int32_t count) { return [&s, count](const TAtom& p) { return OnlyBoundsAllowing(s, p, count); }; };
   auto libraryPriority = [&s](const TAtom& p) {
@@ -894,6 +987,9 @@ TPrimitive ComposedRoutineFound(TInterpreter& in, const TAtom& procedure, Compos
     long double priority = 0;
     return child == nullptr || (child->NextSibling == nullptr && s.SameName(child->Text, s.Keyword(kwOnpriority)) &&
                                 TAtom::TryNumber(child->Left, priority) && priority == 30);
+  };
+  auto libraryAttributes = [&s](std::span<const TLibraryAttribute> wanted) {
+    return [&s, wanted](const TAtom& p) { return HasOnlyAttributes(s, p, wanted); };
   };
   switch (body) {
     case ComposedBody::Fput:
@@ -908,6 +1004,21 @@ TPrimitive ComposedRoutineFound(TInterpreter& in, const TAtom& procedure, Compos
           CallsLibraryWrapper(in, u"=", exLOGOEQUALP, 1, 1, libraryPriority, wrappers[1]))
         return &EmptypWithoutFrame;
       return nullptr;
+    case ComposedBody::Remainder:
+      if (HasInputs(s, procedure, {u"a", u"b"}) &&
+          CallsLibraryWrapper(in, u"-", exLOGOSUB, 1, 1, libraryAttributes(kMinusAttributes),
+                              wrappers[0]) &&
+          CallsLibraryWrapper(in, u"*", exLOGOMUL, 1, 1, libraryAttributes(kProductAttributes), wrappers[1]) &&
+          CallsLibraryWrapper(in, u"int", exLOGOTRUNC, 0, 1, bounds(1), wrappers[2]) &&
+          CallsLibraryWrapper(in, u"/", exLOGODIV, 1, 1, libraryAttributes(kProductAttributes), wrappers[3]))
+        return &RemainderWithoutFrame;
+      return nullptr;
+    case ComposedBody::NotEqual:
+      if (HasInputs(s, procedure, {u"a", u"b"}) &&
+          CallsLibraryWrapper(in, u"=", exLOGOEQUALP, 1, 1, libraryPriority, wrappers[0]) &&
+          CallsLibraryWrapper(in, u"not", exLOGONOT, 0, 1, bounds(1), wrappers[1]))
+        return &NotEqualWithoutFrame;
+      return nullptr;
     case ComposedBody::None:
       break;
   }
@@ -920,10 +1031,24 @@ uint8_t ComposedBodyKind(const TStructure& s, const TAtom& body) {
   return static_cast<uint8_t>(BodyKindOf(s, &body));
 }
 
+namespace {
+
+// The statements the body's calls count after the body's own statement.
+uint32_t CallsInBody(ComposedBody body) { return body == ComposedBody::Remainder ? 4 : 2; }
+
+// The full way pumps where a statement's count reaches a multiple of the
+// pump interval: none of the body's statements may be one.
+bool NoPumpWithinBody(const TInterpreter& in, ComposedBody body) {
+  return in.StatementCounter % kPumpInterval + 1 + CallsInBody(body) < kPumpInterval;
+}
+
+}  // namespace
+
 TPrimitive ComposedListRoutine(TInterpreter& in, const TAtom& procedure, uint8_t bodyKind) {
   TStructure& s = in.S;
   if (procedure.Parent != s.Root || procedure.FirstChild != nullptr || s.ModuleList != nullptr) return nullptr;
   if (bodyKind < 1 || bodyKind > in.ComposedCalls.size()) return nullptr;
+  if (!NoPumpWithinBody(in, static_cast<ComposedBody>(bodyKind))) return nullptr;
   TInterpreter::TComposedCall& memo = in.ComposedCalls[bodyKind - 1];
   const uint64_t epoch = s.TopLevelEpoch();
   if (memo.Procedure == &procedure && procedure.Left == memo.Value && IsAtom(memo.Value) &&

@@ -23,9 +23,10 @@ void InitLogoLib(TInterpreter& in);
 // Enters the flag primitives (SETBIT ... GETBIT).
 void InitLogoLibFlags(TInterpreter& in);
 
-// The base library's fput and emptyp have bodies that call other wrappers
-// (se and list; count and =). ComposedBodyKind tells such a body by its
-// statement cells (0: neither). ComposedListRoutine gives the routine a
+// The base library's fput, emptyp, remainder and notequalp (and <>) have
+// bodies that call other wrappers (se and list; count and =; /, int, * and
+// -; = and not). ComposedBodyKind tells such a body by its statement cells
+// (0: none of them). ComposedListRoutine gives the routine a
 // call of the procedure with that body may run without a frame, while its
 // inputs and those names are still the library's; null otherwise. The
 // routine answers what the body would, and counts the statements the

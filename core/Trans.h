@@ -243,7 +243,7 @@ public:
     uint64_t BodyStamp = 0;
     uint32_t CodeGeneration = 0;
     bool IsWrapper = false;
-    uint8_t Composed = 0;  // else fput's or emptyp's body (ComposedBodyKind)
+    uint8_t Composed = 0;  // else a composed library body (ComposedBodyKind)
     TWrapperStatement Statement;
     int32_t Line = -1;
   };
@@ -261,8 +261,8 @@ public:
   // a recursive call does not walk its running frames for a lambda child.
   TAtom* CalleeOf(TAtom& procedure);
 
-  // What ComposedListRoutine (LogoLib.cpp) last found for a call of fput or
-  // emptyp, and the state that answer holds for: the procedure's value, the
+  // What ComposedListRoutine (LogoLib.cpp) last found for a call of fput,
+  // emptyp, remainder or notequalp, and the state that answer holds for: the procedure's value, the
   // root's children, keywords and case rule, and each wrapper the body
   // calls (its value, flags, named children and their values, body code).
   struct TComposedCall {
@@ -283,10 +283,10 @@ public:
     uint64_t TopLevelEpoch = UINT64_MAX;
     uint32_t Keywords = 0;
     bool CaseSensitive = true;
-    std::array<TWrapper, 2> Wrappers{};
+    std::array<TWrapper, 4> Wrappers{};  // unused slots have no procedure
     TPrimitive Routine = nullptr;
   };
-  std::array<TComposedCall, 2> ComposedCalls{};  // fput's, emptyp's
+  std::array<TComposedCall, 4> ComposedCalls{};  // fput's, emptyp's, remainder's, notequalp's
 
 private:
   void DecodeWrapperBody(const TAtom& body, TWrapperBody& slot);
