@@ -424,6 +424,16 @@ int CompareTexts(std::u16string_view a, std::u16string_view b, int codePage) {
   return a.size() < b.size() ? -1 : 1;
 }
 
+}  // namespace
+
+int CompareNumbers(const TStructure& s, long double x, long double y) {
+  if (x == y) return 0;
+  if (std::fabs(x - y) < s.Epsilon) return 0;
+  return x < y ? -1 : 1;
+}
+
+namespace {
+
 constexpr int kDescend = 3;  // both are non-empty lists: compare their elements
 
 // Compares two values that are not both lists; kDescend when they are.
@@ -431,11 +441,7 @@ int CompareValues(TStructure& s, const TAtom* a, const TAtom* b) {
   if (a == b) return 0;
   long double x = 0;
   long double y = 0;
-  if (TAtom::TryNumber(a, x) && TAtom::TryNumber(b, y)) {
-    if (x == y) return 0;
-    if (std::fabs(x - y) < s.Epsilon) return 0;
-    return x < y ? -1 : 1;
-  }
+  if (TAtom::TryNumber(a, x) && TAtom::TryNumber(b, y)) return CompareNumbers(s, x, y);
   if (TAtom::IsWordOrNumber(a) && TAtom::IsWordOrNumber(b)) {
     std::u16string numberA;
     std::u16string numberB;

@@ -483,6 +483,8 @@ inline int32_t SevenBits(int32_t x) { return x & 0x7F; }
 
 // -1, 0 or 1, or 2 when the values cannot be compared.
 int CompareAtoms(TStructure& s, const TAtom* a, const TAtom* b);
+// CompareAtoms' order of two numbers: equal within the structure's epsilon.
+int CompareNumbers(const TStructure& s, long double x, long double y);
 std::u16string FormatMissingArg(TStructure& s, std::u16string_view first, std::u16string_view second);
 std::u16string FormatUserLock(TStructure& s, std::u16string_view name);
 // The general number format: 18 significant digits, fixed notation from

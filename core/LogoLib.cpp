@@ -75,18 +75,27 @@ namespace {
 // (which converts a numeric word or raises). A word that reads as a
 // number keeps what it reads as: numbers in lists (loop bodies) stay words
 // and would otherwise be parsed on every round.
-inline long double ValueNumber(TStructure& s, const TAtom* value) {
-  if (IsAtom(value) && value->Kind == akNumber) return value->Number;
-  if (s.FastPaths && IsAtom(value) && value->Kind == akWord) {
-    if ((value->Marks & amNumberRead) != 0) return value->Number;
-    long double x = 0;
-    if (TAtom::TryNumber(value, x)) {
-      TAtom* word = const_cast<TAtom*>(value);  // the text it caches for never changes
-      word->Number = x;
-      word->Marks |= amNumberRead;
-      return x;
-    }
+inline bool ReadsAsNumber(TStructure& s, const TAtom* value, long double& x) {
+  if (!IsAtom(value)) return false;
+  if (value->Kind == akNumber) {
+    x = value->Number;
+    return true;
   }
+  if (!s.FastPaths || value->Kind != akWord) return false;
+  if ((value->Marks & amNumberRead) != 0) {
+    x = value->Number;
+    return true;
+  }
+  if (!TAtom::TryNumber(value, x)) return false;
+  TAtom* word = const_cast<TAtom*>(value);  // the text it caches for never changes
+  word->Number = x;
+  word->Marks |= amNumberRead;
+  return true;
+}
+
+inline long double ValueNumber(TStructure& s, const TAtom* value) {
+  long double x = 0;
+  if (ReadsAsNumber(s, value, x)) return x;
   return TAtom::AsNumber(s, value);
 }
 }  // namespace
@@ -363,7 +372,14 @@ enum OrderSet : unsigned { kBelow = 1, kEqual = 2, kAbove = 4 };
 template <unsigned Accepted, int32_t Ordinal>
 TAtom* Comparison(TInterpreter& in) {
   const TAtomPair inputs = FetchTwoAtoms(in.S, Ordinal);
-  const int order = CompareAtoms(in.S, inputs.First, inputs.Second);
+  // Two numbers (most comparisons) skip the general classification; one
+  // atom twice compares equal as CompareAtoms has it, whatever its number.
+  long double x = 0;
+  long double y = 0;
+  const int order = in.S.FastPaths && inputs.First != inputs.Second && ReadsAsNumber(in.S, inputs.First, x) &&
+                            ReadsAsNumber(in.S, inputs.Second, y)
+                        ? CompareNumbers(in.S, x, y)
+                        : CompareAtoms(in.S, inputs.First, inputs.Second);
   const bool accepted = order >= -1 && order <= 1 && ((Accepted >> (order + 1)) & 1u) != 0;
   return NewBoolean(in.S, accepted);
 }
