@@ -95,7 +95,7 @@ public:
 
 private:
   static constexpr size_t kNodes = 4096;
-  static constexpr size_t kInlineCapacity = std::u16string().capacity();  // characters held without a block
+  static inline const size_t kInlineCapacity = std::u16string().capacity();  // characters held without a block
   std::u16string* nodes_[kNodes];
   size_t count_ = 0;
 };
