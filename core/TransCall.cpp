@@ -648,16 +648,21 @@ void CallProcedure(TCall& call, TAtom* procedure) {
   }
 }
 
+// The frame a call is made from, after the stack check; null, with the
+// internal error raised, when there is none.
+TContext* CallerFrame(TInterpreter& in) {
+  CheckStack(in);
+  TContext* frame = in.S.Frame();
+  if (frame == nullptr) RaiseInternalError(in.S, u"TRANS:USRCL:FRAME");
+  return frame;
+}
+
 }  // namespace
 
 void CallUserProcedure(TInterpreter& in, TCodeCursor& cursor) {
-  CheckStack(in);
+  TContext* callerFrame = CallerFrame(in);
+  if (callerFrame == nullptr) return;
   TStructure& s = in.S;
-  TContext* callerFrame = s.Frame();
-  if (callerFrame == nullptr) {
-    RaiseInternalError(s, u"TRANS:USRCL:FRAME");
-    return;
-  }
   TCall call(in, *callerFrame);
   ReadCallOperands(call, cursor);
   TAtom* procedure = FindCalledProcedure(call);
@@ -668,13 +673,9 @@ void CallUserProcedure(TInterpreter& in, TCodeCursor& cursor) {
 }
 
 void CallFoundProcedure(TInterpreter& in, TAtom& procedure, TCodeCursor& cursor) {
-  CheckStack(in);
+  TContext* callerFrame = CallerFrame(in);
+  if (callerFrame == nullptr) return;
   TStructure& s = in.S;
-  TContext* callerFrame = s.Frame();
-  if (callerFrame == nullptr) {
-    RaiseInternalError(s, u"TRANS:USRCL:FRAME");
-    return;
-  }
   TCall call(in, *callerFrame);
   ReadCallOperands(call, cursor);
   call.Name = &OperandText(s, call.NameAtom, call.NumberName);
