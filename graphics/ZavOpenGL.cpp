@@ -1,5 +1,7 @@
 #include "graphics/ZavOpenGL.h"
 
+#include "graphics/GLNullTable.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -14,7 +16,7 @@ namespace {
 
 using FontRoutine = void (*)(const char*, GLint, GLboolean, GLuint, GLboolean);
 
-// --- the bitmap-font entry of the direct table ---------------------------------------
+// --- the bitmap-font entry of the library table ---------------------------------------
 
 TStructure* errorStructure = nullptr;  // where the default font routine raises
 
@@ -26,109 +28,12 @@ void MissingBitmapFontRoutine(const char*, GLint, GLboolean, GLuint, GLboolean) 
 
 FontRoutine installedFontRoutine = MissingBitmapFontRoutine;
 
-// The direct table is constant, so its entry 72 forwards to whatever
-// routine is installed.
-void DirectBitmapFont(const char* faceName, GLint height, GLboolean bold, GLuint firstList, GLboolean italic) {
-  installedFontRoutine(faceName, height, bold, firstList, italic);
-}
-
-const GLProcTable kDirectTable = {
-    glBegin,        glEnd,          glEnable,       glDisable,        glTranslatef,     glScalef,
-    glRotatef,      glNormal3f,     glVertex3f,     glTexCoord2f,     glTexParameteri,  glBlendFunc,
-    glEdgeFlag,     glPushMatrix,   glPopMatrix,    glColor3ub,       glColor4ub,       glShadeModel,
-    glFlush,        glColorMaterial, glCullFace,    glDepthFunc,      glLineWidth,      glMatrixMode,
-    glRasterPos3f,  glTexEnvf,      glPointSize,    glFogi,           glLightModeli,    glPixelStorei,
-    glPolygonMode,  glEvalCoord2f,  glLineStipple,  glListBase,       glDeleteLists,    glEvalMesh2,
-    glClipPlane,    glMaterialf,    glMaterialfv,   glCallLists,      glFogf,           glFogfv,
-    glMapGrid2f,    glMultMatrixf,  glPolygonStipple, glMap2f,        glTexImage2D,     glLoadIdentity,
-    glOrtho,        glViewport,     glReadBuffer,   glDrawBuffer,     glCopyPixels,     glCallList,
-    glNewList,      glEndList,      glClear,        glClearColor,     glClearDepth,     glRenderMode,
-    gluPerspective, gluLookAt,      gluPickMatrix,  glGetIntegerv,    glPushName,       glPopName,
-    glInitNames,    glIsList,       glSelectBuffer, glGetError,       DrawSphereBands,  DirectBitmapFont,
-    glGetFloatv,
-};
-
-// --- the null table -------------------------------------------------------------------
-
-const GLProcTable kNullTable = {
-    [](GLenum) {},
-    [] {},
-    [](GLenum) {},
-    [](GLenum) {},
-    [](GLfloat, GLfloat, GLfloat) {},
-    [](GLfloat, GLfloat, GLfloat) {},
-    [](GLfloat, GLfloat, GLfloat, GLfloat) {},
-    [](GLfloat, GLfloat, GLfloat) {},
-    [](GLfloat, GLfloat, GLfloat) {},
-    [](GLfloat, GLfloat) {},
-    [](GLenum, GLenum, GLint) {},
-    [](GLenum, GLenum) {},
-    [](GLboolean) {},
-    [] {},
-    [] {},
-    [](GLubyte, GLubyte, GLubyte) {},
-    [](GLubyte, GLubyte, GLubyte, GLubyte) {},
-    [](GLenum) {},
-    [] {},
-    [](GLenum, GLenum) {},
-    [](GLenum) {},
-    [](GLenum) {},
-    [](GLfloat) {},
-    [](GLenum) {},
-    [](GLfloat, GLfloat, GLfloat) {},
-    [](GLenum, GLenum, GLfloat) {},
-    [](GLfloat) {},
-    [](GLenum, GLint) {},
-    [](GLenum, GLint) {},
-    [](GLenum, GLint) {},
-    [](GLenum, GLenum) {},
-    [](GLfloat, GLfloat) {},
-    [](GLint, GLushort) {},
-    [](GLuint) {},
-    [](GLuint, GLsizei) {},
-    [](GLenum, GLint, GLint, GLint, GLint) {},
-    [](GLenum, const GLdouble*) {},
-    [](GLenum, GLenum, GLfloat) {},
-    [](GLenum, GLenum, const GLfloat*) {},
-    [](GLsizei, GLenum, const GLvoid*) {},
-    [](GLenum, GLfloat) {},
-    [](GLenum, const GLfloat*) {},
-    [](GLint, GLfloat, GLfloat, GLint, GLfloat, GLfloat) {},
-    [](const GLfloat*) {},
-    [](const GLubyte*) {},
-    [](GLenum, GLfloat, GLfloat, GLint, GLint, GLfloat, GLfloat, GLint, GLint, const GLfloat*) {},
-    [](GLenum, GLint, GLint, GLsizei, GLsizei, GLint, GLenum, GLenum, const GLvoid*) {},
-    [] {},
-    [](GLdouble, GLdouble, GLdouble, GLdouble, GLdouble, GLdouble) {},
-    [](GLint, GLint, GLsizei, GLsizei) {},
-    [](GLenum) {},
-    [](GLenum) {},
-    [](GLint, GLint, GLsizei, GLsizei, GLenum) {},
-    [](GLuint) {},
-    [](GLuint, GLenum) {},
-    [] {},
-    [](GLbitfield) {},
-    [](GLclampf, GLclampf, GLclampf, GLclampf) {},
-    [](GLclampd) {},
-    [](GLenum) -> GLint { return 0; },
-    [](GLdouble, GLdouble, GLdouble, GLdouble) {},
-    [](GLdouble, GLdouble, GLdouble, GLdouble, GLdouble, GLdouble, GLdouble, GLdouble, GLdouble) {},
-    [](GLdouble, GLdouble, GLdouble, GLdouble, GLint*) {},
-    [](GLenum, GLint*) {},
-    [](GLuint) {},
-    [] {},
-    [] {},
-    [](GLuint) -> GLboolean { return GL_FALSE; },
-    [](GLsizei, GLuint*) {},
-    []() -> GLenum { return GL_NO_ERROR; },
-    [](GLint, GLdouble, GLdouble, GLdouble, GLdouble, GLdouble) {},
-    [](const char*, GLint, GLboolean, GLuint, GLboolean) {},
-    [](GLenum, GLfloat*) {},
-};
+const GLProcTable& kNullTable = kNullGLTable;
+constexpr const GLProcTable* kDirectTable = &zavgl_detail::kLibraryTable;
 
 // --- the table in force ---------------------------------------------------------------
 
-const GLProcTable* baseTable = &kDirectTable;
+const GLProcTable* baseTable = kDirectTable;
 bool nullRoute = false;
 bool recordingActive = false;
 GLenum trackedRenderMode = GL_RENDER;
@@ -511,7 +416,9 @@ void RecBitmapFont(const char* faceName, GLint height, GLboolean bold, GLuint fi
 }
 
 // The query and picking entries (63-70) and glGetFloatv are the base's own;
-// CopyBaseQueries fills them in whenever the base changes.
+// CopyBaseQueries fills them in whenever the base changes. Until then they
+// are the library table's (constant-initialised, so already in place).
+const GLProcTable& L = zavgl_detail::kLibraryTable;
 GLProcTable recordingTable = {
     RecBegin,       RecEnd,         RecEnable,       RecDisable,        RecTranslatef,     RecScalef,
     RecRotatef,     RecNormal3f,    RecVertex3f,     RecTexCoord2f,     RecTexParameteri,  RecBlendFunc,
@@ -523,9 +430,9 @@ GLProcTable recordingTable = {
     RecMapGrid2f,   RecMultMatrixf, RecPolygonStipple, RecMap2f,        RecTexImage2D,     RecLoadIdentity,
     RecOrtho,       RecViewport,    RecReadBuffer,   RecDrawBuffer,     RecCopyPixels,     RecCallList,
     RecNewList,     RecEndList,     RecClear,        RecClearColor,     RecClearDepth,     RecRenderMode,
-    RecPerspective, RecLookAt,      gluPickMatrix,   glGetIntegerv,     glPushName,        glPopName,
-    glInitNames,    glIsList,       glSelectBuffer,  glGetError,        RecSphereBands,    RecBitmapFont,
-    glGetFloatv,
+    RecPerspective, RecLookAt,      L.gluPickMatrix, L.glGetIntegerv,   L.glPushName,      L.glPopName,
+    L.glInitNames,  L.glIsList,     L.glSelectBuffer, L.glGetError,     RecSphereBands,    RecBitmapFont,
+    L.glGetFloatv,
 };
 
 void CopyBaseQueries() {
@@ -548,12 +455,12 @@ constexpr double kMaxPolarSteps = 1 << 20;
 }  // namespace
 
 namespace zavgl_detail {
-const GLProcTable* Active = &kDirectTable;
+const GLProcTable* Active = kDirectTable;
 }
 
 // --- back-ends and routes --------------------------------------------------------------
 
-const GLProcTable& DirectGL() { return kDirectTable; }
+const GLProcTable& DirectGL() { return *kDirectTable; }
 const GLProcTable& NullGL() { return kNullTable; }
 
 void SetGLBase(const GLProcTable& base) {
@@ -655,6 +562,13 @@ void DrawSphereBands(GLint sliceCount, GLdouble normalFactor, GLdouble azimuthSt
     t.glEnd();
     a += azimuthStep;
   }
+}
+
+// The library table is constant, so its entry 72 forwards to whatever
+// routine is installed.
+void zavgl_detail::CreateInstalledBitmapFontLists(const char* faceName, GLint height, GLboolean bold,
+                                                  GLuint firstList, GLboolean italic) {
+  installedFontRoutine(faceName, height, bold, firstList, italic);
 }
 
 void InstallCreateBitmapFontLists(void (*routine)(const char*, GLint, GLboolean, GLuint, GLboolean)) {

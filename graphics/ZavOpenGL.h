@@ -122,6 +122,14 @@ const GLProcTable& GLBase();
 
 namespace zavgl_detail {
 extern const GLProcTable* Active;
+// What DirectGL answers. GLLibrary.cpp fills it with the GL and GLU
+// libraries' own functions; a program that never makes a GL context links
+// GLWithoutLibrary.cpp instead (calls that do nothing, as NullGL), so that it
+// needs no GL library at all.
+extern const GLProcTable kLibraryTable;
+// Entry 72 of the library table: the routine InstallCreateBitmapFontLists set.
+void CreateInstalledBitmapFontLists(const char* faceName, GLint height, GLboolean bold, GLuint firstList,
+                                    GLboolean italic);
 }
 // The active table: the recording wrappers while recording, else the base;
 // NullGL while a graphics entry found no context (SetGLNullRoute).
