@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "core/Host.h"
@@ -44,6 +45,9 @@ public:
     return SpawnDetached(program, arguments, folder);
   }
 
+  // The scratch folder of the help parameter files, made when first asked.
+  std::u16string makeHelpFolder() override { return HelpFolderMaker ? HelpFolderMaker() : std::u16string(); }
+  std::function<std::u16string()> HelpFolderMaker;
   // Longest line shown whole, as the output window's MAXPRINT; 0 or less:
   // no cut.
   int MaxPrint = 4000;

@@ -14,7 +14,8 @@
 // The settings are the factory defaults of the staged program folder
 // (<zavrun's folder>/../System/default.ini.org), read-only; nothing is
 // written to the user's folder: the help parameter files of error reports go
-// to a temporary folder removed at exit.
+// to a temporary folder, made when the first one is written and removed at
+// exit.
 
 #include <fcntl.h>
 #include <signal.h>
@@ -100,18 +101,28 @@ int WithOutputWritten(int status) {
   return kCannotWrite;
 }
 
-// A fresh folder for the help parameter files, removed with its contents
-// when the object goes.
+// A fresh folder for the help parameter files, made on first use (most runs
+// write none, and making and removing a folder can cost more than a short
+// run), removed with its contents when the object goes.
 class ScratchHelpFolder {
 public:
-  ScratchHelpFolder() {
-    std::error_code ec;
-    fs::path base = fs::temp_directory_path(ec);
-    if (ec) base = "/tmp";
-    std::string pattern = (base / "zavrun-XXXXXX").string();
-    if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-  }
+  ScratchHelpFolder() = default;
   ~ScratchHelpFolder() { Remove(); }
+  // The folder's name with a final "/", made on the first call; "" when it
+  // cannot be made (then the help files are not written).
+  std::u16string Make() {
+    if (path_.empty() && !failed_) {
+      std::error_code ec;
+      fs::path base = fs::temp_directory_path(ec);
+      if (ec) base = "/tmp";
+      std::string pattern = (base / "zavrun-XXXXXX").string();
+      if (mkdtemp(pattern.data()) != nullptr)
+        path_ = pattern;
+      else
+        failed_ = true;
+    }
+    return path_.empty() ? std::u16string() : AsFolder(path_);
+  }
   void Remove() {
     if (path_.empty()) return;
     std::error_code ignored;
@@ -121,16 +132,14 @@ public:
   ScratchHelpFolder(const ScratchHelpFolder&) = delete;
   ScratchHelpFolder& operator=(const ScratchHelpFolder&) = delete;
 
-  bool ok() const { return !path_.empty(); }
-  std::u16string Folder() const { return AsFolder(path_); }
-
 private:
   fs::path path_;
+  bool failed_ = false;
 };
 
 // The folders of the staged layout: the program folder is the System folder
 // beside zavrun's own (zavrun itself may also sit in it).
-void SetUpFolders(EnvState& env, const std::u16string& helpFolder) {
+void SetUpFolders(EnvState& env) {
   const fs::path exeFolder = ExecutableFolder();
   const fs::path system = exeFolder.filename() == "System" ? exeFolder : exeFolder / ".." / "System";
   env.ProgramFolder = AsFolder(system);
@@ -140,7 +149,7 @@ void SetUpFolders(EnvState& env, const std::u16string& helpFolder) {
   env.CharactersFolder = env.ProgramFolder + u"../Characters/";
   env.HelpFolder = env.ProgramFolder + u"../Help/";
   env.UserFolder.clear();
-  env.UserHelpFolder = helpFolder;
+  env.UserHelpFolder.clear();  // the scratch folder, made when needed
   std::error_code ec;
   env.LaunchFolder = AsFolder(fs::current_path(ec));
   // The factory file is the settings file that was loaded.
@@ -152,7 +161,7 @@ void SetUpFolders(EnvState& env, const std::u16string& helpFolder) {
   s.RootFolder = env.RootFolder;
   s.CharactersFolder = env.CharactersFolder;
   s.UserFolder = env.UserFolder;
-  s.HelpFolder = helpFolder;
+  s.HelpFolder.clear();
   s.SettingsFolder = env.SettingsFolder;
 }
 
@@ -277,15 +286,11 @@ int Run(const Arguments& arguments) {
   }
 
   ScratchHelpFolder help;
-  if (!help.ok()) {
-    Complain("cannot make a temporary folder");
-    return kCannotRead;
-  }
-
   ZavrunHost host;
+  host.HelpFolderMaker = [&help] { return help.Make(); };
   TStructure structure(host);
   EnvState env(structure);
-  SetUpFolders(env, help.Folder());
+  SetUpFolders(env);
   if (!ApplyFactorySettings(env, host)) return kCannotRead;
 
   int status = kOk;

@@ -191,10 +191,15 @@ std::u16string EscapeXml(const TStructure& s, std::u16string_view text, bool pad
   return out;
 }
 
+bool HelpFolderReady(TStructure& s) {
+  if (s.HelpFolder.empty()) s.HelpFolder = s.host().makeHelpFolder();
+  return !s.HelpFolder.empty();
+}
+
 void WriteHelpSnippet(TStructure& s, std::u16string_view fileName, std::u16string_view text) {
   // Without a help folder (a state not set up by the environment) there is
   // nowhere to put the snippet; the current folder is never a fallback.
-  if (s.HelpFolder.empty()) return;
+  if (!HelpFolderReady(s)) return;
   WriteUnicodeFile(s.HelpFolder + std::u16string(fileName), EscapeXml(s, text, true));
 }
 

@@ -115,6 +115,11 @@ public:
   // The outermost run entry has returned (after the reset it deferred): no
   // run is on the stack any more. Called once per outermost return.
   virtual void runsEnded() {}
+  // Asked when a help parameter file is about to be written and
+  // TStructure::HelpFolder is empty: a host that makes its folder only when
+  // it is needed answers it here (with a final "/"); "" leaves it empty and
+  // the file unwritten.
+  virtual std::u16string makeHelpFolder() { return {}; }
 };
 
 // A host with nothing behind it: no windows, no plane; output is dropped,

@@ -45,6 +45,9 @@ TAtom* ReplaceWord(TStructure& s, TAtom* atom, std::u16string_view word, std::u1
 void ReplaceAll(std::u16string& text, std::u16string_view search, std::u16string_view replacement, bool pad);
 // The text prepared for the XML help pages.
 std::u16string EscapeXml(const TStructure& s, std::u16string_view text, bool pad);
+// True when HelpFolder names a folder, after asking the host to make one
+// while it is empty (Host::makeHelpFolder).
+bool HelpFolderReady(TStructure& s);
 // EscapeXml (padded) into HelpFolder + fileName. Throws FileError.
 void WriteHelpSnippet(TStructure& s, std::u16string_view fileName, std::u16string_view text);
 // FF FE and the UTF-16LE units of the text, no terminator.

@@ -389,7 +389,7 @@ void UpdateContext(Host& host, const TPosition& entry, ErrorContextChoice& conte
 }
 
 void WriteHistoryFile(TStructure& s, const std::u16string& records) {
-  if (s.HelpFolder.empty()) return;
+  if (!HelpFolderReady(s)) return;
   std::u16string text = u"<errorrecords>";
   text += records;
   text += u"</errorrecords>";
@@ -406,7 +406,7 @@ void WriteHistoryFile(TStructure& s, const std::u16string& records) {
 // The parameter files of the error page: the excerpt around the context's
 // range, its start, source name and lines.
 void WriteContextFiles(TStructure& s, const TPosition& context, bool full) {
-  if (s.HelpFolder.empty()) return;
+  if (!HelpFolderReady(s)) return;
   const TErrorContext excerpt = ExtractErrorContext(context, full);
   try {
     WriteHelpSnippet(s, u"$$$error-01$$$.txt", excerpt.Before);

@@ -266,6 +266,28 @@ TEST(WriteHelpSnippet, WritesTheEscapedTextIntoTheHelpFolder) {
   EXPECT_EQ(ReadBytes(tmp.Path / "$$$error-06$$$.txt").size(), 2u + 2u * 10u);
 }
 
+// A host that makes its folder only when a file is to be written is asked
+// once, on the first write; one that answers "" is asked again next time and
+// nothing is written meanwhile.
+TEST(WriteHelpSnippet, AsksTheHostForAFolderOnlyWhenNoneIsSet) {
+  TempFolder tmp;
+  TestState ts;
+  ts.S->HelpFolder.clear();
+  std::u16string answer;
+  ts.Host.OnMakeHelpFolder = [&answer] { return answer; };
+  EXPECT_NO_THROW(WriteHelpSnippet(*ts.S, u"$$$error-05$$$.txt", u"text"));
+  EXPECT_EQ(ts.Host.HelpFolderRequests, 1);
+  EXPECT_TRUE(fs::is_empty(tmp.Path));
+
+  answer = tmp.Folder();
+  WriteHelpSnippet(*ts.S, u"$$$error-05$$$.txt", u"text");
+  WriteHelpSnippet(*ts.S, u"$$$error-06$$$.txt", u"text");
+  EXPECT_EQ(ts.Host.HelpFolderRequests, 2);
+  EXPECT_EQ(ts.S->HelpFolder, tmp.Folder());
+  EXPECT_TRUE(fs::exists(tmp.Path / "$$$error-05$$$.txt"));
+  EXPECT_TRUE(fs::exists(tmp.Path / "$$$error-06$$$.txt"));
+}
+
 TEST(WriteHelpSnippet, WithoutHelpFolderWritesNothing) {
   TempFolder tmp;
   const fs::path old = fs::current_path();

@@ -85,6 +85,10 @@ public:
   // Records the start; only with SpawnForReal set is the process started.
   bool startDetached(const std::u16string& program, const std::vector<std::u16string>& arguments,
                      const std::u16string& folder) override;
+  std::u16string makeHelpFolder() override {
+    ++HelpFolderRequests;
+    return OnMakeHelpFolder ? OnMakeHelpFolder() : std::u16string();
+  }
   void runsEnded() override {
     ++RunsEnded;
     if (OnRunsEnded) OnRunsEnded();
@@ -116,4 +120,6 @@ public:
   std::function<void(int)> OnWait;
   std::function<SourceView*(const std::u16string&)> OnFindSource;
   std::function<void()> OnRunsEnded;
+  std::function<std::u16string()> OnMakeHelpFolder;
+  int HelpFolderRequests = 0;
 };
