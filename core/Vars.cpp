@@ -265,7 +265,7 @@ constexpr uint32_t kMaxAtoms = (0x7FFFFFFFu - kFirstAtomIdentity) / kBlockSize *
 // after it (see PositionStore.h): the range is reserved with room to align
 // and trimmed. Only the atoms are faulted in; the tail's pages are faulted
 // in where positions are written.
-TAtom* MapBlock() {
+TAtom* MapBlock(bool populate) {
   const size_t reserved = kPoolBlockAlign + kPoolBlockMapBytes;
   void* memory = mmap(nullptr, reserved, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (memory == MAP_FAILED) throw std::bad_alloc();
@@ -275,7 +275,7 @@ TAtom* MapBlock() {
   const uintptr_t end = aligned + kPoolBlockMapBytes;
   if (start + reserved > end) munmap(reinterpret_cast<void*>(end), start + reserved - end);
   void* atoms = mmap(reinterpret_cast<void*>(aligned), kBlockBytes, PROT_READ | PROT_WRITE,
-                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED | MAP_POPULATE, -1, 0);
+                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED | (populate ? MAP_POPULATE : 0), -1, 0);
   if (atoms == MAP_FAILED) {
     munmap(reinterpret_cast<void*>(aligned), kPoolBlockMapBytes);
     throw std::bad_alloc();
@@ -352,14 +352,17 @@ bool TStructure::IsPoolAtom(const TAtom* address) const {
 
 void TStructure::AddPoolBlock() {
   if (createdCount_ >= kMaxAtoms) throw std::bad_alloc();
-  TAtom* block = nextBlock_.valid() ? nextBlock_.get() : MapBlock();
+  // The first block is faulted in page by page as atoms are made: a short
+  // run uses a small part of it, and populating all of it would be a large
+  // part of the run's start-up.
+  TAtom* block = nextBlock_.valid() ? nextBlock_.get() : MapBlock(!blocks_.empty());
   blocks_.emplace_back(block);
   blockStarts_.push_back(block);
   BlockTailOf(*block).Store = positions_.get();
   BlockTailOf(*block).FirstIdentity = createdCount_ + kFirstAtomIdentity;
   if (blocks_.size() >= 2 && createdCount_ + 2 * uint64_t{kBlockSize} <= kMaxAtoms) {
     try {
-      nextBlock_ = std::async(std::launch::async, MapBlock);
+      nextBlock_ = std::async(std::launch::async, MapBlock, true);
     } catch (const std::system_error&) {
       // No thread to spare: the next block is mapped when it is needed.
     }
