@@ -28,6 +28,8 @@ public:
 
   void processMessages() override;
   void waitAndProcessMessages(int ms) override;
+  // No window shows a variable.
+  bool pumpShowsVariables() const override { return false; }
   void printLine(const std::u16string& text, uint32_t colour, bool bold) override;
   int showMessageDialog(const std::u16string& message, const std::u16string& extra, const std::u16string& topic,
                         int flags) override;

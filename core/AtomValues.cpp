@@ -382,6 +382,8 @@ Truth Classify(const TStructure& s, const TAtom* a) {
   const TLanguage& lang = s.Language;
   if (a == lang.TrueAtom) return Truth::True;
   if (a == lang.FalseAtom) return Truth::False;
+  if (a == lang.TrueWord && lang.TrueWordIsTrue) return Truth::True;
+  if (a == lang.FalseWord && lang.FalseWordIsFalse) return Truth::False;
   if (a->Kind != akWord && a->Kind != akNumber) return Truth::Neither;
   std::u16string numberText;
   std::u16string_view text;

@@ -291,7 +291,11 @@ TAtom* NewWordFromBytes(TStructure& s, std::string_view bytes) {
   return NewWord(s, CodePageToUtf16(bytes, s.Language.CodePage));
 }
 
-TAtom* NewBoolean(TStructure& s, bool b) { return NewWord(s, s.Keyword(b ? kwTrue : kwFalse)); }
+TAtom* NewBoolean(TStructure& s, bool b) {
+  TAtom* shared = b ? s.Language.TrueWord : s.Language.FalseWord;
+  if (shared != nullptr && s.FastPaths) return shared;
+  return NewWord(s, s.Keyword(b ? kwTrue : kwFalse));
+}
 
 TAtom* NewListCell(TStructure& s, TAtom* element, TAtom* next) {
   TAtom& a = NewAtom(s);

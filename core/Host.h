@@ -120,6 +120,11 @@ public:
   // it is needed answers it here (with a final "/"); "" leaves it empty and
   // the file unwritten.
   virtual std::u16string makeHelpFolder() { return {}; }
+
+  // Whether a pump may show the running calls' variables (and so keep their
+  // identities): a host without windows says no, so the frames of calls in
+  // flight stay fit for reuse. Code a pump runs counts on its own.
+  virtual bool pumpShowsVariables() const { return true; }
 };
 
 // A host with nothing behind it: no windows, no plane; output is dropped,
@@ -128,6 +133,7 @@ class SilentHost : public Host {
 public:
   void processMessages() override {}
   void waitAndProcessMessages(int) override {}
+  bool pumpShowsVariables() const override { return false; }
   void printLine(const std::u16string&, uint32_t, bool) override {}
   int showMessageDialog(const std::u16string&, const std::u16string&, const std::u16string&, int) override {
     return drOk;

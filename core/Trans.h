@@ -217,7 +217,8 @@ public:
   //   - a run entry starts (RunEntry): code run from a message pump, an
   //     event, a control, a redraw or a display-list compile may find the
   //     running frames through the calling-frames step of FindName;
-  //   - messages are pumped (PumpMessages, WaitForMessages): the windows
+  //   - messages are pumped (PumpMessages, WaitForMessages) by a host
+  //     whose windows may show variables (Host::pumpShowsVariables): they
   //     may take the identities of the variables they show;
   //   - a routine that may keep an argument cell or run code is called
   //     (CallBoundRoutine);

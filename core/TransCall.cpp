@@ -714,12 +714,12 @@ TAtom* TInterpreter::CalleeOf(TAtom& procedure) {
 }
 
 void PumpMessages(TInterpreter& in) {
-  in.NoteEscape();
+  if (in.host().pumpShowsVariables()) in.NoteEscape();
   in.host().processMessages();
 }
 
 void WaitForMessages(TInterpreter& in, int ms) {
-  in.NoteEscape();
+  if (in.host().pumpShowsVariables()) in.NoteEscape();
   in.host().waitAndProcessMessages(ms);
 }
 

@@ -258,6 +258,41 @@ void NoteErrorLeavingList(TStructure& s, const TPosition& caller, TAtom* running
   }
 }
 
+// The statement at the code pointer: ExecuteStatement's steps, inlined into
+// the statement loops, which run one for every statement of every body.
+[[gnu::always_inline]] inline void RunStatementAtCodePointer(TInterpreter& in) {
+  TStructure& s = in.S;
+  // The collector's own first test, without the call for every statement.
+  if (s.AllocationCount >= s.CollectorLimits.Threshold) CollectGarbage(in);
+  TAtom* const cell = in.CodePointer;
+  s.CurrentPosition.AssignFrom(TAtom::PositionOf(cell));
+  s.CurrentPosition.Depth = in.InterpretDepth;
+  s.CurrentPosition.Statement = cell;
+  s.CurrentPosition.FrameOwner = nullptr;
+
+  PumpMessagesPeriodically(in);
+
+  if (IsAtom(in.CodePointer) && IsAtom(cell)) {
+    bool compiled = TAtom::CodeCount(*cell) > 0;
+    // A suppressed compile error leaves the code pointer on the next
+    // statement: this one is skipped.
+    if (!compiled) compiled = CompileCurrentRun(in) == CompileResult::Compiled;
+    if (compiled) in.CodePointer = Interpret(in, cell, false);
+  }
+
+  // History handlers of variables changed below wait for the outer levels.
+  if (!in.PendingHistory.empty() && in.CallDepth <= 1) FlushPendingHistory(in);
+
+  if (s.PumpPending) {
+    // A finaliser asked for a pump; between statements it is safe.
+    s.PumpPending = false;
+    PumpMessages(in);
+  }
+
+  const TContext* frame = s.Frame();
+  if (in.TopRedrawPending && frame != nullptr && IsAtom(s.Root) && frame->Owner == s.Root) RedrawScene(in);
+}
+
 }  // namespace
 
 void RunCode(TInterpreter& in) {
@@ -281,7 +316,7 @@ void RunCode(TInterpreter& in) {
   try {
     while (IsAtom(in.CodePointer) && in.CodePointer->Left != nullptr && in.ResultAtom == SystemValue && !in.StopFlag) {
       running = in.CodePointer;
-      ExecuteStatement(in);
+      RunStatementAtCodePointer(in);
       if (in.RunState == rsStop) break;
     }
   } catch (const LanguageError&) {
@@ -324,7 +359,7 @@ void TListRounds::Run() {
     while (IsAtom(in_.CodePointer) && in_.CodePointer->Left != nullptr && in_.ResultAtom == SystemValue &&
            !in_.StopFlag) {
       running = in_.CodePointer;
-      ExecuteStatement(in_);
+      RunStatementAtCodePointer(in_);
       if (in_.RunState == rsStop) break;
     }
   } catch (const LanguageError&) {
@@ -384,38 +419,7 @@ bool RunWrapperStatement(TInterpreter& in, TAtom* body, const TWrapperStatement&
   return true;
 }
 
-void ExecuteStatement(TInterpreter& in) {
-  TStructure& s = in.S;
-  // The collector's own first test, without the call for every statement.
-  if (s.AllocationCount >= s.CollectorLimits.Threshold) CollectGarbage(in);
-  TAtom* const cell = in.CodePointer;
-  s.CurrentPosition.AssignFrom(TAtom::PositionOf(cell));
-  s.CurrentPosition.Depth = in.InterpretDepth;
-  s.CurrentPosition.Statement = cell;
-  s.CurrentPosition.FrameOwner = nullptr;
-
-  PumpMessagesPeriodically(in);
-
-  if (IsAtom(in.CodePointer) && IsAtom(cell)) {
-    bool compiled = TAtom::CodeCount(*cell) > 0;
-    // A suppressed compile error leaves the code pointer on the next
-    // statement: this one is skipped.
-    if (!compiled) compiled = CompileCurrentRun(in) == CompileResult::Compiled;
-    if (compiled) in.CodePointer = Interpret(in, cell, false);
-  }
-
-  // History handlers of variables changed below wait for the outer levels.
-  if (!in.PendingHistory.empty() && in.CallDepth <= 1) FlushPendingHistory(in);
-
-  if (s.PumpPending) {
-    // A finaliser asked for a pump; between statements it is safe.
-    s.PumpPending = false;
-    PumpMessages(in);
-  }
-
-  const TContext* frame = s.Frame();
-  if (in.TopRedrawPending && frame != nullptr && IsAtom(s.Root) && frame->Owner == s.Root) RedrawScene(in);
-}
+void ExecuteStatement(TInterpreter& in) { RunStatementAtCodePointer(in); }
 
 void PumpMessagesPeriodically(TInterpreter& in) {
   ++in.StatementCounter;

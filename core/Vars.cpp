@@ -247,6 +247,18 @@ void TStructure::LoadKeywords() {
   Language.FalseAtom = NewWord(*this, Language.KeywordTableUpper[kwFalse]);
   TAtom::IncRef(Language.TrueAtom);
   TAtom::IncRef(Language.FalseAtom);
+  TAtom::DecRef(Language.TrueWord);
+  TAtom::DecRef(Language.FalseWord);
+  Language.TrueWord = NewWord(*this, Keyword(kwTrue));
+  Language.FalseWord = NewWord(*this, Keyword(kwFalse));
+  TAtom::IncRef(Language.TrueWord);
+  TAtom::IncRef(Language.FalseWord);
+  Language.TrueWordIsTrue = false;
+  Language.FalseWordIsFalse = false;
+  // A false keyword spelt as a true word of either language is not false
+  // in every setting.
+  Language.TrueWordIsTrue = !Language.KeywordTableUpper[kwTrue].empty() && TAtom::IsTrue(*this, Language.TrueWord);
+  Language.FalseWordIsFalse = Language.KeywordTableUpper[kwFalse] != u"TRUE" && TAtom::IsFalse(*this, Language.FalseWord);
 }
 
 // --- the state and its pool ------------------------------------------------------------

@@ -335,6 +335,14 @@ struct TLanguage {
   std::array<std::u16string, kKeywordCount> KeywordTableUpper;  // their upper-case forms
   TAtom* TrueAtom = nullptr;                                    // word atom of KeywordTableUpper[12], pinned
   TAtom* FalseAtom = nullptr;                                   // word atom of KeywordTableUpper[13], pinned
+  // The answers of NewBoolean (the keywords as written), pinned: a word is
+  // never changed in place and no program can tell two equal words apart.
+  TAtom* TrueWord = nullptr;
+  TAtom* FalseWord = nullptr;
+  // They read as true and false whatever else the truth test weighs (set
+  // when they are made), so the test needs no text comparison for them.
+  bool TrueWordIsTrue = false;
+  bool FalseWordIsFalse = false;
   int CodePage = 1252;
   // The first path component of the onbeforemake and onaftermake keywords
   // (normally the whole keyword): linking a child of such a name marks its

@@ -193,6 +193,29 @@ TEST_F(CallFastPaths, AFrameIsKeptOnlyWhenNoRunEntryStartedDuringItsCall) {
   }
 }
 
+TEST_F(CallFastPaths, AFrameIsKeptAcrossPumpsOnlyWhereNoWindowShowsVariables) {
+  // Every call's body runs more statements than lie between two pumps.
+  ASSERT_EQ(Run(u"to long :n\nrepeat 200 [make \"t :n]\noutput :n\nend"), 0);
+  for (const bool shows : {true, false}) {
+    T.Host.ShowsVariables = shows;
+    ReleaseSpareCallFrames(I);
+    const int pumpsBefore = T.Host.Pumps;
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(Printed(u"print long 7"), "7");
+    EXPECT_GE(T.Host.Pumps - pumpsBefore, 3);
+    EXPECT_EQ(KeptFramesOf(u"long") > 0, !shows) << shows;
+  }
+}
+
+TEST_F(CallFastPaths, TruthAnswersShareOneWordEachUnlessTheSwitchIsOff) {
+  ASSERT_EQ(Run(u"make \"a less 1 2\nmake \"b less 2 1\nmake \"c less 1 2"), 0);
+  // A hundred comparisons (a frameless wrapper) make no word of their own.
+  EXPECT_LE(AtomsMadeBy(u"repeat 100 [make \"c less 3 2]"), 20);
+  EXPECT_EQ(Printed(u"print :a :b :c"), "true false false");
+  S.FastPaths = false;
+  EXPECT_GE(AtomsMadeBy(u"repeat 100 [make \"c less 3 2]"), 100);
+  EXPECT_EQ(Printed(u"print :a :b :c less 1 2"), "true false false true");
+}
+
 TEST_F(CallFastPaths, TheSwitchTurnsEveryShortWayOff) {
   S.FastPaths = false;
   EXPECT_EQ(Printed(u"make \"x add 1 2\nrepeat 10 [make \"x add :x repeat]\nprint :x"), "58");

@@ -66,6 +66,7 @@ public:
     ++Pumps;
     if (OnPump) OnPump();
   }
+  bool pumpShowsVariables() const override { return ShowsVariables; }
   void waitAndProcessMessages(int ms) override {
     ++Pumps;
     WaitedMs += ms;
@@ -105,6 +106,7 @@ public:
   int MemoryRefreshes = 0;
   std::vector<std::u16string> ElapsedTimes;
   int Pumps = 0;
+  bool ShowsVariables = true;  // the answer of pumpShowsVariables
   int RunsEnded = 0;  // outermost run entries that returned
   int WaitedMs = 0;
   RecordingGraphics Graphics;
