@@ -902,6 +902,13 @@ bool WrapperUnchanged(const TInterpreter::TComposedCall::TWrapper& was) {
   return true;
 }
 
+// Every wrapper the body calls (remainder's four, two for the others).
+bool WrappersUnchanged(const std::array<TInterpreter::TComposedCall::TWrapper, 4>& wrappers) {
+  for (const TInterpreter::TComposedCall::TWrapper& was : wrappers)
+    if (!WrapperUnchanged(was)) return false;
+  return true;
+}
+
 template <class AttributesCheck>
 bool CallsLibraryWrapper(TInterpreter& in, std::u16string_view name, int32_t ordinal, size_t left, size_t right,
                          AttributesCheck attributesAllowed, TInterpreter::TComposedCall::TWrapper& state) {
@@ -1069,7 +1076,7 @@ TPrimitive ComposedListRoutine(TInterpreter& in, const TAtom& procedure, uint8_t
   const uint64_t epoch = s.TopLevelEpoch();
   if (memo.Procedure == &procedure && procedure.Left == memo.Value && IsAtom(memo.Value) &&
       memo.Value->Stamp == memo.ValueStamp && memo.TopLevelEpoch == epoch && memo.Keywords == s.KeywordGeneration &&
-      memo.CaseSensitive == s.CaseSensitive && WrapperUnchanged(memo.Wrappers[0]) && WrapperUnchanged(memo.Wrappers[1]))
+      memo.CaseSensitive == s.CaseSensitive && WrappersUnchanged(memo.Wrappers))
     return memo.Routine;
   memo = TInterpreter::TComposedCall{};
   TPrimitive routine = ComposedRoutineFound(in, procedure, static_cast<ComposedBody>(bodyKind), memo.Wrappers);
