@@ -891,9 +891,9 @@ TInterpreter::TComposedCall::TWrapper WrapperState(TAtom& procedure, const TAtom
 
 bool WrapperUnchanged(const TInterpreter::TComposedCall::TWrapper& was) {
   if (was.Procedure == nullptr) return true;  // a slot the body does not use
-  TAtom& procedure = *const_cast<TAtom*>(was.Procedure);
+  const TAtom& procedure = *was.Procedure;
   if (procedure.Left != was.Value || !IsAtom(was.Value) || was.Value->Stamp != was.ValueStamp ||
-      procedure.Flags != was.Flags || procedure.Extend().NamedChildrenStamp != was.Children ||
+      procedure.Flags != was.Flags || !procedure.Ext || procedure.Ext->NamedChildrenStamp != was.Children ||
       was.Body->Stamp != was.BodyStamp || TAtom::CodeGeneration(*was.Body) != was.CodeGeneration)
     return false;
   size_t n = 0;
