@@ -891,14 +891,21 @@ TInterpreter::TComposedCall::TWrapper WrapperState(TAtom& procedure, const TAtom
 
 bool WrapperUnchanged(const TInterpreter::TComposedCall::TWrapper& was) {
   if (was.Procedure == nullptr) return true;  // a slot the body does not use
-  TAtom& procedure = *const_cast<TAtom*>(was.Procedure);
+  const TAtom& procedure = *was.Procedure;
   if (procedure.Left != was.Value || !IsAtom(was.Value) || was.Value->Stamp != was.ValueStamp ||
-      procedure.Flags != was.Flags || procedure.Extend().NamedChildrenStamp != was.Children ||
+      procedure.Flags != was.Flags || !procedure.Ext || procedure.Ext->NamedChildrenStamp != was.Children ||
       was.Body->Stamp != was.BodyStamp || TAtom::CodeGeneration(*was.Body) != was.CodeGeneration)
     return false;
   size_t n = 0;
   for (const TAtom* child = procedure.FirstChild; child != nullptr && n < 2; child = child->NextSibling)
     if (child->Left != was.ChildValues[n++]) return false;
+  return true;
+}
+
+// Every wrapper the body calls (remainder's four, two for the others).
+bool WrappersUnchanged(const std::array<TInterpreter::TComposedCall::TWrapper, 4>& wrappers) {
+  for (const TInterpreter::TComposedCall::TWrapper& was : wrappers)
+    if (!WrapperUnchanged(was)) return false;
   return true;
 }
 
@@ -1069,7 +1076,7 @@ TPrimitive ComposedListRoutine(TInterpreter& in, const TAtom& procedure, uint8_t
   const uint64_t epoch = s.TopLevelEpoch();
   if (memo.Procedure == &procedure && procedure.Left == memo.Value && IsAtom(memo.Value) &&
       memo.Value->Stamp == memo.ValueStamp && memo.TopLevelEpoch == epoch && memo.Keywords == s.KeywordGeneration &&
-      memo.CaseSensitive == s.CaseSensitive && WrapperUnchanged(memo.Wrappers[0]) && WrapperUnchanged(memo.Wrappers[1]))
+      memo.CaseSensitive == s.CaseSensitive && WrappersUnchanged(memo.Wrappers))
     return memo.Routine;
   memo = TInterpreter::TComposedCall{};
   TPrimitive routine = ComposedRoutineFound(in, procedure, static_cast<ComposedBody>(bodyKind), memo.Wrappers);

@@ -806,8 +806,33 @@ TAtom* TStructure::FindSimpleName(std::u16string_view name, TAtom* token) {
 
 size_t TNameHash::operator()(std::u16string_view name) const {
   uint64_t hash = 14695981039346656037ull;
-  for (const char16_t c : name) hash = (hash ^ (CaseSensitive ? c : UpperChar(c))) * 1099511628211ull;
+  if (CaseSensitive) {
+    for (const char16_t c : name) hash = (hash ^ c) * 1099511628211ull;
+  } else {
+    for (const char16_t c : name) hash = (hash ^ UpperChar(c)) * 1099511628211ull;
+  }
   return static_cast<size_t>(hash);
+}
+
+TAtom* TChildIndex::FindByText(std::u16string_view name) {
+  if (recent_.empty()) recent_.resize(kRecentAnswers);
+  const uint64_t hash = TNameHash{CaseSensitive}(name);
+  // The hash's low bits alone differ too little between names such as
+  // "r12" and "r13": its halves are folded together. Two answers share a
+  // set, so two names that meet there do not keep pushing each other out.
+  TRecentAnswer* set = &recent_[((hash ^ (hash >> 29)) & (kRecentAnswers / 2 - 1)) * 2];
+  // Nothing named was linked, unlinked or renamed since (the epoch), so a
+  // child is still the newest of its name when it carries the name.
+  const TNameEqual same{CaseSensitive};
+  for (int way = 0; way < 2; ++way)
+    if (set[way].Epoch == Epoch && set[way].Child->Parent == Owner && same(set[way].Child->Text, name))
+      return set[way].Child;
+  TAtom* found = Find(name);
+  if (found != nullptr) {
+    set[1] = set[0];
+    set[0] = {Epoch, found};
+  }
+  return found;
 }
 
 void TStructure::AttachRootIndex() { rootIndex_.Attach(Root, CaseSensitive); }
@@ -820,8 +845,10 @@ TAtom* TStructure::FindRootChild(std::u16string_view name, TAtom* token) {
   }
   if (rootIndex_.Owner != Root || rootIndex_.CaseSensitive != CaseSensitive) AttachRootIndex();
   const uint64_t epoch = rootIndex_.Epoch;
+  // A name without a token memo (computed at run time) is found by its text.
   TAtom::Extension* memo = IsAtom(token) ? token->TokenExtension() : nullptr;
-  if (memo != nullptr && memo->RootEpoch == epoch && memo->RootOf == Root && memo->RootCaseSensitive == CaseSensitive)
+  if (memo == nullptr) return rootIndex_.FindByText(name);
+  if (memo->RootEpoch == epoch && memo->RootOf == Root && memo->RootCaseSensitive == CaseSensitive)
     return memo->RootChild;
   // The newest globals (the program's own) are compared directly.
   constexpr int kDirectlyCompared = 4;
@@ -830,13 +857,11 @@ TAtom* TStructure::FindRootChild(std::u16string_view name, TAtom* token) {
   for (int i = 0; i < kDirectlyCompared && c != nullptr && found == nullptr; ++i, c = c->NextSibling)
     if (SameName(c->Text, name)) found = c;
   if (found == nullptr && c != nullptr) found = rootIndex_.Find(name);
-  if (memo != nullptr) {
-    memo->RootChild = found;
-    memo->RootOf = Root;
-    memo->RootEpoch = epoch;
-    memo->RootCaseSensitive = CaseSensitive;
-    memo->Keywords = KeywordGeneration;
-  }
+  memo->RootChild = found;
+  memo->RootOf = Root;
+  memo->RootEpoch = epoch;
+  memo->RootCaseSensitive = CaseSensitive;
+  memo->Keywords = KeywordGeneration;
   return found;
 }
 

@@ -468,6 +468,11 @@ struct TChildIndex {
     const auto found = ByName.find(name);
     return found != ByName.end() ? found->second.Newest : nullptr;
   }
+  // Find for a name that comes without a token to remember the answer on
+  // (one computed at run time, as by WORD, is a new word every time): the
+  // answers found lately are kept by the name's hash, each for the epoch it
+  // was found in, so a name asked for again skips the map.
+  TAtom* FindByText(std::u16string_view name);
   // The owner's children flagged afNamespace, in child order (newest
   // first): a name the owner lacks is looked for in each, so a miss costs
   // a walk of these rather than of every child.
@@ -476,6 +481,13 @@ struct TChildIndex {
 private:
   TAtom* NewestNamed(std::u16string_view name, const TAtom* except) const;
   void ForgetNamespace(const TAtom& child);
+
+  struct TRecentAnswer {
+    uint64_t Epoch = 0;  // the epoch it was found in (0: never, as epochs start at 1)
+    TAtom* Child = nullptr;
+  };
+  static constexpr size_t kRecentAnswers = 4096;  // in sets of two; a power of two
+  std::vector<TRecentAnswer> recent_;             // made at the first FindByText
 };
 
 class TStructure {

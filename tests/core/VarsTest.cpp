@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "core/Atoms.h"
@@ -575,6 +577,48 @@ TEST(RootNameIndex, FollowsLinksRenamesUnlinksAndFrees) {
   TAtom::Reset(s, *freed);  // freed while linked: no longer found by name
   EXPECT_EQ(s.FindName(u"gtx"), nullptr);
   EXPECT_EQ(TAtom::FindChildByName(s, *s.Root, u"gz"), globals[25]);
+}
+
+// Names computed at run time come as new words without a memo of their own:
+// the root answers them by their text from the answers it found lately.
+// Asked twice after every change (the second time from those answers), each
+// name must get what a walk of the root's children gives.
+TEST(RootNameIndex, TextLookUpsFollowEveryChangeOfTheRootsChildren) {
+  TestState ts;
+  TStructure& s = *ts.S;
+  std::vector<std::u16string> names;
+  std::vector<TAtom*> globals;
+  for (int i = 0; i < 1500; ++i) {  // enough for some names to share a set of recent answers
+    std::u16string name = u"r";
+    for (const int digit : {u'0' + i % 10, u'a' + i / 10 % 26, u'a' + i / 260}) name.push_back(static_cast<char16_t>(digit));
+    names.push_back(name);
+    globals.push_back(Var(s, names.back().c_str(), nullptr, s.Root));
+  }
+  names.push_back(u"absent");
+  const auto keyOf = [&s](std::u16string_view name) { return s.CaseSensitive ? std::u16string(name) : UpperCase(name); };
+  const auto expectChainAnswers = [&](const char* step) {
+    std::unordered_map<std::u16string, TAtom*> byChain;  // the first in the chain is the newest
+    for (TAtom* c = s.Root->FirstChild; c != nullptr; c = c->NextSibling) byChain.emplace(keyOf(c->Text), c);
+    for (int round = 0; round < 2; ++round)
+      for (const std::u16string& name : names) {
+        TAtom* computed = NewWord(s, name);  // as WORD makes it: no memo
+        const auto expected = byChain.find(keyOf(name));
+        ASSERT_EQ(s.FindName(name, computed), expected != byChain.end() ? expected->second : nullptr)
+            << step << " round " << round;
+      }
+  };
+  expectChainAnswers("made");
+  TAtom* newer = Var(s, names[7].c_str(), nullptr, s.Root);
+  expectChainAnswers("a newer global of a name");
+  TAtom::SetName(*newer, u"absent");
+  expectChainAnswers("renamed");
+  TAtom::Unlink(globals[8]);
+  expectChainAnswers("unlinked");
+  TAtom::MoveToLastChild(*globals[1000]);
+  expectChainAnswers("moved");
+  s.CaseSensitive = false;
+  names.push_back(u"ABSENT");
+  expectChainAnswers("letter case ignored");
 }
 
 // A procedure holding one "[~]" frame per running call: once a look-up has
