@@ -916,18 +916,16 @@ inline bool WorthFusedTry(const TFusedMake& make) {
 size_t RunFusedMakes(TInterpreter& in, const TFastCode& fast, const std::vector<int32_t>& code,
                      const TAtom* statement) {
   TStructure& s = in.S;
-  // The counts between two runs of one instruction: the statement's and
-  // the other instructions' wrappers. Only instructions that read numbers
-  // by value run meanwhile when all are Numeric; any other could store the
-  // atom somewhere else without counting a statement.
-  const uint32_t perRound = static_cast<uint32_t>(fast.Fused.size());
-  bool allNumeric = true;
-  for (const TFusedMake& make : fast.Fused) allNumeric = allNumeric && make.Numeric;
-  const bool onlyStatement = allNumeric && in.RoundsList == statement;
+  const uint32_t perRound = static_cast<uint32_t>(fast.Fused.size());  // counts between two runs of one
+  const bool onlyStatement = in.RoundsList == statement;
   size_t done = 0;
   for (const TFusedMake& make : fast.Fused) {
     TFusedPlan plan;
     if (!make.Numeric || !PlanFusedMake(in, fast, make, code, plan)) {
+      // Only steps that read numbers by value may run between two runs of
+      // one that gives its atom a new value: any other could store that
+      // atom elsewhere, so every instruction forgets its atom.
+      for (const TFusedMake& other : fast.Fused) other.Stored = nullptr;
       if (!WorthFusedTry(make) || !RunFusedValueMake(in, fast, make, code)) {
         ++make.Declines;
         break;

@@ -31,7 +31,8 @@ TRunOutcome RunBothWays(std::u16string_view program, bool fastPaths) {
       u"to sub :a :b\noutput dll.zavta.LOGOSUB\nend\n"
       u"to word3 :a :b :c\noutput dll.zavta.LOGOWORD\nend\n"
       u"to eq :a :b\noutput dll.zavta.LOGOEQUALP\nend\n"
-      u"to setbit :_names :_mask\ndll.zavta.SETBIT\nend\n";
+      u"to setbit :_names :_mask\ndll.zavta.SETBIT\nend\n"
+      u"to cnt :a\noutput dll.zavta.LOGOCOUNT\nend\n";
   TRunOutcome outcome;
   outcome.Result = RunText(in, library, u"library");
   if (outcome.Result == 0) outcome.Result = RunText(in, program, u"test");
@@ -75,6 +76,16 @@ INSTANTIATE_TEST_SUITE_P(
         u"print p :x",
         // WORD of words, numbers and characters outside the basic plane.
         u"make \"w (word3 \"a\U0001F600 12.5 \"\U0001F601b)\nprint :w\nprint (word3 \"\" 7 \"\")",
+        u"print (word3 -5 0.5 1e20)\nprint (word3 1e-7 -0.25 \"\")\nmake \"w \"\nrepeat 30 [make \"w (word3 :w \"abcdefghi 1)]\n"
+        u"print cnt :w\nprint :w\nprint (word3 \"a [b c] 1)",
+        // MAKEs of nested calls, counters and literals as one step: where a
+        // call declines in the middle (a raising routine, a user procedure,
+        // a missing variable) the statement still runs the full way's calls.
+        u"make \"n 0\nrepeat 300 [make \"i repeat, make \"w (word3 \"item :i \"x), make \"n add :n cnt :w]\nprint :n :w",
+        u"make \"w \"ab\nrepeat 3 [make \"x add cnt :w :w]\nprint :x",
+        u"make \"x add 1 cnt :nosuch\nprint :x",
+        u"to twice :a\noutput mul :a 2\nend\nmake \"x 1\nrepeat 100 [make \"x sub twice :x :x]\nprint :x",
+        u"to pt :px\nend\nmake \"o pt 1\nto same :a\noutput :a\nend\nmake \"p 0\nrepeat 2 [make \"p same :o]\nprint :p.px",
         // A statement that declines in its middle and goes on word by word.
         u"make \"x 1\nrepeat 3 [make \"x add add :x 1 (if eq :x 3 [100] [0])]\nprint :x",
         // Failures inside the superinstructions: the report is the full way's.
@@ -87,6 +98,9 @@ INSTANTIATE_TEST_SUITE_P(
         u"make \"x 0\nrepeat 3 [make \"y :x, make \"x add :x 1]\nprint :x :y",
         u"make \"x 0\nrepeat 3 [make \"y :x make \"x add :x 1]\nprint :x :y",
         u"make \"x 0\nrepeat 2 [repeat 3 [make \"x add :x 1] make \"y :x]\nprint :x :y",
+        u"make \"x 0\nrepeat 3 [make \"l word3 :x 5 \"\" make \"x add :x 1]\nprint :x :l",
+        u"to lst :a :b\noutput dll.zavta.LOGOLIST\nend\nmake \"x 0\nrepeat 3 [make \"l lst :x 5 make \"x add :x 1]\n"
+        u"print :x :l\nrepeat 3 [make \"x add :x 1 make \"l lst :x 5 make \"k add :x 1]\nprint :x :l :k",
         u"make \"x 1\nrepeat 3 [make \"x mul 2 :x]\nmake \"y :x\nrepeat 2 [make \"x sub :x 1]\nprint :x :y",
         u"make \"x 0\nmake \"y 1\nrepeat 4 [make \"x add :x :y]\nrepeat 4 [make \"y add :x :y]\nprint :x :y",
         u"to p\nlocal \"x\nmake \"x 0\nrepeat 5 [make \"x add :x 2]\noutput :x\nend\nprint p p",
@@ -133,7 +147,9 @@ TPumpedRun RunWatchingPumps(std::u16string_view program, bool fastPaths, PumpAct
   s.FastPaths = fastPaths;
   TInterpreter in{s};
   TPumpedRun outcome;
-  EXPECT_EQ(RunText(in, u"to add :a :b\noutput dll.zavta.LOGOSUM\nend\nto mul :a :b\noutput dll.zavta.LOGOMUL\nend\n",
+  EXPECT_EQ(RunText(in,
+                    u"to add :a :b\noutput dll.zavta.LOGOSUM\nend\nto mul :a :b\noutput dll.zavta.LOGOMUL\nend\n"
+                    u"to word3 :a :b :c\noutput dll.zavta.LOGOWORD\nend\nto cnt :a\noutput dll.zavta.LOGOCOUNT\nend\n",
                     u"library"),
             0);
   t.Host.OnPump = [&] {
@@ -178,6 +194,13 @@ INSTANTIATE_TEST_SUITE_P(
                   PumpAction::kWatch},
         TPumpCase{u"make \"x 0\nrepeat 1000 [make \"x add :x 1]\nprint :x", PumpAction::kStopAtThird},
         TPumpCase{u"make \"x 0\nrepeat 1000 [make \"x add :x 1]\nprint :x", PumpAction::kResetX},
+        // Words built from the counter and counted, nested calls in one MAKE.
+        TPumpCase{u"make \"x 0\nrepeat 500 [make \"i repeat, make \"w (word3 \"item :i \"x), make \"x add :x cnt :w]\n"
+                  u"print :x",
+                  PumpAction::kWatch},
+        TPumpCase{u"make \"x 0\nrepeat 500 [make \"i repeat, make \"w (word3 \"item :i \"x) make \"x add :x cnt :w]\n"
+                  u"print :x",
+                  PumpAction::kStopAtThird},
         // Fields of an object through dotted names.
         TPumpCase{u"to pt :px :py\nend\nmake \"o pt 0 0\nrepeat 500 [make \"o.px add :o.px 1 make \"o.py add :o.py 2]\n"
                   u"print :o.px :o.py",
