@@ -701,6 +701,14 @@ bool FastMake(TInterpreter& in, TFastStack& operands) {
   return true;
 }
 
+// A number atom's value, or a word's already read as a number.
+inline bool ReadNumber(const TAtom* atom, long double& x) {
+  if (!IsAtom(atom) || (atom->Kind != akNumber && (atom->Kind != akWord || (atom->Marks & amNumberRead) == 0)))
+    return false;
+  x = atom->Number;
+  return true;
+}
+
 // The number a fused step's operand gives the routine: a number literal,
 // a word already read as one, or such a value of a variable without
 // members (variable: that variable, else null); false where the routine
@@ -714,10 +722,7 @@ inline bool FusedNumber(TStructure& s, const TFastOp& op, long double& x, const 
     if (variable == nullptr || variable->FirstChild != nullptr) return false;
     atom = variable->Left;
   }
-  if (!IsAtom(atom) || (atom->Kind != akNumber && (atom->Kind != akWord || (atom->Marks & amNumberRead) == 0)))
-    return false;
-  x = atom->Number;
-  return true;
+  return ReadNumber(atom, x);
 }
 
 // The number routines a fused step computes itself.
@@ -812,7 +817,15 @@ bool FusedCall(TInterpreter& in, const TFastOp& op, const std::vector<int32_t>& 
   const int32_t start = s.CurrentPosition.StartPos;
   const int32_t end = s.CurrentPosition.EndPos;
   TAtom* result = nullptr;
-  {
+  FusedOperation operation = kFusedSum;
+  long double first = 0;
+  long double second = 0;
+  if (count == 2 && target.WrappedRoutine >= 0 && FusedOperationOf(in, target.WrappedRoutine, operation) &&
+      ReadNumber(inputs[1].Value, first) && ReadNumber(inputs[0].Value, second)) {
+    // A number routine the step computes as the routine would.
+    PrepareFloatingPoint(s, false);
+    result = NewNumber(s, ApplyFused(operation, first, second));
+  } else {
     const TFusedDepth depthGuard(in);
     if (!TryRoutineOnOperands(in, target.Routine, inputs, target.InputCount, target.Line, result)) return false;
   }
