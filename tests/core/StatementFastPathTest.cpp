@@ -84,6 +84,8 @@ INSTANTIATE_TEST_SUITE_P(
         u"make \"n 0\nrepeat 300 [make \"i repeat, make \"w (word3 \"item :i \"x), make \"n add :n cnt :w]\nprint :n :w",
         u"make \"w \"ab\nrepeat 3 [make \"x add cnt :w :w]\nprint :x",
         u"make \"x add 1 cnt :nosuch\nprint :x",
+        u"make \"z add mul cnt \"abc 1e4930 mul cnt \"abc 1e4930\nprint :z\n"
+        u"make \"z sub mul cnt \"ab 1e4932 mul cnt \"ab 1e4932\nprint :z",
         u"to twice :a\noutput mul :a 2\nend\nmake \"x 1\nrepeat 100 [make \"x sub twice :x :x]\nprint :x",
         u"to pt :px\nend\nmake \"o pt 1\nto same :a\noutput :a\nend\nmake \"p 0\nrepeat 2 [make \"p same :o]\nprint :p.px",
         // A statement that declines in its middle and goes on word by word.
