@@ -804,8 +804,18 @@ private:
 // One foCall of a fused step on the values on top (input 1 the deepest):
 // what FastCall does, on the step's own values; false, with nothing done,
 // where FastCall would decline.
+// A number atom made by this fused step (allocated after its serial
+// stepStamp): only the step's own values hold it, since the routines that
+// made or passed it on keep nothing, so it may take a new value.
+inline TAtom* OwnFreshNumber(TAtom* value, uint64_t stepStamp) {
+  return IsAtom(value) && value->Kind == akNumber && value->Stamp > stepStamp && value->RefCount == 0 &&
+                 value->Parent == nullptr && !value->Ext
+             ? value
+             : nullptr;
+}
+
 bool FusedCall(TInterpreter& in, const TFastOp& op, const std::vector<int32_t>& code, TStackEntry* values,
-               size_t& depth) {
+               size_t& depth, uint64_t stepStamp) {
   TStructure& s = in.S;
   TFramelessTarget target;
   if (!FindFramelessTarget(in, op, code, target)) return false;
@@ -822,9 +832,16 @@ bool FusedCall(TInterpreter& in, const TFastOp& op, const std::vector<int32_t>& 
   long double second = 0;
   if (count == 2 && target.WrappedRoutine >= 0 && FusedOperationOf(in, target.WrappedRoutine, operation) &&
       ReadNumber(inputs[1].Value, first) && ReadNumber(inputs[0].Value, second)) {
-    // A number routine the step computes as the routine would.
+    // A number routine the step computes as the routine would, into an
+    // input the step made itself where there is one.
     PrepareFloatingPoint(s, false);
-    result = NewNumber(s, ApplyFused(operation, first, second));
+    const long double number = ApplyFused(operation, first, second);
+    result = OwnFreshNumber(inputs[0].Value, stepStamp);
+    if (result == nullptr) result = OwnFreshNumber(inputs[1].Value, stepStamp);
+    if (result != nullptr)
+      result->Number = number;
+    else
+      result = NewNumber(s, number);
   } else {
     const TFusedDepth depthGuard(in);
     if (!TryRoutineOnOperands(in, target.Routine, inputs, target.InputCount, target.Line, result)) return false;
@@ -854,6 +871,7 @@ bool RunFusedValueMake(TInterpreter& in, const TFastCode& fast, const TFusedMake
   const int32_t start = current.StartPos;
   const int32_t end = current.EndPos;
   const uint32_t statements = in.StatementCounter;
+  const uint64_t stepStamp = s.StampCounter;
   TAtom* const lastValue = in.LastValue;
   TStackEntry values[kMaxFusedValues];
   size_t depth = 0;
@@ -884,7 +902,7 @@ bool RunFusedValueMake(TInterpreter& in, const TFastCode& fast, const TFusedMake
                            current.StartPos, current.EndPos};
         break;
       case foCall:
-        done = FusedCall(in, op, code, values, depth);
+        done = FusedCall(in, op, code, values, depth, stepStamp);
         break;
       default:
         done = false;

@@ -84,6 +84,10 @@ INSTANTIATE_TEST_SUITE_P(
         u"make \"n 0\nrepeat 300 [make \"i repeat, make \"w (word3 \"item :i \"x), make \"n add :n cnt :w]\nprint :n :w",
         u"make \"w \"ab\nrepeat 3 [make \"x add cnt :w :w]\nprint :x",
         u"make \"x add 1 cnt :nosuch\nprint :x",
+        // A number call's result goes into an input only where the MAKE made
+        // that input itself, not into a number another value holds.
+        u"to lst :a :b\noutput dll.zavta.LOGOLIST\nend\nto fst :a\noutput dll.zavta.LOGOFIRST\nend\n"
+        u"make \"l lst add 1 1 5\nrepeat 3 [make \"x add fst :l 10, make \"y add add fst :l 1 cnt :l]\nprint :l :x :y",
         u"make \"z add mul cnt \"abc 1e4930 mul cnt \"abc 1e4930\nprint :z\n"
         u"make \"z sub mul cnt \"ab 1e4932 mul cnt \"ab 1e4932\nprint :z",
         u"to twice :a\noutput mul :a 2\nend\nmake \"x 1\nrepeat 100 [make \"x sub twice :x :x]\nprint :x",
