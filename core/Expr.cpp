@@ -158,7 +158,6 @@ int32_t ByValueInputsOf(const std::vector<int32_t>& code, const TFastOp& call) {
 bool FindFusedMakeShape(const std::vector<int32_t>& code, const std::vector<TFastOp>& ops, size_t at,
                         TFusedMake& make) {
   size_t depth = 0;
-  int32_t calls = 0;
   size_t i = at;
   // The name's quote is the one the MAKE follows.
   for (; i < ops.size() && !(ops[i].Kind == foQuote && i + 1 < ops.size() && ops[i + 1].Kind == foMake); ++i) {
@@ -170,7 +169,6 @@ bool FindFusedMakeShape(const std::vector<int32_t>& code, const std::vector<TFas
       if (inputs < 0 || static_cast<size_t>(inputs) > depth) return false;
       depth = depth - static_cast<size_t>(inputs) + 1;
       if (depth > kMaxFusedValues) return false;
-      ++calls;
     } else {
       return false;
     }
@@ -178,7 +176,6 @@ bool FindFusedMakeShape(const std::vector<int32_t>& code, const std::vector<TFas
   if (depth != 1 || i + 2 >= ops.size() || ops[i + 1].Kind != foMake || ops[i + 2].Kind != foPop) return false;
   make.FirstOp = static_cast<int32_t>(at);
   make.OpCount = static_cast<int32_t>(i + 3 - at);
-  make.CallCount = calls;
   make.Numeric = make.OpCount == static_cast<int32_t>(kFusedMakeOps) && IsOperandOp(ops[at]) &&
                  IsOperandOp(ops[at + 1]) && ops[at + 2].Kind == foCall && ByValueInputsOf(code, ops[at + 2]) == 2;
   return true;

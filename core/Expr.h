@@ -331,7 +331,6 @@ struct TFastOp {
 struct TFusedMake {
   int32_t FirstOp = 0;
   int32_t OpCount = 0;    // the value's Ops, the quote, the MAKE and the pop
-  int32_t CallCount = 0;  // the calls among them
   bool Numeric = false;   // "make "name A f B"
   int32_t FinalStart = kNoSpan;  // the range its pop leaves; kNoSpan: the statement's own
   int32_t FinalEnd = kNoSpan;

@@ -237,6 +237,41 @@ TEST(StatementFastCode, CoversTheWordsInOrder) {
   EXPECT_EQ(kinds, (std::vector<FastOpKind>{foPush, foValueOf, foCall, foQuote, foMake, foPop, foEnd}));
 }
 
+// Statements made only of MAKEs of by-value values run each MAKE as one
+// step; the plain number shape is told apart for its own short way.
+TEST(StatementFastCode, MakesOfValuesRunAsOneStep) {
+  TestState t;
+  TStructure& s = *t.S;
+  TInterpreter in{s};
+  ASSERT_EQ(RunText(in,
+                    u"to add :a :b\noutput dll.zavta.LOGOSUM\nend\nto word3 :a :b :c\noutput dll.zavta.LOGOWORD\nend\n"
+                    u"to cnt :a\noutput dll.zavta.LOGOCOUNT\nend\nmake \"x 1",
+                    u"library"),
+            0);
+  struct TCase {
+    const char16_t* Statement;
+    std::vector<bool> Numeric;  // one per fused MAKE; empty: none
+  };
+  const TCase cases[] = {
+      {u"make \"x add :x 1", {true}},
+      {u"make \"w (word3 \"a :x \"b)", {false}},
+      {u"make \"x add 1 cnt :w", {false}},
+      {u"make \"x 5 make \"y :x", {false, false}},
+      {u"make \"x add :x 1 print :x", {}},
+      {u"print :x", {}},
+  };
+  for (const TCase& c : cases) {
+    const TParseResult parsed = ParseText(in.Scanner(), c.Statement, u"test", 0, 0);
+    ASSERT_TRUE(parsed.Ok);
+    in.CodePointer = parsed.List;
+    ASSERT_EQ(CompileCurrentRun(in), CompileResult::Compiled);
+    ASSERT_TRUE(parsed.List->Ext && parsed.List->Ext->Fast);
+    std::vector<bool> numeric;
+    for (const TFusedMake& make : parsed.List->Ext->Fast->Fused) numeric.push_back(make.Numeric);
+    EXPECT_EQ(numeric, c.Numeric) << U8(c.Statement);
+  }
+}
+
 // OUTPUT with and without a value ends the statement on the short way: the
 // kinds of each body's first statement once the procedure has run.
 TEST(StatementFastCode, OutputAndStopHaveTheirOwnKinds) {
