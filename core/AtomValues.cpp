@@ -10,6 +10,7 @@
 
 #include <locale.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -601,6 +602,34 @@ std::u16string TAtom::ToText(TStructure& s, const TAtom* a) {
 }
 
 void AppendPrintedForm(TStructure& s, const TAtom* a, std::u16string& out) { AppendText(s, a, out); }
+
+size_t PrintNumberInto(long double x, char16_t* out) {
+  // Whole numbers below 1e18, what words are mostly built from, written
+  // from the end without a string; everything else the way AppendText
+  // prints it.
+  if (x > -1e18L && x < 1e18L) {
+    const long long whole = static_cast<long long>(x);
+    if (static_cast<long double>(whole) == x) {
+      char16_t digits[24];
+      char16_t* const last = digits + sizeof digits / sizeof digits[0];
+      char16_t* first = last;
+      uint64_t v = whole < 0 ? 0 - static_cast<uint64_t>(whole) : static_cast<uint64_t>(whole);
+      do {
+        *--first = static_cast<char16_t>(u'0' + v % 10);
+        v /= 10;
+      } while (v != 0);
+      if (whole < 0) *--first = u'-';
+      const size_t length = static_cast<size_t>(last - first);
+      std::copy(first, last, out);
+      return length;
+    }
+  }
+  std::u16string text;
+  AppendNumberLower(text, x);
+  const size_t length = std::min(text.size(), kMaxPrintedNumber);
+  std::copy_n(text.data(), length, out);
+  return length;
+}
 
 std::u16string TAtom::ToText(TStructure& s, const TAtom* a, size_t maxChars) {
   std::u16string out;

@@ -141,41 +141,72 @@ namespace {
 
 bool IsOperandOp(const TFastOp& op) { return op.Kind == foPush || op.Kind == foValueOf; }
 
-// The six superinstructions of "make "name A f B" from at, the call with
-// a name and two inputs passed by value.
-bool IsFusedMakeShape(const std::vector<int32_t>& code, const std::vector<TFastOp>& ops, size_t at) {
-  if (!IsOperandOp(ops[at]) || !IsOperandOp(ops[at + 1]) || ops[at + 2].Kind != foCall ||
-      ops[at + 3].Kind != foQuote || ops[at + 4].Kind != foMake || ops[at + 5].Kind != foPop)
-    return false;
-  const size_t call = static_cast<size_t>(ops[at + 2].Operand);
-  return call + 6 <= code.size() && ArityLeft(code[call + 1]) + ArityRight(code[call + 1]) == 2 &&
-         code[call + 2] == 0 && code[call + 4] == 0;
+// The inputs of the call a foCall makes, when every one is passed by
+// value; -1 otherwise.
+int32_t ByValueInputsOf(const std::vector<int32_t>& code, const TFastOp& call) {
+  const size_t at = static_cast<size_t>(call.Operand);
+  if (at + 2 > code.size()) return -1;
+  const int32_t inputs = ArityLeft(code[at + 1]) + ArityRight(code[at + 1]);
+  if (inputs < 0 || at + 2 + 2 * static_cast<size_t>(inputs) > code.size()) return -1;
+  for (int32_t i = 0; i < inputs; ++i)
+    if (code[at + 2 + 2 * static_cast<size_t>(i)] != 0) return -1;
+  return inputs;
 }
 
-// Marks a statement made only of "make "name A f B" instructions
+// The "make "name V" instruction from at (TFusedMake); false where the
+// Ops there are of another shape.
+bool FindFusedMakeShape(const std::vector<int32_t>& code, const std::vector<TFastOp>& ops, size_t at,
+                        TFusedMake& make) {
+  size_t depth = 0;
+  size_t i = at;
+  // The name's quote is the one the MAKE follows.
+  for (; i < ops.size() && !(ops[i].Kind == foQuote && i + 1 < ops.size() && ops[i + 1].Kind == foMake); ++i) {
+    const TFastOp& op = ops[i];
+    if (op.Kind == foPush || op.Kind == foQuote || op.Kind == foValueOf || op.Kind == foCounter) {
+      if (++depth > kMaxFusedValues) return false;
+    } else if (op.Kind == foCall) {
+      const int32_t inputs = ByValueInputsOf(code, op);
+      if (inputs < 0 || static_cast<size_t>(inputs) > depth) return false;
+      depth = depth - static_cast<size_t>(inputs) + 1;
+      if (depth > kMaxFusedValues) return false;
+    } else {
+      return false;
+    }
+  }
+  if (depth != 1 || i + 2 >= ops.size() || ops[i + 1].Kind != foMake || ops[i + 2].Kind != foPop) return false;
+  make.FirstOp = static_cast<int32_t>(at);
+  make.OpCount = static_cast<int32_t>(i + 3 - at);
+  make.Numeric = make.OpCount == static_cast<int32_t>(kFusedMakeOps) && IsOperandOp(ops[at]) &&
+                 IsOperandOp(ops[at + 1]) && ops[at + 2].Kind == foCall && ByValueInputsOf(code, ops[at + 2]) == 2;
+  return true;
+}
+
+// Marks a statement made only of "make "name V" instructions
 // (TFusedMake) and the ranges each leaves: a pop takes the range its MAKE
 // pushed with, the end's own marker comes after the last.
 void FindFusedMakes(const std::vector<int32_t>& code, TFastCode& fast) {
   fast.Fused.clear();
   fast.FusedEndStart = fast.FusedEndEnd = kNoSpan;
   const std::vector<TFastOp>& ops = fast.Ops;
-  if (ops.size() < kFusedMakeOps + 1 || (ops.size() - 1) % kFusedMakeOps != 0 || ops.back().Kind != foEnd) return;
+  if (ops.empty() || ops.back().Kind != foEnd) return;
   std::vector<TFusedMake> fused;
   int32_t start = kNoSpan;
   int32_t end = kNoSpan;
-  for (size_t at = 0; at + 1 < ops.size(); at += kFusedMakeOps) {
-    if (!IsFusedMakeShape(code, ops, at)) return;
-    for (size_t i = at; i < at + kFusedMakeOps - 1; ++i) {
+  for (size_t at = 0; at + 1 < ops.size();) {
+    TFusedMake make;
+    if (!FindFusedMakeShape(code, ops, at, make)) return;
+    const size_t pop = at + static_cast<size_t>(make.OpCount) - 1;
+    for (size_t i = at; i < pop; ++i) {
       if (ops[i].SpanStart == kNoSpan) continue;
       start = ops[i].SpanStart;
       end = ops[i].SpanEnd;
     }
-    TFusedMake make;
-    make.FirstOp = static_cast<int32_t>(at);
     make.FinalStart = start;
     make.FinalEnd = end;
     fused.push_back(make);
+    at = pop + 1;
   }
+  if (fused.empty()) return;
   if (ops.back().SpanStart != kNoSpan) {
     start = ops.back().SpanStart;
     end = ops.back().SpanEnd;

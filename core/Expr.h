@@ -318,15 +318,20 @@ struct TFastOp {
   mutable uint32_t FoundKeywords = 0;
   mutable TAtom* Callee = nullptr;
 };
-// An instruction "make "name A f B" of a statement made only of such
-// instructions: A and B each a literal or a ":name" read, a call of a
-// two-input procedure, the quoted name, the MAKE and its pop (six Ops from
-// FirstOp), the statement's end after the last one. The short way may run
-// it as one step when the call is a direct wrapper of a number routine it
+// An instruction "make "name V" of a statement made only of such
+// instructions: V made of literals, ":name" reads, the loop counters and
+// calls whose inputs are all passed by value (at most kMaxFusedValues
+// values held at once), then the quoted name, the MAKE and its pop
+// (OpCount Ops from FirstOp), the statement's end after the last one. The
+// short way runs it as one step where each call is a frameless routine.
+// "make "name A f B" with A and B literals or ":name" reads (Numeric) may
+// even be computed without the routine when it is a number routine it
 // knows; the memo lets that step give the number atom it stored last a new
 // value instead of making a new one, where nobody else can have it.
 struct TFusedMake {
   int32_t FirstOp = 0;
+  int32_t OpCount = 0;    // the value's Ops, the quote, the MAKE and the pop
+  bool Numeric = false;   // "make "name A f B"
   int32_t FinalStart = kNoSpan;  // the range its pop leaves; kNoSpan: the statement's own
   int32_t FinalEnd = kNoSpan;
   mutable const TAtom* Stored = nullptr;  // the number atom this step made and stored last
@@ -334,8 +339,10 @@ struct TFusedMake {
   mutable uint64_t StoredRound = 0;       // TInterpreter::RoundSerial then
   mutable uint32_t StoredStatements = 0;  // TInterpreter::StatementCounter then
   mutable uint64_t StoredEscapes = 0;     // TInterpreter::EscapeCount then
+  mutable uint32_t Declines = 0;          // the one-step way's declines in a row
 };
-constexpr size_t kFusedMakeOps = 6;
+constexpr size_t kFusedMakeOps = 6;    // a Numeric one's
+constexpr size_t kMaxFusedValues = 8;
 // The superinstructions of one generation of a statement's code.
 struct TFastCode {
   uint32_t Generation = 0;  // TAtom::CodeGeneration they were made from

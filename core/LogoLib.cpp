@@ -413,10 +413,13 @@ size_t CharUnits(std::u16string_view text, size_t i) {
   return IsHighSurrogate(text[i]) && i + 1 < text.size() && IsLowSurrogate(text[i + 1]) ? 2 : 1;
 }
 
-// Characters of a text; a surrogate pair is one character.
+// Characters of a text; a surrogate pair is one character. Pairs never
+// overlap (a low surrogate is no high one), so each low surrogate after a
+// high one takes one unit off.
 size_t CharCount(std::u16string_view text) {
-  size_t count = 0;
-  for (size_t i = 0; i < text.size(); i += CharUnits(text, i)) ++count;
+  size_t count = text.size();
+  for (size_t i = 1; i < text.size(); ++i)
+    if (IsLowSurrogate(text[i]) && IsHighSurrogate(text[i - 1])) --count;
   return count;
 }
 
@@ -468,8 +471,57 @@ private:
   size_t count_ = 0;
 };
 
+// WORD joins words and numbers in a buffer on the stack, so that the
+// word's text is made once at its final size (the text of an atom let go
+// of is kept for it, where there is one).
+constexpr size_t kJoinedOnStack = 256;
+
+// Appends a word's text or a number's printed form; false for any other
+// value, or where it might not fit.
+inline bool AppendWordOrNumber(const TAtom* value, char16_t* joined, size_t& size) {
+  if (!IsAtom(value)) return false;
+  if (value->Kind == akWord) {
+    const std::u16string_view text = value->Text;
+    if (text.size() > kJoinedOnStack - size) return false;
+    std::copy(text.begin(), text.end(), joined + size);
+    size += text.size();
+    return true;
+  }
+  if (value->Kind != akNumber || kMaxPrintedNumber > kJoinedOnStack - size) return false;
+  size += PrintNumberInto(value->Number, joined + size);
+  return true;
+}
+
+TAtom* NewWordOf(TStructure& s, const char16_t* joined, size_t size) {
+  TAtom& atom = NewAtom(s);
+  atom.Text = std::u16string_view(joined, size);
+  return &atom;
+}
+
+// The inputs held as operands, in the written order (input 1 last); null
+// where one is neither a word nor a number, or the word is long.
+TAtom* JoinOperandWords(TStructure& s) {
+  char16_t joined[kJoinedOnStack];
+  size_t size = 0;
+  for (int32_t i = s.OperandCount; i-- > 0;)
+    if (!AppendWordOrNumber(s.OperandInputs[i].Value, joined, size)) return nullptr;
+  return NewWordOf(s, joined, size);
+}
+
+// The same for inputs gathered from a frame's cells.
+TAtom* JoinGatheredWords(TStructure& s, const TGatheredInputs& inputs) {
+  char16_t joined[kJoinedOnStack];
+  size_t size = 0;
+  for (size_t i = inputs.Count(); i-- > 0;)
+    if (!AppendWordOrNumber(inputs[i], joined, size)) return nullptr;
+  return NewWordOf(s, joined, size);
+}
+
 TAtom* JoinWords(TInterpreter& in) {
   TStructure& s = in.S;
+  // Operands are never objects: every word or number is plain.
+  if (s.OperandInputs != nullptr)
+    if (TAtom* word = JoinOperandWords(s)) return word;
   // Joined in the written order, from the last input gathered, into text
   // made at the final size where every input is a word (room for a short
   // printed form each where not).
@@ -482,6 +534,8 @@ TAtom* JoinWords(TInterpreter& in) {
     return true;
   });
   if (!plain) return RaisePrimitiveError(s, u"word");
+  if (size <= kJoinedOnStack)
+    if (TAtom* word = JoinGatheredWords(s, inputs)) return word;
   std::u16string text;
   text.reserve(size);
   for (size_t i = inputs.Count(); i-- > 0;) {
@@ -492,6 +546,9 @@ TAtom* JoinWords(TInterpreter& in) {
 
 TAtom* CountOf(TInterpreter& in) {
   TStructure& s = in.S;
+  // A word held as an operand is plain: its characters, counted at once.
+  if (s.OperandInputs != nullptr && s.OperandCount >= 1 && TAtom::IsWord(s.OperandInputs[0].Value))
+    return NewNumber(s, static_cast<long double>(CharCount(s.OperandInputs[0].Value->Text)));
   const TAtom* value = CellInput(s, exLOGOCOUNT, 1);
   if (!s.InputIsPlain(1)) return RaisePrimitiveError(s, u"count");
   if (TAtom::IsWord(value)) return NumberResult(s, static_cast<long double>(CharCount(value->Text)));

@@ -102,3 +102,7 @@ TAtom* NumberResult(TStructure& s, long double x);
 // The atom's printed form (TAtom::ToText's) appended to out, without a text
 // of its own (AtomValues.cpp).
 void AppendPrintedForm(TStructure& s, const TAtom* a, std::u16string& out);
+// A number's printed form (as AppendPrintedForm gives it) written to out,
+// which has room for kMaxPrintedNumber units; returns how many it wrote.
+constexpr size_t kMaxPrintedNumber = 32;
+size_t PrintNumberInto(long double x, char16_t* out);

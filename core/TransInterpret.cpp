@@ -701,6 +701,14 @@ bool FastMake(TInterpreter& in, TFastStack& operands) {
   return true;
 }
 
+// A number atom's value, or a word's already read as a number.
+inline bool ReadNumber(const TAtom* atom, long double& x) {
+  if (!IsAtom(atom) || (atom->Kind != akNumber && (atom->Kind != akWord || (atom->Marks & amNumberRead) == 0)))
+    return false;
+  x = atom->Number;
+  return true;
+}
+
 // The number a fused step's operand gives the routine: a number literal,
 // a word already read as one, or such a value of a variable without
 // members (variable: that variable, else null); false where the routine
@@ -714,10 +722,7 @@ inline bool FusedNumber(TStructure& s, const TFastOp& op, long double& x, const 
     if (variable == nullptr || variable->FirstChild != nullptr) return false;
     atom = variable->Left;
   }
-  if (!IsAtom(atom) || (atom->Kind != akNumber && (atom->Kind != akWord || (atom->Marks & amNumberRead) == 0)))
-    return false;
-  x = atom->Number;
-  return true;
+  return ReadNumber(atom, x);
 }
 
 // The number routines a fused step computes itself.
@@ -761,7 +766,7 @@ bool PlanFusedMake(TInterpreter& in, const TFastCode& fast, const TFusedMake& ma
                    TFusedPlan& plan) {
   TStructure& s = in.S;
   const TFastOp* ops = fast.Ops.data() + make.FirstOp;
-  if (!FusedNumber(s, ops[0], plan.Second, plan.SecondVariable) ||
+  if (!make.Numeric || !FusedNumber(s, ops[0], plan.Second, plan.SecondVariable) ||
       !FusedNumber(s, ops[1], plan.First, plan.FirstVariable))
     return false;
   TFramelessTarget call;
@@ -783,18 +788,162 @@ inline TAtom* OwnStoredNumber(const TFusedMake& memo, const TPlainStore& target)
   return old;
 }
 
-// Runs the "make "name A f B" instructions of a statement made of them
-// (TFusedMake), each as one step with the effects its six
-// superinstructions have: the wrapper's statement counted, the result
-// stored by the plain store, the variable left in LastValue, the range
-// the pop leaves. Returns how many ran; the first that would decline or do
-// more runs none of its effects, and its superinstructions take over.
+// Leaves the interpreter's depth as a statement's code words would see it
+// while a fused step runs a routine.
+class TFusedDepth {
+public:
+  explicit TFusedDepth(TInterpreter& in) : in_(in) { ++in_.InterpretDepth; }
+  ~TFusedDepth() { --in_.InterpretDepth; }
+  TFusedDepth(const TFusedDepth&) = delete;
+  TFusedDepth& operator=(const TFusedDepth&) = delete;
+
+private:
+  TInterpreter& in_;
+};
+
+// One foCall of a fused step on the values on top (input 1 the deepest):
+// what FastCall does, on the step's own values; false, with nothing done,
+// where FastCall would decline.
+// A number atom made by this fused step (allocated after its serial
+// stepStamp): only the step's own values hold it, since the routines that
+// made or passed it on keep nothing, so it may take a new value.
+inline TAtom* OwnFreshNumber(TAtom* value, uint64_t stepStamp) {
+  return IsAtom(value) && value->Kind == akNumber && value->Stamp > stepStamp && value->RefCount == 0 &&
+                 value->Parent == nullptr && !value->Ext
+             ? value
+             : nullptr;
+}
+
+bool FusedCall(TInterpreter& in, const TFastOp& op, const std::vector<int32_t>& code, TStackEntry* values,
+               size_t& depth, uint64_t stepStamp) {
+  TStructure& s = in.S;
+  TFramelessTarget target;
+  if (!FindFramelessTarget(in, op, code, target)) return false;
+  const size_t count = static_cast<size_t>(target.InputCount);
+  if (count > depth) return false;
+  TStackEntry* inputs = values + (depth - count);
+  for (size_t i = 0; i < count; ++i)
+    if (target.Pairs[2 * i] != 0 || TAtom::IsVariable(inputs[i].Value)) return false;
+  const int32_t start = s.CurrentPosition.StartPos;
+  const int32_t end = s.CurrentPosition.EndPos;
+  TAtom* result = nullptr;
+  FusedOperation operation = kFusedSum;
+  long double first = 0;
+  long double second = 0;
+  if (count == 2 && target.WrappedRoutine >= 0 && FusedOperationOf(in, target.WrappedRoutine, operation) &&
+      ReadNumber(inputs[1].Value, first) && ReadNumber(inputs[0].Value, second)) {
+    // A number routine the step computes as the routine would, into an
+    // input the step made itself where there is one.
+    PrepareFloatingPoint(s, false);
+    const long double number = ApplyFused(operation, first, second);
+    result = OwnFreshNumber(inputs[0].Value, stepStamp);
+    if (result == nullptr) result = OwnFreshNumber(inputs[1].Value, stepStamp);
+    if (result != nullptr)
+      result->Number = number;
+    else
+      result = NewNumber(s, number);
+  } else {
+    const TFusedDepth depthGuard(in);
+    if (!TryRoutineOnOperands(in, target.Routine, inputs, target.InputCount, target.Line, result)) return false;
+  }
+  ++in.StatementCounter;  // the body's statement
+  depth -= count;
+  values[depth++] = {result, start, end};
+  return true;
+}
+
+// A fused MAKE with any value (TFusedMake) as one step, with the effects its
+// superinstructions have: the values read and pushed, each call's routine
+// run on them with the wrapper's statement counted, the result stored by
+// the plain store, the variable left in LastValue. False where any of them
+// would decline; then the range and the statement count are as they were,
+// and since the routines only read their inputs and the reads change
+// nothing, the superinstructions can take over from the first.
+bool RunFusedValueMake(TInterpreter& in, const TFastCode& fast, const TFusedMake& make,
+                       const std::vector<int32_t>& code) {
+  TStructure& s = in.S;
+  TPosition& current = s.CurrentPosition;
+  const TFastOp* ops = fast.Ops.data() + make.FirstOp;
+  const size_t valueOps = static_cast<size_t>(make.OpCount) - 3;
+  // Nothing the values' routines do changes what the store finds.
+  TPlainStore target = FindPlainStore(in, s.AtomById(static_cast<uint32_t>(ops[valueOps].Operand)), nullptr);
+  if (target.Variable == nullptr) return false;
+  const int32_t start = current.StartPos;
+  const int32_t end = current.EndPos;
+  const uint32_t statements = in.StatementCounter;
+  const uint64_t stepStamp = s.StampCounter;
+  TAtom* const lastValue = in.LastValue;
+  TStackEntry values[kMaxFusedValues];
+  size_t depth = 0;
+  bool done = true;
+  for (size_t i = 0; done && i < valueOps; ++i) {
+    const TFastOp& op = ops[i];
+    if (op.SpanStart != kNoSpan) {
+      current.StartPos = op.SpanStart;
+      current.EndPos = op.SpanEnd;
+    }
+    switch (op.Kind) {
+      case foPush:
+        values[depth++] = {s.AtomById(static_cast<uint32_t>(op.Operand)), current.StartPos, current.EndPos};
+        break;
+      case foQuote:
+        in.LastValue = s.AtomById(static_cast<uint32_t>(op.Operand));
+        values[depth++] = {in.LastValue, current.StartPos, current.EndPos};
+        break;
+      case foValueOf: {
+        TAtom* name = s.AtomById(static_cast<uint32_t>(op.Operand));
+        const TAtom* variable = TAtom::IsWord(name) ? s.FindNameOfToken(*name) : nullptr;
+        done = variable != nullptr && variable->FirstChild == nullptr;
+        if (done) values[depth++] = {variable->Left, current.StartPos, current.EndPos};
+        break;
+      }
+      case foCounter:
+        values[depth++] = {NewNumber(s, static_cast<long double>(op.Operand == 1 ? s.WhileCounter : s.RepeatCounter)),
+                           current.StartPos, current.EndPos};
+        break;
+      case foCall:
+        done = FusedCall(in, op, code, values, depth, stepStamp);
+        break;
+      default:
+        done = false;
+        break;
+    }
+  }
+  TAtom* const value = done && depth == 1 ? values[0].Value : nullptr;
+  if (!done || depth != 1 || TAtom::IsVariable(value)) {
+    current.StartPos = start;
+    current.EndPos = end;
+    in.StatementCounter = statements;
+    in.LastValue = lastValue;
+    return false;
+  }
+  if (value == SystemValue) target.Stores = false;  // as FindPlainStore decides for it
+  StorePlain(in, target, value);
+  in.LastValue = target.Variable;
+  return true;
+}
+
+// A fused step declining this often in a row (its call finds a user
+// procedure, say) is tried again only now and then.
+constexpr uint32_t kFusedDeclinesBeforeRest = 8;
+constexpr uint32_t kFusedRetryInterval = 64;
+
+inline bool WorthFusedTry(const TFusedMake& make) {
+  return make.Declines < kFusedDeclinesBeforeRest || make.Declines % kFusedRetryInterval == 0;
+}
+
+// Runs the fused MAKEs of a statement made of them (TFusedMake), each as one
+// step with the effects its superinstructions have: the wrappers'
+// statements counted, the result stored by the plain store, the variable
+// left in LastValue, the range the pop leaves. Returns how many ran; the
+// first that would decline or do more runs none of its effects, and its
+// superinstructions take over.
 //
-// The number atom an instruction stored last gets the new value instead
-// of a new atom when nobody else can hold it: the statement is the only
-// one of a loop's list, it ran in the round before this one, and since
-// then nothing else counted a statement, nothing escaped, nothing pinned
-// the atom, and the variable still holds it.
+// The number atom a Numeric instruction stored last gets the new value
+// instead of a new atom when nobody else can hold it: the statement is the
+// only one of a loop's list, it ran in the round before this one, and
+// since then nothing else counted a statement, nothing escaped, nothing
+// pinned the atom, and the variable still holds it.
 size_t RunFusedMakes(TInterpreter& in, const TFastCode& fast, const std::vector<int32_t>& code,
                      const TAtom* statement) {
   TStructure& s = in.S;
@@ -803,25 +952,36 @@ size_t RunFusedMakes(TInterpreter& in, const TFastCode& fast, const std::vector<
   size_t done = 0;
   for (const TFusedMake& make : fast.Fused) {
     TFusedPlan plan;
-    if (!PlanFusedMake(in, fast, make, code, plan)) break;
-    PrepareFloatingPoint(s, false);
-    const long double result = ApplyFused(plan.Operation, plan.First, plan.Second);
-    TAtom* value = OwnStoredNumber(make, plan.Target);
-    if (value != nullptr && onlyStatement && in.RoundSerial == make.StoredRound + 1 &&
-        in.StatementCounter == make.StoredStatements + perRound && in.EscapeCount == make.StoredEscapes)
-      value->Number = result;
-    else
-      value = NewNumber(s, result);
-    ++in.StatementCounter;  // the wrapper body's statement
-    StorePlain(in, plan.Target, value);
-    if (plan.Target.Stores) {
-      make.Stored = value;
-      make.StoredStamp = value->Stamp;
-      make.StoredRound = in.RoundSerial;
-      make.StoredStatements = in.StatementCounter;
-      make.StoredEscapes = in.EscapeCount;
+    if (!make.Numeric || !PlanFusedMake(in, fast, make, code, plan)) {
+      // Only steps that read numbers by value may run between two runs of
+      // one that gives its atom a new value: any other could store that
+      // atom elsewhere, so every instruction forgets its atom.
+      for (const TFusedMake& other : fast.Fused) other.Stored = nullptr;
+      if (!WorthFusedTry(make) || !RunFusedValueMake(in, fast, make, code)) {
+        ++make.Declines;
+        break;
+      }
+      make.Declines = 0;
+    } else {
+      PrepareFloatingPoint(s, false);
+      const long double result = ApplyFused(plan.Operation, plan.First, plan.Second);
+      TAtom* value = OwnStoredNumber(make, plan.Target);
+      if (value != nullptr && onlyStatement && in.RoundSerial == make.StoredRound + 1 &&
+          in.StatementCounter == make.StoredStatements + perRound && in.EscapeCount == make.StoredEscapes)
+        value->Number = result;
+      else
+        value = NewNumber(s, result);
+      ++in.StatementCounter;  // the wrapper body's statement
+      StorePlain(in, plan.Target, value);
+      if (plan.Target.Stores) {
+        make.Stored = value;
+        make.StoredStamp = value->Stamp;
+        make.StoredRound = in.RoundSerial;
+        make.StoredStatements = in.StatementCounter;
+        make.StoredEscapes = in.EscapeCount;
+      }
+      in.LastValue = plan.Target.Variable;
     }
-    in.LastValue = plan.Target.Variable;
     in.ResultAtom = SystemValue;
     in.StopFlag = false;
     if (make.FinalStart != kNoSpan) {
@@ -880,7 +1040,7 @@ bool PlanFusedRounds(TInterpreter& in, const TAtom* list, TFusedRoundSlots& slot
     if (fast == nullptr || fast->Fused.empty()) return false;
     ++perRound;  // the statement
     for (const TFusedMake& make : fast->Fused) {
-      if (count == kMaxFusedMakes || !PlanFusedMake(in, *fast, make, *cell->Code(), plans[count])) return false;
+      if (count == kMaxFusedMakes || !make.Numeric || !PlanFusedMake(in, *fast, make, *cell->Code(), plans[count])) return false;
       const TPlainStore& target = plans[count].Target;
       // A local's store counts as an escape each time.
       if (IsAtom(target.Variable->Parent) && (target.Variable->Parent->Flags & afFrame) != 0) return false;
@@ -915,7 +1075,7 @@ void RunFusedRounds(TInterpreter& in, const TAtom* list, long double& count, int
     return;
   // Most lists are not of that kind: their first statement tells.
   const TFastCode* first = FastCodeOf(in, *list);
-  if (first == nullptr || first->Fused.empty()) return;
+  if (first == nullptr || first->Fused.empty() || !first->Fused.front().Numeric) return;
   TFusedRoundSlots slots;
   size_t makes = 0;
   uint32_t perRound = 0;

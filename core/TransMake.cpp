@@ -373,9 +373,20 @@ TPlainStore FindPlainStore(TInterpreter& in, TAtom* name, const TAtom* value) {
   return target;
 }
 
+// A store that only replaces the value: the variable has no members to
+// drop, the value brings none, and the old value has no finaliser to run,
+// so nothing can look at the variable while it is stored.
+inline bool OnlyReplacesValue(const TAtom& variable, const TAtom* value) {
+  const TAtom* old = variable.Left;
+  return variable.FirstChild == nullptr && !TAtom::IsVariable(value) &&
+         (!IsAtom(old) || (old->Kind != akWinObject && old->Kind != akMemoryBlock));
+}
+
 void StorePlain(TInterpreter& in, const TPlainStore& target, TAtom* value) {
   TAtom* variable = target.Variable;
-  if (target.Stores) {
+  if (target.Stores && OnlyReplacesValue(*variable, value)) {
+    variable->Left = value;
+  } else if (target.Stores) {
     SilentScope silent(variable);
     StoreValue(in.S, *variable, value);
   } else if (value != SystemValue) {

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "core/Atoms.h"
+#include "core/LogoLib.h"
 #include "core/Text.h"
 #include "core/Vars.h"
 #include "tests/support/TestState.h"
@@ -242,6 +243,19 @@ TEST_F(AtomValues, KindNames) {
   for (const auto& [atom, name] : cases) EXPECT_EQ(U8(TAtom::KindName(atom, false)), name);
   EXPECT_EQ(U8(TAtom::KindName(nullptr, true)), "the empty list");
   EXPECT_EQ(U8(TAtom::KindName(object, true)), "the object");
+}
+
+// The printed form written to a buffer, as WORD joins numbers, is the
+// printed form of the number atom.
+TEST_F(AtomValues, NumberIntoABufferAsPrinted) {
+  for (long double x : {0.0L, -0.0L, 7.0L, -5.0L, 123456.0L, 999999999999999999.0L, -999999999999999999.0L, 1e18L,
+                        0.5L, -0.25L, 1e-7L, 1.0L / 3, 1.25e4000L, -1.25e-4000L, kInf, -kInf, kNaN}) {
+    char16_t buffer[kMaxPrintedNumber];
+    const size_t length = PrintNumberInto(x, buffer);
+    std::u16string printed;
+    AppendPrintedForm(s, Num(x), printed);
+    EXPECT_EQ(std::u16string(buffer, length), printed) << U8(printed);
+  }
 }
 
 TEST_F(AtomValues, PrintedForms) {

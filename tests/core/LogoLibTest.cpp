@@ -262,6 +262,9 @@ TEST_F(LogoLib, CountCountsCharactersOrCells) {
   EXPECT_EQ(Printed(exLOGOCOUNT, {W(u"abc")}), "3");
   EXPECT_EQ(Printed(exLOGOCOUNT, {N(12.5L)}), "4");
   EXPECT_EQ(Printed(exLOGOCOUNT, {W(u"a\U0001F600b")}), "3");
+  // Surrogates without their partner count one each.
+  EXPECT_EQ(Printed(exLOGOCOUNT, {W(u"\xD83D\xD83D\xDE00")}), "2");
+  EXPECT_EQ(Printed(exLOGOCOUNT, {W(u"\xDE00\xD83D" u"a\xD83D")}), "4");
   EXPECT_EQ(Printed(exLOGOCOUNT, {L({W(u"a"), L({}), W(u"c")})}), "3");
   EXPECT_EQ(Printed(exLOGOCOUNT, {nullptr}), "0");
   TAtom* owner = Frame({});

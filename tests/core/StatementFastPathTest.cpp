@@ -31,7 +31,8 @@ TRunOutcome RunBothWays(std::u16string_view program, bool fastPaths) {
       u"to sub :a :b\noutput dll.zavta.LOGOSUB\nend\n"
       u"to word3 :a :b :c\noutput dll.zavta.LOGOWORD\nend\n"
       u"to eq :a :b\noutput dll.zavta.LOGOEQUALP\nend\n"
-      u"to setbit :_names :_mask\ndll.zavta.SETBIT\nend\n";
+      u"to setbit :_names :_mask\ndll.zavta.SETBIT\nend\n"
+      u"to cnt :a\noutput dll.zavta.LOGOCOUNT\nend\n";
   TRunOutcome outcome;
   outcome.Result = RunText(in, library, u"library");
   if (outcome.Result == 0) outcome.Result = RunText(in, program, u"test");
@@ -75,6 +76,22 @@ INSTANTIATE_TEST_SUITE_P(
         u"print p :x",
         // WORD of words, numbers and characters outside the basic plane.
         u"make \"w (word3 \"a\U0001F600 12.5 \"\U0001F601b)\nprint :w\nprint (word3 \"\" 7 \"\")",
+        u"print (word3 -5 0.5 1e20)\nprint (word3 1e-7 -0.25 \"\")\nmake \"w \"\nrepeat 30 [make \"w (word3 :w \"abcdefghi 1)]\n"
+        u"print cnt :w\nprint :w\nprint (word3 \"a [b c] 1)",
+        // MAKEs of nested calls, counters and literals as one step: where a
+        // call declines in the middle (a raising routine, a user procedure,
+        // a missing variable) the statement still runs the full way's calls.
+        u"make \"n 0\nrepeat 300 [make \"i repeat, make \"w (word3 \"item :i \"x), make \"n add :n cnt :w]\nprint :n :w",
+        u"make \"w \"ab\nrepeat 3 [make \"x add cnt :w :w]\nprint :x",
+        u"make \"x add 1 cnt :nosuch\nprint :x",
+        // A number call's result goes into an input only where the MAKE made
+        // that input itself, not into a number another value holds.
+        u"to lst :a :b\noutput dll.zavta.LOGOLIST\nend\nto fst :a\noutput dll.zavta.LOGOFIRST\nend\n"
+        u"make \"l lst add 1 1 5\nrepeat 3 [make \"x add fst :l 10, make \"y add add fst :l 1 cnt :l]\nprint :l :x :y",
+        u"make \"z add mul cnt \"abc 1e4930 mul cnt \"abc 1e4930\nprint :z\n"
+        u"make \"z sub mul cnt \"ab 1e4932 mul cnt \"ab 1e4932\nprint :z",
+        u"to twice :a\noutput mul :a 2\nend\nmake \"x 1\nrepeat 100 [make \"x sub twice :x :x]\nprint :x",
+        u"to pt :px\nend\nmake \"o pt 1\nto same :a\noutput :a\nend\nmake \"p 0\nrepeat 2 [make \"p same :o]\nprint :p.px",
         // A statement that declines in its middle and goes on word by word.
         u"make \"x 1\nrepeat 3 [make \"x add add :x 1 (if eq :x 3 [100] [0])]\nprint :x",
         // Failures inside the superinstructions: the report is the full way's.
@@ -87,6 +104,9 @@ INSTANTIATE_TEST_SUITE_P(
         u"make \"x 0\nrepeat 3 [make \"y :x, make \"x add :x 1]\nprint :x :y",
         u"make \"x 0\nrepeat 3 [make \"y :x make \"x add :x 1]\nprint :x :y",
         u"make \"x 0\nrepeat 2 [repeat 3 [make \"x add :x 1] make \"y :x]\nprint :x :y",
+        u"make \"x 0\nrepeat 3 [make \"l word3 :x 5 \"\" make \"x add :x 1]\nprint :x :l",
+        u"to lst :a :b\noutput dll.zavta.LOGOLIST\nend\nmake \"x 0\nrepeat 3 [make \"l lst :x 5 make \"x add :x 1]\n"
+        u"print :x :l\nrepeat 3 [make \"x add :x 1 make \"l lst :x 5 make \"k add :x 1]\nprint :x :l :k",
         u"make \"x 1\nrepeat 3 [make \"x mul 2 :x]\nmake \"y :x\nrepeat 2 [make \"x sub :x 1]\nprint :x :y",
         u"make \"x 0\nmake \"y 1\nrepeat 4 [make \"x add :x :y]\nrepeat 4 [make \"y add :x :y]\nprint :x :y",
         u"to p\nlocal \"x\nmake \"x 0\nrepeat 5 [make \"x add :x 2]\noutput :x\nend\nprint p p",
@@ -133,7 +153,9 @@ TPumpedRun RunWatchingPumps(std::u16string_view program, bool fastPaths, PumpAct
   s.FastPaths = fastPaths;
   TInterpreter in{s};
   TPumpedRun outcome;
-  EXPECT_EQ(RunText(in, u"to add :a :b\noutput dll.zavta.LOGOSUM\nend\nto mul :a :b\noutput dll.zavta.LOGOMUL\nend\n",
+  EXPECT_EQ(RunText(in,
+                    u"to add :a :b\noutput dll.zavta.LOGOSUM\nend\nto mul :a :b\noutput dll.zavta.LOGOMUL\nend\n"
+                    u"to word3 :a :b :c\noutput dll.zavta.LOGOWORD\nend\nto cnt :a\noutput dll.zavta.LOGOCOUNT\nend\n",
                     u"library"),
             0);
   t.Host.OnPump = [&] {
@@ -178,6 +200,13 @@ INSTANTIATE_TEST_SUITE_P(
                   PumpAction::kWatch},
         TPumpCase{u"make \"x 0\nrepeat 1000 [make \"x add :x 1]\nprint :x", PumpAction::kStopAtThird},
         TPumpCase{u"make \"x 0\nrepeat 1000 [make \"x add :x 1]\nprint :x", PumpAction::kResetX},
+        // Words built from the counter and counted, nested calls in one MAKE.
+        TPumpCase{u"make \"x 0\nrepeat 500 [make \"i repeat, make \"w (word3 \"item :i \"x), make \"x add :x cnt :w]\n"
+                  u"print :x",
+                  PumpAction::kWatch},
+        TPumpCase{u"make \"x 0\nrepeat 500 [make \"i repeat, make \"w (word3 \"item :i \"x) make \"x add :x cnt :w]\n"
+                  u"print :x",
+                  PumpAction::kStopAtThird},
         // Fields of an object through dotted names.
         TPumpCase{u"to pt :px :py\nend\nmake \"o pt 0 0\nrepeat 500 [make \"o.px add :o.px 1 make \"o.py add :o.py 2]\n"
                   u"print :o.px :o.py",
@@ -206,6 +235,41 @@ TEST(StatementFastCode, CoversTheWordsInOrder) {
   }
   EXPECT_EQ(static_cast<size_t>(expectedFrom), ext.Code->size());
   EXPECT_EQ(kinds, (std::vector<FastOpKind>{foPush, foValueOf, foCall, foQuote, foMake, foPop, foEnd}));
+}
+
+// Statements made only of MAKEs of by-value values run each MAKE as one
+// step; the plain number shape is told apart for its own short way.
+TEST(StatementFastCode, MakesOfValuesRunAsOneStep) {
+  TestState t;
+  TStructure& s = *t.S;
+  TInterpreter in{s};
+  ASSERT_EQ(RunText(in,
+                    u"to add :a :b\noutput dll.zavta.LOGOSUM\nend\nto word3 :a :b :c\noutput dll.zavta.LOGOWORD\nend\n"
+                    u"to cnt :a\noutput dll.zavta.LOGOCOUNT\nend\nmake \"x 1",
+                    u"library"),
+            0);
+  struct TCase {
+    const char16_t* Statement;
+    std::vector<bool> Numeric;  // one per fused MAKE; empty: none
+  };
+  const TCase cases[] = {
+      {u"make \"x add :x 1", {true}},
+      {u"make \"w (word3 \"a :x \"b)", {false}},
+      {u"make \"x add 1 cnt :w", {false}},
+      {u"make \"x 5 make \"y :x", {false, false}},
+      {u"make \"x add :x 1 print :x", {}},
+      {u"print :x", {}},
+  };
+  for (const TCase& c : cases) {
+    const TParseResult parsed = ParseText(in.Scanner(), c.Statement, u"test", 0, 0);
+    ASSERT_TRUE(parsed.Ok);
+    in.CodePointer = parsed.List;
+    ASSERT_EQ(CompileCurrentRun(in), CompileResult::Compiled);
+    ASSERT_TRUE(parsed.List->Ext && parsed.List->Ext->Fast);
+    std::vector<bool> numeric;
+    for (const TFusedMake& make : parsed.List->Ext->Fast->Fused) numeric.push_back(make.Numeric);
+    EXPECT_EQ(numeric, c.Numeric) << U8(c.Statement);
+  }
 }
 
 // OUTPUT with and without a value ends the statement on the short way: the
