@@ -317,6 +317,16 @@ struct TFastOp {
   mutable uint64_t FoundChildren = 0;
   mutable uint32_t FoundKeywords = 0;
   mutable TAtom* Callee = nullptr;
+  // foCall: how the callee's body statement decoded when last looked at
+  // (the frameless way a call of it may take), valid while the statement is
+  // the same atom life with the same code. Holds no pin; the routine is a
+  // number, never a pointer into the decoded-body table.
+  mutable const TAtom* Body = nullptr;
+  mutable uint64_t BodyStamp = 0;
+  mutable uint32_t BodyCode = 0;       // the statement's code generation then
+  mutable int32_t BodyRoutine = -1;    // a direct wrapper's routine number; else -1
+  mutable uint8_t BodyComposed = 0;    // else a composed library body's kind, or 0
+  mutable int32_t BodyLine = -1;       // the line the statement raises at; -1: no frameless way
 };
 // An instruction "make "name A f B" of a statement made only of such
 // instructions: A and B each a literal or a ":name" read, a call of a
