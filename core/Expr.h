@@ -311,11 +311,13 @@ struct TFastOp {
   int32_t Operand = 0;
   // foCall: the procedure found last and the one called for it (its lambda
   // child or itself), valid while the procedure is the same atom life with
-  // the same named children under the same keywords. Holds no pin.
+  // the same named children under the same keywords and letter-case rule.
+  // Holds no pin.
   mutable const TAtom* Found = nullptr;
   mutable uint64_t FoundStamp = 0;
   mutable uint64_t FoundChildren = 0;
   mutable uint32_t FoundKeywords = 0;
+  mutable bool FoundCaseSensitive = true;
   mutable TAtom* Callee = nullptr;
   // foCall: how the callee's body statement decoded when last looked at
   // (the frameless way a call of it may take), valid while the statement is

@@ -581,7 +581,8 @@ TAtom* CalledProcedure(TStructure& s, const TFastOp& op, TAtom& name) {
   if (procedure == nullptr || procedure->FirstChild == nullptr) return procedure;
   const TAtom::Extension* ext = procedure->Ext.get();
   if (procedure == op.Found && ext != nullptr && procedure->Stamp == op.FoundStamp &&
-      ext->NamedChildrenStamp == op.FoundChildren && s.KeywordGeneration == op.FoundKeywords)
+      ext->NamedChildrenStamp == op.FoundChildren && s.KeywordGeneration == op.FoundKeywords &&
+      s.CaseSensitive == op.FoundCaseSensitive)
     return op.Callee;
   TAtom* callee = procedure;
   if (TAtom* lambda = TAtom::FindChildByName(s, *procedure, s.Keyword(kwLambda))) callee = lambda;
@@ -590,6 +591,7 @@ TAtom* CalledProcedure(TStructure& s, const TFastOp& op, TAtom& name) {
   op.FoundStamp = procedure->Stamp;
   op.FoundChildren = procedure->Extend().NamedChildrenStamp;
   op.FoundKeywords = s.KeywordGeneration;
+  op.FoundCaseSensitive = s.CaseSensitive;
   op.Callee = callee;
   return callee;
 }

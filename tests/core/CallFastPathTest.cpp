@@ -359,3 +359,31 @@ TEST(CallLookUps, AnswersFollowTheSearchOrderAfterCachesWereFilled) {
 }
 
 }  // namespace
+
+namespace {
+
+// The letter-case rule decides whether a child written "LAMBDA" is the
+// procedure's lambda child: a call site that ran under one rule follows the
+// other at its next call, as the full way does.
+TEST(CallLookUps, ACallSiteFollowsTheLetterCaseRule) {
+  std::vector<std::string> printed[2];
+  for (const bool fast : {true, false}) {
+    TestState t;
+    TInterpreter in{*t.S};
+    in.S.FastPaths = fast;
+    ASSERT_EQ(RunText(in,
+                      u"to mul :a :b\noutput dll.zavta.LOGOMUL\nend\nto lam :x\noutput :x\nend\n"
+                      u"make \"lam.LAMBDA [[:x] output mul :x 2]\nto site :v\noutput lam :v\nend\nprint site 3",
+                      u"test"),
+              0);
+    for (const bool caseSensitive : {false, true}) {
+      in.S.CaseSensitive = caseSensitive;
+      EXPECT_EQ(RunText(in, u"print site 3", u"test"), 0);
+    }
+    for (const auto& line : t.Host.Lines) printed[fast ? 0 : 1].push_back(U8(line.Text));
+  }
+  EXPECT_EQ(printed[0], (std::vector<std::string>{"3", "6", "3"}));
+  EXPECT_EQ(printed[0], printed[1]);
+}
+
+}  // namespace
