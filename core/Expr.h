@@ -311,12 +311,24 @@ struct TFastOp {
   int32_t Operand = 0;
   // foCall: the procedure found last and the one called for it (its lambda
   // child or itself), valid while the procedure is the same atom life with
-  // the same named children under the same keywords. Holds no pin.
+  // the same named children under the same keywords and letter-case rule.
+  // Holds no pin.
   mutable const TAtom* Found = nullptr;
   mutable uint64_t FoundStamp = 0;
   mutable uint64_t FoundChildren = 0;
   mutable uint32_t FoundKeywords = 0;
+  mutable bool FoundCaseSensitive = true;
   mutable TAtom* Callee = nullptr;
+  // foCall: how the callee's body statement decoded when last looked at
+  // (the frameless way a call of it may take), valid while the statement is
+  // the same atom life with the same code. Holds no pin; the routine is a
+  // number, never a pointer into the decoded-body table.
+  mutable const TAtom* Body = nullptr;
+  mutable uint64_t BodyStamp = 0;
+  mutable uint32_t BodyCode = 0;       // the statement's code generation then
+  mutable int32_t BodyRoutine = -1;    // a direct wrapper's routine number; else -1
+  mutable uint8_t BodyComposed = 0;    // else a composed library body's kind, or 0
+  mutable int32_t BodyLine = -1;       // the line the statement raises at; -1: no frameless way
 };
 // An instruction "make "name V" of a statement made only of such
 // instructions: V made of literals, ":name" reads, the loop counters and

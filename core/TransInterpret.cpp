@@ -545,21 +545,34 @@ private:
 
 // The routine a call of the procedure may run without a frame (a direct
 // wrapper of a frameless routine), with the line its body's statement
-// raises at; null when there is none.
-TPrimitive FramelessRoutine(TInterpreter& in, const TAtom& procedure, int32_t& line,
+// raises at; null when there is none. The call site remembers how the
+// body's statement decoded, so a repeated call reads it back with a few
+// compares instead of the decoded-body table.
+TPrimitive FramelessRoutine(TInterpreter& in, const TFastOp& site, const TAtom& procedure, int32_t& line,
                             int32_t& wrappedRoutine) {
   const TAtom* value = procedure.Left;
   if (!IsAtom(value) || value->Kind != akList || (procedure.Flags & afPassResult) != 0) return nullptr;
   const TAtom* body = BodyOfValue(value);
   if (!IsAtom(body)) return nullptr;
-  const TInterpreter::TWrapperBody& decoded = in.WrapperBodyOf(*body);
-  const size_t index = static_cast<size_t>(decoded.Statement.Routine);
-  if (decoded.Line == -1) return nullptr;
-  line = decoded.Line;
-  // A copy: the decoded body's slot may be taken by another body below.
-  wrappedRoutine = decoded.IsWrapper ? decoded.Statement.Routine : -1;
-  if (decoded.IsWrapper) return index < in.FramelessRoutines.size() ? in.FramelessRoutines[index] : nullptr;
-  return decoded.Composed != 0 ? ComposedListRoutine(in, procedure, decoded.Composed) : nullptr;  // fput, emptyp
+  const uint32_t code = TAtom::CodeGeneration(*body);
+  if (site.Body != body || site.BodyStamp != body->Stamp || site.BodyCode != code) {
+    const TInterpreter::TWrapperBody& decoded = in.WrapperBodyOf(*body);
+    site.Body = body;
+    site.BodyStamp = body->Stamp;
+    site.BodyCode = code;
+    // Copies: the decoded body's slot may be taken by another body later.
+    site.BodyRoutine = decoded.IsWrapper ? decoded.Statement.Routine : -1;
+    site.BodyComposed = decoded.IsWrapper ? 0 : decoded.Composed;
+    site.BodyLine = decoded.Line;
+  }
+  if (site.BodyLine == -1) return nullptr;
+  line = site.BodyLine;
+  wrappedRoutine = site.BodyRoutine;
+  if (wrappedRoutine >= 0) {
+    const size_t index = static_cast<size_t>(wrappedRoutine);
+    return index < in.FramelessRoutines.size() ? in.FramelessRoutines[index] : nullptr;
+  }
+  return site.BodyComposed != 0 ? ComposedListRoutine(in, procedure, site.BodyComposed) : nullptr;  // fput, emptyp
 }
 
 // The procedure a call's name finds, its lambda child in its place.
@@ -568,7 +581,8 @@ TAtom* CalledProcedure(TStructure& s, const TFastOp& op, TAtom& name) {
   if (procedure == nullptr || procedure->FirstChild == nullptr) return procedure;
   const TAtom::Extension* ext = procedure->Ext.get();
   if (procedure == op.Found && ext != nullptr && procedure->Stamp == op.FoundStamp &&
-      ext->NamedChildrenStamp == op.FoundChildren && s.KeywordGeneration == op.FoundKeywords)
+      ext->NamedChildrenStamp == op.FoundChildren && s.KeywordGeneration == op.FoundKeywords &&
+      s.CaseSensitive == op.FoundCaseSensitive)
     return op.Callee;
   TAtom* callee = procedure;
   if (TAtom* lambda = TAtom::FindChildByName(s, *procedure, s.Keyword(kwLambda))) callee = lambda;
@@ -577,6 +591,7 @@ TAtom* CalledProcedure(TStructure& s, const TFastOp& op, TAtom& name) {
   op.FoundStamp = procedure->Stamp;
   op.FoundChildren = procedure->Extend().NamedChildrenStamp;
   op.FoundKeywords = s.KeywordGeneration;
+  op.FoundCaseSensitive = s.CaseSensitive;
   op.Callee = callee;
   return callee;
 }
@@ -611,7 +626,7 @@ bool FindFramelessTarget(TInterpreter& in, const TFastOp& op, const std::vector<
   TAtom* procedure = CalledProcedure(s, op, *nameAtom);
   if (procedure == nullptr) return false;
   target.Procedure = procedure;
-  target.Routine = FramelessRoutine(in, *procedure, target.Line, target.WrappedRoutine);
+  target.Routine = FramelessRoutine(in, op, *procedure, target.Line, target.WrappedRoutine);
   if (target.Routine == nullptr) return false;
   if ((s.Log.LogFileOpen && (s.Log.LogMask & lcProcedure) != 0) || !s.CurrentPosition.Topic.empty() ||
       !NothingDueBeforeNextStatement(in))

@@ -892,7 +892,7 @@ TAtom* TStructure::FindName(std::u16string_view rawName, TAtom* token) {
   TAtom* owner = frame_->Owner;
   if (!IsAtom(owner) || owner == Root) return SearchName(rawName, token);
   for (TAtom* c = owner->FirstChild; c != nullptr; c = c->NextSibling) {
-    if (c->Text.size() != rawName.size() || !SameName(c->Text, rawName)) continue;
+    if (!NamedAs(*c, rawName)) continue;
     if (rawName.front() == u'[' || rawName.find(u'.') != std::u16string_view::npos || !IsPlainSimpleName(rawName))
       return SearchName(rawName, token);
     LastScope = owner;

@@ -786,6 +786,14 @@ private:
            memo.RootEpoch == TopLevelEpoch() && memo.RootCaseSensitive == CaseSensitive &&
            memo.Keywords == KeywordGeneration;
   }
+  // The child carries the name (SameName), its size compared first and the
+  // characters without a call while names are case-sensitive: a frame's few
+  // inputs and locals are compared on most look-ups in a procedure.
+  bool NamedAs(const TAtom& child, std::u16string_view name) const {
+    const std::u16string& text = child.Text.str();
+    if (text.size() != name.size()) return false;
+    return CaseSensitive ? std::u16string_view(text) == name : SameTextIgnoringCase(text, name);
+  }
   // FindName's whole search, for the names its short answers do not cover.
   [[gnu::noinline]] TAtom* SearchName(std::u16string_view name, TAtom* token);
   void RememberInnerScope(TAtom& token, const TAtom* found);

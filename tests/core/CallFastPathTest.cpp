@@ -350,6 +350,18 @@ TEST(CallLookUps, AnswersFollowTheSearchOrderAfterCachesWereFilled) {
       {u"to lam :x\noutput :x\nend\nprint lam 3\nmake \"lam.lambda [[:x] output mul :x 2]\nprint lam 3\n"
        u"make \"lam.lambda [[:x] output mul :x 3]\nprint lam 3",
        {"3", "6", "9"}},
+      // One call site, its callee's body replaced between its calls: by
+      // another wrapper, then by a procedure of the program's own.
+      {u"to op :a :b\noutput dll.zavta.LOGOSUM\nend\nto site\noutput op 5 3\nend\n"
+       u"print op 1 1\nmake \"k 0\nrepeat 4 [make \"k add :k 1, print site, if equal :k 2 [make \"op [[:a :b] output dll.zavta.LOGOMUL]]]\n"
+       u"make \"op [[:a :b] output mul :a add :b 1]\nprint site",
+       {"2", "8", "8", "15", "15", "20"}},
+      // A local procedure made in the caller's frame comes before the
+      // wrapper the same call site found at the root.
+      {u"to op :a :b\noutput dll.zavta.LOGOSUM\nend\n"
+       u"to use :k\nif equal :k 1 [local \"op\nmake \"op [[:a :b] output mul :a :b]]\noutput op 5 3\nend\n"
+       u"print use 0\nprint use 1\nprint use 0",
+       {"8", "15", "8"}},
       // Deep recursion reads its input and a global at every level.
       {u"make \"step 1\nto down :n\nif equal :n 0 [output 0]\noutput add :step down add :n -1\nend\nprint down 400",
        {"400"}},
@@ -367,6 +379,34 @@ TEST(CallLookUps, AnswersFollowTheSearchOrderAfterCachesWereFilled) {
     EXPECT_EQ(printed[0], c.Lines) << U8(std::u16string(c.Program));
     EXPECT_EQ(printed[0], printed[1]) << U8(std::u16string(c.Program));
   }
+}
+
+}  // namespace
+
+namespace {
+
+// The letter-case rule decides whether a child written "LAMBDA" is the
+// procedure's lambda child: a call site that ran under one rule follows the
+// other at its next call, as the full way does.
+TEST(CallLookUps, ACallSiteFollowsTheLetterCaseRule) {
+  std::vector<std::string> printed[2];
+  for (const bool fast : {true, false}) {
+    TestState t;
+    TInterpreter in{*t.S};
+    in.S.FastPaths = fast;
+    ASSERT_EQ(RunText(in,
+                      u"to mul :a :b\noutput dll.zavta.LOGOMUL\nend\nto lam :x\noutput :x\nend\n"
+                      u"make \"lam.LAMBDA [[:x] output mul :x 2]\nto site :v\noutput lam :v\nend\nprint site 3",
+                      u"test"),
+              0);
+    for (const bool caseSensitive : {false, true}) {
+      in.S.CaseSensitive = caseSensitive;
+      EXPECT_EQ(RunText(in, u"print site 3", u"test"), 0);
+    }
+    for (const auto& line : t.Host.Lines) printed[fast ? 0 : 1].push_back(U8(line.Text));
+  }
+  EXPECT_EQ(printed[0], (std::vector<std::string>{"3", "6", "3"}));
+  EXPECT_EQ(printed[0], printed[1]);
 }
 
 }  // namespace
