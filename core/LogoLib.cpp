@@ -714,10 +714,15 @@ TCutInputs FetchCutInputs(TStructure& s, int32_t ordinal) {
   return {2, CheckedInput(s, ordinal, 2), count};
 }
 
-TAtom* CutWord(TStructure& s, Cut cut, const std::u16string& text, int32_t n, std::u16string_view key) {
+// The error of a cut primitive names it; the name is only built when raised.
+[[gnu::noinline, gnu::cold]] TAtom* RaiseCutError(TStructure& s, int32_t ordinal) {
+  return RaisePrimitiveError(s, PrimitiveName(ordinal));
+}
+
+TAtom* CutWord(TStructure& s, Cut cut, const std::u16string& text, int32_t n, int32_t ordinal) {
   const size_t length = CharCount(text);
   const size_t count = static_cast<size_t>(n);
-  if (count > length) return RaisePrimitiveError(s, key);
+  if (count > length) return RaiseCutError(s, ordinal);
   switch (cut) {
     case Cut::ButFirst:
       return NewWord(s, text.substr(UnitOffset(text, count)));
@@ -767,10 +772,9 @@ template <Cut Kind, int32_t Ordinal>
 TAtom* CutPrimitive(TInterpreter& in) {
   TStructure& s = in.S;
   const TCutInputs inputs = FetchCutInputs(s, Ordinal);
-  const std::u16string key = PrimitiveName(Ordinal);
-  if (!inputs.Present || !s.InputIsPlain(inputs.Thing) || inputs.Count < 0) return RaisePrimitiveError(s, key);
+  if (!inputs.Present || !s.InputIsPlain(inputs.Thing) || inputs.Count < 0) return RaiseCutError(s, Ordinal);
   TAtom* value = s.InputValue(inputs.Thing);
-  if (TAtom::IsWordOrNumber(value)) return CutWord(s, Kind, TAtom::AsString(s, value), inputs.Count, key);
+  if (TAtom::IsWordOrNumber(value)) return CutWord(s, Kind, TAtom::AsString(s, value), inputs.Count, Ordinal);
   switch (Kind) {
     case Cut::ButFirst:
       return ListButFirst(s, value, inputs.Count);
