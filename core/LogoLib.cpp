@@ -498,22 +498,15 @@ TAtom* NewWordOf(TStructure& s, const char16_t* joined, size_t size) {
   return &atom;
 }
 
-// The inputs held as operands, in the written order (input 1 last); null
-// where one is neither a word nor a number, or the word is long.
-TAtom* JoinOperandWords(TStructure& s) {
+// The joined text of count inputs, valueAt(i) input i + 1, in the written
+// order (input 1 last); null where one is neither a word nor a number, or
+// the text is long.
+template <class ValueAt>
+TAtom* JoinOnStack(TStructure& s, size_t count, ValueAt valueAt) {
   char16_t joined[kJoinedOnStack];
   size_t size = 0;
-  for (int32_t i = s.OperandCount; i-- > 0;)
-    if (!AppendWordOrNumber(s.OperandInputs[i].Value, joined, size)) return nullptr;
-  return NewWordOf(s, joined, size);
-}
-
-// The same for inputs gathered from a frame's cells.
-TAtom* JoinGatheredWords(TStructure& s, const TGatheredInputs& inputs) {
-  char16_t joined[kJoinedOnStack];
-  size_t size = 0;
-  for (size_t i = inputs.Count(); i-- > 0;)
-    if (!AppendWordOrNumber(inputs[i], joined, size)) return nullptr;
+  for (size_t i = count; i-- > 0;)
+    if (!AppendWordOrNumber(valueAt(i), joined, size)) return nullptr;
   return NewWordOf(s, joined, size);
 }
 
@@ -521,7 +514,9 @@ TAtom* JoinWords(TInterpreter& in) {
   TStructure& s = in.S;
   // Operands are never objects: every word or number is plain.
   if (s.OperandInputs != nullptr)
-    if (TAtom* word = JoinOperandWords(s)) return word;
+    if (TAtom* word = JoinOnStack(s, static_cast<size_t>(std::max(s.OperandCount, 0)),
+                                  [&](size_t i) { return s.OperandInputs[i].Value; }))
+      return word;
   // Joined in the written order, from the last input gathered, into text
   // made at the final size where every input is a word (room for a short
   // printed form each where not).
@@ -535,7 +530,7 @@ TAtom* JoinWords(TInterpreter& in) {
   });
   if (!plain) return RaisePrimitiveError(s, u"word");
   if (size <= kJoinedOnStack)
-    if (TAtom* word = JoinGatheredWords(s, inputs)) return word;
+    if (TAtom* word = JoinOnStack(s, inputs.Count(), [&](size_t i) { return inputs[i]; })) return word;
   std::u16string text;
   text.reserve(size);
   for (size_t i = inputs.Count(); i-- > 0;) {

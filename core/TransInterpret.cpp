@@ -816,9 +816,6 @@ private:
   TInterpreter& in_;
 };
 
-// One foCall of a fused step on the values on top (input 1 the deepest):
-// what FastCall does, on the step's own values; false, with nothing done,
-// where FastCall would decline.
 // A number atom made by this fused step (allocated after its serial
 // stepStamp): only the step's own values hold it, since the routines that
 // made or passed it on keep nothing, so it may take a new value.
@@ -829,6 +826,9 @@ inline TAtom* OwnFreshNumber(TAtom* value, uint64_t stepStamp) {
              : nullptr;
 }
 
+// One foCall of a fused step on the values on top (input 1 the deepest):
+// what FastCall does, on the step's own values; false, with nothing done,
+// where FastCall would decline.
 bool FusedCall(TInterpreter& in, const TFastOp& op, const std::vector<int32_t>& code, TStackEntry* values,
                size_t& depth, uint64_t stepStamp) {
   TStructure& s = in.S;
