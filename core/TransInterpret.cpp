@@ -636,6 +636,64 @@ bool FindFramelessTarget(TInterpreter& in, const TFastOp& op, const std::vector<
   return true;
 }
 
+// A number atom's value, or a word's already read as a number.
+inline bool ReadNumber(const TAtom* atom, long double& x) {
+  if (!IsAtom(atom) || (atom->Kind != akNumber && (atom->Kind != akWord || (atom->Marks & amNumberRead) == 0)))
+    return false;
+  x = atom->Number;
+  return true;
+}
+
+// The library routines whose answer on two number inputs a call computes
+// itself, exactly as the routine does: the arithmetic of its number
+// routine, the comparison's tolerance, its shared truth words.
+enum class TwoNumberStep : uint8_t { kNone, kSum, kDifference, kProduct, kBelow, kAbove, kEqual };
+
+// The step of the library routine with that number in the bound-routine
+// table; kNone for any other routine (a program's own included).
+inline TwoNumberStep TwoNumberStepOf(const TInterpreter& in, int32_t routine) {
+  const int32_t slot = routine + 1;
+  const auto& index = in.ExportRoutineIndex;
+  if (slot == index[exLOGOSUM]) return TwoNumberStep::kSum;
+  if (slot == index[exLOGOSUB]) return TwoNumberStep::kDifference;
+  if (slot == index[exLOGOLESSP]) return TwoNumberStep::kBelow;
+  if (slot == index[exLOGOMUL]) return TwoNumberStep::kProduct;
+  if (slot == index[exLOGOGREATERP]) return TwoNumberStep::kAbove;
+  if (slot == index[exLOGOEQUALP]) return TwoNumberStep::kEqual;
+  return TwoNumberStep::kNone;
+}
+
+// The routine's answer on two number values (first: input 2, second:
+// input 1), or null where the routine itself must run: an input that is no
+// number atom nor a word already read as one (the routine reads or raises),
+// or one atom twice in a comparison (equal, whatever its number).
+TAtom* TwoNumberAnswer(TStructure& s, TwoNumberStep step, const TAtom* firstAtom, const TAtom* secondAtom) {
+  long double first = 0;
+  long double second = 0;
+  if (step == TwoNumberStep::kNone || !ReadNumber(firstAtom, first) || !ReadNumber(secondAtom, second))
+    return nullptr;
+  PrepareFloatingPoint(s, false);
+  switch (step) {
+    case TwoNumberStep::kSum:
+      return NumberResult(s, first + second);
+    case TwoNumberStep::kDifference:
+      return NumberResult(s, first - second);
+    case TwoNumberStep::kProduct:
+      return NumberResult(s, first * second);
+    case TwoNumberStep::kBelow:
+    case TwoNumberStep::kAbove:
+    case TwoNumberStep::kEqual: {
+      if (firstAtom == secondAtom) return nullptr;
+      const int order = CompareNumbers(s, first, second);
+      const int wanted = step == TwoNumberStep::kBelow ? -1 : step == TwoNumberStep::kAbove ? 1 : 0;
+      return NewBoolean(s, order == wanted);
+    }
+    case TwoNumberStep::kNone:
+      break;
+  }
+  return nullptr;
+}
+
 // ocCall of a direct wrapper whose routine reads only its inputs, on the
 // operand values, exactly as CallUserProcedure's frameless way does it and
 // under the same conditions (TransCall.cpp); false, with nothing done,
@@ -672,7 +730,9 @@ bool FastCall(TInterpreter& in, TFastStack& operands, const TFastOp& op, const s
   const int32_t start = s.CurrentPosition.StartPos;
   const int32_t end = s.CurrentPosition.EndPos;
   TAtom* result = nullptr;
-  if (!TryRoutineOnOperands(in, routine, inputs, inputCount, line, result)) return false;
+  if (count == 2 && target.WrappedRoutine >= 0)
+    result = TwoNumberAnswer(s, TwoNumberStepOf(in, target.WrappedRoutine), inputs[1].Value, inputs[0].Value);
+  if (result == nullptr && !TryRoutineOnOperands(in, routine, inputs, inputCount, line, result)) return false;
   ++in.StatementCounter;  // the body's statement
   if (held)
     operands.Drop(count);
@@ -713,14 +773,6 @@ bool FastMake(TInterpreter& in, TFastStack& operands) {
     operands.Frame().Drop(2);
   in.LastValue = value;  // the last of the two pops
   operands.Push(variable, s.CurrentPosition.StartPos, s.CurrentPosition.EndPos);
-  return true;
-}
-
-// A number atom's value, or a word's already read as a number.
-inline bool ReadNumber(const TAtom* atom, long double& x) {
-  if (!IsAtom(atom) || (atom->Kind != akNumber && (atom->Kind != akWord || (atom->Marks & amNumberRead) == 0)))
-    return false;
-  x = atom->Number;
   return true;
 }
 
@@ -1268,9 +1320,13 @@ bool RunFastCode(TInterpreter& in, const TFastCode& fast, const std::vector<int3
   TStructure& s = in.S;
   TPosition& current = s.CurrentPosition;
   TFastStack operands(Stack(in));
+  // The index and the ops' storage in registers: the calls below could
+  // otherwise change either as far as the compiler knows.
+  const TFastOp* const ops = fast.Ops.data();
   const size_t size = fast.Ops.size();
-  for (; index < size; ++index) {
-    const TFastOp& op = fast.Ops[index];
+  size_t at = index;
+  for (; at < size; ++at) {
+    const TFastOp& op = ops[at];
     const int32_t oldStart = current.StartPos;
     const int32_t oldEnd = current.EndPos;
     if (op.SpanStart != kNoSpan) {
@@ -1293,7 +1349,10 @@ bool RunFastCode(TInterpreter& in, const TFastCode& fast, const std::vector<int3
         break;
       case foCall:
         done = FastCall(in, operands, op, code, userCall);
-        if (userCall != nullptr) return false;
+        if (userCall != nullptr) {
+          index = at;
+          return false;
+        }
         break;
       case foMake:
         done = FastMake(in, operands);
@@ -1315,6 +1374,7 @@ bool RunFastCode(TInterpreter& in, const TFastCode& fast, const std::vector<int3
       case foEnd:
         operands.Flush();
         next = s.AtomById(static_cast<uint32_t>(op.Operand));
+        index = at;
         return true;
       case foOutput:
         // The value's pop; what it leaves on the stack is never read.
@@ -1327,12 +1387,14 @@ bool RunFastCode(TInterpreter& in, const TFastCode& fast, const std::vector<int3
         in.StopFlag = true;
         operands.Flush();
         next = nullptr;
+        index = at;
         return true;
       case foStop:
         in.ResultAtom = SystemValue;
         in.StopFlag = true;
         operands.Flush();
         next = nullptr;
+        index = at;
         return true;
       case foIf:
         done = FastIf(in, operands, op.Operand == 1);
@@ -1340,6 +1402,7 @@ bool RunFastCode(TInterpreter& in, const TFastCode& fast, const std::vector<int3
           // The branch ended the body: the loop's next stop test ends the statement.
           operands.Flush();
           next = nullptr;
+          index = at;
           return true;
         }
         break;
@@ -1351,10 +1414,12 @@ bool RunFastCode(TInterpreter& in, const TFastCode& fast, const std::vector<int3
       current.StartPos = oldStart;
       current.EndPos = oldEnd;
       operands.Flush();
+      index = at;
       return false;
     }
   }
   operands.Flush();
+  index = at;
   return false;
 }
 

@@ -2,7 +2,7 @@
 // input counts the recursion down, globals, locals, an object made by a
 // procedure without OUTPUT with its fields read and written through dotted
 // names, RUN of built lists, onerror and onchange handlers, OB formulas,
-// redefinitions of +, sum and first between statements, lambda children
+// redefinitions of +, sum, first, *, > and = between statements, lambda children
 // given to procedures that already ran, and now and then a
 // statement that fails, at the top level or some calls deep.
 
@@ -228,7 +228,7 @@ private:
     switch (Pick(14)) {
       case 0:
         // Redefinitions of library procedures between statements.
-        switch (Pick(5)) {
+        switch (Pick(6)) {
           case 0:
             Line("make \"sum [[:a :b] output difference :a :b]");
             return;
@@ -243,9 +243,24 @@ private:
             // call runs + before and the lambda after.
             Line("repeat 3 [print 2 + repeat, if (2 = repeat) [make \"'+.lambda' [[:a] [:b] output product :a :b]]]");
             return;
-          default:
+          case 4:
             Line("to sum :a :b\noutput dll.zavta.LOGOMUL\nend");
             return;
+          default:
+            // Operators that calls compute themselves on two numbers, made
+            // direct wrappers of another routine: the call must run that
+            // one. Not - nor <, which bound the recursion.
+            switch (Pick(3)) {
+              case 0:
+                Line("to :a '*' :b\noutput dll.zavta.LOGOSUM\nend");
+                return;
+              case 1:
+                Line("to :a '>' :b\noutput dll.zavta.LOGOEQUALP\nend");
+                return;
+              default:
+                Line("to :a '=' :b\noutput dll.zavta.LOGOGREATERP\nend");
+                return;
+            }
         }
       case 1: {
         const std::string& g = AnyGlobal();
