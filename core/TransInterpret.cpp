@@ -644,10 +644,10 @@ inline bool ReadNumber(const TAtom* atom, long double& x) {
   return true;
 }
 
-// The library routines whose answer on two number inputs a call computes
-// itself, exactly as the routine does: the arithmetic of its number
-// routine, the comparison's tolerance, its shared truth words.
-enum class TwoNumberStep : uint8_t { kNone, kSum, kDifference, kProduct, kBelow, kAbove, kEqual };
+// The library routines (+ - * / < > =) whose answer on two number inputs
+// a call computes itself, exactly as the routine does: the arithmetic of
+// its number routine, the comparison's tolerance, its shared truth words.
+enum class TwoNumberStep : uint8_t { kNone, kSum, kDifference, kProduct, kQuotient, kBelow, kAbove, kEqual };
 
 // The step of the library routine with that number in the bound-routine
 // table; kNone for any other routine (a program's own included).
@@ -660,6 +660,7 @@ inline TwoNumberStep TwoNumberStepOf(const TInterpreter& in, int32_t routine) {
   if (slot == index[exLOGOMUL]) return TwoNumberStep::kProduct;
   if (slot == index[exLOGOGREATERP]) return TwoNumberStep::kAbove;
   if (slot == index[exLOGOEQUALP]) return TwoNumberStep::kEqual;
+  if (slot == index[exLOGODIV]) return TwoNumberStep::kQuotient;
   return TwoNumberStep::kNone;
 }
 
@@ -680,6 +681,8 @@ TAtom* TwoNumberAnswer(TStructure& s, TwoNumberStep step, const TAtom* firstAtom
       return NumberResult(s, first - second);
     case TwoNumberStep::kProduct:
       return NumberResult(s, first * second);
+    case TwoNumberStep::kQuotient:
+      return NumberResult(s, first / second);  // a zero divisor gives an infinity or NaN, as the routine's
     case TwoNumberStep::kBelow:
     case TwoNumberStep::kAbove:
     case TwoNumberStep::kEqual: {
