@@ -636,6 +636,38 @@ bool FindFramelessTarget(TInterpreter& in, const TFastOp& op, const std::vector<
   return true;
 }
 
+// What a routine that raised on the short way changed, put back: the
+// range, the topic and the trace entries it added.
+[[gnu::noinline, gnu::cold]] void UndoRaisedRoutine(TInterpreter& in, size_t traceLength, int32_t start,
+                                                    int32_t end) {
+  TStructure& s = in.S;
+  s.CurrentPosition.StartPos = start;
+  s.CurrentPosition.EndPos = end;
+  s.CurrentPosition.Topic.clear();
+  if (s.ErrorTrace.size() > traceLength) TruncateErrorTrace(in, traceLength);
+}
+
+// TryRoutineOnOperands, inlined into the short way's calls.
+inline bool TryRoutine(TInterpreter& in, TPrimitive routine, const TStackEntry* inputs, int32_t inputCount,
+                       int32_t line, TAtom*& result) {
+  TStructure& s = in.S;
+  // Only a raise reads these; the answer's way does nothing more with them.
+  const size_t traceLength = s.ErrorTrace.size();
+  const int32_t start = s.CurrentPosition.StartPos;
+  const int32_t end = s.CurrentPosition.EndPos;
+  PrepareFloatingPoint(s, false);
+  try {
+    // Never null, also without inputs: null means "read the frame's cells".
+    const OperandView view(s, inputs, inputCount, line);
+    result = routine(in);
+    return true;
+  } catch (...) {
+  }
+  result = nullptr;
+  UndoRaisedRoutine(in, traceLength, start, end);
+  return false;
+}
+
 // A number atom's value, or a word's already read as a number.
 inline bool ReadNumber(const TAtom* atom, long double& x) {
   if (!IsAtom(atom) || (atom->Kind != akNumber && (atom->Kind != akWord || (atom->Marks & amNumberRead) == 0)))
@@ -735,7 +767,7 @@ bool FastCall(TInterpreter& in, TFastStack& operands, const TFastOp& op, const s
   TAtom* result = nullptr;
   if (count == 2 && target.WrappedRoutine >= 0)
     result = TwoNumberAnswer(s, TwoNumberStepOf(in, target.WrappedRoutine), inputs[1].Value, inputs[0].Value);
-  if (result == nullptr && !TryRoutineOnOperands(in, routine, inputs, inputCount, line, result)) return false;
+  if (result == nullptr && !TryRoutine(in, routine, inputs, inputCount, line, result)) return false;
   ++in.StatementCounter;  // the body's statement
   if (held)
     operands.Drop(count);
@@ -1328,6 +1360,8 @@ bool RunFastCode(TInterpreter& in, const TFastCode& fast, const std::vector<int3
   const TFastOp* const ops = fast.Ops.data();
   const size_t size = fast.Ops.size();
   size_t at = index;
+  // Each case goes on with the next op, ends the statement or falls out of
+  // the switch where the op declines.
   for (; at < size; ++at) {
     const TFastOp& op = ops[at];
     const int32_t oldStart = current.StartPos;
@@ -1336,34 +1370,33 @@ bool RunFastCode(TInterpreter& in, const TFastCode& fast, const std::vector<int3
       current.StartPos = op.SpanStart;
       current.EndPos = op.SpanEnd;
     }
-    bool done = true;
     switch (op.Kind) {
       case foPush:
         operands.Push(s.AtomById(static_cast<uint32_t>(op.Operand)), current.StartPos, current.EndPos);
-        break;
+        continue;
       case foQuote: {
         TAtom* literal = s.AtomById(static_cast<uint32_t>(op.Operand));
         in.LastValue = literal;
         operands.Push(literal, current.StartPos, current.EndPos);
-        break;
+        continue;
       }
       case foValueOf:
-        done = FastValueOf(in, operands, s.AtomById(static_cast<uint32_t>(op.Operand)));
+        if (FastValueOf(in, operands, s.AtomById(static_cast<uint32_t>(op.Operand)))) continue;
         break;
       case foCall:
-        done = FastCall(in, operands, op, code, userCall);
+        if (FastCall(in, operands, op, code, userCall)) continue;
         if (userCall != nullptr) {
           index = at;
           return false;
         }
         break;
       case foMake:
-        done = FastMake(in, operands);
+        if (FastMake(in, operands)) continue;
         break;
       case foCounter:
         operands.Push(NewNumber(s, static_cast<long double>(op.Operand == 1 ? s.WhileCounter : s.RepeatCounter)),
                       current.StartPos, current.EndPos);
-        break;
+        continue;
       case foPop:
         if (operands.Depth() > 0) {
           const TStackEntry top = operands.Pop();
@@ -1373,7 +1406,7 @@ bool RunFastCode(TInterpreter& in, const TFastCode& fast, const std::vector<int3
         } else {
           PopToPosition(in);
         }
-        break;
+        continue;
       case foEnd:
         operands.Flush();
         next = s.AtomById(static_cast<uint32_t>(op.Operand));
@@ -1400,26 +1433,24 @@ bool RunFastCode(TInterpreter& in, const TFastCode& fast, const std::vector<int3
         index = at;
         return true;
       case foIf:
-        done = FastIf(in, operands, op.Operand == 1);
-        if (done && (in.ResultAtom != SystemValue || in.StopFlag)) {
+        if (!FastIf(in, operands, op.Operand == 1)) break;
+        if (in.ResultAtom != SystemValue || in.StopFlag) {
           // The branch ended the body: the loop's next stop test ends the statement.
           operands.Flush();
           next = nullptr;
           index = at;
           return true;
         }
-        break;
+        continue;
       case foGeneral:
-        done = false;
         break;
     }
-    if (!done) {
-      current.StartPos = oldStart;
-      current.EndPos = oldEnd;
-      operands.Flush();
-      index = at;
-      return false;
-    }
+    // Declined: the loop runs the op's words from where the position was.
+    current.StartPos = oldStart;
+    current.EndPos = oldEnd;
+    operands.Flush();
+    index = at;
+    return false;
   }
   operands.Flush();
   index = at;
@@ -1430,26 +1461,7 @@ bool RunFastCode(TInterpreter& in, const TFastCode& fast, const std::vector<int3
 
 bool TryRoutineOnOperands(TInterpreter& in, TPrimitive routine, const TStackEntry* inputs, int32_t inputCount,
                           int32_t line, TAtom*& result) {
-  TStructure& s = in.S;
-  const size_t traceLength = s.ErrorTrace.size();
-  const int32_t start = s.CurrentPosition.StartPos;
-  const int32_t end = s.CurrentPosition.EndPos;
-  result = nullptr;
-  bool failed = false;
-  PrepareFloatingPoint(s, false);
-  try {
-    // Never null, also without inputs: null means "read the frame's cells".
-    const OperandView view(s, inputs, inputCount, line);
-    result = routine(in);
-  } catch (...) {
-    failed = true;
-  }
-  if (!failed) return true;
-  s.CurrentPosition.StartPos = start;
-  s.CurrentPosition.EndPos = end;
-  s.CurrentPosition.Topic.clear();
-  if (s.ErrorTrace.size() > traceLength) TruncateErrorTrace(in, traceLength);
-  return false;
+  return TryRoutine(in, routine, inputs, inputCount, line, result);
 }
 
 // ocNative / ocPrimitive: calls a bound routine with a clean floating-point
