@@ -946,22 +946,26 @@ TInterpreter::TComposedCall::TWrapper WrapperState(TAtom& procedure, const TAtom
 }
 
 bool WrapperUnchanged(const TInterpreter::TComposedCall::TWrapper& was) {
-  if (was.Procedure == nullptr) return true;  // a slot the body does not use
   const TAtom& procedure = *was.Procedure;
-  if (procedure.Left != was.Value || !IsAtom(was.Value) || was.Value->Stamp != was.ValueStamp ||
-      procedure.Flags != was.Flags || !procedure.Ext || procedure.Ext->NamedChildrenStamp != was.Children ||
-      was.Body->Stamp != was.BodyStamp || TAtom::CodeGeneration(*was.Body) != was.CodeGeneration)
+  const TAtom::Extension* ext = procedure.Ext.get();
+  // The value was an atom when the memo was made: the same pointer with
+  // the same allocation stamp is the same atom life.
+  if (procedure.Left != was.Value || ext == nullptr || was.Value->Stamp != was.ValueStamp ||
+      procedure.Flags != was.Flags || ext->NamedChildrenStamp != was.Children)
     return false;
+  const TAtom& body = *was.Body;
+  if (body.Stamp != was.BodyStamp || TAtom::CodeGeneration(body) != was.CodeGeneration) return false;
   size_t n = 0;
   for (const TAtom* child = procedure.FirstChild; child != nullptr && n < 2; child = child->NextSibling)
     if (child->Left != was.ChildValues[n++]) return false;
   return true;
 }
 
-// Every wrapper the body calls (remainder's four, two for the others).
-bool WrappersUnchanged(const std::array<TInterpreter::TComposedCall::TWrapper, 4>& wrappers) {
-  for (const TInterpreter::TComposedCall::TWrapper& was : wrappers)
-    if (!WrapperUnchanged(was)) return false;
+// Every wrapper the body calls (remainder's four, two for the others),
+// filled from the first slot on.
+bool WrappersUnchanged(const TInterpreter::TComposedCall& memo) {
+  for (size_t i = 0; i < memo.WrapperCount; ++i)
+    if (!WrapperUnchanged(memo.Wrappers[i])) return false;
   return true;
 }
 
@@ -1132,7 +1136,7 @@ TPrimitive ComposedListRoutine(TInterpreter& in, const TAtom& procedure, uint8_t
   const uint64_t epoch = s.TopLevelEpoch();
   if (memo.Procedure == &procedure && procedure.Left == memo.Value && IsAtom(memo.Value) &&
       memo.Value->Stamp == memo.ValueStamp && memo.TopLevelEpoch == epoch && memo.Keywords == s.KeywordGeneration &&
-      memo.CaseSensitive == s.CaseSensitive && WrappersUnchanged(memo.Wrappers))
+      memo.CaseSensitive == s.CaseSensitive && WrappersUnchanged(memo))
     return memo.Routine;
   memo = TInterpreter::TComposedCall{};
   TPrimitive routine = ComposedRoutineFound(in, procedure, static_cast<ComposedBody>(bodyKind), memo.Wrappers);
@@ -1144,6 +1148,8 @@ TPrimitive ComposedListRoutine(TInterpreter& in, const TAtom& procedure, uint8_t
   memo.Keywords = s.KeywordGeneration;
   memo.CaseSensitive = s.CaseSensitive;
   memo.Routine = routine;
+  memo.WrapperCount = static_cast<uint8_t>(
+      std::count_if(memo.Wrappers.begin(), memo.Wrappers.end(), [](const auto& w) { return w.Procedure != nullptr; }));
   return routine;
 }
 

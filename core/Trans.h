@@ -288,6 +288,7 @@ public:
     uint32_t Keywords = 0;
     bool CaseSensitive = true;
     std::array<TWrapper, 4> Wrappers{};  // unused slots have no procedure
+    uint8_t WrapperCount = 0;            // the used slots, first to last
     TPrimitive Routine = nullptr;
   };
   std::array<TComposedCall, 4> ComposedCalls{};  // fput's, emptyp's, remainder's, notequalp's
