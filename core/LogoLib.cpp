@@ -153,11 +153,6 @@ TAtom* RaisePrimitiveError(TStructure& s, std::u16string_view key, TAtom* fallba
   return fallback;
 }
 
-TAtom* NumberResult(TStructure& s, long double x) {
-  if (std::isnan(x)) x = std::fabs(x);
-  return NewNumber(s, x);
-}
-
 namespace {
 
 // --- numbers ----------------------------------------------------------------------

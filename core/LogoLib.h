@@ -7,6 +7,7 @@
 // children of the current frame's owner, the argument cells. Cell 1 holds the
 // LAST input as written, cell 2 the one before it, and so on.
 
+#include <cmath>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -98,7 +99,11 @@ TAtom* RaisePrimitiveError(TStructure& s, std::u16string_view key, TAtom* fallba
 // --- results --------------------------------------------------------------------
 // A new number atom. Not-a-number is stored with its sign cleared: the x87
 // default NaN is negative, and a result must never read as "-nan".
-TAtom* NumberResult(TStructure& s, long double x);
+TAtom* NewNumber(TStructure& s, long double x);  // Atoms.h
+inline TAtom* NumberResult(TStructure& s, long double x) {
+  if (std::isnan(x)) x = std::fabs(x);
+  return NewNumber(s, x);
+}
 // The atom's printed form (TAtom::ToText's) appended to out, without a text
 // of its own (AtomValues.cpp).
 void AppendPrintedForm(TStructure& s, const TAtom* a, std::u16string& out);

@@ -638,8 +638,7 @@ bool FindFramelessTarget(TInterpreter& in, const TFastOp& op, const std::vector<
 
 // What a routine that raised on the short way changed, put back: the
 // range, the topic and the trace entries it added.
-[[gnu::noinline, gnu::cold]] void UndoRaisedRoutine(TInterpreter& in, size_t traceLength, int32_t start,
-                                                    int32_t end) {
+[[gnu::noinline, gnu::cold]] void UndoRaisedRoutine(TInterpreter& in, size_t traceLength, int32_t start, int32_t end) {
   TStructure& s = in.S;
   s.CurrentPosition.StartPos = start;
   s.CurrentPosition.EndPos = end;
@@ -703,8 +702,7 @@ inline TwoNumberStep TwoNumberStepOf(const TInterpreter& in, int32_t routine) {
 TAtom* TwoNumberAnswer(TStructure& s, TwoNumberStep step, const TAtom* firstAtom, const TAtom* secondAtom) {
   long double first = 0;
   long double second = 0;
-  if (step == TwoNumberStep::kNone || !ReadNumber(firstAtom, first) || !ReadNumber(secondAtom, second))
-    return nullptr;
+  if (step == TwoNumberStep::kNone || !ReadNumber(firstAtom, first) || !ReadNumber(secondAtom, second)) return nullptr;
   PrepareFloatingPoint(s, false);
   switch (step) {
     case TwoNumberStep::kSum:
@@ -721,7 +719,9 @@ TAtom* TwoNumberAnswer(TStructure& s, TwoNumberStep step, const TAtom* firstAtom
       if (firstAtom == secondAtom) return nullptr;
       const int order = CompareNumbers(s, first, second);
       const int wanted = step == TwoNumberStep::kBelow ? -1 : step == TwoNumberStep::kAbove ? 1 : 0;
-      return NewBoolean(s, order == wanted);
+      // NewBoolean's answer with the fast paths on: the shared truth word.
+      TAtom* shared = order == wanted ? s.Language.TrueWord : s.Language.FalseWord;
+      return shared != nullptr ? shared : NewBoolean(s, order == wanted);
     }
     case TwoNumberStep::kNone:
       break;
