@@ -198,6 +198,38 @@ bool CellsInWrittenOrder(TAtom* frame, int32_t count, std::array<TAtom*, 8>& cel
 }
 
 
+// A kept frame goes under its procedure in front and comes off from there
+// as a running call's frame does, without the general link's checks where
+// none applies: a frame is anonymous (no children stamp moves, it names no
+// handler), out of the tree while kept, and a procedure without a child
+// index needs no index update.
+bool IsAnonymousFrame(const TAtom& frame) {
+  const std::u16string& name = frame.Text;
+  return name.size() == 3 && name[0] == u'[' && name[1] == u'~' && name[2] == u']';
+}
+
+void LinkFrame(TStructure& s, TAtom& frame, TAtom& procedure) {
+  if (frame.Parent != nullptr || !IsAnonymousFrame(frame) || (procedure.Ext && procedure.Ext->ChildIndex != nullptr)) {
+    TAtom::SetParent(s, frame, &procedure);
+    return;
+  }
+  frame.Parent = &procedure;
+  frame.NextSibling = procedure.FirstChild;
+  procedure.FirstChild = &frame;
+}
+
+void UnlinkFrame(TAtom& frame) {
+  TAtom* procedure = frame.Parent;
+  if (procedure == nullptr || procedure->FirstChild != &frame || !IsAnonymousFrame(frame) ||
+      (procedure->Ext && procedure->Ext->ChildIndex != nullptr)) {
+    TAtom::Unlink(&frame);
+    return;
+  }
+  procedure->FirstChild = frame.NextSibling;
+  frame.Parent = nullptr;
+  frame.NextSibling = nullptr;
+}
+
 // exit: the frame it entered, CallDepth, the procedure's afActive bit, the
 // frame variable (unlinked: a finished or failed call never leaves it under
 // its procedure), the current position's Procedure and CodePointer.
@@ -214,7 +246,7 @@ public:
     if (activeSet_ && !wasActive_) TAtom::SetFlag(procedure_, afActive, false);
     if (IsAtom(frame_)) {
       TAtom::SetFlag(frame_, afFrame, false);
-      TAtom::Unlink(frame_);
+      UnlinkFrame(*frame_);
     }
     TAtom::DecRef(frame_);
     if (reusableFor_ != nullptr && spareGeneration_ == in_.SpareFramesGeneration)
@@ -316,7 +348,13 @@ struct TCall {
   const int32_t* Pairs = nullptr;  // a (by-name flag, parameter word) pair per input
   size_t PairWords = 0;
   std::u16string NumberName;  // the name's text when the name is a number
-  const std::u16string* Name = &kNoText;
+  const std::u16string* Name = nullptr;  // see NameText
+
+  // The call's name as its errors show it (made when first asked for).
+  const std::u16string& NameText() {
+    if (Name == nullptr) Name = &OperandText(S, NameAtom, NumberName);
+    return *Name;
+  }
 
   int32_t PairWord(int32_t input, int32_t which) const {
     const size_t at = 2 * static_cast<size_t>(input) + static_cast<size_t>(which);
@@ -349,11 +387,10 @@ void ReadCallOperands(TCall& call, TCodeCursor& cursor) {
 // call has yielded nothing).
 TAtom* FindCalledProcedure(TCall& call) {
   TStructure& s = call.S;
-  call.Name = &OperandText(s, call.NameAtom, call.NumberName);
-  TAtom* procedure = s.FindName(*call.Name, call.NameAtom);
+  TAtom* procedure = s.FindName(call.NameText(), call.NameAtom);
   if (procedure == nullptr) {
     WriteErrorFile(s, 7, u"TRANS:USRCL:1650");
-    RaiseUnknownName(s, u"unknown-var-active-proc", *call.Name, IsAtom(s.LastScope));
+    RaiseUnknownName(s, u"unknown-var-active-proc", call.NameText(), IsAtom(s.LastScope));
     call.DropInputsAndYieldNothing(call.InputCount);
     return nullptr;
   }
@@ -418,7 +455,7 @@ bool BindInputByName(TCall& call, TAtom& frame, int32_t i, const std::u16string&
   TStructure& s = call.S;
   if (!TAtom::IsWordOrNumber(input)) {
     WriteErrorFile(s, 7, param);
-    WriteErrorFile(s, 8, *call.Name);
+    WriteErrorFile(s, 8, call.NameText());
     std::u16string dump;
     TAtom::DumpTree(s, input, u"", dump);
     RaiseInputError(call.In, u"bad-name-input", s.MessageText(u"BADNAME", {dump}), input, range.StartPos,
@@ -431,7 +468,7 @@ bool BindInputByName(TCall& call, TAtom& frame, int32_t i, const std::u16string&
   TAtom* target = s.FindName(targetName);
   if (target == nullptr) {
     WriteErrorFile(s, 7, param);
-    WriteErrorFile(s, 8, *call.Name);
+    WriteErrorFile(s, 8, call.NameText());
     s.CurrentPosition.StartPos = range.StartPos;
     s.CurrentPosition.EndPos = range.EndPos;
     RaiseUnknownName(s, u"unknown-var-input", targetName, IsAtom(s.LastScope));
@@ -596,7 +633,7 @@ void CallProcedure(TCall& call, TAtom* procedure) {
   TAtom* frame = s.FastPaths ? TakeKeptFrame(call, spare, body, keptCells) : nullptr;
   const bool reusedFrame = frame != nullptr;
   if (reusedFrame)
-    TAtom::SetParent(s, *frame, procedure);
+    LinkFrame(s, *frame, *procedure);
   else
     frame = s.CreateVariable(procedure, u"[~]", true, nullptr);
   scope.SetFrame(frame);
@@ -632,7 +669,7 @@ void CallProcedure(TCall& call, TAtom* procedure) {
   if (s.FastPaths && !handled && in.EscapeCount == escapesAtStart && result != frame &&
       !(IsAtom(result) && result->Parent == frame))
     scope.OfferFrame(spare, spareGeneration, body, call.InputCount);
-  TAtom::Unlink(frame);
+  UnlinkFrame(*frame);
   if (LogTakesProcedures(s)) {
     std::u16string text = procedure->Text;
     text += u" with result=";
@@ -675,10 +712,8 @@ void CallUserProcedure(TInterpreter& in, TCodeCursor& cursor) {
 void CallFoundProcedure(TInterpreter& in, TAtom& procedure, TCodeCursor& cursor) {
   TContext* callerFrame = CallerFrame(in);
   if (callerFrame == nullptr) return;
-  TStructure& s = in.S;
   TCall call(in, *callerFrame);
   ReadCallOperands(call, cursor);
-  call.Name = &OperandText(s, call.NameAtom, call.NumberName);
   CallProcedure(call, &procedure);
 }
 
