@@ -208,7 +208,7 @@ bool IsAnonymousFrame(const TAtom& frame) {
   return name.size() == 3 && name[0] == u'[' && name[1] == u'~' && name[2] == u']';
 }
 
-void LinkFrame(TStructure& s, TAtom& frame, TAtom& procedure) {
+inline void LinkFrame(TStructure& s, TAtom& frame, TAtom& procedure) {
   if (frame.Parent != nullptr || !IsAnonymousFrame(frame) || (procedure.Ext && procedure.Ext->ChildIndex != nullptr)) {
     TAtom::SetParent(s, frame, &procedure);
     return;
@@ -218,9 +218,10 @@ void LinkFrame(TStructure& s, TAtom& frame, TAtom& procedure) {
   procedure.FirstChild = &frame;
 }
 
-void UnlinkFrame(TAtom& frame) {
+inline void UnlinkFrame(TAtom& frame) {
   TAtom* procedure = frame.Parent;
-  if (procedure == nullptr || procedure->FirstChild != &frame || !IsAnonymousFrame(frame) ||
+  if (procedure == nullptr) return;
+  if (procedure->FirstChild != &frame || !IsAnonymousFrame(frame) ||
       (procedure->Ext && procedure->Ext->ChildIndex != nullptr)) {
     TAtom::Unlink(&frame);
     return;
@@ -420,21 +421,23 @@ using TKeptCells = std::array<TAtom*, 8>;
 // A frame a finished call of this body left, when it fits these inputs
 // (all by value, none an object, the same names); its cells in written
 // order in cells. Null when none fits.
-TAtom* TakeKeptFrame(const TCall& call, TInterpreter::TSpareCallFrames& spare, const TAtom* body, TKeptCells& cells) {
+[[gnu::always_inline]] inline TAtom* TakeKeptFrame(const TCall& call, TInterpreter::TSpareCallFrames& spare,
+                                                    const TAtom* body, TKeptCells& cells) {
   if (spare.Frames.empty() || spare.Body != body) return nullptr;
   TAtom* frame = spare.Frames.back();
   const std::vector<TStackEntry>& items = call.CallerStack.Items;
-  const int32_t inputCount = call.InputCount;
+  const size_t count = static_cast<size_t>(call.InputCount);
   // Out of the tree and pinned only by the table since it was found bare,
-  // the frame cannot have changed.
-  bool fits = inputCount <= 8 && items.size() >= static_cast<size_t>(inputCount) &&
-              CellsInWrittenOrder(frame, inputCount, cells);
-  for (int32_t i = 0; fits && i < inputCount; ++i) {
-    const TAtom* paramAtom = call.S.AtomById(static_cast<uint32_t>(call.PairWord(i, 1)));
-    fits = call.PairWord(i, 0) == 0 && TAtom::IsWord(paramAtom) && SameText(cells[i]->Text, paramAtom->Text) &&
-           !TAtom::IsVariable(items[items.size() - 1 - static_cast<size_t>(i)].Value);
+  // the frame cannot have changed. A missing pair gives no parameter word.
+  if (count > cells.size() || items.size() < count || call.PairWords < 2 * count ||
+      !CellsInWrittenOrder(frame, call.InputCount, cells))
+    return nullptr;
+  const TStackEntry* inputs = items.data() + items.size();  // input i is inputs[-1 - i]
+  for (size_t i = 0; i < count; ++i) {
+    if (call.Pairs[2 * i] != 0 || TAtom::IsVariable(inputs[-1 - static_cast<ptrdiff_t>(i)].Value)) return nullptr;
+    const TAtom* paramAtom = call.S.AtomById(static_cast<uint32_t>(call.Pairs[2 * i + 1]));
+    if (!TAtom::IsWord(paramAtom) || !SameText(cells[i]->Text, paramAtom->Text)) return nullptr;
   }
-  if (!fits) return nullptr;
   spare.Frames.pop_back();
   TAtom::DecRef(frame);  // the pin it was kept with; the call pins it anew
   return frame;
@@ -442,9 +445,10 @@ TAtom* TakeKeptFrame(const TCall& call, TInterpreter::TSpareCallFrames& spare, c
 
 // The frame variable's side of the call: its inputs' ranges (for the
 // onerror handler's input redirect) and the log's call text.
+using TInputRanges = std::array<TRange, kRememberedRanges>;  // filled per input before any read
 struct TBoundInputs {
-  std::array<TRange, kRememberedRanges> Ranges;  // filled per input before any read
-  std::u16string CallText;                       // only while procedure entries are logged
+  TInputRanges Ranges;
+  std::u16string CallText;  // only while procedure entries are logged
 };
 
 // Binds input i given by name: a child of the frame holding the target's
@@ -526,13 +530,13 @@ bool BindInputs(TCall& call, TAtom& frame, const TKeptCells* keptCells, bool log
 // Binds the inputs into the cells of a kept frame that TakeKeptFrame found
 // fitting (all by value, the same names): BindInputs' pops, ranges and
 // last value without its per-input checks. Only while nothing is logged.
-void BindKeptCells(TCall& call, const TKeptCells& cells, TBoundInputs& bound) {
+[[gnu::always_inline]] inline void BindKeptCells(TCall& call, const TKeptCells& cells, TInputRanges& ranges) {
   for (int32_t i = 0; i < call.InputCount; ++i) {
     TAtom* input = nullptr;
     TRange range{-1, -1};
     call.CallerStack.Pop(input, range.StartPos, range.EndPos);
     call.In.LastValue = input;
-    if (i < kRememberedRanges) bound.Ranges[static_cast<size_t>(i)] = range;
+    if (i < kRememberedRanges) ranges[static_cast<size_t>(i)] = range;
     cells[static_cast<size_t>(i)]->Left = input;  // a plain value: the old one is not finalised
   }
 }
@@ -550,7 +554,7 @@ void LogProcedureLine(TInterpreter& in, std::u16string_view head, std::u16string
 // becomes the error's topic, and a negative line -k among them (the
 // handler blaming input k) moves the error range onto that input. Its own
 // error goes on upwards; otherwise the body's error is absorbed.
-[[gnu::noinline]] void RunErrorHandler(TCall& call, TAtom& handler, TAtom& frame, const TBoundInputs& bound,
+[[gnu::noinline]] void RunErrorHandler(TCall& call, TAtom& handler, TAtom& frame, const TInputRanges& ranges,
                                        size_t traceAtStart) {
   TInterpreter& in = call.In;
   TStructure& s = call.S;
@@ -580,7 +584,7 @@ void LogProcedureLine(TInterpreter& in, std::u16string_view head, std::u16string
   }
   if (s.ErrorTrace.size() > noted) TruncateErrorTrace(in, noted);
   if (line >= -kRememberedRanges && line <= -1 && -line <= call.InputCount && !s.ErrorTrace.empty()) {
-    const TRange& range = bound.Ranges[static_cast<size_t>(-line - 1)];
+    const TRange& range = ranges[static_cast<size_t>(-line - 1)];
     s.ErrorTrace.back().StartPos = range.StartPos;
     s.ErrorTrace.back().EndPos = range.EndPos;
   }
@@ -595,7 +599,7 @@ void LogProcedureLine(TInterpreter& in, std::u16string_view head, std::u16string
 // Runs the body in the entered frame (a direct wrapper's statement without
 // the statement loop where nothing can differ). An error goes to the
 // onerror handler or on upwards. True when a handler ran.
-bool RunBody(TCall& call, TAtom& procedure, TAtom* body, TAtom& frame, const TBoundInputs& bound,
+bool RunBody(TCall& call, TAtom& procedure, TAtom* body, TAtom& frame, const TInputRanges& ranges,
              size_t traceAtStart) {
   TInterpreter& in = call.In;
   TStructure& s = call.S;
@@ -611,7 +615,115 @@ bool RunBody(TCall& call, TAtom& procedure, TAtom* body, TAtom& frame, const TBo
     }
   }
   if (handler == nullptr) return false;
-  RunErrorHandler(call, *handler, frame, bound, traceAtStart);
+  RunErrorHandler(call, *handler, frame, ranges, traceAtStart);
+  return true;
+}
+
+// The exit of a call in a kept frame, CallScope's for that case on every
+// path: the frame left, CallDepth, afActive put back, the frame off its
+// procedure and kept again when the call offered it, the pins, the
+// position's Procedure and the code pointer.
+class KeptFrameScope {
+public:
+  KeptFrameScope(TInterpreter& in, TAtom& procedure, TAtom& frame)
+      : in_(in),
+        procedure_(procedure),
+        frame_(frame),
+        savedProcedure_(in.S.CurrentPosition.Procedure),
+        savedCodePointer_(in.CodePointer) {
+    TAtom::IncRef(&procedure_);
+    TAtom::IncRef(&frame_);
+  }
+  ~KeptFrameScope() {
+    TStructure& s = in_.S;
+    if (entered_ != nullptr && s.Frame() == entered_) s.LeaveFrame();
+    if (entered_ != nullptr) --in_.CallDepth;
+    if (activeSet_ && !wasActive_) TAtom::SetFlag(&procedure_, afActive, false);
+    TAtom::SetFlag(&frame_, afFrame, false);
+    UnlinkFrame(frame_);
+    TAtom::DecRef(&frame_);
+    if (spare_ != nullptr && spareGeneration_ == in_.SpareFramesGeneration)
+      KeepForNextCall(*spare_, body_, &frame_, inputCount_);
+    TAtom::DecRef(&procedure_);
+    s.CurrentPosition.Procedure = savedProcedure_;
+    in_.CodePointer = savedCodePointer_;
+  }
+  KeptFrameScope(const KeptFrameScope&) = delete;
+  KeptFrameScope& operator=(const KeptFrameScope&) = delete;
+
+  void Enter() {
+    wasActive_ = TAtom::HasFlag(&procedure_, afActive);
+    TAtom::SetFlag(&procedure_, afActive, true);
+    activeSet_ = true;
+    TAtom::SetFlag(&frame_, afFrame, true);
+    in_.S.EnterFrame(&frame_);
+    entered_ = in_.S.Frame();
+    ++in_.CallDepth;
+  }
+  TAtom* SavedProcedure() const { return savedProcedure_; }
+  // As CallScope::OfferFrame.
+  void OfferFrame(TInterpreter::TSpareCallFrames& spare, uint64_t generation, const TAtom* body, int32_t inputCount) {
+    spare_ = &spare;
+    spareGeneration_ = generation;
+    body_ = body;
+    inputCount_ = inputCount;
+  }
+
+private:
+  TInterpreter& in_;
+  TAtom& procedure_;
+  TAtom& frame_;
+  TAtom* savedProcedure_;
+  TAtom* savedCodePointer_;
+  TContext* entered_ = nullptr;
+  bool wasActive_ = false;
+  bool activeSet_ = false;
+  TInterpreter::TSpareCallFrames* spare_ = nullptr;
+  uint64_t spareGeneration_ = 0;
+  const TAtom* body_ = nullptr;
+  int32_t inputCount_ = 0;
+};
+
+// The usual call: a procedure whose kept frame fits these inputs, while
+// procedure entries are not logged. CallProcedure's steps for that case in
+// the same order, without its other cases (classes, new frames, inputs by
+// name or variables, the log); false, with nothing done, for any of those.
+bool CallInKeptFrame(TCall& call, TAtom& procedure) {
+  TInterpreter& in = call.In;
+  TStructure& s = call.S;
+  TAtom* const value = procedure.Left;
+  if (!IsAtom(value) || value->Kind != akList || LogTakesProcedures(s)) return false;  // classes take the full way
+  TAtom* const body = BodyOf(value);
+  TInterpreter::TSpareCallFrames& spare = in.SpareFramesOf(&procedure);
+  const uint64_t spareGeneration = in.SpareFramesGeneration;
+  TKeptCells cells;  // filled by TakeKeptFrame before any read
+  TAtom* const frame = TakeKeptFrame(call, spare, body, cells);
+  if (frame == nullptr) return false;
+
+  KeptFrameScope scope(in, procedure, *frame);
+  const size_t traceAtStart = s.ErrorTrace.size();
+  LinkFrame(s, *frame, procedure);
+  const uint64_t escapesAtStart = in.EscapeCount;
+  const bool passResult = (procedure.Flags & afPassResult) != 0;
+  TInputRanges ranges;
+  BindKeptCells(call, cells, ranges);
+  in.CodePointer = body;
+  scope.Enter();
+  s.CurrentPosition.Procedure = &procedure;
+  s.CurrentPosition.FrameOwner = nullptr;
+  const bool handled = RunBody(call, procedure, body, *frame, ranges, traceAtStart);
+
+  s.CurrentPosition.Procedure = scope.SavedProcedure();
+  TAtom* result = in.ResultAtom;
+  if (result == SystemValue) result = frame;
+  if (!handled && in.EscapeCount == escapesAtStart && result != frame && !(IsAtom(result) && result->Parent == frame))
+    scope.OfferFrame(spare, spareGeneration, body, call.InputCount);
+  UnlinkFrame(*frame);
+  call.CallerStack.Push(result, s.CurrentPosition.StartPos, s.CurrentPosition.EndPos);
+  if (!passResult) {
+    in.ResultAtom = SystemValue;
+    in.StopFlag = false;
+  }
   return true;
 }
 
@@ -619,6 +731,7 @@ bool RunBody(TCall& call, TAtom& procedure, TAtom* body, TAtom& frame, const TBo
 void CallProcedure(TCall& call, TAtom* procedure) {
   TInterpreter& in = call.In;
   TStructure& s = call.S;
+  if (s.FastPaths && CallInKeptFrame(call, *procedure)) return;
   CallScope scope(in);
   const size_t traceAtStart = s.ErrorTrace.size();
   scope.SetProcedure(procedure);
@@ -643,7 +756,7 @@ void CallProcedure(TCall& call, TAtom* procedure) {
   TBoundInputs bound;
   if (logging) bound.CallText = procedure->Text;
   if (reusedFrame && !logging)
-    BindKeptCells(call, keptCells, bound);
+    BindKeptCells(call, keptCells, bound.Ranges);
   else if (!BindInputs(call, *frame, reusedFrame ? &keptCells : nullptr, logging, bound))
     return;
 
@@ -655,7 +768,7 @@ void CallProcedure(TCall& call, TAtom* procedure) {
   // The call's position, which RunCode puts back however the body ends;
   // trace entries pin their frame owner, so it holds none.
   s.CurrentPosition.FrameOwner = nullptr;
-  const bool handled = RunBody(call, *procedure, body, *frame, bound, traceAtStart);
+  const bool handled = RunBody(call, *procedure, body, *frame, bound.Ranges, traceAtStart);
 
   // Back at the call.
   s.CurrentPosition.Procedure = scope.SavedProcedure();
