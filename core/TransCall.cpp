@@ -103,6 +103,7 @@ void KeepForNextCall(TInterpreter::TSpareCallFrames& spare, const TAtom* body, T
     for (TAtom* old : spare.Frames) TAtom::DecRef(old);
     spare.Frames.clear();
     spare.Body = body;
+    spare.ShortBodyCode = UINT32_MAX;
   }
   if (spare.Frames.size() >= kSpareFramesPerProcedure) return;
   spare.Frames.push_back(frame);
@@ -596,17 +597,21 @@ void LogProcedureLine(TInterpreter& in, std::u16string_view head, std::u16string
   s.CurrentPosition = callPosition;
 }
 
-// Runs the body in the entered frame (a direct wrapper's statement without
-// the statement loop where nothing can differ). An error goes to the
+// Runs the body in the entered frame (a direct wrapper's statement, or with
+// shortBody a statement that only reads and outputs, without the statement
+// loop where nothing can differ). An error goes to the
 // onerror handler or on upwards. True when a handler ran.
 bool RunBody(TCall& call, TAtom& procedure, TAtom* body, TAtom& frame, const TInputRanges& ranges,
-             size_t traceAtStart) {
+             size_t traceAtStart, bool shortBody = false) {
   TInterpreter& in = call.In;
   TStructure& s = call.S;
   TAtom* handler = nullptr;
   TWrapperStatement wrapper;
   try {
-    if (!s.FastPaths || !IsWrapperStatement(in, body, wrapper) || !RunWrapperStatement(in, body, wrapper)) RunCode(in);
+    const bool shortWay =
+        s.FastPaths && (shortBody ? RunBodyShortWay(in, body)
+                                  : IsWrapperStatement(in, body, wrapper) && RunWrapperStatement(in, body, wrapper));
+    if (!shortWay) RunCode(in);
   } catch (const LanguageError& error) {
     handler = TAtom::FindChildByName(s, procedure, s.Keyword(kwOnerror));
     if (handler == nullptr) {
@@ -684,6 +689,17 @@ private:
   int32_t inputCount_ = 0;
 };
 
+// Whether the kept frames' body may run the short way, found once per
+// code generation of its statement.
+bool ShortBody(TInterpreter::TSpareCallFrames& spare, const TAtom& body) {
+  const uint32_t code = TAtom::CodeGeneration(body);
+  if (spare.ShortBodyCode != code) {
+    spare.ShortBodyCode = code;
+    spare.ShortBody = BodyMayRunShortWay(body);
+  }
+  return spare.ShortBody;
+}
+
 // The usual call: a procedure whose kept frame fits these inputs, while
 // procedure entries are not logged. CallProcedure's steps for that case in
 // the same order, without its other cases (classes, new frames, inputs by
@@ -711,7 +727,8 @@ bool CallInKeptFrame(TCall& call, TAtom& procedure) {
   scope.Enter();
   s.CurrentPosition.Procedure = &procedure;
   s.CurrentPosition.FrameOwner = nullptr;
-  const bool handled = RunBody(call, procedure, body, *frame, ranges, traceAtStart);
+  const bool shortBody = IsAtom(body) && ShortBody(spare, *body);
+  const bool handled = RunBody(call, procedure, body, *frame, ranges, traceAtStart, shortBody);
 
   s.CurrentPosition.Procedure = scope.SavedProcedure();
   TAtom* result = in.ResultAtom;

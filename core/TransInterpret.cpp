@@ -1367,7 +1367,37 @@ bool RunFastCode(TInterpreter& in, const TFastCode& fast, const std::vector<int3
   return false;
 }
 
+// Whether the statement's superinstructions are all of the kinds a branch
+// of the short way runs, up to the one that ends it; a body's statement of
+// other kinds (calls, IF) is not tried, since it would be given up late.
+bool OnlyBranchOps(const TFastCode& fast) {
+  for (const TFastOp& op : fast.Ops) {
+    switch (op.Kind) {
+      case foPush:
+      case foQuote:
+      case foValueOf:
+      case foPop:
+        break;
+      case foOutput:
+      case foStop:
+      case foEnd:
+        return true;
+      default:
+        return false;
+    }
+  }
+  return false;
+}
+
 }  // namespace
+
+bool RunBodyShortWay(TInterpreter& in, TAtom* body) { return RunBranchShortWay(in, body); }
+
+bool BodyMayRunShortWay(const TAtom& body) {
+  const TAtom::Extension* ext = body.Ext.get();
+  return body.Kind == akList && ext != nullptr && ext->Fast && ext->Fast->Generation == ext->CodeGeneration &&
+         OnlyBranchOps(*ext->Fast);
+}
 
 bool TryRoutineOnOperands(TInterpreter& in, TPrimitive routine, const TStackEntry* inputs, int32_t inputCount,
                           int32_t line, TAtom*& result) {
