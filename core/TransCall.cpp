@@ -97,7 +97,8 @@ bool IsBareFrame(const TAtom* frame, int32_t inputCount) {
   return cells == inputCount;
 }
 
-void KeepForNextCall(TInterpreter::TSpareCallFrames& spare, const TAtom* body, TAtom* frame, int32_t inputCount) {
+[[gnu::always_inline]] inline void KeepForNextCall(TInterpreter::TSpareCallFrames& spare, const TAtom* body, TAtom* frame,
+                                                   int32_t inputCount) {
   if (!IsBareFrame(frame, inputCount)) return;
   if (spare.Body != body) {
     for (TAtom* old : spare.Frames) TAtom::DecRef(old);
@@ -601,8 +602,8 @@ void LogProcedureLine(TInterpreter& in, std::u16string_view head, std::u16string
 // shortBody a statement that only reads and outputs, without the statement
 // loop where nothing can differ). An error goes to the
 // onerror handler or on upwards. True when a handler ran.
-bool RunBody(TCall& call, TAtom& procedure, TAtom* body, TAtom& frame, const TInputRanges& ranges,
-             size_t traceAtStart, bool shortBody = false) {
+[[gnu::always_inline]] inline bool RunBody(TCall& call, TAtom& procedure, TAtom* body, TAtom& frame,
+                                           const TInputRanges& ranges, size_t traceAtStart, bool shortBody = false) {
   TInterpreter& in = call.In;
   TStructure& s = call.S;
   TAtom* handler = nullptr;
