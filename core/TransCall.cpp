@@ -701,16 +701,14 @@ bool ShortBody(TInterpreter::TSpareCallFrames& spare, const TAtom& body) {
   return spare.ShortBody;
 }
 
-// The usual call: a procedure whose kept frame fits these inputs, while
-// procedure entries are not logged. CallProcedure's steps for that case in
-// the same order, without its other cases (classes, new frames, inputs by
-// name or variables, the log); false, with nothing done, for any of those.
+// The usual call: a procedure (its value a list) whose kept frame fits these
+// inputs, while procedure entries are not logged. CallProcedure's steps for
+// that case in the same order, without its other cases (new frames, inputs
+// by name or variables); false, with nothing done, when no frame fits.
 bool CallInKeptFrame(TCall& call, TAtom& procedure) {
   TInterpreter& in = call.In;
   TStructure& s = call.S;
-  TAtom* const value = procedure.Left;
-  if (!IsAtom(value) || value->Kind != akList || LogTakesProcedures(s)) return false;  // classes take the full way
-  TAtom* const body = BodyOf(value);
+  TAtom* const body = BodyOf(procedure.Left);
   TInterpreter::TSpareCallFrames& spare = in.SpareFramesOf(&procedure);
   const uint64_t spareGeneration = in.SpareFramesGeneration;
   TKeptCells cells;  // filled by TakeKeptFrame before any read
@@ -749,7 +747,11 @@ bool CallInKeptFrame(TCall& call, TAtom& procedure) {
 void CallProcedure(TCall& call, TAtom* procedure) {
   TInterpreter& in = call.In;
   TStructure& s = call.S;
-  if (s.FastPaths && CallInKeptFrame(call, *procedure)) return;
+  // Without the log, a procedure takes a kept frame only the short way: where
+  // none fits there, none fits below either.
+  const TAtom* value = procedure->Left;
+  const bool shortWayTried = s.FastPaths && !LogTakesProcedures(s) && IsAtom(value) && value->Kind == akList;
+  if (shortWayTried && CallInKeptFrame(call, *procedure)) return;
   CallScope scope(in);
   const size_t traceAtStart = s.ErrorTrace.size();
   scope.SetProcedure(procedure);
@@ -761,7 +763,7 @@ void CallProcedure(TCall& call, TAtom* procedure) {
   TKeptCells keptCells;  // filled by TakeKeptFrame before any read
   TInterpreter::TSpareCallFrames& spare = in.SpareFramesOf(procedure);
   const uint64_t spareGeneration = in.SpareFramesGeneration;  // the entry lives while this holds
-  TAtom* frame = s.FastPaths ? TakeKeptFrame(call, spare, body, keptCells) : nullptr;
+  TAtom* frame = s.FastPaths && !shortWayTried ? TakeKeptFrame(call, spare, body, keptCells) : nullptr;
   const bool reusedFrame = frame != nullptr;
   if (reusedFrame)
     LinkFrame(s, *frame, *procedure);
