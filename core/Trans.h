@@ -196,6 +196,10 @@ public:
   struct TSpareCallFrames {
     const TAtom* Body = nullptr;
     std::vector<TAtom*> Frames;
+    // Whether Body's statement may run the short way (RunBodyShortWay),
+    // as its code was at this code generation.
+    uint32_t ShortBodyCode = UINT32_MAX;
+    bool ShortBody = false;
   };
   std::unordered_map<const TAtom*, TSpareCallFrames> SpareCallFrames;
   uint64_t SpareFramesGeneration = 0;  // counts the times SpareCallFrames was emptied
@@ -541,6 +545,13 @@ private:
 // result and error trace, without the statement loop; false (nothing done)
 // when that could differ: stepping, a pump or redraw due, a stop asked.
 bool RunWrapperStatement(TInterpreter& in, TAtom* body, const TWrapperStatement& wrapper);
+// Runs a body of one statement that only reads variables and ends it
+// ("output :n") as RunCode would, without the statement loop, as an IF's
+// list of that kind runs; false (nothing done) where that could differ.
+bool RunBodyShortWay(TInterpreter& in, TAtom* body);
+// Whether the body's statement is of that kind as its code is now (it may
+// still decline when run).
+bool BodyMayRunShortWay(const TAtom& body);
 // Resets the interpreter and reruns the library load commands; true when
 // those failed. Inside a run it only marks the reset pending (false).
 bool ResetInterpreter(TInterpreter& in);

@@ -97,12 +97,14 @@ bool IsBareFrame(const TAtom* frame, int32_t inputCount) {
   return cells == inputCount;
 }
 
-void KeepForNextCall(TInterpreter::TSpareCallFrames& spare, const TAtom* body, TAtom* frame, int32_t inputCount) {
+[[gnu::always_inline]] inline void KeepForNextCall(TInterpreter::TSpareCallFrames& spare, const TAtom* body, TAtom* frame,
+                                                   int32_t inputCount) {
   if (!IsBareFrame(frame, inputCount)) return;
   if (spare.Body != body) {
     for (TAtom* old : spare.Frames) TAtom::DecRef(old);
     spare.Frames.clear();
     spare.Body = body;
+    spare.ShortBodyCode = UINT32_MAX;
   }
   if (spare.Frames.size() >= kSpareFramesPerProcedure) return;
   spare.Frames.push_back(frame);
@@ -198,6 +200,39 @@ bool CellsInWrittenOrder(TAtom* frame, int32_t count, std::array<TAtom*, 8>& cel
 }
 
 
+// A kept frame goes under its procedure in front and comes off from there
+// as a running call's frame does, without the general link's checks where
+// none applies: a frame is anonymous (no children stamp moves, it names no
+// handler), out of the tree while kept, and a procedure without a child
+// index needs no index update.
+bool IsAnonymousFrame(const TAtom& frame) {
+  const std::u16string& name = frame.Text;
+  return name.size() == 3 && name[0] == u'[' && name[1] == u'~' && name[2] == u']';
+}
+
+inline void LinkFrame(TStructure& s, TAtom& frame, TAtom& procedure) {
+  if (frame.Parent != nullptr || !IsAnonymousFrame(frame) || (procedure.Ext && procedure.Ext->ChildIndex != nullptr)) {
+    TAtom::SetParent(s, frame, &procedure);
+    return;
+  }
+  frame.Parent = &procedure;
+  frame.NextSibling = procedure.FirstChild;
+  procedure.FirstChild = &frame;
+}
+
+inline void UnlinkFrame(TAtom& frame) {
+  TAtom* procedure = frame.Parent;
+  if (procedure == nullptr) return;
+  if (procedure->FirstChild != &frame || !IsAnonymousFrame(frame) ||
+      (procedure->Ext && procedure->Ext->ChildIndex != nullptr)) {
+    TAtom::Unlink(&frame);
+    return;
+  }
+  procedure->FirstChild = frame.NextSibling;
+  frame.Parent = nullptr;
+  frame.NextSibling = nullptr;
+}
+
 // exit: the frame it entered, CallDepth, the procedure's afActive bit, the
 // frame variable (unlinked: a finished or failed call never leaves it under
 // its procedure), the current position's Procedure and CodePointer.
@@ -214,7 +249,7 @@ public:
     if (activeSet_ && !wasActive_) TAtom::SetFlag(procedure_, afActive, false);
     if (IsAtom(frame_)) {
       TAtom::SetFlag(frame_, afFrame, false);
-      TAtom::Unlink(frame_);
+      UnlinkFrame(*frame_);
     }
     TAtom::DecRef(frame_);
     if (reusableFor_ != nullptr && spareGeneration_ == in_.SpareFramesGeneration)
@@ -316,7 +351,13 @@ struct TCall {
   const int32_t* Pairs = nullptr;  // a (by-name flag, parameter word) pair per input
   size_t PairWords = 0;
   std::u16string NumberName;  // the name's text when the name is a number
-  const std::u16string* Name = &kNoText;
+  const std::u16string* Name = nullptr;  // see NameText
+
+  // The call's name as its errors show it (made when first asked for).
+  const std::u16string& NameText() {
+    if (Name == nullptr) Name = &OperandText(S, NameAtom, NumberName);
+    return *Name;
+  }
 
   int32_t PairWord(int32_t input, int32_t which) const {
     const size_t at = 2 * static_cast<size_t>(input) + static_cast<size_t>(which);
@@ -349,11 +390,10 @@ void ReadCallOperands(TCall& call, TCodeCursor& cursor) {
 // call has yielded nothing).
 TAtom* FindCalledProcedure(TCall& call) {
   TStructure& s = call.S;
-  call.Name = &OperandText(s, call.NameAtom, call.NumberName);
-  TAtom* procedure = s.FindName(*call.Name, call.NameAtom);
+  TAtom* procedure = s.FindName(call.NameText(), call.NameAtom);
   if (procedure == nullptr) {
     WriteErrorFile(s, 7, u"TRANS:USRCL:1650");
-    RaiseUnknownName(s, u"unknown-var-active-proc", *call.Name, IsAtom(s.LastScope));
+    RaiseUnknownName(s, u"unknown-var-active-proc", call.NameText(), IsAtom(s.LastScope));
     call.DropInputsAndYieldNothing(call.InputCount);
     return nullptr;
   }
@@ -383,21 +423,23 @@ using TKeptCells = std::array<TAtom*, 8>;
 // A frame a finished call of this body left, when it fits these inputs
 // (all by value, none an object, the same names); its cells in written
 // order in cells. Null when none fits.
-TAtom* TakeKeptFrame(const TCall& call, TInterpreter::TSpareCallFrames& spare, const TAtom* body, TKeptCells& cells) {
+[[gnu::always_inline]] inline TAtom* TakeKeptFrame(const TCall& call, TInterpreter::TSpareCallFrames& spare,
+                                                    const TAtom* body, TKeptCells& cells) {
   if (spare.Frames.empty() || spare.Body != body) return nullptr;
   TAtom* frame = spare.Frames.back();
   const std::vector<TStackEntry>& items = call.CallerStack.Items;
-  const int32_t inputCount = call.InputCount;
+  const size_t count = static_cast<size_t>(call.InputCount);
   // Out of the tree and pinned only by the table since it was found bare,
-  // the frame cannot have changed.
-  bool fits = inputCount <= 8 && items.size() >= static_cast<size_t>(inputCount) &&
-              CellsInWrittenOrder(frame, inputCount, cells);
-  for (int32_t i = 0; fits && i < inputCount; ++i) {
-    const TAtom* paramAtom = call.S.AtomById(static_cast<uint32_t>(call.PairWord(i, 1)));
-    fits = call.PairWord(i, 0) == 0 && TAtom::IsWord(paramAtom) && SameText(cells[i]->Text, paramAtom->Text) &&
-           !TAtom::IsVariable(items[items.size() - 1 - static_cast<size_t>(i)].Value);
+  // the frame cannot have changed. A missing pair gives no parameter word.
+  if (count > cells.size() || items.size() < count || call.PairWords < 2 * count ||
+      !CellsInWrittenOrder(frame, call.InputCount, cells))
+    return nullptr;
+  const TStackEntry* inputs = items.data() + items.size();  // input i is inputs[-1 - i]
+  for (size_t i = 0; i < count; ++i) {
+    if (call.Pairs[2 * i] != 0 || TAtom::IsVariable(inputs[-1 - static_cast<ptrdiff_t>(i)].Value)) return nullptr;
+    const TAtom* paramAtom = call.S.AtomById(static_cast<uint32_t>(call.Pairs[2 * i + 1]));
+    if (!TAtom::IsWord(paramAtom) || !SameText(cells[i]->Text, paramAtom->Text)) return nullptr;
   }
-  if (!fits) return nullptr;
   spare.Frames.pop_back();
   TAtom::DecRef(frame);  // the pin it was kept with; the call pins it anew
   return frame;
@@ -405,9 +447,10 @@ TAtom* TakeKeptFrame(const TCall& call, TInterpreter::TSpareCallFrames& spare, c
 
 // The frame variable's side of the call: its inputs' ranges (for the
 // onerror handler's input redirect) and the log's call text.
+using TInputRanges = std::array<TRange, kRememberedRanges>;  // filled per input before any read
 struct TBoundInputs {
-  std::array<TRange, kRememberedRanges> Ranges;  // filled per input before any read
-  std::u16string CallText;                       // only while procedure entries are logged
+  TInputRanges Ranges;
+  std::u16string CallText;  // only while procedure entries are logged
 };
 
 // Binds input i given by name: a child of the frame holding the target's
@@ -418,7 +461,7 @@ bool BindInputByName(TCall& call, TAtom& frame, int32_t i, const std::u16string&
   TStructure& s = call.S;
   if (!TAtom::IsWordOrNumber(input)) {
     WriteErrorFile(s, 7, param);
-    WriteErrorFile(s, 8, *call.Name);
+    WriteErrorFile(s, 8, call.NameText());
     std::u16string dump;
     TAtom::DumpTree(s, input, u"", dump);
     RaiseInputError(call.In, u"bad-name-input", s.MessageText(u"BADNAME", {dump}), input, range.StartPos,
@@ -431,7 +474,7 @@ bool BindInputByName(TCall& call, TAtom& frame, int32_t i, const std::u16string&
   TAtom* target = s.FindName(targetName);
   if (target == nullptr) {
     WriteErrorFile(s, 7, param);
-    WriteErrorFile(s, 8, *call.Name);
+    WriteErrorFile(s, 8, call.NameText());
     s.CurrentPosition.StartPos = range.StartPos;
     s.CurrentPosition.EndPos = range.EndPos;
     RaiseUnknownName(s, u"unknown-var-input", targetName, IsAtom(s.LastScope));
@@ -489,13 +532,13 @@ bool BindInputs(TCall& call, TAtom& frame, const TKeptCells* keptCells, bool log
 // Binds the inputs into the cells of a kept frame that TakeKeptFrame found
 // fitting (all by value, the same names): BindInputs' pops, ranges and
 // last value without its per-input checks. Only while nothing is logged.
-void BindKeptCells(TCall& call, const TKeptCells& cells, TBoundInputs& bound) {
+[[gnu::always_inline]] inline void BindKeptCells(TCall& call, const TKeptCells& cells, TInputRanges& ranges) {
   for (int32_t i = 0; i < call.InputCount; ++i) {
     TAtom* input = nullptr;
     TRange range{-1, -1};
     call.CallerStack.Pop(input, range.StartPos, range.EndPos);
     call.In.LastValue = input;
-    if (i < kRememberedRanges) bound.Ranges[static_cast<size_t>(i)] = range;
+    if (i < kRememberedRanges) ranges[static_cast<size_t>(i)] = range;
     cells[static_cast<size_t>(i)]->Left = input;  // a plain value: the old one is not finalised
   }
 }
@@ -513,7 +556,7 @@ void LogProcedureLine(TInterpreter& in, std::u16string_view head, std::u16string
 // becomes the error's topic, and a negative line -k among them (the
 // handler blaming input k) moves the error range onto that input. Its own
 // error goes on upwards; otherwise the body's error is absorbed.
-[[gnu::noinline]] void RunErrorHandler(TCall& call, TAtom& handler, TAtom& frame, const TBoundInputs& bound,
+[[gnu::noinline]] void RunErrorHandler(TCall& call, TAtom& handler, TAtom& frame, const TInputRanges& ranges,
                                        size_t traceAtStart) {
   TInterpreter& in = call.In;
   TStructure& s = call.S;
@@ -543,7 +586,7 @@ void LogProcedureLine(TInterpreter& in, std::u16string_view head, std::u16string
   }
   if (s.ErrorTrace.size() > noted) TruncateErrorTrace(in, noted);
   if (line >= -kRememberedRanges && line <= -1 && -line <= call.InputCount && !s.ErrorTrace.empty()) {
-    const TRange& range = bound.Ranges[static_cast<size_t>(-line - 1)];
+    const TRange& range = ranges[static_cast<size_t>(-line - 1)];
     s.ErrorTrace.back().StartPos = range.StartPos;
     s.ErrorTrace.back().EndPos = range.EndPos;
   }
@@ -555,17 +598,21 @@ void LogProcedureLine(TInterpreter& in, std::u16string_view head, std::u16string
   s.CurrentPosition = callPosition;
 }
 
-// Runs the body in the entered frame (a direct wrapper's statement without
-// the statement loop where nothing can differ). An error goes to the
+// Runs the body in the entered frame (a direct wrapper's statement, or with
+// shortBody a statement that only reads and outputs, without the statement
+// loop where nothing can differ). An error goes to the
 // onerror handler or on upwards. True when a handler ran.
-bool RunBody(TCall& call, TAtom& procedure, TAtom* body, TAtom& frame, const TBoundInputs& bound,
-             size_t traceAtStart) {
+[[gnu::always_inline]] inline bool RunBody(TCall& call, TAtom& procedure, TAtom* body, TAtom& frame,
+                                           const TInputRanges& ranges, size_t traceAtStart, bool shortBody = false) {
   TInterpreter& in = call.In;
   TStructure& s = call.S;
   TAtom* handler = nullptr;
   TWrapperStatement wrapper;
   try {
-    if (!s.FastPaths || !IsWrapperStatement(in, body, wrapper) || !RunWrapperStatement(in, body, wrapper)) RunCode(in);
+    const bool shortWay =
+        s.FastPaths && (shortBody ? RunBodyShortWay(in, body)
+                                  : IsWrapperStatement(in, body, wrapper) && RunWrapperStatement(in, body, wrapper));
+    if (!shortWay) RunCode(in);
   } catch (const LanguageError& error) {
     handler = TAtom::FindChildByName(s, procedure, s.Keyword(kwOnerror));
     if (handler == nullptr) {
@@ -574,7 +621,125 @@ bool RunBody(TCall& call, TAtom& procedure, TAtom* body, TAtom& frame, const TBo
     }
   }
   if (handler == nullptr) return false;
-  RunErrorHandler(call, *handler, frame, bound, traceAtStart);
+  RunErrorHandler(call, *handler, frame, ranges, traceAtStart);
+  return true;
+}
+
+// The exit of a call in a kept frame, CallScope's for that case on every
+// path: the frame left, CallDepth, afActive put back, the frame off its
+// procedure and kept again when the call offered it, the pins, the
+// position's Procedure and the code pointer.
+class KeptFrameScope {
+public:
+  KeptFrameScope(TInterpreter& in, TAtom& procedure, TAtom& frame)
+      : in_(in),
+        procedure_(procedure),
+        frame_(frame),
+        savedProcedure_(in.S.CurrentPosition.Procedure),
+        savedCodePointer_(in.CodePointer) {
+    TAtom::IncRef(&procedure_);
+    TAtom::IncRef(&frame_);
+  }
+  ~KeptFrameScope() {
+    TStructure& s = in_.S;
+    if (entered_ != nullptr && s.Frame() == entered_) s.LeaveFrame();
+    if (entered_ != nullptr) --in_.CallDepth;
+    if (activeSet_ && !wasActive_) TAtom::SetFlag(&procedure_, afActive, false);
+    TAtom::SetFlag(&frame_, afFrame, false);
+    UnlinkFrame(frame_);
+    TAtom::DecRef(&frame_);
+    if (spare_ != nullptr && spareGeneration_ == in_.SpareFramesGeneration)
+      KeepForNextCall(*spare_, body_, &frame_, inputCount_);
+    TAtom::DecRef(&procedure_);
+    s.CurrentPosition.Procedure = savedProcedure_;
+    in_.CodePointer = savedCodePointer_;
+  }
+  KeptFrameScope(const KeptFrameScope&) = delete;
+  KeptFrameScope& operator=(const KeptFrameScope&) = delete;
+
+  void Enter() {
+    wasActive_ = TAtom::HasFlag(&procedure_, afActive);
+    TAtom::SetFlag(&procedure_, afActive, true);
+    activeSet_ = true;
+    TAtom::SetFlag(&frame_, afFrame, true);
+    in_.S.EnterFrame(&frame_);
+    entered_ = in_.S.Frame();
+    ++in_.CallDepth;
+  }
+  TAtom* SavedProcedure() const { return savedProcedure_; }
+  // As CallScope::OfferFrame.
+  void OfferFrame(TInterpreter::TSpareCallFrames& spare, uint64_t generation, const TAtom* body, int32_t inputCount) {
+    spare_ = &spare;
+    spareGeneration_ = generation;
+    body_ = body;
+    inputCount_ = inputCount;
+  }
+
+private:
+  TInterpreter& in_;
+  TAtom& procedure_;
+  TAtom& frame_;
+  TAtom* savedProcedure_;
+  TAtom* savedCodePointer_;
+  TContext* entered_ = nullptr;
+  bool wasActive_ = false;
+  bool activeSet_ = false;
+  TInterpreter::TSpareCallFrames* spare_ = nullptr;
+  uint64_t spareGeneration_ = 0;
+  const TAtom* body_ = nullptr;
+  int32_t inputCount_ = 0;
+};
+
+// Whether the kept frames' body may run the short way, found once per
+// code generation of its statement.
+bool ShortBody(TInterpreter::TSpareCallFrames& spare, const TAtom& body) {
+  const uint32_t code = TAtom::CodeGeneration(body);
+  if (spare.ShortBodyCode != code) {
+    spare.ShortBodyCode = code;
+    spare.ShortBody = BodyMayRunShortWay(body);
+  }
+  return spare.ShortBody;
+}
+
+// The usual call: a procedure (its value a list) whose kept frame fits these
+// inputs, while procedure entries are not logged. CallProcedure's steps for
+// that case in the same order, without its other cases (new frames, inputs
+// by name or variables); false, with nothing done, when no frame fits.
+bool CallInKeptFrame(TCall& call, TAtom& procedure) {
+  TInterpreter& in = call.In;
+  TStructure& s = call.S;
+  TAtom* const body = BodyOf(procedure.Left);
+  TInterpreter::TSpareCallFrames& spare = in.SpareFramesOf(&procedure);
+  const uint64_t spareGeneration = in.SpareFramesGeneration;
+  TKeptCells cells;  // filled by TakeKeptFrame before any read
+  TAtom* const frame = TakeKeptFrame(call, spare, body, cells);
+  if (frame == nullptr) return false;
+
+  KeptFrameScope scope(in, procedure, *frame);
+  const size_t traceAtStart = s.ErrorTrace.size();
+  LinkFrame(s, *frame, procedure);
+  const uint64_t escapesAtStart = in.EscapeCount;
+  const bool passResult = (procedure.Flags & afPassResult) != 0;
+  TInputRanges ranges;
+  BindKeptCells(call, cells, ranges);
+  in.CodePointer = body;
+  scope.Enter();
+  s.CurrentPosition.Procedure = &procedure;
+  s.CurrentPosition.FrameOwner = nullptr;
+  const bool shortBody = IsAtom(body) && ShortBody(spare, *body);
+  const bool handled = RunBody(call, procedure, body, *frame, ranges, traceAtStart, shortBody);
+
+  s.CurrentPosition.Procedure = scope.SavedProcedure();
+  TAtom* result = in.ResultAtom;
+  if (result == SystemValue) result = frame;
+  if (!handled && in.EscapeCount == escapesAtStart && result != frame && !(IsAtom(result) && result->Parent == frame))
+    scope.OfferFrame(spare, spareGeneration, body, call.InputCount);
+  UnlinkFrame(*frame);
+  call.CallerStack.Push(result, s.CurrentPosition.StartPos, s.CurrentPosition.EndPos);
+  if (!passResult) {
+    in.ResultAtom = SystemValue;
+    in.StopFlag = false;
+  }
   return true;
 }
 
@@ -582,6 +747,11 @@ bool RunBody(TCall& call, TAtom& procedure, TAtom* body, TAtom& frame, const TBo
 void CallProcedure(TCall& call, TAtom* procedure) {
   TInterpreter& in = call.In;
   TStructure& s = call.S;
+  // Without the log, a procedure takes a kept frame only the short way: where
+  // none fits there, none fits below either.
+  const TAtom* value = procedure->Left;
+  const bool shortWayTried = s.FastPaths && !LogTakesProcedures(s) && IsAtom(value) && value->Kind == akList;
+  if (shortWayTried && CallInKeptFrame(call, *procedure)) return;
   CallScope scope(in);
   const size_t traceAtStart = s.ErrorTrace.size();
   scope.SetProcedure(procedure);
@@ -593,10 +763,10 @@ void CallProcedure(TCall& call, TAtom* procedure) {
   TKeptCells keptCells;  // filled by TakeKeptFrame before any read
   TInterpreter::TSpareCallFrames& spare = in.SpareFramesOf(procedure);
   const uint64_t spareGeneration = in.SpareFramesGeneration;  // the entry lives while this holds
-  TAtom* frame = s.FastPaths ? TakeKeptFrame(call, spare, body, keptCells) : nullptr;
+  TAtom* frame = s.FastPaths && !shortWayTried ? TakeKeptFrame(call, spare, body, keptCells) : nullptr;
   const bool reusedFrame = frame != nullptr;
   if (reusedFrame)
-    TAtom::SetParent(s, *frame, procedure);
+    LinkFrame(s, *frame, *procedure);
   else
     frame = s.CreateVariable(procedure, u"[~]", true, nullptr);
   scope.SetFrame(frame);
@@ -606,7 +776,7 @@ void CallProcedure(TCall& call, TAtom* procedure) {
   TBoundInputs bound;
   if (logging) bound.CallText = procedure->Text;
   if (reusedFrame && !logging)
-    BindKeptCells(call, keptCells, bound);
+    BindKeptCells(call, keptCells, bound.Ranges);
   else if (!BindInputs(call, *frame, reusedFrame ? &keptCells : nullptr, logging, bound))
     return;
 
@@ -618,7 +788,7 @@ void CallProcedure(TCall& call, TAtom* procedure) {
   // The call's position, which RunCode puts back however the body ends;
   // trace entries pin their frame owner, so it holds none.
   s.CurrentPosition.FrameOwner = nullptr;
-  const bool handled = RunBody(call, *procedure, body, *frame, bound, traceAtStart);
+  const bool handled = RunBody(call, *procedure, body, *frame, bound.Ranges, traceAtStart);
 
   // Back at the call.
   s.CurrentPosition.Procedure = scope.SavedProcedure();
@@ -632,7 +802,7 @@ void CallProcedure(TCall& call, TAtom* procedure) {
   if (s.FastPaths && !handled && in.EscapeCount == escapesAtStart && result != frame &&
       !(IsAtom(result) && result->Parent == frame))
     scope.OfferFrame(spare, spareGeneration, body, call.InputCount);
-  TAtom::Unlink(frame);
+  UnlinkFrame(*frame);
   if (LogTakesProcedures(s)) {
     std::u16string text = procedure->Text;
     text += u" with result=";
@@ -675,10 +845,8 @@ void CallUserProcedure(TInterpreter& in, TCodeCursor& cursor) {
 void CallFoundProcedure(TInterpreter& in, TAtom& procedure, TCodeCursor& cursor) {
   TContext* callerFrame = CallerFrame(in);
   if (callerFrame == nullptr) return;
-  TStructure& s = in.S;
   TCall call(in, *callerFrame);
   ReadCallOperands(call, cursor);
-  call.Name = &OperandText(s, call.NameAtom, call.NumberName);
   CallProcedure(call, &procedure);
 }
 

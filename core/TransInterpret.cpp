@@ -104,11 +104,20 @@ std::u16string_view NameText(TStructure& s, const TAtom* a, std::u16string& buff
 // One level of Interpret: the depth counter, and, when an error leaves the
 // call, the WHILE state as it was on entry (a WHILE cut short by an error
 // must not leave the in-loop flag set for the next one).
+// The WHILE state a statement's run puts back when an error leaves it.
+struct TWhileState {
+  bool InWhile;
+  int64_t Counter;
+};
+
 class InterpretScope {
 public:
-  explicit InterpretScope(TInterpreter& in) : in_(in), inWhile_(in.S.InWhile), whileCounter_(in.S.WhileCounter) {
+  explicit InterpretScope(TInterpreter& in) : InterpretScope(in, TWhileState{in.S.InWhile, in.S.WhileCounter}) {}
+  InterpretScope(TInterpreter& in, TWhileState atStart)
+      : in_(in), inWhile_(atStart.InWhile), whileCounter_(atStart.Counter) {
     ++in_.InterpretDepth;
   }
+  TWhileState AtStart() const { return {inWhile_, whileCounter_}; }
   ~InterpretScope() {
     --in_.InterpretDepth;
     if (!completed_) {
@@ -1457,7 +1466,37 @@ bool RunFastCode(TInterpreter& in, const TFastCode& fast, const std::vector<int3
   return false;
 }
 
+// Whether the statement's superinstructions are all of the kinds a branch
+// of the short way runs, up to the one that ends it; a body's statement of
+// other kinds (calls, IF) is not tried, since it would be given up late.
+bool OnlyBranchOps(const TFastCode& fast) {
+  for (const TFastOp& op : fast.Ops) {
+    switch (op.Kind) {
+      case foPush:
+      case foQuote:
+      case foValueOf:
+      case foPop:
+        break;
+      case foOutput:
+      case foStop:
+      case foEnd:
+        return true;
+      default:
+        return false;
+    }
+  }
+  return false;
+}
+
 }  // namespace
+
+bool RunBodyShortWay(TInterpreter& in, TAtom* body) { return RunBranchShortWay(in, body); }
+
+bool BodyMayRunShortWay(const TAtom& body) {
+  const TAtom::Extension* ext = body.Ext.get();
+  return body.Kind == akList && ext != nullptr && ext->Fast && ext->Fast->Generation == ext->CodeGeneration &&
+         OnlyBranchOps(*ext->Fast);
+}
 
 bool TryRoutineOnOperands(TInterpreter& in, TPrimitive routine, const TStackEntry* inputs, int32_t inputCount,
                           int32_t line, TAtom*& result) {
@@ -1569,16 +1608,38 @@ inline void ResumeWordsAfterDecline(const TFastCode*& fast, size_t& fastIndex, T
   }
 }
 
-// The user call that the superinstruction at fastIndex found: made as its
-// words would make it, but with the procedure found; the superinstructions
-// go on with the next one once the loop's stop test has passed.
-inline void CallFromFastCode(TInterpreter& in, const TFastCode& fast, size_t& fastIndex, TCodeCursor& cursor,
-                             size_t& resumeAt, TAtom& procedure) {
-  const TFastOp& op = fast.Ops[fastIndex];
-  TCodeCursor operands(cursor.Code, static_cast<size_t>(op.Operand));
-  cursor.Index = static_cast<size_t>(op.To);
+// Pins an atom from the first Hold on until the scope ends.
+class LatePin {
+public:
+  LatePin() = default;
+  ~LatePin() { TAtom::DecRef(atom_); }
+  LatePin(const LatePin&) = delete;
+  LatePin& operator=(const LatePin&) = delete;
+  void Hold(TAtom* atom) {
+    if (atom_ != nullptr) return;
+    atom_ = atom;
+    TAtom::IncRef(atom_);
+  }
+
+private:
+  TAtom* atom_ = nullptr;
+};
+
+// The words' cursor past the user call of the superinstruction at
+// fastIndex; the superinstructions go on with the next one once the loop's
+// stop test has passed.
+inline void SkipPastCall(const TFastCode& fast, size_t& fastIndex, TCodeCursor& cursor, size_t& resumeAt) {
+  cursor.Index = static_cast<size_t>(fast.Ops[fastIndex].To);
   resumeAt = cursor.Index;
   ++fastIndex;
+}
+
+// The user call that the superinstruction at fastIndex found: made as its
+// words would make it, but with the procedure found.
+inline void CallFromFastCode(TInterpreter& in, const TFastCode& fast, size_t& fastIndex, TCodeCursor& cursor,
+                             size_t& resumeAt, TAtom& procedure) {
+  TCodeCursor operands(cursor.Code, static_cast<size_t>(fast.Ops[fastIndex].Operand));
+  SkipPastCall(fast, fastIndex, cursor, resumeAt);
   CallFoundProcedure(in, procedure, operands);
 }
 
@@ -1586,11 +1647,12 @@ inline void CallFromFastCode(TInterpreter& in, const TFastCode& fast, size_t& fa
 // ranges they can; declined: the superinstructions whose short way
 // (started by Interpret) declined at declinedAt, null when it has not run;
 // userCall: the procedure that superinstruction calls, when it is a call
-// that runs program code.
+// that runs program code; pastCall: Interpret made that call already;
+// whileAtStart: the WHILE state when Interpret began the statement.
 TAtom* InterpretWords(TInterpreter& in, TAtom* statement, bool quiet, const TFastCode* declined, size_t declinedAt,
-                      TAtom* userCall) {
+                      TAtom* userCall, const TWhileState* whileAtStart = nullptr, bool pastCall = false) {
   CheckStack(in);
-  InterpretScope scope(in);
+  InterpretScope scope = whileAtStart != nullptr ? InterpretScope(in, *whileAtStart) : InterpretScope(in);
   if (!IsAtom(statement) || TAtom::CodeCount(*statement) == 0) {
     scope.Complete();
     return nullptr;
@@ -1625,6 +1687,8 @@ TAtom* InterpretWords(TInterpreter& in, TAtom* statement, bool quiet, const TFas
     fastIndex = declinedAt;
     if (userCall != nullptr)
       CallFromFastCode(in, *fast, fastIndex, cursor, resumeAt, *userCall);
+    else if (pastCall)
+      SkipPastCall(*fast, fastIndex, cursor, resumeAt);
     else
       ResumeWordsAfterDecline(fast, fastIndex, cursor, resumeAt);
   }
@@ -1813,15 +1877,41 @@ TAtom* Interpret(TInterpreter& in, TAtom* statement, bool quiet) {
     if (done == fast->Fused.size()) return in.S.AtomById(static_cast<uint32_t>(fast->Ops.back().Operand));
     declinedAt = static_cast<size_t>(fast->Fused[done].FirstOp);
   }
+  // A call of a user procedure is made here as the word loop would make
+  // it, followed by the loop's tests before its next superinstruction.
   TAtom* userCall = nullptr;
+  bool pastCall = false;  // the words go on past the call just made
+  TWhileState atStart{};
   {
     CheckStack(in);
     InterpretScope scope(in);
-    if (RunFastCode(in, *fast, *statement->Code(), declinedAt, next, userCall)) {
-      scope.Complete();
-      return next;
+    const std::vector<int32_t>& code = *statement->Code();
+    const uint32_t generation = fast->Generation;
+    LatePin pin;
+    for (;;) {
+      if (RunFastCode(in, *fast, code, declinedAt, next, userCall)) {
+        scope.Complete();
+        return next;
+      }
+      if (userCall == nullptr) break;
+      pin.Hold(statement);  // the call may drop the list the statement is in
+      TCodeCursor operands(&code, static_cast<size_t>(fast->Ops[declinedAt].Operand));
+      CallFoundProcedure(in, *userCall, operands);
+      userCall = nullptr;
+      if (in.ResultAtom != SystemValue || in.StopFlag || in.S.HaltRequested || in.RunState == rsStop) {
+        scope.Complete();
+        return nullptr;
+      }
+      // Code compiled again meanwhile, or a stepping state: the words go
+      // on past the call.
+      if (TAtom::CodeGeneration(*statement) != generation || Stepping(in)) {
+        pastCall = true;
+        break;
+      }
+      ++declinedAt;
     }
+    atStart = scope.AtStart();
     scope.Complete();
   }
-  return InterpretWords(in, statement, quiet, fast, declinedAt, userCall);
+  return InterpretWords(in, statement, quiet, fast, declinedAt, nullptr, &atStart, pastCall);
 }

@@ -133,7 +133,29 @@ INSTANTIATE_TEST_SUITE_P(
         u"to e :n\nif eq :n 1 []\nif eq :n 1 [make \"z 1 output 5]\noutput 6\nend\nprint e 1 e 2",
         u"to pt :px\nend\nmake \"o pt 1\nto r\nif eq 1 1 [output :o]\nend\nprint :o.px\nmake \"q r\nprint :q.px",
         u"to b :n\nif :n [output 1]\noutput 2\nend\nprint b \"true\nprint b 5",
-        u"to w :n\nif eq :n 0 [output 0]\noutput add 1 w add :n -1\nend\nrepeat 300 [make \"x w 5]\nprint :x"));
+        u"to w :n\nif eq :n 0 [output 0]\noutput add 1 w add :n -1\nend\nrepeat 300 [make \"x w 5]\nprint :x",
+        // Calls made from a statement's short way, each in a kept frame:
+        // the callee defines, in its own frame, the procedure the statement
+        // calls next, two procedures take turns with their frames, a callee
+        // reads its caller's input, and the statement raises after its
+        // calls, caught by a handler.
+        u"to top\nprint add add 1 redef 2 redef 3\nprint \"after\nend\nto redef :n\nto redef :n\noutput 0\nend\n"
+        u"output :n\nend\ntop\ntop",
+        u"to ev :n\nif eq :n 0 [output \"true]\noutput od add :n -1\nend\nto od :n\nif eq :n 0 [output \"false]\n"
+        u"output ev add :n -1\nend\nprint ev 10 od 7 ev 3 od 0",
+        u"to inner\noutput :n\nend\nto outer :n\noutput add inner 1\nend\nprint outer 5 outer 6 add outer 1 outer 2",
+        u"to one :n\noutput :n\nend\nto risky\noutput add one 1 add one 2 :nosuch\nend\nmake \"risky.onerror [print \"caught]\n"
+        u"print risky\nprint add one 3 one 4",
+        // Bodies of one statement that only reads and outputs, run without
+        // the statement loop: across pump points, a name it cannot read, an
+        // object, STOP, and the body redefined between calls into one that
+        // needs the loop.
+        u"to f :n\noutput :n\nend\nmake \"s 0\nrepeat 500 [make \"s add :s f repeat]\nprint :s",
+        u"to g :n\noutput :nosuch\nend\nprint g 1 g 2",
+        u"to pt :px\nend\nto same :o\noutput :o\nend\nmake \"o pt 3\nprint :o.px\nmake \"q same :o\nprint :q.px",
+        u"to s :n\nstop\nend\nrepeat 3 [s repeat]\nto k :n\noutput \"word\nend\nprint k 1 k 2",
+        u"to f :n\noutput :n\nend\nmake \"s 0\nrepeat 6 [make \"s add :s f repeat, if eq repeat 3 [to f :n\noutput mul :n 10\nend]]\n"
+        u"print :s"));
 
 // Loops of number assignments, which the short way runs as a tight loop
 // between pump points: every pump comes at the same statement count and
