@@ -1725,23 +1725,27 @@ TAtom* Interpret(TInterpreter& in, TAtom* statement, bool quiet) {
   if (fast == nullptr || in.ResultAtom != SystemValue || in.StopFlag || in.S.HaltRequested ||
       in.RunState == rsStop || in.S.Frame() == nullptr || TAtom::CodeCount(*statement) == 0)
     return InterpretWords(in, statement, quiet, nullptr, 0, nullptr);
+  return InterpretFastCode(in, statement, *fast, quiet);
+}
+
+TAtom* InterpretFastCode(TInterpreter& in, TAtom* statement, const TFastCode& fast, bool quiet) {
   // The fused steps call nothing that could nest or read the depth.
   TAtom* next = nullptr;
   size_t declinedAt = 0;
-  if (!fast->Fused.empty()) {
-    const size_t done = RunFusedMakes(in, *fast, *statement->Code(), statement);
-    if (done == fast->Fused.size()) return in.S.AtomById(static_cast<uint32_t>(fast->Ops.back().Operand));
-    declinedAt = static_cast<size_t>(fast->Fused[done].FirstOp);
+  if (!fast.Fused.empty()) {
+    const size_t done = RunFusedMakes(in, fast, *statement->Code(), statement);
+    if (done == fast.Fused.size()) return in.S.AtomById(static_cast<uint32_t>(fast.Ops.back().Operand));
+    declinedAt = static_cast<size_t>(fast.Fused[done].FirstOp);
   }
   TAtom* userCall = nullptr;
   {
     CheckStack(in);
     InterpretScope scope(in);
-    if (RunFastCode(in, *fast, *statement->Code(), declinedAt, next, userCall)) {
+    if (RunFastCode(in, fast, *statement->Code(), declinedAt, next, userCall)) {
       scope.Complete();
       return next;
     }
     scope.Complete();
   }
-  return InterpretWords(in, statement, quiet, fast, declinedAt, userCall);
+  return InterpretWords(in, statement, quiet, &fast, declinedAt, userCall);
 }
