@@ -867,6 +867,14 @@ bool FusedCall(TInterpreter& in, const TFastOp& op, const std::vector<int32_t>& 
   return true;
 }
 
+// The atom of a code word's identity as AtomById gives it, through the
+// pool slot found the first time: a slot holds the atoms of one identity
+// for the pool's life, so only whether it is in use can have changed.
+inline TAtom* AtomThroughSlot(const TStructure& s, TAtom*& slot, int32_t identity) {
+  if (slot == nullptr) return slot = s.AtomById(static_cast<uint32_t>(identity));  // null: found again next time
+  return slot == SystemValue || slot->OnChain != AtomChain::Free ? slot : nullptr;
+}
+
 // A fused MAKE with any value (TFusedMake) as one step, with the effects its
 // superinstructions have: the values read and pushed, each call's routine
 // run on them with the wrapper's statement counted, the result stored by
@@ -880,8 +888,10 @@ bool RunFusedValueMake(TInterpreter& in, const TFastCode& fast, const TFusedMake
   TPosition& current = s.CurrentPosition;
   const TFastOp* ops = fast.Ops.data() + make.FirstOp;
   const size_t valueOps = static_cast<size_t>(make.OpCount) - 3;
+  if (make.OperandAtoms.size() != valueOps + 1) make.OperandAtoms.assign(valueOps + 1, nullptr);
+  TAtom** atoms = make.OperandAtoms.data();
   // Nothing the values' routines do changes what the store finds.
-  TPlainStore target = FindPlainStore(in, s.AtomById(static_cast<uint32_t>(ops[valueOps].Operand)), nullptr);
+  TPlainStore target = FindPlainStore(in, AtomThroughSlot(s, atoms[valueOps], ops[valueOps].Operand), nullptr);
   if (target.Variable == nullptr) return false;
   const int32_t start = current.StartPos;
   const int32_t end = current.EndPos;
@@ -899,14 +909,14 @@ bool RunFusedValueMake(TInterpreter& in, const TFastCode& fast, const TFusedMake
     }
     switch (op.Kind) {
       case foPush:
-        values[depth++] = {s.AtomById(static_cast<uint32_t>(op.Operand)), current.StartPos, current.EndPos};
+        values[depth++] = {AtomThroughSlot(s, atoms[i], op.Operand), current.StartPos, current.EndPos};
         break;
       case foQuote:
-        in.LastValue = s.AtomById(static_cast<uint32_t>(op.Operand));
+        in.LastValue = AtomThroughSlot(s, atoms[i], op.Operand);
         values[depth++] = {in.LastValue, current.StartPos, current.EndPos};
         break;
       case foValueOf: {
-        TAtom* name = s.AtomById(static_cast<uint32_t>(op.Operand));
+        TAtom* name = AtomThroughSlot(s, atoms[i], op.Operand);
         const TAtom* variable = TAtom::IsWord(name) ? s.FindNameOfToken(*name) : nullptr;
         done = variable != nullptr && variable->FirstChild == nullptr;
         if (done) values[depth++] = {variable->Left, current.StartPos, current.EndPos};
@@ -1734,7 +1744,7 @@ TAtom* InterpretFastCode(TInterpreter& in, TAtom* statement, const TFastCode& fa
   size_t declinedAt = 0;
   if (!fast.Fused.empty()) {
     const size_t done = RunFusedMakes(in, fast, *statement->Code(), statement);
-    if (done == fast.Fused.size()) return in.S.AtomById(static_cast<uint32_t>(fast.Ops.back().Operand));
+    if (done == fast.Fused.size()) return AtomThroughSlot(in.S, fast.FusedNext, fast.Ops.back().Operand);
     declinedAt = static_cast<size_t>(fast.Fused[done].FirstOp);
   }
   TAtom* userCall = nullptr;
