@@ -706,7 +706,26 @@ struct TPlainStore {
   bool Stores = false;        // the value replaces the old one (not dropped, not "made only")
 };
 TPlainStore FindPlainStore(TInterpreter& in, TAtom* name, const TAtom* value);
-void StorePlain(TInterpreter& in, const TPlainStore& target, TAtom* value);
+// A store that only replaces the value: the variable has no members to
+// drop, the value brings none, and the old value has no finaliser to run,
+// so nothing can look at the variable while it is stored.
+inline bool OnlyReplacesValue(const TAtom& variable, const TAtom* value) {
+  const TAtom* old = variable.Left;
+  return variable.FirstChild == nullptr && !TAtom::IsVariable(value) &&
+         (!IsAtom(old) || (old->Kind != akWinObject && old->Kind != akMemoryBlock));
+}
+// StorePlain's store of any other kind: through StoreValue, or the value
+// dropped where the variable keeps its own.
+void StorePlainValueOtherwise(TInterpreter& in, const TPlainStore& target, TAtom* value);
+// Inline: the loops' fused MAKEs store with it at every round.
+inline void StorePlain(TInterpreter& in, const TPlainStore& target, TAtom* value) {
+  TAtom* variable = target.Variable;
+  if (target.Stores && OnlyReplacesValue(*variable, value))
+    variable->Left = value;
+  else
+    StorePlainValueOtherwise(in, target, value);
+  if (IsAtom(variable->Parent) && (variable->Parent->Flags & afFrame) != 0) in.NoteEscape();
+}
 
 // --- reactive assignment (TransReactive.cpp) ---------------------------------------
 // The handler-list kinds of an assignment, also the input numbers of their

@@ -837,8 +837,10 @@ bool FusedCall(TInterpreter& in, const TFastOp& op, const std::vector<int32_t>& 
   const size_t count = static_cast<size_t>(target.InputCount);
   if (count > depth) return false;
   TStackEntry* inputs = values + (depth - count);
+  // Every input passes by value: the step was made only of such calls of
+  // this code (FindFusedMakes), and Pairs are words of the same code.
   for (size_t i = 0; i < count; ++i)
-    if (target.Pairs[2 * i] != 0 || TAtom::IsVariable(inputs[i].Value)) return false;
+    if (TAtom::IsVariable(inputs[i].Value)) return false;
   const int32_t start = s.CurrentPosition.StartPos;
   const int32_t end = s.CurrentPosition.EndPos;
   TAtom* result = nullptr;

@@ -341,15 +341,13 @@ StoreGuards StoreGuardsOf(const TAtom* variable) {
   StoreGuards guards;
   bool lockSearch = true;
   for (const TAtom* a = variable; IsAtom(a); a = a->Parent) {
-    if (lockSearch) {
-      if ((a->Flags & afLocked) != 0) {
-        guards.Locked = true;
-        lockSearch = false;
-      } else if ((a->Flags & afFrame) != 0) {
-        lockSearch = false;
-      }
+    const uint32_t flags = a->Flags;
+    if ((flags & (afLocked | afFrame | afSilent)) == 0) continue;  // most scopes on the way
+    if (lockSearch && (flags & (afLocked | afFrame)) != 0) {
+      guards.Locked = (flags & afLocked) != 0;
+      lockSearch = false;
     }
-    if ((a->Flags & afSilent) != 0) guards.Suppressed = true;
+    if ((flags & afSilent) != 0) guards.Suppressed = true;
   }
   return guards;
 }
@@ -359,7 +357,7 @@ StoreGuards StoreGuardsOf(const TAtom* variable) {
 TPlainStore FindPlainStore(TInterpreter& in, TAtom* name, const TAtom* value) {
   TStructure& s = in.S;
   TPlainStore target;
-  if (!TAtom::IsWordOrNumber(name) || name->Kind != akWord) return target;
+  if (!TAtom::IsWord(name)) return target;
   TAtom* variable = s.FindNameOfToken(*name);
   if (variable == nullptr) return target;
   const StoreGuards guards = StoreGuardsOf(variable);
@@ -373,26 +371,14 @@ TPlainStore FindPlainStore(TInterpreter& in, TAtom* name, const TAtom* value) {
   return target;
 }
 
-// A store that only replaces the value: the variable has no members to
-// drop, the value brings none, and the old value has no finaliser to run,
-// so nothing can look at the variable while it is stored.
-inline bool OnlyReplacesValue(const TAtom& variable, const TAtom* value) {
-  const TAtom* old = variable.Left;
-  return variable.FirstChild == nullptr && !TAtom::IsVariable(value) &&
-         (!IsAtom(old) || (old->Kind != akWinObject && old->Kind != akMemoryBlock));
-}
-
-void StorePlain(TInterpreter& in, const TPlainStore& target, TAtom* value) {
+void StorePlainValueOtherwise(TInterpreter& in, const TPlainStore& target, TAtom* value) {
   TAtom* variable = target.Variable;
-  if (target.Stores && OnlyReplacesValue(*variable, value)) {
-    variable->Left = value;
-  } else if (target.Stores) {
+  if (target.Stores) {
     SilentScope silent(variable);
     StoreValue(in.S, *variable, value);
   } else if (value != SystemValue) {
     DropValue(value);  // a variable silenced or active keeps its value
   }
-  if (IsAtom(variable->Parent) && (variable->Parent->Flags & afFrame) != 0) in.NoteEscape();
 }
 
 TAtom* PlainMake(TInterpreter& in, TAtom* name, TAtom* value) {
