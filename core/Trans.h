@@ -705,7 +705,59 @@ struct TPlainStore {
   TAtom* Variable = nullptr;  // null: the assignment must take OpMake's way
   bool Stores = false;        // the value replaces the old one (not dropped, not "made only")
 };
-TPlainStore FindPlainStore(TInterpreter& in, TAtom* name, const TAtom* value);
+// The flags and marks that make a store do more than store.
+constexpr uint32_t kReactiveFlags = afPlanned | afDefinition | afHistory | afDependent | afDrawable;
+constexpr uint8_t kReactiveMarks = amDisplayList | amChangeHandler | amHandlerChildren;
+// The part of the one reactive predicate (IsPlainStore, TransMake.cpp)
+// that the variable and the value decide, for an assignment already known
+// to be a MAKE without handler lists: true when no step beyond the lock
+// check and the store applies, into a variable with no reactive flag,
+// display list or handler child, that is neither a change handler nor one's
+// member, of a value that is not an object, under a frame owner that has no
+// onbeforemake or onaftermake child. Tree links are never SystemValue.
+inline bool IsPlainStoreInto(const TStructure& s, const TAtom& variable, const TAtom* value) {
+  if ((variable.Flags & kReactiveFlags) != 0 || (variable.Marks & kReactiveMarks) != 0) return false;
+  if (variable.Parent != nullptr && (variable.Parent->Marks & amChangeHandler) != 0) return false;
+  if (TAtom::IsVariable(value)) return false;  // it brings its own members along
+  const TAtom* owner = s.Frame()->Owner;
+  return !IsAtom(owner) || (owner->Marks & amMakeHandlerChild) == 0;
+}
+// TAtom::IsLocked and TAtom::NotifySuppressed of a variable in one walk up
+// its parents: the lock search ends at the first frame, the silence search
+// at the top.
+struct TStoreGuards {
+  bool Locked = false;
+  bool Suppressed = false;
+};
+inline TStoreGuards StoreGuardsOf(const TAtom* variable) {
+  TStoreGuards guards;
+  bool lockSearch = true;
+  for (const TAtom* a = variable; IsAtom(a); a = a->Parent) {
+    const uint32_t flags = a->Flags;
+    if ((flags & (afLocked | afFrame | afSilent)) == 0) continue;  // most scopes on the way
+    if (lockSearch && (flags & (afLocked | afFrame)) != 0) {
+      guards.Locked = (flags & afLocked) != 0;
+      lockSearch = false;
+    }
+    if ((flags & afSilent) != 0) guards.Suppressed = true;
+  }
+  return guards;
+}
+// Inline: the loops' fused MAKEs find their targets with it at every round.
+// A MAKE's instruction without handler lists asks the predicate's part
+// that can change.
+inline TPlainStore FindPlainStore(TInterpreter& in, TAtom* name, const TAtom* value) {
+  TStructure& s = in.S;
+  TPlainStore target;
+  if (!TAtom::IsWord(name)) return target;
+  TAtom* variable = s.FindNameOfToken(*name);
+  if (variable == nullptr) return target;
+  const TStoreGuards guards = StoreGuardsOf(variable);
+  if (guards.Locked || !IsPlainStoreInto(s, *variable, value)) return target;
+  target.Variable = variable;
+  target.Stores = value != SystemValue && !guards.Suppressed && (variable->Flags & afActive) == 0;
+  return target;
+}
 // A store that only replaces the value: the variable has no members to
 // drop, the value brings none, and the old value has no finaliser to run,
 // so nothing can look at the variable while it is stored.
