@@ -139,6 +139,22 @@ TAtomText& TAtomText::operator=(std::u16string_view text) {
   return *this;
 }
 
+char16_t* TAtomText::Overwrite(size_t size) {
+  if (size == 0) {
+    clear();
+    return nullptr;
+  }
+  if (!HasOwnedNode()) {
+    std::u16string* node = stash.Take();
+    if (node == nullptr) node = new (ownedSlots.Take()) std::u16string();
+    clear();
+    bits_ = reinterpret_cast<uintptr_t>(node);
+  }
+  std::u16string& text = *OwnedString();
+  text.resize(size);
+  return text.data();
+}
+
 void TAtomText::AssignShared(std::u16string_view text) {
   uintptr_t made = 0;
   if (!text.empty()) {

@@ -55,6 +55,11 @@ public:
     return AssignToNewNode(std::move(text));
   }
   TAtomText& operator=(std::u16string_view text);
+  // Makes the text size units long, in an owned node, and gives them to
+  // the caller to write (what they hold until then is unspecified); null
+  // for size 0, which leaves the text empty. Builds a text in place of the
+  // copy an assignment from a buffer makes.
+  char16_t* Overwrite(size_t size);
   void assign(std::u16string_view text) { *this = text; }
   // Empty, without a node.
   void clear() {

@@ -603,6 +603,13 @@ std::u16string TAtom::ToText(TStructure& s, const TAtom* a) {
 
 void AppendPrintedForm(TStructure& s, const TAtom* a, std::u16string& out) { AppendText(s, a, out); }
 
+namespace {
+constexpr const char* kDigitPairs =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+}  // namespace
+
 size_t PrintNumberInto(long double x, char16_t* out) {
   // Whole numbers below 1e18, what words are mostly built from, written
   // from the end without a string; everything else the way AppendText
@@ -614,10 +621,14 @@ size_t PrintNumberInto(long double x, char16_t* out) {
       char16_t* const last = digits + sizeof digits / sizeof digits[0];
       char16_t* first = last;
       uint64_t v = whole < 0 ? 0 - static_cast<uint64_t>(whole) : static_cast<uint64_t>(whole);
-      do {
-        *--first = static_cast<char16_t>(u'0' + v % 10);
-        v /= 10;
-      } while (v != 0);
+      // Two digits a division.
+      for (; v >= 100; v /= 100) {
+        const char* pair = kDigitPairs + 2 * (v % 100);
+        *--first = static_cast<char16_t>(pair[1]);
+        *--first = static_cast<char16_t>(pair[0]);
+      }
+      if (v >= 10) *--first = static_cast<char16_t>(u'0' + v % 10), v /= 10;
+      *--first = static_cast<char16_t>(u'0' + v);
       if (whole < 0) *--first = u'-';
       const size_t length = static_cast<size_t>(last - first);
       std::copy(first, last, out);

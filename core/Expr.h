@@ -352,6 +352,10 @@ struct TFusedMake {
   mutable uint32_t StoredStatements = 0;  // TInterpreter::StatementCounter then
   mutable uint64_t StoredEscapes = 0;     // TInterpreter::EscapeCount then
   mutable uint32_t Declines = 0;          // the one-step way's declines in a row
+  // The atoms of the Operands of the value's Ops and of the name's quote,
+  // each found the first time it is read (an identity's pool slot never
+  // moves; the slot's state is read each time); null: not found yet.
+  mutable std::vector<TAtom*> OperandAtoms;
 };
 constexpr size_t kFusedMakeOps = 6;    // a Numeric one's
 constexpr size_t kMaxFusedValues = 8;
@@ -362,6 +366,7 @@ struct TFastCode {
   std::vector<TFusedMake> Fused;  // empty unless the statement is made of them alone
   int32_t FusedEndStart = kNoSpan;  // the range the statement ends with after them
   int32_t FusedEndEnd = kNoSpan;
+  mutable TAtom* FusedNext = nullptr;  // the end's Operand as an atom, found once as OperandAtoms are
 };
 // Translates the statement's code words, from the first to the end.
 void TranslateToFastCode(const std::vector<int32_t>& code, TFastCode& fast);

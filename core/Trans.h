@@ -614,6 +614,19 @@ inline bool NothingDueBeforeNextStatement(const TInterpreter& in) {
 // Runs the code of the statement cell; returns the next statement cell
 // (the ocEnd operand), or null when OUTPUT, STOP or a stop request ended it.
 TAtom* Interpret(TInterpreter& in, TAtom* statement, bool quiet);
+// Interpret once its entry checks held (a run going on, a frame, the
+// statement compiled), with fast the statement's current superinstructions.
+TAtom* InterpretFastCode(TInterpreter& in, TAtom* statement, const TFastCode& fast, bool quiet);
+// The current superinstructions of a statement made only of fused MAKEs
+// (TFastCode::Fused), as Interpret would run them; null for any other
+// statement, with the short way off, or in a stepping state.
+inline const TFastCode* FusedStatementCode(const TInterpreter& in, const TAtom& statement) {
+  const TAtom::Extension* ext = statement.Ext.get();
+  if (ext == nullptr || !ext->Fast || ext->Fast->Generation != ext->CodeGeneration || ext->Fast->Fused.empty() ||
+      !in.S.FastPaths || in.RunState == rsRunCommand || in.RunState == rsRunStep || in.RunState == rsRunTo)
+    return nullptr;
+  return ext->Fast.get();
+}
 // ocPrimitive / ocNative: calls the bound routine with the given index and
 // pushes its answer on the current frame's stack.
 void CallBoundRoutine(TInterpreter& in, int32_t index, bool outside);
@@ -704,8 +717,79 @@ struct TPlainStore {
   TAtom* Variable = nullptr;  // null: the assignment must take OpMake's way
   bool Stores = false;        // the value replaces the old one (not dropped, not "made only")
 };
-TPlainStore FindPlainStore(TInterpreter& in, TAtom* name, const TAtom* value);
-void StorePlain(TInterpreter& in, const TPlainStore& target, TAtom* value);
+// The flags and marks that make a store do more than store.
+constexpr uint32_t kReactiveFlags = afPlanned | afDefinition | afHistory | afDependent | afDrawable;
+constexpr uint8_t kReactiveMarks = amDisplayList | amChangeHandler | amHandlerChildren;
+// The part of the one reactive predicate (IsPlainStore, TransMake.cpp)
+// that the variable and the value decide, for an assignment already known
+// to be a MAKE without handler lists: true when no step beyond the lock
+// check and the store applies, into a variable with no reactive flag,
+// display list or handler child, that is neither a change handler nor one's
+// member, of a value that is not an object, under a frame owner that has no
+// onbeforemake or onaftermake child. Tree links are never SystemValue.
+inline bool IsPlainStoreInto(const TStructure& s, const TAtom& variable, const TAtom* value) {
+  if ((variable.Flags & kReactiveFlags) != 0 || (variable.Marks & kReactiveMarks) != 0) return false;
+  if (variable.Parent != nullptr && (variable.Parent->Marks & amChangeHandler) != 0) return false;
+  if (TAtom::IsVariable(value)) return false;  // it brings its own members along
+  const TAtom* owner = s.Frame()->Owner;
+  return !IsAtom(owner) || (owner->Marks & amMakeHandlerChild) == 0;
+}
+// TAtom::IsLocked and TAtom::NotifySuppressed of a variable in one walk up
+// its parents: the lock search ends at the first frame, the silence search
+// at the top.
+struct TStoreGuards {
+  bool Locked = false;
+  bool Suppressed = false;
+};
+inline TStoreGuards StoreGuardsOf(const TAtom* variable) {
+  TStoreGuards guards;
+  bool lockSearch = true;
+  for (const TAtom* a = variable; IsAtom(a); a = a->Parent) {
+    const uint32_t flags = a->Flags;
+    if ((flags & (afLocked | afFrame | afSilent)) == 0) continue;  // most scopes on the way
+    if (lockSearch && (flags & (afLocked | afFrame)) != 0) {
+      guards.Locked = (flags & afLocked) != 0;
+      lockSearch = false;
+    }
+    if ((flags & afSilent) != 0) guards.Suppressed = true;
+  }
+  return guards;
+}
+// Inline: the loops' fused MAKEs find their targets with it at every round.
+// A MAKE's instruction without handler lists asks the predicate's part
+// that can change.
+inline TPlainStore FindPlainStore(TInterpreter& in, TAtom* name, const TAtom* value) {
+  TStructure& s = in.S;
+  TPlainStore target;
+  if (!TAtom::IsWord(name)) return target;
+  TAtom* variable = s.FindNameOfToken(*name);
+  if (variable == nullptr) return target;
+  const TStoreGuards guards = StoreGuardsOf(variable);
+  if (guards.Locked || !IsPlainStoreInto(s, *variable, value)) return target;
+  target.Variable = variable;
+  target.Stores = value != SystemValue && !guards.Suppressed && (variable->Flags & afActive) == 0;
+  return target;
+}
+// A store that only replaces the value: the variable has no members to
+// drop, the value brings none, and the old value has no finaliser to run,
+// so nothing can look at the variable while it is stored.
+inline bool OnlyReplacesValue(const TAtom& variable, const TAtom* value) {
+  const TAtom* old = variable.Left;
+  return variable.FirstChild == nullptr && !TAtom::IsVariable(value) &&
+         (!IsAtom(old) || (old->Kind != akWinObject && old->Kind != akMemoryBlock));
+}
+// StorePlain's store of any other kind: through StoreValue, or the value
+// dropped where the variable keeps its own.
+void StorePlainValueOtherwise(TInterpreter& in, const TPlainStore& target, TAtom* value);
+// Inline: the loops' fused MAKEs store with it at every round.
+inline void StorePlain(TInterpreter& in, const TPlainStore& target, TAtom* value) {
+  TAtom* variable = target.Variable;
+  if (target.Stores && OnlyReplacesValue(*variable, value))
+    variable->Left = value;
+  else
+    StorePlainValueOtherwise(in, target, value);
+  if (IsAtom(variable->Parent) && (variable->Parent->Flags & afFrame) != 0) in.NoteEscape();
+}
 
 // --- reactive assignment (TransReactive.cpp) ---------------------------------------
 // The handler-list kinds of an assignment, also the input numbers of their

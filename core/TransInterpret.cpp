@@ -933,8 +933,10 @@ bool FusedCall(TInterpreter& in, const TFastOp& op, const std::vector<int32_t>& 
   const size_t count = static_cast<size_t>(target.InputCount);
   if (count > depth) return false;
   TStackEntry* inputs = values + (depth - count);
+  // Every input passes by value: the step was made only of such calls of
+  // this code (FindFusedMakes), and Pairs are words of the same code.
   for (size_t i = 0; i < count; ++i)
-    if (target.Pairs[2 * i] != 0 || TAtom::IsVariable(inputs[i].Value)) return false;
+    if (TAtom::IsVariable(inputs[i].Value)) return false;
   const int32_t start = s.CurrentPosition.StartPos;
   const int32_t end = s.CurrentPosition.EndPos;
   TAtom* result = nullptr;
@@ -963,6 +965,14 @@ bool FusedCall(TInterpreter& in, const TFastOp& op, const std::vector<int32_t>& 
   return true;
 }
 
+// The atom of a code word's identity as AtomById gives it, through the
+// pool slot found the first time: a slot holds the atoms of one identity
+// for the pool's life, so only whether it is in use can have changed.
+inline TAtom* AtomThroughSlot(const TStructure& s, TAtom*& slot, int32_t identity) {
+  if (slot == nullptr) return slot = s.AtomById(static_cast<uint32_t>(identity));  // null: found again next time
+  return slot == SystemValue || slot->OnChain != AtomChain::Free ? slot : nullptr;
+}
+
 // A fused MAKE with any value (TFusedMake) as one step, with the effects its
 // superinstructions have: the values read and pushed, each call's routine
 // run on them with the wrapper's statement counted, the result stored by
@@ -976,8 +986,10 @@ bool RunFusedValueMake(TInterpreter& in, const TFastCode& fast, const TFusedMake
   TPosition& current = s.CurrentPosition;
   const TFastOp* ops = fast.Ops.data() + make.FirstOp;
   const size_t valueOps = static_cast<size_t>(make.OpCount) - 3;
+  if (make.OperandAtoms.size() != valueOps + 1) make.OperandAtoms.assign(valueOps + 1, nullptr);
+  TAtom** atoms = make.OperandAtoms.data();
   // Nothing the values' routines do changes what the store finds.
-  TPlainStore target = FindPlainStore(in, s.AtomById(static_cast<uint32_t>(ops[valueOps].Operand)), nullptr);
+  TPlainStore target = FindPlainStore(in, AtomThroughSlot(s, atoms[valueOps], ops[valueOps].Operand), nullptr);
   if (target.Variable == nullptr) return false;
   const int32_t start = current.StartPos;
   const int32_t end = current.EndPos;
@@ -995,14 +1007,14 @@ bool RunFusedValueMake(TInterpreter& in, const TFastCode& fast, const TFusedMake
     }
     switch (op.Kind) {
       case foPush:
-        values[depth++] = {s.AtomById(static_cast<uint32_t>(op.Operand)), current.StartPos, current.EndPos};
+        values[depth++] = {AtomThroughSlot(s, atoms[i], op.Operand), current.StartPos, current.EndPos};
         break;
       case foQuote:
-        in.LastValue = s.AtomById(static_cast<uint32_t>(op.Operand));
+        in.LastValue = AtomThroughSlot(s, atoms[i], op.Operand);
         values[depth++] = {in.LastValue, current.StartPos, current.EndPos};
         break;
       case foValueOf: {
-        TAtom* name = s.AtomById(static_cast<uint32_t>(op.Operand));
+        TAtom* name = AtomThroughSlot(s, atoms[i], op.Operand);
         const TAtom* variable = TAtom::IsWord(name) ? s.FindNameOfToken(*name) : nullptr;
         done = variable != nullptr && variable->FirstChild == nullptr;
         if (done) values[depth++] = {variable->Left, current.StartPos, current.EndPos};
@@ -1869,13 +1881,17 @@ TAtom* Interpret(TInterpreter& in, TAtom* statement, bool quiet) {
   if (fast == nullptr || in.ResultAtom != SystemValue || in.StopFlag || in.S.HaltRequested ||
       in.RunState == rsStop || in.S.Frame() == nullptr || TAtom::CodeCount(*statement) == 0)
     return InterpretWords(in, statement, quiet, nullptr, 0, nullptr);
+  return InterpretFastCode(in, statement, *fast, quiet);
+}
+
+TAtom* InterpretFastCode(TInterpreter& in, TAtom* statement, const TFastCode& fast, bool quiet) {
   // The fused steps call nothing that could nest or read the depth.
   TAtom* next = nullptr;
   size_t declinedAt = 0;
-  if (!fast->Fused.empty()) {
-    const size_t done = RunFusedMakes(in, *fast, *statement->Code(), statement);
-    if (done == fast->Fused.size()) return in.S.AtomById(static_cast<uint32_t>(fast->Ops.back().Operand));
-    declinedAt = static_cast<size_t>(fast->Fused[done].FirstOp);
+  if (!fast.Fused.empty()) {
+    const size_t done = RunFusedMakes(in, fast, *statement->Code(), statement);
+    if (done == fast.Fused.size()) return AtomThroughSlot(in.S, fast.FusedNext, fast.Ops.back().Operand);
+    declinedAt = static_cast<size_t>(fast.Fused[done].FirstOp);
   }
   // A call of a user procedure is made here as the word loop would make
   // it, followed by the loop's tests before its next superinstruction.
@@ -1886,16 +1902,16 @@ TAtom* Interpret(TInterpreter& in, TAtom* statement, bool quiet) {
     CheckStack(in);
     InterpretScope scope(in);
     const std::vector<int32_t>& code = *statement->Code();
-    const uint32_t generation = fast->Generation;
+    const uint32_t generation = fast.Generation;
     LatePin pin;
     for (;;) {
-      if (RunFastCode(in, *fast, code, declinedAt, next, userCall)) {
+      if (RunFastCode(in, fast, code, declinedAt, next, userCall)) {
         scope.Complete();
         return next;
       }
       if (userCall == nullptr) break;
       pin.Hold(statement);  // the call may drop the list the statement is in
-      TCodeCursor operands(&code, static_cast<size_t>(fast->Ops[declinedAt].Operand));
+      TCodeCursor operands(&code, static_cast<size_t>(fast.Ops[declinedAt].Operand));
       CallFoundProcedure(in, *userCall, operands);
       userCall = nullptr;
       if (in.ResultAtom != SystemValue || in.StopFlag || in.S.HaltRequested || in.RunState == rsStop) {
@@ -1913,5 +1929,5 @@ TAtom* Interpret(TInterpreter& in, TAtom* statement, bool quiet) {
     atStart = scope.AtStart();
     scope.Complete();
   }
-  return InterpretWords(in, statement, quiet, fast, declinedAt, nullptr, &atStart, pastCall);
+  return InterpretWords(in, statement, quiet, &fast, declinedAt, nullptr, &atStart, pastCall);
 }

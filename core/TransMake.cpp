@@ -105,22 +105,11 @@ bool IsChangeHandlerMember(const TAtom& variable) {
 
 bool HasDisplayList(const TAtom& atom) { return (atom.Marks & amDisplayList) != 0; }
 
-// The flags and marks that make a store do more than store.
-constexpr uint32_t kReactiveFlags = afPlanned | afDefinition | afHistory | afDependent | afDrawable;
-constexpr uint8_t kReactiveMarks = amDisplayList | amChangeHandler | amHandlerChildren;
-
 // True when no step beyond the lock check and the store applies: a MAKE
-// without handler lists, of a value that is not an object, into a variable
-// with no reactive flag, display list or handler child, that is neither a
-// change handler nor one's member, under a frame owner that has no
-// onbeforemake or onaftermake child. Tree links are never SystemValue.
+// without handler lists (the rest is IsPlainStoreInto).
 inline bool IsPlainStore(const TStructure& s, int32_t opcode, const TMakeInputs& inputs, const TAtom& variable) {
   if (opcode != ocMake || inputs.LeftList != nullptr || inputs.RightList != nullptr) return false;
-  if ((variable.Flags & kReactiveFlags) != 0 || (variable.Marks & kReactiveMarks) != 0) return false;
-  if (variable.Parent != nullptr && (variable.Parent->Marks & amChangeHandler) != 0) return false;
-  if (TAtom::IsVariable(inputs.Value)) return false;  // it brings its own members along
-  const TAtom* owner = s.Frame()->Owner;
-  return !IsAtom(owner) || (owner->Marks & amMakeHandlerChild) == 0;
+  return IsPlainStoreInto(s, variable, inputs.Value);
 }
 
 // --- the store -------------------------------------------------------------------------
@@ -330,69 +319,16 @@ void RunOwnerHandlers(TInterpreter& in, int keyword, MakeHandlerKind kind, bool 
   PushVariable(in, variable);
 }
 
-// TAtom::IsLocked and TAtom::NotifySuppressed of a variable in one walk up
-// its parents: the lock search ends at the first frame, the silence search
-// at the top.
-struct StoreGuards {
-  bool Locked = false;
-  bool Suppressed = false;
-};
-StoreGuards StoreGuardsOf(const TAtom* variable) {
-  StoreGuards guards;
-  bool lockSearch = true;
-  for (const TAtom* a = variable; IsAtom(a); a = a->Parent) {
-    if (lockSearch) {
-      if ((a->Flags & afLocked) != 0) {
-        guards.Locked = true;
-        lockSearch = false;
-      } else if ((a->Flags & afFrame) != 0) {
-        lockSearch = false;
-      }
-    }
-    if ((a->Flags & afSilent) != 0) guards.Suppressed = true;
-  }
-  return guards;
-}
-
 }  // namespace
 
-TPlainStore FindPlainStore(TInterpreter& in, TAtom* name, const TAtom* value) {
-  TStructure& s = in.S;
-  TPlainStore target;
-  if (!TAtom::IsWordOrNumber(name) || name->Kind != akWord) return target;
-  TAtom* variable = s.FindNameOfToken(*name);
-  if (variable == nullptr) return target;
-  const StoreGuards guards = StoreGuardsOf(variable);
-  if (guards.Locked) return target;
-  TMakeInputs inputs;
-  inputs.Name = name;
-  inputs.Value = const_cast<TAtom*>(value);  // only its kind is read
-  if (!IsPlainStore(s, ocMake, inputs, *variable)) return target;
-  target.Variable = variable;
-  target.Stores = value != SystemValue && !guards.Suppressed && (variable->Flags & afActive) == 0;
-  return target;
-}
-
-// A store that only replaces the value: the variable has no members to
-// drop, the value brings none, and the old value has no finaliser to run,
-// so nothing can look at the variable while it is stored.
-inline bool OnlyReplacesValue(const TAtom& variable, const TAtom* value) {
-  const TAtom* old = variable.Left;
-  return variable.FirstChild == nullptr && !TAtom::IsVariable(value) &&
-         (!IsAtom(old) || (old->Kind != akWinObject && old->Kind != akMemoryBlock));
-}
-
-void StorePlain(TInterpreter& in, const TPlainStore& target, TAtom* value) {
+void StorePlainValueOtherwise(TInterpreter& in, const TPlainStore& target, TAtom* value) {
   TAtom* variable = target.Variable;
-  if (target.Stores && OnlyReplacesValue(*variable, value)) {
-    variable->Left = value;
-  } else if (target.Stores) {
+  if (target.Stores) {
     SilentScope silent(variable);
     StoreValue(in.S, *variable, value);
   } else if (value != SystemValue) {
     DropValue(value);  // a variable silenced or active keeps its value
   }
-  if (IsAtom(variable->Parent) && (variable->Parent->Flags & afFrame) != 0) in.NoteEscape();
 }
 
 TAtom* PlainMake(TInterpreter& in, TAtom* name, TAtom* value) {

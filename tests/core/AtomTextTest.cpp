@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -33,6 +34,34 @@ TEST(AtomText, EveryAssignmentReadsBackAndAnEmptyTextHasNoNode) {
       EXPECT_TRUE(*t == text);
     }
     EXPECT_EQ(shared.IsShared(), !text.empty());
+  }
+}
+
+// Whatever node the text had (none, owned, shared with another holder),
+// the characters written in place are the text, and a sharer keeps its own.
+TEST(AtomText, TextWrittenInPlaceReadsBackAndLeavesSharersAlone) {
+  for (const std::u16string& before : {std::u16string(), std::u16string(u"ab"), kLong}) {
+    for (const bool shared : {false, true}) {
+      for (const std::u16string& written :
+           {std::u16string(), std::u16string(u"xyz"), std::u16string(u"eight888"), kLong}) {
+        TAtomText text;
+        TAtomText sharer;
+        if (shared) {
+          text.AssignShared(before);
+          sharer.ShareFrom(text);
+        } else {
+          text = std::u16string_view(before);
+        }
+        char16_t* place = text.Overwrite(written.size());
+        EXPECT_EQ(place == nullptr, written.empty());
+        if (place != nullptr) std::copy(written.begin(), written.end(), place);
+        EXPECT_EQ(text.str(), written);
+        EXPECT_FALSE(text.IsShared());
+        if (shared) {
+          EXPECT_EQ(sharer.str(), before);
+        }
+      }
+    }
   }
 }
 
