@@ -15,6 +15,12 @@ bool IsMarkedOrPinned(const TAtom* atom) { return (atom->Flags & kMarked) != 0 |
 
 bool IsCellKind(const TAtom* atom) { return atom->Kind == akList || atom->Kind == akExpression; }
 
+// Only an atom whose list the graphics module recorded (amDisplayList, kept
+// with its record) has one to delete: the others skip the call.
+void DeleteDisplayListOf(GraphicsHooks& graphics, const TAtom& atom) {
+  if ((atom.Marks & amDisplayList) != 0) graphics.deleteDisplayList(atom.Identity());
+}
+
 // Marks an atom that holds nothing (a word or number without children) at
 // once; anything else goes on the work list. Returns the atoms marked.
 uint64_t MarkOrQueue(TAtom* atom, std::vector<TAtom*>& pending) {
@@ -100,7 +106,7 @@ public:
       deferred_ = atom;
       return;
     }
-    graphics_.deleteDisplayList(atom->Identity());
+    DeleteDisplayListOf(graphics_, *atom);
     TAtom::FreeUnextended(s_, *atom);
   }
   // The atoms with an extension, in the order the sweep met them.
@@ -192,7 +198,7 @@ bool HoldsFinalizableObject(const TAtom* atom) {
 }
 
 void FinalizeUnreachable(TStructure& s, GraphicsHooks& graphics, TAtom& atom) {
-  graphics.deleteDisplayList(atom.Identity());
+  DeleteDisplayListOf(graphics, atom);
   TAtom::Finalize(s, atom);
   atom.Extend().FinalizedEarly = true;
 }
@@ -228,7 +234,7 @@ void FreeDeferred(TStructure& s, GraphicsHooks& graphics, TAtom* garbage) {
   while (garbage != nullptr) {
     TAtom* atom = garbage;
     garbage = atom->Chain;
-    if (!atom->Ext || !atom->Ext->FinalizedEarly) graphics.deleteDisplayList(atom->Identity());
+    if (!atom->Ext || !atom->Ext->FinalizedEarly) DeleteDisplayListOf(graphics, *atom);
     TAtom::FreeUnlinked(s, *atom);
   }
 }
