@@ -757,6 +757,7 @@ private:
   template <class FindChild>
   TAtom* SearchScopes(FindChild find);
   TAtom* FindRootChild(std::u16string_view name, TAtom* token);
+  TAtom* FindComputedRootName(std::u16string_view name, const TAtom* token);
   // Calls visit(namespace) for the root's children flagged afNamespace, in
   // child order, until it answers true; whether one did.
   template <class Visit>
