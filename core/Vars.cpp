@@ -472,12 +472,6 @@ int32_t TStructure::Cell1Integer() { return TAtom::AsInteger(*this, Cell1()); }
 int32_t TStructure::Cell2Integer() { return TAtom::AsInteger(*this, Cell2()); }
 int32_t TStructure::Cell3Integer() { return TAtom::AsInteger(*this, CellValue(3)); }
 
-bool TStructure::InputIsPlain(int32_t n) const {
-  if (OperandInputs == nullptr) return TAtom::IsPlainVariable(Cell(n));
-  const TAtom* value = InputValue(n);
-  return HasInput(n) && (TAtom::IsWordOrNumber(value) || TAtom::IsListOrExpression(value));
-}
-
 TAtom* TStructure::InputMembers(int32_t n) const {
   if (OperandInputs != nullptr) return nullptr;
   const TAtom* cell = Cell(n);
