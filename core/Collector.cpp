@@ -46,20 +46,27 @@ uint64_t DrainMarkStack(std::vector<TAtom*>& pending) {
     atom->Flags |= kMarked;
     ++marked;
     for (TAtom* child = atom->FirstChild; child != nullptr; child = child->NextSibling) pending.push_back(child);
+    // The cells still to walk along the spine: a variable's list value is
+    // walked at once, as the rest of a list is.
+    TAtom* cell = nullptr;
     if (atom->Kind == akVariable) {
-      pending.push_back(atom->Left);
+      cell = atom->Left;
+      if (!IsAtom(cell) || !IsCellKind(cell)) {
+        marked += MarkOrQueue(cell, pending);
+        cell = nullptr;
+      }
     } else if (IsCellKind(atom)) {
       marked += MarkOrQueue(atom->Left, pending);
-      // The rest of the spine; a cell with children goes the general way.
-      TAtom* cell = atom->Right;
-      while (IsAtom(cell) && (cell->Flags & kMarked) == 0 && IsCellKind(cell) && cell->FirstChild == nullptr) {
-        cell->Flags |= kMarked;
-        ++marked;
-        marked += MarkOrQueue(cell->Left, pending);
-        cell = cell->Right;
-      }
-      if (IsAtom(cell)) pending.push_back(cell);
+      cell = atom->Right;
     }
+    // A cell with children goes the general way.
+    while (IsAtom(cell) && (cell->Flags & kMarked) == 0 && IsCellKind(cell) && cell->FirstChild == nullptr) {
+      cell->Flags |= kMarked;
+      ++marked;
+      marked += MarkOrQueue(cell->Left, pending);
+      cell = cell->Right;
+    }
+    if (IsAtom(cell)) pending.push_back(cell);
   }
   return marked;
 }
