@@ -15,6 +15,12 @@ bool IsMarkedOrPinned(const TAtom* atom) { return (atom->Flags & kMarked) != 0 |
 
 bool IsCellKind(const TAtom* atom) { return atom->Kind == akList || atom->Kind == akExpression; }
 
+// Only an atom whose list the graphics module recorded (amDisplayList, kept
+// with its record) has one to delete: the others skip the call.
+void DeleteDisplayListOf(GraphicsHooks& graphics, const TAtom& atom) {
+  if ((atom.Marks & amDisplayList) != 0) graphics.deleteDisplayList(atom.Identity());
+}
+
 // Marks an atom that holds nothing (a word or number without children) at
 // once; anything else goes on the work list. Returns the atoms marked.
 uint64_t MarkOrQueue(TAtom* atom, std::vector<TAtom*>& pending) {
@@ -40,20 +46,27 @@ uint64_t DrainMarkStack(std::vector<TAtom*>& pending) {
     atom->Flags |= kMarked;
     ++marked;
     for (TAtom* child = atom->FirstChild; child != nullptr; child = child->NextSibling) pending.push_back(child);
+    // The cells still to walk along the spine: a variable's list value is
+    // walked at once, as the rest of a list is.
+    TAtom* cell = nullptr;
     if (atom->Kind == akVariable) {
-      pending.push_back(atom->Left);
+      cell = atom->Left;
+      if (!IsAtom(cell) || !IsCellKind(cell)) {
+        marked += MarkOrQueue(cell, pending);
+        cell = nullptr;
+      }
     } else if (IsCellKind(atom)) {
       marked += MarkOrQueue(atom->Left, pending);
-      // The rest of the spine; a cell with children goes the general way.
-      TAtom* cell = atom->Right;
-      while (IsAtom(cell) && (cell->Flags & kMarked) == 0 && IsCellKind(cell) && cell->FirstChild == nullptr) {
-        cell->Flags |= kMarked;
-        ++marked;
-        marked += MarkOrQueue(cell->Left, pending);
-        cell = cell->Right;
-      }
-      if (IsAtom(cell)) pending.push_back(cell);
+      cell = atom->Right;
     }
+    // A cell with children goes the general way.
+    while (IsAtom(cell) && (cell->Flags & kMarked) == 0 && IsCellKind(cell) && cell->FirstChild == nullptr) {
+      cell->Flags |= kMarked;
+      ++marked;
+      marked += MarkOrQueue(cell->Left, pending);
+      cell = cell->Right;
+    }
+    if (IsAtom(cell)) pending.push_back(cell);
   }
   return marked;
 }
@@ -100,7 +113,7 @@ public:
       deferred_ = atom;
       return;
     }
-    graphics_.deleteDisplayList(atom->Identity());
+    DeleteDisplayListOf(graphics_, *atom);
     TAtom::FreeUnextended(s_, *atom);
   }
   // The atoms with an extension, in the order the sweep met them.
@@ -192,7 +205,7 @@ bool HoldsFinalizableObject(const TAtom* atom) {
 }
 
 void FinalizeUnreachable(TStructure& s, GraphicsHooks& graphics, TAtom& atom) {
-  graphics.deleteDisplayList(atom.Identity());
+  DeleteDisplayListOf(graphics, atom);
   TAtom::Finalize(s, atom);
   atom.Extend().FinalizedEarly = true;
 }
@@ -228,7 +241,7 @@ void FreeDeferred(TStructure& s, GraphicsHooks& graphics, TAtom* garbage) {
   while (garbage != nullptr) {
     TAtom* atom = garbage;
     garbage = atom->Chain;
-    if (!atom->Ext || !atom->Ext->FinalizedEarly) graphics.deleteDisplayList(atom->Identity());
+    if (!atom->Ext || !atom->Ext->FinalizedEarly) DeleteDisplayListOf(graphics, *atom);
     TAtom::FreeUnlinked(s, *atom);
   }
 }

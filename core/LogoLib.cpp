@@ -599,11 +599,18 @@ TAtom* SkipCells(TStructure& s, TAtom* list, int32_t n, bool& ranOut) {
 TAtom* MakeList(TInterpreter& in) {
   TStructure& s = in.S;
   TAtom* result = nullptr;
-  const bool plain = ForEachInputLastFirst(s, [&](TAtom* value, bool isPlain) {
-    if (!isPlain) return false;
-    result = NewListCell(s, value, result);
-    return true;
-  });
+  bool plain = true;
+  if (s.OperandInputs != nullptr) {
+    // A frameless call's operand values, input 1 (the last written) first.
+    for (int32_t n = 1; n <= s.OperandCount && (plain = s.InputIsPlain(n)); ++n)
+      result = NewListCell(s, s.OperandInputs[n - 1].Value, result);
+  } else {
+    plain = ForEachInputLastFirst(s, [&](TAtom* value, bool isPlain) {
+      if (!isPlain) return false;
+      result = NewListCell(s, value, result);
+      return true;
+    });
+  }
   return plain ? result : RaisePrimitiveError(s, u"list");
 }
 

@@ -472,12 +472,6 @@ int32_t TStructure::Cell1Integer() { return TAtom::AsInteger(*this, Cell1()); }
 int32_t TStructure::Cell2Integer() { return TAtom::AsInteger(*this, Cell2()); }
 int32_t TStructure::Cell3Integer() { return TAtom::AsInteger(*this, CellValue(3)); }
 
-bool TStructure::InputIsPlain(int32_t n) const {
-  if (OperandInputs == nullptr) return TAtom::IsPlainVariable(Cell(n));
-  const TAtom* value = InputValue(n);
-  return HasInput(n) && (TAtom::IsWordOrNumber(value) || TAtom::IsListOrExpression(value));
-}
-
 TAtom* TStructure::InputMembers(int32_t n) const {
   if (OperandInputs != nullptr) return nullptr;
   const TAtom* cell = Cell(n);
@@ -890,7 +884,11 @@ TAtom* TStructure::FindOwnInputOrLocal(std::u16string_view name) {
 TAtom* TStructure::FindName(std::u16string_view rawName, TAtom* token) {
   if (!FastPaths || !frame_ || rawName.empty()) return SearchName(rawName, token);
   TAtom* owner = frame_->Owner;
-  if (!IsAtom(owner) || owner == Root) return SearchName(rawName, token);
+  if (!IsAtom(owner)) return SearchName(rawName, token);
+  if (owner == Root) {
+    if (TAtom* global = FindComputedRootName(rawName, token)) return global;
+    return SearchName(rawName, token);
+  }
   for (TAtom* c = owner->FirstChild; c != nullptr; c = c->NextSibling) {
     if (!NamedAs(*c, rawName)) continue;
     if (rawName.front() == u'[' || rawName.find(u'.') != std::u16string_view::npos || !IsPlainSimpleName(rawName))
@@ -901,7 +899,28 @@ TAtom* TStructure::FindName(std::u16string_view rawName, TAtom* token) {
   const TAtom::Extension* memo = IsAtom(token) ? token->Ext.get() : nullptr;
   if (memo != nullptr && !memo->FieldOfGlobal && RootMemoCurrent(*memo) && InnerScopeStands(*memo))
     return memo->RootChild;
+  // A procedure of the root lacks the name: the root is the next scope.
+  if (owner->Parent == Root)
+    if (TAtom* global = FindComputedRootName(rawName, token)) {
+      LastScope = owner;  // where the search passed last, as SearchScopes leaves it
+      return global;
+    }
   return SearchName(rawName, token);
+}
+
+// A name built at run time (by WORD, say: a new word every time, with no
+// memo and no position) is looked for by its text in the root's index,
+// where the root is the next scope the search would ask: nothing pushed by
+// LOGOASK, a one-component name that is no handler keyword. The search
+// would find the same child there; on a miss (null) it goes on to the
+// namespaces and calling frames.
+TAtom* TStructure::FindComputedRootName(std::u16string_view name, const TAtom* token) {
+  if (IsAtom(token) && (token->Ext || token->HasPosition())) return nullptr;
+  if (ModuleList != nullptr || !IsAtom(Root) || name.front() == u'[' || !IsPlainSimpleName(name) ||
+      name.find(u'.') != std::u16string_view::npos)
+    return nullptr;
+  if (rootIndex_.Owner != Root || rootIndex_.CaseSensitive != CaseSensitive) AttachRootIndex();
+  return rootIndex_.FindByText(name);
 }
 
 TAtom* TStructure::SearchName(std::u16string_view rawName, TAtom* token) {

@@ -620,8 +620,15 @@ public:
     return n >= 1 && n <= OperandCount ? OperandInputs[n - 1].Value : nullptr;
   }
   // Input n is a plain value (TAtom::IsPlainVariable of its cell); operand
-  // values are never objects with members.
-  bool InputIsPlain(int32_t n) const;
+  // values are never objects with members, so any word, number, list or
+  // expression is one (inline: list and word routines ask for every input).
+  bool InputIsPlain(int32_t n) const {
+    if (OperandInputs == nullptr) return TAtom::IsPlainVariable(Cell(n));
+    if (n < 1 || n > OperandCount) return false;
+    const TAtom* value = OperandInputs[n - 1].Value;
+    return value == nullptr || (value != SystemValue && (value->Kind == akWord || value->Kind == akNumber ||
+                                                         value->Kind == akList || value->Kind == akExpression));
+  }
   // The first member of input n when it is an object; null for operands.
   TAtom* InputMembers(int32_t n) const;
 
@@ -757,6 +764,7 @@ private:
   template <class FindChild>
   TAtom* SearchScopes(FindChild find);
   TAtom* FindRootChild(std::u16string_view name, TAtom* token);
+  TAtom* FindComputedRootName(std::u16string_view name, const TAtom* token);
   // Calls visit(namespace) for the root's children flagged afNamespace, in
   // child order, until it answers true; whether one did.
   template <class Visit>

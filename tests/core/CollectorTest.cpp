@@ -131,13 +131,23 @@ TEST_F(CollectorTest, KeepsEverythingItsRootsReachAndFreesTheRest) {
   for (TAtom* atom : {pinned, stacked, code}) EXPECT_TRUE(IsFree(atom));
 }
 
-TEST_F(CollectorTest, EachFreedAtomReachesTheGraphicsSeamOnceAndIsFinalisedOnce) {
+TEST_F(CollectorTest, EachFreedAtomWithAListReachesTheGraphicsSeamOnceAndIsFinalisedOnce) {
   static int finalised = 0;
   finalised = 0;
   Collect();
-  std::vector<uint32_t> garbage;
-  for (int i = 0; i < 20; ++i) garbage.push_back(NewNumber(S, i)->Identity());
-  garbage.push_back(NewMemoryBlock(S, 64, [](TStructure&, TAtom&) { ++finalised; })->Identity());
+  // The graphics module marks the atoms whose lists it recorded; only those
+  // have a list for the seam to delete.
+  std::vector<uint32_t> withList;
+  std::vector<uint32_t> withoutList;
+  for (int i = 0; i < 20; ++i) {
+    TAtom* atom = NewNumber(S, i);
+    if (i % 2 == 0) atom->Marks |= amDisplayList;
+    (i % 2 == 0 ? withList : withoutList).push_back(atom->Identity());
+  }
+  TAtom* block = NewMemoryBlock(S, 64, [](TStructure&, TAtom&) { ++finalised; });
+  block->Marks |= amDisplayList;
+  withList.push_back(block->Identity());
+  withoutList.push_back(NewMemoryBlock(S, 64, [](TStructure&, TAtom&) { ++finalised; })->Identity());
   T.Host.Graphics.DeletedLists.clear();
 
   Collect();
@@ -145,11 +155,15 @@ TEST_F(CollectorTest, EachFreedAtomReachesTheGraphicsSeamOnceAndIsFinalisedOnce)
   std::vector<uint32_t> deleted = T.Host.Graphics.DeletedLists;
   std::sort(deleted.begin(), deleted.end());
   EXPECT_EQ(std::adjacent_find(deleted.begin(), deleted.end()), deleted.end());
-  for (uint32_t identity : garbage) {
+  for (uint32_t identity : withList) {
     EXPECT_TRUE(std::binary_search(deleted.begin(), deleted.end(), identity)) << identity;
     EXPECT_EQ(S.AtomById(identity), nullptr);
   }
-  EXPECT_EQ(finalised, 1);
+  for (uint32_t identity : withoutList) {
+    EXPECT_FALSE(std::binary_search(deleted.begin(), deleted.end(), identity)) << identity;
+    EXPECT_EQ(S.AtomById(identity), nullptr);
+  }
+  EXPECT_EQ(finalised, 2);
   // Reused atoms start empty.
   TAtom* reused = NewNumber(S, 5);
   EXPECT_EQ(reused->Ext, nullptr);
@@ -319,6 +333,7 @@ TEST_F(CollectorTest, AnUnreachableObjectIsFinalisedOnceAtTheFirstCollectionWher
   // Objects older than a large live set lie far past the sweep's reach.
   std::vector<TAtom*> dropped = {NewMemoryBlock(S, 16, CountingFinaliser), NewWinObject(S, &controls[0], CountingFinaliser),
                                  NewMemoryBlock(S, 16, RegisteringFinaliser), NewWinObject(S, &controls[1], CountingFinaliser)};
+  for (TAtom* atom : dropped) atom->Marks |= amDisplayList;  // as if each had drawn its list
   TAtom* held = Keep(u"held", NewMemoryBlock(S, 16, CountingFinaliser));
   TAtom* pinned = NewWinObject(S, &controls[2], CountingFinaliser);
   TAtom::IncRef(pinned);

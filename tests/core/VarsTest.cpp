@@ -502,6 +502,64 @@ TEST(NameResolution, FrameLookUpsAgreeWithTheWholeSearch) {
   s.LeaveFrame();
 }
 
+// Names built at run time (new words every time, nothing remembered on
+// them) give the whole search's answer, scope reached and rest, wherever
+// the look-up starts.
+TEST(NameResolution, ComputedNamesAgreeWithTheWholeSearch) {
+  TestState ts;
+  TStructure& s = *ts.S;
+  s.LoadKeywords();
+  const std::u16string onchange = s.Keyword(kwOnchange);
+  Var(s, u"g", NewNumber(s, 1), s.Root);
+  Var(s, u"Mixed", nullptr, s.Root);
+  TAtom* ns = Var(s, u"lib", nullptr, s.Root);
+  TAtom::SetFlag(ns, afNamespace, true);
+  Var(s, u"inns", nullptr, ns);
+  Var(s, onchange.c_str(), nullptr, s.Root);
+  TAtom* object = Var(s, u"obj", nullptr, s.Root);
+  Var(s, u"field", nullptr, object);
+  const std::u16string names[] = {u"g", u"G", u"mixed", u"inns", u"field", u"local", u"shared", onchange, u"missing"};
+  auto check = [&](const char* where) {
+    for (const std::u16string& name : names) {
+      s.LastScope = nullptr;
+      s.FastPaths = false;
+      TAtom* whole = s.FindName(name);
+      const TAtom* wholeScope = s.LastScope;
+      const std::u16string wholeRest = s.LastName;
+      s.FastPaths = true;
+      s.LastScope = nullptr;
+      const std::string label = std::string(where) + ": " + std::string(name.begin(), name.end());
+      EXPECT_EQ(s.FindName(name, NewWord(s, name)), whole) << label;
+      EXPECT_EQ(s.LastScope, wholeScope) << label;
+      if (whole == nullptr) {
+        EXPECT_EQ(s.LastName, wholeRest) << label;
+      }
+    }
+  };
+  check("top level");
+  TAtom* caller = EnterCall(s, u"caller", s.Root);
+  Var(s, u"shared", nullptr, caller);
+  TAtom* procedure = EnterCall(s, u"proc", s.Root);
+  Var(s, u"local", nullptr, procedure);
+  check("procedure of the root");
+  Var(s, u"shared", nullptr, s.Root);  // the root comes before the calling frames
+  check("a global after a caller's local");
+  EnterCall(s, u"method", object);
+  check("method of a global");
+  s.LeaveFrame();
+  TAtom* asked = Var(s, u"asked", nullptr, s.Root);
+  Var(s, u"g", nullptr, asked);
+  s.PushModule(asked);
+  check("scope pushed");
+  s.PopModule();
+  s.CaseSensitive = false;
+  check("ignoring case");
+  s.CaseSensitive = true;
+  s.LeaveFrame();
+  s.LeaveFrame();
+  check("top level again");
+}
+
 // "global.field" at the top level: the remembered field stands only while
 // the root's and the global's children stay as they were.
 TEST(NameResolution, ATokenOfAFieldFollowsTheGlobalAndItsChildren) {
