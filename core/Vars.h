@@ -577,7 +577,17 @@ public:
   TAtom* LeaveFrame();
   void LeaveAllFrames();
   TAtom* Root = nullptr;
-  void ClearRoot() { Root = nullptr; }
+  void ClearRoot() {
+    Root = nullptr;
+    ++NameGeneration;
+  }
+  // Advances on every change that can alter what a one-component name
+  // finds beyond a frame owner's own children: a named child linked,
+  // unlinked, moved or renamed under any atom not named "[~]" (the link
+  // operations reach it through the pool block, see TPoolBlockHead), a
+  // namespace flag set or cleared, the keywords loaded, another root taken.
+  // A call binding its inputs into its frame leaves it alone.
+  uint64_t NameGeneration = 0;
   // Advances whenever a named child of the root is linked, unlinked, moved
   // or renamed, the root's children are cleared or another root is taken:
   // name answers remembered at the root hold for one value of it.
@@ -640,16 +650,26 @@ public:
   // With the name's token (the atom whose text the name is, a word of
   // compiled code), the token remembers what the root answered for it.
   TAtom* FindName(std::u16string_view name, TAtom* token = nullptr);
-  // FindName's answer for a word of compiled code where it needs no search:
-  // at the top level (the root's frame, no LOGOASK scope) the token's
-  // remembered root answer, while it stands; else the search's.
+  // FindName's answer for a word of compiled code. A one-component name
+  // remembers where it was found (TAtom::Extension::SiteAnswer): while the
+  // name generation stands, in the same frame owner or another child of
+  // the same atom, the answer is the owner's child of that name, else the
+  // remembered one.
   TAtom* FindNameOfToken(TAtom& token) {
     const TAtom::Extension* memo = token.Ext.get();
-    if (memo != nullptr && memo->RootChild != nullptr && !memo->FieldOfGlobal && frame_ && frame_->Owner == Root &&
-        ModuleList == nullptr && memo->RootOf == Root && memo->RootEpoch == TopLevelEpoch() &&
-        memo->RootCaseSensitive == CaseSensitive && memo->Keywords == KeywordGeneration && FastPaths)
-      return memo->RootChild;
-    return FindName(token.Text, &token);
+    if (memo != nullptr && memo->SiteGeneration == NameGeneration && frame_ && ModuleList == nullptr &&
+        memo->SiteCaseSensitive == CaseSensitive && FastPaths) {
+      TAtom* owner = frame_->Owner;
+      const TAtom* scope = memo->SiteScope;
+      if (owner == Root) {
+        if (memo->SiteAtRoot && scope == Root && scope->Stamp == memo->SiteScopeStamp) return memo->SiteAnswer;
+      } else if (!memo->SiteAtRoot && IsAtom(owner) && owner->Parent == scope && scope->Stamp == memo->SiteScopeStamp) {
+        for (TAtom* c = owner->FirstChild; c != nullptr; c = c->NextSibling)
+          if (NamedAs(*c, token.Text)) return c;
+        if (memo->SiteAnswer != nullptr) return memo->SiteAnswer;
+      }
+    }
+    return FindAndRememberName(token);
   }
   void CollectValues(TAtom* first, std::u16string_view name, std::u16string& text, std::u16string_view path);
   // After a FindName that found nothing: the scope it reached and the
@@ -794,6 +814,10 @@ private:
     if (text.size() != name.size()) return false;
     return CaseSensitive ? std::u16string_view(text) == name : SameTextIgnoringCase(text, name);
   }
+  // FindName for a token, remembering its answer where a later look-up
+  // can read it back (FindNameOfToken).
+  [[gnu::noinline]] TAtom* FindAndRememberName(TAtom& token);
+  bool FoundBeforeCallingFrames(const TAtom& owner, const TAtom& found) const;
   // FindName's whole search, for the names its short answers do not cover.
   [[gnu::noinline]] TAtom* SearchName(std::u16string_view name, TAtom* token);
   void RememberInnerScope(TAtom& token, const TAtom* found);
