@@ -655,17 +655,19 @@ public:
   // name generation stands, in the same frame owner or another child of
   // the same atom, the answer is the owner's child of that name, else the
   // remembered one.
-  TAtom* FindNameOfToken(TAtom& token) {
+  [[gnu::always_inline]] TAtom* FindNameOfToken(TAtom& token) {
     const TAtom::Extension* memo = token.Ext.get();
-    if (memo != nullptr && memo->SiteGeneration == NameGeneration && frame_ && ModuleList == nullptr &&
-        memo->SiteCaseSensitive == CaseSensitive && FastPaths) {
+    if (memo != nullptr && memo->SiteGeneration == NameGeneration && ModuleList == nullptr &&
+        memo->SiteCaseSensitive == CaseSensitive && FastPaths && frame_) [[likely]] {
       TAtom* owner = frame_->Owner;
-      const TAtom* scope = memo->SiteScope;
+      // Another root would have advanced the generation.
       if (owner == Root) {
-        if (memo->SiteAtRoot && scope == Root && scope->Stamp == memo->SiteScopeStamp) return memo->SiteAnswer;
-      } else if (!memo->SiteAtRoot && IsAtom(owner) && owner->Parent == scope && scope->Stamp == memo->SiteScopeStamp) {
+        if (memo->SiteAtRoot) return memo->SiteAnswer;
+      } else if (!memo->SiteAtRoot && IsAtom(owner) && owner->Parent == memo->SiteScope &&
+                 memo->SiteScope->Stamp == memo->SiteScopeStamp) {
+        const std::u16string& name = token.Text.str();
         for (TAtom* c = owner->FirstChild; c != nullptr; c = c->NextSibling)
-          if (NamedAs(*c, token.Text)) return c;
+          if (NamedAs(*c, name)) return c;
         if (memo->SiteAnswer != nullptr) return memo->SiteAnswer;
       }
     }
@@ -809,10 +811,15 @@ private:
   // The child carries the name (SameName), its size compared first and the
   // characters without a call while names are case-sensitive: a frame's few
   // inputs and locals are compared on most look-ups in a procedure.
-  bool NamedAs(const TAtom& child, std::u16string_view name) const {
+  [[gnu::always_inline]] bool NamedAs(const TAtom& child, std::u16string_view name) const {
     const std::u16string& text = child.Text.str();
     if (text.size() != name.size()) return false;
-    return CaseSensitive ? std::u16string_view(text) == name : SameTextIgnoringCase(text, name);
+    if (!CaseSensitive) return SameTextIgnoringCase(text, name);
+    // Names are short: a loop beats a call of the library compare.
+    const char16_t* chars = text.data();
+    for (size_t i = 0; i < name.size(); ++i)
+      if (chars[i] != name[i]) return false;
+    return true;
   }
   // FindName for a token, remembering its answer where a later look-up
   // can read it back (FindNameOfToken).
