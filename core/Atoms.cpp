@@ -48,10 +48,10 @@ void AdvanceNameGeneration(const TAtom& atom) { ++*PoolBlockHeadOf(atom).NameGen
 // does the name generation advance for it, or for the children of such an
 // atom (a call's inputs bound into its frame, its locals): remembered name
 // answers walk the frame owner's children every time and are never taken
-// through such an atom's children otherwise.
+// through such an atom's children otherwise (unless it is a namespace).
 void NoteChildrenChange(const TAtom* parent, const TAtom* child = nullptr) {
   if (parent == nullptr || (child != nullptr && IsAnonymousName(child->Text))) return;
-  if (!IsAnonymousName(parent->Text)) AdvanceNameGeneration(*parent);
+  if (!IsAnonymousName(parent->Text) || (parent->Flags & afNamespace) != 0) AdvanceNameGeneration(*parent);
   if (!parent->Ext) return;
   ++parent->Ext->NamedChildrenStamp;
   if (TChildIndex* index = parent->Ext->ChildIndex) ++index->Epoch;

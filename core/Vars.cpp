@@ -927,7 +927,9 @@ bool TStructure::FoundBeforeCallingFrames(const TAtom& owner, const TAtom& found
 
 TAtom* TStructure::FindAndRememberName(TAtom& token) {
   TAtom* found = FindName(token.Text, &token);
-  if (!FastPaths || found == nullptr || !frame_ || ModuleList != nullptr) return found;
+  // A name computed at run time has no position, so no memo.
+  if (!FastPaths || found == nullptr || !frame_ || ModuleList != nullptr || (!token.Ext && !token.HasPosition()))
+    return found;
   const std::u16string_view name = token.Text.str();
   if (name.empty() || name.front() == u'[' || name.find(u'.') != std::u16string_view::npos ||
       !IsPlainSimpleName(name))
