@@ -608,10 +608,6 @@ struct TFramelessTarget {
   const int32_t* Pairs = nullptr;  // two words per input position
 };
 
-// The frameless routine a foCall's name finds under CallUserProcedure's
-// conditions for that way (TransCall.cpp), before its inputs are looked
-// at; false where that way would not be taken (target.Procedure tells
-// whether the name found a procedure at all).
 // Reads a foCall's operands (name, arity, pairs) into the op's memo; false
 // where they do not fit the code.
 bool ReadCallSite(const TStructure& s, const TFastOp& op, const std::vector<int32_t>& code) {
@@ -628,6 +624,10 @@ bool ReadCallSite(const TStructure& s, const TFastOp& op, const std::vector<int3
   return true;
 }
 
+// The frameless routine a foCall's name finds under CallUserProcedure's
+// conditions for that way (TransCall.cpp), before its inputs are looked
+// at; false where that way would not be taken (target.Procedure tells
+// whether the name found a procedure at all).
 bool FindFramelessTarget(TInterpreter& in, const TFastOp& op, const std::vector<int32_t>& code,
                          TFramelessTarget& target) {
   TStructure& s = in.S;

@@ -927,8 +927,11 @@ bool TStructure::FoundBeforeCallingFrames(const TAtom& owner, const TAtom& found
 
 TAtom* TStructure::FindAndRememberName(TAtom& token) {
   TAtom* found = FindName(token.Text, &token);
-  // A name computed at run time has no position, so no memo.
-  if (!FastPaths || found == nullptr || !frame_ || ModuleList != nullptr || (!token.Ext && !token.HasPosition()))
+  // A name computed at run time has no position, so no memo; a field of a
+  // global (FieldOfGlobal) has its own.
+  const TAtom::Extension* ext = token.Ext.get();
+  if (found == nullptr || (ext != nullptr && ext->FieldOfGlobal) || (ext == nullptr && !token.HasPosition()) ||
+      !FastPaths || !frame_ || ModuleList != nullptr)
     return found;
   const std::u16string_view name = token.Text.str();
   if (name.empty() || name.front() == u'[' || name.find(u'.') != std::u16string_view::npos ||

@@ -583,10 +583,12 @@ public:
   }
   // Advances on every change that can alter what a one-component name
   // finds beyond a frame owner's own children: a named child linked,
-  // unlinked, moved or renamed under any atom not named "[~]" (the link
-  // operations reach it through the pool block, see TPoolBlockHead), a
-  // namespace flag set or cleared, the keywords loaded, another root taken.
-  // A call binding its inputs into its frame leaves it alone.
+  // unlinked, moved or renamed under any atom not named "[~]" or under a
+  // namespace (the link operations reach it through the pool block, see
+  // TPoolBlockHead), a namespace flag set or cleared, the keywords loaded,
+  // another root taken. A call binding its inputs into its frame, or a
+  // LOCAL there, leaves it alone: FindNameOfToken walks the frame owner's
+  // own children every time.
   uint64_t NameGeneration = 0;
   // Advances whenever a named child of the root is linked, unlinked, moved
   // or renamed, the root's children are cleared or another root is taken:
