@@ -38,12 +38,21 @@ bool IsAnonymousName(const std::u16string& name) {
   return name.size() == 3 && name[0] == u'[' && name[1] == u'~' && name[2] == u']';
 }
 
+// The state's name generation (TStructure::NameGeneration) advances.
+void AdvanceNameGeneration(const TAtom& atom) { ++*PoolBlockHeadOf(atom).NameGeneration; }
+
 // Called before a child list or a child's name changes; child is the one
 // linked, unlinked or renamed, null when the change is the whole list. A
 // child named "[~]" (a call's frame, an anonymous copy) is never what a name
-// look-up finds, so the parent's named-children stamp stays for it.
+// look-up finds, so the parent's named-children stamp stays for it. Nor
+// does the name generation advance for it, or for the children of such an
+// atom (a call's inputs bound into its frame, its locals): remembered name
+// answers walk the frame owner's children every time and are never taken
+// through such an atom's children otherwise (unless it is a namespace).
 void NoteChildrenChange(const TAtom* parent, const TAtom* child = nullptr) {
-  if (parent == nullptr || !parent->Ext || (child != nullptr && IsAnonymousName(child->Text))) return;
+  if (parent == nullptr || (child != nullptr && IsAnonymousName(child->Text))) return;
+  if (!IsAnonymousName(parent->Text) || (parent->Flags & afNamespace) != 0) AdvanceNameGeneration(*parent);
+  if (!parent->Ext) return;
   ++parent->Ext->NamedChildrenStamp;
   if (TChildIndex* index = parent->Ext->ChildIndex) ++index->Epoch;
 }
@@ -493,6 +502,7 @@ void UnshareBeforeChange(TStructure& s, TAtom& cell) {
 // --- flags -------------------------------------------------------------------------
 
 void TAtom::NamespaceFlagChanged(TAtom& atom) {
+  AdvanceNameGeneration(atom);  // which scopes a name is looked for in
   if (TChildIndex* index = IndexOf(atom.Parent)) index->NamespaceFlagChanged(atom);
 }
 

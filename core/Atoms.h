@@ -169,6 +169,20 @@ public:
     const TAtom* InnerScope = nullptr;
     uint64_t InnerScopeStamp = 0;
     uint64_t InnerScopeChildren = 0;
+    // A one-component name's answer from beyond the frame owner's own
+    // children (TStructure::FindNameOfToken): it stands while the name
+    // generation is SiteGeneration and the frame owner is the root
+    // (SiteScope the root) or a child of SiteScope (that atom life), with
+    // the same root and letter-case rule and no LOGOASK scope. SiteAnswer
+    // null: the name was found among the owner's children, nothing is known
+    // beyond them. Holds no pin.
+    uint64_t SiteGeneration = UINT64_MAX;
+    const TAtom* SiteScope = nullptr;
+    uint64_t SiteScopeStamp = 0;
+    const TAtom* SiteRoot = nullptr;
+    TAtom* SiteAnswer = nullptr;
+    bool SiteAtRoot = false;  // the frame owner was the root
+    bool SiteCaseSensitive = true;
     // Advances whenever a child other than one named "[~]" is linked,
     // unlinked, moved or renamed under this atom, or its children are
     // cleared (name answers remembered for this scope check it).
@@ -371,8 +385,9 @@ public:
 constexpr uint32_t kPoolBlockAtoms = 32768;
 constexpr size_t kPoolBlockAlign = size_t{8} << 20;
 struct TPoolBlockHead {
-  TPositionStore* Store;   // the store of the positions packed in the tail
-  uint32_t FirstIdentity;  // the identity of the block's first atom
+  TPositionStore* Store;     // the store of the positions packed in the tail
+  uint64_t* NameGeneration;  // the pool's TStructure::NameGeneration, advanced by the link operations
+  uint32_t FirstIdentity;    // the identity of the block's first atom
 };
 inline uintptr_t PoolBlockBase(const TAtom& atom) {
   return reinterpret_cast<uintptr_t>(&atom) & ~(uintptr_t{kPoolBlockAlign} - 1);

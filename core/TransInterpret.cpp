@@ -617,13 +617,9 @@ struct TFramelessTarget {
   const int32_t* Pairs = nullptr;  // two words per input position
 };
 
-// The frameless routine a foCall's name finds under CallUserProcedure's
-// conditions for that way (TransCall.cpp), before its inputs are looked
-// at; false where that way would not be taken (target.Procedure tells
-// whether the name found a procedure at all).
-bool FindFramelessTarget(TInterpreter& in, const TFastOp& op, const std::vector<int32_t>& code,
-                         TFramelessTarget& target) {
-  TStructure& s = in.S;
+// Reads a foCall's operands (name, arity, pairs) into the op's memo; false
+// where they do not fit the code.
+bool ReadCallSite(const TStructure& s, const TFastOp& op, const std::vector<int32_t>& code) {
   const size_t at = static_cast<size_t>(op.Operand);
   if (at + 2 > code.size()) return false;
   TAtom* nameAtom = s.AtomById(static_cast<uint32_t>(code[at]));
@@ -631,8 +627,25 @@ bool FindFramelessTarget(TInterpreter& in, const TFastOp& op, const std::vector<
   const int32_t arity = code[at + 1];
   const int32_t inputCount = ArityLeft(arity) + ArityRight(arity);
   if (at + 2 + 2 * static_cast<size_t>(inputCount) > code.size()) return false;
+  op.SiteName = nameAtom;
+  op.SiteNameStamp = nameAtom->Stamp;
+  op.SiteInputCount = inputCount;
+  return true;
+}
 
-  TAtom* procedure = CalledProcedure(s, op, *nameAtom);
+// The frameless routine a foCall's name finds under CallUserProcedure's
+// conditions for that way (TransCall.cpp), before its inputs are looked
+// at; false where that way would not be taken (target.Procedure tells
+// whether the name found a procedure at all).
+bool FindFramelessTarget(TInterpreter& in, const TFastOp& op, const std::vector<int32_t>& code,
+                         TFramelessTarget& target) {
+  TStructure& s = in.S;
+  // A freed token has lost its stamp (pool atoms stay mapped).
+  if ((op.SiteName == nullptr || op.SiteName->Stamp != op.SiteNameStamp) && !ReadCallSite(s, op, code)) return false;
+  const int32_t inputCount = op.SiteInputCount;
+  const size_t at = static_cast<size_t>(op.Operand);
+
+  TAtom* procedure = CalledProcedure(s, op, *op.SiteName);
   if (procedure == nullptr) return false;
   target.Procedure = procedure;
   target.Routine = FramelessRoutine(in, op, *procedure, target.Line, target.WrappedRoutine);

@@ -226,6 +226,7 @@ void TLanguage::RefreshFormats() {
 
 void TStructure::LoadKeywords() {
   ++KeywordGeneration;  // the handler keywords decide how names walk
+  ++NameGeneration;
   for (size_t i = 0; i < kKeywordCount; ++i) {
     const std::u16string word = Language.Text(UpperCase(KeywordKeys[i]));
     Language.KeywordTable[i] = NormalizeName(word);
@@ -371,6 +372,7 @@ void TStructure::AddPoolBlock() {
   blocks_.emplace_back(block);
   blockStarts_.push_back(block);
   BlockTailOf(*block).Store = positions_.get();
+  BlockTailOf(*block).NameGeneration = &NameGeneration;
   BlockTailOf(*block).FirstIdentity = createdCount_ + kFirstAtomIdentity;
   if (blocks_.size() >= 2 && createdCount_ + 2 * uint64_t{kBlockSize} <= kMaxAtoms) {
     try {
@@ -408,7 +410,10 @@ void TStructure::EnterFrame(TAtom* atom) {
     context->Parent = std::move(frame_);
   }
   frame_ = std::move(context);
-  if (IsAtom(atom) && atom->Text.size() == 6 && atom->Text == u"[Root]") Root = atom;
+  if (IsAtom(atom) && atom->Text.size() == 6 && atom->Text == u"[Root]" && Root != atom) {
+    Root = atom;
+    ++NameGeneration;
+  }
 }
 
 TAtom* TStructure::LeaveFrame() {
@@ -921,6 +926,52 @@ TAtom* TStructure::FindComputedRootName(std::u16string_view name, const TAtom* t
     return nullptr;
   if (rootIndex_.Owner != Root || rootIndex_.CaseSensitive != CaseSensitive) AttachRootIndex();
   return rootIndex_.FindByText(name);
+}
+
+// Whether FindName, in a frame owned by owner, found found in a scope it
+// searches before the calling frames (the owner, its ancestors below the
+// root, the root, the root's namespaces): the scope holding it is one of
+// them, so that search reached it first. Ancestors named "[~]" (whose
+// children change without advancing the name generation) answer false.
+bool TStructure::FoundBeforeCallingFrames(const TAtom& owner, const TAtom& found) const {
+  const TAtom* holder = found.Parent;
+  bool inChain = holder == &owner;
+  for (const TAtom* node = owner.Parent; IsAtom(node) && node != Root; node = node->Parent) {
+    if (node->Text.size() == 3 && node->Text == u"[~]") return false;
+    inChain = inChain || node == holder;
+  }
+  if (inChain || holder == Root) return true;
+  return IsAtom(holder) && holder->Parent == Root && (holder->Flags & afNamespace) != 0;
+}
+
+TAtom* TStructure::FindAndRememberName(TAtom& token) {
+  TAtom* found = FindName(token.Text, &token);
+  // A name computed at run time has no position, so no memo; a field of a
+  // global (FieldOfGlobal) has its own.
+  const TAtom::Extension* ext = token.Ext.get();
+  if (found == nullptr || (ext != nullptr && ext->FieldOfGlobal) || (ext == nullptr && !token.HasPosition()) ||
+      !FastPaths || !frame_ || ModuleList != nullptr)
+    return found;
+  const std::u16string_view name = token.Text.str();
+  if (name.empty() || name.front() == u'[' || name.find(u'.') != std::u16string_view::npos ||
+      !IsPlainSimpleName(name))
+    return found;
+  TAtom* owner = frame_->Owner;
+  if (!IsAtom(owner)) return found;
+  const bool atRoot = owner == Root;
+  TAtom* scope = atRoot ? Root : owner->Parent;
+  if (!IsAtom(scope) || !FoundBeforeCallingFrames(*owner, *found)) return found;
+  TAtom::Extension* memo = token.TokenExtension();
+  if (memo == nullptr) return found;
+  memo->SiteGeneration = NameGeneration;
+  memo->SiteScope = scope;
+  memo->SiteScopeStamp = scope->Stamp;
+  memo->SiteAtRoot = atRoot;
+  memo->SiteCaseSensitive = CaseSensitive;
+  // Found among the owner's own children: the next look-up in a frame
+  // like it finds it there again, and knows nothing beyond them.
+  memo->SiteAnswer = !atRoot && found->Parent == owner ? nullptr : found;
+  return found;
 }
 
 TAtom* TStructure::SearchName(std::u16string_view rawName, TAtom* token) {

@@ -577,7 +577,19 @@ public:
   TAtom* LeaveFrame();
   void LeaveAllFrames();
   TAtom* Root = nullptr;
-  void ClearRoot() { Root = nullptr; }
+  void ClearRoot() {
+    Root = nullptr;
+    ++NameGeneration;
+  }
+  // Advances on every change that can alter what a one-component name
+  // finds beyond a frame owner's own children: a named child linked,
+  // unlinked, moved or renamed under any atom not named "[~]" or under a
+  // namespace (the link operations reach it through the pool block, see
+  // TPoolBlockHead), a namespace flag set or cleared, the keywords loaded,
+  // another root taken. A call binding its inputs into its frame, or a
+  // LOCAL there, leaves it alone: FindNameOfToken walks the frame owner's
+  // own children every time.
+  uint64_t NameGeneration = 0;
   // Advances whenever a named child of the root is linked, unlinked, moved
   // or renamed, the root's children are cleared or another root is taken:
   // name answers remembered at the root hold for one value of it.
@@ -647,16 +659,28 @@ public:
   // With the name's token (the atom whose text the name is, a word of
   // compiled code), the token remembers what the root answered for it.
   TAtom* FindName(std::u16string_view name, TAtom* token = nullptr);
-  // FindName's answer for a word of compiled code where it needs no search:
-  // at the top level (the root's frame, no LOGOASK scope) the token's
-  // remembered root answer, while it stands; else the search's.
-  TAtom* FindNameOfToken(TAtom& token) {
+  // FindName's answer for a word of compiled code. A one-component name
+  // remembers where it was found (TAtom::Extension::SiteAnswer): while the
+  // name generation stands, in the same frame owner or another child of
+  // the same atom, the answer is the owner's child of that name, else the
+  // remembered one.
+  [[gnu::always_inline]] TAtom* FindNameOfToken(TAtom& token) {
     const TAtom::Extension* memo = token.Ext.get();
-    if (memo != nullptr && memo->RootChild != nullptr && !memo->FieldOfGlobal && frame_ && frame_->Owner == Root &&
-        ModuleList == nullptr && memo->RootOf == Root && memo->RootEpoch == TopLevelEpoch() &&
-        memo->RootCaseSensitive == CaseSensitive && memo->Keywords == KeywordGeneration && FastPaths)
-      return memo->RootChild;
-    return FindName(token.Text, &token);
+    if (memo != nullptr && memo->SiteGeneration == NameGeneration && ModuleList == nullptr &&
+        memo->SiteCaseSensitive == CaseSensitive && FastPaths && frame_) [[likely]] {
+      TAtom* owner = frame_->Owner;
+      // Another root would have advanced the generation.
+      if (owner == Root) {
+        if (memo->SiteAtRoot) return memo->SiteAnswer;
+      } else if (!memo->SiteAtRoot && IsAtom(owner) && owner->Parent == memo->SiteScope &&
+                 memo->SiteScope->Stamp == memo->SiteScopeStamp) {
+        const std::u16string& name = token.Text.str();
+        for (TAtom* c = owner->FirstChild; c != nullptr; c = c->NextSibling)
+          if (NamedAs(*c, name)) return c;
+        if (memo->SiteAnswer != nullptr) return memo->SiteAnswer;
+      }
+    }
+    return FindAndRememberName(token);
   }
   void CollectValues(TAtom* first, std::u16string_view name, std::u16string& text, std::u16string_view path);
   // After a FindName that found nothing: the scope it reached and the
@@ -797,11 +821,20 @@ private:
   // The child carries the name (SameName), its size compared first and the
   // characters without a call while names are case-sensitive: a frame's few
   // inputs and locals are compared on most look-ups in a procedure.
-  bool NamedAs(const TAtom& child, std::u16string_view name) const {
+  [[gnu::always_inline]] bool NamedAs(const TAtom& child, std::u16string_view name) const {
     const std::u16string& text = child.Text.str();
     if (text.size() != name.size()) return false;
-    return CaseSensitive ? std::u16string_view(text) == name : SameTextIgnoringCase(text, name);
+    if (!CaseSensitive) return SameTextIgnoringCase(text, name);
+    // Names are short: a loop beats a call of the library compare.
+    const char16_t* chars = text.data();
+    for (size_t i = 0; i < name.size(); ++i)
+      if (chars[i] != name[i]) return false;
+    return true;
   }
+  // FindName for a token, remembering its answer where a later look-up
+  // can read it back (FindNameOfToken).
+  [[gnu::noinline]] TAtom* FindAndRememberName(TAtom& token);
+  bool FoundBeforeCallingFrames(const TAtom& owner, const TAtom& found) const;
   // FindName's whole search, for the names its short answers do not cover.
   [[gnu::noinline]] TAtom* SearchName(std::u16string_view name, TAtom* token);
   void RememberInnerScope(TAtom& token, const TAtom* found);

@@ -2,9 +2,10 @@
 // input counts the recursion down, globals, locals, an object made by a
 // procedure without OUTPUT with its fields read and written through dotted
 // names, RUN of built lists, onerror and onchange handlers, OB formulas,
-// redefinitions of +, sum, first, *, > and = between statements, lambda children
-// given to procedures that already ran, and now and then a
-// statement that fails, at the top level or some calls deep.
+// redefinitions of +, sum, first, *, > and = between statements, lambda
+// children given to procedures that already ran, locals made after a
+// statement found the global or library procedure of their name, and now
+// and then a statement that fails, at the top level or some calls deep.
 
 #include "tests/support/RandomProgram.h"
 
@@ -202,12 +203,24 @@ private:
     }
     const int statements = Pick(4);
     for (int i = 0; i < statements; ++i) Line("  " + Common(0));
+    if (Chance(15)) Line("  " + LateLocal());
     if (current_.Outputs) Line("  output " + Number(0));
     Line("end");
     inProcedure_ = false;
     scope_.clear();
     procedures_.push_back(current_);
     if (Chance(20)) Line("make \"" + current_.Name + ".onerror [print \"caught." + current_.Name + "]");
+  }
+
+  // A statement that runs twice and makes a local after its first round:
+  // the name its first round found (a global, a library procedure) is
+  // the local's in the second.
+  std::string LateLocal() {
+    if (Chance(50)) {
+      const std::string& g = AnyGlobal();
+      return "repeat 2 [print :" + g + ", local \"" + g + ", make \"" + g + " repeat * 10]";
+    }
+    return "repeat 2 [print sum 2 3, local \"sum, make \"sum [[:a :b] output product :a :b]]";
   }
 
   // A procedure of three inputs and a local that calls itself once per level,
