@@ -258,6 +258,20 @@ void NoteErrorLeavingList(TStructure& s, const TPosition& caller, TAtom* running
   }
 }
 
+// What follows every statement: history handlers of variables changed
+// below wait for the outer levels; a pump a finaliser asked for (between
+// statements it is safe); the scene's redraw at the top level.
+[[gnu::always_inline]] inline void AfterStatement(TInterpreter& in) {
+  TStructure& s = in.S;
+  if (!in.PendingHistory.empty() && in.CallDepth <= 1) FlushPendingHistory(in);
+  if (s.PumpPending) {
+    s.PumpPending = false;
+    PumpMessages(in);
+  }
+  const TContext* frame = s.Frame();
+  if (in.TopRedrawPending && frame != nullptr && IsAtom(s.Root) && frame->Owner == s.Root) RedrawScene(in);
+}
+
 // The statement at the code pointer: ExecuteStatement's steps, inlined into
 // the statement loops, which run one for every statement of every body.
 [[gnu::always_inline]] inline void RunStatementAtCodePointer(TInterpreter& in) {
@@ -280,17 +294,7 @@ void NoteErrorLeavingList(TStructure& s, const TPosition& caller, TAtom* running
     if (compiled) in.CodePointer = Interpret(in, cell, false);
   }
 
-  // History handlers of variables changed below wait for the outer levels.
-  if (!in.PendingHistory.empty() && in.CallDepth <= 1) FlushPendingHistory(in);
-
-  if (s.PumpPending) {
-    // A finaliser asked for a pump; between statements it is safe.
-    s.PumpPending = false;
-    PumpMessages(in);
-  }
-
-  const TContext* frame = s.Frame();
-  if (in.TopRedrawPending && frame != nullptr && IsAtom(s.Root) && frame->Owner == s.Root) RedrawScene(in);
+  AfterStatement(in);
 }
 
 // A round's statement made only of fused MAKEs (FusedStatementCode): the
@@ -313,13 +317,7 @@ void NoteErrorLeavingList(TStructure& s, const TPosition& caller, TAtom* running
   s.CurrentPosition.FrameOwner = nullptr;
   ++in.StatementCounter;
   in.CodePointer = InterpretFastCode(in, cell, *fast, false);
-  if (!in.PendingHistory.empty() && in.CallDepth <= 1) FlushPendingHistory(in);
-  if (s.PumpPending) {
-    s.PumpPending = false;
-    PumpMessages(in);
-  }
-  const TContext* frame = s.Frame();
-  if (in.TopRedrawPending && frame != nullptr && IsAtom(s.Root) && frame->Owner == s.Root) RedrawScene(in);
+  AfterStatement(in);
   return true;
 }
 
