@@ -773,8 +773,8 @@ TAtom* TwoNumberAnswer(TStructure& s, TwoNumberStep step, const TAtom* firstAtom
 // procedure that is no frameless wrapper comes back in userCall (the
 // operands flushed to the frame's stack): its call runs program code,
 // which the caller makes with CallFoundProcedure.
-[[gnu::always_inline]] inline bool FastCall(TInterpreter& in, TFastStack& operands, const TFastOp& op, const std::vector<int32_t>& code,
-              TAtom*& userCall) {
+[[gnu::always_inline]] inline bool FastCall(TInterpreter& in, TFastStack& operands, const TFastOp& op,
+                                            const std::vector<int32_t>& code, TAtom*& userCall) {
   TStructure& s = in.S;
   TFramelessTarget target;
   if (!FindFramelessTarget(in, op, code, target)) {
