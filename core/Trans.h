@@ -602,7 +602,7 @@ inline void PrepareFloatingPoint(const TStructure& s, bool outside) {
 // body's statement may run without it. The next statement's count is one
 // of the pump's.
 constexpr uint32_t kPumpInterval = 160;  // statements between two message pumps
-inline bool NothingDueBeforeNextStatement(const TInterpreter& in) {
+[[gnu::always_inline]] inline bool NothingDueBeforeNextStatement(const TInterpreter& in) {
   const TStructure& s = in.S;
   return !in.SceneDirty && !s.HaltRequested && !s.PumpPending && !in.TopRedrawPending && in.PendingHistory.empty() &&
          in.RunState != rsStop && in.RunState != rsRunCommand && in.RunState != rsRunStep && in.RunState != rsRunTo &&

@@ -552,57 +552,74 @@ private:
   size_t depth_ = 0;
 };
 
+// A foCall's look-up runs for every call the short way makes, so its usual
+// answer (each memo on the op still standing) is inlined where the calls
+// are made, and everything that fills a memo again is out of line.
+
+// Reads how the body's statement decoded into the call site's memo: the
+// first call, a redefinition, another procedure found.
+[[gnu::noinline]] void ReadCalleeBody(TInterpreter& in, const TFastOp& site, const TAtom& body) {
+  const TInterpreter::TWrapperBody& decoded = in.WrapperBodyOf(body);
+  site.Body = &body;
+  site.BodyStamp = body.Stamp;
+  site.BodyCode = TAtom::CodeGeneration(body);
+  // Copies: the decoded body's slot may be taken by another body later.
+  site.BodyRoutine = decoded.IsWrapper ? decoded.Statement.Routine : -1;
+  site.BodyComposed = decoded.IsWrapper ? 0 : decoded.Composed;
+  site.BodyLine = decoded.Line;
+}
+
 // The routine a call of the procedure may run without a frame (a direct
 // wrapper of a frameless routine), with the line its body's statement
 // raises at; null when there is none. The call site remembers how the
 // body's statement decoded, so a repeated call reads it back with a few
 // compares instead of the decoded-body table.
-TPrimitive FramelessRoutine(TInterpreter& in, const TFastOp& site, const TAtom& procedure, int32_t& line,
-                            int32_t& wrappedRoutine) {
+[[gnu::always_inline]] inline TPrimitive FramelessRoutine(TInterpreter& in, const TFastOp& site,
+                                                          const TAtom& procedure, int32_t& line,
+                                                          int32_t& wrappedRoutine) {
   const TAtom* value = procedure.Left;
   if (!IsAtom(value) || value->Kind != akList || (procedure.Flags & afPassResult) != 0) return nullptr;
   const TAtom* body = BodyOfValue(value);
   if (!IsAtom(body)) return nullptr;
-  const uint32_t code = TAtom::CodeGeneration(*body);
-  if (site.Body != body || site.BodyStamp != body->Stamp || site.BodyCode != code) {
-    const TInterpreter::TWrapperBody& decoded = in.WrapperBodyOf(*body);
-    site.Body = body;
-    site.BodyStamp = body->Stamp;
-    site.BodyCode = code;
-    // Copies: the decoded body's slot may be taken by another body later.
-    site.BodyRoutine = decoded.IsWrapper ? decoded.Statement.Routine : -1;
-    site.BodyComposed = decoded.IsWrapper ? 0 : decoded.Composed;
-    site.BodyLine = decoded.Line;
-  }
+  if (site.Body != body || site.BodyStamp != body->Stamp || site.BodyCode != TAtom::CodeGeneration(*body))
+      [[unlikely]]
+    ReadCalleeBody(in, site, *body);
   if (site.BodyLine == -1) return nullptr;
   line = site.BodyLine;
   wrappedRoutine = site.BodyRoutine;
-  if (wrappedRoutine >= 0) {
+  if (wrappedRoutine >= 0) [[likely]] {
     const size_t index = static_cast<size_t>(wrappedRoutine);
     return index < in.FramelessRoutines.size() ? in.FramelessRoutines[index] : nullptr;
   }
   return site.BodyComposed != 0 ? ComposedListRoutine(in, procedure, site.BodyComposed) : nullptr;  // fput, emptyp
 }
 
+// The procedure with named children that a call finds calls: its lambda
+// child, or itself; remembered on the op.
+[[gnu::noinline]] TAtom* FindCallee(TStructure& s, const TFastOp& op, TAtom& procedure) {
+  TAtom* callee = &procedure;
+  if (TAtom* lambda = TAtom::FindChildByName(s, procedure, s.Keyword(kwLambda))) callee = lambda;
+  // Its children's stamp advances only once it has an extension.
+  op.Found = &procedure;
+  op.FoundStamp = procedure.Stamp;
+  op.FoundChildren = procedure.Extend().NamedChildrenStamp;
+  op.FoundKeywords = s.KeywordGeneration;
+  op.FoundCaseSensitive = s.CaseSensitive;
+  op.Callee = callee;
+  return callee;
+}
+
 // The procedure a call's name finds, its lambda child in its place.
-TAtom* CalledProcedure(TStructure& s, const TFastOp& op, TAtom& name) {
+[[gnu::always_inline]] inline TAtom* CalledProcedure(TStructure& s, const TFastOp& op, TAtom& name) {
   TAtom* procedure = s.FindNameOfToken(name);
-  if (procedure == nullptr || procedure->FirstChild == nullptr) return procedure;
+  if (procedure == nullptr || procedure->FirstChild == nullptr) [[likely]]
+    return procedure;
   const TAtom::Extension* ext = procedure->Ext.get();
   if (procedure == op.Found && ext != nullptr && procedure->Stamp == op.FoundStamp &&
       ext->NamedChildrenStamp == op.FoundChildren && s.KeywordGeneration == op.FoundKeywords &&
       s.CaseSensitive == op.FoundCaseSensitive)
     return op.Callee;
-  TAtom* callee = procedure;
-  if (TAtom* lambda = TAtom::FindChildByName(s, *procedure, s.Keyword(kwLambda))) callee = lambda;
-  // Its children's stamp advances only once it has an extension.
-  op.Found = procedure;
-  op.FoundStamp = procedure->Stamp;
-  op.FoundChildren = procedure->Extend().NamedChildrenStamp;
-  op.FoundKeywords = s.KeywordGeneration;
-  op.FoundCaseSensitive = s.CaseSensitive;
-  op.Callee = callee;
-  return callee;
+  return FindCallee(s, op, *procedure);
 }
 
 // What a foCall calls without a frame: the routine of a direct wrapper or
@@ -619,7 +636,7 @@ struct TFramelessTarget {
 
 // Reads a foCall's operands (name, arity, pairs) into the op's memo; false
 // where they do not fit the code.
-bool ReadCallSite(const TStructure& s, const TFastOp& op, const std::vector<int32_t>& code) {
+[[gnu::noinline]] bool ReadCallSite(const TStructure& s, const TFastOp& op, const std::vector<int32_t>& code) {
   const size_t at = static_cast<size_t>(op.Operand);
   if (at + 2 > code.size()) return false;
   TAtom* nameAtom = s.AtomById(static_cast<uint32_t>(code[at]));
@@ -637,14 +654,12 @@ bool ReadCallSite(const TStructure& s, const TFastOp& op, const std::vector<int3
 // conditions for that way (TransCall.cpp), before its inputs are looked
 // at; false where that way would not be taken (target.Procedure tells
 // whether the name found a procedure at all).
-bool FindFramelessTarget(TInterpreter& in, const TFastOp& op, const std::vector<int32_t>& code,
-                         TFramelessTarget& target) {
+[[gnu::always_inline]] inline bool FindFramelessTarget(TInterpreter& in, const TFastOp& op,
+                                                       const std::vector<int32_t>& code, TFramelessTarget& target) {
   TStructure& s = in.S;
   // A freed token has lost its stamp (pool atoms stay mapped).
-  if ((op.SiteName == nullptr || op.SiteName->Stamp != op.SiteNameStamp) && !ReadCallSite(s, op, code)) return false;
-  const int32_t inputCount = op.SiteInputCount;
-  const size_t at = static_cast<size_t>(op.Operand);
-
+  if ((op.SiteName == nullptr || op.SiteName->Stamp != op.SiteNameStamp) && !ReadCallSite(s, op, code)) [[unlikely]]
+    return false;
   TAtom* procedure = CalledProcedure(s, op, *op.SiteName);
   if (procedure == nullptr) return false;
   target.Procedure = procedure;
@@ -653,8 +668,8 @@ bool FindFramelessTarget(TInterpreter& in, const TFastOp& op, const std::vector<
   if ((s.Log.LogFileOpen && (s.Log.LogMask & lcProcedure) != 0) || !s.CurrentPosition.Topic.empty() ||
       !NothingDueBeforeNextStatement(in))
     return false;
-  target.InputCount = inputCount;
-  target.Pairs = code.data() + at + 2;
+  target.InputCount = op.SiteInputCount;
+  target.Pairs = code.data() + op.Operand + 2;
   return true;
 }
 
@@ -758,8 +773,8 @@ TAtom* TwoNumberAnswer(TStructure& s, TwoNumberStep step, const TAtom* firstAtom
 // procedure that is no frameless wrapper comes back in userCall (the
 // operands flushed to the frame's stack): its call runs program code,
 // which the caller makes with CallFoundProcedure.
-bool FastCall(TInterpreter& in, TFastStack& operands, const TFastOp& op, const std::vector<int32_t>& code,
-              TAtom*& userCall) {
+[[gnu::always_inline]] inline bool FastCall(TInterpreter& in, TFastStack& operands, const TFastOp& op,
+                                            const std::vector<int32_t>& code, TAtom*& userCall) {
   TStructure& s = in.S;
   TFramelessTarget target;
   if (!FindFramelessTarget(in, op, code, target)) {
