@@ -78,6 +78,27 @@ uint64_t LiveChainLength(const TStructure& s) {
   return static_cast<uint64_t>(std::max<int64_t>(0, s.LiveCount - kept));
 }
 
+// Whether walking the whole pool in address order is the cheaper way to
+// visit the chains: a chain's order is scattered across the pool, so its
+// walk waits on memory at nearly every step, while the pool's is read in
+// sequence. It pays while the pool holds at most a few times the atoms that
+// live or are handed out before the next collection; past that (a large
+// free chain left by a burst of garbage) the chains are walked instead, so
+// a collection's work stays bounded by the live set.
+bool PoolWalkPays(const TStructure& s) {
+  constexpr int64_t kPoolPerWalked = 4;
+  const auto walked = std::max<int64_t>(s.LiveCount, static_cast<int64_t>(s.CollectionInterval()));
+  return s.CreatedCount() <= kPoolPerWalked * walked;
+}
+
+// Clears an atom's mark and queues it when it is a root: every kept atom
+// (never swept, but what it holds lives on the live chain) and every pinned
+// live atom.
+void ClearAndQueueRoot(TAtom& atom, std::vector<TAtom*>& pending) {
+  atom.Flags &= ~kMarked;
+  if (atom.OnChain == AtomChain::Kept || atom.RefCount > 0) pending.push_back(&atom);
+}
+
 // Clears the marks of the live and the kept chain and queues the roots.
 // False when the live chain is longer than the marking budget: its marks
 // would be stale past the budget, so nothing may be swept. The length is
@@ -85,14 +106,13 @@ uint64_t LiveChainLength(const TStructure& s) {
 bool QueueRoots(TInterpreter& in, std::vector<TAtom*>& pending) {
   TStructure& s = in.S;
   if (LiveChainLength(s) > s.CollectorLimits.MarkBudget) return false;
-  for (TAtom* atom = s.LiveAtoms; atom != nullptr; atom = atom->Chain) {
-    atom->Flags &= ~kMarked;
-    if (atom->RefCount > 0) pending.push_back(atom);
-  }
-  // Kept atoms are never swept, but what they hold lives on the live chain.
-  for (TAtom* atom = s.KeptAtoms; atom != nullptr; atom = atom->Chain) {
-    atom->Flags &= ~kMarked;
-    pending.push_back(atom);
+  if (PoolWalkPays(s)) {
+    s.ForEachCreatedAtom([&pending](TAtom& atom) {
+      if (atom.OnChain != AtomChain::Free) ClearAndQueueRoot(atom, pending);
+    });
+  } else {
+    for (TAtom* atom = s.LiveAtoms; atom != nullptr; atom = atom->Chain) ClearAndQueueRoot(*atom, pending);
+    for (TAtom* atom = s.KeptAtoms; atom != nullptr; atom = atom->Chain) ClearAndQueueRoot(*atom, pending);
   }
   pending.insert(pending.end(), {in.CodePointer, s.Root, s.Language.TrueAtom, s.Language.FalseAtom, in.LastValue,
                                  in.ResultAtom, in.CurrentCodeAtom, s.ModuleList});
@@ -246,6 +266,22 @@ void FreeDeferred(TStructure& s, GraphicsHooks& graphics, TAtom* garbage) {
   }
 }
 
+// Relinks the free chain in address order. Which free atom is handed out
+// next is the pool's own business; in address order the atoms made until
+// the next collection, and that collection's sweep along them, touch memory
+// in sequence instead of at scattered places.
+void OrderFreeChain(TStructure& s) {
+  TAtom* head = nullptr;
+  TAtom** tail = &head;
+  s.ForEachCreatedAtom([&tail](TAtom& atom) {
+    if (atom.OnChain != AtomChain::Free) return;
+    *tail = &atom;
+    tail = &atom.Chain;
+  });
+  *tail = nullptr;
+  s.FreeAtoms = head;
+}
+
 }  // namespace
 
 void MarkAtom(TStructure& s, TAtom* atom) {
@@ -284,4 +320,5 @@ void CollectGarbage(TInterpreter& in) {
   s.SweepBoundary = s.LiveAtoms;
   FinalizeUnreachableObjects(s, graphics);
   FreeDeferred(s, graphics, sweep.Deferred());
+  if (PoolWalkPays(s)) OrderFreeChain(s);
 }

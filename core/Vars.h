@@ -542,6 +542,19 @@ public:
     return atom.OnChain == AtomChain::Free ? nullptr : &atom;
   }
   TAtom* UsedAtoms() const { return LiveAtoms; }
+  // Visits every atom ever created (free ones too) in address order, block
+  // by block: the collector's walks over all atoms run at memory speed this
+  // way, where the chains' order is scattered across the pool.
+  template <class Visit>
+  void ForEachCreatedAtom(Visit visit) {
+    uint32_t left = createdCount_;
+    for (TAtom* block : blockStarts_) {
+      const uint32_t count = std::min(left, kPoolBlockAtoms);
+      for (uint32_t i = 0; i < count; ++i) visit(block[i]);
+      left -= count;
+      if (left == 0) return;
+    }
+  }
   // The shared parts of the positions packed beside this pool's atoms.
   TPositionStore& Positions() { return *positions_; }
   // Whether an untrusted address is an atom of this pool that is in use

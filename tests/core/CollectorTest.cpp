@@ -465,3 +465,42 @@ TEST_F(CollectorTest, ARootFreedAndMadeAgainAtItsPlaceFindsOnlyItsOwnChildren) {
 }
 
 }  // namespace
+
+namespace {
+
+// The roots are found and the free chain kept whole both where the whole
+// pool is walked in address order and where a burst of garbage left a pool
+// too large for that, so the chains are walked instead.
+TEST_F(CollectorTest, RootsAndTheFreeChainHoldWhicheverWayThePoolIsWalked) {
+  for (const bool afterBurst : {false, true}) {
+    SCOPED_TRACE(afterBurst ? "pool many times the live set" : "small pool");
+    if (afterBurst) {
+      for (int i = 0; i < 200000; ++i) NewNumber(S, i);
+      Collect();
+      ASSERT_GT(S.FreeCount, 4 * (S.LiveCount + 5000));
+    }
+    TAtom* pinned = NewWord(S, u"pinned");
+    TAtom::IncRef(pinned);
+    TAtom* kept = NewListCell(S, ListOf(S, {NewNumber(S, 1)}), nullptr);
+    TAtom::MoveToKept(S, *kept);
+    TAtom* loose = ListOf(S, {NewWord(S, u"loose"), NewNumber(S, 2)});
+    Collect();
+    EXPECT_FALSE(IsFree(pinned));
+    EXPECT_EQ(U8(TAtom::ToText(S, kept)), "[[1]]");
+    EXPECT_TRUE(IsFree(loose));
+
+    int64_t length = 0;
+    bool ascending = true;
+    for (const TAtom* atom = S.FreeAtoms; atom != nullptr; atom = atom->Chain, ++length) {
+      ASSERT_TRUE(IsFree(atom));
+      ascending = ascending && (atom->Chain == nullptr || atom < atom->Chain);
+    }
+    EXPECT_EQ(length, S.FreeCount);
+    if (!afterBurst) {
+      EXPECT_TRUE(ascending);  // the atoms made next lie in sequence
+    }
+    TAtom::DecRef(pinned);
+  }
+}
+
+}  // namespace
