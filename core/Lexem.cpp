@@ -50,6 +50,32 @@ constexpr std::array<uint8_t, 256> MakeClassTable() {
 constexpr std::array<uint8_t, 256> kClassTable = MakeClassTable();
 
 int ClassOf(char16_t c) { return c < 256 ? kClassTable[c] : 0; }
+
+// True for the characters that end a run inside a comment or quoted text of
+// the given state, or that need the full step there (markers, line ends of
+// quoted texts, brace nesting).
+bool EndsInsideRun(char16_t c, int state) {
+  if (c == kMarkerStart) return true;
+  switch (state) {
+    case stBraceComment:
+      return c == u'{' || c == u'}';
+    case stQuoted:
+      return c == u'\'' || c == u'\r';
+    default:  // stLineComment
+      return c == u'\r';
+  }
+}
+
+// The index of the first character from i on that ends the run; the line
+// ends passed over are counted.
+size_t SkipInsideRun(const std::u16string& t, size_t i, int state, int32_t& line) {
+  const size_t n = t.size();
+  while (i < n && !EndsInsideRun(t[i], state)) {
+    if (t[i] == u'\r') ++line;
+    ++i;
+  }
+  return i;
+}
 bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
 
 // The text equals an upper-case keyword when compared without letter case;
@@ -239,6 +265,21 @@ bool TScanner::ScanSource(bool commentsOff, TScanEntry entry) {
   };
 
   for (size_t i = 0; i < n; ++i) {
+    // Inside a comment or quoted text already under way, a character that
+    // neither ends it nor starts a marker keeps every state as it is: such
+    // runs are passed over at once, counting their line ends.
+    if (prevState >= stBraceComment && quotesExist_) {
+      const int inside = inLineComment    ? stLineComment
+                         : braceDepth > 0 ? stBraceComment
+                         : inQuote        ? stQuoted
+                                          : stNone;
+      if (prevState == inside) {
+        const size_t from = i;
+        i = SkipInsideRun(t, i, inside, line);
+        if (i > from) prevPrevState = prevState;
+        if (i == n) break;
+      }
+    }
     const char16_t c = t[i];
     const bool outside = !inQuote && !inLineComment && braceDepth == 0;
 

@@ -39,14 +39,16 @@ std::u16string ToCrLf(std::u16string_view text) {
 std::u16string NormalizeLineBreaks(std::u16string_view text) {
   std::u16string out;
   out.reserve(text.size() + text.size() / 32 + 2);
-  for (size_t i = 0; i < text.size(); ++i) {
-    const char16_t c = text[i];
-    if (c == u'\r' || c == u'\n') {
-      out += u"\r\n";
-      if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') ++i;
-    } else {
-      out.push_back(c);
-    }
+  // Whole lines are copied at once; each break becomes CR LF.
+  const size_t n = text.size();
+  size_t i = 0;
+  while (i < n) {
+    size_t end = i;
+    while (end < n && text[end] != u'\r' && text[end] != u'\n') ++end;
+    out.append(text.data() + i, end - i);
+    if (end == n) break;
+    out.append(u"\r\n", 2);
+    i = end + (text[end] == u'\r' && end + 1 < n && text[end + 1] == u'\n' ? 2 : 1);
   }
   return out;
 }
@@ -360,9 +362,9 @@ bool CharToCodePage(char16_t ch, int codePage, uint8_t& byte) { return NarrowCha
 
 std::u16string CodePageToUtf16(std::string_view bytes, int codePage) {
   const char16_t* table = FindCodePage(codePage).toChar;
-  std::u16string out;
-  out.reserve(bytes.size());
-  for (char b : bytes) out.push_back(table[static_cast<uint8_t>(b)]);
+  std::u16string out(bytes.size(), u'\0');
+  char16_t* to = out.data();
+  for (char b : bytes) *to++ = table[static_cast<uint8_t>(b)];
   return out;
 }
 
