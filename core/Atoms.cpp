@@ -619,10 +619,15 @@ void TAtom::PatchLastCode(TAtom& a, int32_t word) {
 
 void TAtom::ClearCode(TAtom& a) {
   Extension& ext = a.Extend();
-  if (ext.Code)
+  if (ext.Code) {
     ext.Code->clear();
-  else
+  } else {
+    // Room for a usual statement's code, which would otherwise grow in
+    // several steps.
+    constexpr size_t kUsualCodeWords = 32;
     ext.Code = std::make_unique<std::vector<int32_t>>();
+    ext.Code->reserve(kUsualCodeWords);
+  }
   ++ext.CodeGeneration;
 }
 

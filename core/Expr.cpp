@@ -21,6 +21,8 @@
 namespace {
 
 constexpr int32_t kDefaultPriority = 150;
+// Most statements have up to this many tokens: their nodes need one allocation.
+constexpr size_t kUsualNodes = 8;
 constexpr int32_t kProcedurePriority = 20;
 constexpr int32_t kSetterPriority = -1;
 constexpr int32_t kGetterPriority = -99;
@@ -220,6 +222,9 @@ void FindFusedMakes(const std::vector<int32_t>& code, TFastCode& fast) {
 
 void TranslateToFastCode(const std::vector<int32_t>& code, TFastCode& fast) {
   fast.Ops.clear();
+  // Ranges start at pushes, calls and statement ends: a statement's words
+  // are at least three for each.
+  fast.Ops.reserve(code.size() / 3 + 1);
   size_t from = 0;  // the next range's first word
   size_t at = 0;
   TFastOp op;
@@ -420,6 +425,7 @@ void TExpr::RaiseUnmatched(TAtom* cell, int64_t roots, const std::vector<int32_t
 
 bool TExpr::Collect() {
   I.Compiler().AfterQuoteOrColon = false;
+  Nodes.reserve(kUsualNodes);
   while (IsAtom(I.CodePointer) && !TAtom::IsComma(I.CodePointer->Left)) {
     const int32_t index = static_cast<int32_t>(Nodes.size());
     AddNode(index);
@@ -836,16 +842,20 @@ void TExpr::ComputeSpans() {
     spanLow_[i] = spanHigh_[i] = static_cast<int32_t>(i);
     most = std::max(most, depths_[i]);
   }
-  std::vector<std::vector<int32_t>> byDepth(static_cast<size_t>(most) + 1);
-  for (size_t i = 0; i < count; ++i) byDepth[static_cast<size_t>(depths_[i])].push_back(static_cast<int32_t>(i));
-  for (size_t d = byDepth.size(); d-- > 0;) {
-    for (int32_t i : byDepth[d]) {
-      const int32_t parent = Nodes[static_cast<size_t>(i)].Parent;
-      if (parent < 0) continue;
-      const size_t p = static_cast<size_t>(parent);
-      spanLow_[p] = std::min(spanLow_[p], spanLow_[static_cast<size_t>(i)]);
-      spanHigh_[p] = std::max(spanHigh_[p], spanHigh_[static_cast<size_t>(i)]);
-    }
+  // The nodes ordered by depth, deepest first (a counting sort, in index
+  // order within a depth).
+  std::vector<int32_t> firstOfDepth(static_cast<size_t>(most) + 2, 0);
+  for (size_t i = 0; i < count; ++i) ++firstOfDepth[static_cast<size_t>(most - depths_[i]) + 1];
+  for (size_t d = 1; d < firstOfDepth.size(); ++d) firstOfDepth[d] += firstOfDepth[d - 1];
+  std::vector<int32_t> order(count);
+  for (size_t i = 0; i < count; ++i)
+    order[static_cast<size_t>(firstOfDepth[static_cast<size_t>(most - depths_[i])]++)] = static_cast<int32_t>(i);
+  for (const int32_t i : order) {
+    const int32_t parent = Nodes[static_cast<size_t>(i)].Parent;
+    if (parent < 0) continue;
+    const size_t p = static_cast<size_t>(parent);
+    spanLow_[p] = std::min(spanLow_[p], spanLow_[static_cast<size_t>(i)]);
+    spanHigh_[p] = std::max(spanHigh_[p], spanHigh_[static_cast<size_t>(i)]);
   }
 }
 

@@ -153,20 +153,28 @@ bool IsLowSurrogate(char16_t ch) { return ch >= 0xDC00 && ch <= 0xDFFF; }
 }  // namespace
 
 std::u16string Utf8ToUtf16(std::string_view utf8) {
-  std::u16string out;
-  out.reserve(utf8.size());
+  // Every byte sequence gives at most one unit a byte (a surrogate pair
+  // takes four bytes): the text is written into room of the input's size.
+  std::u16string out(utf8.size(), u'\0');
+  char16_t* to = out.data();
   size_t i = 0;
   while (i < utf8.size()) {
+    // Runs of ASCII, most of any text, widen without decoding.
+    if (static_cast<unsigned char>(utf8[i]) < 0x80) {
+      *to++ = static_cast<char16_t>(utf8[i++]);
+      continue;
+    }
     bool valid;
     char32_t cp = DecodeUtf8(utf8, i, valid);
     if (cp < 0x10000) {
-      out.push_back(static_cast<char16_t>(cp));
+      *to++ = static_cast<char16_t>(cp);
     } else {
       cp -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+      *to++ = static_cast<char16_t>(0xD800 + (cp >> 10));
+      *to++ = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
     }
   }
+  out.resize(static_cast<size_t>(to - out.data()));
   return out;
 }
 

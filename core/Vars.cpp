@@ -198,12 +198,19 @@ const std::array<std::u16string_view, kKeywordCount> KeywordKeys = {
 
 void TLanguage::SetTexts(const std::vector<std::pair<std::u16string, std::u16string>>& pairs) {
   Texts.clear();
+  Texts.reserve(pairs.size());
   for (const auto& [name, value] : pairs) Texts.emplace(UpperCase(name), value);  // first one wins
 }
 
 std::u16string TLanguage::RawText(std::u16string_view key) const {
+  if (Texts.empty()) return {};
   auto it = Texts.find(UpperCase(key));
   return it == Texts.end() ? std::u16string() : it->second;
+}
+
+std::u16string TLanguage::TextOfUpperKey(const std::u16string& upperKey) const {
+  const auto it = Texts.find(upperKey);
+  return it == Texts.end() || it->second.empty() ? upperKey : it->second;
 }
 
 std::u16string TLanguage::Text(std::u16string_view key) const {
@@ -228,7 +235,7 @@ void TStructure::LoadKeywords() {
   ++KeywordGeneration;  // the handler keywords decide how names walk
   ++NameGeneration;
   for (size_t i = 0; i < kKeywordCount; ++i) {
-    const std::u16string word = Language.Text(UpperCase(KeywordKeys[i]));
+    const std::u16string word = Language.TextOfUpperKey(UpperCase(KeywordKeys[i]));
     Language.KeywordTable[i] = NormalizeName(word);
     Language.KeywordTableUpper[i] = UpperCase(Language.KeywordTable[i]);
   }

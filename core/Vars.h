@@ -361,6 +361,8 @@ struct TLanguage {
   std::u16string Text(std::u16string_view key) const;
   // The value under key, empty when missing.
   std::u16string RawText(std::u16string_view key) const;
+  // Text for a key already upper-cased: its text, else the key itself.
+  std::u16string TextOfUpperKey(const std::u16string& upperKey) const;
 
   // Re-reads the ten message formats below from the texts (key when missing).
   void RefreshFormats();
