@@ -609,6 +609,13 @@ void TAtom::AddCode(TAtom& a, int32_t word) {
   ++ext.CodeGeneration;
 }
 
+void TAtom::AppendCode(TAtom& a, const int32_t* words, size_t count) {
+  Extension& ext = a.Extend();
+  if (!ext.Code) ext.Code = std::make_unique<std::vector<int32_t>>();
+  ext.Code->insert(ext.Code->end(), words, words + count);
+  ext.CodeGeneration += static_cast<uint32_t>(count);
+}
+
 void TAtom::PatchLastCode(TAtom& a, int32_t word) {
   std::vector<int32_t>* code = a.Code();
   if (code != nullptr && !code->empty()) {

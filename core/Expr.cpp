@@ -511,6 +511,13 @@ void TExpr::Classify(TExprNode& node, int32_t index, int32_t& priority, bool& le
   if (text == u":") return special(ocValueOf, 0, 1, 140, false);
   if (text == u".") return special(ocPeriod, 1, 1, 149, true);
 
+  int32_t right = 0;
+  if (const int32_t kind = SpecialFormOf(S, text, right); kind != 0) return special(kind, 0, right, 0, false);
+
+  ResolveProcedure(node, index, priority, leftAssociative);
+}
+
+int32_t SpecialFormOf(const TStructure& s, std::u16string_view text, int32_t& right) {
   // The special forms in their fixed order: the active language first, then
   // (with dual-language support) the English words, then DUMP.
   struct Form {
@@ -524,19 +531,26 @@ void TExpr::Classify(TExprNode& node, int32_t index, int32_t& priority, bool& le
       {kwRun, u"RUN", ocRun, 1},         {kwOutput, u"OUTPUT", ocOutput, 1}, {kwIf, u"IF", ocIfElse, 3},
       {kwWhile, u"WHILE", ocWhile, 2},   {kwRepeat, u"REPEAT", ocRepeat, 2}, {kwLocal, u"LOCAL", ocLocal, 1},
   };
-  const std::u16string upper = UpperCase(text);
-  const auto& table = S.Language.KeywordTableUpper;
+  const auto& table = s.Language.KeywordTableUpper;
   for (const Form& form : kForms) {
     const std::u16string& word = table[static_cast<size_t>(form.Keyword)];
-    if (!word.empty() && upper == word) return special(form.Kind, 0, form.Right, 0, false);
+    if (!word.empty() && EqualsUpper(text, word)) {
+      right = form.Right;
+      return form.Kind;
+    }
   }
-  if (S.Language.DualLanguageSupport) {
+  if (s.Language.DualLanguageSupport) {
     for (const Form& form : kForms)
-      if (upper == form.English) return special(form.Kind, 0, form.Right, 0, false);
+      if (EqualsUpper(text, form.English)) {
+        right = form.Right;
+        return form.Kind;
+      }
   }
-  if (upper == u"DUMP") return special(ocDump, 0, 0, 0, false);
-
-  ResolveProcedure(node, index, priority, leftAssociative);
+  if (EqualsUpper(text, u"DUMP")) {
+    right = 0;
+    return ocDump;
+  }
+  return 0;
 }
 
 void TExpr::ResolveProcedure(TExprNode& node, int32_t index, int32_t& priority, bool& leftAssociative) {
@@ -1247,8 +1261,10 @@ CompileResult CompileCurrentRun(TInterpreter& interp) {
 
   const TPosition saved = interp.S.CurrentPosition;
   try {
-    TExpr expr(interp, true);
-    expr.Compile(cell, false, false, 0);
+    if (!CompileMakeShape(interp, cell)) {
+      TExpr expr(interp, true);
+      expr.Compile(cell, false, false, 0);
+    }
   } catch (const CompileAborted&) {
     rollback();
     interp.S.CurrentPosition = saved;
