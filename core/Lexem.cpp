@@ -268,7 +268,14 @@ bool TScanner::ScanSource(bool commentsOff, TScanEntry entry) {
     // Inside a comment or quoted text already under way, a character that
     // neither ends it nor starts a marker keeps every state as it is: such
     // runs are passed over at once, counting their line ends.
-    if (prevState >= stBraceComment && quotesExist_) {
+    // So are the rest of a word or of blanks: after such a character (which
+    // opened nothing) only the characters of another class start anything.
+    if (prevState == stWord || prevState == stSeparator) {
+      const size_t from = i;
+      while (i < n && t[i] != kMarkerStart && ClassOf(t[i]) == prevState) ++i;
+      if (i > from) prevPrevState = prevState;
+      if (i == n) break;
+    } else if (prevState >= stBraceComment && quotesExist_) {
       const int inside = inLineComment    ? stLineComment
                          : braceDepth > 0 ? stBraceComment
                          : inQuote        ? stQuoted
@@ -431,10 +438,11 @@ void TScanner::NextToken(bool raw) {
     return;
   }
   LineEndComma = false;
+  // NormalizeName's text, into the token's own storage.
   if (S.CaseSensitive)
     TokenText.assign(text);
   else
-    TokenText = S.NormalizeName(text);
+    UpperCaseInto(TokenText, text);
 }
 
 std::u16string_view TScanner::RawTokenText() const {

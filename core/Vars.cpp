@@ -197,9 +197,16 @@ const std::array<std::u16string_view, kKeywordCount> KeywordKeys = {
 };
 
 void TLanguage::SetTexts(const std::vector<std::pair<std::u16string, std::u16string>>& pairs) {
+  SetTexts(std::vector<std::pair<std::u16string, std::u16string>>(pairs));
+}
+
+void TLanguage::SetTexts(std::vector<std::pair<std::u16string, std::u16string>>&& pairs) {
   Texts.clear();
   Texts.reserve(pairs.size());
-  for (const auto& [name, value] : pairs) Texts.emplace(UpperCase(name), value);  // first one wins
+  for (auto& [name, value] : pairs) {
+    for (char16_t& c : name) c = UpperChar(c);  // UpperCase in place
+    Texts.emplace(std::move(name), std::move(value));  // first one wins
+  }
 }
 
 std::u16string TLanguage::RawText(std::u16string_view key) const {
@@ -209,6 +216,7 @@ std::u16string TLanguage::RawText(std::u16string_view key) const {
 }
 
 std::u16string TLanguage::TextOfUpperKey(const std::u16string& upperKey) const {
+  if (Texts.empty()) return upperKey;
   const auto it = Texts.find(upperKey);
   return it == Texts.end() || it->second.empty() ? upperKey : it->second;
 }

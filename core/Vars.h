@@ -357,6 +357,7 @@ struct TLanguage {
   // Replaces the texts by Name=Value pairs; names match without letter case,
   // the first of duplicate names wins.
   void SetTexts(const std::vector<std::pair<std::u16string, std::u16string>>& pairs);
+  void SetTexts(std::vector<std::pair<std::u16string, std::u16string>>&& pairs);
   // The value under key; the key itself when it is missing or empty.
   std::u16string Text(std::u16string_view key) const;
   // The value under key, empty when missing.
