@@ -631,7 +631,7 @@ void TAtom::ClearCode(TAtom& a) {
   } else {
     // Room for a usual statement's code, which would otherwise grow in
     // several steps.
-    constexpr size_t kUsualCodeWords = 32;
+    constexpr size_t kUsualCodeWords = 40;
     ext.Code = std::make_unique<std::vector<int32_t>>();
     ext.Code->reserve(kUsualCodeWords);
   }

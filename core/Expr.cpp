@@ -222,9 +222,9 @@ void FindFusedMakes(const std::vector<int32_t>& code, TFastCode& fast) {
 
 void TranslateToFastCode(const std::vector<int32_t>& code, TFastCode& fast) {
   fast.Ops.clear();
-  // Ranges start at pushes, calls and statement ends: a statement's words
-  // are at least three for each.
-  fast.Ops.reserve(code.size() / 3 + 1);
+  // Most ranges are an operation after its position marker, four words or
+  // more; a root's pop and the end add theirs.
+  fast.Ops.reserve(code.size() / 4 + 2);
   size_t from = 0;  // the next range's first word
   size_t at = 0;
   TFastOp op;

@@ -705,9 +705,9 @@ void TScanner::ReadInputs(TAtom*& cursor, TAtom*& head, TAtom*& tail, int32_t& c
   while (cursor != nullptr && IsInputMarker(cursor->Left)) {
     ++count;
     TAtom* marker = cursor->Left;
-    const TPosition markerPos = TAtom::GetPosition(cursor);
     TAtom* nameCell = cursor->Right;
     if (nameCell == nullptr) {
+      const TPosition markerPos = TAtom::GetPosition(cursor);
       const std::u16string printed = TAtom::ToText(S, marker);
       WriteFile(4, printed);
       WriteFile(5, DecimalText(count));
@@ -721,6 +721,7 @@ void TScanner::ReadInputs(TAtom*& cursor, TAtom*& head, TAtom*& tail, int32_t& c
       Fail(TAtom::GetPosition(nameCell), S.MessageText(u"BADNAME", {dump}), u"bad-name-to-param");
     }
     if (IsUnquotedWord(name, u",")) {
+      const TPosition markerPos = TAtom::GetPosition(cursor);
       const std::u16string printed = TAtom::ToText(S, marker);
       WriteFile(4, printed);
       WriteFile(5, DecimalText(count));

@@ -362,8 +362,8 @@ struct TLanguage {
   std::u16string Text(std::u16string_view key) const;
   // The value under key, empty when missing.
   std::u16string RawText(std::u16string_view key) const;
-  // Text for a key already upper-cased: its text, else the key itself.
-  std::u16string TextOfUpperKey(const std::u16string& upperKey) const;
+  // The text under a key already upper-cased; null when missing or empty.
+  const std::u16string* FindUpperKey(const std::u16string& upperKey) const;
 
   // Re-reads the ten message formats below from the texts (key when missing).
   void RefreshFormats();
