@@ -265,11 +265,9 @@ bool TScanner::ScanSource(bool commentsOff, TScanEntry entry) {
   };
 
   for (size_t i = 0; i < n; ++i) {
-    // Inside a comment or quoted text already under way, a character that
-    // neither ends it nor starts a marker keeps every state as it is: such
-    // runs are passed over at once, counting their line ends.
-    // So are the rest of a word or of blanks: after such a character (which
-    // opened nothing) only the characters of another class start anything.
+    // Runs that keep every state as it is are passed over at once. The rest
+    // of a word or of blanks: after such a character (which opened nothing)
+    // only a character of another class, or a marker, starts anything.
     if (prevState == stWord || prevState == stSeparator) {
       const size_t from = i;
       while (i < n && t[i] != kMarkerStart && ClassOf(t[i]) == prevState) ++i;
@@ -280,6 +278,8 @@ bool TScanner::ScanSource(bool commentsOff, TScanEntry entry) {
                          : braceDepth > 0 ? stBraceComment
                          : inQuote        ? stQuoted
                                           : stNone;
+      // Inside a comment or quoted text already under way: what neither
+      // ends it nor needs the full step, its line ends counted.
       if (prevState == inside) {
         const size_t from = i;
         i = SkipInsideRun(t, i, inside, line);
