@@ -609,6 +609,13 @@ void TAtom::AddCode(TAtom& a, int32_t word) {
   ++ext.CodeGeneration;
 }
 
+void TAtom::AppendCode(TAtom& a, const int32_t* words, size_t count) {
+  Extension& ext = a.Extend();
+  if (!ext.Code) ext.Code = std::make_unique<std::vector<int32_t>>();
+  ext.Code->insert(ext.Code->end(), words, words + count);
+  ext.CodeGeneration += static_cast<uint32_t>(count);
+}
+
 void TAtom::PatchLastCode(TAtom& a, int32_t word) {
   std::vector<int32_t>* code = a.Code();
   if (code != nullptr && !code->empty()) {
@@ -619,10 +626,15 @@ void TAtom::PatchLastCode(TAtom& a, int32_t word) {
 
 void TAtom::ClearCode(TAtom& a) {
   Extension& ext = a.Extend();
-  if (ext.Code)
+  if (ext.Code) {
     ext.Code->clear();
-  else
+  } else {
+    // Room for a usual statement's code, which would otherwise grow in
+    // several steps.
+    constexpr size_t kUsualCodeWords = 40;
     ext.Code = std::make_unique<std::vector<int32_t>>();
+    ext.Code->reserve(kUsualCodeWords);
+  }
   ++ext.CodeGeneration;
 }
 

@@ -313,6 +313,8 @@ public:
   static void AddCode(TAtom& a, int32_t word);
   static void PatchLastCode(TAtom& a, int32_t word);
   static void ClearCode(TAtom& a);
+  // AddCode of each word in turn.
+  static void AppendCode(TAtom& a, const int32_t* words, size_t count);
   static void FreeCode(TAtom& a);
   static void DropCodeTree(TStructure& s, TAtom* a);
   // The generation of the atom's code: any change of it gives another one.

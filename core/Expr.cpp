@@ -21,6 +21,8 @@
 namespace {
 
 constexpr int32_t kDefaultPriority = 150;
+// Most statements have up to this many tokens: their nodes need one allocation.
+constexpr size_t kUsualNodes = 8;
 constexpr int32_t kProcedurePriority = 20;
 constexpr int32_t kSetterPriority = -1;
 constexpr int32_t kGetterPriority = -99;
@@ -220,6 +222,9 @@ void FindFusedMakes(const std::vector<int32_t>& code, TFastCode& fast) {
 
 void TranslateToFastCode(const std::vector<int32_t>& code, TFastCode& fast) {
   fast.Ops.clear();
+  // Most ranges are an operation after its position marker, four words or
+  // more; a root's pop and the end add theirs.
+  fast.Ops.reserve(code.size() / 4 + 2);
   size_t from = 0;  // the next range's first word
   size_t at = 0;
   TFastOp op;
@@ -420,6 +425,7 @@ void TExpr::RaiseUnmatched(TAtom* cell, int64_t roots, const std::vector<int32_t
 
 bool TExpr::Collect() {
   I.Compiler().AfterQuoteOrColon = false;
+  Nodes.reserve(kUsualNodes);
   while (IsAtom(I.CodePointer) && !TAtom::IsComma(I.CodePointer->Left)) {
     const int32_t index = static_cast<int32_t>(Nodes.size());
     AddNode(index);
@@ -505,6 +511,13 @@ void TExpr::Classify(TExprNode& node, int32_t index, int32_t& priority, bool& le
   if (text == u":") return special(ocValueOf, 0, 1, 140, false);
   if (text == u".") return special(ocPeriod, 1, 1, 149, true);
 
+  int32_t right = 0;
+  if (const int32_t kind = SpecialFormOf(S, text, right); kind != 0) return special(kind, 0, right, 0, false);
+
+  ResolveProcedure(node, index, priority, leftAssociative);
+}
+
+int32_t SpecialFormOf(const TStructure& s, std::u16string_view text, int32_t& right) {
   // The special forms in their fixed order: the active language first, then
   // (with dual-language support) the English words, then DUMP.
   struct Form {
@@ -518,19 +531,26 @@ void TExpr::Classify(TExprNode& node, int32_t index, int32_t& priority, bool& le
       {kwRun, u"RUN", ocRun, 1},         {kwOutput, u"OUTPUT", ocOutput, 1}, {kwIf, u"IF", ocIfElse, 3},
       {kwWhile, u"WHILE", ocWhile, 2},   {kwRepeat, u"REPEAT", ocRepeat, 2}, {kwLocal, u"LOCAL", ocLocal, 1},
   };
-  const std::u16string upper = UpperCase(text);
-  const auto& table = S.Language.KeywordTableUpper;
+  const auto& table = s.Language.KeywordTableUpper;
   for (const Form& form : kForms) {
     const std::u16string& word = table[static_cast<size_t>(form.Keyword)];
-    if (!word.empty() && upper == word) return special(form.Kind, 0, form.Right, 0, false);
+    if (!word.empty() && EqualsUpper(text, word)) {
+      right = form.Right;
+      return form.Kind;
+    }
   }
-  if (S.Language.DualLanguageSupport) {
+  if (s.Language.DualLanguageSupport) {
     for (const Form& form : kForms)
-      if (upper == form.English) return special(form.Kind, 0, form.Right, 0, false);
+      if (EqualsUpper(text, form.English)) {
+        right = form.Right;
+        return form.Kind;
+      }
   }
-  if (upper == u"DUMP") return special(ocDump, 0, 0, 0, false);
-
-  ResolveProcedure(node, index, priority, leftAssociative);
+  if (EqualsUpper(text, u"DUMP")) {
+    right = 0;
+    return ocDump;
+  }
+  return 0;
 }
 
 void TExpr::ResolveProcedure(TExprNode& node, int32_t index, int32_t& priority, bool& leftAssociative) {
@@ -836,16 +856,20 @@ void TExpr::ComputeSpans() {
     spanLow_[i] = spanHigh_[i] = static_cast<int32_t>(i);
     most = std::max(most, depths_[i]);
   }
-  std::vector<std::vector<int32_t>> byDepth(static_cast<size_t>(most) + 1);
-  for (size_t i = 0; i < count; ++i) byDepth[static_cast<size_t>(depths_[i])].push_back(static_cast<int32_t>(i));
-  for (size_t d = byDepth.size(); d-- > 0;) {
-    for (int32_t i : byDepth[d]) {
-      const int32_t parent = Nodes[static_cast<size_t>(i)].Parent;
-      if (parent < 0) continue;
-      const size_t p = static_cast<size_t>(parent);
-      spanLow_[p] = std::min(spanLow_[p], spanLow_[static_cast<size_t>(i)]);
-      spanHigh_[p] = std::max(spanHigh_[p], spanHigh_[static_cast<size_t>(i)]);
-    }
+  // The nodes ordered by depth, deepest first (a counting sort, in index
+  // order within a depth).
+  std::vector<int32_t> firstOfDepth(static_cast<size_t>(most) + 2, 0);
+  for (size_t i = 0; i < count; ++i) ++firstOfDepth[static_cast<size_t>(most - depths_[i]) + 1];
+  for (size_t d = 1; d < firstOfDepth.size(); ++d) firstOfDepth[d] += firstOfDepth[d - 1];
+  std::vector<int32_t> order(count);
+  for (size_t i = 0; i < count; ++i)
+    order[static_cast<size_t>(firstOfDepth[static_cast<size_t>(most - depths_[i])]++)] = static_cast<int32_t>(i);
+  for (const int32_t i : order) {
+    const int32_t parent = Nodes[static_cast<size_t>(i)].Parent;
+    if (parent < 0) continue;
+    const size_t p = static_cast<size_t>(parent);
+    spanLow_[p] = std::min(spanLow_[p], spanLow_[static_cast<size_t>(i)]);
+    spanHigh_[p] = std::max(spanHigh_[p], spanHigh_[static_cast<size_t>(i)]);
   }
 }
 
@@ -1237,8 +1261,10 @@ CompileResult CompileCurrentRun(TInterpreter& interp) {
 
   const TPosition saved = interp.S.CurrentPosition;
   try {
-    TExpr expr(interp, true);
-    expr.Compile(cell, false, false, 0);
+    if (!CompileMakeShape(interp, cell)) {
+      TExpr expr(interp, true);
+      expr.Compile(cell, false, false, 0);
+    }
   } catch (const CompileAborted&) {
     rollback();
     interp.S.CurrentPosition = saved;

@@ -248,6 +248,18 @@ private:
 
 enum class CompileResult { Compiled, NotCompiled };
 
+// The special form a word names (ocPrint ... ocLocal, ocDump) and the
+// number of right inputs it takes; 0 when it names none.
+int32_t SpecialFormOf(const TStructure& s, std::u16string_view text, int32_t& right);
+
+// The code of a definition statement, the `make local " name [...]` that a
+// `to ... end` becomes, or of an attribute statement, `make " name value`
+// with a number or list value, written straight into the cell's code list
+// (CurrentCodeAtom, empty) as the compiler would emit it, the code pointer
+// moved on as after a compile. False, with nothing done, for any other
+// statement, and with the short ways off.
+bool CompileMakeShape(TInterpreter& interp, TAtom* cell);
+
 // Compiles the run at the interpreter's code pointer into the code list of
 // that cell (which becomes CurrentCodeAtom). On success the code pointer
 // stands on the next statement's cell (after the run and its commas) or is

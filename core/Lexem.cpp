@@ -50,6 +50,32 @@ constexpr std::array<uint8_t, 256> MakeClassTable() {
 constexpr std::array<uint8_t, 256> kClassTable = MakeClassTable();
 
 int ClassOf(char16_t c) { return c < 256 ? kClassTable[c] : 0; }
+
+// True for the characters that end a run inside a comment or quoted text of
+// the given state, or that need the full step there (markers, line ends of
+// quoted texts, brace nesting).
+bool EndsInsideRun(char16_t c, int state) {
+  if (c == kMarkerStart) return true;
+  switch (state) {
+    case stBraceComment:
+      return c == u'{' || c == u'}';
+    case stQuoted:
+      return c == u'\'' || c == u'\r';
+    default:  // stLineComment
+      return c == u'\r';
+  }
+}
+
+// The index of the first character from i on that ends the run; the line
+// ends passed over are counted.
+size_t SkipInsideRun(const std::u16string& t, size_t i, int state, int32_t& line) {
+  const size_t n = t.size();
+  while (i < n && !EndsInsideRun(t[i], state)) {
+    if (t[i] == u'\r') ++line;
+    ++i;
+  }
+  return i;
+}
 bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
 
 // The text equals an upper-case keyword when compared without letter case;
@@ -239,6 +265,28 @@ bool TScanner::ScanSource(bool commentsOff, TScanEntry entry) {
   };
 
   for (size_t i = 0; i < n; ++i) {
+    // Runs that keep every state as it is are passed over at once. The rest
+    // of a word or of blanks: after such a character (which opened nothing)
+    // only a character of another class, or a marker, starts anything.
+    if (prevState == stWord || prevState == stSeparator) {
+      const size_t from = i;
+      while (i < n && t[i] != kMarkerStart && ClassOf(t[i]) == prevState) ++i;
+      if (i > from) prevPrevState = prevState;
+      if (i == n) break;
+    } else if (prevState >= stBraceComment && quotesExist_) {
+      const int inside = inLineComment    ? stLineComment
+                         : braceDepth > 0 ? stBraceComment
+                         : inQuote        ? stQuoted
+                                          : stNone;
+      // Inside a comment or quoted text already under way: what neither
+      // ends it nor needs the full step, its line ends counted.
+      if (prevState == inside) {
+        const size_t from = i;
+        i = SkipInsideRun(t, i, inside, line);
+        if (i > from) prevPrevState = prevState;
+        if (i == n) break;
+      }
+    }
     const char16_t c = t[i];
     const bool outside = !inQuote && !inLineComment && braceDepth == 0;
 
@@ -390,10 +438,11 @@ void TScanner::NextToken(bool raw) {
     return;
   }
   LineEndComma = false;
+  // NormalizeName's text, into the token's own storage.
   if (S.CaseSensitive)
     TokenText.assign(text);
   else
-    TokenText = S.NormalizeName(text);
+    UpperCaseInto(TokenText, text);
 }
 
 std::u16string_view TScanner::RawTokenText() const {
@@ -656,9 +705,9 @@ void TScanner::ReadInputs(TAtom*& cursor, TAtom*& head, TAtom*& tail, int32_t& c
   while (cursor != nullptr && IsInputMarker(cursor->Left)) {
     ++count;
     TAtom* marker = cursor->Left;
-    const TPosition markerPos = TAtom::GetPosition(cursor);
     TAtom* nameCell = cursor->Right;
     if (nameCell == nullptr) {
+      const TPosition markerPos = TAtom::GetPosition(cursor);
       const std::u16string printed = TAtom::ToText(S, marker);
       WriteFile(4, printed);
       WriteFile(5, DecimalText(count));
@@ -672,6 +721,7 @@ void TScanner::ReadInputs(TAtom*& cursor, TAtom*& head, TAtom*& tail, int32_t& c
       Fail(TAtom::GetPosition(nameCell), S.MessageText(u"BADNAME", {dump}), u"bad-name-to-param");
     }
     if (IsUnquotedWord(name, u",")) {
+      const TPosition markerPos = TAtom::GetPosition(cursor);
       const std::u16string printed = TAtom::ToText(S, marker);
       WriteFile(4, printed);
       WriteFile(5, DecimalText(count));

@@ -39,14 +39,16 @@ std::u16string ToCrLf(std::u16string_view text) {
 std::u16string NormalizeLineBreaks(std::u16string_view text) {
   std::u16string out;
   out.reserve(text.size() + text.size() / 32 + 2);
-  for (size_t i = 0; i < text.size(); ++i) {
-    const char16_t c = text[i];
-    if (c == u'\r' || c == u'\n') {
-      out += u"\r\n";
-      if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') ++i;
-    } else {
-      out.push_back(c);
-    }
+  // Whole lines are copied at once; each break becomes CR LF.
+  const size_t n = text.size();
+  size_t i = 0;
+  while (i < n) {
+    size_t end = i;
+    while (end < n && text[end] != u'\r' && text[end] != u'\n') ++end;
+    out.append(text.data() + i, end - i);
+    if (end == n) break;
+    out.append(u"\r\n", 2);
+    i = end + (text[end] == u'\r' && end + 1 < n && text[end + 1] == u'\n' ? 2 : 1);
   }
   return out;
 }
@@ -151,20 +153,28 @@ bool IsLowSurrogate(char16_t ch) { return ch >= 0xDC00 && ch <= 0xDFFF; }
 }  // namespace
 
 std::u16string Utf8ToUtf16(std::string_view utf8) {
-  std::u16string out;
-  out.reserve(utf8.size());
+  // Every byte sequence gives at most one unit a byte (a surrogate pair
+  // takes four bytes): the text is written into room of the input's size.
+  std::u16string out(utf8.size(), u'\0');
+  char16_t* to = out.data();
   size_t i = 0;
   while (i < utf8.size()) {
+    // Runs of ASCII, most of any text, widen without decoding.
+    if (static_cast<unsigned char>(utf8[i]) < 0x80) {
+      *to++ = static_cast<char16_t>(utf8[i++]);
+      continue;
+    }
     bool valid;
     char32_t cp = DecodeUtf8(utf8, i, valid);
     if (cp < 0x10000) {
-      out.push_back(static_cast<char16_t>(cp));
+      *to++ = static_cast<char16_t>(cp);
     } else {
       cp -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+      *to++ = static_cast<char16_t>(0xD800 + (cp >> 10));
+      *to++ = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
     }
   }
+  out.resize(static_cast<size_t>(to - out.data()));
   return out;
 }
 
@@ -360,9 +370,9 @@ bool CharToCodePage(char16_t ch, int codePage, uint8_t& byte) { return NarrowCha
 
 std::u16string CodePageToUtf16(std::string_view bytes, int codePage) {
   const char16_t* table = FindCodePage(codePage).toChar;
-  std::u16string out;
-  out.reserve(bytes.size());
-  for (char b : bytes) out.push_back(table[static_cast<uint8_t>(b)]);
+  std::u16string out(bytes.size(), u'\0');
+  char16_t* to = out.data();
+  for (char b : bytes) *to++ = table[static_cast<uint8_t>(b)];
   return out;
 }
 

@@ -2,6 +2,7 @@
 // files, the file search, the keyboard buffer, OpenGL error lines, internal
 // errors and the search for the variable that holds a GUI control.
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -134,14 +135,40 @@ bool FileExists(const std::u16string& path) {
   return fs::is_regular_file(fs::path(Utf16ToUtf8(path)), ec);
 }
 
+namespace {
+
+// The stream's bytes to its end, read in blocks of the expected size (the
+// file may grow meanwhile); false after a read error.
+bool ReadAllBytes(std::ifstream& in, size_t expected, std::string& bytes) {
+  const size_t block = std::max<size_t>(expected + 1, 4096);
+  size_t filled = 0;
+  for (;;) {
+    bytes.resize(filled + block);
+    const std::streamsize got = in.rdbuf()->sgetn(bytes.data() + filled, static_cast<std::streamsize>(block));
+    if (got <= 0) break;
+    filled += static_cast<size_t>(got);
+  }
+  bytes.resize(filled);
+  return !in.bad();
+}
+
+bool IsAscii(std::string_view text) {
+  unsigned char high = 0;
+  for (const char c : text) high |= static_cast<unsigned char>(c);
+  return high < 0x80;
+}
+
+}  // namespace
+
 std::u16string ReadTextFile(const TStructure& s, const std::u16string& fileName) {
   const fs::path path(Utf16ToUtf8(fileName));
   std::error_code ec;
   if (!fs::is_regular_file(path, ec)) return {};
   std::ifstream in(path, std::ios::binary);
   if (!in) return {};
-  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) return {};
+  std::string bytes;
+  const uintmax_t size = fs::file_size(path, ec);
+  if (!ReadAllBytes(in, ec ? 0 : static_cast<size_t>(size), bytes)) return {};
 
   if (bytes.size() >= 2 && static_cast<uint8_t>(bytes[0]) == 0xFF && static_cast<uint8_t>(bytes[1]) == 0xFE) {
     std::u16string text;
@@ -152,14 +179,7 @@ std::u16string ReadTextFile(const TStructure& s, const std::u16string& fileName)
   }
 
   const std::string_view text = std::string_view(bytes).substr(0, bytes.find('\0'));
-  bool ascii = true;
-  for (char c : text) {
-    if (static_cast<uint8_t>(c) >= 0x80) {
-      ascii = false;
-      break;
-    }
-  }
-  if (!ascii && IsValidUtf8(text)) {
+  if (!IsAscii(text) && IsValidUtf8(text)) {
     // Editors on this platform often start UTF-8 files with a byte-order
     // mark; it is not part of the text (it would glue onto the first word).
     constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";

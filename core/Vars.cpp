@@ -197,13 +197,28 @@ const std::array<std::u16string_view, kKeywordCount> KeywordKeys = {
 };
 
 void TLanguage::SetTexts(const std::vector<std::pair<std::u16string, std::u16string>>& pairs) {
+  SetTexts(std::vector<std::pair<std::u16string, std::u16string>>(pairs));
+}
+
+void TLanguage::SetTexts(std::vector<std::pair<std::u16string, std::u16string>>&& pairs) {
   Texts.clear();
-  for (const auto& [name, value] : pairs) Texts.emplace(UpperCase(name), value);  // first one wins
+  Texts.reserve(pairs.size());
+  for (auto& [name, value] : pairs) {
+    for (char16_t& c : name) c = UpperChar(c);  // UpperCase in place
+    Texts.emplace(std::move(name), std::move(value));  // first one wins
+  }
 }
 
 std::u16string TLanguage::RawText(std::u16string_view key) const {
+  if (Texts.empty()) return {};
   auto it = Texts.find(UpperCase(key));
   return it == Texts.end() ? std::u16string() : it->second;
+}
+
+const std::u16string* TLanguage::FindUpperKey(const std::u16string& upperKey) const {
+  if (Texts.empty()) return nullptr;
+  const auto it = Texts.find(upperKey);
+  return it == Texts.end() || it->second.empty() ? nullptr : &it->second;
 }
 
 std::u16string TLanguage::Text(std::u16string_view key) const {
@@ -227,10 +242,19 @@ void TLanguage::RefreshFormats() {
 void TStructure::LoadKeywords() {
   ++KeywordGeneration;  // the handler keywords decide how names walk
   ++NameGeneration;
+  // Text(key), then NormalizeName and UpperCase, into the tables' own
+  // storage: a table rebuilt keeps its strings.
+  std::u16string key;
   for (size_t i = 0; i < kKeywordCount; ++i) {
-    const std::u16string word = Language.Text(UpperCase(KeywordKeys[i]));
-    Language.KeywordTable[i] = NormalizeName(word);
-    Language.KeywordTableUpper[i] = UpperCase(Language.KeywordTable[i]);
+    UpperCaseInto(key, KeywordKeys[i]);
+    const std::u16string* text = Language.FindUpperKey(key);
+    const std::u16string& word = text != nullptr ? *text : key;
+    std::u16string& normal = Language.KeywordTable[i];
+    if (CaseSensitive)
+      normal.assign(word);
+    else
+      UpperCaseInto(normal, word);
+    UpperCaseInto(Language.KeywordTableUpper[i], normal);
   }
   const std::array<int, 2> makeHandlers{kwOnbeforemake, kwOnaftermake};
   for (size_t i = 0; i < makeHandlers.size(); ++i) {

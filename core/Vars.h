@@ -357,10 +357,13 @@ struct TLanguage {
   // Replaces the texts by Name=Value pairs; names match without letter case,
   // the first of duplicate names wins.
   void SetTexts(const std::vector<std::pair<std::u16string, std::u16string>>& pairs);
+  void SetTexts(std::vector<std::pair<std::u16string, std::u16string>>&& pairs);
   // The value under key; the key itself when it is missing or empty.
   std::u16string Text(std::u16string_view key) const;
   // The value under key, empty when missing.
   std::u16string RawText(std::u16string_view key) const;
+  // The text under a key already upper-cased; null when missing or empty.
+  const std::u16string* FindUpperKey(const std::u16string& upperKey) const;
 
   // Re-reads the ten message formats below from the texts (key when missing).
   void RefreshFormats();

@@ -154,8 +154,9 @@ void NameValueList::SetText(std::u16string_view text) {
   lines_.clear();
   size_t start = 0;
   while (start < text.size()) {
-    const size_t end = text.find_first_of(u"\r\n", start);
-    if (end == std::u16string_view::npos) {
+    size_t end = start;
+    while (end < text.size() && text[end] != u'\r' && text[end] != u'\n') ++end;
+    if (end == text.size()) {
       lines_.emplace_back(text.substr(start));
       break;
     }
@@ -167,6 +168,7 @@ void NameValueList::SetText(std::u16string_view text) {
 
 std::vector<std::pair<std::u16string, std::u16string>> NameValueList::Pairs() const {
   std::vector<std::pair<std::u16string, std::u16string>> pairs;
+  pairs.reserve(lines_.size());
   for (const std::u16string& line : lines_) {
     const size_t eq = line.find(u'=');
     if (eq == std::u16string::npos) continue;
