@@ -472,7 +472,9 @@ struct TChildIndex {
   // (one computed at run time, as by WORD, is a new word every time): the
   // answers found lately are kept by the name's hash, each for the epoch it
   // was found in, so a name asked for again skips the map.
-  TAtom* FindByText(std::u16string_view name);
+  TAtom* FindByText(std::u16string_view name) { return FindByText(name, TNameHash{CaseSensitive}(name)); }
+  // The same with the name's hash under the owner's rule already known.
+  TAtom* FindByText(std::u16string_view name, uint64_t hash);
   // The owner's children flagged afNamespace, in child order (newest
   // first): a name the owner lacks is looked for in each, so a miss costs
   // a walk of these rather than of every child.
@@ -480,6 +482,8 @@ struct TChildIndex {
 
 private:
   TAtom* NewestNamed(std::u16string_view name, const TAtom* except) const;
+  // FindByText's miss: the map's answer, kept in the name's recent set.
+  [[gnu::noinline]] TAtom* FindAndRecall(std::u16string_view name, uint64_t hash);
   void ForgetNamespace(const TAtom& child);
 
   struct TRecentAnswer {
@@ -488,6 +492,7 @@ private:
   };
   static constexpr size_t kRecentAnswers = 4096;  // in sets of two; a power of two
   std::vector<TRecentAnswer> recent_;             // made at the first FindByText
+  static size_t RecentSetOf(uint64_t hash) { return ((hash ^ (hash >> 29)) & (kRecentAnswers / 2 - 1)) * 2; }
 };
 
 class TStructure {
@@ -789,6 +794,7 @@ private:
   TAtom* SearchScopes(FindChild find);
   TAtom* FindRootChild(std::u16string_view name, TAtom* token);
   TAtom* FindComputedRootName(std::u16string_view name, const TAtom* token);
+  TAtom* FindComputedNameAtRoot(TAtom& token);
   // Calls visit(namespace) for the root's children flagged afNamespace, in
   // child order, until it answers true; whether one did.
   template <class Visit>
