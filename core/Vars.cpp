@@ -985,10 +985,14 @@ bool TStructure::FoundBeforeCallingFrames(const TAtom& owner, const TAtom& found
   return IsAtom(holder) && holder->Parent == Root && (holder->Flags & afNamespace) != 0;
 }
 
-TAtom* TStructure::FindAndRememberName(TAtom& token) {
-  // A computed name gets no memo: FindName's answer is the answer.
-  if (!token.Ext && (token.Marks & amPackedPosition) == 0 && FastPaths && frame_ && frame_->Owner == Root)
+// A computed name gets no memo: FindName's answer is the answer.
+TAtom* TStructure::FindNameWithoutMemo(TAtom& token) {
+  if ((token.Marks & amPackedPosition) == 0 && FastPaths && frame_ && frame_->Owner == Root)
     return FindComputedNameAtRoot(token);
+  return FindAndRememberName(token);
+}
+
+TAtom* TStructure::FindAndRememberName(TAtom& token) {
   TAtom* found = FindName(token.Text, &token);
   // A name computed at run time has no position, so no memo; a field of a
   // global (FieldOfGlobal) has its own.

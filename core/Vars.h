@@ -539,7 +539,7 @@ public:
   // The atom of an identity while it is live or kept; else null (0 and
   // unknown numbers) or SystemValue (1).
   // Inline: every operand word of compiled code is an identity.
-  TAtom* AtomById(uint32_t identity) const {
+  [[gnu::always_inline]] TAtom* AtomById(uint32_t identity) const {
     if (identity == kSystemValueIdentity) return SystemValue;
     const uint32_t index = identity - kFirstAtomIdentity;  // 0 wraps past any count
     if (identity < kFirstAtomIdentity || index >= createdCount_) return nullptr;
@@ -671,7 +671,8 @@ public:
   // remembered one.
   [[gnu::always_inline]] TAtom* FindNameOfToken(TAtom& token) {
     const TAtom::Extension* memo = token.Ext.get();
-    if (memo != nullptr && memo->SiteGeneration == NameGeneration && ModuleList == nullptr &&
+    if (memo == nullptr) return FindNameWithoutMemo(token);
+    if (memo->SiteGeneration == NameGeneration && ModuleList == nullptr &&
         memo->SiteCaseSensitive == CaseSensitive && FastPaths && frame_) [[likely]] {
       TAtom* owner = frame_->Owner;
       // Another root would have advanced the generation.
@@ -840,6 +841,10 @@ private:
   // FindName for a token, remembering its answer where a later look-up
   // can read it back (FindNameOfToken).
   [[gnu::noinline]] TAtom* FindAndRememberName(TAtom& token);
+  // FindNameOfToken for a token without an extension: a computed name (no
+  // position either) in a frame the root owns takes FindComputedNameAtRoot,
+  // any other FindAndRememberName.
+  [[gnu::noinline]] TAtom* FindNameWithoutMemo(TAtom& token);
   bool FoundBeforeCallingFrames(const TAtom& owner, const TAtom& found) const;
   // FindName's whole search, for the names its short answers do not cover.
   [[gnu::noinline]] TAtom* SearchName(std::u16string_view name, TAtom* token);
