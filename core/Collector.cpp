@@ -128,11 +128,13 @@ public:
       deferred_ = atom;
       return;
     }
-    if ((atom->Marks & amDisplayList) != 0) [[unlikely]] {
-      freed.Head = DeleteDisplayList(*atom, freed.Head, freed.Count);
-      freed.Count = 0;
+    if ((atom->Marks & (amDisplayList | amPackedPosition)) != 0) [[unlikely]] {
+      if ((atom->Marks & amDisplayList) != 0) {
+        freed.Head = DeleteDisplayList(*atom, freed.Head, freed.Count);
+        freed.Count = 0;
+      }
+      if ((atom->Marks & amPackedPosition) != 0) TAtom::DropPackedPosition(*atom);
     }
-    if ((atom->Marks & amPackedPosition) != 0) TAtom::DropPackedPosition(*atom);
     TAtom::ClearFields(*atom);
     atom->Chain = freed.Head;
     atom->OnChain = AtomChain::Free;
