@@ -300,9 +300,12 @@ void MarkAtom(TStructure& s, TAtom* atom) {
   DrainMarkStack(pending);
 }
 
-void CollectGarbage(TInterpreter& in) {
+namespace {
+
+// CollectGarbage once enough was allocated: out of line, so the many calls
+// that find too little to do return without this one's frame.
+[[gnu::noinline]] void Collect(TInterpreter& in) {
   TStructure& s = in.S;
-  if (s.AllocationCount < s.CollectionInterval() || s.Collecting) return;
   s.AllocationCount = 0;
   ++s.StampCounter;
   const RestoreOnExit<bool> collecting(s.Collecting, true);
@@ -330,4 +333,12 @@ void CollectGarbage(TInterpreter& in) {
   s.SweepBoundary = s.LiveAtoms;
   FinalizeUnreachableObjects(s, graphics);
   FreeDeferred(s, graphics, sweep.Deferred());
+}
+
+}  // namespace
+
+void CollectGarbage(TInterpreter& in) {
+  const TStructure& s = in.S;
+  if (s.AllocationCount < s.CollectionInterval() || s.Collecting) return;
+  Collect(in);
 }
