@@ -473,7 +473,8 @@ struct TChildIndex {
   // answers found lately are kept by the name's hash, each for the epoch it
   // was found in, so a name asked for again skips the map.
   TAtom* FindByText(std::u16string_view name) { return FindByText(name, TNameHash{CaseSensitive}(name)); }
-  // The same with the name's hash under the owner's rule already known.
+  // The same with the name's hash under the owner's rule already known
+  // (inline in Vars.cpp, where all the look-ups that ask it are).
   TAtom* FindByText(std::u16string_view name, uint64_t hash);
   // The owner's children flagged afNamespace, in child order (newest
   // first): a name the owner lacks is looked for in each, so a miss costs
