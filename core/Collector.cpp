@@ -122,24 +122,56 @@ bool QueueRoots(TInterpreter& in, std::vector<TAtom*>& pending) {
 // The sweep's handling of the unreachable atoms it unlinks. Most are list
 // cells, numbers and words without an extension: no finaliser, object or
 // child index (and any parent is garbage as well), so they are freed on the
-// spot. The others wait on the deferred list until the whole sweep is done,
-// because their finalisers may allocate.
+// spot, in the order met, to the front of the free chain. The others wait
+// on the deferred list until the whole sweep is done, because their
+// finalisers may allocate.
 class TSweep {
 public:
+  // The free chain's head and the atoms freed since the pool's counts were
+  // last brought up to date: a sweep keeps them in locals (stores into the
+  // atoms would otherwise make the compiler reload them) and settles them
+  // before anything else can look (a display list's deletion, its end).
+  struct TFreed {
+    TAtom* Head;
+    int64_t Count;
+  };
   TSweep(TStructure& s, GraphicsHooks& graphics) : s_(s), graphics_(graphics) {}
-  void Take(TAtom* atom) {
+  TFreed Begin() const { return {s_.FreeAtoms, 0}; }
+  void Settle(const TFreed& freed) {
+    s_.FreeAtoms = freed.Head;
+    s_.LiveCount -= freed.Count;
+    s_.FreeCount += freed.Count;
+  }
+  [[gnu::always_inline]] void Take(TAtom* atom, TFreed& freed) {
     if (atom->Ext) {
       atom->Chain = deferred_;
       deferred_ = atom;
       return;
     }
-    DeleteDisplayListOf(graphics_, *atom);
-    TAtom::FreeUnextended(s_, *atom);
+    if ((atom->Marks & (amDisplayList | amPackedPosition)) != 0) [[unlikely]] {
+      if ((atom->Marks & amDisplayList) != 0) {
+        freed.Head = DeleteDisplayList(*atom, freed.Head, freed.Count);
+        freed.Count = 0;
+      }
+      if ((atom->Marks & amPackedPosition) != 0) TAtom::DropPackedPosition(*atom);
+    }
+    TAtom::ClearFields(*atom);
+    atom->Chain = freed.Head;
+    atom->OnChain = AtomChain::Free;
+    freed.Head = atom;
+    ++freed.Count;
   }
   // The atoms with an extension, in the order the sweep met them.
   TAtom* Deferred() const { return deferred_; }
 
 private:
+  // Settles what was freed before, deletes the list; the free chain's head.
+  [[gnu::noinline]] TAtom* DeleteDisplayList(const TAtom& atom, TAtom* head, int64_t count) {
+    Settle({head, count});
+    DeleteDisplayListOf(graphics_, atom);
+    return s_.FreeAtoms;
+  }
+
   TStructure& s_;
   GraphicsHooks& graphics_;
   TAtom* deferred_ = nullptr;
@@ -159,20 +191,32 @@ struct TSweepStop {
 // survivors passed goes in the same collection (and is paid for by its
 // allocation).
 TSweepStop SweepSuccessors(TAtom* from, const TAtom* until, uint64_t& budget, TSweep& sweep) {
+  TSweep::TFreed freed = sweep.Begin();
+  uint64_t steps = budget;
   TAtom* at = from;  // never null: from is on the chain, and so is each step
+  TSweepStop stop{nullptr, false};
   for (;;) {
     TAtom* next = at->Chain;
-    if (next == nullptr) return {nullptr, false};
-    if (next == until) return {at, false};
+    if (next == nullptr) break;
+    if (next == until) {
+      stop = {at, false};
+      break;
+    }
     if (IsMarkedOrPinned(next)) {
-      if (budget == 0) return {at, true};
-      --budget;
+      if (steps == 0) {
+        stop = {at, true};
+        break;
+      }
+      --steps;
       at = next;
     } else {
       at->Chain = next->Chain;
-      sweep.Take(next);
+      sweep.Take(next, freed);
     }
   }
+  sweep.Settle(freed);
+  budget = steps;
+  return stop;
 }
 
 bool SurvivedOnLiveChain(const TAtom* atom) {
@@ -193,12 +237,14 @@ void SweepLiveChain(TStructure& s, TSweep& sweep) {
   const TAtom* boundary = s.SweepBoundary;
   if (!IsAtom(boundary) || boundary->OnChain != AtomChain::Live) boundary = nullptr;
   bool reachedOlder = false;
+  TSweep::TFreed freed = sweep.Begin();
   while (s.LiveAtoms != nullptr && !IsMarkedOrPinned(s.LiveAtoms)) {
     TAtom* head = s.LiveAtoms;
     reachedOlder = reachedOlder || head == boundary;
     s.LiveAtoms = head->Chain;
-    sweep.Take(head);
+    sweep.Take(head, freed);
   }
+  sweep.Settle(freed);
   s.SweepResume = nullptr;
   if (s.LiveAtoms == nullptr) return;
   uint64_t budget = s.CollectorLimits.SweepBudget;
@@ -290,9 +336,12 @@ void MarkAtom(TStructure& s, TAtom* atom) {
   DrainMarkStack(pending);
 }
 
-void CollectGarbage(TInterpreter& in) {
+namespace {
+
+// CollectGarbage once enough was allocated: out of line, so the many calls
+// that find too little to do return without this one's frame.
+[[gnu::noinline]] void Collect(TInterpreter& in) {
   TStructure& s = in.S;
-  if (s.AllocationCount < s.CollectionInterval() || s.Collecting) return;
   s.AllocationCount = 0;
   ++s.StampCounter;
   const RestoreOnExit<bool> collecting(s.Collecting, true);
@@ -321,4 +370,12 @@ void CollectGarbage(TInterpreter& in) {
   FinalizeUnreachableObjects(s, graphics);
   FreeDeferred(s, graphics, sweep.Deferred());
   if (PoolWalkPays(s)) OrderFreeChain(s);
+}
+
+}  // namespace
+
+void CollectGarbage(TInterpreter& in) {
+  const TStructure& s = in.S;
+  if (s.AllocationCount < s.CollectionInterval() || s.Collecting) return;
+  Collect(in);
 }

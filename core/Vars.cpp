@@ -837,21 +837,29 @@ size_t TNameHash::operator()(std::u16string_view name) const {
   return static_cast<size_t>(hash);
 }
 
-TAtom* TChildIndex::FindByText(std::u16string_view name) {
-  if (recent_.empty()) recent_.resize(kRecentAnswers);
-  const uint64_t hash = TNameHash{CaseSensitive}(name);
+// Inline where the look-ups call it: most names asked for are answered
+// from the recent set, and only a miss pays for the map.
+[[gnu::always_inline]] inline TAtom* TChildIndex::FindByText(std::u16string_view name, uint64_t hash) {
+  if (recent_.empty()) [[unlikely]]
+    return FindAndRecall(name, hash);
   // The hash's low bits alone differ too little between names such as
   // "r12" and "r13": its halves are folded together. Two answers share a
   // set, so two names that meet there do not keep pushing each other out.
-  TRecentAnswer* set = &recent_[((hash ^ (hash >> 29)) & (kRecentAnswers / 2 - 1)) * 2];
+  const TRecentAnswer* set = &recent_[RecentSetOf(hash)];
   // Nothing named was linked, unlinked or renamed since (the epoch), so a
   // child is still the newest of its name when it carries the name.
   const TNameEqual same{CaseSensitive};
   for (int way = 0; way < 2; ++way)
     if (set[way].Epoch == Epoch && set[way].Child->Parent == Owner && same(set[way].Child->Text, name))
       return set[way].Child;
+  return FindAndRecall(name, hash);
+}
+
+TAtom* TChildIndex::FindAndRecall(std::u16string_view name, uint64_t hash) {
+  if (recent_.empty()) recent_.resize(kRecentAnswers);
   TAtom* found = Find(name);
   if (found != nullptr) {
+    TRecentAnswer* set = &recent_[RecentSetOf(hash)];
     set[1] = set[0];
     set[0] = {Epoch, found};
   }
@@ -952,6 +960,39 @@ TAtom* TStructure::FindComputedRootName(std::u16string_view name, const TAtom* t
   return rootIndex_.FindByText(name);
 }
 
+namespace {
+
+// TNameHash's hash of a case-sensitive name, and whether the name is one
+// component (has no dot), in one pass over it.
+bool HashOfOneComponent(std::u16string_view name, uint64_t& hash) {
+  uint64_t h = 14695981039346656037ull;
+  bool dotted = false;
+  for (const char16_t c : name) {
+    dotted |= c == u'.';
+    h = (h ^ c) * 1099511628211ull;
+  }
+  hash = h;
+  return !dotted;
+}
+
+}  // namespace
+
+// FindName's way for a computed name (a token with neither memo nor
+// position, as WORD makes) in a frame the root owns, where the root is the
+// first scope: FindComputedRootName's checks and the index's hash in one
+// pass over the name, and the whole search where they send it there.
+TAtom* TStructure::FindComputedNameAtRoot(TAtom& token) {
+  const std::u16string_view name = token.Text.str();
+  if (name.empty() || !CaseSensitive || ModuleList != nullptr || !IsAtom(Root) || name.front() == u'[' ||
+      !IsPlainSimpleName(name))
+    return FindName(name, &token);
+  uint64_t hash = 0;
+  if (!HashOfOneComponent(name, hash)) return SearchName(name, &token);
+  if (rootIndex_.Owner != Root || rootIndex_.CaseSensitive != CaseSensitive) AttachRootIndex();
+  if (TAtom* global = rootIndex_.FindByText(name, hash)) return global;
+  return SearchName(name, &token);
+}
+
 // Whether FindName, in a frame owned by owner, found found in a scope it
 // searches before the calling frames (the owner, its ancestors below the
 // root, the root, the root's namespaces): the scope holding it is one of
@@ -966,6 +1007,13 @@ bool TStructure::FoundBeforeCallingFrames(const TAtom& owner, const TAtom& found
   }
   if (inChain || holder == Root) return true;
   return IsAtom(holder) && holder->Parent == Root && (holder->Flags & afNamespace) != 0;
+}
+
+// A computed name gets no memo: FindName's answer is the answer.
+TAtom* TStructure::FindNameWithoutMemo(TAtom& token) {
+  if ((token.Marks & amPackedPosition) == 0 && FastPaths && frame_ && frame_->Owner == Root)
+    return FindComputedNameAtRoot(token);
+  return FindAndRememberName(token);
 }
 
 TAtom* TStructure::FindAndRememberName(TAtom& token) {

@@ -475,7 +475,10 @@ struct TChildIndex {
   // (one computed at run time, as by WORD, is a new word every time): the
   // answers found lately are kept by the name's hash, each for the epoch it
   // was found in, so a name asked for again skips the map.
-  TAtom* FindByText(std::u16string_view name);
+  TAtom* FindByText(std::u16string_view name) { return FindByText(name, TNameHash{CaseSensitive}(name)); }
+  // The same with the name's hash under the owner's rule already known
+  // (inline in Vars.cpp, where all the look-ups that ask it are).
+  TAtom* FindByText(std::u16string_view name, uint64_t hash);
   // The owner's children flagged afNamespace, in child order (newest
   // first): a name the owner lacks is looked for in each, so a miss costs
   // a walk of these rather than of every child.
@@ -483,6 +486,8 @@ struct TChildIndex {
 
 private:
   TAtom* NewestNamed(std::u16string_view name, const TAtom* except) const;
+  // FindByText's miss: the map's answer, kept in the name's recent set.
+  [[gnu::noinline]] TAtom* FindAndRecall(std::u16string_view name, uint64_t hash);
   void ForgetNamespace(const TAtom& child);
 
   struct TRecentAnswer {
@@ -491,6 +496,7 @@ private:
   };
   static constexpr size_t kRecentAnswers = 4096;  // in sets of two; a power of two
   std::vector<TRecentAnswer> recent_;             // made at the first FindByText
+  static size_t RecentSetOf(uint64_t hash) { return ((hash ^ (hash >> 29)) & (kRecentAnswers / 2 - 1)) * 2; }
 };
 
 class TStructure {
@@ -537,7 +543,7 @@ public:
   // The atom of an identity while it is live or kept; else null (0 and
   // unknown numbers) or SystemValue (1).
   // Inline: every operand word of compiled code is an identity.
-  TAtom* AtomById(uint32_t identity) const {
+  [[gnu::always_inline]] TAtom* AtomById(uint32_t identity) const {
     if (identity == kSystemValueIdentity) return SystemValue;
     const uint32_t index = identity - kFirstAtomIdentity;  // 0 wraps past any count
     if (identity < kFirstAtomIdentity || index >= createdCount_) return nullptr;
@@ -682,7 +688,8 @@ public:
   // remembered one.
   [[gnu::always_inline]] TAtom* FindNameOfToken(TAtom& token) {
     const TAtom::Extension* memo = token.Ext.get();
-    if (memo != nullptr && memo->SiteGeneration == NameGeneration && ModuleList == nullptr &&
+    if (memo == nullptr) return FindNameWithoutMemo(token);
+    if (memo->SiteGeneration == NameGeneration && ModuleList == nullptr &&
         memo->SiteCaseSensitive == CaseSensitive && FastPaths && frame_) [[likely]] {
       TAtom* owner = frame_->Owner;
       // Another root would have advanced the generation.
@@ -805,6 +812,7 @@ private:
   TAtom* SearchScopes(FindChild find);
   TAtom* FindRootChild(std::u16string_view name, TAtom* token);
   TAtom* FindComputedRootName(std::u16string_view name, const TAtom* token);
+  TAtom* FindComputedNameAtRoot(TAtom& token);
   // Calls visit(namespace) for the root's children flagged afNamespace, in
   // child order, until it answers true; whether one did.
   template <class Visit>
@@ -850,6 +858,10 @@ private:
   // FindName for a token, remembering its answer where a later look-up
   // can read it back (FindNameOfToken).
   [[gnu::noinline]] TAtom* FindAndRememberName(TAtom& token);
+  // FindNameOfToken for a token without an extension: a computed name (no
+  // position either) in a frame the root owns takes FindComputedNameAtRoot,
+  // any other FindAndRememberName.
+  [[gnu::noinline]] TAtom* FindNameWithoutMemo(TAtom& token);
   bool FoundBeforeCallingFrames(const TAtom& owner, const TAtom& found) const;
   // FindName's whole search, for the names its short answers do not cover.
   [[gnu::noinline]] TAtom* SearchName(std::u16string_view name, TAtom* token);

@@ -170,6 +170,28 @@ TEST_F(CollectorTest, EachFreedAtomWithAListReachesTheGraphicsSeamOnceAndIsFinal
   EXPECT_EQ(reused->Flags, 0u);
 }
 
+// The sweep frees most atoms without touching the pool's fields, and
+// brings them up to date before the seam can look: there, the counts add
+// up and the free chain is as long as its count says.
+TEST_F(CollectorTest, TheGraphicsSeamSeesThePoolUpToDateInTheMiddleOfASweep) {
+  Collect();
+  for (int i = 0; i < 30; ++i) {
+    TAtom* atom = NewNumber(S, i);
+    if (i % 10 == 5) atom->Marks |= amDisplayList;
+  }
+  int seen = 0;
+  T.Host.Graphics.OnDeleteList = [&](uint32_t) {
+    ++seen;
+    ExpectCountsAddUp();
+    int64_t chained = 0;
+    for (const TAtom* atom = S.FreeAtoms; atom != nullptr; atom = atom->Chain) ++chained;
+    EXPECT_EQ(chained, S.FreeCount);
+  };
+  Collect();
+  T.Host.Graphics.OnDeleteList = nullptr;
+  EXPECT_EQ(seen, 3);
+}
+
 TEST_F(CollectorTest, ASweepOutOfBudgetGoesOnAtLaterCollections) {
   Collect();
   S.CollectorLimits.SweepBudget = 10;

@@ -47,7 +47,10 @@ public:
     return false;
   }
   // The collector calls this for every atom it frees: kept apart from Calls.
-  void deleteDisplayList(uint32_t identity) override { DeletedLists.push_back(identity); }
+  void deleteDisplayList(uint32_t identity) override {
+    DeletedLists.push_back(identity);
+    if (OnDeleteList) OnDeleteList(identity);
+  }
   void resetPlane() override { Calls.push_back("resetPlane"); }
   bool paintingSuspended() override { return Suspended; }
   void resumePainting() override { Calls.push_back("resumePainting"); }
@@ -57,6 +60,7 @@ public:
   std::vector<std::string> Calls;
   std::vector<const TAtom*> Targets;  // the variables of the compile and delete calls, in order
   std::vector<uint32_t> DeletedLists;
+  std::function<void(uint32_t)> OnDeleteList;  // run after each deleteDisplayList is recorded
   bool Suspended = false;  // the answer of paintingSuspended
 };
 
