@@ -1083,6 +1083,34 @@ inline bool WorthFusedTry(const TFusedMake& make) {
   return make.Declines < kFusedDeclinesBeforeRest || make.Declines % kFusedRetryInterval == 0;
 }
 
+// A Numeric fused MAKE, its number atom reused as RunFusedMakes tells; its
+// plan is made only here. False, with nothing done, where a check declines.
+inline bool RunNumericFusedMake(TInterpreter& in, const TFastCode& fast, const TFusedMake& make,
+                                const std::vector<int32_t>& code, bool onlyStatement, uint32_t perRound) {
+  TStructure& s = in.S;
+  TFusedPlan plan;
+  if (!PlanFusedMake(in, fast, make, code, plan)) return false;
+  PrepareFloatingPoint(s, false);
+  const long double result = ApplyFused(plan.Operation, plan.First, plan.Second);
+  TAtom* value = OwnStoredNumber(make, plan.Target);
+  if (value != nullptr && onlyStatement && in.RoundSerial == make.StoredRound + 1 &&
+      in.StatementCounter == make.StoredStatements + perRound && in.EscapeCount == make.StoredEscapes)
+    value->Number = result;
+  else
+    value = NewNumber(s, result);
+  ++in.StatementCounter;  // the wrapper body's statement
+  StorePlain(in, plan.Target, value);
+  if (plan.Target.Stores) {
+    make.Stored = value;
+    make.StoredStamp = value->Stamp;
+    make.StoredRound = in.RoundSerial;
+    make.StoredStatements = in.StatementCounter;
+    make.StoredEscapes = in.EscapeCount;
+  }
+  in.LastValue = plan.Target.Variable;
+  return true;
+}
+
 // Runs the fused MAKEs of a statement made of them (TFusedMake), each as one
 // step with the effects its superinstructions have: the wrappers'
 // statements counted, the result stored by the plain store, the variable
@@ -1102,8 +1130,7 @@ size_t RunFusedMakes(TInterpreter& in, const TFastCode& fast, const std::vector<
   const bool onlyStatement = in.RoundsList == statement;
   size_t done = 0;
   for (const TFusedMake& make : fast.Fused) {
-    TFusedPlan plan;
-    if (!make.Numeric || !PlanFusedMake(in, fast, make, code, plan)) {
+    if (!make.Numeric || !RunNumericFusedMake(in, fast, make, code, onlyStatement, perRound)) {
       // Only steps that read numbers by value may run between two runs of
       // one that gives its atom a new value: any other could store that
       // atom elsewhere, so every instruction forgets its atom.
@@ -1113,25 +1140,6 @@ size_t RunFusedMakes(TInterpreter& in, const TFastCode& fast, const std::vector<
         break;
       }
       make.Declines = 0;
-    } else {
-      PrepareFloatingPoint(s, false);
-      const long double result = ApplyFused(plan.Operation, plan.First, plan.Second);
-      TAtom* value = OwnStoredNumber(make, plan.Target);
-      if (value != nullptr && onlyStatement && in.RoundSerial == make.StoredRound + 1 &&
-          in.StatementCounter == make.StoredStatements + perRound && in.EscapeCount == make.StoredEscapes)
-        value->Number = result;
-      else
-        value = NewNumber(s, result);
-      ++in.StatementCounter;  // the wrapper body's statement
-      StorePlain(in, plan.Target, value);
-      if (plan.Target.Stores) {
-        make.Stored = value;
-        make.StoredStamp = value->Stamp;
-        make.StoredRound = in.RoundSerial;
-        make.StoredStatements = in.StatementCounter;
-        make.StoredEscapes = in.EscapeCount;
-      }
-      in.LastValue = plan.Target.Variable;
     }
     in.ResultAtom = SystemValue;
     in.StopFlag = false;
