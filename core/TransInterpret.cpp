@@ -950,9 +950,9 @@ inline TAtom* OwnFreshNumber(TAtom* value, uint64_t stepStamp) {
              : nullptr;
 }
 
-// One foCall of a fused step on the values on top (input 1 the deepest):
-// what FastCall does, on the step's own values; false, with nothing done,
-// where FastCall would decline.
+// One foCall of a fused step on the values on top (input 1 the deepest),
+// none of them a variable: what FastCall does, on the step's own values;
+// false, with nothing done, where FastCall would decline.
 bool FusedCall(TInterpreter& in, const TFastOp& op, const std::vector<int32_t>& code, TStackEntry* values,
                size_t& depth, uint64_t stepStamp) {
   TStructure& s = in.S;
@@ -960,11 +960,9 @@ bool FusedCall(TInterpreter& in, const TFastOp& op, const std::vector<int32_t>& 
   if (!FindFramelessTarget(in, op, code, target)) return false;
   const size_t count = static_cast<size_t>(target.InputCount);
   if (count > depth) return false;
-  TStackEntry* inputs = values + (depth - count);
   // Every input passes by value: the step was made only of such calls of
   // this code (FindFusedMakes), and Pairs are words of the same code.
-  for (size_t i = 0; i < count; ++i)
-    if (TAtom::IsVariable(inputs[i].Value)) return false;
+  TStackEntry* inputs = values + (depth - count);
   const int32_t start = s.CurrentPosition.StartPos;
   const int32_t end = s.CurrentPosition.EndPos;
   TAtom* result = nullptr;
@@ -996,8 +994,12 @@ bool FusedCall(TInterpreter& in, const TFastOp& op, const std::vector<int32_t>& 
 // The atom of a code word's identity as AtomById gives it, through the
 // pool slot found the first time: a slot holds the atoms of one identity
 // for the pool's life, so only whether it is in use can have changed.
+[[gnu::noinline]] TAtom* FillAtomSlot(const TStructure& s, TAtom*& slot, int32_t identity) {
+  return slot = s.AtomById(static_cast<uint32_t>(identity));  // null: found again next time
+}
 inline TAtom* AtomThroughSlot(const TStructure& s, TAtom*& slot, int32_t identity) {
-  if (slot == nullptr) return slot = s.AtomById(static_cast<uint32_t>(identity));  // null: found again next time
+  if (slot == nullptr) [[unlikely]]
+    return FillAtomSlot(s, slot, identity);
   return slot == SystemValue || slot->OnChain != AtomChain::Free ? slot : nullptr;
 }
 
@@ -1027,6 +1029,8 @@ bool RunFusedValueMake(TInterpreter& in, const TFastCode& fast, const TFusedMake
   TStackEntry values[kMaxFusedValues];
   size_t depth = 0;
   bool done = true;
+  // A variable among the values (a literal, one read, a routine's answer)
+  // brings its members along: no call takes it by value, nor the store.
   for (size_t i = 0; done && i < valueOps; ++i) {
     const TFastOp& op = ops[i];
     if (op.SpanStart != kNoSpan) {
@@ -1036,15 +1040,17 @@ bool RunFusedValueMake(TInterpreter& in, const TFastCode& fast, const TFusedMake
     switch (op.Kind) {
       case foPush:
         values[depth++] = {AtomThroughSlot(s, atoms[i], op.Operand), current.StartPos, current.EndPos};
+        done = !TAtom::IsVariable(values[depth - 1].Value);
         break;
       case foQuote:
         in.LastValue = AtomThroughSlot(s, atoms[i], op.Operand);
         values[depth++] = {in.LastValue, current.StartPos, current.EndPos};
+        done = !TAtom::IsVariable(in.LastValue);
         break;
       case foValueOf: {
         TAtom* name = AtomThroughSlot(s, atoms[i], op.Operand);
         const TAtom* variable = TAtom::IsWord(name) ? s.FindNameOfToken(*name) : nullptr;
-        done = variable != nullptr && variable->FirstChild == nullptr;
+        done = variable != nullptr && variable->FirstChild == nullptr && !TAtom::IsVariable(variable->Left);
         if (done) values[depth++] = {variable->Left, current.StartPos, current.EndPos};
         break;
       }
@@ -1053,7 +1059,7 @@ bool RunFusedValueMake(TInterpreter& in, const TFastCode& fast, const TFusedMake
                            current.StartPos, current.EndPos};
         break;
       case foCall:
-        done = FusedCall(in, op, code, values, depth, stepStamp);
+        done = FusedCall(in, op, code, values, depth, stepStamp) && !TAtom::IsVariable(values[depth - 1].Value);
         break;
       default:
         done = false;
@@ -1061,7 +1067,7 @@ bool RunFusedValueMake(TInterpreter& in, const TFastCode& fast, const TFusedMake
     }
   }
   TAtom* const value = done && depth == 1 ? values[0].Value : nullptr;
-  if (!done || depth != 1 || TAtom::IsVariable(value)) {
+  if (!done || depth != 1) {
     current.StartPos = start;
     current.EndPos = end;
     in.StatementCounter = statements;
