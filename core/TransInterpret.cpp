@@ -1016,7 +1016,6 @@ bool RunFusedValueMake(TInterpreter& in, const TFastCode& fast, const TFusedMake
   TPosition& current = s.CurrentPosition;
   const TFastOp* ops = fast.Ops.data() + make.FirstOp;
   const size_t valueOps = static_cast<size_t>(make.OpCount) - 3;
-  if (make.OperandAtoms.size() != valueOps + 1) make.OperandAtoms.assign(valueOps + 1, nullptr);
   TAtom** atoms = make.OperandAtoms.data();
   // Nothing the values' routines do changes what the store finds.
   TPlainStore target = FindPlainStore(in, AtomThroughSlot(s, atoms[valueOps], ops[valueOps].Operand), nullptr);
