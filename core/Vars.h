@@ -534,7 +534,7 @@ public:
   // The atom of an identity while it is live or kept; else null (0 and
   // unknown numbers) or SystemValue (1).
   // Inline: every operand word of compiled code is an identity.
-  TAtom* AtomById(uint32_t identity) const {
+  [[gnu::always_inline]] TAtom* AtomById(uint32_t identity) const {
     if (identity == kSystemValueIdentity) return SystemValue;
     const uint32_t index = identity - kFirstAtomIdentity;  // 0 wraps past any count
     if (identity < kFirstAtomIdentity || index >= createdCount_) return nullptr;
