@@ -139,10 +139,10 @@ TAtomText& TAtomText::operator=(std::u16string_view text) {
   return *this;
 }
 
-char16_t* TAtomText::Overwrite(size_t size) {
+void TAtomText::AssignUnits(const char16_t* units, size_t size) {
   if (size == 0) {
     clear();
-    return nullptr;
+    return;
   }
   if (!HasOwnedNode()) {
     std::u16string* node = stash.Take();
@@ -150,9 +150,10 @@ char16_t* TAtomText::Overwrite(size_t size) {
     clear();
     bits_ = reinterpret_cast<uintptr_t>(node);
   }
+  // Appended to the emptied string: one copy, and no fill before it.
   std::u16string& text = *OwnedString();
-  text.resize(size);
-  return text.data();
+  text.clear();
+  text.append(units, size);
 }
 
 void TAtomText::AssignShared(std::u16string_view text) {

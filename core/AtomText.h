@@ -55,11 +55,10 @@ public:
     return AssignToNewNode(std::move(text));
   }
   TAtomText& operator=(std::u16string_view text);
-  // Makes the text size units long, in an owned node, and gives them to
-  // the caller to write (what they hold until then is unspecified); null
-  // for size 0, which leaves the text empty. Builds a text in place of the
-  // copy an assignment from a buffer makes.
-  char16_t* Overwrite(size_t size);
+  // Makes the text the size units at units (not part of this text), in an
+  // owned node: cheaper than an assignment, which must allow for the view
+  // showing this text's own characters.
+  void AssignUnits(const char16_t* units, size_t size);
   void assign(std::u16string_view text) { *this = text; }
   // Empty, without a node.
   void clear() {

@@ -608,6 +608,20 @@ constexpr const char* kDigitPairs =
     "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
     "8081828384858687888990919293949596979899";
+
+// Writes v's digits so that the last ends just before end, two digits a
+// division (32-bit ones where v fits them); returns where the first is.
+template <class Unsigned>
+char16_t* WriteDigitsBefore(Unsigned v, char16_t* end) {
+  for (; v >= 100; v /= 100) {
+    const char* pair = kDigitPairs + 2 * (v % 100);
+    *--end = static_cast<char16_t>(pair[1]);
+    *--end = static_cast<char16_t>(pair[0]);
+  }
+  if (v >= 10) *--end = static_cast<char16_t>(u'0' + v % 10), v /= 10;
+  *--end = static_cast<char16_t>(u'0' + v);
+  return end;
+}
 }  // namespace
 
 size_t PrintNumberInto(long double x, char16_t* out) {
@@ -620,15 +634,8 @@ size_t PrintNumberInto(long double x, char16_t* out) {
       char16_t digits[24];
       char16_t* const last = digits + sizeof digits / sizeof digits[0];
       char16_t* first = last;
-      uint64_t v = whole < 0 ? 0 - static_cast<uint64_t>(whole) : static_cast<uint64_t>(whole);
-      // Two digits a division.
-      for (; v >= 100; v /= 100) {
-        const char* pair = kDigitPairs + 2 * (v % 100);
-        *--first = static_cast<char16_t>(pair[1]);
-        *--first = static_cast<char16_t>(pair[0]);
-      }
-      if (v >= 10) *--first = static_cast<char16_t>(u'0' + v % 10), v /= 10;
-      *--first = static_cast<char16_t>(u'0' + v);
+      const uint64_t v = whole < 0 ? 0 - static_cast<uint64_t>(whole) : static_cast<uint64_t>(whole);
+      first = v <= UINT32_MAX ? WriteDigitsBefore(static_cast<uint32_t>(v), first) : WriteDigitsBefore(v, first);
       if (whole < 0) *--first = u'-';
       const size_t length = static_cast<size_t>(last - first);
       std::copy(first, last, out);

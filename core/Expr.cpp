@@ -205,7 +205,8 @@ void FindFusedMakes(const std::vector<int32_t>& code, TFastCode& fast) {
     }
     make.FinalStart = start;
     make.FinalEnd = end;
-    fused.push_back(make);
+    make.OperandAtoms.assign(static_cast<size_t>(make.OpCount) - 2, nullptr);
+    fused.push_back(std::move(make));
     at = pop + 1;
   }
   if (fused.empty()) return;

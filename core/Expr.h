@@ -370,9 +370,10 @@ struct TFusedMake {
   mutable uint32_t StoredStatements = 0;  // TInterpreter::StatementCounter then
   mutable uint64_t StoredEscapes = 0;     // TInterpreter::EscapeCount then
   mutable uint32_t Declines = 0;          // the one-step way's declines in a row
-  // The atoms of the Operands of the value's Ops and of the name's quote,
-  // each found the first time it is read (an identity's pool slot never
-  // moves; the slot's state is read each time); null: not found yet.
+  // The atoms of the Operands of the value's Ops and of the name's quote
+  // (OpCount - 2 of them, from the start), each found the first time it is
+  // read (an identity's pool slot never moves; the slot's state is read
+  // each time); null: not found yet.
   mutable std::vector<TAtom*> OperandAtoms;
 };
 constexpr size_t kFusedMakeOps = 6;    // a Numeric one's

@@ -489,7 +489,7 @@ inline bool AppendWordOrNumber(const TAtom* value, char16_t* joined, size_t& siz
 
 TAtom* NewWordOf(TStructure& s, const char16_t* joined, size_t size) {
   TAtom& atom = NewAtom(s);
-  if (char16_t* text = atom.Text.Overwrite(size)) std::copy_n(joined, size, text);
+  atom.Text.AssignUnits(joined, size);
   return &atom;
 }
 

@@ -950,9 +950,9 @@ inline TAtom* OwnFreshNumber(TAtom* value, uint64_t stepStamp) {
              : nullptr;
 }
 
-// One foCall of a fused step on the values on top (input 1 the deepest):
-// what FastCall does, on the step's own values; false, with nothing done,
-// where FastCall would decline.
+// One foCall of a fused step on the values on top (input 1 the deepest),
+// none of them a variable: what FastCall does, on the step's own values;
+// false, with nothing done, where FastCall would decline.
 bool FusedCall(TInterpreter& in, const TFastOp& op, const std::vector<int32_t>& code, TStackEntry* values,
                size_t& depth, uint64_t stepStamp) {
   TStructure& s = in.S;
@@ -960,11 +960,9 @@ bool FusedCall(TInterpreter& in, const TFastOp& op, const std::vector<int32_t>& 
   if (!FindFramelessTarget(in, op, code, target)) return false;
   const size_t count = static_cast<size_t>(target.InputCount);
   if (count > depth) return false;
-  TStackEntry* inputs = values + (depth - count);
   // Every input passes by value: the step was made only of such calls of
   // this code (FindFusedMakes), and Pairs are words of the same code.
-  for (size_t i = 0; i < count; ++i)
-    if (TAtom::IsVariable(inputs[i].Value)) return false;
+  TStackEntry* inputs = values + (depth - count);
   const int32_t start = s.CurrentPosition.StartPos;
   const int32_t end = s.CurrentPosition.EndPos;
   TAtom* result = nullptr;
@@ -996,8 +994,12 @@ bool FusedCall(TInterpreter& in, const TFastOp& op, const std::vector<int32_t>& 
 // The atom of a code word's identity as AtomById gives it, through the
 // pool slot found the first time: a slot holds the atoms of one identity
 // for the pool's life, so only whether it is in use can have changed.
+[[gnu::noinline]] TAtom* FillAtomSlot(const TStructure& s, TAtom*& slot, int32_t identity) {
+  return slot = s.AtomById(static_cast<uint32_t>(identity));  // null: found again next time
+}
 inline TAtom* AtomThroughSlot(const TStructure& s, TAtom*& slot, int32_t identity) {
-  if (slot == nullptr) return slot = s.AtomById(static_cast<uint32_t>(identity));  // null: found again next time
+  if (slot == nullptr) [[unlikely]]
+    return FillAtomSlot(s, slot, identity);
   return slot == SystemValue || slot->OnChain != AtomChain::Free ? slot : nullptr;
 }
 
@@ -1014,7 +1016,6 @@ bool RunFusedValueMake(TInterpreter& in, const TFastCode& fast, const TFusedMake
   TPosition& current = s.CurrentPosition;
   const TFastOp* ops = fast.Ops.data() + make.FirstOp;
   const size_t valueOps = static_cast<size_t>(make.OpCount) - 3;
-  if (make.OperandAtoms.size() != valueOps + 1) make.OperandAtoms.assign(valueOps + 1, nullptr);
   TAtom** atoms = make.OperandAtoms.data();
   // Nothing the values' routines do changes what the store finds.
   TPlainStore target = FindPlainStore(in, AtomThroughSlot(s, atoms[valueOps], ops[valueOps].Operand), nullptr);
@@ -1027,6 +1028,8 @@ bool RunFusedValueMake(TInterpreter& in, const TFastCode& fast, const TFusedMake
   TStackEntry values[kMaxFusedValues];
   size_t depth = 0;
   bool done = true;
+  // A variable among the values (a literal, one read, a routine's answer)
+  // brings its members along: no call takes it by value, nor the store.
   for (size_t i = 0; done && i < valueOps; ++i) {
     const TFastOp& op = ops[i];
     if (op.SpanStart != kNoSpan) {
@@ -1036,15 +1039,17 @@ bool RunFusedValueMake(TInterpreter& in, const TFastCode& fast, const TFusedMake
     switch (op.Kind) {
       case foPush:
         values[depth++] = {AtomThroughSlot(s, atoms[i], op.Operand), current.StartPos, current.EndPos};
+        done = !TAtom::IsVariable(values[depth - 1].Value);
         break;
       case foQuote:
         in.LastValue = AtomThroughSlot(s, atoms[i], op.Operand);
         values[depth++] = {in.LastValue, current.StartPos, current.EndPos};
+        done = !TAtom::IsVariable(in.LastValue);
         break;
       case foValueOf: {
         TAtom* name = AtomThroughSlot(s, atoms[i], op.Operand);
         const TAtom* variable = TAtom::IsWord(name) ? s.FindNameOfToken(*name) : nullptr;
-        done = variable != nullptr && variable->FirstChild == nullptr;
+        done = variable != nullptr && variable->FirstChild == nullptr && !TAtom::IsVariable(variable->Left);
         if (done) values[depth++] = {variable->Left, current.StartPos, current.EndPos};
         break;
       }
@@ -1053,7 +1058,7 @@ bool RunFusedValueMake(TInterpreter& in, const TFastCode& fast, const TFusedMake
                            current.StartPos, current.EndPos};
         break;
       case foCall:
-        done = FusedCall(in, op, code, values, depth, stepStamp);
+        done = FusedCall(in, op, code, values, depth, stepStamp) && !TAtom::IsVariable(values[depth - 1].Value);
         break;
       default:
         done = false;
@@ -1061,7 +1066,7 @@ bool RunFusedValueMake(TInterpreter& in, const TFastCode& fast, const TFusedMake
     }
   }
   TAtom* const value = done && depth == 1 ? values[0].Value : nullptr;
-  if (!done || depth != 1 || TAtom::IsVariable(value)) {
+  if (!done || depth != 1) {
     current.StartPos = start;
     current.EndPos = end;
     in.StatementCounter = statements;
@@ -1083,6 +1088,34 @@ inline bool WorthFusedTry(const TFusedMake& make) {
   return make.Declines < kFusedDeclinesBeforeRest || make.Declines % kFusedRetryInterval == 0;
 }
 
+// A Numeric fused MAKE, its number atom reused as RunFusedMakes tells; its
+// plan is made only here. False, with nothing done, where a check declines.
+inline bool RunNumericFusedMake(TInterpreter& in, const TFastCode& fast, const TFusedMake& make,
+                                const std::vector<int32_t>& code, bool onlyStatement, uint32_t perRound) {
+  TStructure& s = in.S;
+  TFusedPlan plan;
+  if (!PlanFusedMake(in, fast, make, code, plan)) return false;
+  PrepareFloatingPoint(s, false);
+  const long double result = ApplyFused(plan.Operation, plan.First, plan.Second);
+  TAtom* value = OwnStoredNumber(make, plan.Target);
+  if (value != nullptr && onlyStatement && in.RoundSerial == make.StoredRound + 1 &&
+      in.StatementCounter == make.StoredStatements + perRound && in.EscapeCount == make.StoredEscapes)
+    value->Number = result;
+  else
+    value = NewNumber(s, result);
+  ++in.StatementCounter;  // the wrapper body's statement
+  StorePlain(in, plan.Target, value);
+  if (plan.Target.Stores) {
+    make.Stored = value;
+    make.StoredStamp = value->Stamp;
+    make.StoredRound = in.RoundSerial;
+    make.StoredStatements = in.StatementCounter;
+    make.StoredEscapes = in.EscapeCount;
+  }
+  in.LastValue = plan.Target.Variable;
+  return true;
+}
+
 // Runs the fused MAKEs of a statement made of them (TFusedMake), each as one
 // step with the effects its superinstructions have: the wrappers'
 // statements counted, the result stored by the plain store, the variable
@@ -1102,8 +1135,7 @@ size_t RunFusedMakes(TInterpreter& in, const TFastCode& fast, const std::vector<
   const bool onlyStatement = in.RoundsList == statement;
   size_t done = 0;
   for (const TFusedMake& make : fast.Fused) {
-    TFusedPlan plan;
-    if (!make.Numeric || !PlanFusedMake(in, fast, make, code, plan)) {
+    if (!make.Numeric || !RunNumericFusedMake(in, fast, make, code, onlyStatement, perRound)) {
       // Only steps that read numbers by value may run between two runs of
       // one that gives its atom a new value: any other could store that
       // atom elsewhere, so every instruction forgets its atom.
@@ -1113,25 +1145,6 @@ size_t RunFusedMakes(TInterpreter& in, const TFastCode& fast, const std::vector<
         break;
       }
       make.Declines = 0;
-    } else {
-      PrepareFloatingPoint(s, false);
-      const long double result = ApplyFused(plan.Operation, plan.First, plan.Second);
-      TAtom* value = OwnStoredNumber(make, plan.Target);
-      if (value != nullptr && onlyStatement && in.RoundSerial == make.StoredRound + 1 &&
-          in.StatementCounter == make.StoredStatements + perRound && in.EscapeCount == make.StoredEscapes)
-        value->Number = result;
-      else
-        value = NewNumber(s, result);
-      ++in.StatementCounter;  // the wrapper body's statement
-      StorePlain(in, plan.Target, value);
-      if (plan.Target.Stores) {
-        make.Stored = value;
-        make.StoredStamp = value->Stamp;
-        make.StoredRound = in.RoundSerial;
-        make.StoredStatements = in.StatementCounter;
-        make.StoredEscapes = in.EscapeCount;
-      }
-      in.LastValue = plan.Target.Variable;
     }
     in.ResultAtom = SystemValue;
     in.StopFlag = false;

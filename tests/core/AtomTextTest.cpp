@@ -38,8 +38,8 @@ TEST(AtomText, EveryAssignmentReadsBackAndAnEmptyTextHasNoNode) {
 }
 
 // Whatever node the text had (none, owned, shared with another holder),
-// the characters written in place are the text, and a sharer keeps its own.
-TEST(AtomText, TextWrittenInPlaceReadsBackAndLeavesSharersAlone) {
+// the units assigned are the text, and a sharer keeps its own.
+TEST(AtomText, UnitsAssignedReadBackAndLeaveSharersAlone) {
   for (const std::u16string& before : {std::u16string(), std::u16string(u"ab"), kLong}) {
     for (const bool shared : {false, true}) {
       for (const std::u16string& written :
@@ -52,9 +52,7 @@ TEST(AtomText, TextWrittenInPlaceReadsBackAndLeavesSharersAlone) {
         } else {
           text = std::u16string_view(before);
         }
-        char16_t* place = text.Overwrite(written.size());
-        EXPECT_EQ(place == nullptr, written.empty());
-        if (place != nullptr) std::copy(written.begin(), written.end(), place);
+        text.AssignUnits(written.data(), written.size());
         EXPECT_EQ(text.str(), written);
         EXPECT_FALSE(text.IsShared());
         if (shared) {

@@ -248,8 +248,11 @@ TEST_F(AtomValues, KindNames) {
 // The printed form written to a buffer, as WORD joins numbers, is the
 // printed form of the number atom.
 TEST_F(AtomValues, NumberIntoABufferAsPrinted) {
-  for (long double x : {0.0L, -0.0L, 7.0L, -5.0L, 9.0L, 10.0L, 99.0L, -100.0L, 1009.0L, 12345.0L, 123456.0L, 999999999999999999.0L, -999999999999999999.0L, 1e18L,
-                        0.5L, -0.25L, 1e-7L, 1.0L / 3, 1.25e4000L, -1.25e-4000L, kInf, -kInf, kNaN}) {
+  const long double numbers[] = {0.0L, -0.0L, 7.0L, -5.0L, 9.0L, 10.0L, 99.0L, -100.0L, 1009.0L, 12345.0L, 123456.0L,
+                                 4294967295.0L, 4294967296.0L, -4294967296.0L, 999999999999999999.0L,
+                                 -999999999999999999.0L, 1e18L, 0.5L, -0.25L, 1e-7L, 1.0L / 3, 1.25e4000L,
+                                 -1.25e-4000L, kInf, -kInf, kNaN};
+  for (long double x : numbers) {
     char16_t buffer[kMaxPrintedNumber];
     const size_t length = PrintNumberInto(x, buffer);
     std::u16string printed;
