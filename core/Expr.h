@@ -309,6 +309,10 @@ struct TFastOp {
   int32_t SpanStart = kNoSpan;  // what the range's last position marker sets
   int32_t SpanEnd = kNoSpan;
   int32_t Operand = 0;
+  // foPush, foQuote, foValueOf, foEnd: the atom of the identity Operand
+  // gives, found once (its pool slot holds that identity for the pool's
+  // life; whether the atom is in use is tested on each read).
+  mutable TAtom* OperandAtom = nullptr;
   // foCall: the name token its operands give and its input count, read
   // once (the code words stay as they are while these ops live), valid
   // while the token is the same atom life. Holds no pin.

@@ -1292,13 +1292,13 @@ bool RunBranchOps(TInterpreter& in, const TFastCode& fast, TBranchOperands& held
       case foPush:
       case foQuote: {
         if (held.Depth == kBranchOperands) return false;
-        TAtom* literal = s.AtomById(static_cast<uint32_t>(op.Operand));
+        TAtom* literal = AtomThroughSlot(s, op.OperandAtom, op.Operand);
         if (op.Kind == foQuote) in.LastValue = literal;
         held.Entries[held.Depth++] = {literal, current.StartPos, current.EndPos};
         break;
       }
       case foValueOf: {
-        TAtom* name = s.AtomById(static_cast<uint32_t>(op.Operand));
+        TAtom* name = AtomThroughSlot(s, op.OperandAtom, op.Operand);
         if (held.Depth == kBranchOperands || !TAtom::IsWord(name)) return false;
         const TAtom* variable = s.FindNameOfToken(*name);
         if (variable == nullptr || variable->FirstChild != nullptr) return false;
@@ -1323,7 +1323,7 @@ bool RunBranchOps(TInterpreter& in, const TFastCode& fast, TBranchOperands& held
         next = nullptr;
         return held.Depth == 0;
       case foEnd:
-        next = s.AtomById(static_cast<uint32_t>(op.Operand));
+        next = AtomThroughSlot(s, op.OperandAtom, op.Operand);
         return held.Depth == 0 && (!IsAtom(next) || next->Left == nullptr);  // the list's last statement
       default:
         return false;
@@ -1421,16 +1421,16 @@ bool RunFastCode(TInterpreter& in, const TFastCode& fast, const std::vector<int3
     }
     switch (op.Kind) {
       case foPush:
-        operands.Push(s.AtomById(static_cast<uint32_t>(op.Operand)), current.StartPos, current.EndPos);
+        operands.Push(AtomThroughSlot(s, op.OperandAtom, op.Operand), current.StartPos, current.EndPos);
         continue;
       case foQuote: {
-        TAtom* literal = s.AtomById(static_cast<uint32_t>(op.Operand));
+        TAtom* literal = AtomThroughSlot(s, op.OperandAtom, op.Operand);
         in.LastValue = literal;
         operands.Push(literal, current.StartPos, current.EndPos);
         continue;
       }
       case foValueOf:
-        if (FastValueOf(in, operands, s.AtomById(static_cast<uint32_t>(op.Operand)))) continue;
+        if (FastValueOf(in, operands, AtomThroughSlot(s, op.OperandAtom, op.Operand))) continue;
         break;
       case foCall:
         if (FastCall(in, operands, op, code, userCall)) continue;
@@ -1458,7 +1458,7 @@ bool RunFastCode(TInterpreter& in, const TFastCode& fast, const std::vector<int3
         continue;
       case foEnd:
         operands.Flush();
-        next = s.AtomById(static_cast<uint32_t>(op.Operand));
+        next = AtomThroughSlot(s, op.OperandAtom, op.Operand);
         index = at;
         return true;
       case foOutput:
