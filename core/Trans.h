@@ -200,6 +200,7 @@ public:
     // as its code was at this code generation.
     uint32_t ShortBodyCode = UINT32_MAX;
     bool ShortBody = false;
+    bool WrapperBody = false;  // Body's statement decoded as a direct wrapper's then
   };
   std::unordered_map<const TAtom*, TSpareCallFrames> SpareCallFrames;
   uint64_t SpareFramesGeneration = 0;  // counts the times SpareCallFrames was emptied
