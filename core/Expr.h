@@ -319,6 +319,7 @@ struct TFastOp {
   mutable TAtom* SiteName = nullptr;
   mutable uint64_t SiteNameStamp = 0;
   mutable int32_t SiteInputCount = 0;
+  mutable bool SiteByValue = false;  // no input given by name
   // foCall: the procedure found last and the one called for it (its lambda
   // child or itself), valid while the procedure is the same atom life with
   // the same named children under the same keywords and letter-case rule.

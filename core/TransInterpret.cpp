@@ -647,6 +647,9 @@ struct TFramelessTarget {
   op.SiteName = nameAtom;
   op.SiteNameStamp = nameAtom->Stamp;
   op.SiteInputCount = inputCount;
+  op.SiteByValue = true;
+  for (int32_t i = 0; i < inputCount; ++i)
+    if (code[at + 2 + 2 * static_cast<size_t>(i)] != 0) op.SiteByValue = false;
   return true;
 }
 
@@ -786,7 +789,6 @@ TAtom* TwoNumberAnswer(TStructure& s, TwoNumberStep step, const TAtom* firstAtom
   }
   const int32_t inputCount = target.InputCount;
   const size_t count = static_cast<size_t>(inputCount);
-  const int32_t* pairs = target.Pairs;
   const TPrimitive routine = target.Routine;
   const int32_t line = target.Line;
 
@@ -796,8 +798,9 @@ TAtom* TwoNumberAnswer(TStructure& s, TwoNumberStep step, const TAtom* firstAtom
   const std::vector<TStackEntry>& items = operands.Frame().Items;
   if (!held && items.size() < count) return false;
   const TStackEntry* inputs = held ? operands.Top(count) : items.data() + (items.size() - count);
+  if (!op.SiteByValue) return false;
   for (size_t i = 0; i < count; ++i)
-    if (pairs[2 * i] != 0 || TAtom::IsVariable(inputs[i].Value)) return false;
+    if (TAtom::IsVariable(inputs[i].Value)) return false;
 
   const int32_t start = s.CurrentPosition.StartPos;
   const int32_t end = s.CurrentPosition.EndPos;
