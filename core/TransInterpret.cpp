@@ -539,13 +539,17 @@ public:
   }
   void Drop(size_t count) { depth_ -= count; }
   TStackEntry Pop() { return entries_[--depth_]; }
-  // Moves the held entries onto the frame's stack, in order.
+  // Moves the held entries onto the frame's stack, in order (most
+  // statements end holding none).
   void Flush() {
-    for (size_t i = 0; i < depth_; ++i) stack_.Push(entries_[i].Value, entries_[i].StartPos, entries_[i].EndPos);
-    depth_ = 0;
+    if (depth_ != 0) MoveEntries();
   }
 
 private:
+  [[gnu::noinline]] void MoveEntries() {
+    for (size_t i = 0; i < depth_; ++i) stack_.Push(entries_[i].Value, entries_[i].StartPos, entries_[i].EndPos);
+    depth_ = 0;
+  }
   static constexpr size_t kEntries = 16;
   TStack& stack_;
   TStackEntry entries_[kEntries];
