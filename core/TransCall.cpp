@@ -856,6 +856,18 @@ void CallFoundProcedure(TInterpreter& in, TAtom& procedure, TCodeCursor& cursor)
   CallProcedure(call, &procedure);
 }
 
+void CallFoundProcedureAt(TInterpreter& in, TAtom& procedure, TAtom* nameAtom, int32_t inputCount,
+                          const int32_t* pairs) {
+  TContext* callerFrame = CallerFrame(in);
+  if (callerFrame == nullptr) return;
+  TCall call(in, *callerFrame);
+  call.NameAtom = nameAtom;
+  call.InputCount = inputCount;
+  call.Pairs = pairs;
+  call.PairWords = 2 * static_cast<size_t>(inputCount);
+  CallProcedure(call, &procedure);
+}
+
 void TInterpreter::DecodeWrapperBody(const TAtom& body, TWrapperBody& slot) {
   slot.Body = &body;
   slot.BodyStamp = body.Stamp;

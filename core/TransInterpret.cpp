@@ -1946,8 +1946,9 @@ TAtom* InterpretFastCode(TInterpreter& in, TAtom* statement, const TFastCode& fa
       }
       if (userCall == nullptr) break;
       pin.Hold(statement);  // the call may drop the list the statement is in
-      TCodeCursor operands(&code, static_cast<size_t>(fast.Ops[declinedAt].Operand));
-      CallFoundProcedure(in, *userCall, operands);
+      // The site's operands, as its look-up read them just now.
+      const TFastOp& site = fast.Ops[declinedAt];
+      CallFoundProcedureAt(in, *userCall, site.SiteName, site.SiteInputCount, code.data() + site.Operand + 2);
       userCall = nullptr;
       if (in.ResultAtom != SystemValue || in.StopFlag || in.S.HaltRequested || in.RunState == rsStop) {
         scope.Complete();
