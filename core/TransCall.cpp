@@ -83,8 +83,10 @@ void RaiseKeyed(TStructure& s, const std::u16string& key, std::u16string message
 // not the frame or one of its cells, and the frame kept its shape, they
 // serve a later call of the same procedure instead of new atoms.
 
-// At most this many frames are kept per procedure (recursion depth).
-constexpr size_t kSpareFramesPerProcedure = 64;
+// At most this many frames are kept per procedure (recursion depth): a
+// recursion a thousand calls deep unwinds into frames that the next one
+// as deep takes again. The collector lets them all go.
+constexpr size_t kSpareFramesPerProcedure = 1024;
 
 // The frame kept its shape: exactly its input cells, none pinned, none with
 // members, extensions or flags.
