@@ -1372,6 +1372,22 @@ bool RunBranchShortWay(TInterpreter& in, TAtom* list) {
   return ran;
 }
 
+// What TAtom::IsTrue and IsFalse tell of a condition, the truth atoms and
+// the shared truth words told by address first, in the order they test
+// them (a comparison's answer is a shared word).
+enum class TCondition : uint8_t { kTrue, kFalse, kNeither };
+inline TCondition ConditionOf(const TStructure& s, const TAtom* condition) {
+  const TLanguage& language = s.Language;
+  if (IsAtom(condition)) {
+    if (condition == language.TrueAtom) return TCondition::kTrue;
+    if (condition == language.FalseAtom) return TCondition::kFalse;
+    if (condition == language.TrueWord && language.TrueWordIsTrue) return TCondition::kTrue;
+    if (condition == language.FalseWord && language.FalseWordIsFalse) return TCondition::kFalse;
+  }
+  if (TAtom::IsTrue(s, condition)) return TCondition::kTrue;
+  return TAtom::IsFalse(s, condition) ? TCondition::kFalse : TCondition::kNeither;
+}
+
 // ocIf / ocIfElse (Operand 1) when the chosen list is none (a false IF) or
 // runs the short way; the inputs are the top entries, the condition on
 // top. False, with nothing done, where it declines.
@@ -1383,10 +1399,10 @@ bool FastIf(TInterpreter& in, TFastStack& operands, bool withElse) {
   const std::vector<TStackEntry>& items = operands.Frame().Items;
   if (!held && items.size() < count) return false;
   const TStackEntry* inputs = held ? operands.Top(count) : items.data() + (items.size() - count);
-  TAtom* const condition = inputs[count - 1].Value;
-  if (TAtom::IsTrue(s, condition)) {
+  const TCondition condition = ConditionOf(s, inputs[count - 1].Value);
+  if (condition == TCondition::kTrue) {
     if (!RunBranchShortWay(in, inputs[count - 2].Value)) return false;
-  } else if (!TAtom::IsFalse(s, condition)) {
+  } else if (condition == TCondition::kNeither) {
     return false;
   } else if (withElse) {
     if (!RunBranchShortWay(in, inputs[0].Value)) return false;
