@@ -321,12 +321,17 @@ struct TFastOp {
   int32_t SpanStart = kNoSpan;  // what the range's last position marker sets
   int32_t SpanEnd = kNoSpan;
   int32_t Operand = 0;
+  // foPush, foQuote, foValueOf, foEnd: the atom of the identity Operand
+  // gives, found once (its pool slot holds that identity for the pool's
+  // life; whether the atom is in use is tested on each read).
+  mutable TAtom* OperandAtom = nullptr;
   // foCall: the name token its operands give and its input count, read
   // once (the code words stay as they are while these ops live), valid
   // while the token is the same atom life. Holds no pin.
   mutable TAtom* SiteName = nullptr;
   mutable uint64_t SiteNameStamp = 0;
   mutable int32_t SiteInputCount = 0;
+  mutable bool SiteByValue = false;  // no input given by name
   // foCall: the procedure found last and the one called for it (its lambda
   // child or itself), valid while the procedure is the same atom life with
   // the same named children under the same keywords and letter-case rule.

@@ -200,6 +200,7 @@ public:
     // as its code was at this code generation.
     uint32_t ShortBodyCode = UINT32_MAX;
     bool ShortBody = false;
+    bool WrapperBody = false;  // Body's statement decoded as a direct wrapper's then
   };
   std::unordered_map<const TAtom*, TSpareCallFrames> SpareCallFrames;
   uint64_t SpareFramesGeneration = 0;  // counts the times SpareCallFrames was emptied
@@ -684,6 +685,10 @@ void CallUserProcedure(TInterpreter& in, TCodeCursor& cursor);
 // (as FindName and the lambda child answer it now) and knows to be no
 // frameless wrapper: the same call without the look-up.
 void CallFoundProcedure(TInterpreter& in, TAtom& procedure, TCodeCursor& cursor);
+// The same call with the operands a call site has read from its code: the
+// name token, the input count and the pairs (two words per input).
+void CallFoundProcedureAt(TInterpreter& in, TAtom& procedure, TAtom* nameAtom, int32_t inputCount,
+                          const int32_t* pairs);
 
 // --- assignment (TransMake.cpp) ---------------------------------------------------
 

@@ -83,8 +83,10 @@ void RaiseKeyed(TStructure& s, const std::u16string& key, std::u16string message
 // not the frame or one of its cells, and the frame kept its shape, they
 // serve a later call of the same procedure instead of new atoms.
 
-// At most this many frames are kept per procedure (recursion depth).
-constexpr size_t kSpareFramesPerProcedure = 64;
+// At most this many frames are kept per procedure (recursion depth): a
+// recursion a thousand calls deep unwinds into frames that the next one
+// as deep takes again. The collector lets them all go.
+constexpr size_t kSpareFramesPerProcedure = 1024;
 
 // The frame kept its shape: exactly its input cells, none pinned, none with
 // members, extensions or flags.
@@ -601,9 +603,11 @@ void LogProcedureLine(TInterpreter& in, std::u16string_view head, std::u16string
 // Runs the body in the entered frame (a direct wrapper's statement, or with
 // shortBody a statement that only reads and outputs, without the statement
 // loop where nothing can differ). An error goes to the
-// onerror handler or on upwards. True when a handler ran.
+// onerror handler or on upwards. True when a handler ran. Without
+// mayBeWrapper the body is known to be no direct wrapper's.
 [[gnu::always_inline]] inline bool RunBody(TCall& call, TAtom& procedure, TAtom* body, TAtom& frame,
-                                           const TInputRanges& ranges, size_t traceAtStart, bool shortBody = false) {
+                                           const TInputRanges& ranges, size_t traceAtStart, bool shortBody = false,
+                                           bool mayBeWrapper = true) {
   TInterpreter& in = call.In;
   TStructure& s = call.S;
   TAtom* handler = nullptr;
@@ -611,7 +615,8 @@ void LogProcedureLine(TInterpreter& in, std::u16string_view head, std::u16string
   try {
     const bool shortWay =
         s.FastPaths && (shortBody ? RunBodyShortWay(in, body)
-                                  : IsWrapperStatement(in, body, wrapper) && RunWrapperStatement(in, body, wrapper));
+                                  : mayBeWrapper && IsWrapperStatement(in, body, wrapper) &&
+                                        RunWrapperStatement(in, body, wrapper));
     if (!shortWay) RunCode(in);
   } catch (const LanguageError& error) {
     handler = TAtom::FindChildByName(s, procedure, s.Keyword(kwOnerror));
@@ -690,15 +695,16 @@ private:
   int32_t inputCount_ = 0;
 };
 
-// Whether the kept frames' body may run the short way, found once per
-// code generation of its statement.
-bool ShortBody(TInterpreter::TSpareCallFrames& spare, const TAtom& body) {
+// Whether the kept frames' body may run the short way, and whether it
+// decodes as a direct wrapper's, found once per code generation of its
+// statement (the entries are emptied before any body can be freed).
+void ReadBodyWays(TInterpreter& in, TInterpreter::TSpareCallFrames& spare, const TAtom& body) {
   const uint32_t code = TAtom::CodeGeneration(body);
   if (spare.ShortBodyCode != code) {
     spare.ShortBodyCode = code;
     spare.ShortBody = BodyMayRunShortWay(body);
+    spare.WrapperBody = in.WrapperBodyOf(body).IsWrapper;
   }
-  return spare.ShortBody;
 }
 
 // The usual call: a procedure (its value a list) whose kept frame fits these
@@ -726,8 +732,10 @@ bool CallInKeptFrame(TCall& call, TAtom& procedure) {
   scope.Enter();
   s.CurrentPosition.Procedure = &procedure;
   s.CurrentPosition.FrameOwner = nullptr;
-  const bool shortBody = IsAtom(body) && ShortBody(spare, *body);
-  const bool handled = RunBody(call, procedure, body, *frame, ranges, traceAtStart, shortBody);
+  if (IsAtom(body)) ReadBodyWays(in, spare, *body);
+  const bool shortBody = IsAtom(body) && spare.ShortBody;
+  const bool mayBeWrapper = !IsAtom(body) || spare.WrapperBody;
+  const bool handled = RunBody(call, procedure, body, *frame, ranges, traceAtStart, shortBody, mayBeWrapper);
 
   s.CurrentPosition.Procedure = scope.SavedProcedure();
   TAtom* result = in.ResultAtom;
@@ -847,6 +855,18 @@ void CallFoundProcedure(TInterpreter& in, TAtom& procedure, TCodeCursor& cursor)
   if (callerFrame == nullptr) return;
   TCall call(in, *callerFrame);
   ReadCallOperands(call, cursor);
+  CallProcedure(call, &procedure);
+}
+
+void CallFoundProcedureAt(TInterpreter& in, TAtom& procedure, TAtom* nameAtom, int32_t inputCount,
+                          const int32_t* pairs) {
+  TContext* callerFrame = CallerFrame(in);
+  if (callerFrame == nullptr) return;
+  TCall call(in, *callerFrame);
+  call.NameAtom = nameAtom;
+  call.InputCount = inputCount;
+  call.Pairs = pairs;
+  call.PairWords = 2 * static_cast<size_t>(inputCount);
   CallProcedure(call, &procedure);
 }
 

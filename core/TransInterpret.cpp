@@ -539,13 +539,17 @@ public:
   }
   void Drop(size_t count) { depth_ -= count; }
   TStackEntry Pop() { return entries_[--depth_]; }
-  // Moves the held entries onto the frame's stack, in order.
+  // Moves the held entries onto the frame's stack, in order (most
+  // statements end holding none).
   void Flush() {
-    for (size_t i = 0; i < depth_; ++i) stack_.Push(entries_[i].Value, entries_[i].StartPos, entries_[i].EndPos);
-    depth_ = 0;
+    if (depth_ != 0) MoveEntries();
   }
 
 private:
+  [[gnu::noinline]] void MoveEntries() {
+    for (size_t i = 0; i < depth_; ++i) stack_.Push(entries_[i].Value, entries_[i].StartPos, entries_[i].EndPos);
+    depth_ = 0;
+  }
   static constexpr size_t kEntries = 16;
   TStack& stack_;
   TStackEntry entries_[kEntries];
@@ -647,6 +651,9 @@ struct TFramelessTarget {
   op.SiteName = nameAtom;
   op.SiteNameStamp = nameAtom->Stamp;
   op.SiteInputCount = inputCount;
+  op.SiteByValue = true;
+  for (int32_t i = 0; i < inputCount; ++i)
+    if (code[at + 2 + 2 * static_cast<size_t>(i)] != 0) op.SiteByValue = false;
   return true;
 }
 
@@ -786,7 +793,6 @@ TAtom* TwoNumberAnswer(TStructure& s, TwoNumberStep step, const TAtom* firstAtom
   }
   const int32_t inputCount = target.InputCount;
   const size_t count = static_cast<size_t>(inputCount);
-  const int32_t* pairs = target.Pairs;
   const TPrimitive routine = target.Routine;
   const int32_t line = target.Line;
 
@@ -796,8 +802,9 @@ TAtom* TwoNumberAnswer(TStructure& s, TwoNumberStep step, const TAtom* firstAtom
   const std::vector<TStackEntry>& items = operands.Frame().Items;
   if (!held && items.size() < count) return false;
   const TStackEntry* inputs = held ? operands.Top(count) : items.data() + (items.size() - count);
+  if (!op.SiteByValue) return false;
   for (size_t i = 0; i < count; ++i)
-    if (pairs[2 * i] != 0 || TAtom::IsVariable(inputs[i].Value)) return false;
+    if (TAtom::IsVariable(inputs[i].Value)) return false;
 
   const int32_t start = s.CurrentPosition.StartPos;
   const int32_t end = s.CurrentPosition.EndPos;
@@ -1305,13 +1312,13 @@ bool RunBranchOps(TInterpreter& in, const TFastCode& fast, TBranchOperands& held
       case foPush:
       case foQuote: {
         if (held.Depth == kBranchOperands) return false;
-        TAtom* literal = s.AtomById(static_cast<uint32_t>(op.Operand));
+        TAtom* literal = AtomThroughSlot(s, op.OperandAtom, op.Operand);
         if (op.Kind == foQuote) in.LastValue = literal;
         held.Entries[held.Depth++] = {literal, current.StartPos, current.EndPos};
         break;
       }
       case foValueOf: {
-        TAtom* name = s.AtomById(static_cast<uint32_t>(op.Operand));
+        TAtom* name = AtomThroughSlot(s, op.OperandAtom, op.Operand);
         if (held.Depth == kBranchOperands || !TAtom::IsWord(name)) return false;
         const TAtom* variable = s.FindNameOfToken(*name);
         if (variable == nullptr || variable->FirstChild != nullptr) return false;
@@ -1336,7 +1343,7 @@ bool RunBranchOps(TInterpreter& in, const TFastCode& fast, TBranchOperands& held
         next = nullptr;
         return held.Depth == 0;
       case foEnd:
-        next = s.AtomById(static_cast<uint32_t>(op.Operand));
+        next = AtomThroughSlot(s, op.OperandAtom, op.Operand);
         return held.Depth == 0 && (!IsAtom(next) || next->Left == nullptr);  // the list's last statement
       default:
         return false;
@@ -1378,6 +1385,22 @@ bool RunBranchShortWay(TInterpreter& in, TAtom* list) {
   return ran;
 }
 
+// What TAtom::IsTrue and IsFalse tell of a condition, the truth atoms and
+// the shared truth words told by address first, in the order they test
+// them (a comparison's answer is a shared word).
+enum class TCondition : uint8_t { kTrue, kFalse, kNeither };
+inline TCondition ConditionOf(const TStructure& s, const TAtom* condition) {
+  const TLanguage& language = s.Language;
+  if (IsAtom(condition)) {
+    if (condition == language.TrueAtom) return TCondition::kTrue;
+    if (condition == language.FalseAtom) return TCondition::kFalse;
+    if (condition == language.TrueWord && language.TrueWordIsTrue) return TCondition::kTrue;
+    if (condition == language.FalseWord && language.FalseWordIsFalse) return TCondition::kFalse;
+  }
+  if (TAtom::IsTrue(s, condition)) return TCondition::kTrue;
+  return TAtom::IsFalse(s, condition) ? TCondition::kFalse : TCondition::kNeither;
+}
+
 // ocIf / ocIfElse (Operand 1) when the chosen list is none (a false IF) or
 // runs the short way; the inputs are the top entries, the condition on
 // top. False, with nothing done, where it declines.
@@ -1389,10 +1412,10 @@ bool FastIf(TInterpreter& in, TFastStack& operands, bool withElse) {
   const std::vector<TStackEntry>& items = operands.Frame().Items;
   if (!held && items.size() < count) return false;
   const TStackEntry* inputs = held ? operands.Top(count) : items.data() + (items.size() - count);
-  TAtom* const condition = inputs[count - 1].Value;
-  if (TAtom::IsTrue(s, condition)) {
+  const TCondition condition = ConditionOf(s, inputs[count - 1].Value);
+  if (condition == TCondition::kTrue) {
     if (!RunBranchShortWay(in, inputs[count - 2].Value)) return false;
-  } else if (!TAtom::IsFalse(s, condition)) {
+  } else if (condition == TCondition::kNeither) {
     return false;
   } else if (withElse) {
     if (!RunBranchShortWay(in, inputs[0].Value)) return false;
@@ -1434,16 +1457,16 @@ bool RunFastCode(TInterpreter& in, const TFastCode& fast, const std::vector<int3
     }
     switch (op.Kind) {
       case foPush:
-        operands.Push(s.AtomById(static_cast<uint32_t>(op.Operand)), current.StartPos, current.EndPos);
+        operands.Push(AtomThroughSlot(s, op.OperandAtom, op.Operand), current.StartPos, current.EndPos);
         continue;
       case foQuote: {
-        TAtom* literal = s.AtomById(static_cast<uint32_t>(op.Operand));
+        TAtom* literal = AtomThroughSlot(s, op.OperandAtom, op.Operand);
         in.LastValue = literal;
         operands.Push(literal, current.StartPos, current.EndPos);
         continue;
       }
       case foValueOf:
-        if (FastValueOf(in, operands, s.AtomById(static_cast<uint32_t>(op.Operand)))) continue;
+        if (FastValueOf(in, operands, AtomThroughSlot(s, op.OperandAtom, op.Operand))) continue;
         break;
       case foCall:
         if (FastCall(in, operands, op, code, userCall)) continue;
@@ -1471,7 +1494,7 @@ bool RunFastCode(TInterpreter& in, const TFastCode& fast, const std::vector<int3
         continue;
       case foEnd:
         operands.Flush();
-        next = s.AtomById(static_cast<uint32_t>(op.Operand));
+        next = AtomThroughSlot(s, op.OperandAtom, op.Operand);
         index = at;
         return true;
       case foOutput:
@@ -1952,8 +1975,9 @@ TAtom* InterpretFastCode(TInterpreter& in, TAtom* statement, const TFastCode& fa
       }
       if (userCall == nullptr) break;
       pin.Hold(statement);  // the call may drop the list the statement is in
-      TCodeCursor operands(&code, static_cast<size_t>(fast.Ops[declinedAt].Operand));
-      CallFoundProcedure(in, *userCall, operands);
+      // The site's operands, as its look-up read them just now.
+      const TFastOp& site = fast.Ops[declinedAt];
+      CallFoundProcedureAt(in, *userCall, site.SiteName, site.SiteInputCount, code.data() + site.Operand + 2);
       userCall = nullptr;
       if (in.ResultAtom != SystemValue || in.StopFlag || in.S.HaltRequested || in.RunState == rsStop) {
         scope.Complete();

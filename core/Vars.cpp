@@ -448,7 +448,8 @@ TAtom* TStructure::LeaveFrame() {
   TAtom::DecRef(owner);
   left->Stack.UnpinAll();
   left->Owner = nullptr;
-  constexpr size_t kMaxSpareFrames = 256;
+  // Enough for the frames of a deep recursion to serve the next one.
+  constexpr size_t kMaxSpareFrames = 4096;
   if (spareFrames_.size() < kMaxSpareFrames) spareFrames_.push_back(std::move(left));
   return owner;
 }
