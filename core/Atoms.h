@@ -155,6 +155,7 @@ public:
     std::unique_ptr<std::vector<int32_t>> Code;  // compiled words of the statement starting here
     uint32_t CodeGeneration = 0;                 // advances whenever Code changes (caches of it check)
     std::unique_ptr<TFastCode> Fast;             // Code as superinstructions (Expr.h), for one generation
+    uint32_t FastAskedFor = 0;                   // CodeGeneration + 1 once they were asked for and not made
     // A name token's answer at the root when last looked up (see
     // TStructure::FindRootChild): valid while the root, its children (the
     // top-level epoch) and the letter-case rule are those it was found under.

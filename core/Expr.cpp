@@ -1276,13 +1276,20 @@ CompileResult CompileCurrentRun(TInterpreter& interp) {
     interp.CodePointer = cell;
     throw;
   }
-  if (interp.S.FastPaths) {
-    TAtom::Extension& ext = cell->Extend();
-    if (!ext.Fast) ext.Fast = std::make_unique<TFastCode>();
-    TranslateToFastCode(*ext.Code, *ext.Fast);
-    ext.Fast->Generation = ext.CodeGeneration;
-  }
   return CompileResult::Compiled;
+}
+
+const TFastCode* FastCodeWhenAskedAgain(TAtom::Extension& ext, bool now) {
+  if (ext.Fast && ext.Fast->Generation == ext.CodeGeneration) return ext.Fast.get();
+  if (!ext.Code || ext.Code->empty()) return nullptr;
+  if (!now && ext.FastAskedFor != ext.CodeGeneration + 1) {
+    ext.FastAskedFor = ext.CodeGeneration + 1;
+    return nullptr;
+  }
+  if (!ext.Fast) ext.Fast = std::make_unique<TFastCode>();
+  TranslateToFastCode(*ext.Code, *ext.Fast);
+  ext.Fast->Generation = ext.CodeGeneration;
+  return ext.Fast.get();
 }
 
 void ReleaseTempAtoms(TInterpreter& interp) {

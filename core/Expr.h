@@ -394,6 +394,11 @@ struct TFastCode {
 };
 // Translates the statement's code words, from the first to the end.
 void TranslateToFastCode(const std::vector<int32_t>& code, TFastCode& fast);
+// The statement's superinstructions for its current code, made the second
+// time they are asked for (or at once with now): a statement that runs
+// once, as most top-level and library statements do, never holds them.
+// Null the first time, and for a statement without code.
+const TFastCode* FastCodeWhenAskedAgain(TAtom::Extension& ext, bool now = false);
 
 // True for a word whose text begins with keyword 11 ("dll") and a period,
 // compared in upper case.

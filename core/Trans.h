@@ -552,7 +552,7 @@ bool RunWrapperStatement(TInterpreter& in, TAtom* body, const TWrapperStatement&
 bool RunBodyShortWay(TInterpreter& in, TAtom* body);
 // Whether the body's statement is of that kind as its code is now (it may
 // still decline when run).
-bool BodyMayRunShortWay(const TAtom& body);
+bool BodyMayRunShortWay(const TInterpreter& in, const TAtom& body);
 // Resets the interpreter and reruns the library load commands; true when
 // those failed. Inside a run it only marks the reset pending (false).
 bool ResetInterpreter(TInterpreter& in);

@@ -702,7 +702,7 @@ void ReadBodyWays(TInterpreter& in, TInterpreter::TSpareCallFrames& spare, const
   const uint32_t code = TAtom::CodeGeneration(body);
   if (spare.ShortBodyCode != code) {
     spare.ShortBodyCode = code;
-    spare.ShortBody = BodyMayRunShortWay(body);
+    spare.ShortBody = BodyMayRunShortWay(in, body);
     spare.WrapperBody = in.WrapperBodyOf(body).IsWrapper;
   }
 }

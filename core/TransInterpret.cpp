@@ -514,14 +514,29 @@ inline bool Stepping(const TInterpreter& in) {
   return in.RunState == rsRunCommand || in.RunState == rsRunStep || in.RunState == rsRunTo;
 }
 
-// The superinstructions of the statement's code as it is now; null when
-// the short way is off or a stepping state may pause at its hooks.
+// The superinstructions of the statement's code as it is now, if they
+// were made; null when the short way is off or a stepping state may pause
+// at its hooks.
 inline const TFastCode* FastCodeOf(const TInterpreter& in, const TAtom& statement) {
   const TAtom::Extension* ext = statement.Ext.get();
   if (ext == nullptr || !ext->Fast || ext->Fast->Generation != ext->CodeGeneration || !in.S.FastPaths ||
       Stepping(in))
     return nullptr;
   return ext->Fast.get();
+}
+
+// FastCodeOf for a run of the statement: the second run asks for them to
+// be made (FastCodeWhenAskedAgain).
+[[gnu::noinline, gnu::cold]] const TFastCode* FastCodeAskedFor(const TInterpreter& in, const TAtom& statement) {
+  TAtom::Extension* ext = statement.Ext.get();
+  if (ext == nullptr || !in.S.FastPaths || Stepping(in)) return nullptr;
+  return FastCodeWhenAskedAgain(*ext);
+}
+
+inline const TFastCode* FastCodeToRun(const TInterpreter& in, const TAtom& statement) {
+  if (const TFastCode* fast = FastCodeOf(in, statement)) [[likely]]
+    return fast;
+  return FastCodeAskedFor(in, statement);
 }
 
 // The operands the superinstructions push, held in the call until the loop
@@ -1568,10 +1583,12 @@ bool OnlyBranchOps(const TFastCode& fast) {
 
 bool RunBodyShortWay(TInterpreter& in, TAtom* body) { return RunBranchShortWay(in, body); }
 
-bool BodyMayRunShortWay(const TAtom& body) {
-  const TAtom::Extension* ext = body.Ext.get();
-  return body.Kind == akList && ext != nullptr && ext->Fast && ext->Fast->Generation == ext->CodeGeneration &&
-         OnlyBranchOps(*ext->Fast);
+bool BodyMayRunShortWay(const TInterpreter& in, const TAtom& body) {
+  // A body whose frames are kept has run: its superinstructions are made now.
+  TAtom::Extension* ext = body.Ext.get();
+  if (body.Kind != akList || ext == nullptr || !in.S.FastPaths) return false;
+  const TFastCode* fast = FastCodeWhenAskedAgain(*ext, true);
+  return fast != nullptr && OnlyBranchOps(*fast);
 }
 
 bool TryRoutineOnOperands(TInterpreter& in, TPrimitive routine, const TStackEntry* inputs, int32_t inputCount,
@@ -1941,7 +1958,7 @@ TAtom* Interpret(TInterpreter& in, TAtom* statement, bool quiet) {
   // The short way without the word loop's set-up: the superinstructions run
   // no program code and collect nothing, so the statement needs no pin
   // while they run; the stop state is tested as the loop tests it first.
-  const TFastCode* fast = IsAtom(statement) ? FastCodeOf(in, *statement) : nullptr;
+  const TFastCode* fast = IsAtom(statement) ? FastCodeToRun(in, *statement) : nullptr;
   if (fast == nullptr || in.ResultAtom != SystemValue || in.StopFlag || in.S.HaltRequested ||
       in.RunState == rsStop || in.S.Frame() == nullptr || TAtom::CodeCount(*statement) == 0)
     return InterpretWords(in, statement, quiet, nullptr, 0, nullptr);

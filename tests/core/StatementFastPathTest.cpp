@@ -245,6 +245,7 @@ TEST(StatementFastCode, CoversTheWordsInOrder) {
   ASSERT_TRUE(parsed.Ok);
   in.CodePointer = parsed.List;
   ASSERT_EQ(CompileCurrentRun(in), CompileResult::Compiled);
+  ASSERT_NE(FastCodeWhenAskedAgain(*parsed.List->Ext, true), nullptr);
   const TAtom::Extension& ext = *parsed.List->Ext;
   ASSERT_TRUE(ext.Fast);
   EXPECT_EQ(ext.Fast->Generation, ext.CodeGeneration);
@@ -287,7 +288,7 @@ TEST(StatementFastCode, MakesOfValuesRunAsOneStep) {
     ASSERT_TRUE(parsed.Ok);
     in.CodePointer = parsed.List;
     ASSERT_EQ(CompileCurrentRun(in), CompileResult::Compiled);
-    ASSERT_TRUE(parsed.List->Ext && parsed.List->Ext->Fast);
+    ASSERT_TRUE(parsed.List->Ext && FastCodeWhenAskedAgain(*parsed.List->Ext, true));
     std::vector<bool> numeric;
     for (const TFusedMake& make : parsed.List->Ext->Fast->Fused) numeric.push_back(make.Numeric);
     EXPECT_EQ(numeric, c.Numeric) << U8(c.Statement);
@@ -315,13 +316,37 @@ TEST(StatementFastCode, OutputAndStopHaveTheirOwnKinds) {
     const TAtom* body = procedure->Left;
     while (body != nullptr && TAtom::IsList(body->Left)) body = body->Right;  // past the input list
     ASSERT_NE(body, nullptr);
-    ASSERT_TRUE(body->Ext && body->Ext->Fast);
+    ASSERT_TRUE(body->Ext && FastCodeWhenAskedAgain(*body->Ext, true));
     std::vector<FastOpKind> kinds;
     for (const TFastOp& op : body->Ext->Fast->Ops) kinds.push_back(op.Kind);
     ASSERT_GE(kinds.size(), c.Kinds.size());
     kinds.resize(c.Kinds.size());
     EXPECT_EQ(kinds, c.Kinds) << U8(c.Procedure);
   }
+}
+
+// A statement gets its superinstructions when it is asked to run again,
+// not when it is compiled: one that runs once never holds them.
+void CollectCompiled(const TAtom* list, std::vector<std::pair<std::string, bool>>& out) {
+  for (const TAtom* cell = list; cell != nullptr && cell->Kind == akList; cell = cell->Right) {
+    if (cell->Ext && cell->Ext->Code && !cell->Ext->Code->empty())
+      out.emplace_back(U8(cell->Left->Text.str()), cell->Ext->Fast != nullptr);
+    if (cell->Left != nullptr && cell->Left->Kind == akList) CollectCompiled(cell->Left, out);
+  }
+}
+
+TEST(StatementFastCode, OnlyStatementsThatRunAgainGetSuperinstructions) {
+  TestState t;
+  TStructure& s = *t.S;
+  TInterpreter in{s};
+  ASSERT_EQ(RunText(in, u"to add :a :b\noutput dll.zavta.LOGOSUM\nend\nto p\nmake \"once 1\nrepeat 3 [make \"n add :n 1]\nend\nmake \"n 0\np", u"test"), 0);
+  const TAtom* procedure = s.FindName(u"p");
+  ASSERT_NE(procedure, nullptr);
+  std::vector<std::pair<std::string, bool>> compiled;
+  CollectCompiled(procedure->Left, compiled);
+  const std::vector<std::pair<std::string, bool>> expected{{"make", false}, {"repeat", false}, {"make", true}};
+  EXPECT_EQ(compiled, expected);  // only the loop's statement ran more than once
+  EXPECT_EQ(U8(TAtom::ToText(s, s.FindName(u"n")->Left)), "3");
 }
 
 }  // namespace
