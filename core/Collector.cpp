@@ -144,8 +144,7 @@ public:
   }
   [[gnu::always_inline]] void Take(TAtom* atom, TFreed& freed) {
     if (atom->Ext) {
-      atom->Chain = deferred_;
-      deferred_ = atom;
+      Defer(*atom);
       return;
     }
     if ((atom->Marks & (amDisplayList | amPackedPosition)) != 0) [[unlikely]] {
@@ -160,6 +159,11 @@ public:
     atom->OnChain = AtomChain::Free;
     freed.Head = atom;
     ++freed.Count;
+  }
+  // An atom that waits for FreeDeferred.
+  void Defer(TAtom& atom) {
+    atom.Chain = deferred_;
+    deferred_ = &atom;
   }
   // The atoms with an extension, in the order the sweep met them.
   TAtom* Deferred() const { return deferred_; }
@@ -263,6 +267,54 @@ void SweepLiveChain(TStructure& s, TSweep& sweep) {
   if (stop.OutOfBudget) s.SweepResume = stop.At;
 }
 
+// Whether the sweep takes every unmarked atom off the live chain, so that
+// the order it meets them in makes no difference: the pool walk pays, and
+// the survivors on the live chain (at most the atoms marked) fit the sweep
+// budget, so it cannot stop short.
+bool SweepTakesAll(const TStructure& s) {
+  return PoolWalkPays(s) && s.Survivors <= s.CollectorLimits.SweepBudget;
+}
+
+// The whole sweep as one walk over the pool in address order, which reads
+// memory in sequence where the live chain's order is scattered. It relinks
+// the survivors as the new live chain (highest address first, as the atoms
+// handed out in address order would stand) and the free atoms, old and
+// new, as the free chain in address order. Atoms with an extension or a
+// display list wait on the deferred list, so nothing outside the pool runs
+// while the chains are being rebuilt.
+void SweepPoolInOrder(TStructure& s, TSweep& sweep) {
+  TAtom* live = nullptr;
+  TAtom* freeHead = nullptr;
+  TAtom** freeTail = &freeHead;
+  int64_t freed = 0;
+  s.ForEachCreatedAtom([&](TAtom& atom) {
+    if (atom.OnChain == AtomChain::Kept) return;
+    if (atom.OnChain == AtomChain::Live) {
+      if (IsMarkedOrPinned(&atom)) {
+        atom.Chain = live;
+        live = &atom;
+        return;
+      }
+      if (atom.Ext || (atom.Marks & amDisplayList) != 0) {
+        sweep.Defer(atom);
+        return;
+      }
+      if ((atom.Marks & amPackedPosition) != 0) TAtom::DropPackedPosition(atom);
+      TAtom::ClearFields(atom);
+      atom.OnChain = AtomChain::Free;
+      ++freed;
+    }
+    *freeTail = &atom;
+    freeTail = &atom.Chain;
+  });
+  *freeTail = nullptr;
+  s.LiveAtoms = live;
+  s.FreeAtoms = freeHead;
+  s.LiveCount -= freed;
+  s.FreeCount += freed;
+  s.SweepResume = nullptr;
+}
+
 // Whether a registry entry still names a GUI object or memory block that
 // holds its object (entries of atoms freed or reset since are dropped).
 bool HoldsFinalizableObject(const TAtom* atom) {
@@ -363,13 +415,20 @@ namespace {
   s.Survivors = DrainMarkStack(pending);
   GraphicsHooks& graphics = s.host().graphics();
   TSweep sweep(s, graphics);
-  SweepLiveChain(s, sweep);
+  const bool inPoolOrder = SweepTakesAll(s);
+  if (inPoolOrder)
+    SweepPoolInOrder(s, sweep);
+  else
+    SweepLiveChain(s, sweep);
   // What is allocated from here on (by finalisers too) is new at the next
   // collection.
   s.SweepBoundary = s.LiveAtoms;
   FinalizeUnreachableObjects(s, graphics);
   FreeDeferred(s, graphics, sweep.Deferred());
-  if (PoolWalkPays(s)) OrderFreeChain(s);
+  // The pool-order sweep left the free chain in order unless deferred
+  // atoms were pushed in front of it.
+  const bool freeChainInOrder = inPoolOrder && sweep.Deferred() == nullptr;
+  if (!freeChainInOrder && PoolWalkPays(s)) OrderFreeChain(s);
 }
 
 }  // namespace
