@@ -521,6 +521,12 @@ TEST_F(CollectorTest, RootsAndTheFreeChainHoldWhicheverWayThePoolIsWalked) {
     if (!afterBurst) {
       EXPECT_TRUE(ascending);  // the atoms made next lie in sequence
     }
+    // The live chain, rebuilt or walked, holds every live atom once.
+    int64_t live = 0;
+    for (const TAtom* atom = S.LiveAtoms; atom != nullptr; atom = atom->Chain, ++live)
+      ASSERT_EQ(atom->OnChain, AtomChain::Live);
+    for (const TAtom* atom = S.KeptAtoms; atom != nullptr; atom = atom->Chain) ++live;
+    EXPECT_EQ(live, S.LiveCount);
     TAtom::DecRef(pinned);
   }
 }
