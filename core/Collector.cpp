@@ -95,7 +95,9 @@ bool PoolWalkPays(const TStructure& s) {
 // (never swept, but what it holds lives on the live chain) and every pinned
 // live atom.
 void ClearAndQueueRoot(TAtom& atom, std::vector<TAtom*>& pending) {
-  atom.Flags &= ~kMarked;
+  // Stored only when set: the pool-order sweep clears most marks already,
+  // and a walk that only reads leaves the pool's memory clean.
+  if ((atom.Flags & kMarked) != 0) atom.Flags &= ~kMarked;
   if (atom.OnChain == AtomChain::Kept || atom.RefCount > 0) pending.push_back(&atom);
 }
 
@@ -291,6 +293,9 @@ void SweepPoolInOrder(TStructure& s, TSweep& sweep) {
     if (atom.OnChain == AtomChain::Kept) return;
     if (atom.OnChain == AtomChain::Live) {
       if (IsMarkedOrPinned(&atom)) {
+        // Its mark is done with (unless the finalising of unreachable
+        // objects, which only atoms with an extension face, reads it).
+        if (!atom.Ext) atom.Flags &= ~kMarked;
         atom.Chain = live;
         live = &atom;
         return;
