@@ -416,6 +416,7 @@ class RunEntry {
 public:
   RunEntry(TInterpreter& in, uintptr_t frame) : in_(in), outermost_(in.RunNesting == 0) {
     in_.NoteEscape();  // the code it runs may see the running calls' frames
+    in_.S.FloatingPointModesChecked = false;  // the host ran before
     if (outermost_) {
       in_.StackBase = frame;
       in_.StackBudget = RunStackBudget();
@@ -595,7 +596,17 @@ inline bool FloatingPointModesAreDefault() {
 // them the state is only loaded when a mode differs; loading it costs more
 // than most of them.
 inline void PrepareFloatingPoint(const TStructure& s, bool outside) {
+  s.FloatingPointModesChecked = false;  // the routine that follows may change them
   if (outside || !s.FastPaths || !FloatingPointModesAreDefault()) static_cast<void>(std::fesetenv(FE_DFL_ENV));
+}
+// PrepareFloatingPoint for the arithmetic the interpreter does itself,
+// which changes no mode: once the modes are checked they stand until a
+// routine or the host runs.
+inline void PrepareOwnArithmetic(const TStructure& s) {
+  if (s.FloatingPointModesChecked) [[likely]]
+    return;
+  if (!s.FastPaths || !FloatingPointModesAreDefault()) static_cast<void>(std::fesetenv(FE_DFL_ENV));
+  s.FloatingPointModesChecked = s.FastPaths;
 }
 
 // Nothing the statement loop does around a statement is due before the

@@ -718,8 +718,10 @@ inline bool TryRoutine(TInterpreter& in, TPrimitive routine, const TStackEntry* 
     // Never null, also without inputs: null means "read the frame's cells".
     const OperandView view(s, inputs, inputCount, line);
     result = routine(in);
+    s.FloatingPointModesChecked = false;  // whatever it ran may have changed them
     return true;
   } catch (...) {
+    s.FloatingPointModesChecked = false;
   }
   result = nullptr;
   UndoRaisedRoutine(in, traceLength, start, end);
@@ -762,7 +764,7 @@ TAtom* TwoNumberAnswer(TStructure& s, TwoNumberStep step, const TAtom* firstAtom
   long double first = 0;
   long double second = 0;
   if (step == TwoNumberStep::kNone || !ReadNumber(firstAtom, first) || !ReadNumber(secondAtom, second)) return nullptr;
-  PrepareFloatingPoint(s, false);
+  PrepareOwnArithmetic(s);
   switch (step) {
     case TwoNumberStep::kSum:
       return NumberResult(s, first + second);
@@ -1614,6 +1616,7 @@ void CallBoundRoutine(TInterpreter& in, int32_t index, bool outside) {
   std::u16string failure;
   try {
     result = in.Routines[static_cast<size_t>(index)](in);
+    s.FloatingPointModesChecked = false;  // whatever it ran may have changed them
   } catch (const LanguageError&) {
     throw;
   } catch (const std::exception& e) {
@@ -1955,6 +1958,9 @@ TAtom* InterpretWords(TInterpreter& in, TAtom* statement, bool quiet, const TFas
 }  // namespace
 
 TAtom* Interpret(TInterpreter& in, TAtom* statement, bool quiet) {
+  // A statement run from outside any other: the caller may have changed the
+  // floating-point modes.
+  if (in.InterpretDepth == 0) in.S.FloatingPointModesChecked = false;
   // The short way without the word loop's set-up: the superinstructions run
   // no program code and collect nothing, so the statement needs no pin
   // while they run; the stop state is tested as the loop tests it first.

@@ -506,7 +506,16 @@ public:
   TStructure(const TStructure&) = delete;
   TStructure& operator=(const TStructure&) = delete;
 
-  Host& host() const { return *host_; }
+  // Every call into the host may change the floating-point modes (the
+  // graphics library does), so it clears FloatingPointModesChecked.
+  Host& host() const {
+    FloatingPointModesChecked = false;
+    return *host_;
+  }
+  // The floating-point modes were found the default ones and no code that
+  // could change them (a routine, the host) has run since: the arithmetic
+  // the interpreter does itself need not read the control words again.
+  mutable bool FloatingPointModesChecked = false;
 
   // --- the atom pool --------------------------------------------------------
   // Invariant: every atom ever created is on exactly one chain; LiveCount +
