@@ -622,30 +622,42 @@ char16_t* WriteDigitsBefore(Unsigned v, char16_t* end) {
   *--end = static_cast<char16_t>(u'0' + v);
   return end;
 }
+
+// x as a whole number where it is one: truncation sets the x87 rounding
+// mode twice, while a store in the current mode is exact for a whole
+// number whatever the mode, and a fraction never compares equal after it.
+inline bool WholeNumberOf(long double x, long long& whole) {
+#if defined(__x86_64__) || defined(__i386__)
+  __asm__("fistpll %0" : "=m"(whole) : "t"(x) : "st");
+#else
+  whole = static_cast<long long>(x);
+#endif
+  return static_cast<long double>(whole) == x;
+}
+
+[[gnu::noinline]] size_t PrintOtherNumberInto(long double x, char16_t* out) {
+  std::u16string text;
+  AppendNumberLower(text, x);
+  const size_t length = std::min(text.size(), kMaxPrintedNumber);
+  std::copy_n(text.data(), length, out);
+  return length;
+}
 }  // namespace
 
 size_t PrintNumberInto(long double x, char16_t* out) {
   // Whole numbers below 1e18, what words are mostly built from, written
   // from the end without a string; everything else the way AppendText
   // prints it.
-  if (x > -1e18L && x < 1e18L) {
-    const long long whole = static_cast<long long>(x);
-    if (static_cast<long double>(whole) == x) {
-      char16_t digits[24];
-      char16_t* const last = digits + sizeof digits / sizeof digits[0];
-      char16_t* first = last;
-      const uint64_t v = whole < 0 ? 0 - static_cast<uint64_t>(whole) : static_cast<uint64_t>(whole);
-      first = v <= UINT32_MAX ? WriteDigitsBefore(static_cast<uint32_t>(v), first) : WriteDigitsBefore(v, first);
-      if (whole < 0) *--first = u'-';
-      const size_t length = static_cast<size_t>(last - first);
-      std::copy(first, last, out);
-      return length;
-    }
-  }
-  std::u16string text;
-  AppendNumberLower(text, x);
-  const size_t length = std::min(text.size(), kMaxPrintedNumber);
-  std::copy_n(text.data(), length, out);
+  long long whole = 0;
+  if (!(x > -1e18L && x < 1e18L) || !WholeNumberOf(x, whole)) return PrintOtherNumberInto(x, out);
+  char16_t digits[24];
+  char16_t* const last = digits + sizeof digits / sizeof digits[0];
+  char16_t* first = last;
+  const uint64_t v = whole < 0 ? 0 - static_cast<uint64_t>(whole) : static_cast<uint64_t>(whole);
+  first = v <= UINT32_MAX ? WriteDigitsBefore(static_cast<uint32_t>(v), first) : WriteDigitsBefore(v, first);
+  if (whole < 0) *--first = u'-';
+  const size_t length = static_cast<size_t>(last - first);
+  std::copy(first, last, out);
   return length;
 }
 

@@ -413,7 +413,10 @@ size_t CharUnits(std::u16string_view text, size_t i) {
 // high one takes one unit off.
 size_t CharCount(std::u16string_view text) {
   size_t count = text.size();
-  for (size_t i = 1; i < text.size(); ++i)
+  // Most text holds no low surrogate at all: a plain scan finds the first.
+  size_t i = 1;
+  while (i < text.size() && !IsLowSurrogate(text[i])) ++i;
+  for (; i < text.size(); ++i)
     if (IsLowSurrogate(text[i]) && IsHighSurrogate(text[i - 1])) --count;
   return count;
 }

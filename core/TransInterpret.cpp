@@ -705,15 +705,18 @@ struct TFramelessTarget {
   if (s.ErrorTrace.size() > traceLength) TruncateErrorTrace(in, traceLength);
 }
 
-// TryRoutineOnOperands, inlined into the short way's calls.
+// TryRoutineOnOperands, inlined into the short way's calls. A caller that
+// made the floating-point state the default since the last routine other
+// than a frameless one ran says so (floatingPointReady): frameless
+// routines are the library's own, and none of them changes a mode.
 inline bool TryRoutine(TInterpreter& in, TPrimitive routine, const TStackEntry* inputs, int32_t inputCount,
-                       int32_t line, TAtom*& result) {
+                       int32_t line, TAtom*& result, bool floatingPointReady = false) {
   TStructure& s = in.S;
   // Only a raise reads these; the answer's way does nothing more with them.
   const size_t traceLength = s.ErrorTrace.size();
   const int32_t start = s.CurrentPosition.StartPos;
   const int32_t end = s.CurrentPosition.EndPos;
-  PrepareFloatingPoint(s, false);
+  if (!floatingPointReady) PrepareFloatingPoint(s, false);
   try {
     // Never null, also without inputs: null means "read the frame's cells".
     const OperandView view(s, inputs, inputCount, line);
@@ -976,9 +979,11 @@ inline TAtom* OwnFreshNumber(TAtom* value, uint64_t stepStamp) {
 
 // One foCall of a fused step on the values on top (input 1 the deepest),
 // none of them a variable: what FastCall does, on the step's own values;
-// false, with nothing done, where FastCall would decline.
+// false, with nothing done, where FastCall would decline. The step's calls
+// run only frameless routines, so the floating-point state is made the
+// default once for all of them (floatingPointReady).
 bool FusedCall(TInterpreter& in, const TFastOp& op, const std::vector<int32_t>& code, TStackEntry* values,
-               size_t& depth, uint64_t stepStamp) {
+               size_t& depth, uint64_t stepStamp, bool& floatingPointReady) {
   TStructure& s = in.S;
   TFramelessTarget target;
   if (!FindFramelessTarget(in, op, code, target)) return false;
@@ -997,7 +1002,8 @@ bool FusedCall(TInterpreter& in, const TFastOp& op, const std::vector<int32_t>& 
       ReadNumber(inputs[1].Value, first) && ReadNumber(inputs[0].Value, second)) {
     // A number routine the step computes as the routine would, into an
     // input the step made itself where there is one.
-    PrepareFloatingPoint(s, false);
+    if (!floatingPointReady) PrepareFloatingPoint(s, false);
+    floatingPointReady = true;
     const long double number = ApplyFused(operation, first, second);
     result = OwnFreshNumber(inputs[0].Value, stepStamp);
     if (result == nullptr) result = OwnFreshNumber(inputs[1].Value, stepStamp);
@@ -1007,7 +1013,10 @@ bool FusedCall(TInterpreter& in, const TFastOp& op, const std::vector<int32_t>& 
       result = NewNumber(s, number);
   } else {
     const TFusedDepth depthGuard(in);
-    if (!TryRoutineOnOperands(in, target.Routine, inputs, target.InputCount, target.Line, result)) return false;
+    const bool answered =
+        TryRoutine(in, target.Routine, inputs, target.InputCount, target.Line, result, floatingPointReady);
+    floatingPointReady = true;
+    if (!answered) return false;
   }
   ++in.StatementCounter;  // the body's statement
   depth -= count;
@@ -1052,6 +1061,7 @@ bool RunFusedValueMake(TInterpreter& in, const TFastCode& fast, const TFusedMake
   TStackEntry values[kMaxFusedValues];
   size_t depth = 0;
   bool done = true;
+  bool floatingPointReady = false;
   // A variable among the values (a literal, one read, a routine's answer)
   // brings its members along: no call takes it by value, nor the store.
   for (size_t i = 0; done && i < valueOps; ++i) {
@@ -1082,7 +1092,8 @@ bool RunFusedValueMake(TInterpreter& in, const TFastCode& fast, const TFusedMake
                            current.StartPos, current.EndPos};
         break;
       case foCall:
-        done = FusedCall(in, op, code, values, depth, stepStamp) && !TAtom::IsVariable(values[depth - 1].Value);
+        done = FusedCall(in, op, code, values, depth, stepStamp, floatingPointReady) &&
+               !TAtom::IsVariable(values[depth - 1].Value);
         break;
       default:
         done = false;

@@ -265,6 +265,7 @@ TEST_F(LogoLib, CountCountsCharactersOrCells) {
   // Surrogates without their partner count one each.
   EXPECT_EQ(Printed(exLOGOCOUNT, {W(u"\xD83D\xD83D\xDE00")}), "2");
   EXPECT_EQ(Printed(exLOGOCOUNT, {W(u"\xDE00\xD83D" u"a\xD83D")}), "4");
+  EXPECT_EQ(Printed(exLOGOCOUNT, {W(u"abcd\xDE00\xD83D\xDE00")}), "6");
   EXPECT_EQ(Printed(exLOGOCOUNT, {L({W(u"a"), L({}), W(u"c")})}), "3");
   EXPECT_EQ(Printed(exLOGOCOUNT, {nullptr}), "0");
   TAtom* owner = Frame({});
