@@ -605,7 +605,7 @@ inline void PrepareFloatingPoint(const TStructure& s, bool outside) {
 inline void PrepareOwnArithmetic(const TStructure& s) {
   if (s.FloatingPointModesChecked) [[likely]]
     return;
-  if (!s.FastPaths || !FloatingPointModesAreDefault()) static_cast<void>(std::fesetenv(FE_DFL_ENV));
+  PrepareFloatingPoint(s, false);
   s.FloatingPointModesChecked = s.FastPaths;
 }
 

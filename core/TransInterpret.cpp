@@ -1629,8 +1629,10 @@ void CallBoundRoutine(TInterpreter& in, int32_t index, bool outside) {
     result = in.Routines[static_cast<size_t>(index)](in);
     s.FloatingPointModesChecked = false;  // whatever it ran may have changed them
   } catch (const LanguageError&) {
+    s.FloatingPointModesChecked = false;
     throw;
   } catch (const std::exception& e) {
+    s.FloatingPointModesChecked = false;
     failed = true;
     failure = Utf8ToUtf16(e.what());
   }
