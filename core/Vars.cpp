@@ -398,12 +398,23 @@ void TStructure::AddPoolBlock() {
   BlockTailOf(*block).Store = positions_.get();
   BlockTailOf(*block).NameGeneration = &NameGeneration;
   BlockTailOf(*block).FirstIdentity = createdCount_ + kFirstAtomIdentity;
-  if (blocks_.size() >= 2 && createdCount_ + 2 * uint64_t{kBlockSize} <= kMaxAtoms) {
-    try {
-      nextBlock_ = std::async(std::launch::async, MapBlock, true);
-    } catch (const std::system_error&) {
-      // No thread to spare: the next block is mapped when it is needed.
-    }
+}
+
+void TStructure::PassPoolBlockMilestone() {
+  if (createdCount_ % kBlockSize == 0)
+    AddPoolBlock();
+  else
+    PrepareNextPoolBlock();
+}
+
+void TStructure::PrepareNextPoolBlock() {
+  // Only where a block may follow the current one.
+  const uint64_t nextStart = createdCount_ - createdCount_ % kBlockSize + kBlockSize;
+  if (nextBlock_.valid() || nextStart + kBlockSize > kMaxAtoms) return;
+  try {
+    nextBlock_ = std::async(std::launch::async, MapBlock, true);
+  } catch (const std::system_error&) {
+    // No thread to spare: the next block is mapped when it is needed.
   }
 }
 

@@ -580,7 +580,9 @@ public:
   bool IsPoolAtom(const TAtom* address) const;
   // A brand-new atom with the next identity, not chained.
   TAtom& CreateAtom() {
-    if (createdCount_ % kPoolBlockAtoms == 0) AddPoolBlock();
+    // Once per half block: a new block at its start, the next one's
+    // mapping at its middle.
+    if (createdCount_ % (kPoolBlockAtoms / 2) == 0) PassPoolBlockMilestone();
     const uint32_t slot = createdCount_ % kPoolBlockAtoms;
     // Asks for the lines of an atom a few ahead to be owned before they are
     // written: fresh memory would otherwise stall each new atom.
@@ -885,9 +887,12 @@ private:
     void operator()(TAtom* atoms) const;
   };
   void DestroyAtoms();
+  void PassPoolBlockMilestone();
   void AddPoolBlock();  // maps the next block; bad_alloc past the identity range
-  // A program that has filled a block probably fills more: the next one is
-  // mapped and faulted in on another thread meanwhile.
+  // A program that has filled half a block probably needs the next: it is
+  // mapped and faulted in on another thread meanwhile, so that neither the
+  // program waits for it nor a block is mapped that it never reaches.
+  void PrepareNextPoolBlock();
   std::future<TAtom*> nextBlock_;
   std::vector<std::unique_ptr<TAtom, BlockDeleter>> blocks_;
   std::vector<TAtom*> blockStarts_;  // blocks_' pointers, for the inline look-ups
