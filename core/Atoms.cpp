@@ -212,12 +212,6 @@ TAtom& NewAtom(TStructure& s) {
     atom = s.FreeAtoms;
     s.FreeAtoms = atom->Chain;
     --s.FreeCount;
-    // The next free atom is written at the next allocation: its lines are
-    // asked for now, while this one is being filled.
-    if (s.FreeAtoms != nullptr) {
-      __builtin_prefetch(s.FreeAtoms, 1, 3);
-      __builtin_prefetch(reinterpret_cast<const char*>(s.FreeAtoms) + 64, 1, 3);
-    }
   } else {
     atom = &s.CreateAtom();
   }
