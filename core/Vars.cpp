@@ -860,10 +860,19 @@ size_t TNameHash::operator()(std::u16string_view name) const {
   const TRecentAnswer* set = &recent_[RecentSetOf(hash)];
   // Nothing named was linked, unlinked or renamed since (the epoch), so a
   // child is still the newest of its name when it carries the name.
+  const bool packable = CaseSensitive && name.size() <= kPackedUnits;
+  const uint64_t units = packable ? PackedUnits(name) : 0;
   const TNameEqual same{CaseSensitive};
-  for (int way = 0; way < 2; ++way)
-    if (set[way].Epoch == Epoch && set[way].Child->Parent == Owner && same(set[way].Child->Text, name))
-      return set[way].Child;
+  for (int way = 0; way < 2; ++way) {
+    const TRecentAnswer& answer = set[way];
+    if (answer.Epoch != Epoch) continue;
+    // A packed answer's child carries the packed name.
+    if (packable && answer.Size != kNotPacked) {
+      if (answer.Size == name.size() && answer.Units == units && answer.Child->Parent == Owner) return answer.Child;
+      continue;
+    }
+    if (answer.Child->Parent == Owner && same(answer.Child->Text, name)) return answer.Child;
+  }
   return FindAndRecall(name, hash);
 }
 
@@ -874,6 +883,11 @@ TAtom* TChildIndex::FindAndRecall(std::u16string_view name, uint64_t hash) {
     TRecentAnswer* set = &recent_[RecentSetOf(hash)];
     set[1] = set[0];
     set[0] = {Epoch, found};
+    // Under this rule the child's text is the name itself.
+    if (CaseSensitive && name.size() <= kPackedUnits) {
+      set[0].Units = PackedUnits(name);
+      set[0].Size = static_cast<uint32_t>(name.size());
+    }
   }
   return found;
 }

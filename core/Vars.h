@@ -490,10 +490,24 @@ private:
   [[gnu::noinline]] TAtom* FindAndRecall(std::u16string_view name, uint64_t hash);
   void ForgetNamespace(const TAtom& child);
 
+  // A short name asked for under the case-sensitive rule is kept beside
+  // its answer (Units: its units packed, Size: their count), so that asking
+  // again compares it there instead of waiting for the child's text: names
+  // computed in a loop (r0 ... r999) are asked for seldom each, and the
+  // child and its text are then out of the cache.
   struct TRecentAnswer {
     uint64_t Epoch = 0;  // the epoch it was found in (0: never, as epochs start at 1)
     TAtom* Child = nullptr;
+    uint64_t Units = 0;
+    uint32_t Size = kNotPacked;
   };
+  static constexpr uint32_t kNotPacked = UINT32_MAX;
+  static constexpr size_t kPackedUnits = sizeof(uint64_t) / sizeof(char16_t);
+  static uint64_t PackedUnits(std::u16string_view name) {
+    uint64_t units = 0;
+    for (size_t i = 0; i < name.size(); ++i) units |= uint64_t{name[i]} << (16 * i);
+    return units;
+  }
   static constexpr size_t kRecentAnswers = 4096;  // in sets of two; a power of two
   std::vector<TRecentAnswer> recent_;             // made at the first FindByText
   static size_t RecentSetOf(uint64_t hash) { return ((hash ^ (hash >> 29)) & (kRecentAnswers / 2 - 1)) * 2; }

@@ -676,7 +676,10 @@ TEST(RootNameIndex, TextLookUpsFollowEveryChangeOfTheRootsChildren) {
   expectChainAnswers("moved");
   s.CaseSensitive = false;
   names.push_back(u"ABSENT");
+  names.push_back(u"R0AA");  // short names are kept packed beside their answers
   expectChainAnswers("letter case ignored");
+  s.CaseSensitive = true;
+  expectChainAnswers("letter case heeded again");
 }
 
 // A procedure holding one "[~]" frame per running call: once a look-up has
