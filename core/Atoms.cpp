@@ -349,18 +349,25 @@ TAtom* NewMemoryBlock(TStructure& s, size_t size, TFinalizer finalizer) {
   return &a;
 }
 
-TAtom* CopyListCells(TStructure& s, const TAtom* list, int32_t count, TAtom* next) {
+TAtom* CopyListCells(TStructure& s, const TAtom* list, int32_t count, TAtom* next, TAtom*& lastCopied) {
   TAtom* head = next;
   TAtom** link = &head;
+  lastCopied = nullptr;
   for (const TAtom* cell = list; count > 0 && IsCellKind(cell); cell = cell->Right, --count) {
     TAtom& copy = NewAtom(s);
     copy.Kind = akList;
     copy.Left = cell->Left;
     *link = &copy;
     link = &copy.Right;
+    lastCopied = &copy;
   }
   *link = next;
   return head;
+}
+
+TAtom* CopyListCells(TStructure& s, const TAtom* list, int32_t count, TAtom* next) {
+  TAtom* lastCopied = nullptr;
+  return CopyListCells(s, list, count, next, lastCopied);
 }
 
 void AppendToList(TStructure& s, TAtom* element, TAtom*& head, TAtom*& tail) {

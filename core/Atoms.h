@@ -470,6 +470,8 @@ TAtom* NewMemoryBlock(TStructure& s, size_t size, TFinalizer finalizer);
 // (fewer when it is shorter), in order, the last linked to `next`; `next`
 // itself when nothing is copied. Copies of expression cells are list cells.
 TAtom* CopyListCells(TStructure& s, const TAtom* list, int32_t count, TAtom* next);
+// The same, also giving the last cell copied (null when none was).
+TAtom* CopyListCells(TStructure& s, const TAtom* list, int32_t count, TAtom* next, TAtom*& lastCopied);
 // Lists that end in another list's cells (SE's last input, so FPUT too)
 // borrow them instead of copying, where no program can tell the difference.
 // A copy differs from the original only in being other cells, so the rule

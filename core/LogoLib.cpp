@@ -659,13 +659,14 @@ TAtom* JoinSentence(TStructure& s, ForEachInput forEachInput) {
         borrowed = nullptr;
       }
     }
+    TAtom* front = nullptr;  // the last cell this input gave, now in front of what follows
     if (TAtom::IsWordOrNumber(value)) {
-      result = NewListCell(s, value, result);
+      result = front = NewListCell(s, value, result);
     } else {
-      result = CopyListCells(s, value, INT32_MAX, result);
+      result = CopyListCells(s, value, INT32_MAX, result, front);
     }
     if (borrowed != nullptr) {
-      TAtom* front = result;
+      if (front == nullptr) front = result;
       while (front->Right != borrowed) front = front->Right;
       front->Marks |= amBorrowsRest;
       s.RestsBorrowed = true;
