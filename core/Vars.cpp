@@ -356,7 +356,6 @@ TStructure::~TStructure() {
 }
 
 void TStructure::DestroyAtoms() {
-  if (firstBlockFill_.valid()) firstBlockFill_.wait();
   // Memory blocks give their bytes back; GUI-object finalisers are not run
   // here, since the windows they would touch are being torn down already.
   for (uint32_t index = 0; index < createdCount_; ++index) {
@@ -402,31 +401,10 @@ void TStructure::AddPoolBlock() {
 }
 
 void TStructure::PassPoolBlockMilestone() {
-  const uint32_t slot = createdCount_ % kBlockSize;
-  if (slot == 0)
+  if (createdCount_ % kBlockSize == 0)
     AddPoolBlock();
-  else if (slot == kBlockSize / 2)
+  else
     PrepareNextPoolBlock();
-  else if (slot == kBlockSize / 4 && blocks_.size() == 1)
-    FaultInRestOfFirstBlock();
-}
-
-void TStructure::FaultInRestOfFirstBlock() {
-#if defined(MADV_POPULATE_WRITE)
-  if (firstBlockFill_.valid()) return;
-  const auto from = (reinterpret_cast<uintptr_t>(blockStarts_[0] + createdCount_) + kPageBytes - 1) & ~(kPageBytes - 1);
-  const uintptr_t end = reinterpret_cast<uintptr_t>(blockStarts_[0]) + kBlockBytes;
-  if (from >= end) return;
-  try {
-    // Pages the program writes meanwhile are faulted in by either thread;
-    // where the call is not known, the pages fault in one by one as before.
-    firstBlockFill_ = std::async(std::launch::async, [from, end] {
-      madvise(reinterpret_cast<void*>(from), end - from, MADV_POPULATE_WRITE);
-    });
-  } catch (const std::system_error&) {
-    // No thread to spare: the pages fault in one by one.
-  }
-#endif
 }
 
 void TStructure::PrepareNextPoolBlock() {

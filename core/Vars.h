@@ -594,9 +594,9 @@ public:
   bool IsPoolAtom(const TAtom* address) const;
   // A brand-new atom with the next identity, not chained.
   TAtom& CreateAtom() {
-    // Once per quarter block: a new block at its start, the next one's
-    // mapping at its middle, the first block's pages at its first quarter.
-    if (createdCount_ % (kPoolBlockAtoms / 4) == 0) PassPoolBlockMilestone();
+    // Once per half block: a new block at its start, the next one's
+    // mapping at its middle.
+    if (createdCount_ % (kPoolBlockAtoms / 2) == 0) PassPoolBlockMilestone();
     const uint32_t slot = createdCount_ % kPoolBlockAtoms;
     // Asks for the lines of an atom a few ahead to be owned before they are
     // written: fresh memory would otherwise stall each new atom.
@@ -907,11 +907,6 @@ private:
   // mapped and faulted in on another thread meanwhile, so that neither the
   // program waits for it nor a block is mapped that it never reaches.
   void PrepareNextPoolBlock();
-  // The first block is faulted in page by page, as start-up uses a small
-  // part of it; a program that goes on past that gets the rest of its pages
-  // faulted in on another thread, one call instead of a fault per page.
-  void FaultInRestOfFirstBlock();
-  std::future<void> firstBlockFill_;
   std::future<TAtom*> nextBlock_;
   std::vector<std::unique_ptr<TAtom, BlockDeleter>> blocks_;
   std::vector<TAtom*> blockStarts_;  // blocks_' pointers, for the inline look-ups
