@@ -338,6 +338,14 @@ void RaiseUnknownName(TStructure& s, std::u16string_view base, const std::u16str
 
 // --- the steps of a call -------------------------------------------------------------
 
+// The position's frame owner made null, stored only when it is not: every
+// statement clears it, and the body's statement loop reads the field
+// together with its neighbour when it saves the position, which a fresh
+// store of the one field would hold up.
+inline void ClearFrameOwner(TPosition& position) {
+  if (position.FrameOwner != nullptr) position.FrameOwner = nullptr;
+}
+
 // What the steps of one call share: its operands (read in place, so an
 // error while binding leaves the cursor where the caller expects), the
 // caller's frame and the call's name.
@@ -731,7 +739,7 @@ bool CallInKeptFrame(TCall& call, TAtom& procedure) {
   in.CodePointer = body;
   scope.Enter();
   s.CurrentPosition.Procedure = &procedure;
-  s.CurrentPosition.FrameOwner = nullptr;
+  ClearFrameOwner(s.CurrentPosition);
   if (IsAtom(body)) ReadBodyWays(in, spare, *body);
   const bool shortBody = IsAtom(body) && spare.ShortBody;
   const bool mayBeWrapper = !IsAtom(body) || spare.WrapperBody;
@@ -795,7 +803,7 @@ void CallProcedure(TCall& call, TAtom* procedure) {
   s.CurrentPosition.Procedure = procedure;
   // The call's position, which RunCode puts back however the body ends;
   // trace entries pin their frame owner, so it holds none.
-  s.CurrentPosition.FrameOwner = nullptr;
+  ClearFrameOwner(s.CurrentPosition);
   const bool handled = RunBody(call, *procedure, body, *frame, bound.Ranges, traceAtStart);
 
   // Back at the call.

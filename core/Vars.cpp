@@ -397,6 +397,7 @@ void TStructure::AddPoolBlock() {
   blockStarts_.push_back(block);
   BlockTailOf(*block).Store = positions_.get();
   BlockTailOf(*block).NameGeneration = &NameGeneration;
+  BlockTailOf(*block).ChildrenGeneration = &ChildrenGeneration;
   BlockTailOf(*block).FirstIdentity = createdCount_ + kFirstAtomIdentity;
   if (blocks_.size() >= 2 && createdCount_ + 2 * uint64_t{kBlockSize} <= kMaxAtoms) {
     try {
@@ -1010,6 +1011,16 @@ bool TStructure::FoundBeforeCallingFrames(const TAtom& owner, const TAtom& found
   return IsAtom(holder) && holder->Parent == Root && (holder->Flags & afNamespace) != 0;
 }
 
+uint64_t TStructure::ReadOwnerNameBits(TContext& frame) {
+  uint64_t bits = 0;
+  if (IsAtom(frame.Owner))
+    for (const TAtom* c = frame.Owner->FirstChild; c != nullptr; c = c->NextSibling) bits |= NameBitOf(c->Text.str());
+  frame.NamesOwner = frame.Owner;
+  frame.NamesGeneration = ChildrenGeneration;
+  frame.NameBits = bits;
+  return bits;
+}
+
 // A computed name gets no memo: FindName's answer is the answer.
 TAtom* TStructure::FindNameWithoutMemo(TAtom& token) {
   if ((token.Marks & amPackedPosition) == 0 && FastPaths && frame_ && frame_->Owner == Root)
@@ -1041,6 +1052,7 @@ TAtom* TStructure::FindAndRememberName(TAtom& token) {
   memo->SiteScopeStamp = scope->Stamp;
   memo->SiteAtRoot = atRoot;
   memo->SiteCaseSensitive = CaseSensitive;
+  memo->SiteNameBit = CaseSensitive ? NameBitOf(name) : ~uint64_t{0};
   // Found among the owner's own children: the next look-up in a frame
   // like it finds it there again, and knows nothing beyond them.
   memo->SiteAnswer = !atRoot && found->Parent == owner ? nullptr : found;

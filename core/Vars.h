@@ -169,7 +169,20 @@ struct TContext {
   TAtom* Owner;                      // pinned while the frame exists
   std::unique_ptr<TContext> Parent;  // the calling frame
   TStack Stack;
+  // The names of NamesOwner's children, a bit each (NameBitOf), read while
+  // the children generation was NamesGeneration: a name whose bit is clear
+  // is none of them (TStructure::FindNameOfToken). Read on first use.
+  const TAtom* NamesOwner = nullptr;
+  uint64_t NamesGeneration = 0;
+  uint64_t NameBits = 0;
 };
+
+// A name's bit among 64 (its size and first character): equal names under
+// the case-sensitive rule have equal bits.
+inline uint64_t NameBitOf(std::u16string_view name) {
+  if (name.empty()) return 1;
+  return uint64_t{1} << ((name.size() * 7 + name.front()) & 63);
+}
 
 enum Keyword : int {
   kwTo = 0,
@@ -621,6 +634,11 @@ public:
   // LOCAL there, leaves it alone: FindNameOfToken walks the frame owner's
   // own children every time.
   uint64_t NameGeneration = 0;
+  // Advances on every link, unlink or rename of a child not named "[~]",
+  // and whenever an atom's children are cleared: whatever names an atom's
+  // children carry stands while it does (a frame's own included, which the
+  // name generation leaves alone).
+  uint64_t ChildrenGeneration = 0;
   // Advances whenever a named child of the root is linked, unlinked, moved
   // or renamed, the root's children are cleared or another root is taken:
   // name answers remembered at the root hold for one value of it.
@@ -706,6 +724,9 @@ public:
         if (memo->SiteAtRoot) return memo->SiteAnswer;
       } else if (!memo->SiteAtRoot && IsAtom(owner) && owner->Parent == memo->SiteScope &&
                  memo->SiteScope->Stamp == memo->SiteScopeStamp) {
+        // No child of the owner carries the name: the remembered answer.
+        if (memo->SiteAnswer != nullptr && (OwnerNameBits(*frame_) & memo->SiteNameBit) == 0)
+          return memo->SiteAnswer;
         const std::u16string& name = token.Text.str();
         for (TAtom* c = owner->FirstChild; c != nullptr; c = c->NextSibling)
           if (NamedAs(*c, name)) return c;
@@ -864,6 +885,14 @@ private:
       if (chars[i] != name[i]) return false;
     return true;
   }
+  // The frame's TContext::NameBits, read again where the owner or its
+  // children changed since.
+  [[gnu::always_inline]] uint64_t OwnerNameBits(TContext& frame) {
+    if (frame.NamesOwner == frame.Owner && frame.NamesGeneration == ChildrenGeneration) [[likely]]
+      return frame.NameBits;
+    return ReadOwnerNameBits(frame);
+  }
+  [[gnu::noinline]] uint64_t ReadOwnerNameBits(TContext& frame);
   // FindName for a token, remembering its answer where a later look-up
   // can read it back (FindNameOfToken).
   [[gnu::noinline]] TAtom* FindAndRememberName(TAtom& token);
