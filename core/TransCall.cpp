@@ -207,9 +207,28 @@ bool CellsInWrittenOrder(TAtom* frame, int32_t count, std::array<TAtom*, 8>& cel
 // none applies: a frame is anonymous (no children stamp moves, it names no
 // handler), out of the tree while kept, and a procedure without a child
 // index needs no index update.
+// The frames this file makes share one node for their name, so that the
+// test reads no characters for them.
+const TAtomText& AnonymousFrameText() {
+  static TAtomText text;
+  if (!text.IsShared()) text.AssignShared(u"[~]");
+  return text;
+}
+
 bool IsAnonymousFrame(const TAtom& frame) {
+  if (frame.Text.SameNode(AnonymousFrameText())) return true;
   const std::u16string& name = frame.Text;
   return name.size() == 3 && name[0] == u'[' && name[1] == u'~' && name[2] == u']';
+}
+
+// A new variable under parent, named as the word name (its text node shared
+// when the word's is: a kept frame's cells are told from the call's
+// parameter words by node).
+TAtom* NewChildNamedAs(TStructure& s, TAtom& parent, const TAtomText& name, TAtom* value) {
+  TAtom* child = NewVariable(s, std::u16string(), value);
+  child->Text.ShareFrom(name);
+  TAtom::SetParent(s, *child, &parent);
+  return child;
 }
 
 inline void LinkFrame(TStructure& s, TAtom& frame, TAtom& procedure) {
@@ -448,7 +467,8 @@ using TKeptCells = std::array<TAtom*, 8>;
   for (size_t i = 0; i < count; ++i) {
     if (call.Pairs[2 * i] != 0 || TAtom::IsVariable(inputs[-1 - static_cast<ptrdiff_t>(i)].Value)) return nullptr;
     const TAtom* paramAtom = call.S.AtomById(static_cast<uint32_t>(call.Pairs[2 * i + 1]));
-    if (!TAtom::IsWord(paramAtom) || !SameText(cells[i]->Text, paramAtom->Text)) return nullptr;
+    if (!TAtom::IsWord(paramAtom) || (!cells[i]->Text.SameNode(paramAtom->Text) && !SameText(cells[i]->Text, paramAtom->Text)))
+      return nullptr;
   }
   spare.Frames.pop_back();
   TAtom::DecRef(frame);  // the pin it was kept with; the call pins it anew
@@ -532,6 +552,8 @@ bool BindInputs(TCall& call, TAtom& frame, const TKeptCells* keptCells, bool log
     } else if (TAtom::IsVariable(input)) {
       call.In.NoteEscape();  // a moved-in variable may be known where it came from
       BindVariableInput(s, frame, call.CallerOwner, *input, param);
+    } else if (TAtom::IsWord(paramAtom)) {
+      NewChildNamedAs(s, frame, paramAtom->Text, input);
     } else {
       s.CreateVariable(&frame, param, true, input);
     }
@@ -784,7 +806,7 @@ void CallProcedure(TCall& call, TAtom* procedure) {
   if (reusedFrame)
     LinkFrame(s, *frame, *procedure);
   else
-    frame = s.CreateVariable(procedure, u"[~]", true, nullptr);
+    frame = NewChildNamedAs(s, *procedure, AnonymousFrameText(), nullptr);
   scope.SetFrame(frame);
   const uint64_t escapesAtStart = in.EscapeCount;
   const bool passResult = (procedure->Flags & afPassResult) != 0;
