@@ -697,7 +697,10 @@ public:
     TAtom::SetFlag(&procedure_, afActive, true);
     activeSet_ = true;
     TAtom::SetFlag(&frame_, afFrame, true);
-    in_.S.EnterFrame(&frame_);
+    if (IsAnonymousFrame(frame_))
+      in_.S.EnterCallFrame(frame_);
+    else
+      in_.S.EnterFrame(&frame_);
     entered_ = in_.S.Frame();
     ++in_.CallDepth;
   }

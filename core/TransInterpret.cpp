@@ -781,7 +781,7 @@ TAtom* TwoNumberAnswer(TStructure& s, TwoNumberStep step, const TAtom* firstAtom
     case TwoNumberStep::kAbove:
     case TwoNumberStep::kEqual: {
       if (firstAtom == secondAtom) return nullptr;
-      const int order = CompareNumbers(s, first, second);
+      const int order = NumberOrder(s, first, second);
       const int wanted = step == TwoNumberStep::kBelow ? -1 : step == TwoNumberStep::kAbove ? 1 : 0;
       // NewBoolean's answer with the fast paths on: the shared truth word.
       TAtom* shared = order == wanted ? s.Language.TrueWord : s.Language.FalseWord;

@@ -420,21 +420,27 @@ DepthGuard::DepthGuard(TStructure& s) : s_(s) {
 
 // --- frames ------------------------------------------------------------------------------
 
-void TStructure::EnterFrame(TAtom* atom) {
-  if (atom == nullptr && frame_) atom = frame_->Owner;
-  TAtom::IncRef(atom);
+void TStructure::PushContext(TAtom* owner) {
+  TAtom::IncRef(owner);
   // Every procedure call enters a frame: reuse a left one (and its stack's
   // storage) instead of allocating.
   std::unique_ptr<TContext> context;
   if (spareFrames_.empty()) {
-    context = std::make_unique<TContext>(atom, std::move(frame_));
+    context = std::make_unique<TContext>(owner, std::move(frame_));
   } else {
     context = std::move(spareFrames_.back());
     spareFrames_.pop_back();
-    context->Owner = atom;
+    context->Owner = owner;
     context->Parent = std::move(frame_);
   }
   frame_ = std::move(context);
+}
+
+void TStructure::EnterCallFrame(TAtom& frame) { PushContext(&frame); }
+
+void TStructure::EnterFrame(TAtom* atom) {
+  if (atom == nullptr && frame_) atom = frame_->Owner;
+  PushContext(atom);
   if (IsAtom(atom) && atom->Text.size() == 6 && atom->Text == u"[Root]" && Root != atom) {
     Root = atom;
     ++NameGeneration;

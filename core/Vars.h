@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <exception>
@@ -617,6 +618,8 @@ public:
   // null means the current frame's owner; an atom named exactly "[Root]"
   // also becomes the root.
   void EnterFrame(TAtom* atom);
+  // EnterFrame for a call's frame variable, named "[~]": never a root.
+  void EnterCallFrame(TAtom& frame);
   // Without a frame: nothing, null.
   TAtom* LeaveFrame();
   void LeaveAllFrames();
@@ -914,6 +917,7 @@ private:
     void operator()(TAtom* atoms) const;
   };
   void DestroyAtoms();
+  void PushContext(TAtom* owner);  // EnterFrame's frame, the owner pinned
   void AddPoolBlock();  // maps the next block; bad_alloc past the identity range
   // A program that has filled a block probably fills more: the next one is
   // mapped and faulted in on another thread meanwhile.
@@ -1002,4 +1006,13 @@ inline void TAtom::FreeUnextended(TStructure& s, TAtom& atom) {
   s.FreeAtoms = &atom;
   --s.LiveCount;
   ++s.FreeCount;
+}
+
+// CompareNumbers (Atoms.h): -1, 0 or 1, numbers closer than the tolerance
+// equal. Inline for the interpreter's own comparisons, where the call would
+// pass both numbers through memory.
+inline int NumberOrder(const TStructure& s, long double x, long double y) {
+  if (x == y) return 0;
+  if (std::fabs(x - y) < s.Epsilon) return 0;
+  return x < y ? -1 : 1;
 }
