@@ -70,6 +70,9 @@ public:
   // else a copy.
   void ShareFrom(const TAtomText& other);
   bool IsShared() const { return (bits_ & kSharedTag) != 0; }
+  // Both texts are one node (or both empty), so the same characters; false
+  // tells nothing.
+  bool SameNode(const TAtomText& other) const { return bits_ == other.bits_; }
 
 private:
   static constexpr uintptr_t kSharedTag = 1;

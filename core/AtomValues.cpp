@@ -429,11 +429,7 @@ int CompareTexts(std::u16string_view a, std::u16string_view b, int codePage) {
 
 }  // namespace
 
-int CompareNumbers(const TStructure& s, long double x, long double y) {
-  if (x == y) return 0;
-  if (std::fabs(x - y) < s.Epsilon) return 0;
-  return x < y ? -1 : 1;
-}
+int CompareNumbers(const TStructure& s, long double x, long double y) { return NumberOrder(s, x, y); }
 
 namespace {
 

@@ -47,10 +47,13 @@ void AdvanceNameGeneration(const TAtom& atom) { ++*PoolBlockHeadOf(atom).NameGen
 // look-up finds, so the parent's named-children stamp stays for it. Nor
 // does the name generation advance for it, or for the children of such an
 // atom (a call's inputs bound into its frame, its locals): remembered name
-// answers walk the frame owner's children every time and are never taken
-// through such an atom's children otherwise (unless it is a namespace).
+// answers walk the frame owner's children (or read the names a frame saw
+// there, see TContext::NameBits, which the children generation guards) and
+// are never taken through such an atom's children otherwise (unless it is
+// a namespace).
 void NoteChildrenChange(const TAtom* parent, const TAtom* child = nullptr) {
   if (parent == nullptr || (child != nullptr && IsAnonymousName(child->Text))) return;
+  ++*PoolBlockHeadOf(*parent).ChildrenGeneration;
   if (!IsAnonymousName(parent->Text) || (parent->Flags & afNamespace) != 0) AdvanceNameGeneration(*parent);
   if (!parent->Ext) return;
   ++parent->Ext->NamedChildrenStamp;

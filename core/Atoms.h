@@ -187,6 +187,8 @@ public:
     const TAtom* SiteRoot = nullptr;
     TAtom* SiteAnswer = nullptr;
     bool SiteAtRoot = false;  // the frame owner was the root
+    // NameBitOf the name; every bit where names ignore letter case.
+    uint64_t SiteNameBit = ~uint64_t{0};
     bool SiteCaseSensitive = true;
     // Advances whenever a child other than one named "[~]" is linked,
     // unlinked, moved or renamed under this atom, or its children are
@@ -394,6 +396,7 @@ constexpr size_t kPoolBlockAlign = size_t{8} << 20;
 struct TPoolBlockHead {
   TPositionStore* Store;     // the store of the positions packed in the tail
   uint64_t* NameGeneration;  // the pool's TStructure::NameGeneration, advanced by the link operations
+  uint64_t* ChildrenGeneration;  // the pool's TStructure::ChildrenGeneration, likewise
   uint32_t FirstIdentity;    // the identity of the block's first atom
 };
 inline uintptr_t PoolBlockBase(const TAtom& atom) {

@@ -207,9 +207,28 @@ bool CellsInWrittenOrder(TAtom* frame, int32_t count, std::array<TAtom*, 8>& cel
 // none applies: a frame is anonymous (no children stamp moves, it names no
 // handler), out of the tree while kept, and a procedure without a child
 // index needs no index update.
+// The frames this file makes share one node for their name, so that the
+// test reads no characters for them.
+const TAtomText& AnonymousFrameText() {
+  static TAtomText text;
+  if (!text.IsShared()) text.AssignShared(u"[~]");
+  return text;
+}
+
 bool IsAnonymousFrame(const TAtom& frame) {
+  if (frame.Text.SameNode(AnonymousFrameText())) return true;
   const std::u16string& name = frame.Text;
   return name.size() == 3 && name[0] == u'[' && name[1] == u'~' && name[2] == u']';
+}
+
+// A new variable under parent, named as the word name (its text node shared
+// when the word's is: a kept frame's cells are told from the call's
+// parameter words by node).
+TAtom* NewChildNamedAs(TStructure& s, TAtom& parent, const TAtomText& name, TAtom* value) {
+  TAtom* child = NewVariable(s, std::u16string(), value);
+  child->Text.ShareFrom(name);
+  TAtom::SetParent(s, *child, &parent);
+  return child;
 }
 
 inline void LinkFrame(TStructure& s, TAtom& frame, TAtom& procedure) {
@@ -338,6 +357,14 @@ void RaiseUnknownName(TStructure& s, std::u16string_view base, const std::u16str
 
 // --- the steps of a call -------------------------------------------------------------
 
+// The position's frame owner made null, stored only when it is not: every
+// statement clears it, and the body's statement loop reads the field
+// together with its neighbour when it saves the position, which a fresh
+// store of the one field would hold up.
+inline void ClearFrameOwner(TPosition& position) {
+  if (position.FrameOwner != nullptr) position.FrameOwner = nullptr;
+}
+
 // What the steps of one call share: its operands (read in place, so an
 // error while binding leaves the cursor where the caller expects), the
 // caller's frame and the call's name.
@@ -440,7 +467,8 @@ using TKeptCells = std::array<TAtom*, 8>;
   for (size_t i = 0; i < count; ++i) {
     if (call.Pairs[2 * i] != 0 || TAtom::IsVariable(inputs[-1 - static_cast<ptrdiff_t>(i)].Value)) return nullptr;
     const TAtom* paramAtom = call.S.AtomById(static_cast<uint32_t>(call.Pairs[2 * i + 1]));
-    if (!TAtom::IsWord(paramAtom) || !SameText(cells[i]->Text, paramAtom->Text)) return nullptr;
+    if (!TAtom::IsWord(paramAtom) || (!cells[i]->Text.SameNode(paramAtom->Text) && !SameText(cells[i]->Text, paramAtom->Text)))
+      return nullptr;
   }
   spare.Frames.pop_back();
   TAtom::DecRef(frame);  // the pin it was kept with; the call pins it anew
@@ -524,6 +552,8 @@ bool BindInputs(TCall& call, TAtom& frame, const TKeptCells* keptCells, bool log
     } else if (TAtom::IsVariable(input)) {
       call.In.NoteEscape();  // a moved-in variable may be known where it came from
       BindVariableInput(s, frame, call.CallerOwner, *input, param);
+    } else if (TAtom::IsWord(paramAtom)) {
+      NewChildNamedAs(s, frame, paramAtom->Text, input);
     } else {
       s.CreateVariable(&frame, param, true, input);
     }
@@ -667,7 +697,10 @@ public:
     TAtom::SetFlag(&procedure_, afActive, true);
     activeSet_ = true;
     TAtom::SetFlag(&frame_, afFrame, true);
-    in_.S.EnterFrame(&frame_);
+    if (IsAnonymousFrame(frame_))
+      in_.S.EnterCallFrame(frame_);
+    else
+      in_.S.EnterFrame(&frame_);
     entered_ = in_.S.Frame();
     ++in_.CallDepth;
   }
@@ -731,7 +764,7 @@ bool CallInKeptFrame(TCall& call, TAtom& procedure) {
   in.CodePointer = body;
   scope.Enter();
   s.CurrentPosition.Procedure = &procedure;
-  s.CurrentPosition.FrameOwner = nullptr;
+  ClearFrameOwner(s.CurrentPosition);
   if (IsAtom(body)) ReadBodyWays(in, spare, *body);
   const bool shortBody = IsAtom(body) && spare.ShortBody;
   const bool mayBeWrapper = !IsAtom(body) || spare.WrapperBody;
@@ -776,7 +809,7 @@ void CallProcedure(TCall& call, TAtom* procedure) {
   if (reusedFrame)
     LinkFrame(s, *frame, *procedure);
   else
-    frame = s.CreateVariable(procedure, u"[~]", true, nullptr);
+    frame = NewChildNamedAs(s, *procedure, AnonymousFrameText(), nullptr);
   scope.SetFrame(frame);
   const uint64_t escapesAtStart = in.EscapeCount;
   const bool passResult = (procedure->Flags & afPassResult) != 0;
@@ -795,7 +828,7 @@ void CallProcedure(TCall& call, TAtom* procedure) {
   s.CurrentPosition.Procedure = procedure;
   // The call's position, which RunCode puts back however the body ends;
   // trace entries pin their frame owner, so it holds none.
-  s.CurrentPosition.FrameOwner = nullptr;
+  ClearFrameOwner(s.CurrentPosition);
   const bool handled = RunBody(call, *procedure, body, *frame, bound.Ranges, traceAtStart);
 
   // Back at the call.

@@ -781,7 +781,7 @@ TAtom* TwoNumberAnswer(TStructure& s, TwoNumberStep step, const TAtom* firstAtom
     case TwoNumberStep::kAbove:
     case TwoNumberStep::kEqual: {
       if (firstAtom == secondAtom) return nullptr;
-      const int order = CompareNumbers(s, first, second);
+      const int order = NumberOrder(s, first, second);
       const int wanted = step == TwoNumberStep::kBelow ? -1 : step == TwoNumberStep::kAbove ? 1 : 0;
       // NewBoolean's answer with the fast paths on: the shared truth word.
       TAtom* shared = order == wanted ? s.Language.TrueWord : s.Language.FalseWord;
@@ -1002,7 +1002,7 @@ bool FusedCall(TInterpreter& in, const TFastOp& op, const std::vector<int32_t>& 
       ReadNumber(inputs[1].Value, first) && ReadNumber(inputs[0].Value, second)) {
     // A number routine the step computes as the routine would, into an
     // input the step made itself where there is one.
-    if (!floatingPointReady) PrepareFloatingPoint(s, false);
+    if (!floatingPointReady) PrepareOwnArithmetic(s);
     floatingPointReady = true;
     const long double number = ApplyFused(operation, first, second);
     result = OwnFreshNumber(inputs[0].Value, stepStamp);
@@ -1130,7 +1130,7 @@ inline bool RunNumericFusedMake(TInterpreter& in, const TFastCode& fast, const T
   TStructure& s = in.S;
   TFusedPlan plan;
   if (!PlanFusedMake(in, fast, make, code, plan)) return false;
-  PrepareFloatingPoint(s, false);
+  PrepareOwnArithmetic(s);
   const long double result = ApplyFused(plan.Operation, plan.First, plan.Second);
   TAtom* value = OwnStoredNumber(make, plan.Target);
   if (value != nullptr && onlyStatement && in.RoundSerial == make.StoredRound + 1 &&
@@ -1280,7 +1280,7 @@ void RunFusedRounds(TInterpreter& in, const TAtom* list, long double& count, int
   uint32_t perRound = 0;
   if (!PlanFusedRounds(in, list, slots, makes, perRound)) return;
 
-  PrepareFloatingPoint(s, false);
+  PrepareOwnArithmetic(s);
   std::array<long double, kMaxFusedMakes> numbers{};
   for (size_t i = 0; i < makes; ++i) numbers[i] = slots[i].Number->Number;
   // The round after which the repeat pumps, and the round with a

@@ -397,6 +397,7 @@ void TStructure::AddPoolBlock() {
   blockStarts_.push_back(block);
   BlockTailOf(*block).Store = positions_.get();
   BlockTailOf(*block).NameGeneration = &NameGeneration;
+  BlockTailOf(*block).ChildrenGeneration = &ChildrenGeneration;
   BlockTailOf(*block).FirstIdentity = createdCount_ + kFirstAtomIdentity;
 }
 
@@ -430,21 +431,27 @@ DepthGuard::DepthGuard(TStructure& s) : s_(s) {
 
 // --- frames ------------------------------------------------------------------------------
 
-void TStructure::EnterFrame(TAtom* atom) {
-  if (atom == nullptr && frame_) atom = frame_->Owner;
-  TAtom::IncRef(atom);
+void TStructure::PushContext(TAtom* owner) {
+  TAtom::IncRef(owner);
   // Every procedure call enters a frame: reuse a left one (and its stack's
   // storage) instead of allocating.
   std::unique_ptr<TContext> context;
   if (spareFrames_.empty()) {
-    context = std::make_unique<TContext>(atom, std::move(frame_));
+    context = std::make_unique<TContext>(owner, std::move(frame_));
   } else {
     context = std::move(spareFrames_.back());
     spareFrames_.pop_back();
-    context->Owner = atom;
+    context->Owner = owner;
     context->Parent = std::move(frame_);
   }
   frame_ = std::move(context);
+}
+
+void TStructure::EnterCallFrame(TAtom& frame) { PushContext(&frame); }
+
+void TStructure::EnterFrame(TAtom* atom) {
+  if (atom == nullptr && frame_) atom = frame_->Owner;
+  PushContext(atom);
   if (IsAtom(atom) && atom->Text.size() == 6 && atom->Text == u"[Root]" && Root != atom) {
     Root = atom;
     ++NameGeneration;
@@ -1035,6 +1042,16 @@ bool TStructure::FoundBeforeCallingFrames(const TAtom& owner, const TAtom& found
   return IsAtom(holder) && holder->Parent == Root && (holder->Flags & afNamespace) != 0;
 }
 
+uint64_t TStructure::ReadOwnerNameBits(TContext& frame) {
+  uint64_t bits = 0;
+  if (IsAtom(frame.Owner))
+    for (const TAtom* c = frame.Owner->FirstChild; c != nullptr; c = c->NextSibling) bits |= NameBitOf(c->Text.str());
+  frame.NamesOwner = frame.Owner;
+  frame.NamesGeneration = ChildrenGeneration;
+  frame.NameBits = bits;
+  return bits;
+}
+
 // A computed name gets no memo: FindName's answer is the answer.
 TAtom* TStructure::FindNameWithoutMemo(TAtom& token) {
   if ((token.Marks & amPackedPosition) == 0 && FastPaths && frame_ && frame_->Owner == Root)
@@ -1066,6 +1083,7 @@ TAtom* TStructure::FindAndRememberName(TAtom& token) {
   memo->SiteScopeStamp = scope->Stamp;
   memo->SiteAtRoot = atRoot;
   memo->SiteCaseSensitive = CaseSensitive;
+  memo->SiteNameBit = CaseSensitive ? NameBitOf(name) : ~uint64_t{0};
   // Found among the owner's own children: the next look-up in a frame
   // like it finds it there again, and knows nothing beyond them.
   memo->SiteAnswer = !atRoot && found->Parent == owner ? nullptr : found;

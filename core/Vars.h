@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <exception>
@@ -169,7 +170,20 @@ struct TContext {
   TAtom* Owner;                      // pinned while the frame exists
   std::unique_ptr<TContext> Parent;  // the calling frame
   TStack Stack;
+  // The names of NamesOwner's children, a bit each (NameBitOf), read while
+  // the children generation was NamesGeneration: a name whose bit is clear
+  // is none of them (TStructure::FindNameOfToken). Read on first use.
+  const TAtom* NamesOwner = nullptr;
+  uint64_t NamesGeneration = 0;
+  uint64_t NameBits = 0;
 };
+
+// A name's bit among 64 (its size and first character): equal names under
+// the case-sensitive rule have equal bits.
+inline uint64_t NameBitOf(std::u16string_view name) {
+  if (name.empty()) return 1;
+  return uint64_t{1} << ((name.size() * 7 + name.front()) & 63);
+}
 
 enum Keyword : int {
   kwTo = 0,
@@ -620,6 +634,8 @@ public:
   // null means the current frame's owner; an atom named exactly "[Root]"
   // also becomes the root.
   void EnterFrame(TAtom* atom);
+  // EnterFrame for a call's frame variable, named "[~]": never a root.
+  void EnterCallFrame(TAtom& frame);
   // Without a frame: nothing, null.
   TAtom* LeaveFrame();
   void LeaveAllFrames();
@@ -637,6 +653,11 @@ public:
   // LOCAL there, leaves it alone: FindNameOfToken walks the frame owner's
   // own children every time.
   uint64_t NameGeneration = 0;
+  // Advances on every link, unlink or rename of a child not named "[~]",
+  // and whenever an atom's children are cleared: whatever names an atom's
+  // children carry stands while it does (a frame's own included, which the
+  // name generation leaves alone).
+  uint64_t ChildrenGeneration = 0;
   // Advances whenever a named child of the root is linked, unlinked, moved
   // or renamed, the root's children are cleared or another root is taken:
   // name answers remembered at the root hold for one value of it.
@@ -722,6 +743,9 @@ public:
         if (memo->SiteAtRoot) return memo->SiteAnswer;
       } else if (!memo->SiteAtRoot && IsAtom(owner) && owner->Parent == memo->SiteScope &&
                  memo->SiteScope->Stamp == memo->SiteScopeStamp) {
+        // No child of the owner carries the name: the remembered answer.
+        if (memo->SiteAnswer != nullptr && (OwnerNameBits(*frame_) & memo->SiteNameBit) == 0)
+          return memo->SiteAnswer;
         const std::u16string& name = token.Text.str();
         for (TAtom* c = owner->FirstChild; c != nullptr; c = c->NextSibling)
           if (NamedAs(*c, name)) return c;
@@ -880,6 +904,14 @@ private:
       if (chars[i] != name[i]) return false;
     return true;
   }
+  // The frame's TContext::NameBits, read again where the owner or its
+  // children changed since.
+  [[gnu::always_inline]] uint64_t OwnerNameBits(TContext& frame) {
+    if (frame.NamesOwner == frame.Owner && frame.NamesGeneration == ChildrenGeneration) [[likely]]
+      return frame.NameBits;
+    return ReadOwnerNameBits(frame);
+  }
+  [[gnu::noinline]] uint64_t ReadOwnerNameBits(TContext& frame);
   // FindName for a token, remembering its answer where a later look-up
   // can read it back (FindNameOfToken).
   [[gnu::noinline]] TAtom* FindAndRememberName(TAtom& token);
@@ -902,6 +934,7 @@ private:
   };
   void DestroyAtoms();
   void PassPoolBlockMilestone();
+  void PushContext(TAtom* owner);  // EnterFrame's frame, the owner pinned
   void AddPoolBlock();  // maps the next block; bad_alloc past the identity range
   // A program that has filled half a block probably needs the next: it is
   // mapped and faulted in on another thread meanwhile, so that neither the
@@ -992,4 +1025,13 @@ inline void TAtom::FreeUnextended(TStructure& s, TAtom& atom) {
   s.FreeAtoms = &atom;
   --s.LiveCount;
   ++s.FreeCount;
+}
+
+// CompareNumbers (Atoms.h): -1, 0 or 1, numbers closer than the tolerance
+// equal. Inline for the interpreter's own comparisons, where the call would
+// pass both numbers through memory.
+inline int NumberOrder(const TStructure& s, long double x, long double y) {
+  if (x == y) return 0;
+  if (std::fabs(x - y) < s.Epsilon) return 0;
+  return x < y ? -1 : 1;
 }

@@ -155,7 +155,14 @@ INSTANTIATE_TEST_SUITE_P(
         u"to pt :px\nend\nto same :o\noutput :o\nend\nmake \"o pt 3\nprint :o.px\nmake \"q same :o\nprint :q.px",
         u"to s :n\nstop\nend\nrepeat 3 [s repeat]\nto k :n\noutput \"word\nend\nprint k 1 k 2",
         u"to f :n\noutput :n\nend\nmake \"s 0\nrepeat 6 [make \"s add :s f repeat, if eq repeat 3 [to f :n\noutput mul :n 10\nend]]\n"
-        u"print :s"));
+        u"print :s",
+        // A frame that gains, after its statements' answers were remembered,
+        // a local of a name they read or call: in one call of a recursion
+        // and not in the calls above and below it.
+        u"make \"g 1\nto r :n\nrepeat 2 [print :g]\nif eq :n 2 [local \"g, make \"g 7]\nrepeat 2 [print :g]\n"
+        u"if eq :n 3 [output 0]\nprint r add :n 1\nprint :g\noutput :n\nend\nprint r 1",
+        u"to q :n\nprint add :n 1\nif eq :n 2 [local \"add, make \"add [[:a :b] output mul :a :b]]\nprint add :n 1\n"
+        u"if eq :n 2 [q 3]\nprint add :n 1\nend\nq 1\nq 2\nq 4"));
 
 // Loops of number assignments, which the short way runs as a tight loop
 // between pump points: every pump comes at the same statement count and
