@@ -409,9 +409,6 @@ size_t CharUnits(std::u16string_view text, size_t i) {
   return IsHighSurrogate(text[i]) && i + 1 < text.size() && IsLowSurrogate(text[i + 1]) ? 2 : 1;
 }
 
-// Characters of a text; a surrogate pair is one character. Pairs never
-// overlap (a low surrogate is no high one), so each low surrogate after a
-// high one takes one unit off.
 // Whether any unit is a surrogate (0xD800-0xDFFF), four units a step: a
 // lane of (unit & 0xF800) ^ 0xD800 is zero just for those, and the borrow
 // test finds a zero lane exactly (it may misplace one, never invent one).
@@ -439,6 +436,9 @@ bool HoldsSurrogate(std::u16string_view text) {
   return holdsOne(units + size - 4);
 }
 
+// Characters of a text; a surrogate pair is one character. Pairs never
+// overlap (a low surrogate is no high one), so each low surrogate after a
+// high one takes one unit off.
 size_t CharCount(std::u16string_view text) {
   size_t count = text.size();
   // Most text holds no surrogate at all: a word-wide scan tells.
