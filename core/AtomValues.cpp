@@ -11,6 +11,7 @@
 #include <locale.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -619,6 +620,20 @@ char16_t* WriteDigitsBefore(Unsigned v, char16_t* end) {
   return end;
 }
 
+// The decimal digits of v: its bit width times log10(2) (1233 / 4096)
+// gives the count or one more, which one comparison settles.
+inline size_t DigitCount(uint64_t v) {
+  static constexpr uint64_t kPowersOfTen[] = {1ULL, 10ULL, 100ULL, 1000ULL, 10000ULL, 100000ULL, 1000000ULL,
+                                              10000000ULL, 100000000ULL, 1000000000ULL, 10000000000ULL,
+                                              100000000000ULL, 1000000000000ULL, 10000000000000ULL,
+                                              100000000000000ULL, 1000000000000000ULL, 10000000000000000ULL,
+                                              100000000000000000ULL, 1000000000000000000ULL,
+                                              10000000000000000000ULL};
+  const uint64_t nonzero = v | 1;
+  const size_t estimate = (static_cast<size_t>(std::bit_width(nonzero)) * 1233) >> 12;
+  return estimate + (nonzero >= kPowersOfTen[estimate] ? 1 : 0);
+}
+
 // x as a whole number where it is one: truncation sets the x87 rounding
 // mode twice, while a store in the current mode is exact for a whole
 // number whatever the mode, and a fraction never compares equal after it.
@@ -646,14 +661,14 @@ size_t PrintNumberInto(long double x, char16_t* out) {
   // prints it.
   long long whole = 0;
   if (!(x > -1e18L && x < 1e18L) || !WholeNumberOf(x, whole)) return PrintOtherNumberInto(x, out);
-  char16_t digits[24];
-  char16_t* const last = digits + sizeof digits / sizeof digits[0];
-  char16_t* first = last;
   const uint64_t v = whole < 0 ? 0 - static_cast<uint64_t>(whole) : static_cast<uint64_t>(whole);
-  first = v <= UINT32_MAX ? WriteDigitsBefore(static_cast<uint32_t>(v), first) : WriteDigitsBefore(v, first);
-  if (whole < 0) *--first = u'-';
-  const size_t length = static_cast<size_t>(last - first);
-  std::copy(first, last, out);
+  // Sized first, so the digits go straight to their places.
+  const size_t length = DigitCount(v) + (whole < 0 ? 1 : 0);
+  if (whole < 0) out[0] = u'-';
+  if (v <= UINT32_MAX)
+    WriteDigitsBefore(static_cast<uint32_t>(v), out + length);
+  else
+    WriteDigitsBefore(v, out + length);
   return length;
 }
 

@@ -40,9 +40,11 @@ public:
   // readsOnlyInputs, a stronger promise: the routine reads its inputs only
   // through the argument view (TStructure::InputValue and its kin), reads
   // no input's name, resolves no names, runs no program code, pumps no
-  // messages, and changes nothing before it raises. A direct wrapper's call
-  // may then run it on the call's operand values without any frame, and
-  // run the call again the full way when it raises.
+  // messages, changes no floating-point mode (the host, where it calls it,
+  // clears the checked modes itself), and changes nothing before it
+  // raises. A direct wrapper's call may then run it on the call's operand
+  // values without any frame, and run the call again the full way when it
+  // raises.
   void Register(int32_t ordinal, TPrimitive routine, bool keepsNoCells = false, bool readsOnlyInputs = false);
   // Null when the ordinal is outside 1..242 or has no routine yet.
   TPrimitive Routine(int32_t ordinal) const;

@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iterator>
 #include <limits>
 #include <numbers>
@@ -408,12 +409,40 @@ size_t CharUnits(std::u16string_view text, size_t i) {
   return IsHighSurrogate(text[i]) && i + 1 < text.size() && IsLowSurrogate(text[i + 1]) ? 2 : 1;
 }
 
+// Whether any unit is a surrogate (0xD800-0xDFFF), four units a step: a
+// lane of (unit & 0xF800) ^ 0xD800 is zero just for those, and the borrow
+// test finds a zero lane exactly (it may misplace one, never invent one).
+bool HoldsSurrogate(std::u16string_view text) {
+  constexpr uint64_t kTopBits = 0xF800F800F800F800ULL;
+  constexpr uint64_t kSurrogate = 0xD800D800D800D800ULL;
+  constexpr uint64_t kLaneOnes = 0x0001000100010001ULL;
+  constexpr uint64_t kLaneHighs = 0x8000800080008000ULL;
+  const auto holdsOne = [&](const char16_t* four) {
+    uint64_t units = 0;
+    std::memcpy(&units, four, sizeof units);
+    const uint64_t lanes = (units & kTopBits) ^ kSurrogate;
+    return ((lanes - kLaneOnes) & ~lanes & kLaneHighs) != 0;
+  };
+  const char16_t* const units = text.data();
+  const size_t size = text.size();
+  if (size < 4) {
+    for (size_t i = 0; i < size; ++i)
+      if ((units[i] & 0xF800) == 0xD800) return true;
+    return false;
+  }
+  // The last four units, read once more where they overlap the steps.
+  for (size_t i = 0; i + 4 < size; i += 4)
+    if (holdsOne(units + i)) return true;
+  return holdsOne(units + size - 4);
+}
+
 // Characters of a text; a surrogate pair is one character. Pairs never
 // overlap (a low surrogate is no high one), so each low surrogate after a
 // high one takes one unit off.
 size_t CharCount(std::u16string_view text) {
   size_t count = text.size();
-  // Most text holds no low surrogate at all: a plain scan finds the first.
+  // Most text holds no surrogate at all: a word-wide scan tells.
+  if (!HoldsSurrogate(text)) return count;
   size_t i = 1;
   while (i < text.size() && !IsLowSurrogate(text[i])) ++i;
   for (; i < text.size(); ++i)
@@ -474,6 +503,17 @@ private:
 // of is kept for it, where there is one).
 constexpr size_t kJoinedOnStack = 256;
 
+// Copies a short text four units a step, inline: a word's pieces are a
+// few units long, where a call of memmove costs more than the copy.
+inline void CopyUnits(const char16_t* from, size_t count, char16_t* to) {
+  for (; count >= 4; count -= 4, from += 4, to += 4) {
+    uint64_t four = 0;
+    std::memcpy(&four, from, sizeof four);
+    std::memcpy(to, &four, sizeof four);
+  }
+  for (; count > 0; --count) *to++ = *from++;
+}
+
 // Appends a word's text or a number's printed form; false for any other
 // value, or where it might not fit.
 inline bool AppendWordOrNumber(const TAtom* value, char16_t* joined, size_t& size) {
@@ -481,7 +521,7 @@ inline bool AppendWordOrNumber(const TAtom* value, char16_t* joined, size_t& siz
   if (value->Kind == akWord) {
     const std::u16string_view text = value->Text;
     if (text.size() > kJoinedOnStack - size) return false;
-    std::copy(text.begin(), text.end(), joined + size);
+    CopyUnits(text.data(), text.size(), joined + size);
     size += text.size();
     return true;
   }

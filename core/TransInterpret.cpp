@@ -707,8 +707,10 @@ struct TFramelessTarget {
 
 // TryRoutineOnOperands, inlined into the short way's calls. A caller that
 // made the floating-point state the default since the last routine other
-// than a frameless one ran says so (floatingPointReady): frameless
-// routines are the library's own, and none of them changes a mode.
+// than a frameless one ran says so (floatingPointReady). Frameless routines
+// are the library's own: none of them changes a mode, and one that calls
+// the host clears the checked modes by that call, so the modes found the
+// default before stand after it, as for the interpreter's own arithmetic.
 inline bool TryRoutine(TInterpreter& in, TPrimitive routine, const TStackEntry* inputs, int32_t inputCount,
                        int32_t line, TAtom*& result, bool floatingPointReady = false) {
   TStructure& s = in.S;
@@ -716,12 +718,11 @@ inline bool TryRoutine(TInterpreter& in, TPrimitive routine, const TStackEntry* 
   const size_t traceLength = s.ErrorTrace.size();
   const int32_t start = s.CurrentPosition.StartPos;
   const int32_t end = s.CurrentPosition.EndPos;
-  if (!floatingPointReady) PrepareFloatingPoint(s, false);
+  if (!floatingPointReady) PrepareOwnArithmetic(s);
   try {
     // Never null, also without inputs: null means "read the frame's cells".
     const OperandView view(s, inputs, inputCount, line);
     result = routine(in);
-    s.FloatingPointModesChecked = false;  // whatever it ran may have changed them
     return true;
   } catch (...) {
     s.FloatingPointModesChecked = false;

@@ -250,7 +250,8 @@ TEST_F(AtomValues, KindNames) {
 TEST_F(AtomValues, NumberIntoABufferAsPrinted) {
   const long double numbers[] = {0.0L, -0.0L, 7.0L, -5.0L, 9.0L, 10.0L, 99.0L, -100.0L, 1009.0L, 12345.0L, 123456.0L,
                                  4294967295.0L, 4294967296.0L, -4294967296.0L, 999999999999999999.0L,
-                                 -999999999999999999.0L, 1e18L, 0.5L, -0.25L, 2.5L, -3.5L, 100000000000000000.5L,
+                                 -999999999999999999.0L, 1e18L, 999.0L, 1000.0L, 1023.0L, 1024.0L, 99999.0L,
+                                 1000000.0L, 9999999999.0L, 10000000000.0L, 1000000000000000.0L, -99999999.0L, 0.5L, -0.25L, 2.5L, -3.5L, 100000000000000000.5L,
                                  1e-7L, 1.0L / 3, 1.25e4000L, -1.25e-4000L, kInf, -kInf, kNaN};
   for (long double x : numbers) {
     char16_t buffer[kMaxPrintedNumber];

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cfenv>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -204,6 +205,25 @@ TEST_F(CallFastPaths, AFrameIsKeptAcrossPumpsOnlyWhereNoWindowShowsVariables) {
     EXPECT_GE(T.Host.Pumps - pumpsBefore, 3);
     EXPECT_EQ(KeptFramesOf(u"long") > 0, !shows) << shows;
   }
+}
+
+// A frameless routine trusts the modes found the default before only while
+// nothing that could change them ran: a pump (the host) did, so the next
+// routine finds them the default again. The square root of 2 rounds up
+// differently from the nearest value.
+TEST_F(CallFastPaths, FramelessRoutinesRunInTheDefaultModesAfterThePump) {
+  ASSERT_EQ(Run(u"to root :x\noutput dll.zavta.LOGOSQRT\nend\nmake \"a root 2"), 0);
+  T.Host.OnPump = [] { std::fesetround(FE_UPWARD); };
+  for (const bool fast : {true, false}) {
+    S.FastPaths = fast;
+    const int pumpsBefore = T.Host.Pumps;
+    EXPECT_EQ(Printed(u"make \"drift 0\nrepeat 400 [make \"drift add :drift sub root 2 :a]\nprint :drift"),
+              "0")
+        << fast;
+    EXPECT_GE(T.Host.Pumps - pumpsBefore, 2);
+  }
+  T.Host.OnPump = nullptr;
+  std::fesetround(FE_TONEAREST);
 }
 
 TEST_F(CallFastPaths, TruthAnswersShareOneWordEachUnlessTheSwitchIsOff) {

@@ -266,6 +266,20 @@ TEST_F(LogoLib, CountCountsCharactersOrCells) {
   EXPECT_EQ(Printed(exLOGOCOUNT, {W(u"\xD83D\xD83D\xDE00")}), "2");
   EXPECT_EQ(Printed(exLOGOCOUNT, {W(u"\xDE00\xD83D" u"a\xD83D")}), "4");
   EXPECT_EQ(Printed(exLOGOCOUNT, {W(u"abcd\xDE00\xD83D\xDE00")}), "6");
+  // A pair or a lone surrogate at every place of words of many lengths,
+  // the word-wide scan's lanes and its last overlapping step included.
+  for (size_t length = 2; length <= 13; ++length)
+    for (size_t at = 0; at < length; ++at) {
+      std::u16string lone(length, u'x');
+      lone[at] = at % 2 == 0 ? u'\xDFFF' : u'\xD800';
+      EXPECT_EQ(Printed(exLOGOCOUNT, {W(lone)}), std::to_string(length)) << length << " " << at;
+      if (at + 1 == length) continue;
+      std::u16string pair = lone;
+      pair[at] = u'\xD83D';
+      pair[at + 1] = u'\xDE00';
+      EXPECT_EQ(Printed(exLOGOCOUNT, {W(pair)}), std::to_string(length - 1)) << length << " " << at;
+    }
+  EXPECT_EQ(Printed(exLOGOCOUNT, {W(u"\xD7FF\xE000\xF7FF\xF800\x57FF")}), "5");
   EXPECT_EQ(Printed(exLOGOCOUNT, {L({W(u"a"), L({}), W(u"c")})}), "3");
   EXPECT_EQ(Printed(exLOGOCOUNT, {nullptr}), "0");
   TAtom* owner = Frame({});
