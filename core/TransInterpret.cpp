@@ -27,6 +27,7 @@
 #include "core/LogoLib.h"
 #include "core/Text.h"
 #include "core/Trans.h"
+#include "core/TransFused.h"
 
 namespace fs = std::filesystem;
 
@@ -731,14 +732,6 @@ inline bool TryRoutine(TInterpreter& in, TPrimitive routine, const TStackEntry* 
   return false;
 }
 
-// A number atom's value, or a word's already read as a number.
-inline bool ReadNumber(const TAtom* atom, long double& x) {
-  if (!IsAtom(atom) || (atom->Kind != akNumber && (atom->Kind != akWord || (atom->Marks & amNumberRead) == 0)))
-    return false;
-  x = atom->Number;
-  return true;
-}
-
 // The library routines (+ - * / < > =) whose answer on two number inputs
 // a call computes itself, exactly as the routine does: the arithmetic of
 // its number routine, the comparison's tolerance, its shared truth words.
@@ -891,31 +884,6 @@ inline bool FusedNumber(TStructure& s, const TFastOp& op, long double& x, const 
   return ReadNumber(atom, x);
 }
 
-// The number routines a fused step computes itself.
-enum FusedOperation : int { kFusedSum, kFusedDifference, kFusedProduct };
-
-bool FusedOperationOf(const TInterpreter& in, int32_t routine, FusedOperation& operation) {
-  const int32_t slot = routine + 1;
-  if (slot == in.ExportRoutineIndex[exLOGOSUM])
-    operation = kFusedSum;
-  else if (slot == in.ExportRoutineIndex[exLOGOSUB])
-    operation = kFusedDifference;
-  else if (slot == in.ExportRoutineIndex[exLOGOMUL])
-    operation = kFusedProduct;
-  else
-    return false;
-  return true;
-}
-
-// As the routines compute: input 2 and input 1 in that order, a NaN
-// without its sign (NumberResult).
-inline long double ApplyFused(FusedOperation operation, long double first, long double second) {
-  long double result = operation == kFusedSum ? first + second : operation == kFusedDifference ? first - second
-                                                                                                : first * second;
-  if (std::isnan(result)) result = std::fabs(result);
-  return result;
-}
-
 // What a fused MAKE's checks found, before it does anything.
 struct TFusedPlan {
   long double First = 0;   // input 2
@@ -952,29 +920,6 @@ inline TAtom* OwnStoredNumber(const TFusedMake& memo, const TPlainStore& target)
       old->Kind != akNumber)
     return nullptr;
   return old;
-}
-
-// Leaves the interpreter's depth as a statement's code words would see it
-// while a fused step runs a routine.
-class TFusedDepth {
-public:
-  explicit TFusedDepth(TInterpreter& in) : in_(in) { ++in_.InterpretDepth; }
-  ~TFusedDepth() { --in_.InterpretDepth; }
-  TFusedDepth(const TFusedDepth&) = delete;
-  TFusedDepth& operator=(const TFusedDepth&) = delete;
-
-private:
-  TInterpreter& in_;
-};
-
-// A number atom made by this fused step (allocated after its serial
-// stepStamp): only the step's own values hold it, since the routines that
-// made or passed it on keep nothing, so it may take a new value.
-inline TAtom* OwnFreshNumber(TAtom* value, uint64_t stepStamp) {
-  return IsAtom(value) && value->Kind == akNumber && value->Stamp > stepStamp && value->RefCount == 0 &&
-                 value->Parent == nullptr && !value->Ext
-             ? value
-             : nullptr;
 }
 
 // One foCall of a fused step on the values on top (input 1 the deepest),
