@@ -503,14 +503,6 @@ void OpLocal(TInterpreter& in, TCodeCursor& cursor, bool quiet) {
 // what its words do declines before anything observable happened, and the
 // loop runs its words instead.
 
-// A procedure's value past its input and local name lists.
-inline const TAtom* BodyOfValue(const TAtom* value) {
-  const TAtom* cell = value;
-  for (int skipped = 0; skipped < 2 && IsAtom(cell) && cell->Kind == akList && TAtom::IsList(cell->Left); ++skipped)
-    cell = cell->Right;
-  return cell;
-}
-
 inline bool Stepping(const TInterpreter& in) {
   return in.RunState == rsRunCommand || in.RunState == rsRunStep || in.RunState == rsRunTo;
 }
@@ -1113,8 +1105,10 @@ size_t RunFusedMakes(TInterpreter& in, const TFastCode& fast, const std::vector<
   TStructure& s = in.S;
   const uint32_t perRound = static_cast<uint32_t>(fast.Fused.size());  // counts between two runs of one
   const bool onlyStatement = in.RoundsList == statement;
-  size_t done = 0;
-  for (const TFusedMake& make : fast.Fused) {
+  bool planStands = false;
+  size_t done = fast.Plan != nullptr ? RunPlannedFusedMakes(in, fast, planStands) : 0;
+  for (; done < fast.Fused.size(); ++done) {
+    const TFusedMake& make = fast.Fused[done];
     if (!make.Numeric || !RunNumericFusedMake(in, fast, make, code, onlyStatement, perRound)) {
       // Only steps that read numbers by value may run between two runs of
       // one that gives its atom a new value: any other could store that
@@ -1132,8 +1126,8 @@ size_t RunFusedMakes(TInterpreter& in, const TFastCode& fast, const std::vector<
       s.CurrentPosition.StartPos = make.FinalStart;
       s.CurrentPosition.EndPos = make.FinalEnd;
     }
-    ++done;
   }
+  if (done == fast.Fused.size() && !planStands && WorthPlanning(fast)) PlanFusedStatement(in, fast, code);
   if (done == fast.Fused.size() && fast.FusedEndStart != kNoSpan) {
     s.CurrentPosition.StartPos = fast.FusedEndStart;
     s.CurrentPosition.EndPos = fast.FusedEndEnd;
@@ -1541,6 +1535,16 @@ bool OnlyBranchOps(const TFastCode& fast) {
 
 bool RunBodyShortWay(TInterpreter& in, TAtom* body) { return RunBranchShortWay(in, body); }
 
+TAtom* FramelessWrapperOf(TInterpreter& in, const TFastOp& op, const std::vector<int32_t>& code, int32_t& routine,
+                          int32_t& line, int32_t& inputs) {
+  TFramelessTarget target;
+  if (!FindFramelessTarget(in, op, code, target) || target.WrappedRoutine < 0) return nullptr;
+  routine = target.WrappedRoutine;
+  line = target.Line;
+  inputs = target.InputCount;
+  return target.Procedure;
+}
+
 bool BodyMayRunShortWay(const TInterpreter& in, const TAtom& body) {
   // A body whose frames are kept has run: its superinstructions are made now.
   TAtom::Extension* ext = body.Ext.get();
@@ -1550,8 +1554,8 @@ bool BodyMayRunShortWay(const TInterpreter& in, const TAtom& body) {
 }
 
 bool TryRoutineOnOperands(TInterpreter& in, TPrimitive routine, const TStackEntry* inputs, int32_t inputCount,
-                          int32_t line, TAtom*& result) {
-  return TryRoutine(in, routine, inputs, inputCount, line, result);
+                          int32_t line, TAtom*& result, bool floatingPointReady) {
+  return TryRoutine(in, routine, inputs, inputCount, line, result, floatingPointReady);
 }
 
 // ocNative / ocPrimitive: calls a bound routine with a clean floating-point
