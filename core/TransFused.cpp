@@ -130,7 +130,7 @@ inline bool RunPlannedCall(TInterpreter& in, const TPlannedValue& call, TStackEn
   long double first = 0;
   long double second = 0;
   if (call.Arithmetic && ReadNumber(inputs[1].Value, first) && ReadNumber(inputs[0].Value, second)) {
-    if (!floatingPointReady) PrepareFloatingPoint(s, false);
+    if (!floatingPointReady) PrepareOwnArithmetic(s);
     floatingPointReady = true;
     const long double number = ApplyFused(call.Operation, first, second);
     result = OwnFreshNumber(inputs[0].Value, stepStamp);
@@ -141,9 +141,13 @@ inline bool RunPlannedCall(TInterpreter& in, const TPlannedValue& call, TStackEn
       result = NewNumber(s, number);
   } else {
     const TFusedDepth depthGuard(in);
-    const bool answered = TryRoutineOnOperands(in, routine, inputs, call.Inputs, call.Line, result, floatingPointReady);
+    // Modes checked since the last routine of another kind stand: a
+    // frameless routine is the library's own and changes none, so they
+    // stand after it too (a raise leaves them unchecked).
+    const bool ready = floatingPointReady || s.FloatingPointModesChecked;
+    if (!TryRoutineOnOperands(in, routine, inputs, call.Inputs, call.Line, result, ready)) return false;
     floatingPointReady = true;
-    if (!answered) return false;
+    s.FloatingPointModesChecked = s.FastPaths;
   }
   ++in.StatementCounter;  // the body's statement
   depth -= count;
@@ -167,41 +171,41 @@ bool RunPlannedMake(TInterpreter& in, const TFusedStatementPlan& plan, const TPl
   TStackEntry values[kMaxFusedValues];
   size_t depth = 0;
   bool floatingPointReady = false;
-  bool done = true;
-  const TPlannedValue* planned = plan.Values.data() + make.FirstValue;
-  for (uint32_t i = 0; done && i < make.ValueCount; ++i) {
-    const TPlannedValue& value = planned[i];
-    const int32_t valueStart = value.Start != kNoSpan ? value.Start : start;
-    const int32_t valueEnd = value.Start != kNoSpan ? value.End : end;
-    switch (value.Kind) {
+  const TPlannedValue* const first = plan.Values.data() + make.FirstValue;
+  for (const TPlannedValue* value = first; value != first + make.ValueCount; ++value) {
+    const int32_t valueStart = value->Start != kNoSpan ? value->Start : start;
+    const int32_t valueEnd = value->Start != kNoSpan ? value->End : end;
+    bool done = true;
+    switch (value->Kind) {
       case TPlannedKind::kLiteral: {
         // A pool slot holds the atoms of one identity: only whether it is in use can change.
-        TAtom* literal = value.Atom == SystemValue || value.Atom->OnChain != AtomChain::Free ? value.Atom : nullptr;
+        TAtom* literal = value->Atom == SystemValue || value->Atom->OnChain != AtomChain::Free ? value->Atom : nullptr;
         done = !TAtom::IsVariable(literal);
         values[depth++] = {literal, valueStart, valueEnd};
         break;
       }
       case TPlannedKind::kRead: {
-        const TAtom* read = value.Atom;
+        const TAtom* read = value->Atom;
         done = read->FirstChild == nullptr && !TAtom::IsVariable(read->Left);
         values[depth++] = {read->Left, valueStart, valueEnd};
         break;
       }
       case TPlannedKind::kCounter:
-        values[depth++] = {NewNumber(s, static_cast<long double>(value.WhileCounter ? s.WhileCounter : s.RepeatCounter)),
-                           valueStart, valueEnd};
+        values[depth++] = {
+            NewNumber(s, static_cast<long double>(value->WhileCounter ? s.WhileCounter : s.RepeatCounter)),
+            valueStart, valueEnd};
         break;
       case TPlannedKind::kCall:
-        done = RunPlannedCall(in, value, values, depth, stepStamp, floatingPointReady) &&
+        done = RunPlannedCall(in, *value, values, depth, stepStamp, floatingPointReady) &&
                !TAtom::IsVariable(values[depth - 1].Value);
         break;
     }
-  }
-  if (!done) {
-    current.StartPos = start;
-    current.EndPos = end;
-    in.StatementCounter = statements;
-    return false;
+    if (!done) [[unlikely]] {
+      current.StartPos = start;
+      current.EndPos = end;
+      in.StatementCounter = statements;
+      return false;
+    }
   }
   TAtom* const result = values[0].Value;
   const TPlainStore target{variable,

@@ -1088,6 +1088,14 @@ inline bool RunNumericFusedMake(TInterpreter& in, const TFastCode& fast, const T
   return true;
 }
 
+// The range a statement of fused MAKEs ends with once they all ran.
+inline void EndFusedStatement(TInterpreter& in, const TFastCode& fast) {
+  if (fast.FusedEndStart != kNoSpan) {
+    in.S.CurrentPosition.StartPos = fast.FusedEndStart;
+    in.S.CurrentPosition.EndPos = fast.FusedEndEnd;
+  }
+}
+
 // Runs the fused MAKEs of a statement made of them (TFusedMake), each as one
 // step with the effects its superinstructions have: the wrappers'
 // statements counted, the result stored by the plain store, the variable
@@ -1100,13 +1108,12 @@ inline bool RunNumericFusedMake(TInterpreter& in, const TFastCode& fast, const T
 // only one of a loop's list, it ran in the round before this one, and
 // since then nothing else counted a statement, nothing escaped, nothing
 // pinned the atom, and the variable still holds it.
+// The statement's plan ran its first done MAKEs (planStands: it stood).
 size_t RunFusedMakes(TInterpreter& in, const TFastCode& fast, const std::vector<int32_t>& code,
-                     const TAtom* statement) {
+                     const TAtom* statement, size_t done, bool planStands) {
   TStructure& s = in.S;
   const uint32_t perRound = static_cast<uint32_t>(fast.Fused.size());  // counts between two runs of one
   const bool onlyStatement = in.RoundsList == statement;
-  bool planStands = false;
-  size_t done = fast.Plan != nullptr ? RunPlannedFusedMakes(in, fast, planStands) : 0;
   for (; done < fast.Fused.size(); ++done) {
     const TFusedMake& make = fast.Fused[done];
     if (!make.Numeric || !RunNumericFusedMake(in, fast, make, code, onlyStatement, perRound)) {
@@ -1128,10 +1135,7 @@ size_t RunFusedMakes(TInterpreter& in, const TFastCode& fast, const std::vector<
     }
   }
   if (done == fast.Fused.size() && !planStands && WorthPlanning(fast)) PlanFusedStatement(in, fast, code);
-  if (done == fast.Fused.size() && fast.FusedEndStart != kNoSpan) {
-    s.CurrentPosition.StartPos = fast.FusedEndStart;
-    s.CurrentPosition.EndPos = fast.FusedEndEnd;
-  }
+  if (done == fast.Fused.size()) EndFusedStatement(in, fast);
   return done;
 }
 
@@ -1933,12 +1937,17 @@ TAtom* Interpret(TInterpreter& in, TAtom* statement, bool quiet) {
   return InterpretFastCode(in, statement, *fast, quiet);
 }
 
-TAtom* InterpretFastCode(TInterpreter& in, TAtom* statement, const TFastCode& fast, bool quiet) {
+namespace {
+
+// InterpretFastCode past a plan that did not run the whole statement (its
+// first planned MAKEs ran, planStands: it stood).
+[[gnu::noinline]] TAtom* InterpretFastCodeFrom(TInterpreter& in, TAtom* statement, const TFastCode& fast, bool quiet,
+                                               size_t planned, bool planStands) {
   // The fused steps call nothing that could nest or read the depth.
   TAtom* next = nullptr;
   size_t declinedAt = 0;
   if (!fast.Fused.empty()) {
-    const size_t done = RunFusedMakes(in, fast, *statement->Code(), statement);
+    const size_t done = RunFusedMakes(in, fast, *statement->Code(), statement, planned, planStands);
     if (done == fast.Fused.size()) return AtomThroughSlot(in.S, fast.FusedNext, fast.Ops.back().Operand);
     declinedAt = static_cast<size_t>(fast.Fused[done].FirstOp);
   }
@@ -1980,4 +1989,21 @@ TAtom* InterpretFastCode(TInterpreter& in, TAtom* statement, const TFastCode& fa
     scope.Complete();
   }
   return InterpretWords(in, statement, quiet, &fast, declinedAt, nullptr, &atStart, pastCall);
+}
+
+}  // namespace
+
+TAtom* InterpretFastCode(TInterpreter& in, TAtom* statement, const TFastCode& fast, bool quiet) {
+  // A plan is made only for a statement of fused MAKEs; where it runs them
+  // all, nothing else is left to set up.
+  if (fast.Plan != nullptr) [[likely]] {
+    bool stands = false;
+    const size_t planned = RunPlannedFusedMakes(in, fast, stands);
+    if (planned == fast.Fused.size()) {
+      EndFusedStatement(in, fast);
+      return AtomThroughSlot(in.S, fast.FusedNext, fast.Ops.back().Operand);
+    }
+    return InterpretFastCodeFrom(in, statement, fast, quiet, planned, stands);
+  }
+  return InterpretFastCodeFrom(in, statement, fast, quiet, 0, false);
 }
