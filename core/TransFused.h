@@ -68,7 +68,7 @@ inline TAtom* OwnFreshNumber(TAtom* value, uint64_t stepStamp) {
 }
 
 // A procedure's value past its input and local name lists.
-inline const TAtom* BodyOfValue(const TAtom* value) {
+[[gnu::always_inline]] inline const TAtom* BodyOfValue(const TAtom* value) {
   const TAtom* cell = value;
   for (int skipped = 0; skipped < 2 && IsAtom(cell) && cell->Kind == akList && TAtom::IsList(cell->Left); ++skipped)
     cell = cell->Right;

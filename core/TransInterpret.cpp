@@ -939,7 +939,7 @@ bool FusedCall(TInterpreter& in, const TFastOp& op, const std::vector<int32_t>& 
       ReadNumber(inputs[1].Value, first) && ReadNumber(inputs[0].Value, second)) {
     // A number routine the step computes as the routine would, into an
     // input the step made itself where there is one.
-    if (!floatingPointReady) PrepareFloatingPoint(s, false);
+    if (!floatingPointReady) PrepareOwnArithmetic(s);
     floatingPointReady = true;
     const long double number = ApplyFused(operation, first, second);
     result = OwnFreshNumber(inputs[0].Value, stepStamp);
@@ -949,11 +949,14 @@ bool FusedCall(TInterpreter& in, const TFastOp& op, const std::vector<int32_t>& 
     else
       result = NewNumber(s, number);
   } else {
+    // Modes checked since the last routine of another kind stand, also
+    // after this one: a frameless routine is the library's own.
     const TFusedDepth depthGuard(in);
-    const bool answered =
-        TryRoutine(in, target.Routine, inputs, target.InputCount, target.Line, result, floatingPointReady);
+    if (!TryRoutine(in, target.Routine, inputs, target.InputCount, target.Line, result,
+                    floatingPointReady || s.FloatingPointModesChecked))
+      return false;
     floatingPointReady = true;
-    if (!answered) return false;
+    s.FloatingPointModesChecked = s.FastPaths;
   }
   ++in.StatementCounter;  // the body's statement
   depth -= count;
@@ -1991,19 +1994,22 @@ namespace {
   return InterpretWords(in, statement, quiet, &fast, declinedAt, nullptr, &atStart, pastCall);
 }
 
+// A statement with a plan (made only for a statement of fused MAKEs): where
+// it runs them all, nothing else is left to set up.
+[[gnu::noinline]] TAtom* InterpretPlannedStatement(TInterpreter& in, TAtom* statement, const TFastCode& fast,
+                                                   bool quiet) {
+  bool stands = false;
+  const size_t planned = RunPlannedFusedMakes(in, fast, stands);
+  if (planned == fast.Fused.size()) [[likely]] {
+    EndFusedStatement(in, fast);
+    return AtomThroughSlot(in.S, fast.FusedNext, fast.Ops.back().Operand);
+  }
+  return InterpretFastCodeFrom(in, statement, fast, quiet, planned, stands);
+}
+
 }  // namespace
 
 TAtom* InterpretFastCode(TInterpreter& in, TAtom* statement, const TFastCode& fast, bool quiet) {
-  // A plan is made only for a statement of fused MAKEs; where it runs them
-  // all, nothing else is left to set up.
-  if (fast.Plan != nullptr) [[likely]] {
-    bool stands = false;
-    const size_t planned = RunPlannedFusedMakes(in, fast, stands);
-    if (planned == fast.Fused.size()) {
-      EndFusedStatement(in, fast);
-      return AtomThroughSlot(in.S, fast.FusedNext, fast.Ops.back().Operand);
-    }
-    return InterpretFastCodeFrom(in, statement, fast, quiet, planned, stands);
-  }
-  return InterpretFastCodeFrom(in, statement, fast, quiet, 0, false);
+  return fast.Plan != nullptr ? InterpretPlannedStatement(in, statement, fast, quiet)
+                              : InterpretFastCodeFrom(in, statement, fast, quiet, 0, false);
 }
