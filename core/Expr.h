@@ -383,6 +383,7 @@ struct TFusedMake {
 };
 constexpr size_t kFusedMakeOps = 6;    // a Numeric one's
 constexpr size_t kMaxFusedValues = 8;
+struct TFusedStatementPlan;  // TransFused.h
 // The superinstructions of one generation of a statement's code.
 struct TFastCode {
   uint32_t Generation = 0;  // TAtom::CodeGeneration they were made from
@@ -391,6 +392,9 @@ struct TFastCode {
   int32_t FusedEndStart = kNoSpan;  // the range the statement ends with after them
   int32_t FusedEndEnd = kNoSpan;
   mutable TAtom* FusedNext = nullptr;  // the end's Operand as an atom, found once as OperandAtoms are
+  // The fused MAKEs' names and calls resolved once (TransFused.cpp); null
+  // until the statement has run them all the ordinary way.
+  mutable std::shared_ptr<TFusedStatementPlan> Plan;
 };
 // Translates the statement's code words, from the first to the end.
 void TranslateToFastCode(const std::vector<int32_t>& code, TFastCode& fast);

@@ -27,6 +27,7 @@
 #include "core/LogoLib.h"
 #include "core/Text.h"
 #include "core/Trans.h"
+#include "core/TransFused.h"
 
 namespace fs = std::filesystem;
 
@@ -502,14 +503,6 @@ void OpLocal(TInterpreter& in, TCodeCursor& cursor, bool quiet) {
 // what its words do declines before anything observable happened, and the
 // loop runs its words instead.
 
-// A procedure's value past its input and local name lists.
-inline const TAtom* BodyOfValue(const TAtom* value) {
-  const TAtom* cell = value;
-  for (int skipped = 0; skipped < 2 && IsAtom(cell) && cell->Kind == akList && TAtom::IsList(cell->Left); ++skipped)
-    cell = cell->Right;
-  return cell;
-}
-
 inline bool Stepping(const TInterpreter& in) {
   return in.RunState == rsRunCommand || in.RunState == rsRunStep || in.RunState == rsRunTo;
 }
@@ -732,14 +725,6 @@ inline bool TryRoutine(TInterpreter& in, TPrimitive routine, const TStackEntry* 
   return false;
 }
 
-// A number atom's value, or a word's already read as a number.
-inline bool ReadNumber(const TAtom* atom, long double& x) {
-  if (!IsAtom(atom) || (atom->Kind != akNumber && (atom->Kind != akWord || (atom->Marks & amNumberRead) == 0)))
-    return false;
-  x = atom->Number;
-  return true;
-}
-
 // The library routines (+ - * / < > =) whose answer on two number inputs
 // a call computes itself, exactly as the routine does: the arithmetic of
 // its number routine, the comparison's tolerance, its shared truth words.
@@ -892,31 +877,6 @@ inline bool FusedNumber(TStructure& s, const TFastOp& op, long double& x, const 
   return ReadNumber(atom, x);
 }
 
-// The number routines a fused step computes itself.
-enum FusedOperation : int { kFusedSum, kFusedDifference, kFusedProduct };
-
-bool FusedOperationOf(const TInterpreter& in, int32_t routine, FusedOperation& operation) {
-  const int32_t slot = routine + 1;
-  if (slot == in.ExportRoutineIndex[exLOGOSUM])
-    operation = kFusedSum;
-  else if (slot == in.ExportRoutineIndex[exLOGOSUB])
-    operation = kFusedDifference;
-  else if (slot == in.ExportRoutineIndex[exLOGOMUL])
-    operation = kFusedProduct;
-  else
-    return false;
-  return true;
-}
-
-// As the routines compute: input 2 and input 1 in that order, a NaN
-// without its sign (NumberResult).
-inline long double ApplyFused(FusedOperation operation, long double first, long double second) {
-  long double result = operation == kFusedSum ? first + second : operation == kFusedDifference ? first - second
-                                                                                                : first * second;
-  if (std::isnan(result)) result = std::fabs(result);
-  return result;
-}
-
 // What a fused MAKE's checks found, before it does anything.
 struct TFusedPlan {
   long double First = 0;   // input 2
@@ -955,29 +915,6 @@ inline TAtom* OwnStoredNumber(const TFusedMake& memo, const TPlainStore& target)
   return old;
 }
 
-// Leaves the interpreter's depth as a statement's code words would see it
-// while a fused step runs a routine.
-class TFusedDepth {
-public:
-  explicit TFusedDepth(TInterpreter& in) : in_(in) { ++in_.InterpretDepth; }
-  ~TFusedDepth() { --in_.InterpretDepth; }
-  TFusedDepth(const TFusedDepth&) = delete;
-  TFusedDepth& operator=(const TFusedDepth&) = delete;
-
-private:
-  TInterpreter& in_;
-};
-
-// A number atom made by this fused step (allocated after its serial
-// stepStamp): only the step's own values hold it, since the routines that
-// made or passed it on keep nothing, so it may take a new value.
-inline TAtom* OwnFreshNumber(TAtom* value, uint64_t stepStamp) {
-  return IsAtom(value) && value->Kind == akNumber && value->Stamp > stepStamp && value->RefCount == 0 &&
-                 value->Parent == nullptr && !value->Ext
-             ? value
-             : nullptr;
-}
-
 // One foCall of a fused step on the values on top (input 1 the deepest),
 // none of them a variable: what FastCall does, on the step's own values;
 // false, with nothing done, where FastCall would decline. The step's calls
@@ -1013,11 +950,14 @@ bool FusedCall(TInterpreter& in, const TFastOp& op, const std::vector<int32_t>& 
     else
       result = NewNumber(s, number);
   } else {
+    // Modes checked since the last routine of another kind stand, also
+    // after this one: a frameless routine is the library's own.
     const TFusedDepth depthGuard(in);
-    const bool answered =
-        TryRoutine(in, target.Routine, inputs, target.InputCount, target.Line, result, floatingPointReady);
+    if (!TryRoutine(in, target.Routine, inputs, target.InputCount, target.Line, result,
+                    floatingPointReady || s.FloatingPointModesChecked))
+      return false;
     floatingPointReady = true;
-    if (!answered) return false;
+    s.FloatingPointModesChecked = s.FastPaths;
   }
   ++in.StatementCounter;  // the body's statement
   depth -= count;
@@ -1152,6 +1092,14 @@ inline bool RunNumericFusedMake(TInterpreter& in, const TFastCode& fast, const T
   return true;
 }
 
+// The range a statement of fused MAKEs ends with once they all ran.
+inline void EndFusedStatement(TInterpreter& in, const TFastCode& fast) {
+  if (fast.FusedEndStart != kNoSpan) {
+    in.S.CurrentPosition.StartPos = fast.FusedEndStart;
+    in.S.CurrentPosition.EndPos = fast.FusedEndEnd;
+  }
+}
+
 // Runs the fused MAKEs of a statement made of them (TFusedMake), each as one
 // step with the effects its superinstructions have: the wrappers'
 // statements counted, the result stored by the plain store, the variable
@@ -1164,13 +1112,14 @@ inline bool RunNumericFusedMake(TInterpreter& in, const TFastCode& fast, const T
 // only one of a loop's list, it ran in the round before this one, and
 // since then nothing else counted a statement, nothing escaped, nothing
 // pinned the atom, and the variable still holds it.
+// The statement's plan ran its first done MAKEs (planStands: it stood).
 size_t RunFusedMakes(TInterpreter& in, const TFastCode& fast, const std::vector<int32_t>& code,
-                     const TAtom* statement) {
+                     const TAtom* statement, size_t done, bool planStands) {
   TStructure& s = in.S;
   const uint32_t perRound = static_cast<uint32_t>(fast.Fused.size());  // counts between two runs of one
   const bool onlyStatement = in.RoundsList == statement;
-  size_t done = 0;
-  for (const TFusedMake& make : fast.Fused) {
+  for (; done < fast.Fused.size(); ++done) {
+    const TFusedMake& make = fast.Fused[done];
     if (!make.Numeric || !RunNumericFusedMake(in, fast, make, code, onlyStatement, perRound)) {
       // Only steps that read numbers by value may run between two runs of
       // one that gives its atom a new value: any other could store that
@@ -1188,12 +1137,9 @@ size_t RunFusedMakes(TInterpreter& in, const TFastCode& fast, const std::vector<
       s.CurrentPosition.StartPos = make.FinalStart;
       s.CurrentPosition.EndPos = make.FinalEnd;
     }
-    ++done;
   }
-  if (done == fast.Fused.size() && fast.FusedEndStart != kNoSpan) {
-    s.CurrentPosition.StartPos = fast.FusedEndStart;
-    s.CurrentPosition.EndPos = fast.FusedEndEnd;
-  }
+  if (done == fast.Fused.size() && !planStands && WorthPlanning(fast)) PlanFusedStatement(in, fast, code);
+  if (done == fast.Fused.size()) EndFusedStatement(in, fast);
   return done;
 }
 
@@ -1597,6 +1543,16 @@ bool OnlyBranchOps(const TFastCode& fast) {
 
 bool RunBodyShortWay(TInterpreter& in, TAtom* body) { return RunBranchShortWay(in, body); }
 
+TAtom* FramelessWrapperOf(TInterpreter& in, const TFastOp& op, const std::vector<int32_t>& code, int32_t& routine,
+                          int32_t& line, int32_t& inputs) {
+  TFramelessTarget target;
+  if (!FindFramelessTarget(in, op, code, target) || target.WrappedRoutine < 0) return nullptr;
+  routine = target.WrappedRoutine;
+  line = target.Line;
+  inputs = target.InputCount;
+  return target.Procedure;
+}
+
 bool BodyMayRunShortWay(const TInterpreter& in, const TAtom& body) {
   // A body whose frames are kept has run: its superinstructions are made now.
   TAtom::Extension* ext = body.Ext.get();
@@ -1606,8 +1562,8 @@ bool BodyMayRunShortWay(const TInterpreter& in, const TAtom& body) {
 }
 
 bool TryRoutineOnOperands(TInterpreter& in, TPrimitive routine, const TStackEntry* inputs, int32_t inputCount,
-                          int32_t line, TAtom*& result) {
-  return TryRoutine(in, routine, inputs, inputCount, line, result);
+                          int32_t line, TAtom*& result, bool floatingPointReady) {
+  return TryRoutine(in, routine, inputs, inputCount, line, result, floatingPointReady);
 }
 
 // ocNative / ocPrimitive: calls a bound routine with a clean floating-point
@@ -1985,12 +1941,17 @@ TAtom* Interpret(TInterpreter& in, TAtom* statement, bool quiet) {
   return InterpretFastCode(in, statement, *fast, quiet);
 }
 
-TAtom* InterpretFastCode(TInterpreter& in, TAtom* statement, const TFastCode& fast, bool quiet) {
+namespace {
+
+// InterpretFastCode past a plan that did not run the whole statement (its
+// first planned MAKEs ran, planStands: it stood).
+[[gnu::noinline]] TAtom* InterpretFastCodeFrom(TInterpreter& in, TAtom* statement, const TFastCode& fast, bool quiet,
+                                               size_t planned, bool planStands) {
   // The fused steps call nothing that could nest or read the depth.
   TAtom* next = nullptr;
   size_t declinedAt = 0;
   if (!fast.Fused.empty()) {
-    const size_t done = RunFusedMakes(in, fast, *statement->Code(), statement);
+    const size_t done = RunFusedMakes(in, fast, *statement->Code(), statement, planned, planStands);
     if (done == fast.Fused.size()) return AtomThroughSlot(in.S, fast.FusedNext, fast.Ops.back().Operand);
     declinedAt = static_cast<size_t>(fast.Fused[done].FirstOp);
   }
@@ -2032,4 +1993,24 @@ TAtom* InterpretFastCode(TInterpreter& in, TAtom* statement, const TFastCode& fa
     scope.Complete();
   }
   return InterpretWords(in, statement, quiet, &fast, declinedAt, nullptr, &atStart, pastCall);
+}
+
+// A statement with a plan (made only for a statement of fused MAKEs): where
+// it runs them all, nothing else is left to set up.
+[[gnu::noinline]] TAtom* InterpretPlannedStatement(TInterpreter& in, TAtom* statement, const TFastCode& fast,
+                                                   bool quiet) {
+  bool stands = false;
+  const size_t planned = RunPlannedFusedMakes(in, fast, stands);
+  if (planned == fast.Fused.size()) [[likely]] {
+    EndFusedStatement(in, fast);
+    return AtomThroughSlot(in.S, fast.FusedNext, fast.Ops.back().Operand);
+  }
+  return InterpretFastCodeFrom(in, statement, fast, quiet, planned, stands);
+}
+
+}  // namespace
+
+TAtom* InterpretFastCode(TInterpreter& in, TAtom* statement, const TFastCode& fast, bool quiet) {
+  return fast.Plan != nullptr ? InterpretPlannedStatement(in, statement, fast, quiet)
+                              : InterpretFastCodeFrom(in, statement, fast, quiet, 0, false);
 }

@@ -83,6 +83,21 @@ INSTANTIATE_TEST_SUITE_P(
         // a missing variable) the statement still runs the full way's calls.
         u"make \"n 0\nrepeat 300 [make \"i repeat, make \"w (word3 \"item :i \"x), make \"n add :n cnt :w]\nprint :n :w",
         u"make \"w \"ab\nrepeat 3 [make \"x add cnt :w :w]\nprint :x",
+        // Such statements once their names and calls are resolved: what
+        // they call, read or store changes in the middle of the loop (a
+        // routine redefined or given a lambda child, a variable locked, given
+        // a member or a handler, a routine raising on a new value), and one
+        // list run at the top level and under a local of the same name.
+        u"make \"n 0\nrepeat 9 [make \"i repeat, make \"w (word3 \"a :i \"b), make \"n add :n cnt :w, "
+        u"if eq :i 5 [make \"cnt [[:a] output 100]]]\nprint :n :w",
+        u"make \"n 0\nrepeat 9 [make \"i repeat, make \"w (word3 \"a :i \"b), make \"n add :n cnt :w, "
+        u"if eq :i 5 [make \"cnt.lambda [[:a] output 7]]]\nprint :n :w",
+        u"make \"n 0\nrepeat 9 [make \"i repeat, make \"n add :n cnt :i, if eq :i 4 [setbit \"n 4096]]\nprint :n",
+        u"repeat 9 [make \"i repeat, make \"w (word3 :i :i \"x), if eq :i 4 [make \"i.part 1]]\nprint :w :i.part",
+        u"repeat 9 [make \"i repeat, make \"w (word3 :i \"- \"x), if eq :i 4 [make \"w.onchange [print :w]]]",
+        u"make \"l \"abc\nrepeat 9 [make \"i repeat, make \"w (word3 \"a :l \"b), if eq :i 4 [make \"l [x y]]]\nprint :w",
+        u"make \"body [make \"x add :x cnt \"ab]\nmake \"x 0\nrepeat 5 :body\nto p\nlocal \"x\nmake \"x 100\n"
+        u"repeat 5 :body\noutput :x\nend\nprint p :x",
         u"make \"x add 1 cnt :nosuch\nprint :x",
         // A number call's result goes into an input only where the MAKE made
         // that input itself, not into a number another value holds.

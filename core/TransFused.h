@@ -1,0 +1,141 @@
+#pragma once
+// The fused MAKE steps (TFusedMake): the pieces the interpreter's short way
+// and the steps' plans (TransFused.cpp) share.
+
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "core/Atoms.h"
+#include "core/Exports.h"
+#include "core/Expr.h"
+#include "core/Trans.h"
+
+// A number atom's value, or a word's already read as a number.
+inline bool ReadNumber(const TAtom* atom, long double& x) {
+  if (!IsAtom(atom) || (atom->Kind != akNumber && (atom->Kind != akWord || (atom->Marks & amNumberRead) == 0)))
+    return false;
+  x = atom->Number;
+  return true;
+}
+
+// The number routines a fused step computes itself.
+enum FusedOperation : int { kFusedSum, kFusedDifference, kFusedProduct };
+
+inline bool FusedOperationOf(const TInterpreter& in, int32_t routine, FusedOperation& operation) {
+  const int32_t slot = routine + 1;
+  if (slot == in.ExportRoutineIndex[exLOGOSUM])
+    operation = kFusedSum;
+  else if (slot == in.ExportRoutineIndex[exLOGOSUB])
+    operation = kFusedDifference;
+  else if (slot == in.ExportRoutineIndex[exLOGOMUL])
+    operation = kFusedProduct;
+  else
+    return false;
+  return true;
+}
+
+// As the routines compute: input 2 and input 1 in that order, a NaN
+// without its sign (NumberResult).
+inline long double ApplyFused(FusedOperation operation, long double first, long double second) {
+  long double result = operation == kFusedSum ? first + second : operation == kFusedDifference ? first - second
+                                                                                                : first * second;
+  if (std::isnan(result)) result = std::fabs(result);
+  return result;
+}
+
+// Leaves the interpreter's depth as a statement's code words would see it
+// while a fused step runs a routine.
+class TFusedDepth {
+public:
+  explicit TFusedDepth(TInterpreter& in) : in_(in) { ++in_.InterpretDepth; }
+  ~TFusedDepth() { --in_.InterpretDepth; }
+  TFusedDepth(const TFusedDepth&) = delete;
+  TFusedDepth& operator=(const TFusedDepth&) = delete;
+
+private:
+  TInterpreter& in_;
+};
+
+// A number atom made by this fused step (allocated after its serial
+// stepStamp): only the step's own values hold it, since the routines that
+// made or passed it on keep nothing, so it may take a new value.
+inline TAtom* OwnFreshNumber(TAtom* value, uint64_t stepStamp) {
+  return IsAtom(value) && value->Kind == akNumber && value->Stamp > stepStamp && value->RefCount == 0 &&
+                 value->Parent == nullptr && !value->Ext
+             ? value
+             : nullptr;
+}
+
+// A procedure's value past its input and local name lists.
+[[gnu::always_inline]] inline const TAtom* BodyOfValue(const TAtom* value) {
+  const TAtom* cell = value;
+  for (int skipped = 0; skipped < 2 && IsAtom(cell) && cell->Kind == akList && TAtom::IsList(cell->Left); ++skipped)
+    cell = cell->Right;
+  return cell;
+}
+
+// --- plans ------------------------------------------------------------------------
+// A statement made only of fused MAKEs, none of them Numeric, with every
+// name it reads, stores into or calls resolved once at the root, where a
+// name's answer stands while the name generation does (the tokens' memos
+// say so). Each run then checks what can change without moving that
+// generation (the variables' values and flags, the procedures' bodies, the
+// pump cadence, logging, the topic) and does what the superinstructions
+// would do, or declines before the first effect of a MAKE.
+enum class TPlannedKind : uint8_t { kLiteral, kRead, kCounter, kCall };
+struct TPlannedValue {
+  TPlannedKind Kind = TPlannedKind::kLiteral;
+  bool WhileCounter = false;       // kCounter: WHILE's, else REPEAT's
+  bool Arithmetic = false;         // kCall: a number routine computed on two numbers (Operation)
+  FusedOperation Operation = kFusedSum;
+  int32_t Start = kNoSpan;         // the range current after the op's marker;
+  int32_t End = kNoSpan;           // kNoSpan: the one the MAKE began with
+  TAtom* Atom = nullptr;           // the literal, the variable read, the procedure called
+  // kCall: the procedure's value and its body's statement as they were
+  // planned (that atom life, that code), the routine's number and line.
+  const TAtom* Value = nullptr;
+  const TAtom* Body = nullptr;
+  uint64_t BodyStamp = 0;
+  uint32_t BodyCode = 0;
+  int32_t Routine = -1;
+  int32_t Line = -1;
+  int32_t Inputs = 0;
+};
+struct TPlannedMake {
+  TAtom* Variable = nullptr;  // the store's target
+  uint32_t FirstValue = 0;    // its values in TFusedStatementPlan::Values
+  uint32_t ValueCount = 0;
+};
+struct TFusedStatementPlan {
+  // Valid while these stand and the frame's owner is the root.
+  uint64_t NameGeneration = UINT64_MAX;
+  const TAtom* Root = nullptr;
+  bool CaseSensitive = true;
+  uint32_t Keywords = 0;
+  std::vector<TPlannedMake> Makes;
+  std::vector<TPlannedValue> Values;
+  uint32_t Misses = 0;  // plans that could not be made, in a row
+  mutable uint32_t Waits = 0;  // runs since the last try
+};
+
+// Runs the statement's fused MAKEs by its plan, from the first: how many
+// ran (each with all its effects); the one that would decline runs none of
+// its effects, nor does any when the plan no longer stands (stands false).
+size_t RunPlannedFusedMakes(TInterpreter& in, const TFastCode& fast, bool& stands);
+// Makes or renews the statement's plan, just after its fused MAKEs all ran
+// the ordinary way without one that stands; where one of them cannot be
+// planned, an empty plan that counts the misses.
+void PlanFusedStatement(TInterpreter& in, const TFastCode& fast, const std::vector<int32_t>& code);
+// A plan that could not be made is tried again only now and then.
+constexpr uint32_t kPlanRetryInterval = 64;
+inline bool WorthPlanning(const TFastCode& fast) {
+  const TFusedStatementPlan* plan = fast.Plan.get();
+  return plan == nullptr || plan->Misses == 0 || ++plan->Waits % kPlanRetryInterval == 0;
+}
+
+// The procedure a foCall of a fused MAKE finds now and the direct wrapper
+// routine it calls without a frame (the op's memos then describe its
+// body); null where the call would not be frameless now (TransInterpret.cpp).
+TAtom* FramelessWrapperOf(TInterpreter& in, const TFastOp& op, const std::vector<int32_t>& code, int32_t& routine,
+                          int32_t& line, int32_t& inputs);
