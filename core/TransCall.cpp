@@ -467,7 +467,8 @@ using TKeptCells = std::array<TAtom*, 8>;
   for (size_t i = 0; i < count; ++i) {
     if (call.Pairs[2 * i] != 0 || TAtom::IsVariable(inputs[-1 - static_cast<ptrdiff_t>(i)].Value)) return nullptr;
     const TAtom* paramAtom = call.S.AtomById(static_cast<uint32_t>(call.Pairs[2 * i + 1]));
-    if (!TAtom::IsWord(paramAtom) || (!cells[i]->Text.SameNode(paramAtom->Text) && !SameText(cells[i]->Text, paramAtom->Text)))
+    if (!TAtom::IsWord(paramAtom) ||
+        (!cells[i]->Text.SameNode(paramAtom->Text) && !SameText(cells[i]->Text, paramAtom->Text)))
       return nullptr;
   }
   spare.Frames.pop_back();
