@@ -130,15 +130,7 @@ inline bool RunPlannedCall(TInterpreter& in, const TPlannedValue& call, TStackEn
   long double first = 0;
   long double second = 0;
   if (call.Arithmetic && ReadNumber(inputs[1].Value, first) && ReadNumber(inputs[0].Value, second)) {
-    if (!floatingPointReady) PrepareOwnArithmetic(s);
-    floatingPointReady = true;
-    const long double number = ApplyFused(call.Operation, first, second);
-    result = OwnFreshNumber(inputs[0].Value, stepStamp);
-    if (result == nullptr) result = OwnFreshNumber(inputs[1].Value, stepStamp);
-    if (result != nullptr)
-      result->Number = number;
-    else
-      result = NewNumber(s, number);
+    result = ComputeFused(s, call.Operation, first, second, inputs, stepStamp, floatingPointReady);
   } else {
     const TFusedDepth depthGuard(in);
     // Modes checked since the last routine of another kind stand: a

@@ -67,6 +67,20 @@ inline TAtom* OwnFreshNumber(TAtom* value, uint64_t stepStamp) {
              : nullptr;
 }
 
+// A number routine's result that the step computes as the routine would,
+// into an input the step made itself where there is one.
+inline TAtom* ComputeFused(TStructure& s, FusedOperation operation, long double first, long double second,
+                           const TStackEntry* inputs, uint64_t stepStamp, bool& floatingPointReady) {
+  if (!floatingPointReady) PrepareOwnArithmetic(s);
+  floatingPointReady = true;
+  const long double number = ApplyFused(operation, first, second);
+  TAtom* result = OwnFreshNumber(inputs[0].Value, stepStamp);
+  if (result == nullptr) result = OwnFreshNumber(inputs[1].Value, stepStamp);
+  if (result == nullptr) return NewNumber(s, number);
+  result->Number = number;
+  return result;
+}
+
 // A procedure's value past its input and local name lists.
 [[gnu::always_inline]] inline const TAtom* BodyOfValue(const TAtom* value) {
   const TAtom* cell = value;

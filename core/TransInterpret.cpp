@@ -938,17 +938,7 @@ bool FusedCall(TInterpreter& in, const TFastOp& op, const std::vector<int32_t>& 
   long double second = 0;
   if (count == 2 && target.WrappedRoutine >= 0 && FusedOperationOf(in, target.WrappedRoutine, operation) &&
       ReadNumber(inputs[1].Value, first) && ReadNumber(inputs[0].Value, second)) {
-    // A number routine the step computes as the routine would, into an
-    // input the step made itself where there is one.
-    if (!floatingPointReady) PrepareOwnArithmetic(s);
-    floatingPointReady = true;
-    const long double number = ApplyFused(operation, first, second);
-    result = OwnFreshNumber(inputs[0].Value, stepStamp);
-    if (result == nullptr) result = OwnFreshNumber(inputs[1].Value, stepStamp);
-    if (result != nullptr)
-      result->Number = number;
-    else
-      result = NewNumber(s, number);
+    result = ComputeFused(s, operation, first, second, inputs, stepStamp, floatingPointReady);
   } else {
     // Modes checked since the last routine of another kind stand, also
     // after this one: a frameless routine is the library's own.
