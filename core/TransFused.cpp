@@ -221,12 +221,7 @@ size_t RunPlannedFusedMakes(TInterpreter& in, const TFastCode& fast, bool& stand
     if (!RunPlannedMake(in, *plan, planned)) break;
     const TFusedMake& make = fast.Fused[done];
     make.Declines = 0;
-    in.ResultAtom = SystemValue;
-    in.StopFlag = false;
-    if (make.FinalStart != kNoSpan) {
-      s.CurrentPosition.StartPos = make.FinalStart;
-      s.CurrentPosition.EndPos = make.FinalEnd;
-    }
+    EndFusedMake(in, make);
     ++done;
   }
   return done;

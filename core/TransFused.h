@@ -67,6 +67,17 @@ inline TAtom* OwnFreshNumber(TAtom* value, uint64_t stepStamp) {
              : nullptr;
 }
 
+// What a fused MAKE leaves once it ran: no result, no stop, the range of
+// its last code word.
+inline void EndFusedMake(TInterpreter& in, const TFusedMake& make) {
+  in.ResultAtom = SystemValue;
+  in.StopFlag = false;
+  if (make.FinalStart != kNoSpan) {
+    in.S.CurrentPosition.StartPos = make.FinalStart;
+    in.S.CurrentPosition.EndPos = make.FinalEnd;
+  }
+}
+
 // A number routine's result that the step computes as the routine would,
 // into an input the step made itself where there is one.
 inline TAtom* ComputeFused(TStructure& s, FusedOperation operation, long double first, long double second,

@@ -1105,7 +1105,6 @@ inline void EndFusedStatement(TInterpreter& in, const TFastCode& fast) {
 // The statement's plan ran its first done MAKEs (planStands: it stood).
 size_t RunFusedMakes(TInterpreter& in, const TFastCode& fast, const std::vector<int32_t>& code,
                      const TAtom* statement, size_t done, bool planStands) {
-  TStructure& s = in.S;
   const uint32_t perRound = static_cast<uint32_t>(fast.Fused.size());  // counts between two runs of one
   const bool onlyStatement = in.RoundsList == statement;
   for (; done < fast.Fused.size(); ++done) {
@@ -1121,12 +1120,7 @@ size_t RunFusedMakes(TInterpreter& in, const TFastCode& fast, const std::vector<
       }
       make.Declines = 0;
     }
-    in.ResultAtom = SystemValue;
-    in.StopFlag = false;
-    if (make.FinalStart != kNoSpan) {
-      s.CurrentPosition.StartPos = make.FinalStart;
-      s.CurrentPosition.EndPos = make.FinalEnd;
-    }
+    EndFusedMake(in, make);
   }
   if (done == fast.Fused.size() && !planStands && WorthPlanning(fast)) PlanFusedStatement(in, fast, code);
   if (done == fast.Fused.size()) EndFusedStatement(in, fast);
