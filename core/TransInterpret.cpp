@@ -865,7 +865,8 @@ bool FastMake(TInterpreter& in, TFastStack& operands) {
 // a word already read as one, or such a value of a variable without
 // members (variable: that variable, else null); false where the routine
 // would have to read it first.
-inline bool FusedNumber(TStructure& s, const TFastOp& op, long double& x, const TAtom*& variable) {
+[[gnu::always_inline]] inline bool FusedNumber(TStructure& s, const TFastOp& op, long double& x,
+                                               const TAtom*& variable) {
   const TAtom* atom = s.AtomById(static_cast<uint32_t>(op.Operand));
   variable = nullptr;
   if (op.Kind == foValueOf) {
