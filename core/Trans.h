@@ -673,11 +673,9 @@ private:
 // Runs a frameless routine on a call's operands (input 1 first) with the
 // line its wrapper body's statement would arm. A routine that raises leaves
 // nothing of the attempt (range, topic, trace entries) and gives false: the
-// call then goes the full way, which raises the error itself. A caller
-// that made the floating-point state the default since the last routine
-// other than a frameless one ran says so (floatingPointReady).
+// call then goes the full way, which raises the error itself.
 bool TryRoutineOnOperands(TInterpreter& in, TPrimitive routine, const TStackEntry* inputs, int32_t inputCount,
-                          int32_t line, TAtom*& result, bool floatingPointReady = false);
+                          int32_t line, TAtom*& result);
 
 // The usual input error: files 04 (dump), 05 and 06 (kind names) of the
 // offending value, the current range := [start, end), the topic := key,

@@ -113,7 +113,7 @@ inline TPrimitive PlannedRoutine(const TInterpreter& in, const TPlannedValue& ca
 // (FusedCall, TransInterpret.cpp): false, with the range as it was before
 // and nothing else done, where that call would decline.
 inline bool RunPlannedCall(TInterpreter& in, const TPlannedValue& call, TStackEntry* values, size_t& depth,
-                           uint64_t stepStamp, bool& floatingPointReady) {
+                           uint64_t stepStamp) {
   TStructure& s = in.S;
   TPosition& current = s.CurrentPosition;
   const TPrimitive routine = PlannedRoutine(in, call);
@@ -130,16 +130,11 @@ inline bool RunPlannedCall(TInterpreter& in, const TPlannedValue& call, TStackEn
   long double first = 0;
   long double second = 0;
   if (call.Arithmetic && ReadNumber(inputs[1].Value, first) && ReadNumber(inputs[0].Value, second)) {
-    result = ComputeFused(s, call.Operation, first, second, inputs, stepStamp, floatingPointReady);
+    result = ComputeFused(s, call.Operation, first, second, inputs, stepStamp);
   } else {
+    // A frameless routine leaves the checked modes standing (TryRoutine).
     const TFusedDepth depthGuard(in);
-    // Modes checked since the last routine of another kind stand: a
-    // frameless routine is the library's own and changes none, so they
-    // stand after it too (a raise leaves them unchecked).
-    const bool ready = floatingPointReady || s.FloatingPointModesChecked;
-    if (!TryRoutineOnOperands(in, routine, inputs, call.Inputs, call.Line, result, ready)) return false;
-    floatingPointReady = true;
-    s.FloatingPointModesChecked = s.FastPaths;
+    if (!TryRoutineOnOperands(in, routine, inputs, call.Inputs, call.Line, result)) return false;
   }
   ++in.StatementCounter;  // the body's statement
   depth -= count;
@@ -162,7 +157,6 @@ bool RunPlannedMake(TInterpreter& in, const TFusedStatementPlan& plan, const TPl
   const uint64_t stepStamp = s.StampCounter;
   TStackEntry values[kMaxFusedValues];
   size_t depth = 0;
-  bool floatingPointReady = false;
   const TPlannedValue* const first = plan.Values.data() + make.FirstValue;
   for (const TPlannedValue* value = first; value != first + make.ValueCount; ++value) {
     const int32_t valueStart = value->Start != kNoSpan ? value->Start : start;
@@ -188,7 +182,7 @@ bool RunPlannedMake(TInterpreter& in, const TFusedStatementPlan& plan, const TPl
             valueStart, valueEnd};
         break;
       case TPlannedKind::kCall:
-        done = RunPlannedCall(in, *value, values, depth, stepStamp, floatingPointReady) &&
+        done = RunPlannedCall(in, *value, values, depth, stepStamp) &&
                !TAtom::IsVariable(values[depth - 1].Value);
         break;
     }

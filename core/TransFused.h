@@ -81,9 +81,8 @@ inline void EndFusedMake(TInterpreter& in, const TFusedMake& make) {
 // A number routine's result that the step computes as the routine would,
 // into an input the step made itself where there is one.
 inline TAtom* ComputeFused(TStructure& s, FusedOperation operation, long double first, long double second,
-                           const TStackEntry* inputs, uint64_t stepStamp, bool& floatingPointReady) {
-  if (!floatingPointReady) PrepareOwnArithmetic(s);
-  floatingPointReady = true;
+                           const TStackEntry* inputs, uint64_t stepStamp) {
+  PrepareOwnArithmetic(s);
   const long double number = ApplyFused(operation, first, second);
   TAtom* result = OwnFreshNumber(inputs[0].Value, stepStamp);
   if (result == nullptr) result = OwnFreshNumber(inputs[1].Value, stepStamp);

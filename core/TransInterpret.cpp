@@ -698,20 +698,19 @@ struct TFramelessTarget {
   if (s.ErrorTrace.size() > traceLength) TruncateErrorTrace(in, traceLength);
 }
 
-// TryRoutineOnOperands, inlined into the short way's calls. A caller that
-// made the floating-point state the default since the last routine other
-// than a frameless one ran says so (floatingPointReady). Frameless routines
-// are the library's own: none of them changes a mode, and one that calls
-// the host clears the checked modes by that call, so the modes found the
-// default before stand after it, as for the interpreter's own arithmetic.
+// TryRoutineOnOperands, inlined into the short way's calls. Frameless
+// routines are the library's own: none of them changes a mode, and one
+// that calls the host clears the checked modes by that call, so the modes
+// found the default before stand after it, as for the interpreter's own
+// arithmetic.
 inline bool TryRoutine(TInterpreter& in, TPrimitive routine, const TStackEntry* inputs, int32_t inputCount,
-                       int32_t line, TAtom*& result, bool floatingPointReady = false) {
+                       int32_t line, TAtom*& result) {
   TStructure& s = in.S;
   // Only a raise reads these; the answer's way does nothing more with them.
   const size_t traceLength = s.ErrorTrace.size();
   const int32_t start = s.CurrentPosition.StartPos;
   const int32_t end = s.CurrentPosition.EndPos;
-  if (!floatingPointReady) PrepareOwnArithmetic(s);
+  PrepareOwnArithmetic(s);
   try {
     // Never null, also without inputs: null means "read the frame's cells".
     const OperandView view(s, inputs, inputCount, line);
@@ -919,10 +918,9 @@ inline TAtom* OwnStoredNumber(const TFusedMake& memo, const TPlainStore& target)
 // One foCall of a fused step on the values on top (input 1 the deepest),
 // none of them a variable: what FastCall does, on the step's own values;
 // false, with nothing done, where FastCall would decline. The step's calls
-// run only frameless routines, so the floating-point state is made the
-// default once for all of them (floatingPointReady).
+// run only frameless routines, which leave the checked modes standing.
 bool FusedCall(TInterpreter& in, const TFastOp& op, const std::vector<int32_t>& code, TStackEntry* values,
-               size_t& depth, uint64_t stepStamp, bool& floatingPointReady) {
+               size_t& depth, uint64_t stepStamp) {
   TStructure& s = in.S;
   TFramelessTarget target;
   if (!FindFramelessTarget(in, op, code, target)) return false;
@@ -939,16 +937,10 @@ bool FusedCall(TInterpreter& in, const TFastOp& op, const std::vector<int32_t>& 
   long double second = 0;
   if (count == 2 && target.WrappedRoutine >= 0 && FusedOperationOf(in, target.WrappedRoutine, operation) &&
       ReadNumber(inputs[1].Value, first) && ReadNumber(inputs[0].Value, second)) {
-    result = ComputeFused(s, operation, first, second, inputs, stepStamp, floatingPointReady);
+    result = ComputeFused(s, operation, first, second, inputs, stepStamp);
   } else {
-    // Modes checked since the last routine of another kind stand, also
-    // after this one: a frameless routine is the library's own.
     const TFusedDepth depthGuard(in);
-    if (!TryRoutine(in, target.Routine, inputs, target.InputCount, target.Line, result,
-                    floatingPointReady || s.FloatingPointModesChecked))
-      return false;
-    floatingPointReady = true;
-    s.FloatingPointModesChecked = s.FastPaths;
+    if (!TryRoutine(in, target.Routine, inputs, target.InputCount, target.Line, result)) return false;
   }
   ++in.StatementCounter;  // the body's statement
   depth -= count;
@@ -993,7 +985,6 @@ bool RunFusedValueMake(TInterpreter& in, const TFastCode& fast, const TFusedMake
   TStackEntry values[kMaxFusedValues];
   size_t depth = 0;
   bool done = true;
-  bool floatingPointReady = false;
   // A variable among the values (a literal, one read, a routine's answer)
   // brings its members along: no call takes it by value, nor the store.
   for (size_t i = 0; done && i < valueOps; ++i) {
@@ -1024,7 +1015,7 @@ bool RunFusedValueMake(TInterpreter& in, const TFastCode& fast, const TFusedMake
                            current.StartPos, current.EndPos};
         break;
       case foCall:
-        done = FusedCall(in, op, code, values, depth, stepStamp, floatingPointReady) &&
+        done = FusedCall(in, op, code, values, depth, stepStamp) &&
                !TAtom::IsVariable(values[depth - 1].Value);
         break;
       default:
@@ -1547,8 +1538,8 @@ bool BodyMayRunShortWay(const TInterpreter& in, const TAtom& body) {
 }
 
 bool TryRoutineOnOperands(TInterpreter& in, TPrimitive routine, const TStackEntry* inputs, int32_t inputCount,
-                          int32_t line, TAtom*& result, bool floatingPointReady) {
-  return TryRoutine(in, routine, inputs, inputCount, line, result, floatingPointReady);
+                          int32_t line, TAtom*& result) {
+  return TryRoutine(in, routine, inputs, inputCount, line, result);
 }
 
 // ocNative / ocPrimitive: calls a bound routine with a clean floating-point
