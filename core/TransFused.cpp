@@ -28,6 +28,7 @@ bool PlanValue(TInterpreter& in, const TFastOp& op, const std::vector<int32_t>& 
       value.Kind = TPlannedKind::kLiteral;
       value.Atom = s.AtomById(static_cast<uint32_t>(op.Operand));
       if (value.Atom == nullptr) return false;  // the empty list: found again each time
+      if (value.Atom == SystemValue) value.Kind = TPlannedKind::kNone;
       break;
     case foValueOf: {
       TAtom* name = s.AtomById(static_cast<uint32_t>(op.Operand));
@@ -46,6 +47,9 @@ bool PlanValue(TInterpreter& in, const TFastOp& op, const std::vector<int32_t>& 
       if (procedure == nullptr || !AnsweredAtRoot(s, op.SiteName, procedure) ||
           static_cast<size_t>(value.Inputs) > depth)
         return false;
+      const size_t index = static_cast<size_t>(value.Routine);
+      value.Frameless = index < in.FramelessRoutines.size() ? in.FramelessRoutines[index] : nullptr;
+      if (value.Frameless == nullptr) return false;
       value.Kind = TPlannedKind::kCall;
       value.Atom = procedure;
       value.Value = procedure->Left;
@@ -83,9 +87,9 @@ bool PlanMake(TInterpreter& in, const TFastCode& fast, const TFusedMake& make, c
       end = ops[i].SpanEnd;
     }
     TPlannedValue value;
-    value.Start = start;
-    value.End = end;
+    value.Range = {start, end};
     if (!PlanValue(in, ops[i], code, depth, value)) return false;
+    if (value.Kind == TPlannedKind::kCall) ++planned.Calls;
     plan.Values.push_back(value);
   }
   TAtom* name = s.AtomById(static_cast<uint32_t>(ops[valueOps].Operand));
@@ -96,36 +100,88 @@ bool PlanMake(TInterpreter& in, const TFastCode& fast, const TFusedMake& make, c
   return true;
 }
 
-// The routine a planned call runs without a frame, while the procedure
-// has the value, body statement and code it was planned with; else null.
-inline TPrimitive PlannedRoutine(const TInterpreter& in, const TPlannedValue& call) {
+// The procedure of a planned call still has the value, body statement and
+// code it was planned with, so its routine is the planned one.
+inline bool PlannedRoutineStands(const TPlannedValue& call) {
   const TAtom* procedure = call.Atom;
   const TAtom* value = procedure->Left;
-  if (value != call.Value || (procedure->Flags & afPassResult) != 0) return nullptr;
+  if (value != call.Value || (procedure->Flags & afPassResult) != 0) return false;
   const TAtom* body = BodyOfValue(value);
-  if (body != call.Body || body->Stamp != call.BodyStamp || TAtom::CodeGeneration(*body) != call.BodyCode)
-    return nullptr;
-  const size_t index = static_cast<size_t>(call.Routine);
-  return index < in.FramelessRoutines.size() ? in.FramelessRoutines[index] : nullptr;
+  return body == call.Body && body->Stamp == call.BodyStamp && TAtom::CodeGeneration(*body) == call.BodyCode;
 }
 
-// A planned call on the values on top, as the fused step's call makes it
-// (FusedCall, TransInterpret.cpp): false, with the range as it was before
-// and nothing else done, where that call would decline.
-inline bool RunPlannedCall(TInterpreter& in, const TPlannedValue& call, TStackEntry* values, size_t& depth,
-                           uint64_t stepStamp) {
-  TStructure& s = in.S;
-  TPosition& current = s.CurrentPosition;
-  const TPrimitive routine = PlannedRoutine(in, call);
-  if (routine == nullptr || (s.Log.LogFileOpen && (s.Log.LogMask & lcProcedure) != 0) || !current.Topic.empty() ||
+// The flags of a variable that make its store more than a plain one or
+// end StoreGuardsOf's search at it.
+constexpr uint32_t kOwnStoreFlags = kReactiveFlags | afLocked | afFrame | afSilent | afActive;
+
+// FindPlainStore's target for a planned store into the variable, under a
+// frame owned by the root; no variable where the store is no plain one.
+// For a variable right under the root, which has no parent (Direct),
+// StoreGuardsOf and IsPlainStoreInto read only the flags and marks of
+// those two.
+struct TPlannedStore {
+  TPlainStore Target;
+  bool Direct = false;
+};
+inline TPlannedStore PlannedStore(const TStructure& s, TAtom* variable) {
+  const TAtom* root = variable->Parent;
+  if (root == s.Root && root->Parent == nullptr &&
+      ((variable->Flags & kOwnStoreFlags) | (root->Flags & (afLocked | afSilent))) == 0 &&
+      ((variable->Marks & kReactiveMarks) | (root->Marks & (amChangeHandler | amMakeHandlerChild))) == 0) [[likely]]
+    return {{variable, true}, true};
+  const TStoreGuards guards = StoreGuardsOf(variable);
+  if (guards.Locked || !IsPlainStoreInto(s, *variable, nullptr)) return {};
+  return {{variable, !guards.Suppressed && (variable->Flags & afActive) == 0}, false};
+}
+
+// StorePlain of a value that is no variable (the MAKE's values are none).
+// Into a Direct target: its parent is the root, an atom.
+inline void StorePlanned(TInterpreter& in, const TPlannedStore& store, TAtom* value, const TAtom* none) {
+  TAtom* variable = store.Target.Variable;
+  if (!store.Direct || value == none) [[unlikely]] {
+    TPlainStore target = store.Target;
+    if (value == none) target.Stores = false;  // as FindPlainStore decides for it
+    StorePlain(in, target, value);
+    return;
+  }
+  const TAtom* old = variable->Left;
+  if (variable->FirstChild == nullptr &&
+      (old == nullptr || old == none || (old->Kind != akWinObject && old->Kind != akMemoryBlock))) [[likely]]
+    variable->Left = value;
+  else
+    StorePlainValueOtherwise(in, store.Target, value);
+  if ((variable->Parent->Flags & afFrame) != 0) in.NoteEscape();
+}
+
+// What the calls of a MAKE check before each of them (FusedCall,
+// TransInterpret.cpp), once for all: no logging of procedures, no topic,
+// nothing due before the statement each of them counts. The values and
+// frameless routines before and between them change none of that (they
+// resolve no names, run no program code and pump nothing; a raise in one
+// throws, since its line is set, and the MAKE declines), and the count
+// grows by one a call.
+inline bool PlannedCallsMayRun(const TInterpreter& in, uint32_t calls) {
+  const TStructure& s = in.S;
+  if ((s.Log.LogFileOpen && (s.Log.LogMask & lcProcedure) != 0) || !s.CurrentPosition.Topic.empty() ||
       !NothingDueBeforeNextStatement(in))
     return false;
-  if (call.Start != kNoSpan) {
-    current.StartPos = call.Start;
-    current.EndPos = call.End;
-  }
-  const size_t count = static_cast<size_t>(call.Inputs);
-  TStackEntry* inputs = values + (depth - count);
+  // The first call's count is not the pump's; the last's must not reach it.
+  return (in.StatementCounter + 1) % kPumpInterval + calls <= kPumpInterval;
+}
+
+// A planned call on the values on top (the inputs), as the fused step's
+// call makes it (FusedCall, TransInterpret.cpp), with the range current:
+// its answer, or Ran false where that call would decline or answer a
+// variable. Out of line: the MAKE's loop keeps its own state in registers
+// across it.
+struct TPlannedAnswer {
+  TAtom* Atom = nullptr;
+  bool Ran = false;
+};
+[[gnu::noinline]] TPlannedAnswer RunPlannedCall(TInterpreter& in, const TPlannedValue& call, const TStackEntry* inputs,
+                                                uint64_t stepStamp) {
+  if (!PlannedRoutineStands(call)) return {};
+  TStructure& s = in.S;
   TAtom* result = nullptr;
   long double first = 0;
   long double second = 0;
@@ -134,91 +190,98 @@ inline bool RunPlannedCall(TInterpreter& in, const TPlannedValue& call, TStackEn
   } else {
     // A frameless routine leaves the checked modes standing (TryRoutine).
     const TFusedDepth depthGuard(in);
-    if (!TryRoutineOnOperands(in, routine, inputs, call.Inputs, call.Line, result)) return false;
+    if (!TryRoutineOnOperands(in, call.Frameless, inputs, call.Inputs, call.Line, result)) return {};
   }
   ++in.StatementCounter;  // the body's statement
-  depth -= count;
-  values[depth++] = {result, current.StartPos, current.EndPos};
-  return true;
+  return {result, !TAtom::IsVariable(result)};
 }
 
 // One planned MAKE with the effects of its superinstructions (as
 // RunFusedValueMake has them); false, with nothing done that anyone sees,
-// where one of them would decline.
-bool RunPlannedMake(TInterpreter& in, const TFusedStatementPlan& plan, const TPlannedMake& make) {
+// where one of them would decline. A variable among the values (a literal,
+// one read, a routine's answer) brings its members along: no call takes it
+// by value, nor the store.
+[[gnu::noinline]] bool RunPlannedMake(TInterpreter& in, const TPlannedValue* planned, const TPlannedMake& make) {
   TStructure& s = in.S;
   TPosition& current = s.CurrentPosition;
-  TAtom* const variable = make.Variable;
-  const TStoreGuards guards = StoreGuardsOf(variable);
-  if (guards.Locked || !IsPlainStoreInto(s, *variable, nullptr)) return false;
+  const TPlannedStore store = PlannedStore(s, make.Variable);
+  if (store.Target.Variable == nullptr || (make.Calls != 0 && !PlannedCallsMayRun(in, make.Calls))) return false;
+  const TAtom* const none = SystemValue;
   const int32_t start = current.StartPos;
   const int32_t end = current.EndPos;
   const uint32_t statements = in.StatementCounter;
   const uint64_t stepStamp = s.StampCounter;
   TStackEntry values[kMaxFusedValues];
-  size_t depth = 0;
-  const TPlannedValue* const first = plan.Values.data() + make.FirstValue;
-  for (const TPlannedValue* value = first; value != first + make.ValueCount; ++value) {
-    const int32_t valueStart = value->Start != kNoSpan ? value->Start : start;
-    const int32_t valueEnd = value->Start != kNoSpan ? value->End : end;
-    bool done = true;
-    switch (value->Kind) {
-      case TPlannedKind::kLiteral: {
-        // A pool slot holds the atoms of one identity: only whether it is in use can change.
-        TAtom* literal = value->Atom == SystemValue || value->Atom->OnChain != AtomChain::Free ? value->Atom : nullptr;
-        done = !TAtom::IsVariable(literal);
-        values[depth++] = {literal, valueStart, valueEnd};
+  TStackEntry* top = values;  // past the values held
+  const TPlannedValue* const last = planned + make.FirstValue + make.ValueCount;
+  for (const TPlannedValue* value = planned + make.FirstValue; value != last; ++value) {
+    // Each value's range is the last one an op gave so far, or the MAKE's.
+    const TPlannedRange range = value->Range.Start != kNoSpan ? value->Range : TPlannedRange{start, end};
+    TAtom* atom = value->Atom;
+    const TPlannedKind kind = value->Kind;
+    if (kind == TPlannedKind::kRead) {
+      const TAtom* variable = atom;
+      atom = variable->Left;
+      if (variable->FirstChild != nullptr || (atom != nullptr && atom != none && atom->Kind == akVariable)) [[unlikely]]
         break;
-      }
-      case TPlannedKind::kRead: {
-        const TAtom* read = value->Atom;
-        done = read->FirstChild == nullptr && !TAtom::IsVariable(read->Left);
-        values[depth++] = {read->Left, valueStart, valueEnd};
+    } else if (kind == TPlannedKind::kLiteral) {
+      // A pool slot holds the atoms of one identity: only whether it is in use can change.
+      if (atom->OnChain == AtomChain::Free) atom = nullptr;
+      if (atom != nullptr && atom->Kind == akVariable) [[unlikely]]
         break;
-      }
-      case TPlannedKind::kCounter:
-        values[depth++] = {
-            NewNumber(s, static_cast<long double>(value->WhileCounter ? s.WhileCounter : s.RepeatCounter)),
-            valueStart, valueEnd};
+    } else if (kind == TPlannedKind::kCall) {
+      current.StartPos = range.Start;
+      current.EndPos = range.End;
+      top -= value->Inputs;
+      const TPlannedAnswer answer = RunPlannedCall(in, *value, top, stepStamp);
+      if (!answer.Ran) [[unlikely]]
         break;
-      case TPlannedKind::kCall:
-        done = RunPlannedCall(in, *value, values, depth, stepStamp) &&
-               !TAtom::IsVariable(values[depth - 1].Value);
-        break;
-    }
-    if (!done) [[unlikely]] {
-      current.StartPos = start;
-      current.EndPos = end;
-      in.StatementCounter = statements;
-      return false;
+      atom = answer.Atom;
+    } else if (kind == TPlannedKind::kCounter) {
+      atom = NewNumber(s, static_cast<long double>(value->WhileCounter ? s.WhileCounter : s.RepeatCounter));
+    }  // else kNone: SystemValue itself
+    *top++ = {atom, range.Start, range.End};
+    if (value + 1 == last) {
+      StorePlanned(in, store, values[0].Value, none);
+      in.LastValue = store.Target.Variable;
+      return true;
     }
   }
-  TAtom* const result = values[0].Value;
-  const TPlainStore target{variable,
-                           result != SystemValue && !guards.Suppressed && (variable->Flags & afActive) == 0};
-  StorePlain(in, target, result);
-  in.LastValue = variable;
-  return true;
+  current.StartPos = start;
+  current.EndPos = end;
+  in.StatementCounter = statements;
+  return false;
 }
 
 }  // namespace
 
-size_t RunPlannedFusedMakes(TInterpreter& in, const TFastCode& fast, bool& stands) {
+TAtom* FillAtomSlot(const TStructure& s, TAtom*& slot, int32_t identity) {
+  return slot = s.AtomById(static_cast<uint32_t>(identity));  // null: found again next time
+}
+
+TAtom* RunPlannedStatement(TInterpreter& in, TAtom* statement, const TFastCode& fast, bool quiet) {
   TStructure& s = in.S;
-  const TFusedStatementPlan* plan = fast.Plan.get();
-  stands = plan != nullptr && !plan->Makes.empty() && plan->NameGeneration == s.NameGeneration &&
-           plan->Root == s.Root && s.Frame()->Owner == s.Root && s.ModuleList == nullptr &&
-           plan->CaseSensitive == s.CaseSensitive && plan->Keywords == s.KeywordGeneration;
-  if (!stands) return 0;
+  const TFusedStatementPlan& plan = *fast.Plan;
+  const bool stands = plan.NameGeneration == s.NameGeneration && plan.Root == s.Root && s.Frame()->Owner == s.Root &&
+                      s.ModuleList == nullptr && plan.CaseSensitive == s.CaseSensitive &&
+                      plan.Keywords == s.KeywordGeneration;
   size_t done = 0;
-  for (const TPlannedMake& planned : plan->Makes) {
-    if (!RunPlannedMake(in, *plan, planned)) break;
-    const TFusedMake& make = fast.Fused[done];
-    make.Declines = 0;
-    EndFusedMake(in, make);
-    ++done;
+  if (stands) [[likely]] {
+    // A plan that stands has one planned MAKE for each of the statement's.
+    const TPlannedValue* values = plan.Values.data();
+    const TFusedMake* make = fast.Fused.data();
+    for (const TPlannedMake& planned : plan.Makes) {
+      if (!RunPlannedMake(in, values, planned)) [[unlikely]]
+        return InterpretFastCodeFrom(in, statement, fast, quiet, done, true);
+      make->Declines = 0;
+      EndFusedMake(in, *make);
+      ++make;
+      ++done;
+    }
+    EndFusedStatement(in, fast);
+    return AtomThroughSlot(s, fast.FusedNext, fast.Ops.back().Operand);
   }
-  return done;
+  return InterpretFastCodeFrom(in, statement, fast, quiet, 0, false);
 }
 
 void PlanFusedStatement(TInterpreter& in, const TFastCode& fast, const std::vector<int32_t>& code) {
@@ -230,10 +293,12 @@ void PlanFusedStatement(TInterpreter& in, const TFastCode& fast, const std::vect
   plan->Root = s.Root;
   plan->CaseSensitive = s.CaseSensitive;
   plan->Keywords = s.KeywordGeneration;
-  bool made = s.FastPaths && s.Frame() != nullptr && s.Frame()->Owner == s.Root && s.ModuleList == nullptr;
+  bool made =
+      s.FastPaths && IsAtom(s.Root) && s.Frame() != nullptr && s.Frame()->Owner == s.Root && s.ModuleList == nullptr;
   for (size_t i = 0; made && i < fast.Fused.size(); ++i) made = PlanMake(in, fast, fast.Fused[i], code, *plan);
   // The look-ups change no names; a plan made across a change would not stand.
-  if (!made || plan->NameGeneration != s.NameGeneration) {
+  if (!made || plan->Makes.empty() || plan->NameGeneration != s.NameGeneration) {
+    plan->NameGeneration = kNoNameGeneration;
     plan->Makes.clear();
     plan->Values.clear();
     plan->Misses = misses + 1;

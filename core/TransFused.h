@@ -38,8 +38,9 @@ inline bool FusedOperationOf(const TInterpreter& in, int32_t routine, FusedOpera
 // As the routines compute: input 2 and input 1 in that order, a NaN
 // without its sign (NumberResult).
 inline long double ApplyFused(FusedOperation operation, long double first, long double second) {
-  long double result = operation == kFusedSum ? first + second : operation == kFusedDifference ? first - second
-                                                                                                : first * second;
+  long double result = operation == kFusedSum          ? first + second
+                       : operation == kFusedDifference ? first - second
+                                                       : first * second;
   if (std::isnan(result)) result = std::fabs(result);
   return result;
 }
@@ -91,6 +92,24 @@ inline TAtom* ComputeFused(TStructure& s, FusedOperation operation, long double 
   return result;
 }
 
+// The atom of a code word's identity as AtomById gives it, through the
+// pool slot found the first time: a slot holds the atoms of one identity
+// for the pool's life, so only whether it is in use can have changed.
+TAtom* FillAtomSlot(const TStructure& s, TAtom*& slot, int32_t identity);
+inline TAtom* AtomThroughSlot(const TStructure& s, TAtom*& slot, int32_t identity) {
+  if (slot == nullptr) [[unlikely]]
+    return FillAtomSlot(s, slot, identity);
+  return slot == SystemValue || slot->OnChain != AtomChain::Free ? slot : nullptr;
+}
+
+// The range a statement of fused MAKEs ends with once they all ran.
+inline void EndFusedStatement(TInterpreter& in, const TFastCode& fast) {
+  if (fast.FusedEndStart != kNoSpan) {
+    in.S.CurrentPosition.StartPos = fast.FusedEndStart;
+    in.S.CurrentPosition.EndPos = fast.FusedEndEnd;
+  }
+}
+
 // A procedure's value past its input and local name lists.
 [[gnu::always_inline]] inline const TAtom* BodyOfValue(const TAtom* value) {
   const TAtom* cell = value;
@@ -107,15 +126,20 @@ inline TAtom* ComputeFused(TStructure& s, FusedOperation operation, long double 
 // generation (the variables' values and flags, the procedures' bodies, the
 // pump cadence, logging, the topic) and does what the superinstructions
 // would do, or declines before the first effect of a MAKE.
-enum class TPlannedKind : uint8_t { kLiteral, kRead, kCounter, kCall };
+// A range as a TStackEntry or TPosition holds it (StartPos, then EndPos).
+struct TPlannedRange {
+  int32_t Start = kNoSpan;
+  int32_t End = kNoSpan;
+};
+enum class TPlannedKind : uint8_t { kLiteral, kNone, kRead, kCounter, kCall };
 struct TPlannedValue {
-  TPlannedKind Kind = TPlannedKind::kLiteral;
-  bool WhileCounter = false;       // kCounter: WHILE's, else REPEAT's
-  bool Arithmetic = false;         // kCall: a number routine computed on two numbers (Operation)
+  TPlannedKind Kind = TPlannedKind::kLiteral;  // kNone: the literal SystemValue
+  bool WhileCounter = false;                   // kCounter: WHILE's, else REPEAT's
+  bool Arithmetic = false;                     // kCall: a number routine computed on two numbers (Operation)
   FusedOperation Operation = kFusedSum;
-  int32_t Start = kNoSpan;         // the range current after the op's marker;
-  int32_t End = kNoSpan;           // kNoSpan: the one the MAKE began with
-  TAtom* Atom = nullptr;           // the literal, the variable read, the procedure called
+  TPlannedRange Range;    // the range current after the op's marker;
+                          // Start kNoSpan: the one the MAKE began with
+  TAtom* Atom = nullptr;  // the literal, the variable read, the procedure called
   // kCall: the procedure's value and its body's statement as they were
   // planned (that atom life, that code), the routine's number and line.
   const TAtom* Value = nullptr;
@@ -125,28 +149,40 @@ struct TPlannedValue {
   int32_t Routine = -1;
   int32_t Line = -1;
   int32_t Inputs = 0;
+  // The routine's entry in TInterpreter::FramelessRoutines, which is set
+  // once, when the routine gets its number, and only grows.
+  TPrimitive Frameless = nullptr;
 };
 struct TPlannedMake {
   TAtom* Variable = nullptr;  // the store's target
   uint32_t FirstValue = 0;    // its values in TFusedStatementPlan::Values
   uint32_t ValueCount = 0;
+  uint32_t Calls = 0;  // kCall values among them
 };
+// The name generation of a plan that could not be made: none stands.
+constexpr uint64_t kNoNameGeneration = UINT64_MAX;
 struct TFusedStatementPlan {
-  // Valid while these stand and the frame's owner is the root.
-  uint64_t NameGeneration = UINT64_MAX;
+  // Valid while these stand and the frame's owner is the root; Makes is
+  // empty only with kNoNameGeneration.
+  uint64_t NameGeneration = kNoNameGeneration;
   const TAtom* Root = nullptr;
   bool CaseSensitive = true;
   uint32_t Keywords = 0;
   std::vector<TPlannedMake> Makes;
   std::vector<TPlannedValue> Values;
-  uint32_t Misses = 0;  // plans that could not be made, in a row
+  uint32_t Misses = 0;         // plans that could not be made, in a row
   mutable uint32_t Waits = 0;  // runs since the last try
 };
 
-// Runs the statement's fused MAKEs by its plan, from the first: how many
-// ran (each with all its effects); the one that would decline runs none of
-// its effects, nor does any when the plan no longer stands (stands false).
-size_t RunPlannedFusedMakes(TInterpreter& in, const TFastCode& fast, bool& stands);
+// Interpret of a statement with a plan (made only for a statement of fused
+// MAKEs): its MAKEs run by the plan, from the first, each with all its
+// effects; the one that would decline runs none of them, nor does any when
+// the plan no longer stands, and InterpretFastCodeFrom goes on from there.
+TAtom* RunPlannedStatement(TInterpreter& in, TAtom* statement, const TFastCode& fast, bool quiet);
+// InterpretFastCode past a plan that did not run the whole statement (its
+// first planned MAKEs ran, planStands: it stood; TransInterpret.cpp).
+TAtom* InterpretFastCodeFrom(TInterpreter& in, TAtom* statement, const TFastCode& fast, bool quiet, size_t planned,
+                             bool planStands);
 // Makes or renews the statement's plan, just after its fused MAKEs all ran
 // the ordinary way without one that stands; where one of them cannot be
 // planned, an empty plan that counts the misses.

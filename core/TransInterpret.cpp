@@ -948,18 +948,6 @@ bool FusedCall(TInterpreter& in, const TFastOp& op, const std::vector<int32_t>& 
   return true;
 }
 
-// The atom of a code word's identity as AtomById gives it, through the
-// pool slot found the first time: a slot holds the atoms of one identity
-// for the pool's life, so only whether it is in use can have changed.
-[[gnu::noinline]] TAtom* FillAtomSlot(const TStructure& s, TAtom*& slot, int32_t identity) {
-  return slot = s.AtomById(static_cast<uint32_t>(identity));  // null: found again next time
-}
-inline TAtom* AtomThroughSlot(const TStructure& s, TAtom*& slot, int32_t identity) {
-  if (slot == nullptr) [[unlikely]]
-    return FillAtomSlot(s, slot, identity);
-  return slot == SystemValue || slot->OnChain != AtomChain::Free ? slot : nullptr;
-}
-
 // A fused MAKE with any value (TFusedMake) as one step, with the effects its
 // superinstructions have: the values read and pushed, each call's routine
 // run on them with the wrapper's statement counted, the result stored by
@@ -1072,14 +1060,6 @@ inline bool RunNumericFusedMake(TInterpreter& in, const TFastCode& fast, const T
   }
   in.LastValue = plan.Target.Variable;
   return true;
-}
-
-// The range a statement of fused MAKEs ends with once they all ran.
-inline void EndFusedStatement(TInterpreter& in, const TFastCode& fast) {
-  if (fast.FusedEndStart != kNoSpan) {
-    in.S.CurrentPosition.StartPos = fast.FusedEndStart;
-    in.S.CurrentPosition.EndPos = fast.FusedEndEnd;
-  }
 }
 
 // Runs the fused MAKEs of a statement made of them (TFusedMake), each as one
@@ -1917,10 +1897,6 @@ TAtom* Interpret(TInterpreter& in, TAtom* statement, bool quiet) {
   return InterpretFastCode(in, statement, *fast, quiet);
 }
 
-namespace {
-
-// InterpretFastCode past a plan that did not run the whole statement (its
-// first planned MAKEs ran, planStands: it stood).
 [[gnu::noinline]] TAtom* InterpretFastCodeFrom(TInterpreter& in, TAtom* statement, const TFastCode& fast, bool quiet,
                                                size_t planned, bool planStands) {
   // The fused steps call nothing that could nest or read the depth.
@@ -1971,22 +1947,7 @@ namespace {
   return InterpretWords(in, statement, quiet, &fast, declinedAt, nullptr, &atStart, pastCall);
 }
 
-// A statement with a plan (made only for a statement of fused MAKEs): where
-// it runs them all, nothing else is left to set up.
-[[gnu::noinline]] TAtom* InterpretPlannedStatement(TInterpreter& in, TAtom* statement, const TFastCode& fast,
-                                                   bool quiet) {
-  bool stands = false;
-  const size_t planned = RunPlannedFusedMakes(in, fast, stands);
-  if (planned == fast.Fused.size()) [[likely]] {
-    EndFusedStatement(in, fast);
-    return AtomThroughSlot(in.S, fast.FusedNext, fast.Ops.back().Operand);
-  }
-  return InterpretFastCodeFrom(in, statement, fast, quiet, planned, stands);
-}
-
-}  // namespace
-
 TAtom* InterpretFastCode(TInterpreter& in, TAtom* statement, const TFastCode& fast, bool quiet) {
-  return fast.Plan != nullptr ? InterpretPlannedStatement(in, statement, fast, quiet)
+  return fast.Plan != nullptr ? RunPlannedStatement(in, statement, fast, quiet)
                               : InterpretFastCodeFrom(in, statement, fast, quiet, 0, false);
 }
