@@ -88,6 +88,7 @@ bool PlanMake(TInterpreter& in, const TFastCode& fast, const TFusedMake& make, c
     }
     TPlannedValue value;
     value.Range = {start, end};
+    value.NewRange = ops[i].SpanStart != kNoSpan;
     if (!PlanValue(in, ops[i], code, depth, value)) return false;
     if (value.Kind == TPlannedKind::kCall) ++planned.Calls;
     plan.Values.push_back(value);
@@ -207,48 +208,49 @@ struct TPlannedAnswer {
   const TPlannedStore store = PlannedStore(s, make.Variable);
   if (store.Target.Variable == nullptr || (make.Calls != 0 && !PlannedCallsMayRun(in, make.Calls))) return false;
   const TAtom* const none = SystemValue;
-  const int32_t start = current.StartPos;
-  const int32_t end = current.EndPos;
+  const TPlannedRange start{current.StartPos, current.EndPos};
   const uint32_t statements = in.StatementCounter;
   const uint64_t stepStamp = s.StampCounter;
   TStackEntry values[kMaxFusedValues];
   TStackEntry* top = values;  // past the values held
-  const TPlannedValue* const last = planned + make.FirstValue + make.ValueCount;
-  for (const TPlannedValue* value = planned + make.FirstValue; value != last; ++value) {
-    // Each value's range is the last one an op gave so far, or the MAKE's.
-    const TPlannedRange range = value->Range.Start != kNoSpan ? value->Range : TPlannedRange{start, end};
+  // Each value's range is the last one an op gave so far, or the MAKE's.
+  TPlannedRange range = start;
+  const TPlannedValue* value = planned + make.FirstValue;
+  const TPlannedValue* const last = value + (make.ValueCount - 1);
+  for (;; ++value) {
+    if (value->NewRange) range = value->Range;
     TAtom* atom = value->Atom;
     const TPlannedKind kind = value->Kind;
     if (kind == TPlannedKind::kRead) {
       const TAtom* variable = atom;
       atom = variable->Left;
       if (variable->FirstChild != nullptr || (atom != nullptr && atom != none && atom->Kind == akVariable)) [[unlikely]]
-        break;
+        goto decline;
     } else if (kind == TPlannedKind::kLiteral) {
       // A pool slot holds the atoms of one identity: only whether it is in use can change.
       if (atom->OnChain == AtomChain::Free) atom = nullptr;
       if (atom != nullptr && atom->Kind == akVariable) [[unlikely]]
-        break;
+        goto decline;
     } else if (kind == TPlannedKind::kCall) {
       current.StartPos = range.Start;
       current.EndPos = range.End;
       top -= value->Inputs;
       const TPlannedAnswer answer = RunPlannedCall(in, *value, top, stepStamp);
       if (!answer.Ran) [[unlikely]]
-        break;
+        goto decline;
       atom = answer.Atom;
     } else if (kind == TPlannedKind::kCounter) {
       atom = NewNumber(s, static_cast<long double>(value->WhileCounter ? s.WhileCounter : s.RepeatCounter));
     }  // else kNone: SystemValue itself
     *top++ = {atom, range.Start, range.End};
-    if (value + 1 == last) {
-      StorePlanned(in, store, values[0].Value, none);
-      in.LastValue = store.Target.Variable;
-      return true;
-    }
+    if (value == last) break;
   }
-  current.StartPos = start;
-  current.EndPos = end;
+  StorePlanned(in, store, values[0].Value, none);
+  in.LastValue = store.Target.Variable;
+  return true;
+decline:
+  current.StartPos = start.Start;
+  current.EndPos = start.End;
   in.StatementCounter = statements;
   return false;
 }
@@ -265,21 +267,26 @@ TAtom* RunPlannedStatement(TInterpreter& in, TAtom* statement, const TFastCode& 
   const bool stands = plan.NameGeneration == s.NameGeneration && plan.Root == s.Root && s.Frame()->Owner == s.Root &&
                       s.ModuleList == nullptr && plan.CaseSensitive == s.CaseSensitive &&
                       plan.Keywords == s.KeywordGeneration;
-  size_t done = 0;
   if (stands) [[likely]] {
     // A plan that stands has one planned MAKE for each of the statement's.
     const TPlannedValue* values = plan.Values.data();
+    const TPlannedMake* const first = plan.Makes.data();
+    const TPlannedMake* const last = first + (plan.Makes.size() - 1);
     const TFusedMake* make = fast.Fused.data();
-    for (const TPlannedMake& planned : plan.Makes) {
-      if (!RunPlannedMake(in, values, planned)) [[unlikely]]
-        return InterpretFastCodeFrom(in, statement, fast, quiet, done, true);
+    for (const TPlannedMake* planned = first;; ++planned, ++make) {
+      if (!RunPlannedMake(in, values, *planned)) [[unlikely]]
+        return InterpretFastCodeFrom(in, statement, fast, quiet, static_cast<size_t>(planned - first), true);
       make->Declines = 0;
+      if (planned == last) break;
       EndFusedMake(in, *make);
-      ++make;
-      ++done;
     }
-    EndFusedStatement(in, fast);
-    return AtomThroughSlot(s, fast.FusedNext, fast.Ops.back().Operand);
+    in.ResultAtom = SystemValue;
+    in.StopFlag = false;
+    if (plan.EndRange.Start != kNoSpan) {
+      s.CurrentPosition.StartPos = plan.EndRange.Start;
+      s.CurrentPosition.EndPos = plan.EndRange.End;
+    }
+    return plan.EndsList ? nullptr : AtomThroughSlot(s, fast.FusedNext, fast.Ops.back().Operand);
   }
   return InterpretFastCodeFrom(in, statement, fast, quiet, 0, false);
 }
@@ -296,6 +303,15 @@ void PlanFusedStatement(TInterpreter& in, const TFastCode& fast, const std::vect
   bool made =
       s.FastPaths && IsAtom(s.Root) && s.Frame() != nullptr && s.Frame()->Owner == s.Root && s.ModuleList == nullptr;
   for (size_t i = 0; made && i < fast.Fused.size(); ++i) made = PlanMake(in, fast, fast.Fused[i], code, *plan);
+  if (made) {
+    const TFusedMake& last = fast.Fused.back();
+    if (fast.FusedEndStart != kNoSpan)
+      plan->EndRange = {fast.FusedEndStart, fast.FusedEndEnd};
+    else if (last.FinalStart != kNoSpan)
+      plan->EndRange = {last.FinalStart, last.FinalEnd};
+    const auto next = static_cast<uint32_t>(fast.Ops.back().Operand);
+    plan->EndsList = next < kFirstAtomIdentity && next != kSystemValueIdentity;
+  }
   // The look-ups change no names; a plan made across a change would not stand.
   if (!made || plan->Makes.empty() || plan->NameGeneration != s.NameGeneration) {
     plan->NameGeneration = kNoNameGeneration;

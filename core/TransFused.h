@@ -136,6 +136,7 @@ struct TPlannedValue {
   TPlannedKind Kind = TPlannedKind::kLiteral;  // kNone: the literal SystemValue
   bool WhileCounter = false;                   // kCounter: WHILE's, else REPEAT's
   bool Arithmetic = false;                     // kCall: a number routine computed on two numbers (Operation)
+  bool NewRange = false;                       // the op gave Range
   FusedOperation Operation = kFusedSum;
   TPlannedRange Range;    // the range current after the op's marker;
                           // Start kNoSpan: the one the MAKE began with
@@ -170,6 +171,11 @@ struct TFusedStatementPlan {
   uint32_t Keywords = 0;
   std::vector<TPlannedMake> Makes;
   std::vector<TPlannedValue> Values;
+  // The range the statement ends with once they all ran (EndFusedMake of
+  // the last, then EndFusedStatement; Start kNoSpan: as the MAKEs left it),
+  // and whether its next statement's identity is one no atom ever has.
+  TPlannedRange EndRange;
+  bool EndsList = false;
   uint32_t Misses = 0;         // plans that could not be made, in a row
   mutable uint32_t Waits = 0;  // runs since the last try
 };
