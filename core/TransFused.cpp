@@ -101,13 +101,24 @@ bool PlanMake(TInterpreter& in, const TFastCode& fast, const TFusedMake& make, c
   return true;
 }
 
+// BodyOfValue's step past a cell of a list that is an atom: the cell holds
+// a list of names (a list may become an expression in place).
+inline bool SkipsNames(const TAtom* cell, const TAtom* none) {
+  const TAtom* names = cell->Left;
+  return cell->Kind == akList && (names == nullptr || (names != none && names->Kind == akList));
+}
+
 // The procedure of a planned call still has the value, body statement and
-// code it was planned with, so its routine is the planned one.
-inline bool PlannedRoutineStands(const TPlannedValue& call) {
+// code it was planned with, so its routine is the planned one. The value
+// is the planned atom.
+inline bool PlannedRoutineStands(const TPlannedValue& call, const TAtom* none) {
   const TAtom* procedure = call.Atom;
-  const TAtom* value = procedure->Left;
-  if (value != call.Value || (procedure->Flags & afPassResult) != 0) return false;
-  const TAtom* body = BodyOfValue(value);
+  const TAtom* body = procedure->Left;
+  if (body != call.Value || (procedure->Flags & afPassResult) != 0) return false;
+  if (SkipsNames(body, none)) {
+    body = body->Right;
+    if (body != nullptr && body != none && SkipsNames(body, none)) body = body->Right;
+  }
   return body == call.Body && body->Stamp == call.BodyStamp && TAtom::CodeGeneration(*body) == call.BodyCode;
 }
 
@@ -170,31 +181,15 @@ inline bool PlannedCallsMayRun(const TInterpreter& in, uint32_t calls) {
   return (in.StatementCounter + 1) % kPumpInterval + calls <= kPumpInterval;
 }
 
-// A planned call on the values on top (the inputs), as the fused step's
-// call makes it (FusedCall, TransInterpret.cpp), with the range current:
-// its answer, or Ran false where that call would decline or answer a
-// variable. Out of line: the MAKE's loop keeps its own state in registers
+// A planned call's routine run on the values on top (the inputs), as the
+// fused step's call runs it (FusedCall, TransInterpret.cpp): false where
+// it raised. Out of line: the MAKE's loop keeps its own state in registers
 // across it.
-struct TPlannedAnswer {
-  TAtom* Atom = nullptr;
-  bool Ran = false;
-};
-[[gnu::noinline]] TPlannedAnswer RunPlannedCall(TInterpreter& in, const TPlannedValue& call, const TStackEntry* inputs,
-                                                uint64_t stepStamp) {
-  if (!PlannedRoutineStands(call)) return {};
-  TStructure& s = in.S;
-  TAtom* result = nullptr;
-  long double first = 0;
-  long double second = 0;
-  if (call.Arithmetic && ReadNumber(inputs[1].Value, first) && ReadNumber(inputs[0].Value, second)) {
-    result = ComputeFused(s, call.Operation, first, second, inputs, stepStamp);
-  } else {
-    // A frameless routine leaves the checked modes standing (TryRoutine).
-    const TFusedDepth depthGuard(in);
-    if (!TryRoutineOnOperands(in, call.Frameless, inputs, call.Inputs, call.Line, result)) return {};
-  }
-  ++in.StatementCounter;  // the body's statement
-  return {result, !TAtom::IsVariable(result)};
+[[gnu::noinline]] bool RunPlannedRoutine(TInterpreter& in, const TPlannedValue& call, const TStackEntry* inputs,
+                                         TAtom*& result) {
+  // A frameless routine leaves the checked modes standing (TryRoutine).
+  const TFusedDepth depthGuard(in);
+  return TryRoutineOnOperands(in, call.Frameless, inputs, call.Inputs, call.Line, result);
 }
 
 // One planned MAKE with the effects of its superinstructions (as
@@ -232,13 +227,22 @@ struct TPlannedAnswer {
       if (atom != nullptr && atom->Kind == akVariable) [[unlikely]]
         goto decline;
     } else if (kind == TPlannedKind::kCall) {
+      // As the fused step's call makes it (FusedCall, TransInterpret.cpp).
+      if (!PlannedRoutineStands(*value, none)) [[unlikely]]
+        goto decline;
       current.StartPos = range.Start;
       current.EndPos = range.End;
       top -= value->Inputs;
-      const TPlannedAnswer answer = RunPlannedCall(in, *value, top, stepStamp);
-      if (!answer.Ran) [[unlikely]]
+      long double first = 0;
+      long double second = 0;
+      if (value->Arithmetic && ReadNumber(top[1].Value, first) && ReadNumber(top[0].Value, second)) {
+        atom = ComputeFused(s, value->Operation, first, second, top, stepStamp);
+      } else if (!RunPlannedRoutine(in, *value, top, atom)) [[unlikely]] {
         goto decline;
-      atom = answer.Atom;
+      }
+      ++in.StatementCounter;  // the body's statement
+      if (atom != nullptr && atom != none && atom->Kind == akVariable) [[unlikely]]
+        goto decline;
     } else if (kind == TPlannedKind::kCounter) {
       atom = NewNumber(s, static_cast<long double>(value->WhileCounter ? s.WhileCounter : s.RepeatCounter));
     }  // else kNone: SystemValue itself
