@@ -279,7 +279,7 @@ TAtom* RunPlannedStatement(TInterpreter& in, TAtom* statement, const TFastCode& 
     const TFusedMake* make = fast.Fused.data();
     for (const TPlannedMake* planned = first;; ++planned, ++make) {
       if (!RunPlannedMake(in, values, *planned)) [[unlikely]]
-        return InterpretFastCodeFrom(in, statement, fast, quiet, static_cast<size_t>(planned - first), true);
+        return InterpretPastPlan(in, statement, fast, quiet, static_cast<size_t>(planned - first), true);
       make->Declines = 0;
       if (planned == last) break;
       EndFusedMake(in, *make);
@@ -292,7 +292,7 @@ TAtom* RunPlannedStatement(TInterpreter& in, TAtom* statement, const TFastCode& 
     }
     return plan.EndsList ? nullptr : AtomThroughSlot(s, fast.FusedNext, fast.Ops.back().Operand);
   }
-  return InterpretFastCodeFrom(in, statement, fast, quiet, 0, false);
+  return InterpretPastPlan(in, statement, fast, quiet, 0, false);
 }
 
 void PlanFusedStatement(TInterpreter& in, const TFastCode& fast, const std::vector<int32_t>& code) {

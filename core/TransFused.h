@@ -183,12 +183,12 @@ struct TFusedStatementPlan {
 // Interpret of a statement with a plan (made only for a statement of fused
 // MAKEs): its MAKEs run by the plan, from the first, each with all its
 // effects; the one that would decline runs none of them, nor does any when
-// the plan no longer stands, and InterpretFastCodeFrom goes on from there.
+// the plan no longer stands, and InterpretPastPlan goes on from there.
 TAtom* RunPlannedStatement(TInterpreter& in, TAtom* statement, const TFastCode& fast, bool quiet);
 // InterpretFastCode past a plan that did not run the whole statement (its
 // first planned MAKEs ran, planStands: it stood; TransInterpret.cpp).
-TAtom* InterpretFastCodeFrom(TInterpreter& in, TAtom* statement, const TFastCode& fast, bool quiet, size_t planned,
-                             bool planStands);
+TAtom* InterpretPastPlan(TInterpreter& in, TAtom* statement, const TFastCode& fast, bool quiet, size_t planned,
+                         bool planStands);
 // Makes or renews the statement's plan, just after its fused MAKEs all ran
 // the ordinary way without one that stands; where one of them cannot be
 // planned, an empty plan that counts the misses.

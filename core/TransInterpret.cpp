@@ -1897,6 +1897,8 @@ TAtom* Interpret(TInterpreter& in, TAtom* statement, bool quiet) {
   return InterpretFastCode(in, statement, *fast, quiet);
 }
 
+namespace {
+
 [[gnu::noinline]] TAtom* InterpretFastCodeFrom(TInterpreter& in, TAtom* statement, const TFastCode& fast, bool quiet,
                                                size_t planned, bool planStands) {
   // The fused steps call nothing that could nest or read the depth.
@@ -1945,6 +1947,13 @@ TAtom* Interpret(TInterpreter& in, TAtom* statement, bool quiet) {
     scope.Complete();
   }
   return InterpretWords(in, statement, quiet, &fast, declinedAt, nullptr, &atStart, pastCall);
+}
+
+}  // namespace
+
+TAtom* InterpretPastPlan(TInterpreter& in, TAtom* statement, const TFastCode& fast, bool quiet, size_t planned,
+                         bool planStands) {
+  return InterpretFastCodeFrom(in, statement, fast, quiet, planned, planStands);
 }
 
 TAtom* InterpretFastCode(TInterpreter& in, TAtom* statement, const TFastCode& fast, bool quiet) {
