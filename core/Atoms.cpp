@@ -477,7 +477,7 @@ bool ShareableRest(TStructure&, TAtom* list) {
   }
   if (cell == SystemValue) return false;
   // Each marked cell keeps the length of the spine from it (see Length).
-  long double length = unmarked + (IsAtom(cell) ? cell->Number : 0);
+  long double length = unmarked + (IsAtom(cell) ? static_cast<long double>(cell->Number) : 0.0L);
   for (TAtom* marked = list; marked != cell; marked = marked->Right) {
     marked->Marks |= amSharedSpine;
     marked->Number = length--;
