@@ -7,6 +7,7 @@
 #include <array>
 #include <exception>
 #include <string>
+#include <vector>
 
 #include "core/Expr.h"
 #include "core/Host.h"
@@ -90,7 +91,7 @@ constexpr size_t kSpareFramesPerProcedure = 1024;
 
 // The frame kept its shape: exactly its input cells, none pinned, none with
 // members, extensions or flags.
-bool IsBareFrame(const TAtom* frame, int32_t inputCount) {
+[[gnu::always_inline]] inline bool IsBareFrame(const TAtom* frame, int32_t inputCount) {
   if (!IsAtom(frame) || frame->RefCount != 0 || frame->Parent != nullptr || frame->Ext || frame->Flags != 0)
     return false;
   int32_t cells = 0;
@@ -209,16 +210,22 @@ bool CellsInWrittenOrder(TAtom* frame, int32_t count, std::array<TAtom*, 8>& cel
 // index needs no index update.
 // The frames this file makes share one node for their name, so that the
 // test reads no characters for them.
-const TAtomText& AnonymousFrameText() {
+inline const TAtomText& AnonymousFrameText() {
   static TAtomText text;
-  if (!text.IsShared()) text.AssignShared(u"[~]");
+  if (!text.IsShared()) [[unlikely]]
+    text.AssignShared(u"[~]");
   return text;
 }
 
-bool IsAnonymousFrame(const TAtom& frame) {
-  if (frame.Text.SameNode(AnonymousFrameText())) return true;
+[[gnu::noinline]] bool IsNamedAsAnonymousFrame(const TAtom& frame) {
   const std::u16string& name = frame.Text;
   return name.size() == 3 && name[0] == u'[' && name[1] == u'~' && name[2] == u']';
+}
+
+// Asked three times per call: the node compare is inlined, the text's
+// compare (a frame named so by other means) is not.
+[[gnu::always_inline]] inline bool IsAnonymousFrame(const TAtom& frame) {
+  return frame.Text.SameNode(AnonymousFrameText()) || IsNamedAsAnonymousFrame(frame);
 }
 
 // A new variable under parent, named as the word name (its text node shared
@@ -476,11 +483,21 @@ using TKeptCells = std::array<TAtom*, 8>;
   return frame;
 }
 
-// The frame variable's side of the call: its inputs' ranges (for the
-// onerror handler's input redirect) and the log's call text.
-using TInputRanges = std::array<TRange, kRememberedRanges>;  // filled per input before any read
+// The ranges of a call's first inputs (for the onerror handler's input
+// redirect), filled per input before any read: as many as a kept frame has
+// cells in the call's own frame, which a deep recursion holds once per level.
+using TKeptRanges = std::array<TRange, std::tuple_size_v<TKeptCells>>;
+
+// The frame variable's side of the call: its inputs' ranges, up to
+// kRememberedRanges of them, and the log's call text.
 struct TBoundInputs {
-  TInputRanges Ranges;
+  explicit TBoundInputs(int32_t inputCount) {
+    if (inputCount > static_cast<int32_t>(Few.size()))
+      More.resize(static_cast<size_t>(std::min(inputCount, kRememberedRanges)));
+  }
+  TRange* Ranges() { return More.empty() ? Few.data() : More.data(); }
+  TKeptRanges Few;
+  std::vector<TRange> More;
   std::u16string CallText;  // only while procedure entries are logged
 };
 
@@ -536,7 +553,7 @@ bool BindInputs(TCall& call, TAtom& frame, const TKeptCells* keptCells, bool log
     TRange range{-1, -1};
     call.CallerStack.Pop(input, range.StartPos, range.EndPos);
     call.In.LastValue = input;
-    if (i < kRememberedRanges) bound.Ranges[static_cast<size_t>(i)] = range;
+    if (i < kRememberedRanges) bound.Ranges()[i] = range;
 
     if (byName) {
       if (!BindInputByName(call, frame, i, param, input, range, logging, bound.CallText)) return false;
@@ -565,13 +582,13 @@ bool BindInputs(TCall& call, TAtom& frame, const TKeptCells* keptCells, bool log
 // Binds the inputs into the cells of a kept frame that TakeKeptFrame found
 // fitting (all by value, the same names): BindInputs' pops, ranges and
 // last value without its per-input checks. Only while nothing is logged.
-[[gnu::always_inline]] inline void BindKeptCells(TCall& call, const TKeptCells& cells, TInputRanges& ranges) {
+[[gnu::always_inline]] inline void BindKeptCells(TCall& call, const TKeptCells& cells, TRange* ranges) {
   for (int32_t i = 0; i < call.InputCount; ++i) {
     TAtom* input = nullptr;
     TRange range{-1, -1};
     call.CallerStack.Pop(input, range.StartPos, range.EndPos);
     call.In.LastValue = input;
-    if (i < kRememberedRanges) ranges[static_cast<size_t>(i)] = range;
+    ranges[i] = range;  // TakeKeptFrame took no more inputs than cells, nor than ranges
     cells[static_cast<size_t>(i)]->Left = input;  // a plain value: the old one is not finalised
   }
 }
@@ -589,7 +606,7 @@ void LogProcedureLine(TInterpreter& in, std::u16string_view head, std::u16string
 // becomes the error's topic, and a negative line -k among them (the
 // handler blaming input k) moves the error range onto that input. Its own
 // error goes on upwards; otherwise the body's error is absorbed.
-[[gnu::noinline]] void RunErrorHandler(TCall& call, TAtom& handler, TAtom& frame, const TInputRanges& ranges,
+[[gnu::noinline]] void RunErrorHandler(TCall& call, TAtom& handler, TAtom& frame, const TRange* ranges,
                                        size_t traceAtStart) {
   TInterpreter& in = call.In;
   TStructure& s = call.S;
@@ -637,7 +654,7 @@ void LogProcedureLine(TInterpreter& in, std::u16string_view head, std::u16string
 // onerror handler or on upwards. True when a handler ran. Without
 // mayBeWrapper the body is known to be no direct wrapper's.
 [[gnu::always_inline]] inline bool RunBody(TCall& call, TAtom& procedure, TAtom* body, TAtom& frame,
-                                           const TInputRanges& ranges, size_t traceAtStart, bool shortBody = false,
+                                           const TRange* ranges, size_t traceAtStart, bool shortBody = false,
                                            bool mayBeWrapper = true) {
   TInterpreter& in = call.In;
   TStructure& s = call.S;
@@ -742,10 +759,10 @@ void ReadBodyWays(TInterpreter& in, TInterpreter::TSpareCallFrames& spare, const
 }
 
 // The usual call: a procedure (its value a list) whose kept frame fits these
-// inputs, while procedure entries are not logged. CallProcedure's steps for
+// inputs, while procedure entries are not logged. CallInNewFrame's steps for
 // that case in the same order, without its other cases (new frames, inputs
 // by name or variables); false, with nothing done, when no frame fits.
-bool CallInKeptFrame(TCall& call, TAtom& procedure) {
+[[gnu::noinline]] bool CallInKeptFrame(TCall& call, TAtom& procedure) {
   TInterpreter& in = call.In;
   TStructure& s = call.S;
   TAtom* const body = BodyOf(procedure.Left);
@@ -760,8 +777,8 @@ bool CallInKeptFrame(TCall& call, TAtom& procedure) {
   LinkFrame(s, *frame, procedure);
   const uint64_t escapesAtStart = in.EscapeCount;
   const bool passResult = (procedure.Flags & afPassResult) != 0;
-  TInputRanges ranges;
-  BindKeptCells(call, cells, ranges);
+  TKeptRanges ranges;
+  BindKeptCells(call, cells, ranges.data());
   in.CodePointer = body;
   scope.Enter();
   s.CurrentPosition.Procedure = &procedure;
@@ -769,7 +786,7 @@ bool CallInKeptFrame(TCall& call, TAtom& procedure) {
   if (IsAtom(body)) ReadBodyWays(in, spare, *body);
   const bool shortBody = IsAtom(body) && spare.ShortBody;
   const bool mayBeWrapper = !IsAtom(body) || spare.WrapperBody;
-  const bool handled = RunBody(call, procedure, body, *frame, ranges, traceAtStart, shortBody, mayBeWrapper);
+  const bool handled = RunBody(call, procedure, body, *frame, ranges.data(), traceAtStart, shortBody, mayBeWrapper);
 
   s.CurrentPosition.Procedure = scope.SavedProcedure();
   TAtom* result = in.ResultAtom;
@@ -785,15 +802,20 @@ bool CallInKeptFrame(TCall& call, TAtom& procedure) {
   return true;
 }
 
-// The call of the found procedure (or class): frame, inputs, body, result.
-void CallProcedure(TCall& call, TAtom* procedure) {
+// Without the log, a procedure takes a kept frame only the short way
+// (CallInKeptFrame): where none fits there, none fits in CallInNewFrame.
+inline bool TriesKeptFrame(const TStructure& s, const TAtom& procedure) {
+  const TAtom* value = procedure.Left;
+  return s.FastPaths && !LogTakesProcedures(s) && IsAtom(value) && value->Kind == akList;
+}
+
+// The call of the found procedure (or class) in a new frame variable or
+// one kept where the short way did not take it: frame, inputs, body,
+// result.
+[[gnu::noinline]] void CallInNewFrame(TCall& call, TAtom* procedure) {
   TInterpreter& in = call.In;
   TStructure& s = call.S;
-  // Without the log, a procedure takes a kept frame only the short way: where
-  // none fits there, none fits below either.
-  const TAtom* value = procedure->Left;
-  const bool shortWayTried = s.FastPaths && !LogTakesProcedures(s) && IsAtom(value) && value->Kind == akList;
-  if (shortWayTried && CallInKeptFrame(call, *procedure)) return;
+  const bool shortWayTried = TriesKeptFrame(s, *procedure);
   CallScope scope(in);
   const size_t traceAtStart = s.ErrorTrace.size();
   scope.SetProcedure(procedure);
@@ -815,10 +837,10 @@ void CallProcedure(TCall& call, TAtom* procedure) {
   const uint64_t escapesAtStart = in.EscapeCount;
   const bool passResult = (procedure->Flags & afPassResult) != 0;
   const bool logging = LogTakesProcedures(s);
-  TBoundInputs bound;
+  TBoundInputs bound(call.InputCount);
   if (logging) bound.CallText = procedure->Text;
   if (reusedFrame && !logging)
-    BindKeptCells(call, keptCells, bound.Ranges);
+    BindKeptCells(call, keptCells, bound.Ranges());
   else if (!BindInputs(call, *frame, reusedFrame ? &keptCells : nullptr, logging, bound))
     return;
 
@@ -830,7 +852,7 @@ void CallProcedure(TCall& call, TAtom* procedure) {
   // The call's position, which RunCode puts back however the body ends;
   // trace entries pin their frame owner, so it holds none.
   ClearFrameOwner(s.CurrentPosition);
-  const bool handled = RunBody(call, *procedure, body, *frame, bound.Ranges, traceAtStart);
+  const bool handled = RunBody(call, *procedure, body, *frame, bound.Ranges(), traceAtStart);
 
   // Back at the call.
   s.CurrentPosition.Procedure = scope.SavedProcedure();
@@ -858,6 +880,13 @@ void CallProcedure(TCall& call, TAtom* procedure) {
     in.ResultAtom = SystemValue;
     in.StopFlag = false;
   }
+}
+
+// The call of the found procedure (or class). The two ways have frames of
+// their own size: a deep recursion's stack holds only the one it takes.
+inline void CallProcedure(TCall& call, TAtom* procedure) {
+  if (TriesKeptFrame(call.S, *procedure) && CallInKeptFrame(call, *procedure)) return;
+  CallInNewFrame(call, procedure);
 }
 
 // The frame a call is made from, after the stack check; null, with the

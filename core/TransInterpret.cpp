@@ -558,7 +558,7 @@ private:
     for (size_t i = 0; i < depth_; ++i) stack_.Push(entries_[i].Value, entries_[i].StartPos, entries_[i].EndPos);
     depth_ = 0;
   }
-  static constexpr size_t kEntries = 16;
+  static constexpr size_t kEntries = 4;
   TStack& stack_;
   TStackEntry entries_[kEntries];
   size_t depth_ = 0;
@@ -1075,7 +1075,7 @@ inline bool RunNumericFusedMake(TInterpreter& in, const TFastCode& fast, const T
 // since then nothing else counted a statement, nothing escaped, nothing
 // pinned the atom, and the variable still holds it.
 // The statement's plan ran its first done MAKEs (planStands: it stood).
-size_t RunFusedMakes(TInterpreter& in, const TFastCode& fast, const std::vector<int32_t>& code,
+[[gnu::noinline]] size_t RunFusedMakes(TInterpreter& in, const TFastCode& fast, const std::vector<int32_t>& code,
                      const TAtom* statement, size_t done, bool planStands) {
   const uint32_t perRound = static_cast<uint32_t>(fast.Fused.size());  // counts between two runs of one
   const bool onlyStatement = in.RoundsList == statement;
@@ -1361,13 +1361,52 @@ bool FastIf(TInterpreter& in, TFastStack& operands, bool withElse) {
   return true;
 }
 
+// Pins an atom from the first Hold on until the scope ends.
+class LatePin {
+public:
+  LatePin() = default;
+  ~LatePin() { TAtom::DecRef(atom_); }
+  LatePin(const LatePin&) = delete;
+  LatePin& operator=(const LatePin&) = delete;
+  void Hold(TAtom* atom) {
+    if (atom_ != nullptr) return;
+    atom_ = atom;
+    TAtom::IncRef(atom_);
+  }
+
+private:
+  TAtom* atom_ = nullptr;
+};
+
+// A statement whose superinstructions make its user calls in place, pinned
+// from the first call on, and its code generation. PastCall: the code was
+// compiled again in a call, or stepping began: the words go on past it.
+struct TCallsInPlace {
+  TAtom* Statement;
+  LatePin& Pin;
+  uint32_t Generation;
+  bool PastCall = false;
+};
+
+// A foCall's user call, made and tested after as by the word loop; false where the
+// operations stop: it ended the statement, or PastCall (stack: the caller's operands).
+[[gnu::always_inline]] inline bool CallInPlace(TInterpreter& in, const TFastOp& site, const std::vector<int32_t>& code,
+                                               TCallsInPlace& calls, TAtom& procedure, const TStack& stack) {
+  calls.Pin.Hold(calls.Statement);  // the call may drop the list the statement is in
+  CallFoundProcedureAt(in, procedure, site.SiteName, site.SiteInputCount, code.data() + site.Operand + 2);
+  if (in.ResultAtom != SystemValue || in.StopFlag || in.S.HaltRequested || in.RunState == rsStop) return false;
+  calls.PastCall = TAtom::CodeGeneration(*calls.Statement) != calls.Generation || Stepping(in) ||
+                   in.S.Frame() == nullptr || &in.S.Frame()->Stack != &stack;
+  return !calls.PastCall;
+}
+
 // Runs the superinstructions from index on. True when the statement ended
 // (next: the next statement's cell); false with index on the one whose
 // words the loop must run (or past the last one), or, with userCall set,
 // on a call of that user procedure, which the caller makes (the range's
-// position and the operands are in place).
+// position and the operands are in place); with calls, made in place.
 bool RunFastCode(TInterpreter& in, const TFastCode& fast, const std::vector<int32_t>& code, size_t& index,
-                 TAtom*& next, TAtom*& userCall) {
+                 TAtom*& next, TAtom*& userCall, TCallsInPlace* calls = nullptr) {
   TStructure& s = in.S;
   TPosition& current = s.CurrentPosition;
   TFastStack operands(Stack(in));
@@ -1401,11 +1440,12 @@ bool RunFastCode(TInterpreter& in, const TFastCode& fast, const std::vector<int3
         break;
       case foCall:
         if (FastCall(in, operands, op, code, userCall)) continue;
-        if (userCall != nullptr) {
-          index = at;
-          return false;
-        }
-        break;
+        if (userCall == nullptr) break;
+        if (calls != nullptr && CallInPlace(in, op, code, *calls, *std::exchange(userCall, nullptr), operands.Frame()))
+          continue;
+        index = at;
+        next = nullptr;
+        return calls != nullptr && !calls->PastCall;  // ended by the call
       case foMake:
         if (FastMake(in, operands)) continue;
         break;
@@ -1629,23 +1669,6 @@ inline void ResumeWordsAfterDecline(const TFastCode*& fast, size_t& fastIndex, T
     fast = nullptr;
   }
 }
-
-// Pins an atom from the first Hold on until the scope ends.
-class LatePin {
-public:
-  LatePin() = default;
-  ~LatePin() { TAtom::DecRef(atom_); }
-  LatePin(const LatePin&) = delete;
-  LatePin& operator=(const LatePin&) = delete;
-  void Hold(TAtom* atom) {
-    if (atom_ != nullptr) return;
-    atom_ = atom;
-    TAtom::IncRef(atom_);
-  }
-
-private:
-  TAtom* atom_ = nullptr;
-};
 
 // The words' cursor past the user call of the superinstruction at
 // fastIndex; the superinstructions go on with the next one once the loop's
@@ -1909,42 +1932,19 @@ namespace {
     if (done == fast.Fused.size()) return AtomThroughSlot(in.S, fast.FusedNext, fast.Ops.back().Operand);
     declinedAt = static_cast<size_t>(fast.Fused[done].FirstOp);
   }
-  // A call of a user procedure is made here as the word loop would make
-  // it, followed by the loop's tests before its next superinstruction.
   TAtom* userCall = nullptr;
-  bool pastCall = false;  // the words go on past the call just made
   TWhileState atStart{};
+  bool pastCall = false;
   {
     CheckStack(in);
     InterpretScope scope(in);
-    const std::vector<int32_t>& code = *statement->Code();
-    const uint32_t generation = fast.Generation;
     LatePin pin;
-    for (;;) {
-      if (RunFastCode(in, fast, code, declinedAt, next, userCall)) {
-        scope.Complete();
-        return next;
-      }
-      if (userCall == nullptr) break;
-      pin.Hold(statement);  // the call may drop the list the statement is in
-      // The site's operands, as its look-up read them just now.
-      const TFastOp& site = fast.Ops[declinedAt];
-      CallFoundProcedureAt(in, *userCall, site.SiteName, site.SiteInputCount, code.data() + site.Operand + 2);
-      userCall = nullptr;
-      if (in.ResultAtom != SystemValue || in.StopFlag || in.S.HaltRequested || in.RunState == rsStop) {
-        scope.Complete();
-        return nullptr;
-      }
-      // Code compiled again meanwhile, or a stepping state: the words go
-      // on past the call.
-      if (TAtom::CodeGeneration(*statement) != generation || Stepping(in)) {
-        pastCall = true;
-        break;
-      }
-      ++declinedAt;
-    }
-    atStart = scope.AtStart();
+    TCallsInPlace calls{statement, pin, fast.Generation};
+    const bool ended = RunFastCode(in, fast, *statement->Code(), declinedAt, next, userCall, &calls);
     scope.Complete();
+    if (ended) return next;
+    atStart = scope.AtStart();
+    pastCall = calls.PastCall;
   }
   return InterpretWords(in, statement, quiet, &fast, declinedAt, nullptr, &atStart, pastCall);
 }

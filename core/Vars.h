@@ -746,9 +746,11 @@ public:
         // No child of the owner carries the name: the remembered answer.
         if (memo->SiteAnswer != nullptr && (OwnerNameBits(*frame_) & memo->SiteNameBit) == 0)
           return memo->SiteAnswer;
+        // A call's input cell shares its text node with the parameter's
+        // tokens: one compare tells most of them.
         const std::u16string& name = token.Text.str();
         for (TAtom* c = owner->FirstChild; c != nullptr; c = c->NextSibling)
-          if (NamedAs(*c, name)) return c;
+          if (c->Text.SameNode(token.Text) || NamedAs(*c, name)) return c;
         if (memo->SiteAnswer != nullptr) return memo->SiteAnswer;
       }
     }

@@ -159,6 +159,9 @@ INSTANTIATE_TEST_SUITE_P(
         u"to ev :n\nif eq :n 0 [output \"true]\noutput od add :n -1\nend\nto od :n\nif eq :n 0 [output \"false]\n"
         u"output ev add :n -1\nend\nprint ev 10 od 7 ev 3 od 0",
         u"to inner\noutput :n\nend\nto outer :n\noutput add inner 1\nend\nprint outer 5 outer 6 add outer 1 outer 2",
+        // More operands waiting than the short way holds, then a call of six inputs.
+        u"to six :a :b :c :d :e :f\noutput word3 word3 :a :b :c word3 :d :e :f \"!\nend\n"
+        u"print six 1 2 3 4 5 six 6 7 8 9 10 11",
         u"to one :n\noutput :n\nend\nto risky\noutput add one 1 add one 2 :nosuch\nend\nmake \"risky.onerror [print \"caught]\n"
         u"print risky\nprint add one 3 one 4",
         // Bodies of one statement that only reads and outputs, run without
@@ -254,7 +257,13 @@ INSTANTIATE_TEST_SUITE_P(
         // Fields of an object through dotted names.
         TPumpCase{u"to pt :px :py\nend\nmake \"o pt 0 0\nrepeat 500 [make \"o.px add :o.px 1 make \"o.py add :o.py 2]\n"
                   u"print :o.px :o.py",
-                  PumpAction::kWatch}));
+                  PumpAction::kWatch},
+        // Two user calls in one statement, the pumps and the stop coming
+        // inside either of them.
+        TPumpCase{u"to inc :a\noutput add :a 1\nend\nmake \"x 0\nrepeat 300 [make \"x add inc :x inc 0]\nprint :x",
+                  PumpAction::kWatch},
+        TPumpCase{u"to inc :a\noutput add :a 1\nend\nmake \"x 0\nrepeat 300 [make \"x add inc :x inc 0]\nprint :x",
+                  PumpAction::kStopAtThird}));
 
 // The superinstructions of "make "x :x + 1" follow its code words one range
 // after the other.

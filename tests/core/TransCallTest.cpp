@@ -223,4 +223,28 @@ TEST_F(CallTest, AFailingHandlerTranslatesTheErrorAndCanBlameAnInput) {
   EXPECT_TRUE(Idle(u"f"));
 }
 
+// The blamed input's range where the ranges are kept: a call in a frame a
+// finished call left, and one of more inputs than a kept frame has cells.
+TEST_F(CallTest, AHandlerBlamesTheInputOfAKeptFrameAndOfManyInputs) {
+  struct Case {
+    const char16_t* Definition;
+    const char16_t* Call;
+    int32_t Start, End;
+  };
+  const Case cases[] = {
+      {u"to f :a :b\nrun :a\noutput 0\nend", u"print f [] 5\nprint f [h] 22", 27, 29},
+      {u"to f :p1 :p2 :p3 :p4 :p5 :p6 :p7 :p8 :p9 :p10\noutput h\nend", u"print f 1 22 3 4 5 6 7 8 9 10", 11, 13},
+  };
+  for (const Case& c : cases) {
+    ASSERT_EQ(RunRaw(u"to h output :nothere end"), u"");
+    ASSERT_EQ(RunRaw(c.Definition), u"");
+    ASSERT_EQ(RunRaw(u"make \"f.onerror [dll.zavta.blame]"), u"");
+    EXPECT_EQ(RunRaw(c.Call), u"blamed") << U8(c.Call);
+    ASSERT_FALSE(S.ErrorTrace.empty());
+    EXPECT_EQ(S.ErrorTrace.back().StartPos, c.Start) << U8(c.Call);
+    EXPECT_EQ(S.ErrorTrace.back().EndPos, c.End) << U8(c.Call);
+    S.ClearErrorTrace();
+  }
+}
+
 }  // namespace
