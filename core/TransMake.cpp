@@ -328,6 +328,8 @@ void StorePlainValueOtherwise(TInterpreter& in, const TPlainStore& target, TAtom
     StoreValue(in.S, *variable, value);
   } else if (value != SystemValue) {
     DropValue(value);  // a variable silenced or active keeps its value
+    // As the full assignment does: the skipped store ends the variable's own silence.
+    TAtom::SetFlag(variable, afSilent, false);
   }
 }
 
@@ -387,6 +389,7 @@ void OpMake(TInterpreter& in, int32_t opcode, const TMakeInputs& inputs) {
     if (value != SystemValue) {
       if (suppressed || (variable->Flags & afActive) != 0) {
         DropValue(value);
+        TAtom::SetFlag(variable, afSilent, false);  // the skipped store ends its own silence
       } else {
         SilentScope silent(variable);
         StoreValue(s, *variable, value);

@@ -74,6 +74,10 @@ INSTANTIATE_TEST_SUITE_P(
         u"to pt :px\nend\nmake \"o pt 1\nsetbit \"o 4096\nrepeat 2 [make \"o.px add :o.px 1]\nprint :o.px",
         u"make \"x 1\nsetbit \"x 4096\nto p\nlocal \"x\nmake \"x 5\nrepeat 2 [make \"x add :x 1]\noutput :x\nend\n"
         u"print p :x",
+        // A silenced variable: the first store is skipped and ends the silence.
+        u"make \"x \"a\nrepeat 6 [make \"i repeat, make \"x (word3 :i \"- \"x), if eq :i 3 [setbit \"x 16]]\nprint :x",
+        u"make \"x 1\nsetbit \"x 16\nmake \"x 2\nprint :x\nmake \"x 3\nprint :x\nsetbit \"x 16\n"
+        u"repeat 3 [make \"x add :x 1]\nprint :x",
         // WORD of words, numbers and characters outside the basic plane.
         u"make \"w (word3 \"a\U0001F600 12.5 \"\U0001F601b)\nprint :w\nprint (word3 \"\" 7 \"\")",
         u"print (word3 -5 0.5 1e20)\nprint (word3 1e-7 -0.25 \"\")\nmake \"w \"\nrepeat 30 [make \"w (word3 :w \"abcdefghi 1)]\n"
