@@ -529,7 +529,7 @@ constexpr int64_t kRepeatPumpInterval = 128;
 // Runs the rounds that follow of a loop's list of numeric fused MAKEs as a
 // tight loop on their numbers, up to the next pump point (TransInterpret.cpp):
 // rounds and iteration count them. False where the list's first statement
-// is of another kind, an answer that stands while its code does.
+// is of another kind.
 bool RunFusedRounds(TInterpreter& in, const TAtom* list, int64_t& rounds, int64_t& iteration);
 // Runs such a body as RunCode would, with the same positions, counters,
 // result and error trace, without the statement loop; false (nothing done)

@@ -353,28 +353,6 @@ private:
   bool holding_ = false;         // saved_ is valid and the position is the last round's
 };
 
-// The first statement of a loop's list that RunFusedRounds found to be of
-// another kind, as its superinstructions were then: the answer stands
-// while they do, so the rounds that follow need not ask again.
-class TFusedRoundsRefused {
-public:
-  bool Stands(const TAtom* list) const {
-    if (fast_ == nullptr) return false;
-    const TAtom::Extension* ext = list->Ext.get();
-    return ext == ext_ && ext->Fast.get() == fast_ && ext->CodeGeneration == generation_;
-  }
-  void Note(const TAtom* list) {
-    ext_ = list->Ext.get();
-    fast_ = ext_->Fast.get();
-    generation_ = ext_->CodeGeneration;
-  }
-
-private:
-  const TAtom::Extension* ext_ = nullptr;
-  const TFastCode* fast_ = nullptr;
-  uint32_t generation_ = 0;
-};
-
 // REPEAT's count as a number of rounds: a fraction adds one; a count past
 // any loop's end runs as good as forever.
 int64_t RoundsOf(long double count) {
@@ -478,7 +456,10 @@ void RunRepeat(TInterpreter& in, TAtom* list, long double count) {
   int64_t rounds = RoundsOf(count);
   int64_t iteration = 0;
   TListRounds held(in, list);
-  TFusedRoundsRefused refused;
+  // RunFusedRounds refuses a list by its first statement's kind, which
+  // hardly ever changes while the list runs: once refused, it is not asked
+  // again (which costs nothing but the tight loop).
+  bool fusedRoundsRefused = false;
   while (rounds > 0) {
     ++iteration;
     s.RepeatCounter = iteration;
@@ -489,7 +470,7 @@ void RunRepeat(TInterpreter& in, TAtom* list, long double count) {
       PumpMessages(in);
     }
     if (in.StopFlag || in.RunState == rsStop || s.HaltRequested) break;
-    if (!refused.Stands(list) && !RunFusedRounds(in, list, rounds, iteration)) refused.Note(list);
+    if (!fusedRoundsRefused) fusedRoundsRefused = !RunFusedRounds(in, list, rounds, iteration);
   }
 }
 
