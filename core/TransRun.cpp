@@ -259,6 +259,16 @@ void NoteErrorLeavingList(TStructure& s, const TPosition& caller, TAtom* running
   }
 }
 
+// A statement's own position as the statement loops load it: at the
+// interpreter's depth, for the statement cell, with no frame owner.
+[[gnu::always_inline]] inline void LoadStatementPosition(TPosition& current, const TPosition& record, int32_t depth,
+                                                         TAtom* statement) {
+  current.AssignFrom(record);
+  current.Depth = depth;
+  current.Statement = statement;
+  current.FrameOwner = nullptr;
+}
+
 // What follows every statement: history handlers of variables changed
 // below wait for the outer levels; a pump a finaliser asked for (between
 // statements it is safe); the scene's redraw at the top level.
@@ -280,7 +290,7 @@ void NoteErrorLeavingList(TStructure& s, const TPosition& caller, TAtom* running
   // The collector's own first test, without the call for every statement.
   if (s.AllocationCount >= s.CollectorLimits.Threshold) CollectGarbage(in);
   TAtom* const cell = in.CodePointer;
-  s.CurrentPosition.LoadStatement(TAtom::PositionOf(cell), in.InterpretDepth, cell);
+  LoadStatementPosition(s.CurrentPosition, TAtom::PositionOf(cell), in.InterpretDepth, cell);
 
   PumpMessagesPeriodically(in);
 
@@ -319,7 +329,8 @@ inline bool StopOrStepping(uint8_t state) {
       (in.StatementCounter + 1) % kPumpInterval == 0 || s.HaltRequested)
     return false;
   // PositionOf's first answer, without the call.
-  s.CurrentPosition.LoadStatement(ext->Position ? *ext->Position : TAtom::PositionOf(cell), in.InterpretDepth, cell);
+  LoadStatementPosition(s.CurrentPosition, ext->Position ? *ext->Position : TAtom::PositionOf(cell), in.InterpretDepth,
+                        cell);
   ++in.StatementCounter;
   in.CodePointer = InterpretFastCode(in, cell, *fast, false);
   AfterStatement(in);
@@ -490,7 +501,7 @@ bool RunWrapperStatement(TInterpreter& in, TAtom* body, const TWrapperStatement&
   in.LastValue = nullptr;
   try {
     // ExecuteStatement's part.
-    s.CurrentPosition.LoadStatement(TAtom::PositionOf(body), in.InterpretDepth, body);
+    LoadStatementPosition(s.CurrentPosition, TAtom::PositionOf(body), in.InterpretDepth, body);
     ++in.StatementCounter;
     // Interpret's part: the token's range, the routine, OUTPUT.
     const RestoreOnExit<int32_t> depth(in.InterpretDepth, in.InterpretDepth + 1);

@@ -108,20 +108,6 @@ struct TPosition {
     Statement = other.Statement;
     FrameOwner = other.FrameOwner;
   }
-  // AssignFrom a statement's own position as a statement loop loads it:
-  // at the interpreter's depth, for the statement cell, with no frame owner.
-  void LoadStatement(const TPosition& record, int32_t depth, TAtom* statement) {
-    StartPos = record.StartPos;
-    EndPos = record.EndPos;
-    Line = record.Line;
-    if (!Topic.empty() || !record.Topic.empty()) Topic = record.Topic;
-    Procedure = record.Procedure;
-    SourceName = record.SourceName;
-    SourceText = record.SourceText;
-    Depth = depth;
-    Statement = statement;
-    FrameOwner = nullptr;
-  }
 };
 
 // A language error: the exception carries its final message.
