@@ -261,9 +261,25 @@ void NoteErrorLeavingList(TStructure& s, const TPosition& caller, TAtom* running
 
 // A statement's own position as the statement loops load it: at the
 // interpreter's depth, for the statement cell, with no frame owner.
+[[gnu::noinline]] void LoadOtherSourcePosition(TPosition& current, const TPosition& record, int32_t depth,
+                                               TAtom* statement) {
+  current.AssignFrom(record);
+  current.Depth = depth;
+  current.Statement = statement;
+  current.FrameOwner = nullptr;
+}
+// Usually the source and the topic are those of the statement before.
 [[gnu::always_inline]] inline void LoadStatementPosition(TPosition& current, const TPosition& record, int32_t depth,
                                                          TAtom* statement) {
-  current.AssignFrom(record);
+  if (!current.SourceText.SameObject(record.SourceText) || !current.SourceName.SameObject(record.SourceName) ||
+      !current.Topic.empty() || !record.Topic.empty()) [[unlikely]] {
+    LoadOtherSourcePosition(current, record, depth, statement);
+    return;
+  }
+  current.StartPos = record.StartPos;
+  current.EndPos = record.EndPos;
+  current.Line = record.Line;
+  current.Procedure = record.Procedure;
   current.Depth = depth;
   current.Statement = statement;
   current.FrameOwner = nullptr;
