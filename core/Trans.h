@@ -617,16 +617,6 @@ TAtom* Interpret(TInterpreter& in, TAtom* statement, bool quiet);
 // Interpret once its entry checks held (a run going on, a frame, the
 // statement compiled), with fast the statement's current superinstructions.
 TAtom* InterpretFastCode(TInterpreter& in, TAtom* statement, const TFastCode& fast, bool quiet);
-// The current superinstructions of a statement made only of fused MAKEs
-// (TFastCode::Fused), as Interpret would run them; null for any other
-// statement, with the short way off, or in a stepping state.
-inline const TFastCode* FusedStatementCode(const TInterpreter& in, const TAtom& statement) {
-  const TAtom::Extension* ext = statement.Ext.get();
-  if (ext == nullptr || !ext->Fast || ext->Fast->Generation != ext->CodeGeneration || ext->Fast->Fused.empty() ||
-      !in.S.FastPaths || in.RunState == rsRunCommand || in.RunState == rsRunStep || in.RunState == rsRunTo)
-    return nullptr;
-  return ext->Fast.get();
-}
 // ocPrimitive / ocNative: calls the bound routine with the given index and
 // pushes its answer on the current frame's stack.
 void CallBoundRoutine(TInterpreter& in, int32_t index, bool outside);

@@ -328,19 +328,19 @@ inline bool StopOrStepping(uint8_t state) {
   return static_cast<uint8_t>(state - rsStop) <= rsRunTo - rsStop;
 }
 
-// A round's statement made only of fused MAKEs (FusedStatementCode) whose
-// superinstructions are current (and so is the code they were made from):
-// the same steps, without those that cannot apply. The round's loop and
+// A round's statement whose superinstructions are current (and so is the
+// code they were made from), as RunStatementAtCodePointer and Interpret
+// would run it, without the steps that cannot apply. The round's loop and
 // TListRounds::Run stand for what RunCode and Interpret test first (a run
 // going on, a frame, the short way on); the collector and the pump must not
 // be due, so the statement's count is all the pump point takes. False, with
 // nothing done, for any other statement.
-[[gnu::always_inline]] inline bool RunFusedStatement(TInterpreter& in, TAtom* cell) {
+[[gnu::always_inline]] inline bool RunStatementShortWay(TInterpreter& in, TAtom* cell) {
   TStructure& s = in.S;
   const TAtom::Extension* ext = cell->Ext.get();
   if (ext == nullptr) return false;
   const TFastCode* fast = ext->Fast.get();
-  if (fast == nullptr || fast->Generation != ext->CodeGeneration || fast->Fused.empty() ||
+  if (fast == nullptr || fast->Generation != ext->CodeGeneration ||
       StopOrStepping(in.RunState) || s.AllocationCount >= s.CollectorLimits.Threshold ||
       (in.StatementCounter + 1) % kPumpInterval == 0 || s.HaltRequested)
     return false;
@@ -457,7 +457,7 @@ namespace {
     for (TAtom* cell = list_; IsAtom(cell) && cell->Left != nullptr && in.ResultAtom == SystemValue && !in.StopFlag;
          cell = in.CodePointer) {
       running = cell;
-      if (!RunFusedStatement(in, cell)) RunStatementAtCodePointer(in);
+      if (!RunStatementShortWay(in, cell)) RunStatementAtCodePointer(in);
       if (in.RunState == rsStop) break;
     }
   } catch (const LanguageError&) {

@@ -260,6 +260,11 @@ INSTANTIATE_TEST_SUITE_P(
         TPumpCase{u"make \"x 0\nrepeat 1e30 [make \"x add :x 1]\nprint :x", PumpAction::kStopAtThird},
         TPumpCase{u"make \"x 0\nrepeat 300 [make \"i repeat, repeat 3 [make \"x add :x :i]]\nprint :x :i",
                   PumpAction::kWatch},
+        // Rounds of statements other than MAKEs: a procedure's call and an IF.
+        TPumpCase{u"make \"x 0\nto inc\nmake \"x add :x 1\nend\nrepeat 500 [inc]\nprint :x", PumpAction::kStopAtThird},
+        TPumpCase{u"to eq :a :b\noutput dll.zavta.LOGOEQUALP\nend\nmake \"x 0\n"
+                  u"repeat 500 [make \"x add :x 1, if eq :x 100 [print :x]]\nprint :x",
+                  PumpAction::kResetX},
         // Fields of an object through dotted names.
         TPumpCase{u"to pt :px :py\nend\nmake \"o pt 0 0\nrepeat 500 [make \"o.px add :o.px 1 make \"o.py add :o.py 2]\n"
                   u"print :o.px :o.py",
