@@ -936,9 +936,8 @@ bool FusedCall(TInterpreter& in, const TFastOp& op, const std::vector<int32_t>& 
   return slot = s.AtomById(static_cast<uint32_t>(identity));  // null: found again next time
 }
 inline TAtom* AtomThroughSlot(const TStructure& s, TAtom*& slot, int32_t identity) {
-  // Identity 0 names no atom (the end of a list): nothing to find.
   if (slot == nullptr) [[unlikely]]
-    return identity != 0 ? FillAtomSlot(s, slot, identity) : nullptr;
+    return FillAtomSlot(s, slot, identity);
   return slot == SystemValue || slot->OnChain != AtomChain::Free ? slot : nullptr;
 }
 
