@@ -328,6 +328,13 @@ inline bool StopOrStepping(uint8_t state) {
   return static_cast<uint8_t>(state - rsStop) <= rsRunTo - rsStop;
 }
 
+// Whether CollectGarbage would collect now: the statement loop's first test,
+// then the collector's own (past a large live set it waits longer).
+inline bool CollectionDue(const TStructure& s) {
+  return s.AllocationCount >= s.CollectorLimits.Threshold && s.AllocationCount >= s.CollectionInterval() &&
+         !s.Collecting;
+}
+
 // A round's statement whose superinstructions are current (and so is the
 // code they were made from), as RunStatementAtCodePointer and Interpret
 // would run it, without the steps that cannot apply. The round's loop and
@@ -337,13 +344,13 @@ inline bool StopOrStepping(uint8_t state) {
 // nothing done, for any other statement.
 [[gnu::always_inline]] inline bool RunStatementShortWay(TInterpreter& in, TAtom* cell) {
   TStructure& s = in.S;
+  if ((in.StatementCounter + 1) % kPumpInterval == 0 || StopOrStepping(in.RunState) || s.HaltRequested ||
+      CollectionDue(s))
+    return false;
   const TAtom::Extension* ext = cell->Ext.get();
   if (ext == nullptr) return false;
   const TFastCode* fast = ext->Fast.get();
-  if (fast == nullptr || fast->Generation != ext->CodeGeneration ||
-      StopOrStepping(in.RunState) || s.AllocationCount >= s.CollectorLimits.Threshold ||
-      (in.StatementCounter + 1) % kPumpInterval == 0 || s.HaltRequested)
-    return false;
+  if (fast == nullptr || fast->Generation != ext->CodeGeneration) return false;
   // PositionOf's first answer, without the call.
   LoadStatementPosition(s.CurrentPosition, ext->Position ? *ext->Position : TAtom::PositionOf(cell), in.InterpretDepth,
                         cell);
@@ -406,12 +413,15 @@ void RunCode(TInterpreter& in) {
   CheckStack(in);
   TAtom* const frameOwner = s.Frame() != nullptr ? s.Frame()->Owner : nullptr;
   in.LastValue = nullptr;
+  // Interpret's entry tests that hold for the whole list: the short way on,
+  // and a nesting (at depth 0 it forgets the checked floating-point modes).
+  const bool shortWay = s.FastPaths && in.InterpretDepth != 0;
 
   TAtom* running = nullptr;
   try {
     while (IsAtom(in.CodePointer) && in.CodePointer->Left != nullptr && in.ResultAtom == SystemValue && !in.StopFlag) {
       running = in.CodePointer;
-      RunStatementAtCodePointer(in);
+      if (!shortWay || s.Frame() == nullptr || !RunStatementShortWay(in, running)) RunStatementAtCodePointer(in);
       if (in.RunState == rsStop) break;
     }
   } catch (const LanguageError&) {
