@@ -259,8 +259,8 @@ void NoteErrorLeavingList(TStructure& s, const TPosition& caller, TAtom* running
   }
 }
 
-// A statement's own position as the statement loops load it: at the
-// interpreter's depth, for the statement cell, with no frame owner.
+// LoadStatementPosition's whole copy, for a statement of another source
+// than the position's or with a topic.
 [[gnu::noinline]] void LoadOtherSourcePosition(TPosition& current, const TPosition& record, int32_t depth,
                                                TAtom* statement) {
   current.AssignFrom(record);
@@ -268,7 +268,10 @@ void NoteErrorLeavingList(TStructure& s, const TPosition& caller, TAtom* running
   current.Statement = statement;
   current.FrameOwner = nullptr;
 }
-// Usually the source and the topic are those of the statement before.
+// A statement's own position as the statement loops load it: at the
+// interpreter's depth, for the statement cell, with no frame owner. Usually
+// the source is the one of the statement before and neither has a topic:
+// only the range, the line and the procedure change.
 [[gnu::always_inline]] inline void LoadStatementPosition(TPosition& current, const TPosition& record, int32_t depth,
                                                          TAtom* statement) {
   if (!current.SourceText.SameObject(record.SourceText) || !current.SourceName.SameObject(record.SourceName) ||
@@ -335,13 +338,13 @@ inline bool CollectionDue(const TStructure& s) {
          !s.Collecting;
 }
 
-// A round's statement whose superinstructions are current (and so is the
+// A list's statement whose superinstructions are current (and so is the
 // code they were made from), as RunStatementAtCodePointer and Interpret
-// would run it, without the steps that cannot apply. The round's loop and
-// TListRounds::Run stand for what RunCode and Interpret test first (a run
-// going on, a frame, the short way on); the collector and the pump must not
-// be due, so the statement's count is all the pump point takes. False, with
-// nothing done, for any other statement.
+// would run it, without the steps that cannot apply. The list's loop (in
+// RunCode or TListRounds::Run) stands for what RunCode and Interpret test
+// first (a run going on, a frame, the short way on, a nesting); the
+// collector and the pump must not be due, so the statement's count is all
+// the pump point takes. False, with nothing done, for any other statement.
 [[gnu::always_inline]] inline bool RunStatementShortWay(TInterpreter& in, TAtom* cell) {
   TStructure& s = in.S;
   if ((in.StatementCounter + 1) % kPumpInterval == 0 || StopOrStepping(in.RunState) || s.HaltRequested ||
