@@ -517,32 +517,20 @@ int RunProgramText(TInterpreter& in, std::u16string_view text, std::u16string_vi
 void RunCode(TInterpreter& in);
 // Runs the one statement at CodePointer and leaves CodePointer on the next.
 void ExecuteStatement(TInterpreter& in);
-// The rounds of a loop that runs one list again and again, each as RunCode
-// runs it, with what RunCode does once per list done once per loop: the
-// list is pinned by the loop (the caller holds the pin), the stack depth and the frame are the same
-// every round, and the caller's position, which every round gives back, is
-// saved once and put back only when something outside the rounds may read
-// it (Release). A round's first statement loads its own position, so
-// nothing inside the rounds sees the difference.
-class TListRounds {
-public:
-  TListRounds(TInterpreter& in, TAtom* list) : in_(in), list_(list) {}
-  ~TListRounds() { Release(); }
-  TListRounds(const TListRounds&) = delete;
-  TListRounds& operator=(const TListRounds&) = delete;
-  // Runs one round as RunCode would.
-  void Run();
-  // Puts the caller's position back; call it before anything between two
-  // rounds that may run code or read the position (a message pump).
-  void Release();
-
-private:
-  TInterpreter& in_;
-  TAtom* const list_;
-  TPosition saved_;            // the caller's position while holding_
-  TAtom* frameOwner_ = nullptr;  // the owner of the loop's frame
-  bool holding_ = false;       // saved_ is valid and the position is the last round's
-};
+// REPEAT's rounds: runs the list count times (a fraction adds one round),
+// each round as RunCode runs it, with RepeatCounter counting them, a pump
+// every kRepeatPumpInterval rounds and an end at a stop. What RunCode does
+// once per list is done once per loop (the caller pins the list); the
+// caller's position, which every round gives back, is put back only when
+// something outside the rounds may read it.
+void RunRepeat(TInterpreter& in, TAtom* list, long double count);
+// How many REPEAT rounds pass between two message pumps.
+constexpr int64_t kRepeatPumpInterval = 128;
+// Runs the rounds that follow of a loop's list of numeric fused MAKEs as a
+// tight loop on their numbers, up to the next pump point (TransInterpret.cpp):
+// rounds and iteration count them. False where the list's first statement
+// is of another kind.
+bool RunFusedRounds(TInterpreter& in, const TAtom* list, int64_t& rounds, int64_t& iteration);
 // Runs such a body as RunCode would, with the same positions, counters,
 // result and error trace, without the statement loop; false (nothing done)
 // when that could differ: stepping, a pump or redraw due, a stop asked.
@@ -629,16 +617,6 @@ TAtom* Interpret(TInterpreter& in, TAtom* statement, bool quiet);
 // Interpret once its entry checks held (a run going on, a frame, the
 // statement compiled), with fast the statement's current superinstructions.
 TAtom* InterpretFastCode(TInterpreter& in, TAtom* statement, const TFastCode& fast, bool quiet);
-// The current superinstructions of a statement made only of fused MAKEs
-// (TFastCode::Fused), as Interpret would run them; null for any other
-// statement, with the short way off, or in a stepping state.
-inline const TFastCode* FusedStatementCode(const TInterpreter& in, const TAtom& statement) {
-  const TAtom::Extension* ext = statement.Ext.get();
-  if (ext == nullptr || !ext->Fast || ext->Fast->Generation != ext->CodeGeneration || ext->Fast->Fused.empty() ||
-      !in.S.FastPaths || in.RunState == rsRunCommand || in.RunState == rsRunStep || in.RunState == rsRunTo)
-    return nullptr;
-  return ext->Fast.get();
-}
 // ocPrimitive / ocNative: calls the bound routine with the given index and
 // pushes its answer on the current frame's stack.
 void CallBoundRoutine(TInterpreter& in, int32_t index, bool outside);

@@ -33,8 +33,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// How many REPEAT rounds pass between two message pumps.
-constexpr int64_t kRepeatPumpInterval = 128;
 // DUMP shows at most this many characters of a value.
 constexpr size_t kDumpValueLength = 50;
 
@@ -413,8 +411,6 @@ void OpIf(TInterpreter& in, bool withElse) {
   Push(in, in.LastValue);
 }
 
-void RunFusedRounds(TInterpreter& in, const TAtom* list, long double& count, int64_t& iteration);
-
 // ocRepeat: runs the list count times (a fraction adds one round).
 void OpRepeat(TInterpreter& in) {
   TStructure& s = in.S;
@@ -437,22 +433,7 @@ void OpRepeat(TInterpreter& in) {
   // Held for the whole loop: the pump may run code that drops every other
   // reference to it.
   const PinnedAtom pinList(list.Value);
-  int64_t iteration = 0;
-  {
-    TListRounds rounds(in, list.Value);
-    while (count > 0) {
-      ++iteration;
-      s.RepeatCounter = iteration;
-      rounds.Run();
-      count -= 1;
-      if (iteration % kRepeatPumpInterval == 0 && !in.InPlaneEvent) {
-        rounds.Release();
-        PumpMessages(in);
-      }
-      if (in.StopFlag || in.RunState == rsStop || s.HaltRequested) break;
-      RunFusedRounds(in, list.Value, count, iteration);
-    }
-  }
+  RunRepeat(in, list.Value, count);
   Push(in, in.LastValue);
 }
 
@@ -1170,18 +1151,22 @@ bool PlanFusedRounds(TInterpreter& in, const TAtom* list, TFusedRoundSlots& slot
   return true;
 }
 
-void RunFusedRounds(TInterpreter& in, const TAtom* list, long double& count, int64_t& iteration) {
+}  // namespace
+
+bool RunFusedRounds(TInterpreter& in, const TAtom* list, int64_t& rounds, int64_t& iteration) {
   TStructure& s = in.S;
-  if (count <= 0 || !s.FastPaths || !IsAtom(list) || in.ResultAtom != SystemValue || in.StopFlag || in.SceneDirty ||
-      !NothingDueBeforeNextStatement(in) || s.AllocationCount >= s.CollectorLimits.Threshold || s.Frame() == nullptr)
-    return;
+  if (!IsAtom(list)) return true;
   // Most lists are not of that kind: their first statement tells.
   const TFastCode* first = FastCodeOf(in, *list);
-  if (first == nullptr || first->Fused.empty() || !first->Fused.front().Numeric) return;
+  if (first == nullptr) return true;
+  if (first->Fused.empty() || !first->Fused.front().Numeric) return false;
+  if (rounds <= 0 || in.ResultAtom != SystemValue || in.StopFlag || in.SceneDirty ||
+      !NothingDueBeforeNextStatement(in) || s.AllocationCount >= s.CollectorLimits.Threshold || s.Frame() == nullptr)
+    return true;
   TFusedRoundSlots slots;
   size_t makes = 0;
   uint32_t perRound = 0;
-  if (!PlanFusedRounds(in, list, slots, makes, perRound)) return;
+  if (!PlanFusedRounds(in, list, slots, makes, perRound)) return true;
 
   PrepareOwnArithmetic(s);
   std::array<long double, kMaxFusedMakes> numbers{};
@@ -1191,8 +1176,8 @@ void RunFusedRounds(TInterpreter& in, const TAtom* list, long double& count, int
   const int64_t beforeRepeatPump = kRepeatPumpInterval - 1 - iteration % kRepeatPumpInterval;
   const int64_t beforeStatementPump = (kPumpInterval - 1 - in.StatementCounter % kPumpInterval) / perRound;
   const int64_t limit = std::min(beforeRepeatPump, beforeStatementPump);
-  int64_t rounds = 0;
-  for (; rounds < limit && count > 0; ++rounds, count -= 1) {
+  int64_t fused = 0;
+  for (; fused < limit && rounds > 0; ++fused, --rounds) {
     for (size_t i = 0; i < makes; ++i) {
       const TFusedRoundSlot& slot = slots[i];
       const long double first = slot.FirstFrom < 0 ? slot.First : numbers[static_cast<size_t>(slot.FirstFrom)];
@@ -1200,16 +1185,19 @@ void RunFusedRounds(TInterpreter& in, const TAtom* list, long double& count, int
       numbers[i] = ApplyFused(slot.Operation, first, second);
     }
   }
-  if (rounds == 0) return;
-  const uint32_t counter = in.StatementCounter + static_cast<uint32_t>(rounds) * perRound;
+  if (fused == 0) return true;
+  const uint32_t counter = in.StatementCounter + static_cast<uint32_t>(fused) * perRound;
   for (size_t i = 0; i < makes; ++i) {
     slots[i].Number->Number = numbers[i];
     slots[i].Memo->StoredStatements = counter - perRound + slots[i].Offset;
   }
   in.StatementCounter = counter;
-  iteration += rounds;
+  iteration += fused;
   s.RepeatCounter = iteration;
+  return true;
 }
+
+namespace {
 
 // --- IF on the short way -----------------------------------------------------------
 // A list of one statement whose superinstructions only push, read

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <chrono>
+#include <cmath>
 #include <optional>
 
 #include "core/Collector.h"
@@ -258,6 +259,35 @@ void NoteErrorLeavingList(TStructure& s, const TPosition& caller, TAtom* running
   }
 }
 
+// LoadStatementPosition's whole copy, for a statement of another source
+// than the position's or with a topic.
+[[gnu::noinline]] void LoadOtherSourcePosition(TPosition& current, const TPosition& record, int32_t depth,
+                                               TAtom* statement) {
+  current.AssignFrom(record);
+  current.Depth = depth;
+  current.Statement = statement;
+  current.FrameOwner = nullptr;
+}
+// A statement's own position as the statement loops load it: at the
+// interpreter's depth, for the statement cell, with no frame owner. Usually
+// the source is the one of the statement before and neither has a topic:
+// only the range, the line and the procedure change.
+[[gnu::always_inline]] inline void LoadStatementPosition(TPosition& current, const TPosition& record, int32_t depth,
+                                                         TAtom* statement) {
+  if (!current.SourceText.SameObject(record.SourceText) || !current.SourceName.SameObject(record.SourceName) ||
+      !current.Topic.empty() || !record.Topic.empty()) [[unlikely]] {
+    LoadOtherSourcePosition(current, record, depth, statement);
+    return;
+  }
+  current.StartPos = record.StartPos;
+  current.EndPos = record.EndPos;
+  current.Line = record.Line;
+  current.Procedure = record.Procedure;
+  current.Depth = depth;
+  current.Statement = statement;
+  current.FrameOwner = nullptr;
+}
+
 // What follows every statement: history handlers of variables changed
 // below wait for the outer levels; a pump a finaliser asked for (between
 // statements it is safe); the scene's redraw at the top level.
@@ -279,10 +309,7 @@ void NoteErrorLeavingList(TStructure& s, const TPosition& caller, TAtom* running
   // The collector's own first test, without the call for every statement.
   if (s.AllocationCount >= s.CollectorLimits.Threshold) CollectGarbage(in);
   TAtom* const cell = in.CodePointer;
-  s.CurrentPosition.AssignFrom(TAtom::PositionOf(cell));
-  s.CurrentPosition.Depth = in.InterpretDepth;
-  s.CurrentPosition.Statement = cell;
-  s.CurrentPosition.FrameOwner = nullptr;
+  LoadStatementPosition(s.CurrentPosition, TAtom::PositionOf(cell), in.InterpretDepth, cell);
 
   PumpMessagesPeriodically(in);
 
@@ -297,28 +324,78 @@ void NoteErrorLeavingList(TStructure& s, const TPosition& caller, TAtom* running
   AfterStatement(in);
 }
 
-// A round's statement made only of fused MAKEs (FusedStatementCode): the
-// same steps, without those that cannot apply. The round's loop and
-// TListRounds::Run stand for what RunCode and Interpret test first (a run
-// going on, a frame, the short way on); the collector and the pump must not
-// be due, so the statement's count is all the pump point takes. False, with
-// nothing done, for any other statement.
-[[gnu::always_inline]] inline bool RunFusedStatementAtCodePointer(TInterpreter& in) {
+// A stop asked for, or a stepping state, which may pause at every
+// statement: no statement runs the short way then.
+inline bool StopOrStepping(uint8_t state) {
+  static_assert(rsStop == 1 && rsRunCommand == 2 && rsRunStep == 3 && rsRunTo == 4);
+  return static_cast<uint8_t>(state - rsStop) <= rsRunTo - rsStop;
+}
+
+// Whether CollectGarbage would collect now: the statement loop's first test,
+// then the collector's own (past a large live set it waits longer).
+inline bool CollectionDue(const TStructure& s) {
+  return s.AllocationCount >= s.CollectorLimits.Threshold && s.AllocationCount >= s.CollectionInterval() &&
+         !s.Collecting;
+}
+
+// A list's statement whose superinstructions are current (and so is the
+// code they were made from), as RunStatementAtCodePointer and Interpret
+// would run it, without the steps that cannot apply. The list's loop (in
+// RunCode or TListRounds::Run) stands for what RunCode and Interpret test
+// first (a run going on, a frame, the short way on, a nesting); the
+// collector and the pump must not be due, so the statement's count is all
+// the pump point takes. False, with nothing done, for any other statement.
+[[gnu::always_inline]] inline bool RunStatementShortWay(TInterpreter& in, TAtom* cell) {
   TStructure& s = in.S;
-  TAtom* const cell = in.CodePointer;
-  const TFastCode* fast = FusedStatementCode(in, *cell);
-  if (fast == nullptr || s.AllocationCount >= s.CollectorLimits.Threshold ||
-      (in.StatementCounter + 1) % kPumpInterval == 0 || s.HaltRequested || in.RunState == rsStop ||
-      TAtom::CodeCount(*cell) == 0)
+  if ((in.StatementCounter + 1) % kPumpInterval == 0 || StopOrStepping(in.RunState) || s.HaltRequested ||
+      CollectionDue(s))
     return false;
-  s.CurrentPosition.AssignFrom(TAtom::PositionOf(cell));
-  s.CurrentPosition.Depth = in.InterpretDepth;
-  s.CurrentPosition.Statement = cell;
-  s.CurrentPosition.FrameOwner = nullptr;
+  const TAtom::Extension* ext = cell->Ext.get();
+  if (ext == nullptr) return false;
+  const TFastCode* fast = ext->Fast.get();
+  if (fast == nullptr || fast->Generation != ext->CodeGeneration) return false;
+  // PositionOf's first answer, without the call.
+  LoadStatementPosition(s.CurrentPosition, ext->Position ? *ext->Position : TAtom::PositionOf(cell), in.InterpretDepth,
+                        cell);
   ++in.StatementCounter;
   in.CodePointer = InterpretFastCode(in, cell, *fast, false);
   AfterStatement(in);
   return true;
+}
+
+// The rounds of a loop that runs one list again and again, each as RunCode
+// runs it, with what RunCode does once per list done once per loop: the
+// list is pinned by the loop, the stack depth and the frame are the same
+// every round, and the caller's position, which every round gives back, is
+// saved once and put back only when something outside the rounds may read
+// it (Release). A round's first statement loads its own position, so
+// nothing inside the rounds sees the difference.
+class TListRounds {
+public:
+  TListRounds(TInterpreter& in, TAtom* list) : in_(in), list_(list) {}
+  ~TListRounds() { Release(); }
+  TListRounds(const TListRounds&) = delete;
+  TListRounds& operator=(const TListRounds&) = delete;
+  // Runs one round as RunCode would.
+  void Run();
+  // Puts the caller's position back; call it before anything between two
+  // rounds that may run code or read the position (a message pump).
+  void Release();
+
+private:
+  TInterpreter& in_;
+  TAtom* const list_;
+  TPosition saved_;              // the caller's position while holding_
+  TAtom* frameOwner_ = nullptr;  // the owner of the loop's frame
+  bool holding_ = false;         // saved_ is valid and the position is the last round's
+};
+
+// REPEAT's count as a number of rounds: a fraction adds one; a count past
+// any loop's end runs as good as forever.
+int64_t RoundsOf(long double count) {
+  if (!(count > 0)) return 0;
+  constexpr long double kEndless = 9.0e18L;
+  return count >= kEndless ? INT64_MAX : static_cast<int64_t>(std::ceil(count));
 }
 
 }  // namespace
@@ -339,12 +416,15 @@ void RunCode(TInterpreter& in) {
   CheckStack(in);
   TAtom* const frameOwner = s.Frame() != nullptr ? s.Frame()->Owner : nullptr;
   in.LastValue = nullptr;
+  // Interpret's entry tests that hold for the whole list: the short way on,
+  // and a nesting (at depth 0 it forgets the checked floating-point modes).
+  const bool shortWay = s.FastPaths && in.InterpretDepth != 0;
 
   TAtom* running = nullptr;
   try {
     while (IsAtom(in.CodePointer) && in.CodePointer->Left != nullptr && in.ResultAtom == SystemValue && !in.StopFlag) {
       running = in.CodePointer;
-      RunStatementAtCodePointer(in);
+      if (!shortWay || s.Frame() == nullptr || !RunStatementShortWay(in, running)) RunStatementAtCodePointer(in);
       if (in.RunState == rsStop) break;
     }
   } catch (const LanguageError&) {
@@ -353,23 +433,26 @@ void RunCode(TInterpreter& in) {
   }
 }
 
-void TListRounds::Run() {
-  TStructure& s = in_.S;
+namespace {
+
+[[gnu::always_inline]] inline void TListRounds::Run() {
+  TInterpreter& in = in_;
+  TStructure& s = in.S;
   // A redraw due at the start reads the caller's position: that round, and
   // every round with the short ways off, runs through RunCode.
-  if (!s.FastPaths || list_ == nullptr || in_.SceneDirty || s.Frame() == nullptr) {
+  if (!s.FastPaths || list_ == nullptr || in.SceneDirty || s.Frame() == nullptr) {
     Release();
-    in_.CodePointer = list_;
-    RunCode(in_);
+    in.CodePointer = list_;
+    RunCode(in);
     return;
   }
-  in_.ResultAtom = SystemValue;
-  in_.StopFlag = false;
+  in.ResultAtom = SystemValue;
+  in.StopFlag = false;
   if (!holding_) {
     // As in RunCode: the rounds compile code onto the cells they run, which
     // must be the list's own, not cells it borrows.
     if (s.RestsBorrowed && IsAtom(list_) && !list_->HasPosition()) OwnSpine(s, list_);
-    CheckStack(in_);
+    CheckStack(in);
     saved_.AssignFrom(s.CurrentPosition);
     frameOwner_ = s.Frame()->Owner;
     holding_ = true;
@@ -378,25 +461,25 @@ void TListRounds::Run() {
     // position, as after RunCode.
     s.CurrentPosition.AssignFrom(saved_);
   }
-  in_.LastValue = nullptr;
-  in_.CodePointer = list_;
-  in_.RoundsList = list_;
-  ++in_.RoundSerial;
+  in.LastValue = nullptr;
+  in.CodePointer = list_;
+  in.RoundsList = list_;
+  ++in.RoundSerial;
   TAtom* running = nullptr;
   try {
-    while (IsAtom(in_.CodePointer) && in_.CodePointer->Left != nullptr && in_.ResultAtom == SystemValue &&
-           !in_.StopFlag) {
-      running = in_.CodePointer;
-      if (!RunFusedStatementAtCodePointer(in_)) RunStatementAtCodePointer(in_);
-      if (in_.RunState == rsStop) break;
+    for (TAtom* cell = list_; IsAtom(cell) && cell->Left != nullptr && in.ResultAtom == SystemValue && !in.StopFlag;
+         cell = in.CodePointer) {
+      running = cell;
+      if (!RunStatementShortWay(in, cell)) RunStatementAtCodePointer(in);
+      if (in.RunState == rsStop) break;
     }
   } catch (const LanguageError&) {
-    in_.RoundsList = nullptr;
+    in.RoundsList = nullptr;
     NoteErrorLeavingList(s, saved_, running, frameOwner_);
     Release();
     throw;
   }
-  in_.RoundsList = nullptr;
+  in.RoundsList = nullptr;
 }
 
 void TListRounds::Release() {
@@ -404,6 +487,31 @@ void TListRounds::Release() {
   if (!holding_) return;
   in_.S.CurrentPosition.AssignFrom(saved_);
   holding_ = false;
+}
+
+}  // namespace
+
+void RunRepeat(TInterpreter& in, TAtom* list, long double count) {
+  TStructure& s = in.S;
+  int64_t rounds = RoundsOf(count);
+  int64_t iteration = 0;
+  TListRounds held(in, list);
+  // RunFusedRounds refuses a list by its first statement's kind, which
+  // hardly ever changes while the list runs: once refused, it is not asked
+  // again (which costs nothing but the tight loop).
+  bool fusedRoundsRefused = false;
+  while (rounds > 0) {
+    ++iteration;
+    s.RepeatCounter = iteration;
+    held.Run();
+    --rounds;
+    if (iteration % kRepeatPumpInterval == 0 && !in.InPlaneEvent) {
+      held.Release();
+      PumpMessages(in);
+    }
+    if (in.StopFlag || in.RunState == rsStop || s.HaltRequested) break;
+    if (!fusedRoundsRefused) fusedRoundsRefused = !RunFusedRounds(in, list, rounds, iteration);
+  }
 }
 
 bool RunWrapperStatement(TInterpreter& in, TAtom* body, const TWrapperStatement& wrapper) {
@@ -422,10 +530,7 @@ bool RunWrapperStatement(TInterpreter& in, TAtom* body, const TWrapperStatement&
   in.LastValue = nullptr;
   try {
     // ExecuteStatement's part.
-    s.CurrentPosition.AssignFrom(TAtom::PositionOf(body));
-    s.CurrentPosition.Depth = in.InterpretDepth;
-    s.CurrentPosition.Statement = body;
-    s.CurrentPosition.FrameOwner = nullptr;
+    LoadStatementPosition(s.CurrentPosition, TAtom::PositionOf(body), in.InterpretDepth, body);
     ++in.StatementCounter;
     // Interpret's part: the token's range, the routine, OUTPUT.
     const RestoreOnExit<int32_t> depth(in.InterpretDepth, in.InterpretDepth + 1);

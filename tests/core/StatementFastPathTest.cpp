@@ -144,6 +144,9 @@ INSTANTIATE_TEST_SUITE_P(
         u"make \"k 7\nmake \"j add :k 1\nmake \"x add k 1\nprint :x :j",
         u"to g :n\nto g :n\noutput mul :n 10\nend\noutput add :n 1\nend\nprint add g 1 g 1\nprint g 2",
         u"to h :n\noutput add :n :nosuch\nend\nto k :n\noutput add 1 h :n\nend\nprint add 1 k 2",
+        // An error in a round's third statement, many rounds and pumps in.
+        u"print \"start\nmake \"n 0\nmake \"k 1\nrepeat 400 [make \"i repeat, make \"w (word3 \"a :i \"b), "
+        u"make \"n add :n :k, if eq :i 300 [make \"k \"x]]\nprint :n",
         // IF with one and two lists on the short way and where it declines:
         // both branches, a false IF, an empty list, a list of two
         // statements, an object read, a condition that is no Boolean, and
@@ -258,6 +261,17 @@ INSTANTIATE_TEST_SUITE_P(
         TPumpCase{u"make \"x 0\nrepeat 500 [make \"i repeat, make \"w (word3 \"item :i \"x) make \"x add :x cnt :w]\n"
                   u"print :x",
                   PumpAction::kStopAtThird},
+        // A list whose first statement the tight loop refuses, a count past
+        // any end that a stop ends, and a loop in every round of another.
+        TPumpCase{u"make \"x 0\nrepeat 700 [make \"y cnt \"ab, make \"x add :x 1]\nprint :x :y", PumpAction::kWatch},
+        TPumpCase{u"make \"x 0\nrepeat 1e30 [make \"x add :x 1]\nprint :x", PumpAction::kStopAtThird},
+        TPumpCase{u"make \"x 0\nrepeat 300 [make \"i repeat, repeat 3 [make \"x add :x :i]]\nprint :x :i",
+                  PumpAction::kWatch},
+        // Rounds of statements other than MAKEs: a procedure's call and an IF.
+        TPumpCase{u"make \"x 0\nto inc\nmake \"x add :x 1\nend\nrepeat 500 [inc]\nprint :x", PumpAction::kStopAtThird},
+        TPumpCase{u"to eq :a :b\noutput dll.zavta.LOGOEQUALP\nend\nmake \"x 0\n"
+                  u"repeat 500 [make \"x add :x 1, if eq :x 100 [print :x]]\nprint :x",
+                  PumpAction::kResetX},
         // Fields of an object through dotted names.
         TPumpCase{u"to pt :px :py\nend\nmake \"o pt 0 0\nrepeat 500 [make \"o.px add :o.px 1 make \"o.py add :o.py 2]\n"
                   u"print :o.px :o.py",

@@ -606,6 +606,42 @@ TEST_F(StepTest, StepIntoThroughARunPausesAtEachStatementWithItsLine) {
   EXPECT_EQ(lines, (std::vector<int32_t>{1, 2, 3}));
 }
 
+namespace {
+
+// Stepping that starts in the middle of a loop whose rounds run their
+// statements the short way: each statement pauses, with its own line and
+// the values the statements before it left, as with the short ways off.
+std::vector<std::string> PausesOfALoopSteppedFromThePump(bool fastPaths) {
+  TestState t;
+  t.S->FastPaths = fastPaths;
+  TInterpreter in{*t.S};
+  RecordingView view(in);
+  t.Host.OnFindSource = [&](const std::u16string& name) -> SourceView* {
+    return name == u"prog.zav" ? &view : nullptr;
+  };
+  EXPECT_EQ(RunText(in, u"to add :a :b\noutput dll.zavta.LOGOSUM\nend", u"library"), rrOk);
+  t.Host.OnPump = [&] {
+    if (t.Host.Pumps == 1) in.RunState = rsRunStep;
+  };
+  std::vector<std::string> pauses;
+  t.Host.OnWait = [&](int) {
+    const TAtom* x = t.S->FindName(u"x", nullptr);
+    pauses.push_back(std::to_string(t.S->CurrentPosition.Line) + " " + U8(TAtom::ToText(*t.S, x->Left)));
+    in.RunState = pauses.size() < 5 ? rsRunStep : rsRunning;
+  };
+  EXPECT_EQ(RunText(in, u"make \"x 0\nrepeat 200 [make \"x add :x 1\nmake \"y :x]\nprint :x :y", u"prog.zav"), rrOk);
+  EXPECT_EQ(t.Host.Lines.size(), 1u);
+  return pauses;
+}
+
+}  // namespace
+
+TEST(LoopStepTest, SteppingThatStartsInsideALoopPausesAtEachStatementOfItsRounds) {
+  const std::vector<std::string> fast = PausesOfALoopSteppedFromThePump(true);
+  EXPECT_EQ(fast, PausesOfALoopSteppedFromThePump(false));
+  EXPECT_EQ(fast.size(), 5u);
+}
+
 TEST_F(StepTest, StopWhilePausedEndsTheRun) {
   ts.Host.OnWait = [this](int) { in.RunState = rsStop; };
   in.RunState = rsRunStep;
