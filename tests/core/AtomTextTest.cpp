@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <string>
 
@@ -106,6 +107,39 @@ TEST(AtomText, TextsMadeAfterOthersWereGivenBackShowOnlyTheirOwnCharacters) {
     TAtomText moved;
     moved = std::u16string(text);
     EXPECT_EQ(moved.str(), text);
+  }
+}
+
+// The no-surrogate mark holds only while it is true: set for a shared
+// text without surrogates or units said to hold none, gone after any change.
+TEST(AtomText, KnowsItHoldsNoSurrogateOnlyWhileThatHolds) {
+  const std::u16string pair = u"ab\U0001F600";
+  TAtomText shared;
+  shared.AssignShared(kLong);
+  EXPECT_TRUE(shared.KnownFreeOfSurrogates());
+  TAtomText sharer;
+  sharer.ShareFrom(shared);
+  EXPECT_TRUE(sharer.KnownFreeOfSurrogates());
+  TAtomText withPair;
+  withPair.AssignShared(pair);
+  EXPECT_FALSE(withPair.KnownFreeOfSurrogates());
+  const std::function<void(TAtomText&)> changes[] = {
+      [&](TAtomText& t) { t = std::u16string(pair); },
+      [&](TAtomText& t) { t = std::u16string_view(pair); },
+      [&](TAtomText& t) { t.AssignUnits(pair.data(), pair.size()); },
+      [&](TAtomText& t) { t.AssignShared(pair); },
+      [&](TAtomText& t) { t.clear(); },
+  };
+  for (const std::u16string& before : {std::u16string(u"xyz"), kLong}) {
+    for (const auto& change : changes) {
+      TAtomText text;
+      text.AssignUnits(before.data(), before.size(), true);
+      ASSERT_TRUE(text.KnownFreeOfSurrogates());
+      EXPECT_EQ(text.str(), before);
+      change(text);
+      EXPECT_FALSE(text.KnownFreeOfSurrogates()) << (&change - changes);
+      EXPECT_TRUE(text.empty() || text.str() == pair);
+    }
   }
 }
 

@@ -280,6 +280,10 @@ TEST_F(LogoLib, CountCountsCharactersOrCells) {
       EXPECT_EQ(Printed(exLOGOCOUNT, {W(pair)}), std::to_string(length - 1)) << length << " " << at;
     }
   EXPECT_EQ(Printed(exLOGOCOUNT, {W(u"\xD7FF\xE000\xF7FF\xF800\x57FF")}), "5");
+  // A joined word counts what its pieces make: a pair split across two
+  // pieces is one character, digits none.
+  EXPECT_EQ(Printed(exLOGOCOUNT, {Call(exLOGOWORD, {W(u"a\xD83D"), W(u"\xDE00")})}), "2");
+  EXPECT_EQ(Printed(exLOGOCOUNT, {Call(exLOGOWORD, {N(42), W(u"item")})}), "6");
   EXPECT_EQ(Printed(exLOGOCOUNT, {L({W(u"a"), L({}), W(u"c")})}), "3");
   EXPECT_EQ(Printed(exLOGOCOUNT, {nullptr}), "0");
   TAtom* owner = Frame({});
