@@ -293,6 +293,13 @@ TAtom* NewNumber(TStructure& s, long double x) {
   return &a;
 }
 
+TAtom* NewWholeNumber(TStructure& s, uint64_t v) {
+  TAtom& a = NewAtom(s);
+  a.Kind = akNumber;
+  a.Number.SetWhole(v);
+  return &a;
+}
+
 TAtom* NewWord(TStructure& s, std::u16string text) {
   TAtom& a = NewAtom(s);
   a.Text = std::move(text);

@@ -561,10 +561,10 @@ TAtom* CountOf(TInterpreter& in) {
   TStructure& s = in.S;
   // A word held as an operand is plain: its characters, counted at once.
   if (s.OperandInputs != nullptr && s.OperandCount >= 1 && TAtom::IsWord(s.OperandInputs[0].Value))
-    return NewNumber(s, static_cast<long double>(CharCount(s.OperandInputs[0].Value->Text)));
+    return NewWholeNumber(s, CharCount(s.OperandInputs[0].Value->Text));
   const TAtom* value = CellInput(s, exLOGOCOUNT, 1);
   if (!s.InputIsPlain(1)) return RaisePrimitiveError(s, u"count");
-  if (TAtom::IsWord(value)) return NumberResult(s, static_cast<long double>(CharCount(value->Text)));
+  if (TAtom::IsWord(value)) return NewWholeNumber(s, CharCount(value->Text));
   if (TAtom::IsWordOrNumber(value))
     return NumberResult(s, static_cast<long double>(CharCount(TAtom::AsString(s, value))));
   return NumberResult(s, TAtom::Length(value));

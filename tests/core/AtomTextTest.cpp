@@ -196,4 +196,45 @@ TEST(PackedNumber, EveryValueComesBackBitForBit) {
   }
 }
 
+// Whole numbers written and read without the x87 unit agree with it.
+TEST(PackedNumber, WholeNumbersMatchTheUnitsOwnConversions) {
+  for (const uint64_t v : {uint64_t{0}, uint64_t{1}, uint64_t{12}, uint64_t{1} << 40, uint64_t{999999999999999999},
+                           ~uint64_t{0}}) {
+    TPackedNumber made;
+    made.SetWhole(v);
+    const long double x = static_cast<long double>(v);
+    const long double back = made;
+    EXPECT_EQ(std::memcmp(&back, &x, 10), 0) << v;
+  }
+  const long double two63 = 9223372036854775808.0L;
+  struct Case {
+    long double X;
+    bool Whole;
+    int64_t Value;
+  };
+  const Case cases[] = {{0.0L, true, 0},
+                        {-0.0L, true, 0},
+                        {1.0L, true, 1},
+                        {-5.0L, true, -5},
+                        {123456789012.0L, true, 123456789012},
+                        {two63 - 1, true, INT64_MAX},
+                        {-(two63 - 1), true, -INT64_MAX},
+                        {two63, false, 0},
+                        {0.5L, false, 0},
+                        {-2.25L, false, 0},
+                        {4503599627370497.5L, false, 0},
+                        {std::numeric_limits<long double>::denorm_min(), false, 0},
+                        {std::numeric_limits<long double>::infinity(), false, 0},
+                        {std::numeric_limits<long double>::quiet_NaN(), false, 0}};
+  for (const Case& c : cases) {
+    TPackedNumber packed;
+    packed = c.X;
+    int64_t whole = -1;
+    EXPECT_EQ(packed.ReadWhole(whole), c.Whole) << static_cast<double>(c.X);
+    if (c.Whole) {
+      EXPECT_EQ(whole, c.Value) << static_cast<double>(c.X);
+    }
+  }
+}
+
 }  // namespace

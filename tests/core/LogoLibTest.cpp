@@ -234,6 +234,11 @@ TEST_F(LogoLib, WordListAndSentenceKeepTheWrittenOrder) {
   TAtom* bc = L({W(u"b"), W(u"c")});
   EXPECT_EQ(Printed(exLOGOWORD, {W(u"a"), L({N(1), N(2)})}), "a[1 2]");
   EXPECT_EQ(Printed(exLOGOWORD, {N(1.5L), W(u"x"), W(u"")}), "1.5x");
+  // A number joined alone reads as it prints, whole or not, near the
+  // bounds of the whole numbers written digit by digit too.
+  for (const long double x : {0.0L, -0.0L, 7.0L, -123456.0L, 999999999999999999.0L, -999999999999999999.0L, 1e18L,
+                              -1e18L, 0.25L, -3.5L, 1e-5L, 1e300L})
+    EXPECT_EQ(Printed(exLOGOWORD, {N(x)}), Text(N(x))) << static_cast<double>(x);
   // Characters outside the basic plane stay whole, in every position.
   EXPECT_EQ(Printed(exLOGOWORD, {W(u"\U0001F600a"), N(12), W(u"b\U0001F601"), L({W(u"\U0001F602")})}),
             "\U0001F600a12b\U0001F601[\U0001F602]");
