@@ -289,7 +289,7 @@ void TAtom::FreeMemoryBlock(TStructure&, TAtom& atom) {
 TAtom* NewNumber(TStructure& s, long double x) {
   TAtom& a = NewAtom(s);
   a.Kind = akNumber;
-  a.Number = x;
+  a.Number.CopyFrom(x);
   return &a;
 }
 

@@ -107,6 +107,10 @@ public:
     asm("fstpt %0" : "=m"(bytes_) : "t"(x) : "st");
     return *this;
   }
+  // The ten bytes of a long double held in memory (an argument passed on
+  // the stack), copied without a load into the x87 unit and its slow
+  // ten-byte store.
+  void CopyFrom(const long double& x) { std::memcpy(bytes_, &x, sizeof bytes_); }
   // Zero: all ten bytes clear, stored without the x87 unit (whose ten-byte
   // store is slow), for the sweep's clearing of freed atoms.
   void Clear() { std::memset(bytes_, 0, sizeof bytes_); }
