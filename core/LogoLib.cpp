@@ -480,9 +480,25 @@ private:
 // of is kept for it, where there is one).
 constexpr size_t kJoinedOnStack = 256;
 
-// Copies a short text four units a step, inline: a word's pieces are a
-// few units long, where a call of memmove costs more than the copy.
+// Copies a short text inline: a word's pieces are a few units long, where
+// a call of memmove costs more than the copy. Up to eight units go in two
+// loads and two stores that may overlap; longer ones four units a step.
 inline void CopyUnits(const char16_t* from, size_t count, char16_t* to) {
+  const auto copyOverlapping = [&]<class Word>(Word) {
+    constexpr size_t kUnits = sizeof(Word) / sizeof(char16_t);
+    Word first;
+    Word last;
+    std::memcpy(&first, from, sizeof first);
+    std::memcpy(&last, from + count - kUnits, sizeof last);
+    std::memcpy(to, &first, sizeof first);
+    std::memcpy(to + count - kUnits, &last, sizeof last);
+  };
+  if (count >= 4 && count <= 8) return copyOverlapping(uint64_t{});
+  if (count >= 2 && count < 4) return copyOverlapping(uint32_t{});
+  if (count == 1) {
+    *to = *from;
+    return;
+  }
   for (; count >= 4; count -= 4, from += 4, to += 4) {
     uint64_t four = 0;
     std::memcpy(&four, from, sizeof four);

@@ -234,6 +234,14 @@ TEST_F(LogoLib, WordListAndSentenceKeepTheWrittenOrder) {
   TAtom* bc = L({W(u"b"), W(u"c")});
   EXPECT_EQ(Printed(exLOGOWORD, {W(u"a"), L({N(1), N(2)})}), "a[1 2]");
   EXPECT_EQ(Printed(exLOGOWORD, {N(1.5L), W(u"x"), W(u"")}), "1.5x");
+  // Pieces of every short length, copied whole and in order.
+  const std::u16string units = u"abcdefghijklmnopqrstu";
+  for (size_t first = 0; first <= 10; ++first)
+    for (size_t second = 0; second <= 10; ++second) {
+      const std::u16string a = units.substr(0, first);
+      const std::u16string b = units.substr(first, second);
+      EXPECT_EQ(Call(exLOGOWORD, {W(a), W(b), W(u"z")})->Text, a + b + u"z") << first << " " << second;
+    }
   // A number joined alone reads as it prints, whole or not, near the
   // bounds of the whole numbers written digit by digit too.
   for (const long double x : {0.0L, -0.0L, 7.0L, -123456.0L, 999999999999999999.0L, -999999999999999999.0L, 1e18L,
