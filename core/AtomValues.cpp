@@ -623,8 +623,12 @@ char16_t* WriteDigitsBefore(Unsigned v, char16_t* end) {
     end -= 2;
     std::memcpy(end, &kUnitPairs[static_cast<size_t>(v % 100)], sizeof(uint32_t));
   }
-  if (v >= 10) *--end = static_cast<char16_t>(u'0' + v % 10), v /= 10;
-  *--end = static_cast<char16_t>(u'0' + v);
+  if (v >= 10) {
+    end -= 2;
+    std::memcpy(end, &kUnitPairs[static_cast<size_t>(v)], sizeof(uint32_t));
+  } else {
+    *--end = static_cast<char16_t>(u'0' + v);
+  }
   return end;
 }
 
