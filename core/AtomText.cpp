@@ -74,11 +74,14 @@ TSlotAllocator<sizeof(std::u16string)> ownedSlots;
 TSlotAllocator<sizeof(TSharedNode)> sharedSlots;
 static_assert(sizeof(std::u16string) == 32, "an owned node is the string alone");
 
-// Owned nodes let go of whose strings have a block of their own, emptied,
-// for the next texts made. A collection frees the texts of many atoms at
-// once: giving all their blocks back then costs the allocator several times
-// what giving each back costs when a new text takes its node (as a string
-// inside an atom once kept its block until the atom's next text).
+// Owned nodes let go of whose strings have a block of their own, for the
+// next texts made. A collection frees the texts of many atoms at once:
+// giving all their blocks back then costs the allocator several times what
+// giving each back costs when a new text takes its node (as a string inside
+// an atom once kept its block until the atom's next text). A kept string
+// keeps its characters: every taker assigns the whole string, and emptying
+// it here would write to its block, which the sweep letting go of it has not
+// touched otherwise.
 class TNodeStash {
 public:
   bool Keep(std::u16string& node) {
@@ -87,7 +90,6 @@ public:
     return false;
 #else
     if (count_ == kNodes || node.capacity() <= kInlineCapacity) return false;
-    node.clear();
     nodes_[count_++] = &node;
     return true;
 #endif
