@@ -74,14 +74,13 @@ TSlotAllocator<sizeof(std::u16string)> ownedSlots;
 TSlotAllocator<sizeof(TSharedNode)> sharedSlots;
 static_assert(sizeof(std::u16string) == 32, "an owned node is the string alone");
 
-// Owned nodes let go of whose strings have a block of their own, for the
-// next texts made. A collection frees the texts of many atoms at once:
-// giving all their blocks back then costs the allocator several times what
-// giving each back costs when a new text takes its node (as a string inside
-// an atom once kept its block until the atom's next text). A kept string
-// keeps its characters: every taker assigns the whole string, and emptying
-// it here would write to its block, which the sweep letting go of it has not
-// touched otherwise.
+// Owned nodes let go of, with their strings, for the next texts made. A
+// collection frees the texts of many atoms at once: giving all their blocks
+// back then costs the allocator several times what giving each back costs
+// when a new text takes its node (as a string inside an atom once kept its
+// block until the atom's next text). A kept string keeps its characters:
+// every taker assigns the whole string, and the sweep letting go of it need
+// not read or write the node or its block at all.
 class TNodeStash {
 public:
   bool Keep(std::u16string& node) {
@@ -89,7 +88,7 @@ public:
     static_cast<void>(node);
     return false;
 #else
-    if (count_ == kNodes || node.capacity() <= kInlineCapacity) return false;
+    if (count_ == kNodes) return false;
     nodes_[count_++] = &node;
     return true;
 #endif
@@ -98,7 +97,6 @@ public:
 
 private:
   static constexpr size_t kNodes = 4096;
-  static inline const size_t kInlineCapacity = std::u16string().capacity();  // characters held without a block
   std::u16string* nodes_[kNodes];
   size_t count_ = 0;
 };
