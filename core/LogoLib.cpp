@@ -583,7 +583,7 @@ TAtom* CountOf(TInterpreter& in) {
   if (TAtom::IsWord(value)) return NewWholeNumber(s, CharCount(value->Text));
   if (TAtom::IsWordOrNumber(value))
     return NumberResult(s, static_cast<long double>(CharCount(TAtom::AsString(s, value))));
-  return NumberResult(s, TAtom::Length(value));
+  return NewWholeNumber(s, static_cast<uint64_t>(TAtom::Length(value)));
 }
 
 // The code of the first character in the active code page; a character the
@@ -1058,7 +1058,7 @@ TAtom* FputWithoutFrame(TInterpreter& in) {
 TAtom* EmptypWithoutFrame(TInterpreter& in) {
   TStructure& s = in.S;
   TAtom* count = CountOf(in);
-  TAtom* result = NewBoolean(s, CompareAtoms(s, count, NewNumber(s, 0)) == 0);
+  TAtom* result = NewBoolean(s, CompareAtoms(s, count, NewWholeNumber(s, 0)) == 0);
   in.StatementCounter += 2;  // the calls of count and =
   return result;
 }
