@@ -1,5 +1,6 @@
 #include "core/AtomText.h"
 
+#include <cstring>
 #include <new>
 #include <type_traits>
 #include <utility>
@@ -73,11 +74,13 @@ TSlotAllocator<sizeof(std::u16string)> ownedSlots;
 TSlotAllocator<sizeof(TSharedNode)> sharedSlots;
 static_assert(sizeof(std::u16string) == 32, "an owned node is the string alone");
 
-// Owned nodes let go of whose strings have a block of their own, emptied,
-// for the next texts made. A collection frees the texts of many atoms at
-// once: giving all their blocks back then costs the allocator several times
-// what giving each back costs when a new text takes its node (as a string
-// inside an atom once kept its block until the atom's next text).
+// Owned nodes let go of, with their strings, for the next texts made. A
+// collection frees the texts of many atoms at once: giving all their blocks
+// back then costs the allocator several times what giving each back costs
+// when a new text takes its node (as a string inside an atom once kept its
+// block until the atom's next text). A kept string keeps its characters:
+// every taker assigns the whole string, and the sweep letting go of it need
+// not read or write the node or its block at all.
 class TNodeStash {
 public:
   bool Keep(std::u16string& node) {
@@ -85,8 +88,7 @@ public:
     static_cast<void>(node);
     return false;
 #else
-    if (count_ == kNodes || node.capacity() <= kInlineCapacity) return false;
-    node.clear();
+    if (count_ == kNodes) return false;
     nodes_[count_++] = &node;
     return true;
 #endif
@@ -95,7 +97,6 @@ public:
 
 private:
   static constexpr size_t kNodes = 4096;
-  static inline const size_t kInlineCapacity = std::u16string().capacity();  // characters held without a block
   std::u16string* nodes_[kNodes];
   size_t count_ = 0;
 };
@@ -121,6 +122,33 @@ uintptr_t NewOwnedNode(std::u16string_view text) {
 
 }  // namespace
 
+// Four units a step: a lane of (unit & 0xF800) ^ 0xD800 is zero just for a
+// surrogate, and the borrow test finds a zero lane exactly (it may misplace
+// one, never invent one).
+bool HoldsSurrogate(std::u16string_view text) {
+  constexpr uint64_t kTopBits = 0xF800F800F800F800ULL;
+  constexpr uint64_t kSurrogate = 0xD800D800D800D800ULL;
+  constexpr uint64_t kLaneOnes = 0x0001000100010001ULL;
+  constexpr uint64_t kLaneHighs = 0x8000800080008000ULL;
+  const auto holdsOne = [&](const char16_t* four) {
+    uint64_t units = 0;
+    std::memcpy(&units, four, sizeof units);
+    const uint64_t lanes = (units & kTopBits) ^ kSurrogate;
+    return ((lanes - kLaneOnes) & ~lanes & kLaneHighs) != 0;
+  };
+  const char16_t* const units = text.data();
+  const size_t size = text.size();
+  if (size < 4) {
+    for (size_t i = 0; i < size; ++i)
+      if ((units[i] & 0xF800) == 0xD800) return true;
+    return false;
+  }
+  // The last four units, read once more where they overlap the steps.
+  for (size_t i = 0; i + 4 < size; i += 4)
+    if (holdsOne(units + i)) return true;
+  return holdsOne(units + size - 4);
+}
+
 TAtomText& TAtomText::AssignToNewNode(std::u16string&& text) {
   clear();
   if (!text.empty()) bits_ = NewOwnedNode(std::move(text));
@@ -130,6 +158,7 @@ TAtomText& TAtomText::AssignToNewNode(std::u16string&& text) {
 TAtomText& TAtomText::operator=(std::u16string_view text) {
   if (HasOwnedNode()) {
     OwnedString()->assign(text.data(), text.size());  // safe when the view shows these characters
+    bits_ &= ~kNoSurrogateTag;
     return *this;
   }
   // The view may show this shared text's characters: the new node first.
@@ -139,7 +168,7 @@ TAtomText& TAtomText::operator=(std::u16string_view text) {
   return *this;
 }
 
-void TAtomText::AssignUnits(const char16_t* units, size_t size) {
+void TAtomText::AssignUnits(const char16_t* units, size_t size, bool noSurrogate) {
   if (size == 0) {
     clear();
     return;
@@ -154,13 +183,15 @@ void TAtomText::AssignUnits(const char16_t* units, size_t size) {
   std::u16string& text = *OwnedString();
   text.clear();
   text.append(units, size);
+  bits_ = (bits_ & ~kNoSurrogateTag) | (noSurrogate ? kNoSurrogateTag : 0);
 }
 
 void TAtomText::AssignShared(std::u16string_view text) {
   uintptr_t made = 0;
   if (!text.empty()) {
     TSharedNode* node = new (sharedSlots.Take()) TSharedNode{std::u16string(text), 1};
-    made = reinterpret_cast<uintptr_t>(node) | kSharedTag;
+    // Never changed in place: what it holds is looked at once, for all holders.
+    made = reinterpret_cast<uintptr_t>(node) | kSharedTag | (HoldsSurrogate(text) ? 0 : kNoSurrogateTag);
   }
   clear();
   bits_ = made;
@@ -172,14 +203,14 @@ void TAtomText::ShareFrom(const TAtomText& other) {
     *this = other.view();
     return;
   }
-  ++reinterpret_cast<TSharedNode*>(other.bits_ & ~kSharedTag)->Holders;
+  ++reinterpret_cast<TSharedNode*>(other.bits_ & ~kTags)->Holders;
   clear();
   bits_ = other.bits_;
 }
 
 void TAtomText::Release() {
   if ((bits_ & kSharedTag) != 0) {
-    TSharedNode* node = reinterpret_cast<TSharedNode*>(bits_ & ~kSharedTag);
+    TSharedNode* node = reinterpret_cast<TSharedNode*>(bits_ & ~kTags);
     if (--node->Holders == 0) {
       node->~TSharedNode();
       sharedSlots.Give(node);

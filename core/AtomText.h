@@ -12,6 +12,11 @@
 // A shared text never changes in place: assigning gives the holder an owned
 // node, so a shared node needs no copy-on-write. The nodes come from free lists of
 // fixed-size slots (AtomText.cpp); the interpreter runs on one thread.
+//
+// A text may also know that it holds no surrogate unit, so that counting its
+// characters needs no scan: set where it is made from pieces known to hold
+// none (a shared node is looked at once, when it is made), dropped by every
+// change of an owned node.
 
 #include <cstddef>
 #include <cstdint>
@@ -50,6 +55,7 @@ public:
   TAtomText& operator=(std::u16string&& text) {
     if (HasOwnedNode()) {
       *OwnedString() = std::move(text);
+      bits_ &= ~kNoSurrogateTag;
       return *this;
     }
     return AssignToNewNode(std::move(text));
@@ -57,8 +63,9 @@ public:
   TAtomText& operator=(std::u16string_view text);
   // Makes the text the size units at units (not part of this text), in an
   // owned node: cheaper than an assignment, which must allow for the view
-  // showing this text's own characters.
-  void AssignUnits(const char16_t* units, size_t size);
+  // showing this text's own characters. noSurrogate: the caller knows the
+  // units hold no surrogate.
+  void AssignUnits(const char16_t* units, size_t size, bool noSurrogate = false);
   void assign(std::u16string_view text) { *this = text; }
   // Empty, without a node.
   void clear() {
@@ -70,21 +77,29 @@ public:
   // else a copy.
   void ShareFrom(const TAtomText& other);
   bool IsShared() const { return (bits_ & kSharedTag) != 0; }
+  // The text is known to hold no surrogate unit (false tells nothing).
+  bool KnownFreeOfSurrogates() const { return (bits_ & kNoSurrogateTag) != 0; }
   // Both texts are one node (or both empty), so the same characters; false
   // tells nothing.
   bool SameNode(const TAtomText& other) const { return bits_ == other.bits_; }
 
 private:
+  // Nodes are 8-byte aligned: the address's low bits carry the tags.
   static constexpr uintptr_t kSharedTag = 1;
+  static constexpr uintptr_t kNoSurrogateTag = 2;
+  static constexpr uintptr_t kTags = kSharedTag | kNoSurrogateTag;
   static const std::u16string* StringOf(uintptr_t bits) {
-    return reinterpret_cast<const std::u16string*>(bits & ~kSharedTag);
+    return reinterpret_cast<const std::u16string*>(bits & ~kTags);
   }
-  std::u16string* OwnedString() const { return reinterpret_cast<std::u16string*>(bits_); }
+  std::u16string* OwnedString() const { return reinterpret_cast<std::u16string*>(bits_ & ~kNoSurrogateTag); }
   bool HasOwnedNode() const { return bits_ != 0 && !IsShared(); }
   TAtomText& AssignToNewNode(std::u16string&& text);
   void Release();
   static inline const std::u16string kEmpty{};
 
-  uintptr_t bits_ = 0;  // 0: empty; else the node's address, kSharedTag set for a shared one
+  uintptr_t bits_ = 0;  // 0: empty; else the node's address with its tags
 };
 static_assert(sizeof(TAtomText) == sizeof(void*), "a text is one pointer");
+
+// Whether any unit of the text is a surrogate (0xD800-0xDFFF).
+bool HoldsSurrogate(std::u16string_view text);

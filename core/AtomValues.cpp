@@ -11,11 +11,13 @@
 #include <locale.h>
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <string>
 #include <string_view>
@@ -601,22 +603,32 @@ std::u16string TAtom::ToText(TStructure& s, const TAtom* a) {
 void AppendPrintedForm(TStructure& s, const TAtom* a, std::u16string& out) { AppendText(s, a, out); }
 
 namespace {
-constexpr const char* kDigitPairs =
-    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-    "8081828384858687888990919293949596979899";
+// The pairs of digits 00 to 99 as two text units each, in memory order.
+constexpr std::array<uint32_t, 100> kUnitPairs = [] {
+  std::array<uint32_t, 100> pairs{};
+  for (uint32_t i = 0; i < 100; ++i) {
+    const uint32_t tens = u'0' + i / 10;
+    const uint32_t ones = u'0' + i % 10;
+    pairs[i] = std::endian::native == std::endian::little ? tens | ones << 16 : tens << 16 | ones;
+  }
+  return pairs;
+}();
 
 // Writes v's digits so that the last ends just before end, two digits a
-// division (32-bit ones where v fits them); returns where the first is.
+// division (32-bit ones where v fits them), each pair one store; returns
+// where the first is.
 template <class Unsigned>
 char16_t* WriteDigitsBefore(Unsigned v, char16_t* end) {
   for (; v >= 100; v /= 100) {
-    const char* pair = kDigitPairs + 2 * (v % 100);
-    *--end = static_cast<char16_t>(pair[1]);
-    *--end = static_cast<char16_t>(pair[0]);
+    end -= 2;
+    std::memcpy(end, &kUnitPairs[static_cast<size_t>(v % 100)], sizeof(uint32_t));
   }
-  if (v >= 10) *--end = static_cast<char16_t>(u'0' + v % 10), v /= 10;
-  *--end = static_cast<char16_t>(u'0' + v);
+  if (v >= 10) {
+    end -= 2;
+    std::memcpy(end, &kUnitPairs[static_cast<size_t>(v)], sizeof(uint32_t));
+  } else {
+    *--end = static_cast<char16_t>(u'0' + v);
+  }
   return end;
 }
 
@@ -653,14 +665,10 @@ inline bool WholeNumberOf(long double x, long long& whole) {
   std::copy_n(text.data(), length, out);
   return length;
 }
-}  // namespace
 
-size_t PrintNumberInto(long double x, char16_t* out) {
-  // Whole numbers below 1e18, what words are mostly built from, written
-  // from the end without a string; everything else the way AppendText
-  // prints it.
-  long long whole = 0;
-  if (!(x > -1e18L && x < 1e18L) || !WholeNumberOf(x, whole)) return PrintOtherNumberInto(x, out);
+// A whole number of magnitude below 1e18 written from the end without a
+// string.
+size_t PrintWholeNumberInto(long long whole, char16_t* out) {
   const uint64_t v = whole < 0 ? 0 - static_cast<uint64_t>(whole) : static_cast<uint64_t>(whole);
   // Sized first, so the digits go straight to their places.
   const size_t length = DigitCount(v) + (whole < 0 ? 1 : 0);
@@ -670,6 +678,25 @@ size_t PrintNumberInto(long double x, char16_t* out) {
   else
     WriteDigitsBefore(v, out + length);
   return length;
+}
+
+constexpr long long kWholePrintedBelow = 1000000000000000000LL;  // 1e18
+}  // namespace
+
+size_t PrintNumberInto(long double x, char16_t* out) {
+  // Whole numbers below 1e18, what words are mostly built from, written
+  // without a string; everything else the way AppendText prints it.
+  long long whole = 0;
+  if (!(x > -1e18L && x < 1e18L) || !WholeNumberOf(x, whole)) return PrintOtherNumberInto(x, out);
+  return PrintWholeNumberInto(whole, out);
+}
+
+size_t PrintNumberInto(const TPackedNumber& x, char16_t* out) {
+  // The whole number read from the bytes, without the x87 unit.
+  int64_t whole = 0;
+  if (!x.ReadWhole(whole) || whole >= kWholePrintedBelow || whole <= -kWholePrintedBelow)
+    return PrintOtherNumberInto(x, out);
+  return PrintWholeNumberInto(whole, out);
 }
 
 std::u16string TAtom::ToText(TStructure& s, const TAtom* a, size_t maxChars) {

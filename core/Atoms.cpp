@@ -289,7 +289,14 @@ void TAtom::FreeMemoryBlock(TStructure&, TAtom& atom) {
 TAtom* NewNumber(TStructure& s, long double x) {
   TAtom& a = NewAtom(s);
   a.Kind = akNumber;
-  a.Number = x;
+  a.Number.CopyFrom(x);
+  return &a;
+}
+
+TAtom* NewWholeNumber(TStructure& s, uint64_t v) {
+  TAtom& a = NewAtom(s);
+  a.Kind = akNumber;
+  a.Number.SetWhole(v);
   return &a;
 }
 

@@ -12,6 +12,7 @@
 // Operations that may raise a language error, consult the keyword table or
 // the case rule take the interpreter state as their first argument.
 
+#include <bit>
 #include <climits>
 #include <cstdint>
 #include <cstring>
@@ -106,11 +107,52 @@ public:
     asm("fstpt %0" : "=m"(bytes_) : "t"(x) : "st");
     return *this;
   }
+  // The ten bytes of a long double held in memory (an argument passed on
+  // the stack), copied without a load into the x87 unit and its slow
+  // ten-byte store.
+  void CopyFrom(const long double& x) { std::memcpy(bytes_, &x, sizeof bytes_); }
   // Zero: all ten bytes clear, stored without the x87 unit (whose ten-byte
   // store is slow), for the sweep's clearing of freed atoms.
   void Clear() { std::memset(bytes_, 0, sizeof bytes_); }
+  // A whole number, encoded without the x87 unit as its load of the integer
+  // would: the significand shifted up to its explicit top bit, the
+  // exponent biased by 16383.
+  void SetWhole(uint64_t v) {
+    if (v == 0) {
+      Clear();
+      return;
+    }
+    const int shift = std::countl_zero(v);
+    const uint64_t significand = v << shift;
+    const uint16_t exponent = static_cast<uint16_t>(kExponentBias + 63 - shift);
+    std::memcpy(bytes_, &significand, sizeof significand);
+    std::memcpy(bytes_ + 8, &exponent, sizeof exponent);
+  }
+  // The number as a whole one of magnitude below 2^63, read from its bytes
+  // without the x87 unit; false for a fraction, a larger magnitude, an
+  // infinity, NaN or an encoding the unit would not take as a number.
+  // A negative zero reads as 0.
+  bool ReadWhole(int64_t& whole) const {
+    uint64_t significand = 0;
+    uint16_t signAndExponent = 0;
+    std::memcpy(&significand, bytes_, sizeof significand);
+    std::memcpy(&signAndExponent, bytes_ + 8, sizeof signAndExponent);
+    const int exponent = signAndExponent & 0x7FFF;
+    if (exponent == 0) {
+      whole = 0;
+      return significand == 0;  // else a subnormal: a fraction
+    }
+    const int power = exponent - kExponentBias;
+    if (power < 0 || power > 62 || (significand >> 63) == 0) return false;
+    const int shift = 63 - power;
+    if ((significand & ((uint64_t{1} << shift) - 1)) != 0) return false;
+    const auto magnitude = static_cast<int64_t>(significand >> shift);
+    whole = (signAndExponent & 0x8000) != 0 ? -magnitude : magnitude;
+    return true;
+  }
 
 private:
+  static constexpr int kExponentBias = 16383;
   unsigned char bytes_[10] = {};  // +0
 };
 static_assert(sizeof(long double) == 16 && std::numeric_limits<long double>::digits == 64,
@@ -460,6 +502,8 @@ inline void TAtom::DecRef(TAtom* atom) {
 // --- constructors: all draw from NewAtom ------------------------------------
 TAtom& NewAtom(TStructure& s);
 TAtom* NewNumber(TStructure& s, long double x);
+// The same for a whole number (a count, a length): no x87 work.
+TAtom* NewWholeNumber(TStructure& s, uint64_t v);
 TAtom* NewWord(TStructure& s, std::u16string text);
 // 8-bit text widened with the state's code page.
 TAtom* NewWordFromBytes(TStructure& s, std::string_view bytes);

@@ -132,8 +132,12 @@ bool QueueRoots(TInterpreter& in, std::vector<TAtom*>& pending) {
   TStructure& s = in.S;
   if (LiveChainLength(s) > s.CollectorLimits.MarkBudget) return false;
   if (PoolWalkPays(s)) {
+    // A free atom's mark is cleared too (nothing reads it), so the walk
+    // tests its chain only where an atom is a root by its pins.
     s.ForEachCreatedAtom([&pending](TAtom& atom) {
-      if (atom.OnChain != AtomChain::Free) ClearAndQueueRoot(atom, pending);
+      if ((atom.Flags & kMarked) != 0) atom.Flags &= ~kMarked;
+      if (atom.OnChain == AtomChain::Kept || (atom.RefCount > 0 && atom.OnChain == AtomChain::Live))
+        pending.push_back(&atom);
     });
   } else {
     for (TAtom* atom = s.LiveAtoms; atom != nullptr; atom = atom->Chain) ClearAndQueueRoot(*atom, pending);

@@ -409,33 +409,6 @@ size_t CharUnits(std::u16string_view text, size_t i) {
   return IsHighSurrogate(text[i]) && i + 1 < text.size() && IsLowSurrogate(text[i + 1]) ? 2 : 1;
 }
 
-// Whether any unit is a surrogate (0xD800-0xDFFF), four units a step: a
-// lane of (unit & 0xF800) ^ 0xD800 is zero just for those, and the borrow
-// test finds a zero lane exactly (it may misplace one, never invent one).
-bool HoldsSurrogate(std::u16string_view text) {
-  constexpr uint64_t kTopBits = 0xF800F800F800F800ULL;
-  constexpr uint64_t kSurrogate = 0xD800D800D800D800ULL;
-  constexpr uint64_t kLaneOnes = 0x0001000100010001ULL;
-  constexpr uint64_t kLaneHighs = 0x8000800080008000ULL;
-  const auto holdsOne = [&](const char16_t* four) {
-    uint64_t units = 0;
-    std::memcpy(&units, four, sizeof units);
-    const uint64_t lanes = (units & kTopBits) ^ kSurrogate;
-    return ((lanes - kLaneOnes) & ~lanes & kLaneHighs) != 0;
-  };
-  const char16_t* const units = text.data();
-  const size_t size = text.size();
-  if (size < 4) {
-    for (size_t i = 0; i < size; ++i)
-      if ((units[i] & 0xF800) == 0xD800) return true;
-    return false;
-  }
-  // The last four units, read once more where they overlap the steps.
-  for (size_t i = 0; i + 4 < size; i += 4)
-    if (holdsOne(units + i)) return true;
-  return holdsOne(units + size - 4);
-}
-
 // Characters of a text; a surrogate pair is one character. Pairs never
 // overlap (a low surrogate is no high one), so each low surrogate after a
 // high one takes one unit off.
@@ -449,6 +422,10 @@ size_t CharCount(std::u16string_view text) {
     if (IsLowSurrogate(text[i]) && IsHighSurrogate(text[i - 1])) --count;
   return count;
 }
+
+// The characters of an atom's text: its size when it is known to hold no
+// surrogate.
+size_t CharCount(const TAtomText& text) { return text.KnownFreeOfSurrogates() ? text.size() : CharCount(text.view()); }
 
 // The unit index where character number `chars` (0-based) starts.
 size_t UnitOffset(std::u16string_view text, size_t chars) {
@@ -503,9 +480,25 @@ private:
 // of is kept for it, where there is one).
 constexpr size_t kJoinedOnStack = 256;
 
-// Copies a short text four units a step, inline: a word's pieces are a
-// few units long, where a call of memmove costs more than the copy.
+// Copies a short text inline: a word's pieces are a few units long, where
+// a call of memmove costs more than the copy. Up to eight units go in two
+// loads and two stores that may overlap; longer ones four units a step.
 inline void CopyUnits(const char16_t* from, size_t count, char16_t* to) {
+  const auto copyOverlapping = [&]<class Word>(Word) {
+    constexpr size_t kUnits = sizeof(Word) / sizeof(char16_t);
+    Word first;
+    Word last;
+    std::memcpy(&first, from, sizeof first);
+    std::memcpy(&last, from + count - kUnits, sizeof last);
+    std::memcpy(to, &first, sizeof first);
+    std::memcpy(to + count - kUnits, &last, sizeof last);
+  };
+  if (count >= 4 && count <= 8) return copyOverlapping(uint64_t{});
+  if (count >= 2 && count < 4) return copyOverlapping(uint32_t{});
+  if (count == 1) {
+    *to = *from;
+    return;
+  }
   for (; count >= 4; count -= 4, from += 4, to += 4) {
     uint64_t four = 0;
     std::memcpy(&four, from, sizeof four);
@@ -515,12 +508,14 @@ inline void CopyUnits(const char16_t* from, size_t count, char16_t* to) {
 }
 
 // Appends a word's text or a number's printed form; false for any other
-// value, or where it might not fit.
-inline bool AppendWordOrNumber(const TAtom* value, char16_t* joined, size_t& size) {
+// value, or where it might not fit. A word not known to hold no surrogate
+// clears noSurrogate when it holds one (a printed number never does).
+inline bool AppendWordOrNumber(const TAtom* value, char16_t* joined, size_t& size, bool& noSurrogate) {
   if (!IsAtom(value)) return false;
   if (value->Kind == akWord) {
     const std::u16string_view text = value->Text;
     if (text.size() > kJoinedOnStack - size) return false;
+    if (!value->Text.KnownFreeOfSurrogates() && noSurrogate) noSurrogate = !HoldsSurrogate(text);
     CopyUnits(text.data(), text.size(), joined + size);
     size += text.size();
     return true;
@@ -530,9 +525,9 @@ inline bool AppendWordOrNumber(const TAtom* value, char16_t* joined, size_t& siz
   return true;
 }
 
-TAtom* NewWordOf(TStructure& s, const char16_t* joined, size_t size) {
+TAtom* NewWordOf(TStructure& s, const char16_t* joined, size_t size, bool noSurrogate) {
   TAtom& atom = NewAtom(s);
-  atom.Text.AssignUnits(joined, size);
+  atom.Text.AssignUnits(joined, size, noSurrogate);
   return &atom;
 }
 
@@ -543,9 +538,10 @@ template <class ValueAt>
 TAtom* JoinOnStack(TStructure& s, size_t count, ValueAt valueAt) {
   char16_t joined[kJoinedOnStack];
   size_t size = 0;
+  bool noSurrogate = true;
   for (size_t i = count; i-- > 0;)
-    if (!AppendWordOrNumber(valueAt(i), joined, size)) return nullptr;
-  return NewWordOf(s, joined, size);
+    if (!AppendWordOrNumber(valueAt(i), joined, size, noSurrogate)) return nullptr;
+  return NewWordOf(s, joined, size, noSurrogate);
 }
 
 TAtom* JoinWords(TInterpreter& in) {
@@ -581,13 +577,13 @@ TAtom* CountOf(TInterpreter& in) {
   TStructure& s = in.S;
   // A word held as an operand is plain: its characters, counted at once.
   if (s.OperandInputs != nullptr && s.OperandCount >= 1 && TAtom::IsWord(s.OperandInputs[0].Value))
-    return NewNumber(s, static_cast<long double>(CharCount(s.OperandInputs[0].Value->Text)));
+    return NewWholeNumber(s, CharCount(s.OperandInputs[0].Value->Text));
   const TAtom* value = CellInput(s, exLOGOCOUNT, 1);
   if (!s.InputIsPlain(1)) return RaisePrimitiveError(s, u"count");
-  if (TAtom::IsWord(value)) return NumberResult(s, static_cast<long double>(CharCount(value->Text)));
+  if (TAtom::IsWord(value)) return NewWholeNumber(s, CharCount(value->Text));
   if (TAtom::IsWordOrNumber(value))
     return NumberResult(s, static_cast<long double>(CharCount(TAtom::AsString(s, value))));
-  return NumberResult(s, TAtom::Length(value));
+  return NewWholeNumber(s, static_cast<uint64_t>(TAtom::Length(value)));
 }
 
 // The code of the first character in the active code page; a character the
@@ -1062,7 +1058,7 @@ TAtom* FputWithoutFrame(TInterpreter& in) {
 TAtom* EmptypWithoutFrame(TInterpreter& in) {
   TStructure& s = in.S;
   TAtom* count = CountOf(in);
-  TAtom* result = NewBoolean(s, CompareAtoms(s, count, NewNumber(s, 0)) == 0);
+  TAtom* result = NewBoolean(s, CompareAtoms(s, count, NewWholeNumber(s, 0)) == 0);
   in.StatementCounter += 2;  // the calls of count and =
   return result;
 }

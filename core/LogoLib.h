@@ -15,6 +15,7 @@
 #include "core/Exports.h"
 
 class TAtom;
+class TPackedNumber;
 class TStructure;
 class TInterpreter;
 
@@ -111,3 +112,4 @@ void AppendPrintedForm(TStructure& s, const TAtom* a, std::u16string& out);
 // which has room for kMaxPrintedNumber units; returns how many it wrote.
 constexpr size_t kMaxPrintedNumber = 32;
 size_t PrintNumberInto(long double x, char16_t* out);
+size_t PrintNumberInto(const TPackedNumber& x, char16_t* out);

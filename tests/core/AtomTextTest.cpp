@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <string>
 
@@ -109,6 +110,39 @@ TEST(AtomText, TextsMadeAfterOthersWereGivenBackShowOnlyTheirOwnCharacters) {
   }
 }
 
+// The no-surrogate mark holds only while it is true: set for a shared
+// text without surrogates or units said to hold none, gone after any change.
+TEST(AtomText, KnowsItHoldsNoSurrogateOnlyWhileThatHolds) {
+  const std::u16string pair = u"ab\U0001F600";
+  TAtomText shared;
+  shared.AssignShared(kLong);
+  EXPECT_TRUE(shared.KnownFreeOfSurrogates());
+  TAtomText sharer;
+  sharer.ShareFrom(shared);
+  EXPECT_TRUE(sharer.KnownFreeOfSurrogates());
+  TAtomText withPair;
+  withPair.AssignShared(pair);
+  EXPECT_FALSE(withPair.KnownFreeOfSurrogates());
+  const std::function<void(TAtomText&)> changes[] = {
+      [&](TAtomText& t) { t = std::u16string(pair); },
+      [&](TAtomText& t) { t = std::u16string_view(pair); },
+      [&](TAtomText& t) { t.AssignUnits(pair.data(), pair.size()); },
+      [&](TAtomText& t) { t.AssignShared(pair); },
+      [&](TAtomText& t) { t.clear(); },
+  };
+  for (const std::u16string& before : {std::u16string(u"xyz"), kLong}) {
+    for (const auto& change : changes) {
+      TAtomText text;
+      text.AssignUnits(before.data(), before.size(), true);
+      ASSERT_TRUE(text.KnownFreeOfSurrogates());
+      EXPECT_EQ(text.str(), before);
+      change(text);
+      EXPECT_FALSE(text.KnownFreeOfSurrogates()) << (&change - changes);
+      EXPECT_TRUE(text.empty() || text.str() == pair);
+    }
+  }
+}
+
 TEST(AtomText, ScannedTokensOfOneShortTextShareIt) {
   TestState ts(false);
   TStructure& s = *ts.S;
@@ -159,6 +193,47 @@ TEST(PackedNumber, EveryValueComesBackBitForBit) {
     const TAtom* a = NewNumber(*ts.S, x);
     const long double back = a->Number;
     EXPECT_EQ(std::memcmp(&back, &x, 10), 0) << static_cast<double>(x);
+  }
+}
+
+// Whole numbers written and read without the x87 unit agree with it.
+TEST(PackedNumber, WholeNumbersMatchTheUnitsOwnConversions) {
+  for (const uint64_t v : {uint64_t{0}, uint64_t{1}, uint64_t{12}, uint64_t{1} << 40, uint64_t{999999999999999999},
+                           ~uint64_t{0}}) {
+    TPackedNumber made;
+    made.SetWhole(v);
+    const long double x = static_cast<long double>(v);
+    const long double back = made;
+    EXPECT_EQ(std::memcmp(&back, &x, 10), 0) << v;
+  }
+  const long double two63 = 9223372036854775808.0L;
+  struct Case {
+    long double X;
+    bool Whole;
+    int64_t Value;
+  };
+  const Case cases[] = {{0.0L, true, 0},
+                        {-0.0L, true, 0},
+                        {1.0L, true, 1},
+                        {-5.0L, true, -5},
+                        {123456789012.0L, true, 123456789012},
+                        {two63 - 1, true, INT64_MAX},
+                        {-(two63 - 1), true, -INT64_MAX},
+                        {two63, false, 0},
+                        {0.5L, false, 0},
+                        {-2.25L, false, 0},
+                        {4503599627370497.5L, false, 0},
+                        {std::numeric_limits<long double>::denorm_min(), false, 0},
+                        {std::numeric_limits<long double>::infinity(), false, 0},
+                        {std::numeric_limits<long double>::quiet_NaN(), false, 0}};
+  for (const Case& c : cases) {
+    TPackedNumber packed;
+    packed = c.X;
+    int64_t whole = -1;
+    EXPECT_EQ(packed.ReadWhole(whole), c.Whole) << static_cast<double>(c.X);
+    if (c.Whole) {
+      EXPECT_EQ(whole, c.Value) << static_cast<double>(c.X);
+    }
   }
 }
 

@@ -234,6 +234,19 @@ TEST_F(LogoLib, WordListAndSentenceKeepTheWrittenOrder) {
   TAtom* bc = L({W(u"b"), W(u"c")});
   EXPECT_EQ(Printed(exLOGOWORD, {W(u"a"), L({N(1), N(2)})}), "a[1 2]");
   EXPECT_EQ(Printed(exLOGOWORD, {N(1.5L), W(u"x"), W(u"")}), "1.5x");
+  // Pieces of every short length, copied whole and in order.
+  const std::u16string units = u"abcdefghijklmnopqrstu";
+  for (size_t first = 0; first <= 10; ++first)
+    for (size_t second = 0; second <= 10; ++second) {
+      const std::u16string a = units.substr(0, first);
+      const std::u16string b = units.substr(first, second);
+      EXPECT_EQ(Call(exLOGOWORD, {W(a), W(b), W(u"z")})->Text, a + b + u"z") << first << " " << second;
+    }
+  // A number joined alone reads as it prints, whole or not, near the
+  // bounds of the whole numbers written digit by digit too.
+  for (const long double x : {0.0L, -0.0L, 7.0L, -123456.0L, 999999999999999999.0L, -999999999999999999.0L, 1e18L,
+                              -1e18L, 0.25L, -3.5L, 1e-5L, 1e300L})
+    EXPECT_EQ(Printed(exLOGOWORD, {N(x)}), Text(N(x))) << static_cast<double>(x);
   // Characters outside the basic plane stay whole, in every position.
   EXPECT_EQ(Printed(exLOGOWORD, {W(u"\U0001F600a"), N(12), W(u"b\U0001F601"), L({W(u"\U0001F602")})}),
             "\U0001F600a12b\U0001F601[\U0001F602]");
@@ -280,6 +293,10 @@ TEST_F(LogoLib, CountCountsCharactersOrCells) {
       EXPECT_EQ(Printed(exLOGOCOUNT, {W(pair)}), std::to_string(length - 1)) << length << " " << at;
     }
   EXPECT_EQ(Printed(exLOGOCOUNT, {W(u"\xD7FF\xE000\xF7FF\xF800\x57FF")}), "5");
+  // A joined word counts what its pieces make: a pair split across two
+  // pieces is one character, digits none.
+  EXPECT_EQ(Printed(exLOGOCOUNT, {Call(exLOGOWORD, {W(u"a\xD83D"), W(u"\xDE00")})}), "2");
+  EXPECT_EQ(Printed(exLOGOCOUNT, {Call(exLOGOWORD, {N(42), W(u"item")})}), "6");
   EXPECT_EQ(Printed(exLOGOCOUNT, {L({W(u"a"), L({}), W(u"c")})}), "3");
   EXPECT_EQ(Printed(exLOGOCOUNT, {nullptr}), "0");
   TAtom* owner = Frame({});
