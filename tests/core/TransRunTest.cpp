@@ -656,8 +656,7 @@ TEST_F(StepTest, StopWhilePausedEndsTheRun) {
 TEST_F(RunTest, TheStackGuardRaisesPastItsBudgetEvenWithoutALine) {
   ts.ArmErrors(false);
   const auto here = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
-  in.StackBase = here + 64 * 1024;
-  in.StackBudget = 1024;
+  in.SetRunStack(here + 64 * 1024, 1024);
   try {
     CheckStack(in);
     FAIL() << "no error raised";
@@ -668,9 +667,9 @@ TEST_F(RunTest, TheStackGuardRaisesPastItsBudgetEvenWithoutALine) {
   EXPECT_EQ(U8(ts.S->ErrorTrace.back().Topic), "stack-overflow");
   ClearErrorHistory(in);
 
-  in.StackBudget = 1024 * 1024;
+  in.SetRunStack(here + 64 * 1024, 1024 * 1024);
   EXPECT_NO_THROW(CheckStack(in));
-  in.StackBase = 0;
+  in.SetRunStack(0, 0);
   EXPECT_NO_THROW(CheckStack(in));
 }
 
