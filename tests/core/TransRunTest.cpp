@@ -673,6 +673,18 @@ TEST_F(RunTest, TheStackGuardRaisesPastItsBudgetEvenWithoutALine) {
   EXPECT_NO_THROW(CheckStack(in));
 }
 
+// The run stack moves the limit while a run is on it: the check follows.
+TEST_F(RunTest, TheStackGuardFollowsAMovedStackLimit) {
+  ts.ArmErrors(false);
+  const uintptr_t threadLimit = ts.S->StackLimit();
+  const auto here = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+  ts.S->SetStackLimit(here - 1024);  // the reserve reaches past this frame
+  EXPECT_THROW(CheckStack(in), LanguageError);
+  ClearErrorHistory(in);
+  ts.S->SetStackLimit(threadLimit);
+  EXPECT_NO_THROW(CheckStack(in));
+}
+
 TEST_F(RunTest, InfiniteRecursionIsALanguageErrorReportedOnce) {
   EXPECT_EQ(RunText(in, u"to f\nf\nend\nf", u"rec.zav"), rrRunError);
   ASSERT_EQ(ts.Host.Dialogs.size(), 1u);
