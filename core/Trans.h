@@ -193,9 +193,32 @@ public:
   // Frame variables (with their input cells) of finished calls that nothing
   // can still see, per procedure, kept pinned for its next calls (see
   // TransCall.cpp). Body: the procedure body they were made for.
+  // A stack of atoms whose push and pop stay inline on the call path: the
+  // slots past Size are kept for reuse (their old pointers pin nothing).
+  class TAtomStack {
+  public:
+    bool empty() const { return size_ == 0; }
+    size_t size() const { return size_; }
+    TAtom* back() const { return slots_[size_ - 1]; }
+    void pop_back() { --size_; }
+    void clear() { size_ = 0; }
+    [[gnu::always_inline]] void push_back(TAtom* atom) {
+      if (size_ == slots_.size()) [[unlikely]]
+        slots_.push_back(atom);
+      else
+        slots_[size_] = atom;
+      ++size_;
+    }
+    TAtom* const* begin() const { return slots_.data(); }
+    TAtom* const* end() const { return slots_.data() + size_; }
+
+  private:
+    std::vector<TAtom*> slots_;
+    size_t size_ = 0;
+  };
   struct TSpareCallFrames {
     const TAtom* Body = nullptr;
-    std::vector<TAtom*> Frames;
+    TAtomStack Frames;
     // Whether Body's statement may run the short way (RunBodyShortWay),
     // as its code was at this code generation.
     uint32_t ShortBodyCode = UINT32_MAX;
@@ -342,6 +365,12 @@ public:
   bool EndingRuns = false;                  // the outermost exit runs its deferred reset and runsEnded
   uintptr_t StackBase = 0;                  // frame address at the outermost run entry; 0 outside runs
   uintptr_t StackBudget = 0;                // bytes of machine stack a run may use below StackBase
+  // Sets both and the floor they give the stack check.
+  void SetRunStack(uintptr_t base, uintptr_t budget) {
+    StackBase = base;
+    StackBudget = budget;
+    S.SetBudgetFloor(base > budget ? base - budget : 0);
+  }
   bool ErrorHistoryWriting = false;         // the error history is being written: reports only print
   bool InChangeHandlers = false;            // a change plan's handlers run: the scene redraw waits
   bool PlanRunning = false;                 // a change plan runs
@@ -418,15 +447,14 @@ public:
     in_.NoteEscape();  // the code it runs may see the running calls' frames
     in_.S.FloatingPointModesChecked = false;  // the host ran before
     if (outermost_) {
-      in_.StackBase = frame;
-      in_.StackBudget = RunStackBudget();
+      in_.SetRunStack(frame, RunStackBudget());
     }
     ++in_.RunNesting;
   }
   ~RunEntry() {
     --in_.RunNesting;
     if (!outermost_) return;
-    in_.StackBase = 0;
+    in_.SetRunStack(0, in_.StackBudget);
     EndOutermostRun(in_);
   }
   RunEntry(const RunEntry&) = delete;
@@ -561,8 +589,8 @@ void SetRunState(TInterpreter& in, uint8_t state);
 [[noreturn]] void RaiseStackOverflow(TInterpreter& in);
 inline void CheckStack(TInterpreter& in) {
   const auto here = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
-  const uintptr_t budgetFloor = in.StackBase > in.StackBudget ? in.StackBase - in.StackBudget : 0;
-  if (here < budgetFloor || here < in.S.StackFloor()) RaiseStackOverflow(in);
+  if (here < in.S.StackCheckFloor()) [[unlikely]]
+    RaiseStackOverflow(in);
 }
 
 // The x87 and SSE control words hold the default modes (all exceptions

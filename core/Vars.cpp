@@ -337,6 +337,7 @@ uintptr_t CurrentStackLimit() {
 }  // namespace
 
 TStructure::TStructure(Host& host) : host_(&host), stackLimit_(CurrentStackLimit()) {
+  UpdateStackCheckFloor();
   positions_ = std::make_unique<TPositionStore>();
   // Before any language file: every keyword is its upper-case key.
   LoadKeywords();

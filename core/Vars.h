@@ -837,7 +837,19 @@ public:
   // The lowest usable address of the stack the interpreter runs on: the
   // thread's, or the run stack's while a run is on it (core/RunStack.h).
   uintptr_t StackLimit() const { return stackLimit_; }
-  void SetStackLimit(uintptr_t limit) { stackLimit_ = limit; }
+  void SetStackLimit(uintptr_t limit) {
+    stackLimit_ = limit;
+    UpdateStackCheckFloor();
+  }
+  // The lowest frame address the interpreter's stack check lets pass: the
+  // higher of StackFloor and the running entry's budget floor (0 outside
+  // runs). Both setters keep it, so the check, made several times a call,
+  // is one compare.
+  uintptr_t StackCheckFloor() const { return stackCheckFloor_; }
+  void SetBudgetFloor(uintptr_t floor) {
+    budgetFloor_ = floor;
+    UpdateStackCheckFloor();
+  }
 
 private:
   // Which child a one-component name walks to: the cached handler children
@@ -950,6 +962,9 @@ private:
   std::unique_ptr<TContext> frame_;
   std::vector<std::unique_ptr<TContext>> spareFrames_;  // left frames kept for reuse
   uintptr_t stackLimit_ = 0;                            // lowest usable stack address of this thread
+  uintptr_t budgetFloor_ = 0;
+  uintptr_t stackCheckFloor_ = 0;
+  void UpdateStackCheckFloor() { stackCheckFloor_ = std::max(StackFloor(), budgetFloor_); }
 };
 
 // Guards one level of a recursive walk or call. TooDeep() turns true when the

@@ -61,22 +61,20 @@ TEST_F(RunStackTest, RecursionFarDeeperThanTheThreadStackEndsInTheLanguageError)
   // 20,000 levels of over half a kilobyte: more than an 8 MiB thread stack.
   int depth = 0;
   OnRunStack(in, [&] {
-    in.StackBase = Here();
-    in.StackBudget = RunStackBudget();
+    in.SetRunStack(Here(), RunStackBudget());
     depth = Recurse(in, 20000);
   });
   EXPECT_EQ(depth, 20000);
   try {
     OnRunStack(in, [&] {
-      in.StackBase = Here();
-      in.StackBudget = RunStackBudget();
+      in.SetRunStack(Here(), RunStackBudget());
       static_cast<void>(Recurse(in, 100000000));
     });
     FAIL() << "no error raised";
   } catch (const LanguageError& error) {
     EXPECT_EQ(U8(error.Message()), "STACKOVERFLOW");
   }
-  in.StackBase = 0;
+  in.SetRunStack(0, 0);
 }
 
 }  // namespace

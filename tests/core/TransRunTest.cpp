@@ -656,8 +656,7 @@ TEST_F(StepTest, StopWhilePausedEndsTheRun) {
 TEST_F(RunTest, TheStackGuardRaisesPastItsBudgetEvenWithoutALine) {
   ts.ArmErrors(false);
   const auto here = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
-  in.StackBase = here + 64 * 1024;
-  in.StackBudget = 1024;
+  in.SetRunStack(here + 64 * 1024, 1024);
   try {
     CheckStack(in);
     FAIL() << "no error raised";
@@ -668,9 +667,21 @@ TEST_F(RunTest, TheStackGuardRaisesPastItsBudgetEvenWithoutALine) {
   EXPECT_EQ(U8(ts.S->ErrorTrace.back().Topic), "stack-overflow");
   ClearErrorHistory(in);
 
-  in.StackBudget = 1024 * 1024;
+  in.SetRunStack(here + 64 * 1024, 1024 * 1024);
   EXPECT_NO_THROW(CheckStack(in));
-  in.StackBase = 0;
+  in.SetRunStack(0, 0);
+  EXPECT_NO_THROW(CheckStack(in));
+}
+
+// The run stack moves the limit while a run is on it: the check follows.
+TEST_F(RunTest, TheStackGuardFollowsAMovedStackLimit) {
+  ts.ArmErrors(false);
+  const uintptr_t threadLimit = ts.S->StackLimit();
+  const auto here = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+  ts.S->SetStackLimit(here - 1024);  // the reserve reaches past this frame
+  EXPECT_THROW(CheckStack(in), LanguageError);
+  ClearErrorHistory(in);
+  ts.S->SetStackLimit(threadLimit);
   EXPECT_NO_THROW(CheckStack(in));
 }
 
