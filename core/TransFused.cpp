@@ -266,12 +266,12 @@ decline:
 // Runs the statement's planned MAKEs from the first, each with all its
 // effects, while they run by the plan; returns how many did. Once all
 // did, the statement's end is as the superinstructions leave it.
-inline size_t RunPlannedMakes(TInterpreter& in, const TFastCode& fast) {
-  const TFusedStatementPlan& plan = *fast.Plan;
+[[gnu::always_inline]] inline size_t RunPlannedMakes(TInterpreter& in, const TFastCode& fast,
+                                                    const TFusedStatementPlan& plan, size_t makes) {
   // A plan that stands has one planned MAKE for each of the statement's.
   const TPlannedValue* values = plan.Values.data();
   const TPlannedMake* const first = plan.Makes.data();
-  const TPlannedMake* const last = first + (plan.Makes.size() - 1);
+  const TPlannedMake* const last = first + (makes - 1);
   const TFusedMake* make = fast.Fused.data();
   for (const TPlannedMake* planned = first;; ++planned, ++make) {
     if (!RunPlannedMake(in, values, *planned)) [[unlikely]]
@@ -286,12 +286,13 @@ inline size_t RunPlannedMakes(TInterpreter& in, const TFastCode& fast) {
     in.S.CurrentPosition.StartPos = plan.EndRange.Start;
     in.S.CurrentPosition.EndPos = plan.EndRange.End;
   }
-  return plan.Makes.size();
+  return makes;
 }
 
 // The statement a planned one that ran wholly ends on: its code's last operand.
-inline TAtom* NextOfPlanned(const TStructure& s, const TFastCode& fast) {
-  return fast.Plan->EndsList ? nullptr : AtomThroughSlot(s, fast.FusedNext, fast.Ops.back().Operand);
+[[gnu::always_inline]] inline TAtom* NextOfPlanned(const TStructure& s, const TFastCode& fast,
+                                                  const TFusedStatementPlan& plan) {
+  return plan.EndsList ? nullptr : AtomThroughSlot(s, fast.FusedNext, fast.Ops.back().Operand);
 }
 
 }  // namespace
@@ -304,9 +305,10 @@ TAtom* RunPlannedStatement(TInterpreter& in, TAtom* statement, const TFastCode& 
   TStructure& s = in.S;
   const TFusedStatementPlan& plan = *fast.Plan;
   if (PlanStands(s, plan)) [[likely]] {
-    const size_t done = RunPlannedMakes(in, fast);
-    if (done == plan.Makes.size()) [[likely]]
-      return NextOfPlanned(s, fast);
+    const size_t makes = plan.Makes.size();
+    const size_t done = RunPlannedMakes(in, fast, plan, makes);
+    if (done == makes) [[likely]]
+      return NextOfPlanned(s, fast, plan);
     return InterpretPastPlan(in, statement, fast, quiet, done, true);
   }
   return InterpretPastPlan(in, statement, fast, quiet, 0, false);
@@ -326,10 +328,10 @@ bool PlanRound(const TInterpreter& in, TAtom* list, TPlannedRound& round) {
     if (fast == nullptr || fast->Generation != ext->CodeGeneration || fast->Plan == nullptr ||
         !PlanNamesStand(s, *fast->Plan))
       return false;
-    const uint32_t body = fast->Plan->BodyStatements;
-    round.Statements[count++] = {cell, fast, body};
-    counted += 1 + body;
-    cell = NextOfPlanned(s, *fast);
+    const TFusedStatementPlan& plan = *fast->Plan;
+    round.Statements[count++] = {cell, fast, &plan, plan.BodyStatements, static_cast<uint32_t>(plan.Makes.size())};
+    counted += 1 + plan.BodyStatements;
+    cell = NextOfPlanned(s, *fast, plan);
   }
   if (count == 0 || counted >= kPumpInterval) return false;
   round.Count = count;
@@ -357,10 +359,11 @@ bool RunPlannedRound(TInterpreter& in, TPlannedRound& round, TAtom*& running) {
   for (const TPlannedRoundStatement* planned = round.Statements.data(); planned != end; ++planned) {
     TAtom* const cell = planned->Cell;
     const TFastCode* const fast = planned->Fast;
+    const TFusedStatementPlan* const plan = planned->Plan;
     const TAtom::Extension* ext = cell->Ext.get();
     if (in.CodePointer != cell || cell->Left == nullptr || ext == nullptr || ext->Fast.get() != fast ||
-        fast->Generation != ext->CodeGeneration || fast->Plan->BodyStatements != planned->BodyStatements ||
-        !PlanNamesStand(s, *fast->Plan)) [[unlikely]] {
+        fast->Generation != ext->CodeGeneration || fast->Plan.get() != plan ||
+        plan->BodyStatements != planned->BodyStatements || !PlanNamesStand(s, *plan)) [[unlikely]] {
       round.Count = 0;
       return true;
     }
@@ -370,14 +373,14 @@ bool RunPlannedRound(TInterpreter& in, TPlannedRound& round, TAtom*& running) {
     LoadStatementPosition(s.CurrentPosition, ext->Position ? *ext->Position : TAtom::PositionOf(cell),
                           in.InterpretDepth, cell);
     ++in.StatementCounter;
-    const size_t done = RunPlannedMakes(in, *fast);
-    if (done != fast->Plan->Makes.size()) [[unlikely]] {
+    const size_t done = RunPlannedMakes(in, *fast, *plan, planned->Makes);
+    if (done != planned->Makes) [[unlikely]] {
       in.CodePointer = InterpretPastPlan(in, cell, *fast, false, done, true);
       AfterStatement(in);
       round.Count = 0;
       return in.RunState != rsStop;
     }
-    in.CodePointer = NextOfPlanned(s, *fast);
+    in.CodePointer = NextOfPlanned(s, *fast, *plan);
     AfterStatement(in);
   }
   // A statement added past the round's last runs the ordinary way, and the

@@ -97,7 +97,7 @@ inline TAtom* ComputeFused(TStructure& s, FusedOperation operation, long double 
 // pool slot found the first time: a slot holds the atoms of one identity
 // for the pool's life, so only whether it is in use can have changed.
 TAtom* FillAtomSlot(const TStructure& s, TAtom*& slot, int32_t identity);
-inline TAtom* AtomThroughSlot(const TStructure& s, TAtom*& slot, int32_t identity) {
+[[gnu::always_inline]] inline TAtom* AtomThroughSlot(const TStructure& s, TAtom*& slot, int32_t identity) {
   if (slot == nullptr) [[unlikely]]
     return FillAtomSlot(s, slot, identity);
   return slot == SystemValue || slot->OnChain != AtomChain::Free ? slot : nullptr;
@@ -204,10 +204,13 @@ inline bool PlanStands(const TStructure& s, const TFusedStatementPlan& plan) {
 // plan (at most kMaxPlannedRound of them), found once for the loop
 // (PlanRound) and checked again as each round runs (RunPlannedRound).
 constexpr size_t kMaxPlannedRound = 8;
+// Only the first Count of a round's are set: a loop's round starts unset.
 struct TPlannedRoundStatement {
-  TAtom* Cell = nullptr;
-  const TFastCode* Fast = nullptr;  // the cell's code when planned
-  uint32_t BodyStatements = 0;      // its plan's then
+  TAtom* Cell;
+  const TFastCode* Fast;            // the cell's code when planned
+  const TFusedStatementPlan* Plan;  // its plan then, with these:
+  uint32_t BodyStatements;
+  uint32_t Makes;
 };
 struct TPlannedRound {
   std::array<TPlannedRoundStatement, kMaxPlannedRound> Statements;

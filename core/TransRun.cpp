@@ -346,6 +346,7 @@ private:
   TAtom* frameOwner_ = nullptr;  // the owner of the loop's frame
   bool holding_ = false;         // saved_ is valid and the position is the last round's
   TPlannedRound round_;          // the list as a round of plans, while Count is not 0
+  TAtom* plannedRunning_ = nullptr;  // the statement of it running last
   // A list that is no round of plans (PlanRound) is looked at again only
   // now and then: its statements are planned only once they ran.
   bool WorthPlanningRound() const { return round_.Misses < 4 || round_.Misses % 64 == 0; }
@@ -429,7 +430,7 @@ namespace {
   TAtom* running = nullptr;
   try {
     if (round_.Count == 0 && WorthPlanningRound()) round_.Misses = PlanRound(in, list_, round_) ? 0 : round_.Misses + 1;
-    if (round_.Count != 0 && !RunPlannedRound(in, round_, running)) {
+    if (round_.Count != 0 && !RunPlannedRound(in, round_, plannedRunning_)) {
       in.RoundsList = nullptr;
       return;
     }
@@ -441,7 +442,7 @@ namespace {
     }
   } catch (const LanguageError&) {
     in.RoundsList = nullptr;
-    NoteErrorLeavingList(s, saved_, running, frameOwner_);
+    NoteErrorLeavingList(s, saved_, running != nullptr ? running : plannedRunning_, frameOwner_);
     Release();
     throw;
   }
