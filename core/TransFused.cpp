@@ -375,9 +375,9 @@ bool RunPlannedRound(TInterpreter& in, TPlannedRound& round, TAtom*& running) {
     ++in.StatementCounter;
     const size_t done = RunPlannedMakes(in, *fast, *plan, planned->Makes);
     if (done != planned->Makes) [[unlikely]] {
+      // The plans still stand: the next round tries them again.
       in.CodePointer = InterpretPastPlan(in, cell, *fast, false, done, true);
       AfterStatement(in);
-      round.Count = 0;
       return in.RunState != rsStop;
     }
     in.CodePointer = NextOfPlanned(s, *fast, *plan);
