@@ -216,7 +216,7 @@ struct TPlannedRound {
   std::array<TPlannedRoundStatement, kMaxPlannedRound> Statements;
   uint32_t Count = 0;    // 0: no round of plans
   uint32_t Counted = 0;  // the statements a round counts: each one's own and its calls' bodies
-  uint32_t Misses = 0;   // PlanRound's misses in a row, and the rounds not tried since
+  uint32_t Misses = 0;   // PlanRound's misses in a row
 };
 // Fills the round from the list's statements; false where not every one
 // of them is a planned statement that stands now.

@@ -348,9 +348,9 @@ private:
   TPlannedRound round_;          // the list as a round of plans, while Count is not 0
   TAtom* plannedRunning_ = nullptr;  // the statement of it running last
   // A list that is no round of plans (PlanRound) is looked at again only
-  // now and then (its statements are planned only once they ran): Misses
-  // counts the rounds since, tried or not.
-  bool WorthPlanningRound() { return round_.Misses < 4 || ++round_.Misses % 64 == 0; }
+  // now and then, every 64th round of all loops: its statements are
+  // planned only once they ran.
+  bool WorthPlanningRound() const { return round_.Misses < 4 || in_.RoundSerial % 64 == 0; }
 };
 
 // REPEAT's count as a number of rounds: a fraction adds one; a count past
