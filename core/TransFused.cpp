@@ -292,7 +292,12 @@ decline:
 // The statement a planned one that ran wholly ends on: its code's last operand.
 [[gnu::always_inline]] inline TAtom* NextOfPlanned(const TStructure& s, const TFastCode& fast,
                                                   const TFusedStatementPlan& plan) {
-  return plan.EndsList ? nullptr : AtomThroughSlot(s, fast.FusedNext, fast.Ops.back().Operand);
+  TAtom* const slot = fast.FusedNext;
+  if (plan.EndsList) return nullptr;
+  if (slot == nullptr) [[unlikely]]
+    return FillAtomSlot(s, fast.FusedNext, fast.Ops.back().Operand);
+  // AtomThroughSlot's answer, in line here.
+  return slot == SystemValue || slot->OnChain != AtomChain::Free ? slot : nullptr;
 }
 
 }  // namespace
