@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "core/LogoLib.h"
+#include "core/TransStatement.h"
 
 namespace {
 
@@ -90,7 +91,10 @@ bool PlanMake(TInterpreter& in, const TFastCode& fast, const TFusedMake& make, c
     value.Range = {start, end};
     value.NewRange = ops[i].SpanStart != kNoSpan;
     if (!PlanValue(in, ops[i], code, depth, value)) return false;
-    if (value.Kind == TPlannedKind::kCall) ++planned.Calls;
+    if (value.Kind == TPlannedKind::kCall) {
+      ++planned.Calls;
+      ++plan.BodyStatements;
+    }
     plan.Values.push_back(value);
   }
   TAtom* name = s.AtomById(static_cast<uint32_t>(ops[valueOps].Operand));
@@ -259,6 +263,43 @@ decline:
   return false;
 }
 
+// Runs the statement's planned MAKEs from the first, each with all its
+// effects, while they run by the plan; returns how many did. Once all
+// did, the statement's end is as the superinstructions leave it.
+[[gnu::always_inline]] inline size_t RunPlannedMakes(TInterpreter& in, const TFastCode& fast,
+                                                    const TFusedStatementPlan& plan, size_t makes) {
+  // A plan that stands has one planned MAKE for each of the statement's.
+  const TPlannedValue* values = plan.Values.data();
+  const TPlannedMake* const first = plan.Makes.data();
+  const TPlannedMake* const last = first + (makes - 1);
+  const TFusedMake* make = fast.Fused.data();
+  for (const TPlannedMake* planned = first;; ++planned, ++make) {
+    if (!RunPlannedMake(in, values, *planned)) [[unlikely]]
+      return static_cast<size_t>(planned - first);
+    make->Declines = 0;
+    if (planned == last) break;
+    EndFusedMake(in, *make);
+  }
+  in.ResultAtom = SystemValue;
+  in.StopFlag = false;
+  if (plan.EndRange.Start != kNoSpan) {
+    in.S.CurrentPosition.StartPos = plan.EndRange.Start;
+    in.S.CurrentPosition.EndPos = plan.EndRange.End;
+  }
+  return makes;
+}
+
+// The statement a planned one that ran wholly ends on: its code's last operand.
+[[gnu::always_inline]] inline TAtom* NextOfPlanned(const TStructure& s, const TFastCode& fast,
+                                                  const TFusedStatementPlan& plan) {
+  TAtom* const slot = fast.FusedNext;
+  if (plan.EndsList) return nullptr;
+  if (slot == nullptr) [[unlikely]]
+    return FillAtomSlot(s, fast.FusedNext, fast.Ops.back().Operand);
+  // AtomThroughSlot's answer, in line here.
+  return slot == SystemValue || slot->OnChain != AtomChain::Free ? slot : nullptr;
+}
+
 }  // namespace
 
 TAtom* FillAtomSlot(const TStructure& s, TAtom*& slot, int32_t identity) {
@@ -268,31 +309,89 @@ TAtom* FillAtomSlot(const TStructure& s, TAtom*& slot, int32_t identity) {
 TAtom* RunPlannedStatement(TInterpreter& in, TAtom* statement, const TFastCode& fast, bool quiet) {
   TStructure& s = in.S;
   const TFusedStatementPlan& plan = *fast.Plan;
-  const bool stands = plan.NameGeneration == s.NameGeneration && plan.Root == s.Root && s.Frame()->Owner == s.Root &&
-                      s.ModuleList == nullptr && plan.CaseSensitive == s.CaseSensitive &&
-                      plan.Keywords == s.KeywordGeneration;
-  if (stands) [[likely]] {
-    // A plan that stands has one planned MAKE for each of the statement's.
-    const TPlannedValue* values = plan.Values.data();
-    const TPlannedMake* const first = plan.Makes.data();
-    const TPlannedMake* const last = first + (plan.Makes.size() - 1);
-    const TFusedMake* make = fast.Fused.data();
-    for (const TPlannedMake* planned = first;; ++planned, ++make) {
-      if (!RunPlannedMake(in, values, *planned)) [[unlikely]]
-        return InterpretPastPlan(in, statement, fast, quiet, static_cast<size_t>(planned - first), true);
-      make->Declines = 0;
-      if (planned == last) break;
-      EndFusedMake(in, *make);
-    }
-    in.ResultAtom = SystemValue;
-    in.StopFlag = false;
-    if (plan.EndRange.Start != kNoSpan) {
-      s.CurrentPosition.StartPos = plan.EndRange.Start;
-      s.CurrentPosition.EndPos = plan.EndRange.End;
-    }
-    return plan.EndsList ? nullptr : AtomThroughSlot(s, fast.FusedNext, fast.Ops.back().Operand);
+  if (PlanStands(s, plan)) [[likely]] {
+    const size_t makes = plan.Makes.size();
+    const size_t done = RunPlannedMakes(in, fast, plan, makes);
+    if (done == makes) [[likely]]
+      return NextOfPlanned(s, fast, plan);
+    return InterpretPastPlan(in, statement, fast, quiet, done, true);
   }
   return InterpretPastPlan(in, statement, fast, quiet, 0, false);
+}
+
+bool PlanRound(const TInterpreter& in, TAtom* list, TPlannedRound& round) {
+  const TStructure& s = in.S;
+  round.Count = 0;
+  round.Counted = 0;
+  if (!PlanRootStands(s)) return false;
+  uint32_t count = 0;
+  uint32_t counted = 0;
+  for (TAtom* cell = list; IsAtom(cell) && cell->Left != nullptr;) {
+    const TAtom::Extension* ext = cell->Ext.get();
+    if (count == kMaxPlannedRound || ext == nullptr) return false;
+    const TFastCode* fast = ext->Fast.get();
+    if (fast == nullptr || fast->Generation != ext->CodeGeneration || fast->Plan == nullptr ||
+        !PlanNamesStand(s, *fast->Plan))
+      return false;
+    const TFusedStatementPlan& plan = *fast->Plan;
+    round.Statements[count++] = {cell, fast, &plan, plan.BodyStatements, static_cast<uint32_t>(plan.Makes.size())};
+    counted += 1 + plan.BodyStatements;
+    cell = NextOfPlanned(s, *fast, plan);
+  }
+  if (count == 0 || counted >= kPumpInterval) return false;
+  round.Count = count;
+  round.Counted = counted;
+  return true;
+}
+
+// Checked once a round: a planned statement pumps nothing, pauses nowhere,
+// reports no error (a routine that raises makes its MAKE decline, and the
+// rest of the statement runs past the plan, when nothing is skipped any
+// more) and resolves no names, so the stop and stepping state, the halt
+// request, the frame's owner and the module list stay as the round found
+// them; and where the round's count shows that no count of its statements
+// (each one's own, each call's body) is a pump point, none of them needs
+// the pump's test. Each statement still tests what the statements before
+// it may change: the collector's due (they allocate), the list's cells and
+// the statement's code and plan (a routine may change a list in place), and
+// what follows a statement (AfterStatement).
+bool RunPlannedRound(TInterpreter& in, TPlannedRound& round, TAtom*& running) {
+  TStructure& s = in.S;
+  if (StopOrStepping(in.RunState) || s.HaltRequested || !PlanRootStands(s) ||
+      in.StatementCounter % kPumpInterval + round.Counted >= kPumpInterval)
+    return true;
+  const TPlannedRoundStatement* const end = round.Statements.data() + round.Count;
+  for (const TPlannedRoundStatement* planned = round.Statements.data(); planned != end; ++planned) {
+    TAtom* const cell = planned->Cell;
+    const TFastCode* const fast = planned->Fast;
+    const TFusedStatementPlan* const plan = planned->Plan;
+    const TAtom::Extension* ext = cell->Ext.get();
+    if (in.CodePointer != cell || cell->Left == nullptr || ext == nullptr || ext->Fast.get() != fast ||
+        fast->Generation != ext->CodeGeneration || fast->Plan.get() != plan ||
+        plan->BodyStatements != planned->BodyStatements || !PlanNamesStand(s, *plan)) [[unlikely]] {
+      round.Count = 0;
+      return true;
+    }
+    if (CollectionDue(s)) [[unlikely]]
+      return true;
+    running = cell;
+    LoadStatementPosition(s.CurrentPosition, ext->Position ? *ext->Position : TAtom::PositionOf(cell),
+                          in.InterpretDepth, cell);
+    ++in.StatementCounter;
+    const size_t done = RunPlannedMakes(in, *fast, *plan, planned->Makes);
+    if (done != planned->Makes) [[unlikely]] {
+      // The plans still stand: the next round tries them again.
+      in.CodePointer = InterpretPastPlan(in, cell, *fast, false, done, true);
+      AfterStatement(in);
+      return in.RunState != rsStop;
+    }
+    in.CodePointer = NextOfPlanned(s, *fast, *plan);
+    AfterStatement(in);
+  }
+  // A statement added past the round's last runs the ordinary way, and the
+  // round is found again.
+  if (IsAtom(in.CodePointer) && in.CodePointer->Left != nullptr) round.Count = 0;
+  return true;
 }
 
 void PlanFusedStatement(TInterpreter& in, const TFastCode& fast, const std::vector<int32_t>& code) {
@@ -320,6 +419,7 @@ void PlanFusedStatement(TInterpreter& in, const TFastCode& fast, const std::vect
   if (!made || plan->Makes.empty() || plan->NameGeneration != s.NameGeneration) {
     plan->NameGeneration = kNoNameGeneration;
     plan->Makes.clear();
+    plan->BodyStatements = 0;
     plan->Values.clear();
     plan->Misses = misses + 1;
   }

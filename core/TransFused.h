@@ -3,6 +3,7 @@
 // and the steps' plans (TransFused.cpp) share.
 
 #include <cmath>
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -176,6 +177,7 @@ struct TFusedStatementPlan {
   // and whether its next statement's identity is one no atom ever has.
   TPlannedRange EndRange;
   bool EndsList = false;
+  uint32_t BodyStatements = 0;  // the wrapper body statements its calls count
   uint32_t Misses = 0;         // plans that could not be made, in a row
   mutable uint32_t Waits = 0;  // runs since the last try
 };
@@ -185,6 +187,47 @@ struct TFusedStatementPlan {
 // effects; the one that would decline runs none of them, nor does any when
 // the plan no longer stands, and InterpretPastPlan goes on from there.
 TAtom* RunPlannedStatement(TInterpreter& in, TAtom* statement, const TFastCode& fast, bool quiet);
+// Whether the plan stands: what can change its names' answers has not moved.
+// The part that holds for every plan while the frame's owner is the root
+// and there is no module list (PlanRootStands) is tested apart by a round
+// of plans.
+inline bool PlanRootStands(const TStructure& s) { return s.Frame()->Owner == s.Root && s.ModuleList == nullptr; }
+inline bool PlanNamesStand(const TStructure& s, const TFusedStatementPlan& plan) {
+  return plan.NameGeneration == s.NameGeneration && plan.Root == s.Root && plan.CaseSensitive == s.CaseSensitive &&
+         plan.Keywords == s.KeywordGeneration;
+}
+inline bool PlanStands(const TStructure& s, const TFusedStatementPlan& plan) {
+  return PlanNamesStand(s, plan) && PlanRootStands(s);
+}
+// --- rounds of plans ---
+// A loop's round list whose every statement is one of fused MAKEs with a
+// plan (at most kMaxPlannedRound of them), found once for the loop
+// (PlanRound) and checked again as each round runs (RunPlannedRound).
+constexpr size_t kMaxPlannedRound = 8;
+// Only the first Count of a round's are set: a loop's round starts unset.
+struct TPlannedRoundStatement {
+  TAtom* Cell;
+  const TFastCode* Fast;            // the cell's code when planned
+  const TFusedStatementPlan* Plan;  // its plan then, with these:
+  uint32_t BodyStatements;
+  uint32_t Makes;
+};
+struct TPlannedRound {
+  std::array<TPlannedRoundStatement, kMaxPlannedRound> Statements;
+  uint32_t Count = 0;    // 0: no round of plans
+  uint32_t Counted = 0;  // the statements a round counts: each one's own and its calls' bodies
+  uint32_t Misses = 0;   // PlanRound's misses in a row
+};
+// Fills the round from the list's statements; false where not every one
+// of them is a planned statement that stands now.
+bool PlanRound(const TInterpreter& in, TAtom* list, TPlannedRound& round);
+// Runs the round's statements by their plans while they stand, as the
+// round loop runs them (RunStatementShortWay), from the first on, and
+// leaves the code pointer on the statement where the round loop goes on.
+// False: a stop was asked for and the round ends. Forgets the round
+// (Count 0) where the list or a statement's code changed.
+bool RunPlannedRound(TInterpreter& in, TPlannedRound& round, TAtom*& running);
+
 // InterpretFastCode past a plan that did not run the whole statement (its
 // first planned MAKEs ran, planStands: it stood; TransInterpret.cpp).
 TAtom* InterpretPastPlan(TInterpreter& in, TAtom* statement, const TFastCode& fast, bool quiet, size_t planned,

@@ -15,6 +15,8 @@
 #include "core/Lexem.h"
 #include "core/RunStack.h"
 #include "core/Trans.h"
+#include "core/TransFused.h"
+#include "core/TransStatement.h"
 
 #include "core/IOLib.h"
 #include "core/LogoLib.h"
@@ -193,6 +195,14 @@ int RunProgramTextInEntry(TInterpreter& in, std::u16string_view text, std::u16st
 
 // --- run entries ------------------------------------------------------------------
 
+[[gnu::noinline]] void LoadOtherSourcePosition(TPosition& current, const TPosition& record, int32_t depth,
+                                               TAtom* statement) {
+  current.AssignFrom(record);
+  current.Depth = depth;
+  current.Statement = statement;
+  current.FrameOwner = nullptr;
+}
+
 void EndOutermostRun(TInterpreter& in) noexcept {
   // The deferred reset's own library run is an outermost entry too: its end
   // belongs to this one.
@@ -259,48 +269,7 @@ void NoteErrorLeavingList(TStructure& s, const TPosition& caller, TAtom* running
   }
 }
 
-// LoadStatementPosition's whole copy, for a statement of another source
-// than the position's or with a topic.
-[[gnu::noinline]] void LoadOtherSourcePosition(TPosition& current, const TPosition& record, int32_t depth,
-                                               TAtom* statement) {
-  current.AssignFrom(record);
-  current.Depth = depth;
-  current.Statement = statement;
-  current.FrameOwner = nullptr;
-}
-// A statement's own position as the statement loops load it: at the
-// interpreter's depth, for the statement cell, with no frame owner. Usually
-// the source is the one of the statement before and neither has a topic:
-// only the range, the line and the procedure change.
-[[gnu::always_inline]] inline void LoadStatementPosition(TPosition& current, const TPosition& record, int32_t depth,
-                                                         TAtom* statement) {
-  if (!current.SourceText.SameObject(record.SourceText) || !current.SourceName.SameObject(record.SourceName) ||
-      !current.Topic.empty() || !record.Topic.empty()) [[unlikely]] {
-    LoadOtherSourcePosition(current, record, depth, statement);
-    return;
-  }
-  current.StartPos = record.StartPos;
-  current.EndPos = record.EndPos;
-  current.Line = record.Line;
-  current.Procedure = record.Procedure;
-  current.Depth = depth;
-  current.Statement = statement;
-  current.FrameOwner = nullptr;
-}
 
-// What follows every statement: history handlers of variables changed
-// below wait for the outer levels; a pump a finaliser asked for (between
-// statements it is safe); the scene's redraw at the top level.
-[[gnu::always_inline]] inline void AfterStatement(TInterpreter& in) {
-  TStructure& s = in.S;
-  if (!in.PendingHistory.empty() && in.CallDepth <= 1) FlushPendingHistory(in);
-  if (s.PumpPending) {
-    s.PumpPending = false;
-    PumpMessages(in);
-  }
-  const TContext* frame = s.Frame();
-  if (in.TopRedrawPending && frame != nullptr && IsAtom(s.Root) && frame->Owner == s.Root) RedrawScene(in);
-}
 
 // The statement at the code pointer: ExecuteStatement's steps, inlined into
 // the statement loops, which run one for every statement of every body.
@@ -324,19 +293,7 @@ void NoteErrorLeavingList(TStructure& s, const TPosition& caller, TAtom* running
   AfterStatement(in);
 }
 
-// A stop asked for, or a stepping state, which may pause at every
-// statement: no statement runs the short way then.
-inline bool StopOrStepping(uint8_t state) {
-  static_assert(rsStop == 1 && rsRunCommand == 2 && rsRunStep == 3 && rsRunTo == 4);
-  return static_cast<uint8_t>(state - rsStop) <= rsRunTo - rsStop;
-}
 
-// Whether CollectGarbage would collect now: the statement loop's first test,
-// then the collector's own (past a large live set it waits longer).
-inline bool CollectionDue(const TStructure& s) {
-  return s.AllocationCount >= s.CollectorLimits.Threshold && s.AllocationCount >= s.CollectionInterval() &&
-         !s.Collecting;
-}
 
 // A list's statement whose superinstructions are current (and so is the
 // code they were made from), as RunStatementAtCodePointer and Interpret
@@ -388,6 +345,12 @@ private:
   TPosition saved_;              // the caller's position while holding_
   TAtom* frameOwner_ = nullptr;  // the owner of the loop's frame
   bool holding_ = false;         // saved_ is valid and the position is the last round's
+  TPlannedRound round_;          // the list as a round of plans, while Count is not 0
+  TAtom* plannedRunning_ = nullptr;  // the statement of it running last
+  // A list that is no round of plans (PlanRound) is looked at again only
+  // now and then, every 64th round of all loops: its statements are
+  // planned only once they ran.
+  bool WorthPlanningRound() const { return round_.Misses < 4 || in_.RoundSerial % 64 == 0; }
 };
 
 // REPEAT's count as a number of rounds: a fraction adds one; a count past
@@ -467,7 +430,12 @@ namespace {
   ++in.RoundSerial;
   TAtom* running = nullptr;
   try {
-    for (TAtom* cell = list_; IsAtom(cell) && cell->Left != nullptr && in.ResultAtom == SystemValue && !in.StopFlag;
+    if (round_.Count == 0 && WorthPlanningRound()) round_.Misses = PlanRound(in, list_, round_) ? 0 : round_.Misses + 1;
+    if (round_.Count != 0 && !RunPlannedRound(in, round_, plannedRunning_)) {
+      in.RoundsList = nullptr;
+      return;
+    }
+    for (TAtom* cell = in.CodePointer; IsAtom(cell) && cell->Left != nullptr && in.ResultAtom == SystemValue && !in.StopFlag;
          cell = in.CodePointer) {
       running = cell;
       if (!RunStatementShortWay(in, cell)) RunStatementAtCodePointer(in);
@@ -475,7 +443,7 @@ namespace {
     }
   } catch (const LanguageError&) {
     in.RoundsList = nullptr;
-    NoteErrorLeavingList(s, saved_, running, frameOwner_);
+    NoteErrorLeavingList(s, saved_, running != nullptr ? running : plannedRunning_, frameOwner_);
     Release();
     throw;
   }

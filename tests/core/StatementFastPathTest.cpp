@@ -147,6 +147,10 @@ INSTANTIATE_TEST_SUITE_P(
         // An error in a round's third statement, many rounds and pumps in.
         u"print \"start\nmake \"n 0\nmake \"k 1\nrepeat 400 [make \"i repeat, make \"w (word3 \"a :i \"b), "
         u"make \"n add :n :k, if eq :i 300 [make \"k \"x]]\nprint :n",
+        // A round run by its statements' plans, one a line, whose second
+        // statement's routine raises after many rounds.
+        u"to fst :a\noutput dll.zavta.LOGOFIRST\nend\nto bf :a\noutput dll.zavta.LOGOBF\nend\nmake \"k \"abcdefghij\n"
+        u"repeat 20 [make \"i repeat\nmake \"w fst :k\nmake \"k bf :k]\nprint :i :w",
         // IF with one and two lists on the short way and where it declines:
         // both branches, a false IF, an empty list, a list of two
         // statements, an object read, a condition that is no Boolean, and
@@ -199,7 +203,7 @@ struct TPumpedRun {
   std::vector<std::string> Pumps;  // what each pump saw
 };
 
-enum class PumpAction { kWatch, kStopAtThird, kResetX };
+enum class PumpAction { kWatch, kStopAtThird, kResetX, kRedefineCount };
 
 TPumpedRun RunWatchingPumps(std::u16string_view program, bool fastPaths, PumpAction action) {
   TestState t;
@@ -218,6 +222,8 @@ TPumpedRun RunWatchingPumps(std::u16string_view program, bool fastPaths, PumpAct
                             (x != nullptr ? U8(TAtom::ToText(s, x->Left)) : "-"));
     if (action == PumpAction::kStopAtThird && outcome.Pumps.size() == 3) in.RunState = rsStop;
     if (action == PumpAction::kResetX && outcome.Pumps.size() % 2 == 1) RunText(in, u"make \"x 0", u"pump");
+    if (action == PumpAction::kRedefineCount && outcome.Pumps.size() == 2)
+      RunText(in, u"to cnt :a\noutput dll.zavta.LOGOFIRST\nend", u"pump");
   };
   RunText(in, program, u"test");
   for (const auto& line : t.Host.Lines) outcome.Lines.push_back(U8(line.Text));
@@ -261,6 +267,14 @@ INSTANTIATE_TEST_SUITE_P(
         TPumpCase{u"make \"x 0\nrepeat 500 [make \"i repeat, make \"w (word3 \"item :i \"x) make \"x add :x cnt :w]\n"
                   u"print :x",
                   PumpAction::kStopAtThird},
+        // Rounds of planned statements whose counts fall on the pump point
+        // at every place of the round, and a procedure they call redefined
+        // by a pump between two rounds.
+        TPumpCase{u"make \"x 0\nrepeat 500 [make \"i repeat, make \"w (word3 \"item :i \"x), make \"x add :x cnt :w, "
+                  u"make \"j :x]\nprint :x :j",
+                  PumpAction::kResetX},
+        TPumpCase{u"make \"x 0\nrepeat 500 [make \"i repeat, make \"x add :x cnt :i]\nprint :x",
+                  PumpAction::kRedefineCount},
         // A list whose first statement the tight loop refuses, a count past
         // any end that a stop ends, and a loop in every round of another.
         TPumpCase{u"make \"x 0\nrepeat 700 [make \"y cnt \"ab, make \"x add :x 1]\nprint :x :y", PumpAction::kWatch},
