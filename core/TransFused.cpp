@@ -387,6 +387,10 @@ bool RunPlannedRound(TInterpreter& in, TPlannedRound& round, TAtom*& running) {
     }
     in.CodePointer = NextOfPlanned(s, *fast, *plan);
     AfterStatement(in);
+    // A pump there (one a finaliser asked for) may have stopped, paused or
+    // halted the run: the statement loop's own tests take over.
+    if (StopOrStepping(in.RunState) || s.HaltRequested) [[unlikely]]
+      return in.RunState != rsStop;
   }
   // A statement added past the round's last runs the ordinary way, and the
   // round is found again.

@@ -269,8 +269,6 @@ void NoteErrorLeavingList(TStructure& s, const TPosition& caller, TAtom* running
   }
 }
 
-
-
 // The statement at the code pointer: ExecuteStatement's steps, inlined into
 // the statement loops, which run one for every statement of every body.
 [[gnu::always_inline]] inline void RunStatementAtCodePointer(TInterpreter& in) {
@@ -292,8 +290,6 @@ void NoteErrorLeavingList(TStructure& s, const TPosition& caller, TAtom* running
 
   AfterStatement(in);
 }
-
-
 
 // A list's statement whose superinstructions are current (and so is the
 // code they were made from), as RunStatementAtCodePointer and Interpret
