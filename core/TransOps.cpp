@@ -3,9 +3,6 @@
 // list a construct runs goes through RunCode, so the constructs nest freely.
 
 #include <algorithm>
-#include <array>
-#include <cfenv>
-#include <cmath>
 #include <exception>
 #include <filesystem>
 #include <string>
@@ -20,7 +17,6 @@
 #include "core/LogoLib.h"
 #include "core/Text.h"
 #include "core/Trans.h"
-#include "core/TransFused.h"
 #include "core/TransOps.h"
 
 namespace fs = std::filesystem;
