@@ -607,7 +607,7 @@ TAtom* CharOfCode(TInterpreter& in) {
 
 // --- lists ------------------------------------------------------------------------
 
-bool IsCell(const TAtom* a) { return IsAtom(a) && TAtom::IsListOrExpression(a); }
+bool IsCell(const TAtom* a) { return IsAtom(a) && (a->Kind == akList || a->Kind == akExpression); }
 
 // A new list of the first `count` elements (fewer when the list is shorter);
 // the elements are shared.
@@ -661,12 +661,18 @@ bool MayBorrowAfter(const TAtom* element) {
   return IsAtom(element) && element->Kind != akList && element->Kind != akExpression;
 }
 
-// The element of the cell that the input puts right in front of what
-// follows; null when it puts none (the empty list).
-const TAtom* LastElementOf(const TAtom* value) {
-  if (TAtom::IsWordOrNumber(value)) return value;
+// Whether the input puts a cell right in front of what follows (the empty
+// list puts none), and that cell's element: an empty-list element is an
+// element too.
+bool LastElementOf(const TAtom* value, const TAtom*& element) {
+  if (TAtom::IsWordOrNumber(value)) {
+    element = value;
+    return true;
+  }
   const TAtom* last = TAtom::LastCell(const_cast<TAtom*>(value));
-  return last != nullptr ? last->Left : nullptr;
+  if (last == nullptr) return false;
+  element = last->Left;
+  return true;
 }
 
 // Words and numbers become elements; lists and expressions give copies of
@@ -688,8 +694,8 @@ TAtom* JoinSentence(TStructure& s, ForEachInput forEachInput) {
       return true;
     }
     if (borrowed != nullptr) {
-      const TAtom* element = LastElementOf(value);
-      if (element == nullptr) return true;  // an empty list: still nothing in front
+      const TAtom* element = nullptr;
+      if (!LastElementOf(value, element)) return true;  // an empty list: still nothing in front
       if (!MayBorrowAfter(element)) {
         result = CopyListCells(s, borrowed, INT32_MAX, nullptr);
         borrowed = nullptr;
@@ -808,6 +814,13 @@ TAtom* ListLast(TStructure& s, TAtom* list, int32_t n) {
 template <Cut Kind, int32_t Ordinal>
 TAtom* CutPrimitive(TInterpreter& in) {
   TStructure& s = in.S;
+  // A frameless call's one input, a list: its first element, or the rest
+  // after its first cell, as ListFirst and ListButFirst take them.
+  if constexpr (Kind == Cut::First || Kind == Cut::ButFirst) {
+    if (s.OperandInputs != nullptr && s.OperandCount == 1)
+      if (TAtom* list = s.OperandInputs[0].Value; IsCell(list))
+        return Kind == Cut::First ? list->Left : NextOwnCell(s, list);
+  }
   const TCutInputs inputs = FetchCutInputs(s, Ordinal);
   if (!inputs.Present || !s.InputIsPlain(inputs.Thing) || inputs.Count < 0) return RaiseCutError(s, Ordinal);
   TAtom* value = s.InputValue(inputs.Thing);
@@ -1041,12 +1054,29 @@ bool CallsLibraryWrapper(TInterpreter& in, std::u16string_view name, int32_t ord
   return true;
 }
 
+// The list se makes of (list x) and l where that is one new cell in front
+// of l: l is empty, or its cells may be borrowed (ShareableRest) after an
+// element that is no list. Null where se would copy l's cells.
+TAtom* FputWithoutCopy(TStructure& s, TAtom* x, TAtom* l) {
+  if (l == nullptr) return NewListCell(s, x, nullptr);
+  if (!s.FastPaths || !IsAtom(l) || l->Kind != akList || !MayBorrowAfter(x) || !ShareableRest(s, l)) return nullptr;
+  TAtom* cell = NewListCell(s, x, l);
+  cell->Marks |= amBorrowsRest;
+  s.RestsBorrowed = true;
+  return cell;
+}
+
 // fput: se (list :x) :l, input 1 being :l and input 2 :x.
 TAtom* FputWithoutFrame(TInterpreter& in) {
   TStructure& s = in.S;
   TAtom* x = CellInput(s, exLOGOLIST, 2);
   if (!s.InputIsPlain(2)) return RaisePrimitiveError(s, u"list");
   TAtom* l = CellInput(s, exLOGOSE, 1);
+  if (s.InputIsPlain(1))
+    if (TAtom* result = FputWithoutCopy(s, x, l)) {
+      in.StatementCounter += 2;  // the calls of list and se
+      return result;
+    }
   TAtom* front = NewListCell(s, x, nullptr);
   TAtom* result = JoinSentence(s, [&](auto visit) { return visit(l, s.InputIsPlain(1)) && visit(front, true); });
   if (result == SystemValue) return RaisePrimitiveError(s, u"se");
@@ -1054,9 +1084,29 @@ TAtom* FputWithoutFrame(TInterpreter& in) {
   return result;
 }
 
-// emptyp: (count :x) = 0.
+// What count answers for a plain word or list operand, as a number; false
+// for anything else (count's own way reads, converts or raises).
+bool CountOfOperand(const TStructure& s, long double& count) {
+  if (s.OperandInputs == nullptr || s.OperandCount < 1 || !s.InputIsPlain(1)) return false;
+  const TAtom* value = s.OperandInputs[0].Value;
+  if (TAtom::IsWord(value)) {
+    count = static_cast<long double>(CharCount(value->Text));
+    return true;
+  }
+  if (TAtom::IsWordOrNumber(value)) return false;
+  count = TAtom::Length(value);
+  return true;
+}
+
+// emptyp: (count :x) = 0. The two number atoms compare by their values
+// (CompareAtoms), so a count read as a number needs neither of them.
 TAtom* EmptypWithoutFrame(TInterpreter& in) {
   TStructure& s = in.S;
+  long double length = 0;
+  if (CountOfOperand(s, length)) {
+    in.StatementCounter += 2;  // the calls of count and =
+    return NewBoolean(s, NumberOrder(s, length, 0) == 0);
+  }
   TAtom* count = CountOf(in);
   TAtom* result = NewBoolean(s, CompareAtoms(s, count, NewWholeNumber(s, 0)) == 0);
   in.StatementCounter += 2;  // the calls of count and =
