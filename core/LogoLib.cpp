@@ -425,7 +425,9 @@ size_t CharCount(std::u16string_view text) {
 
 // The characters of an atom's text: its size when it is known to hold no
 // surrogate.
-size_t CharCount(const TAtomText& text) { return text.KnownFreeOfSurrogates() ? text.size() : CharCount(text.view()); }
+[[gnu::always_inline]] inline size_t CharCount(const TAtomText& text) {
+  return text.KnownFreeOfSurrogates() ? text.size() : CharCount(text.view());
+}
 
 // The unit index where character number `chars` (0-based) starts.
 size_t UnitOffset(std::u16string_view text, size_t chars) {
@@ -812,15 +814,7 @@ TAtom* ListLast(TStructure& s, TAtom* list, int32_t n) {
 }
 
 template <Cut Kind, int32_t Ordinal>
-TAtom* CutPrimitive(TInterpreter& in) {
-  TStructure& s = in.S;
-  // A frameless call's one input, a list: its first element, or the rest
-  // after its first cell, as ListFirst and ListButFirst take them.
-  if constexpr (Kind == Cut::First || Kind == Cut::ButFirst) {
-    if (s.OperandInputs != nullptr && s.OperandCount == 1)
-      if (TAtom* list = s.OperandInputs[0].Value; IsCell(list))
-        return Kind == Cut::First ? list->Left : NextOwnCell(s, list);
-  }
+[[gnu::noinline]] TAtom* CutInputs(TStructure& s) {
   const TCutInputs inputs = FetchCutInputs(s, Ordinal);
   if (!inputs.Present || !s.InputIsPlain(inputs.Thing) || inputs.Count < 0) return RaiseCutError(s, Ordinal);
   TAtom* value = s.InputValue(inputs.Thing);
@@ -836,6 +830,19 @@ TAtom* CutPrimitive(TInterpreter& in) {
       return ListLast(s, value, inputs.Count);
   }
   return nullptr;
+}
+
+template <Cut Kind, int32_t Ordinal>
+TAtom* CutPrimitive(TInterpreter& in) {
+  TStructure& s = in.S;
+  // A frameless call's one input, a list: its first element, or the rest
+  // after its first cell, as ListFirst and ListButFirst take them.
+  if constexpr (Kind == Cut::First || Kind == Cut::ButFirst) {
+    if (s.OperandInputs != nullptr && s.OperandCount == 1)
+      if (TAtom* list = s.OperandInputs[0].Value; IsCell(list))
+        return Kind == Cut::First ? list->Left : NextOwnCell(s, list);
+  }
+  return CutInputs<Kind, Ordinal>(s);
 }
 
 // --- FPUT, EMPTYP, REMAINDER and NOTEQUALP without a frame ----------------------------
@@ -1084,6 +1091,12 @@ TAtom* FputWithoutFrame(TInterpreter& in) {
   return result;
 }
 
+// NewBoolean's answer, the shared truth word read here where there is one.
+inline TAtom* BooleanResult(TStructure& s, bool b) {
+  TAtom* shared = b ? s.Language.TrueWord : s.Language.FalseWord;
+  return shared != nullptr && s.FastPaths ? shared : NewBoolean(s, b);
+}
+
 // What count answers for a plain word or list operand, as a number; false
 // for anything else (count's own way reads, converts or raises).
 bool CountOfOperand(const TStructure& s, long double& count) {
@@ -1105,7 +1118,7 @@ TAtom* EmptypWithoutFrame(TInterpreter& in) {
   long double length = 0;
   if (CountOfOperand(s, length)) {
     in.StatementCounter += 2;  // the calls of count and =
-    return NewBoolean(s, NumberOrder(s, length, 0) == 0);
+    return BooleanResult(s, NumberOrder(s, length, 0) == 0);
   }
   TAtom* count = CountOf(in);
   TAtom* result = NewBoolean(s, CompareAtoms(s, count, NewWholeNumber(s, 0)) == 0);
@@ -1219,17 +1232,14 @@ bool NoPumpWithinBody(const TInterpreter& in, ComposedBody body) {
 
 }  // namespace
 
-TPrimitive ComposedListRoutine(TInterpreter& in, const TAtom& procedure, uint8_t bodyKind) {
+namespace {
+
+// Finds the routine again and fills the memo with the state it holds for;
+// out of line, so that a call the memo answers saves no registers.
+[[gnu::noinline]] TPrimitive RememberComposedRoutine(TInterpreter& in, const TAtom& procedure, uint8_t bodyKind) {
   TStructure& s = in.S;
-  if (procedure.Parent != s.Root || procedure.FirstChild != nullptr || s.ModuleList != nullptr) return nullptr;
-  if (bodyKind < 1 || bodyKind > in.ComposedCalls.size()) return nullptr;
-  if (!NoPumpWithinBody(in, static_cast<ComposedBody>(bodyKind))) return nullptr;
   TInterpreter::TComposedCall& memo = in.ComposedCalls[bodyKind - 1];
   const uint64_t epoch = s.TopLevelEpoch();
-  if (memo.Procedure == &procedure && procedure.Left == memo.Value && IsAtom(memo.Value) &&
-      memo.Value->Stamp == memo.ValueStamp && memo.TopLevelEpoch == epoch && memo.Keywords == s.KeywordGeneration &&
-      memo.CaseSensitive == s.CaseSensitive && WrappersUnchanged(memo))
-    return memo.Routine;
   memo = TInterpreter::TComposedCall{};
   TPrimitive routine = ComposedRoutineFound(in, procedure, static_cast<ComposedBody>(bodyKind), memo.Wrappers);
   if (routine == nullptr) return nullptr;
@@ -1243,6 +1253,22 @@ TPrimitive ComposedListRoutine(TInterpreter& in, const TAtom& procedure, uint8_t
   memo.WrapperCount = static_cast<uint8_t>(
       std::count_if(memo.Wrappers.begin(), memo.Wrappers.end(), [](const auto& w) { return w.Procedure != nullptr; }));
   return routine;
+}
+
+}  // namespace
+
+TPrimitive ComposedListRoutine(TInterpreter& in, const TAtom& procedure, uint8_t bodyKind) {
+  TStructure& s = in.S;
+  if (procedure.Parent != s.Root || procedure.FirstChild != nullptr || s.ModuleList != nullptr) return nullptr;
+  if (bodyKind < 1 || bodyKind > in.ComposedCalls.size()) return nullptr;
+  if (!NoPumpWithinBody(in, static_cast<ComposedBody>(bodyKind))) return nullptr;
+  const TInterpreter::TComposedCall& memo = in.ComposedCalls[bodyKind - 1];
+  if (memo.Procedure == &procedure && procedure.Left == memo.Value && IsAtom(memo.Value) &&
+      memo.Value->Stamp == memo.ValueStamp && memo.TopLevelEpoch == s.TopLevelEpoch() &&
+      memo.Keywords == s.KeywordGeneration && memo.CaseSensitive == s.CaseSensitive && WrappersUnchanged(memo))
+    [[likely]]
+    return memo.Routine;
+  return RememberComposedRoutine(in, procedure, bodyKind);
 }
 
 namespace {
