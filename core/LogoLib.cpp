@@ -1097,17 +1097,25 @@ inline TAtom* BooleanResult(TStructure& s, bool b) {
   return shared != nullptr && s.FastPaths ? shared : NewBoolean(s, b);
 }
 
-// What count answers for a plain word or list operand, as a number; false
-// for anything else (count's own way reads, converts or raises).
-bool CountOfOperand(const TStructure& s, long double& count) {
+// Whether count's answer for a plain word or list operand equals 0 as = has
+// it; false for anything else (count's own way reads, converts or raises).
+// A list with a cell counts at least 1: where 1 differs from 0 under the
+// tolerance, so does every larger count, and the list need not be walked.
+bool CountOfOperandIsZero(const TStructure& s, bool& zero) {
   if (s.OperandInputs == nullptr || s.OperandCount < 1 || !s.InputIsPlain(1)) return false;
   const TAtom* value = s.OperandInputs[0].Value;
+  long double count = 0;
   if (TAtom::IsWord(value)) {
     count = static_cast<long double>(CharCount(value->Text));
+  } else if (TAtom::IsWordOrNumber(value)) {
+    return false;
+  } else if (value != nullptr && NumberOrder(s, 1, 0) != 0) {
+    zero = false;
     return true;
+  } else {
+    count = TAtom::Length(value);
   }
-  if (TAtom::IsWordOrNumber(value)) return false;
-  count = TAtom::Length(value);
+  zero = NumberOrder(s, count, 0) == 0;
   return true;
 }
 
@@ -1115,10 +1123,10 @@ bool CountOfOperand(const TStructure& s, long double& count) {
 // (CompareAtoms), so a count read as a number needs neither of them.
 TAtom* EmptypWithoutFrame(TInterpreter& in) {
   TStructure& s = in.S;
-  long double length = 0;
-  if (CountOfOperand(s, length)) {
+  bool zero = false;
+  if (CountOfOperandIsZero(s, zero)) {
     in.StatementCounter += 2;  // the calls of count and =
-    return BooleanResult(s, NumberOrder(s, length, 0) == 0);
+    return BooleanResult(s, zero);
   }
   TAtom* count = CountOf(in);
   TAtom* result = NewBoolean(s, CompareAtoms(s, count, NewWholeNumber(s, 0)) == 0);
