@@ -425,7 +425,9 @@ size_t CharCount(std::u16string_view text) {
 
 // The characters of an atom's text: its size when it is known to hold no
 // surrogate.
-size_t CharCount(const TAtomText& text) { return text.KnownFreeOfSurrogates() ? text.size() : CharCount(text.view()); }
+[[gnu::always_inline]] inline size_t CharCount(const TAtomText& text) {
+  return text.KnownFreeOfSurrogates() ? text.size() : CharCount(text.view());
+}
 
 // The unit index where character number `chars` (0-based) starts.
 size_t UnitOffset(std::u16string_view text, size_t chars) {
@@ -607,7 +609,7 @@ TAtom* CharOfCode(TInterpreter& in) {
 
 // --- lists ------------------------------------------------------------------------
 
-bool IsCell(const TAtom* a) { return IsAtom(a) && TAtom::IsListOrExpression(a); }
+bool IsCell(const TAtom* a) { return IsAtom(a) && (a->Kind == akList || a->Kind == akExpression); }
 
 // A new list of the first `count` elements (fewer when the list is shorter);
 // the elements are shared.
@@ -661,12 +663,18 @@ bool MayBorrowAfter(const TAtom* element) {
   return IsAtom(element) && element->Kind != akList && element->Kind != akExpression;
 }
 
-// The element of the cell that the input puts right in front of what
-// follows; null when it puts none (the empty list).
-const TAtom* LastElementOf(const TAtom* value) {
-  if (TAtom::IsWordOrNumber(value)) return value;
+// Whether the input puts a cell right in front of what follows (the empty
+// list puts none), and that cell's element: an empty-list element is an
+// element too.
+bool LastElementOf(const TAtom* value, const TAtom*& element) {
+  if (TAtom::IsWordOrNumber(value)) {
+    element = value;
+    return true;
+  }
   const TAtom* last = TAtom::LastCell(const_cast<TAtom*>(value));
-  return last != nullptr ? last->Left : nullptr;
+  if (last == nullptr) return false;
+  element = last->Left;
+  return true;
 }
 
 // Words and numbers become elements; lists and expressions give copies of
@@ -688,8 +696,8 @@ TAtom* JoinSentence(TStructure& s, ForEachInput forEachInput) {
       return true;
     }
     if (borrowed != nullptr) {
-      const TAtom* element = LastElementOf(value);
-      if (element == nullptr) return true;  // an empty list: still nothing in front
+      const TAtom* element = nullptr;
+      if (!LastElementOf(value, element)) return true;  // an empty list: still nothing in front
       if (!MayBorrowAfter(element)) {
         result = CopyListCells(s, borrowed, INT32_MAX, nullptr);
         borrowed = nullptr;
@@ -806,8 +814,7 @@ TAtom* ListLast(TStructure& s, TAtom* list, int32_t n) {
 }
 
 template <Cut Kind, int32_t Ordinal>
-TAtom* CutPrimitive(TInterpreter& in) {
-  TStructure& s = in.S;
+[[gnu::noinline]] TAtom* CutInputs(TStructure& s) {
   const TCutInputs inputs = FetchCutInputs(s, Ordinal);
   if (!inputs.Present || !s.InputIsPlain(inputs.Thing) || inputs.Count < 0) return RaiseCutError(s, Ordinal);
   TAtom* value = s.InputValue(inputs.Thing);
@@ -823,6 +830,19 @@ TAtom* CutPrimitive(TInterpreter& in) {
       return ListLast(s, value, inputs.Count);
   }
   return nullptr;
+}
+
+template <Cut Kind, int32_t Ordinal>
+TAtom* CutPrimitive(TInterpreter& in) {
+  TStructure& s = in.S;
+  // A frameless call's one input, a list: its first element, or the rest
+  // after its first cell, as ListFirst and ListButFirst take them.
+  if constexpr (Kind == Cut::First || Kind == Cut::ButFirst) {
+    if (s.OperandInputs != nullptr && s.OperandCount == 1)
+      if (TAtom* list = s.OperandInputs[0].Value; IsCell(list))
+        return Kind == Cut::First ? list->Left : NextOwnCell(s, list);
+  }
+  return CutInputs<Kind, Ordinal>(s);
 }
 
 // --- FPUT, EMPTYP, REMAINDER and NOTEQUALP without a frame ----------------------------
@@ -1041,12 +1061,29 @@ bool CallsLibraryWrapper(TInterpreter& in, std::u16string_view name, int32_t ord
   return true;
 }
 
+// The list se makes of (list x) and l where that is one new cell in front
+// of l: l is empty, or its cells may be borrowed (ShareableRest) after an
+// element that is no list. Null where se would copy l's cells.
+TAtom* FputWithoutCopy(TStructure& s, TAtom* x, TAtom* l) {
+  if (l == nullptr) return NewListCell(s, x, nullptr);
+  if (!s.FastPaths || !IsAtom(l) || l->Kind != akList || !MayBorrowAfter(x) || !ShareableRest(s, l)) return nullptr;
+  TAtom* cell = NewListCell(s, x, l);
+  cell->Marks |= amBorrowsRest;
+  s.RestsBorrowed = true;
+  return cell;
+}
+
 // fput: se (list :x) :l, input 1 being :l and input 2 :x.
 TAtom* FputWithoutFrame(TInterpreter& in) {
   TStructure& s = in.S;
   TAtom* x = CellInput(s, exLOGOLIST, 2);
   if (!s.InputIsPlain(2)) return RaisePrimitiveError(s, u"list");
   TAtom* l = CellInput(s, exLOGOSE, 1);
+  if (s.InputIsPlain(1))
+    if (TAtom* result = FputWithoutCopy(s, x, l)) {
+      in.StatementCounter += 2;  // the calls of list and se
+      return result;
+    }
   TAtom* front = NewListCell(s, x, nullptr);
   TAtom* result = JoinSentence(s, [&](auto visit) { return visit(l, s.InputIsPlain(1)) && visit(front, true); });
   if (result == SystemValue) return RaisePrimitiveError(s, u"se");
@@ -1054,9 +1091,43 @@ TAtom* FputWithoutFrame(TInterpreter& in) {
   return result;
 }
 
-// emptyp: (count :x) = 0.
+// NewBoolean's answer, the shared truth word read here where there is one.
+inline TAtom* BooleanResult(TStructure& s, bool b) {
+  TAtom* shared = b ? s.Language.TrueWord : s.Language.FalseWord;
+  return shared != nullptr && s.FastPaths ? shared : NewBoolean(s, b);
+}
+
+// Whether count's answer for a plain word or list operand equals 0 as = has
+// it; false for anything else (count's own way reads, converts or raises).
+// A list with a cell counts at least 1: where 1 differs from 0 under the
+// tolerance, so does every larger count, and the list need not be walked.
+bool CountOfOperandIsZero(const TStructure& s, bool& zero) {
+  if (s.OperandInputs == nullptr || s.OperandCount < 1 || !s.InputIsPlain(1)) return false;
+  const TAtom* value = s.OperandInputs[0].Value;
+  long double count = 0;
+  if (TAtom::IsWord(value)) {
+    count = static_cast<long double>(CharCount(value->Text));
+  } else if (TAtom::IsWordOrNumber(value)) {
+    return false;
+  } else if (value != nullptr && NumberOrder(s, 1, 0) != 0) {
+    zero = false;
+    return true;
+  } else {
+    count = TAtom::Length(value);
+  }
+  zero = NumberOrder(s, count, 0) == 0;
+  return true;
+}
+
+// emptyp: (count :x) = 0. The two number atoms compare by their values
+// (CompareAtoms), so a count read as a number needs neither of them.
 TAtom* EmptypWithoutFrame(TInterpreter& in) {
   TStructure& s = in.S;
+  bool zero = false;
+  if (CountOfOperandIsZero(s, zero)) {
+    in.StatementCounter += 2;  // the calls of count and =
+    return BooleanResult(s, zero);
+  }
   TAtom* count = CountOf(in);
   TAtom* result = NewBoolean(s, CompareAtoms(s, count, NewWholeNumber(s, 0)) == 0);
   in.StatementCounter += 2;  // the calls of count and =
@@ -1169,17 +1240,14 @@ bool NoPumpWithinBody(const TInterpreter& in, ComposedBody body) {
 
 }  // namespace
 
-TPrimitive ComposedListRoutine(TInterpreter& in, const TAtom& procedure, uint8_t bodyKind) {
+namespace {
+
+// Finds the routine again and fills the memo with the state it holds for;
+// out of line, so that a call the memo answers saves no registers.
+[[gnu::noinline]] TPrimitive RememberComposedRoutine(TInterpreter& in, const TAtom& procedure, uint8_t bodyKind) {
   TStructure& s = in.S;
-  if (procedure.Parent != s.Root || procedure.FirstChild != nullptr || s.ModuleList != nullptr) return nullptr;
-  if (bodyKind < 1 || bodyKind > in.ComposedCalls.size()) return nullptr;
-  if (!NoPumpWithinBody(in, static_cast<ComposedBody>(bodyKind))) return nullptr;
   TInterpreter::TComposedCall& memo = in.ComposedCalls[bodyKind - 1];
   const uint64_t epoch = s.TopLevelEpoch();
-  if (memo.Procedure == &procedure && procedure.Left == memo.Value && IsAtom(memo.Value) &&
-      memo.Value->Stamp == memo.ValueStamp && memo.TopLevelEpoch == epoch && memo.Keywords == s.KeywordGeneration &&
-      memo.CaseSensitive == s.CaseSensitive && WrappersUnchanged(memo))
-    return memo.Routine;
   memo = TInterpreter::TComposedCall{};
   TPrimitive routine = ComposedRoutineFound(in, procedure, static_cast<ComposedBody>(bodyKind), memo.Wrappers);
   if (routine == nullptr) return nullptr;
@@ -1193,6 +1261,22 @@ TPrimitive ComposedListRoutine(TInterpreter& in, const TAtom& procedure, uint8_t
   memo.WrapperCount = static_cast<uint8_t>(
       std::count_if(memo.Wrappers.begin(), memo.Wrappers.end(), [](const auto& w) { return w.Procedure != nullptr; }));
   return routine;
+}
+
+}  // namespace
+
+TPrimitive ComposedListRoutine(TInterpreter& in, const TAtom& procedure, uint8_t bodyKind) {
+  TStructure& s = in.S;
+  if (procedure.Parent != s.Root || procedure.FirstChild != nullptr || s.ModuleList != nullptr) return nullptr;
+  if (bodyKind < 1 || bodyKind > in.ComposedCalls.size()) return nullptr;
+  if (!NoPumpWithinBody(in, static_cast<ComposedBody>(bodyKind))) return nullptr;
+  const TInterpreter::TComposedCall& memo = in.ComposedCalls[bodyKind - 1];
+  if (memo.Procedure == &procedure && procedure.Left == memo.Value && IsAtom(memo.Value) &&
+      memo.Value->Stamp == memo.ValueStamp && memo.TopLevelEpoch == s.TopLevelEpoch() &&
+      memo.Keywords == s.KeywordGeneration && memo.CaseSensitive == s.CaseSensitive && WrappersUnchanged(memo))
+    [[likely]]
+    return memo.Routine;
+  return RememberComposedRoutine(in, procedure, bodyKind);
 }
 
 namespace {
