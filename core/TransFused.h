@@ -217,6 +217,18 @@ struct TPlannedRound {
   uint32_t Count = 0;    // 0: no round of plans
   uint32_t Counted = 0;  // the statements a round counts: each one's own and its calls' bodies
   uint32_t Misses = 0;   // PlanRound's misses in a row
+  // Whether the round's statements change nothing its checks read: every
+  // call's routine changes no atom and no store goes into a procedure
+  // called (PlanRound).
+  bool MaySettle = false;
+  // The last round ran wholly by the plans, each store a plain one, and
+  // nothing ran after it (no pump, no history handler, no redraw); the
+  // statement count and pump serial then. The next round that finds both
+  // unchanged skips the checks nothing since could have changed
+  // (RunPlannedRound).
+  bool Settled = false;
+  uint32_t SettledStatements = 0;
+  uint32_t SettledPumps = 0;
 };
 // Fills the round from the list's statements; false where not every one
 // of them is a planned statement that stands now.
