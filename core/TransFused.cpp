@@ -421,10 +421,13 @@ bool PlanRound(const TInterpreter& in, TAtom* list, TPlannedRound& round) {
 // request, the frame's owner and the module list stay as the round found
 // them; and where the round's count shows that no count of its statements
 // (each one's own, each call's body) is a pump point, none of them needs
-// the pump's test. Each statement still tests what the statements before
-// it may change: the collector's due (they allocate), the list's cells and
-// the statement's code and plan (a routine may change a list in place), and
-// what follows a statement (AfterStatement).
+// the pump's test. Where one is, the statements before the one that counts
+// it run by their plans, and the statement loop takes over at that one.
+// Each statement still tests what the statements before it may change: the
+// collector's due (they allocate), the list's cells and the statement's
+// code and plan (a routine may change a list in place), and what follows a
+// statement (AfterStatement: only a pump there can stop, pause or halt the
+// run, since the planned statement's routines cannot).
 //
 // A settled round (TPlannedRound::Settled) skips the checks that only
 // program code, the host in a pump or an atom-changing routine could make
@@ -441,9 +444,8 @@ bool PlanRound(const TInterpreter& in, TAtom* list, TPlannedRound& round) {
 // values' kinds are still tested.
 bool RunPlannedRound(TInterpreter& in, TPlannedRound& round, TAtom*& running) {
   TStructure& s = in.S;
-  if (StopOrStepping(in.RunState) || s.HaltRequested || !PlanRootStands(s) ||
-      in.StatementCounter % kPumpInterval + round.Counted >= kPumpInterval)
-    return true;
+  if (StopOrStepping(in.RunState) || s.HaltRequested || !PlanRootStands(s)) return true;
+  const bool offPumpPoints = in.StatementCounter % kPumpInterval + round.Counted < kPumpInterval;
   bool settled =
       round.Settled && in.StatementCounter == round.SettledStatements && in.PumpSerial == round.SettledPumps;
   round.Settled = false;
@@ -462,7 +464,9 @@ bool RunPlannedRound(TInterpreter& in, TPlannedRound& round, TAtom*& running) {
       round.Count = 0;
       return true;
     }
-    if (CollectionDue(s)) [[unlikely]]
+    if (CollectionDue(s) ||
+        (!offPumpPoints && in.StatementCounter % kPumpInterval + 1 + planned->BodyStatements >= kPumpInterval))
+        [[unlikely]]
       return true;
     running = cell;
     LoadStatementPosition(s.CurrentPosition, ext->Position ? *ext->Position : TAtom::PositionOf(cell),
@@ -477,13 +481,14 @@ bool RunPlannedRound(TInterpreter& in, TPlannedRound& round, TAtom*& running) {
       return in.RunState != rsStop;
     }
     in.CodePointer = NextOfPlanned(s, *fast, *plan);
-    if (!in.PendingHistory.empty() || s.PumpPending || in.TopRedrawPending) [[unlikely]]
+    // AfterStatement does nothing unless one of these is due.
+    if (!in.PendingHistory.empty() || s.PumpPending || in.TopRedrawPending) [[unlikely]] {
       plain = false;
-    AfterStatement(in);
-    // A pump there (one a finaliser asked for) may have stopped, paused or
-    // halted the run: the statement loop's own tests take over.
-    if (StopOrStepping(in.RunState) || s.HaltRequested) [[unlikely]]
-      return in.RunState != rsStop;
+      AfterStatement(in);
+      // A pump there (one a finaliser asked for) may have stopped, paused or
+      // halted the run: the statement loop's own tests take over.
+      if (StopOrStepping(in.RunState) || s.HaltRequested) return in.RunState != rsStop;
+    }
     settled = settled && plain;
   }
   // A statement added past the round's last runs the ordinary way, and the
