@@ -216,12 +216,12 @@ inline bool SettledCallsMayRun(const TInterpreter& in) {
 // where one of them would decline. A variable among the values (a literal,
 // one read, a routine's answer) brings its members along: no call takes it
 // by value, nor the store. Settled (a settled round, RunPlannedRound): the
-// store's target is a Direct one and the calls' procedures stand as the
-// last check found them. Clears plain where the store was no plain store
-// into a Direct target.
+// store's target is a Direct one, and the calls' procedures and the
+// variables read stand as the last check found them. Clears plain where
+// the store was no plain store into a Direct target.
 template <bool kSettled>
-[[gnu::noinline]] bool RunPlannedMake(TInterpreter& in, const TPlannedValue* planned, const TPlannedMake& make,
-                                      bool& plain) {
+[[gnu::always_inline]] inline bool RunPlannedMakeInLine(TInterpreter& in, const TPlannedValue* planned,
+                                                        const TPlannedMake& make, bool& plain) {
   TStructure& s = in.S;
   TPosition& current = s.CurrentPosition;
   TPlannedStore store;
@@ -249,8 +249,13 @@ template <bool kSettled>
     if (kind == TPlannedKind::kRead) {
       const TAtom* variable = atom;
       atom = variable->Left;
-      if (variable->FirstChild != nullptr || (atom != nullptr && atom != none && atom->Kind == akVariable)) [[unlikely]]
-        goto decline;
+      // Settled: no member came since the check, and the value is the one
+      // checked then or one the round stored, no variable.
+      if constexpr (!kSettled) {
+        if (variable->FirstChild != nullptr || (atom != nullptr && atom != none && atom->Kind == akVariable))
+            [[unlikely]]
+          goto decline;
+      }
     } else if (kind == TPlannedKind::kLiteral) {
       // A pool slot holds the atoms of one identity: only whether it is in use can change.
       if (atom->OnChain == AtomChain::Free) atom = nullptr;
@@ -290,6 +295,19 @@ decline:
   current.EndPos = start.End;
   in.StatementCounter = statements;
   return false;
+}
+// Checked, out of line; settled, in the round's own loop.
+[[gnu::noinline]] bool RunCheckedPlannedMake(TInterpreter& in, const TPlannedValue* planned, const TPlannedMake& make,
+                                             bool& plain) {
+  return RunPlannedMakeInLine<false>(in, planned, make, plain);
+}
+template <bool kSettled>
+[[gnu::always_inline]] inline bool RunPlannedMake(TInterpreter& in, const TPlannedValue* planned,
+                                                  const TPlannedMake& make, bool& plain) {
+  if constexpr (kSettled)
+    return RunPlannedMakeInLine<true>(in, planned, make, plain);
+  else
+    return RunCheckedPlannedMake(in, planned, make, plain);
 }
 
 // Runs the statement's planned MAKEs from the first, each with all its
