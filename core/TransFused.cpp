@@ -460,65 +460,91 @@ bool PlanRound(const TInterpreter& in, TAtom* list, TPlannedRound& round) {
 // among them), and nothing followed them (no history handler, pump or
 // redraw). What an allocation may make due, the collector's due and the
 // values' kinds are still tested.
-bool RunPlannedRound(TInterpreter& in, TPlannedRound& round, TAtom*& running) {
+// The REPEAT's next round begun right after a settled one, as RunRepeat
+// and TListRounds::Run begin it, where nothing they do between the two can
+// be seen: a round is left, no pump follows this one (the REPEAT's own
+// every kRepeatPumpInterval rounds), no halt was asked for, no redraw is
+// due, and no collection is due at the next one's start (before which Run
+// puts the caller's position back). The result and stop are as a round
+// leaves them, and the settled round changed nothing else Run tests.
+inline bool BeginNextRound(TInterpreter& in, TRepeatRounds* more) {
+  const TStructure& s = in.S;
+  if (more == nullptr || more->Left <= 1 || more->Iteration % kRepeatPumpInterval == 0 || s.HaltRequested ||
+      in.SceneDirty || s.AllocationCount >= s.CollectorLimits.Threshold)
+    return false;
+  --more->Left;  // the REPEAT counts the last round itself
+  ++more->Iteration;
+  in.S.RepeatCounter = more->Iteration;
+  in.LastValue = nullptr;
+  in.CodePointer = more->List;
+  ++in.RoundSerial;
+  return true;
+}
+
+bool RunPlannedRound(TInterpreter& in, TPlannedRound& round, TAtom*& running, TRepeatRounds* more) {
   TStructure& s = in.S;
   if (StopOrStepping(in.RunState) || s.HaltRequested || !PlanRootStands(s)) return true;
-  const bool offPumpPoints = in.StatementCounter % kPumpInterval + round.Counted < kPumpInterval;
   bool settled =
       round.Settled && in.StatementCounter == round.SettledStatements && in.PumpSerial == round.SettledPumps;
-  round.Settled = false;
-  // Whether this round, so far, leaves the next one settled.
-  bool plain = round.MaySettle;
-  const TPlannedRoundStatement* const end = round.Statements.data() + round.Count;
-  for (const TPlannedRoundStatement* planned = round.Statements.data(); planned != end; ++planned) {
-    TAtom* const cell = planned->Cell;
-    const TFastCode* const fast = planned->Fast;
-    const TFusedStatementPlan* const plan = planned->Plan;
-    const TAtom::Extension* ext = cell->Ext.get();
-    if (in.CodePointer != cell ||
-        (!settled && (cell->Left == nullptr || ext == nullptr || ext->Fast.get() != fast ||
-                      fast->Generation != ext->CodeGeneration || fast->Plan.get() != plan ||
-                      plan->BodyStatements != planned->BodyStatements || !PlanNamesStand(s, *plan)))) [[unlikely]] {
+  for (;;) {
+    const bool offPumpPoints = in.StatementCounter % kPumpInterval + round.Counted < kPumpInterval;
+    round.Settled = false;
+    // Whether this round, so far, leaves the next one settled.
+    bool plain = round.MaySettle;
+    const TPlannedRoundStatement* const end = round.Statements.data() + round.Count;
+    for (const TPlannedRoundStatement* planned = round.Statements.data(); planned != end; ++planned) {
+      TAtom* const cell = planned->Cell;
+      const TFastCode* const fast = planned->Fast;
+      const TFusedStatementPlan* const plan = planned->Plan;
+      const TAtom::Extension* ext = cell->Ext.get();
+      if (in.CodePointer != cell ||
+          (!settled && (cell->Left == nullptr || ext == nullptr || ext->Fast.get() != fast ||
+                        fast->Generation != ext->CodeGeneration || fast->Plan.get() != plan ||
+                        plan->BodyStatements != planned->BodyStatements || !PlanNamesStand(s, *plan)))) [[unlikely]] {
+        round.Count = 0;
+        return true;
+      }
+      if (CollectionDue(s) ||
+          (!offPumpPoints && in.StatementCounter % kPumpInterval + 1 + planned->BodyStatements >= kPumpInterval))
+          [[unlikely]]
+        return true;
+      running = cell;
+      LoadStatementPosition(s.CurrentPosition, ext->Position ? *ext->Position : TAtom::PositionOf(cell),
+                            in.InterpretDepth, cell);
+      ++in.StatementCounter;
+      const size_t done = settled ? RunPlannedMakes<true>(in, *fast, *plan, planned->Makes, plain)
+                                  : RunPlannedMakes<false>(in, *fast, *plan, planned->Makes, plain);
+      if (done != planned->Makes) [[unlikely]] {
+        // The plans still stand: the next round tries them again.
+        in.CodePointer = InterpretPastPlan(in, cell, *fast, false, done, true);
+        AfterStatement(in);
+        return in.RunState != rsStop;
+      }
+      in.CodePointer = NextOfPlanned(s, *fast, *plan);
+      // AfterStatement does nothing unless one of these is due.
+      if (!in.PendingHistory.empty() || s.PumpPending || in.TopRedrawPending) [[unlikely]] {
+        plain = false;
+        AfterStatement(in);
+        // A pump there (one a finaliser asked for) may have stopped, paused or
+        // halted the run: the statement loop's own tests take over.
+        if (StopOrStepping(in.RunState) || s.HaltRequested) return in.RunState != rsStop;
+      }
+      settled = settled && plain;
+    }
+    // A statement added past the round's last runs the ordinary way, and the
+    // round is found again.
+    if (IsAtom(in.CodePointer) && in.CodePointer->Left != nullptr) {
       round.Count = 0;
       return true;
     }
-    if (CollectionDue(s) ||
-        (!offPumpPoints && in.StatementCounter % kPumpInterval + 1 + planned->BodyStatements >= kPumpInterval))
-        [[unlikely]]
-      return true;
-    running = cell;
-    LoadStatementPosition(s.CurrentPosition, ext->Position ? *ext->Position : TAtom::PositionOf(cell),
-                          in.InterpretDepth, cell);
-    ++in.StatementCounter;
-    const size_t done = settled ? RunPlannedMakes<true>(in, *fast, *plan, planned->Makes, plain)
-                                : RunPlannedMakes<false>(in, *fast, *plan, planned->Makes, plain);
-    if (done != planned->Makes) [[unlikely]] {
-      // The plans still stand: the next round tries them again.
-      in.CodePointer = InterpretPastPlan(in, cell, *fast, false, done, true);
-      AfterStatement(in);
-      return in.RunState != rsStop;
-    }
-    in.CodePointer = NextOfPlanned(s, *fast, *plan);
-    // AfterStatement does nothing unless one of these is due.
-    if (!in.PendingHistory.empty() || s.PumpPending || in.TopRedrawPending) [[unlikely]] {
-      plain = false;
-      AfterStatement(in);
-      // A pump there (one a finaliser asked for) may have stopped, paused or
-      // halted the run: the statement loop's own tests take over.
-      if (StopOrStepping(in.RunState) || s.HaltRequested) return in.RunState != rsStop;
-    }
-    settled = settled && plain;
+    round.Settled = plain;
+    round.SettledStatements = in.StatementCounter;
+    round.SettledPumps = in.PumpSerial;
+    // The next round finds the round settled, and the stop and stepping
+    // state, the frame's owner and the module list as this one did.
+    if (!plain || !BeginNextRound(in, more)) return true;
+    settled = true;
   }
-  // A statement added past the round's last runs the ordinary way, and the
-  // round is found again.
-  if (IsAtom(in.CodePointer) && in.CodePointer->Left != nullptr) {
-    round.Count = 0;
-    return true;
-  }
-  round.Settled = plain;
-  round.SettledStatements = in.StatementCounter;
-  round.SettledPumps = in.PumpSerial;
-  return true;
 }
 
 void PlanFusedStatement(TInterpreter& in, const TFastCode& fast, const std::vector<int32_t>& code) {

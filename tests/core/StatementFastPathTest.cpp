@@ -295,6 +295,10 @@ INSTANTIATE_TEST_SUITE_P(
         TPumpCase{u"make \"x 0\nrepeat 300 [make \"i repeat, make \"w (word3 \"item :i \"x), make \"x add :x cnt :w]\n"
                   u"print :x",
                   PumpAction::kRedefineCountBetweenRounds},
+        // Settled rounds run one after another up to a count with a fraction.
+        TPumpCase{u"make \"x 0\nrepeat 333.5 [make \"i repeat, make \"w (word3 \"item :i \"x), make \"x add :x cnt :w]\n"
+                  u"print :x :i",
+                  PumpAction::kWatch},
         // A list whose first statement the tight loop refuses, a count past
         // any end that a stop ends, and a loop in every round of another.
         TPumpCase{u"make \"x 0\nrepeat 700 [make \"y cnt \"ab, make \"x add :x 1]\nprint :x :y", PumpAction::kWatch},
