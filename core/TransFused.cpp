@@ -432,6 +432,29 @@ bool PlanRound(const TInterpreter& in, TAtom* list, TPlannedRound& round) {
   return true;
 }
 
+// The REPEAT's next round begun right after a settled one, as RunRepeat
+// and TListRounds::Run begin it, where nothing they do between the two can
+// be seen: a round is left, no pump follows this one (the REPEAT's own
+// every kRepeatPumpInterval rounds), no halt was asked for, no redraw is
+// due, and no collection is due at the next one's start (before which Run
+// puts the caller's position back). The result and stop are as a round
+// leaves them, and the settled round changed nothing else Run tests.
+namespace {
+bool BeginNextRound(TInterpreter& in, TRepeatRounds* more) {
+  const TStructure& s = in.S;
+  if (more == nullptr || more->Left <= 1 || more->Iteration % kRepeatPumpInterval == 0 || s.HaltRequested ||
+      in.SceneDirty || s.AllocationCount >= s.CollectorLimits.Threshold)
+    return false;
+  --more->Left;  // the REPEAT counts the last round itself
+  ++more->Iteration;
+  in.S.RepeatCounter = more->Iteration;
+  in.LastValue = nullptr;
+  in.CodePointer = more->List;
+  ++in.RoundSerial;
+  return true;
+}
+}  // namespace
+
 // Checked once a round: a planned statement pumps nothing, pauses nowhere,
 // reports no error (a routine that raises makes its MAKE decline, and the
 // rest of the statement runs past the plan, when nothing is skipped any
@@ -450,37 +473,19 @@ bool PlanRound(const TInterpreter& in, TAtom* list, TPlannedRound& round) {
 // A settled round (TPlannedRound::Settled) skips the checks that only
 // program code, the host in a pump or an atom-changing routine could make
 // fail: the statement's cell, code, plan and names, the stores' targets
-// (PlannedStore), the calls' logging and topic, and their procedures'
-// values, flags and bodies (PlannedRoutineStands). Since the last round
+// (PlannedStore), the calls' logging and topic, their procedures' values,
+// flags and bodies (PlannedRoutineStands), and the shape and value kind of
+// the variables read. Since the last round
 // checked them all, no statement but the round's own ran (every statement
 // counts, and a collection starts only at a statement of the ordinary
 // loops), nothing was pumped (PumpSerial), and the round's own statements
 // changed none of it: their routines change no atom and run no code
 // (MaySettle), their stores only set variables' values (no procedure's
 // among them), and nothing followed them (no history handler, pump or
-// redraw). What an allocation may make due, the collector's due and the
-// values' kinds are still tested.
-// The REPEAT's next round begun right after a settled one, as RunRepeat
-// and TListRounds::Run begin it, where nothing they do between the two can
-// be seen: a round is left, no pump follows this one (the REPEAT's own
-// every kRepeatPumpInterval rounds), no halt was asked for, no redraw is
-// due, and no collection is due at the next one's start (before which Run
-// puts the caller's position back). The result and stop are as a round
-// leaves them, and the settled round changed nothing else Run tests.
-inline bool BeginNextRound(TInterpreter& in, TRepeatRounds* more) {
-  const TStructure& s = in.S;
-  if (more == nullptr || more->Left <= 1 || more->Iteration % kRepeatPumpInterval == 0 || s.HaltRequested ||
-      in.SceneDirty || s.AllocationCount >= s.CollectorLimits.Threshold)
-    return false;
-  --more->Left;  // the REPEAT counts the last round itself
-  ++more->Iteration;
-  in.S.RepeatCounter = more->Iteration;
-  in.LastValue = nullptr;
-  in.CodePointer = more->List;
-  ++in.RoundSerial;
-  return true;
-}
-
+// redraw). What an allocation may make due, the collector's due, the
+// literals' atoms and the calls' answers are still tested. A settled round
+// goes on with the REPEAT's next round itself where nothing between the
+// two could be seen (BeginNextRound), as a settled one.
 bool RunPlannedRound(TInterpreter& in, TPlannedRound& round, TAtom*& running, TRepeatRounds* more) {
   TStructure& s = in.S;
   if (StopOrStepping(in.RunState) || s.HaltRequested || !PlanRootStands(s)) return true;
