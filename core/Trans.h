@@ -349,6 +349,9 @@ public:
   int32_t InterpretDepth = 0;     // nesting of Interpret
   int32_t CallDepth = 0;          // nesting of procedure calls and assignments
   uint32_t StatementCounter = 0;  // statements since start-up
+  // Message pumps since start-up (PumpMessages, WaitForMessages): the host may
+  // run code or change variables there without a statement being counted.
+  uint32_t PumpSerial = 0;
   bool InPlaneEvent = false;      // a plane-event procedure runs: no pumping
   int32_t StepDepth = -1;         // InterpretDepth at the last step-over pause
   int32_t StepLine = -1;          // its line

@@ -966,11 +966,13 @@ TAtom* TInterpreter::CalleeOf(TAtom& procedure) {
 }
 
 void PumpMessages(TInterpreter& in) {
+  ++in.PumpSerial;
   if (in.host().pumpShowsVariables()) in.NoteEscape();
   in.host().processMessages();
 }
 
 void WaitForMessages(TInterpreter& in, int ms) {
+  ++in.PumpSerial;
   if (in.host().pumpShowsVariables()) in.NoteEscape();
   in.host().waitAndProcessMessages(ms);
 }

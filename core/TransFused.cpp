@@ -151,22 +151,28 @@ inline TPlannedStore PlannedStore(const TStructure& s, TAtom* variable) {
 }
 
 // StorePlain of a value that is no variable (the MAKE's values are none).
-// Into a Direct target: its parent is the root, an atom.
-inline void StorePlanned(TInterpreter& in, const TPlannedStore& store, TAtom* value, const TAtom* none) {
+// Into a Direct target: its parent is the root, an atom. True where the
+// store only set the variable's value into a Direct target (no flag, mark
+// or member of it changed).
+inline bool StorePlanned(TInterpreter& in, const TPlannedStore& store, TAtom* value, const TAtom* none) {
   TAtom* variable = store.Target.Variable;
   if (!store.Direct || value == none) [[unlikely]] {
     TPlainStore target = store.Target;
     if (value == none) target.Stores = false;  // as FindPlainStore decides for it
     StorePlain(in, target, value);
-    return;
+    return false;
   }
   const TAtom* old = variable->Left;
+  bool plain = true;
   if (variable->FirstChild == nullptr &&
-      (old == nullptr || old == none || (old->Kind != akWinObject && old->Kind != akMemoryBlock))) [[likely]]
+      (old == nullptr || old == none || (old->Kind != akWinObject && old->Kind != akMemoryBlock))) [[likely]] {
     variable->Left = value;
-  else
+  } else {
     StorePlainValueOtherwise(in, store.Target, value);
+    plain = false;
+  }
   if ((variable->Parent->Flags & afFrame) != 0) in.NoteEscape();
+  return plain;
 }
 
 // What the calls of a MAKE check before each of them (FusedCall,
@@ -185,6 +191,15 @@ inline bool PlannedCallsMayRun(const TInterpreter& in, uint32_t calls) {
   return (in.StatementCounter + 1) % kPumpInterval + calls <= kPumpInterval;
 }
 
+// PlannedCallsMayRun in a settled round (RunPlannedRound): only what an
+// allocation or a routine's work may have made due since it last held.
+// Logging and the topic change only by program code or in a pump, and the
+// round's count keeps its calls off the pump points.
+inline bool SettledCallsMayRun(const TInterpreter& in) {
+  const TStructure& s = in.S;
+  return !in.SceneDirty && !s.HaltRequested && !s.PumpPending && !in.TopRedrawPending && in.PendingHistory.empty();
+}
+
 // A planned call's routine run on the values on top (the inputs), as the
 // fused step's call runs it (FusedCall, TransInterpret.cpp): false where
 // it raised. Out of line: the MAKE's loop keeps its own state in registers
@@ -200,12 +215,23 @@ inline bool PlannedCallsMayRun(const TInterpreter& in, uint32_t calls) {
 // RunFusedValueMake has them); false, with nothing done that anyone sees,
 // where one of them would decline. A variable among the values (a literal,
 // one read, a routine's answer) brings its members along: no call takes it
-// by value, nor the store.
-[[gnu::noinline]] bool RunPlannedMake(TInterpreter& in, const TPlannedValue* planned, const TPlannedMake& make) {
+// by value, nor the store. Settled (a settled round, RunPlannedRound): the
+// store's target is a Direct one, and the calls' procedures and the
+// variables read stand as the last check found them. Clears plain where
+// the store was no plain store into a Direct target.
+template <bool kSettled>
+[[gnu::always_inline]] inline bool RunPlannedMakeInLine(TInterpreter& in, const TPlannedValue* planned,
+                                                        const TPlannedMake& make, bool& plain) {
   TStructure& s = in.S;
   TPosition& current = s.CurrentPosition;
-  const TPlannedStore store = PlannedStore(s, make.Variable);
-  if (store.Target.Variable == nullptr || (make.Calls != 0 && !PlannedCallsMayRun(in, make.Calls))) return false;
+  TPlannedStore store;
+  if constexpr (kSettled) {
+    store = {{make.Variable, true}, true};
+    if (make.Calls != 0 && !SettledCallsMayRun(in)) return false;
+  } else {
+    store = PlannedStore(s, make.Variable);
+    if (store.Target.Variable == nullptr || (make.Calls != 0 && !PlannedCallsMayRun(in, make.Calls))) return false;
+  }
   const TAtom* const none = SystemValue;
   const TPlannedRange start{current.StartPos, current.EndPos};
   const uint32_t statements = in.StatementCounter;
@@ -223,8 +249,13 @@ inline bool PlannedCallsMayRun(const TInterpreter& in, uint32_t calls) {
     if (kind == TPlannedKind::kRead) {
       const TAtom* variable = atom;
       atom = variable->Left;
-      if (variable->FirstChild != nullptr || (atom != nullptr && atom != none && atom->Kind == akVariable)) [[unlikely]]
-        goto decline;
+      // Settled: no member came since the check, and the value is the one
+      // checked then or one the round stored, no variable.
+      if constexpr (!kSettled) {
+        if (variable->FirstChild != nullptr || (atom != nullptr && atom != none && atom->Kind == akVariable))
+            [[unlikely]]
+          goto decline;
+      }
     } else if (kind == TPlannedKind::kLiteral) {
       // A pool slot holds the atoms of one identity: only whether it is in use can change.
       if (atom->OnChain == AtomChain::Free) atom = nullptr;
@@ -232,8 +263,10 @@ inline bool PlannedCallsMayRun(const TInterpreter& in, uint32_t calls) {
         goto decline;
     } else if (kind == TPlannedKind::kCall) {
       // As the fused step's call makes it (FusedCall, TransInterpret.cpp).
-      if (!PlannedRoutineStands(*value, none)) [[unlikely]]
-        goto decline;
+      if constexpr (!kSettled) {
+        if (!PlannedRoutineStands(*value, none)) [[unlikely]]
+          goto decline;
+      }
       current.StartPos = range.Start;
       current.EndPos = range.End;
       top -= value->Inputs;
@@ -253,7 +286,8 @@ inline bool PlannedCallsMayRun(const TInterpreter& in, uint32_t calls) {
     *top++ = {atom, range.Start, range.End};
     if (value == last) break;
   }
-  StorePlanned(in, store, values[0].Value, none);
+  if (!StorePlanned(in, store, values[0].Value, none) || !store.Direct) [[unlikely]]
+    plain = false;
   in.LastValue = store.Target.Variable;
   return true;
 decline:
@@ -262,19 +296,34 @@ decline:
   in.StatementCounter = statements;
   return false;
 }
+// Checked, out of line; settled, in the round's own loop.
+[[gnu::noinline]] bool RunCheckedPlannedMake(TInterpreter& in, const TPlannedValue* planned, const TPlannedMake& make,
+                                             bool& plain) {
+  return RunPlannedMakeInLine<false>(in, planned, make, plain);
+}
+template <bool kSettled>
+[[gnu::always_inline]] inline bool RunPlannedMake(TInterpreter& in, const TPlannedValue* planned,
+                                                  const TPlannedMake& make, bool& plain) {
+  if constexpr (kSettled)
+    return RunPlannedMakeInLine<true>(in, planned, make, plain);
+  else
+    return RunCheckedPlannedMake(in, planned, make, plain);
+}
 
 // Runs the statement's planned MAKEs from the first, each with all its
 // effects, while they run by the plan; returns how many did. Once all
-// did, the statement's end is as the superinstructions leave it.
+// did, the statement's end is as the superinstructions leave it. Clears
+// plain as RunPlannedMake does.
+template <bool kSettled>
 [[gnu::always_inline]] inline size_t RunPlannedMakes(TInterpreter& in, const TFastCode& fast,
-                                                    const TFusedStatementPlan& plan, size_t makes) {
+                                                    const TFusedStatementPlan& plan, size_t makes, bool& plain) {
   // A plan that stands has one planned MAKE for each of the statement's.
   const TPlannedValue* values = plan.Values.data();
   const TPlannedMake* const first = plan.Makes.data();
   const TPlannedMake* const last = first + (makes - 1);
   const TFusedMake* make = fast.Fused.data();
   for (const TPlannedMake* planned = first;; ++planned, ++make) {
-    if (!RunPlannedMake(in, values, *planned)) [[unlikely]]
+    if (!RunPlannedMake<kSettled>(in, values, *planned, plain)) [[unlikely]]
       return static_cast<size_t>(planned - first);
     make->Declines = 0;
     if (planned == last) break;
@@ -300,6 +349,42 @@ decline:
   return slot == SystemValue || slot->OnChain != AtomChain::Free ? slot : nullptr;
 }
 
+// The frameless routines that change no atom: they read their inputs and
+// answer a new atom or one of them (all of the library's but EXPR, which
+// makes its list an expression in place). A round that calls any other
+// keeps its checks on every statement.
+constexpr ExportOrdinal kChangesNoAtom[] = {
+    exLOGONOT,      exLOGOAND,     exLOGOOR,      exLOGOSUM,      exLOGOMUL,     exLOGOSUB,    exLOGODIV,
+    exLOGOEQUALP,   exLOGOLESSP,   exLOGOGREATERP, exLOGOLEQP,    exLOGOGEQP,    exLOGOPI,     exLOGOSQRT,
+    exLOGOEXP,      exLOGOLOGN,    exLOGOTRUNC,   exLOGOABS,      exLOGONEG,     exLOGOSIGN,   exLOGOSIN,
+    exLOGOCOS,      exLOGOTAN,     exLOGOCOTAN,   exLOGOARCSIN,   exLOGOARCCOS,  exLOGOARCTAN, exLOGOARCCOTAN,
+    exLOGORANDOM,   exLOGOPOW,     exLOGOROUND,   exLOGONUMBERP,  exLOGOWORDP,   exLOGOLISTP,  exLOGOWORD,
+    exLOGOLIST,     exLOGOSE,      exLOGOCOUNT,   exLOGOBF,       exLOGOBL,      exLOGOFIRST,  exLOGOLAST,
+    exLOGOASCII,    exLOGOCHAR,    exLOGOEPSILON, exLOGOMS,       exLOGOSETMAX,  exLOGOSETMIN,
+};
+bool ChangesNoAtom(const TInterpreter& in, int32_t routine) {
+  for (const ExportOrdinal ordinal : kChangesNoAtom)
+    if (in.ExportRoutineIndex[static_cast<size_t>(ordinal)] == routine + 1) return true;
+  return false;
+}
+
+// Whether a round of these statements changes nothing that the checks a
+// settled round skips read: its calls' routines change no atom, and no
+// store goes into a procedure it calls (a name's variable and procedure
+// may be one atom).
+bool RoundMaySettle(const TInterpreter& in, const TPlannedRound& round) {
+  for (uint32_t i = 0; i < round.Count; ++i) {
+    for (const TPlannedValue& value : round.Statements[i].Plan->Values) {
+      if (value.Kind != TPlannedKind::kCall) continue;
+      if (!ChangesNoAtom(in, value.Routine)) return false;
+      for (uint32_t j = 0; j < round.Count; ++j)
+        for (const TPlannedMake& make : round.Statements[j].Plan->Makes)
+          if (make.Variable == value.Atom) return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 TAtom* FillAtomSlot(const TStructure& s, TAtom*& slot, int32_t identity) {
@@ -311,7 +396,8 @@ TAtom* RunPlannedStatement(TInterpreter& in, TAtom* statement, const TFastCode& 
   const TFusedStatementPlan& plan = *fast.Plan;
   if (PlanStands(s, plan)) [[likely]] {
     const size_t makes = plan.Makes.size();
-    const size_t done = RunPlannedMakes(in, fast, plan, makes);
+    bool plain = true;
+    const size_t done = RunPlannedMakes<false>(in, fast, plan, makes, plain);
     if (done == makes) [[likely]]
       return NextOfPlanned(s, fast, plan);
     return InterpretPastPlan(in, statement, fast, quiet, done, true);
@@ -341,8 +427,33 @@ bool PlanRound(const TInterpreter& in, TAtom* list, TPlannedRound& round) {
   if (count == 0 || counted >= kPumpInterval) return false;
   round.Count = count;
   round.Counted = counted;
+  round.MaySettle = RoundMaySettle(in, round);
+  round.Settled = false;
   return true;
 }
+
+// The REPEAT's next round begun right after a settled one, as RunRepeat
+// and TListRounds::Run begin it, where nothing they do between the two can
+// be seen: a round is left, no pump follows this one (the REPEAT's own
+// every kRepeatPumpInterval rounds), no halt was asked for, no redraw is
+// due, and no collection is due at the next one's start (before which Run
+// puts the caller's position back). The result and stop are as a round
+// leaves them, and the settled round changed nothing else Run tests.
+namespace {
+bool BeginNextRound(TInterpreter& in, TRepeatRounds* more) {
+  const TStructure& s = in.S;
+  if (more == nullptr || more->Left <= 1 || more->Iteration % kRepeatPumpInterval == 0 || s.HaltRequested ||
+      in.SceneDirty || s.AllocationCount >= s.CollectorLimits.Threshold)
+    return false;
+  --more->Left;  // the REPEAT counts the last round itself
+  ++more->Iteration;
+  in.S.RepeatCounter = more->Iteration;
+  in.LastValue = nullptr;
+  in.CodePointer = more->List;
+  ++in.RoundSerial;
+  return true;
+}
+}  // namespace
 
 // Checked once a round: a planned statement pumps nothing, pauses nowhere,
 // reports no error (a routine that raises makes its MAKE decline, and the
@@ -351,51 +462,94 @@ bool PlanRound(const TInterpreter& in, TAtom* list, TPlannedRound& round) {
 // request, the frame's owner and the module list stay as the round found
 // them; and where the round's count shows that no count of its statements
 // (each one's own, each call's body) is a pump point, none of them needs
-// the pump's test. Each statement still tests what the statements before
-// it may change: the collector's due (they allocate), the list's cells and
-// the statement's code and plan (a routine may change a list in place), and
-// what follows a statement (AfterStatement).
-bool RunPlannedRound(TInterpreter& in, TPlannedRound& round, TAtom*& running) {
+// the pump's test. Where one is, the statements before the one that counts
+// it run by their plans, and the statement loop takes over at that one.
+// Each statement still tests what the statements before it may change: the
+// collector's due (they allocate), the list's cells and the statement's
+// code and plan (a routine may change a list in place), and what follows a
+// statement (AfterStatement: only a pump there can stop, pause or halt the
+// run, since the planned statement's routines cannot).
+//
+// A settled round (TPlannedRound::Settled) skips the checks that only
+// program code, the host in a pump or an atom-changing routine could make
+// fail: the statement's cell, code, plan and names, the stores' targets
+// (PlannedStore), the calls' logging and topic, their procedures' values,
+// flags and bodies (PlannedRoutineStands), and the shape and value kind of
+// the variables read. Since the last round
+// checked them all, no statement but the round's own ran (every statement
+// counts, and a collection starts only at a statement of the ordinary
+// loops), nothing was pumped (PumpSerial), and the round's own statements
+// changed none of it: their routines change no atom and run no code
+// (MaySettle), their stores only set variables' values (no procedure's
+// among them), and nothing followed them (no history handler, pump or
+// redraw). What an allocation may make due, the collector's due, the
+// literals' atoms and the calls' answers are still tested. A settled round
+// goes on with the REPEAT's next round itself where nothing between the
+// two could be seen (BeginNextRound), as a settled one.
+bool RunPlannedRound(TInterpreter& in, TPlannedRound& round, TAtom*& running, TRepeatRounds* more) {
   TStructure& s = in.S;
-  if (StopOrStepping(in.RunState) || s.HaltRequested || !PlanRootStands(s) ||
-      in.StatementCounter % kPumpInterval + round.Counted >= kPumpInterval)
-    return true;
-  const TPlannedRoundStatement* const end = round.Statements.data() + round.Count;
-  for (const TPlannedRoundStatement* planned = round.Statements.data(); planned != end; ++planned) {
-    TAtom* const cell = planned->Cell;
-    const TFastCode* const fast = planned->Fast;
-    const TFusedStatementPlan* const plan = planned->Plan;
-    const TAtom::Extension* ext = cell->Ext.get();
-    if (in.CodePointer != cell || cell->Left == nullptr || ext == nullptr || ext->Fast.get() != fast ||
-        fast->Generation != ext->CodeGeneration || fast->Plan.get() != plan ||
-        plan->BodyStatements != planned->BodyStatements || !PlanNamesStand(s, *plan)) [[unlikely]] {
+  if (StopOrStepping(in.RunState) || s.HaltRequested || !PlanRootStands(s)) return true;
+  bool settled =
+      round.Settled && in.StatementCounter == round.SettledStatements && in.PumpSerial == round.SettledPumps;
+  for (;;) {
+    const bool offPumpPoints = in.StatementCounter % kPumpInterval + round.Counted < kPumpInterval;
+    round.Settled = false;
+    // Whether this round, so far, leaves the next one settled.
+    bool plain = round.MaySettle;
+    const TPlannedRoundStatement* const end = round.Statements.data() + round.Count;
+    for (const TPlannedRoundStatement* planned = round.Statements.data(); planned != end; ++planned) {
+      TAtom* const cell = planned->Cell;
+      const TFastCode* const fast = planned->Fast;
+      const TFusedStatementPlan* const plan = planned->Plan;
+      const TAtom::Extension* ext = cell->Ext.get();
+      if (in.CodePointer != cell ||
+          (!settled && (cell->Left == nullptr || ext == nullptr || ext->Fast.get() != fast ||
+                        fast->Generation != ext->CodeGeneration || fast->Plan.get() != plan ||
+                        plan->BodyStatements != planned->BodyStatements || !PlanNamesStand(s, *plan)))) [[unlikely]] {
+        round.Count = 0;
+        return true;
+      }
+      if (CollectionDue(s) ||
+          (!offPumpPoints && in.StatementCounter % kPumpInterval + 1 + planned->BodyStatements >= kPumpInterval))
+          [[unlikely]]
+        return true;
+      running = cell;
+      LoadStatementPosition(s.CurrentPosition, ext->Position ? *ext->Position : TAtom::PositionOf(cell),
+                            in.InterpretDepth, cell);
+      ++in.StatementCounter;
+      const size_t done = settled ? RunPlannedMakes<true>(in, *fast, *plan, planned->Makes, plain)
+                                  : RunPlannedMakes<false>(in, *fast, *plan, planned->Makes, plain);
+      if (done != planned->Makes) [[unlikely]] {
+        // The plans still stand: the next round tries them again.
+        in.CodePointer = InterpretPastPlan(in, cell, *fast, false, done, true);
+        AfterStatement(in);
+        return in.RunState != rsStop;
+      }
+      in.CodePointer = NextOfPlanned(s, *fast, *plan);
+      // AfterStatement does nothing unless one of these is due.
+      if (!in.PendingHistory.empty() || s.PumpPending || in.TopRedrawPending) [[unlikely]] {
+        plain = false;
+        AfterStatement(in);
+        // A pump there (one a finaliser asked for) may have stopped, paused or
+        // halted the run: the statement loop's own tests take over.
+        if (StopOrStepping(in.RunState) || s.HaltRequested) return in.RunState != rsStop;
+      }
+      settled = settled && plain;
+    }
+    // A statement added past the round's last runs the ordinary way, and the
+    // round is found again.
+    if (IsAtom(in.CodePointer) && in.CodePointer->Left != nullptr) {
       round.Count = 0;
       return true;
     }
-    if (CollectionDue(s)) [[unlikely]]
-      return true;
-    running = cell;
-    LoadStatementPosition(s.CurrentPosition, ext->Position ? *ext->Position : TAtom::PositionOf(cell),
-                          in.InterpretDepth, cell);
-    ++in.StatementCounter;
-    const size_t done = RunPlannedMakes(in, *fast, *plan, planned->Makes);
-    if (done != planned->Makes) [[unlikely]] {
-      // The plans still stand: the next round tries them again.
-      in.CodePointer = InterpretPastPlan(in, cell, *fast, false, done, true);
-      AfterStatement(in);
-      return in.RunState != rsStop;
-    }
-    in.CodePointer = NextOfPlanned(s, *fast, *plan);
-    AfterStatement(in);
-    // A pump there (one a finaliser asked for) may have stopped, paused or
-    // halted the run: the statement loop's own tests take over.
-    if (StopOrStepping(in.RunState) || s.HaltRequested) [[unlikely]]
-      return in.RunState != rsStop;
+    round.Settled = plain;
+    round.SettledStatements = in.StatementCounter;
+    round.SettledPumps = in.PumpSerial;
+    // The next round finds the round settled, and the stop and stepping
+    // state, the frame's owner and the module list as this one did.
+    if (!plain || !BeginNextRound(in, more)) return true;
+    settled = true;
   }
-  // A statement added past the round's last runs the ordinary way, and the
-  // round is found again.
-  if (IsAtom(in.CodePointer) && in.CodePointer->Left != nullptr) round.Count = 0;
-  return true;
 }
 
 void PlanFusedStatement(TInterpreter& in, const TFastCode& fast, const std::vector<int32_t>& code) {

@@ -217,16 +217,37 @@ struct TPlannedRound {
   uint32_t Count = 0;    // 0: no round of plans
   uint32_t Counted = 0;  // the statements a round counts: each one's own and its calls' bodies
   uint32_t Misses = 0;   // PlanRound's misses in a row
+  // Whether the round's statements change nothing its checks read: every
+  // call's routine changes no atom and no store goes into a procedure
+  // called (PlanRound).
+  bool MaySettle = false;
+  // The last round ran wholly by the plans, each store a plain one, and
+  // nothing ran after it (no pump, no history handler, no redraw); the
+  // statement count and pump serial then. The next round that finds both
+  // unchanged skips the checks nothing since could have changed
+  // (RunPlannedRound).
+  bool Settled = false;
+  uint32_t SettledStatements = 0;
+  uint32_t SettledPumps = 0;
 };
 // Fills the round from the list's statements; false where not every one
 // of them is a planned statement that stands now.
 bool PlanRound(const TInterpreter& in, TAtom* list, TPlannedRound& round);
+// The rounds of a REPEAT (RunRepeat's): how many are left with the one
+// running, and its count; List the round list.
+struct TRepeatRounds {
+  int64_t& Left;
+  int64_t& Iteration;
+  TAtom* List;
+};
 // Runs the round's statements by their plans while they stand, as the
 // round loop runs them (RunStatementShortWay), from the first on, and
 // leaves the code pointer on the statement where the round loop goes on.
 // False: a stop was asked for and the round ends. Forgets the round
-// (Count 0) where the list or a statement's code changed.
-bool RunPlannedRound(TInterpreter& in, TPlannedRound& round, TAtom*& running);
+// (Count 0) where the list or a statement's code changed. Once a round
+// settled, goes on with the REPEAT's next rounds (more, when not null)
+// while nothing the loop does between two rounds can be seen.
+bool RunPlannedRound(TInterpreter& in, TPlannedRound& round, TAtom*& running, TRepeatRounds* more);
 
 // InterpretFastCode past a plan that did not run the whole statement (its
 // first planned MAKEs ran, planStands: it stood; TransInterpret.cpp).

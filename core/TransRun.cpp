@@ -329,8 +329,8 @@ public:
   ~TListRounds() { Release(); }
   TListRounds(const TListRounds&) = delete;
   TListRounds& operator=(const TListRounds&) = delete;
-  // Runs one round as RunCode would.
-  void Run();
+  // Runs one round as RunCode would, or more (RunPlannedRound).
+  void Run(TRepeatRounds& more);
   // Puts the caller's position back; call it before anything between two
   // rounds that may run code or read the position (a message pump).
   void Release();
@@ -394,7 +394,7 @@ void RunCode(TInterpreter& in) {
 
 namespace {
 
-[[gnu::always_inline]] inline void TListRounds::Run() {
+[[gnu::always_inline]] inline void TListRounds::Run(TRepeatRounds& more) {
   TInterpreter& in = in_;
   TStructure& s = in.S;
   // A redraw due at the start reads the caller's position: that round, and
@@ -427,7 +427,7 @@ namespace {
   TAtom* running = nullptr;
   try {
     if (round_.Count == 0 && WorthPlanningRound()) round_.Misses = PlanRound(in, list_, round_) ? 0 : round_.Misses + 1;
-    if (round_.Count != 0 && !RunPlannedRound(in, round_, plannedRunning_)) {
+    if (round_.Count != 0 && !RunPlannedRound(in, round_, plannedRunning_, &more)) {
       in.RoundsList = nullptr;
       return;
     }
@@ -464,10 +464,11 @@ void RunRepeat(TInterpreter& in, TAtom* list, long double count) {
   // hardly ever changes while the list runs: once refused, it is not asked
   // again (which costs nothing but the tight loop).
   bool fusedRoundsRefused = false;
+  TRepeatRounds more{rounds, iteration, list};
   while (rounds > 0) {
     ++iteration;
     s.RepeatCounter = iteration;
-    held.Run();
+    held.Run(more);
     --rounds;
     if (iteration % kRepeatPumpInterval == 0 && !in.InPlaneEvent) {
       held.Release();

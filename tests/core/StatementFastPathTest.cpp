@@ -62,6 +62,8 @@ INSTANTIATE_TEST_SUITE_P(
         // The wrapper redefined, then erased, in the middle of a loop.
         u"make \"x 1\nrepeat 4 [make \"x add :x 1, if eq :x 3 [make \"add [[:a :b] output mul :a :b]]]\nprint :x\n"
         u"to add :a :b\noutput dll.zavta.LOGOSUB\nend\nmake \"x add :x 1\nprint :x",
+        // A round that stores into the procedure it calls.
+        u"make \"x 0\nrepeat 300 [make \"x add :x cnt \"ab, make \"cnt [[:a] output 5]]\nprint :x",
         // A local and an input shadowing the global the statement reads and stores.
         u"make \"x 10\nto p :x\nmake \"x add :x 1\noutput :x\nend\nto q\nlocal \"x\nmake \"x 5\nmake \"x add :x 1\n"
         u"output :x\nend\nprint p 1 q :x",
@@ -203,7 +205,18 @@ struct TPumpedRun {
   std::vector<std::string> Pumps;  // what each pump saw
 };
 
-enum class PumpAction { kWatch, kStopAtThird, kResetX, kRedefineCount };
+// kRedefineCount: at the second pump; ...BetweenRounds: at the first pump
+// off the statement pump points (REPEAT's own, between two rounds).
+enum class PumpAction { kWatch, kStopAtThird, kResetX, kRedefineCount, kRedefineCountBetweenRounds };
+
+// A host may change the program without a statement counted: here a
+// definition whose statement's count is taken back.
+bool RedefineUncounted(TInterpreter& in, std::u16string_view definition) {
+  const uint32_t statements = in.StatementCounter;
+  const bool defined = RunText(in, definition, u"pump") == 0;
+  in.StatementCounter = statements;
+  return defined;
+}
 
 TPumpedRun RunWatchingPumps(std::u16string_view program, bool fastPaths, PumpAction action) {
   TestState t;
@@ -211,6 +224,7 @@ TPumpedRun RunWatchingPumps(std::u16string_view program, bool fastPaths, PumpAct
   s.FastPaths = fastPaths;
   TInterpreter in{s};
   TPumpedRun outcome;
+  bool redefined = false;
   EXPECT_EQ(RunText(in,
                     u"to add :a :b\noutput dll.zavta.LOGOSUM\nend\nto mul :a :b\noutput dll.zavta.LOGOMUL\nend\n"
                     u"to word3 :a :b :c\noutput dll.zavta.LOGOWORD\nend\nto cnt :a\noutput dll.zavta.LOGOCOUNT\nend\n",
@@ -224,6 +238,8 @@ TPumpedRun RunWatchingPumps(std::u16string_view program, bool fastPaths, PumpAct
     if (action == PumpAction::kResetX && outcome.Pumps.size() % 2 == 1) RunText(in, u"make \"x 0", u"pump");
     if (action == PumpAction::kRedefineCount && outcome.Pumps.size() == 2)
       RunText(in, u"to cnt :a\noutput dll.zavta.LOGOFIRST\nend", u"pump");
+    if (action == PumpAction::kRedefineCountBetweenRounds && in.StatementCounter % kPumpInterval != 0 && !redefined)
+      redefined = RedefineUncounted(in, u"to cnt :a\noutput 100\nend");
   };
   RunText(in, program, u"test");
   for (const auto& line : t.Host.Lines) outcome.Lines.push_back(U8(line.Text));
@@ -275,6 +291,14 @@ INSTANTIATE_TEST_SUITE_P(
                   PumpAction::kResetX},
         TPumpCase{u"make \"x 0\nrepeat 500 [make \"i repeat, make \"x add :x cnt :i]\nprint :x",
                   PumpAction::kRedefineCount},
+        // Settled rounds (nothing ran between them) and a pump between two.
+        TPumpCase{u"make \"x 0\nrepeat 300 [make \"i repeat, make \"w (word3 \"item :i \"x), make \"x add :x cnt :w]\n"
+                  u"print :x",
+                  PumpAction::kRedefineCountBetweenRounds},
+        // Settled rounds run one after another up to a count with a fraction.
+        TPumpCase{u"make \"x 0\nrepeat 333.5 [make \"i repeat, make \"w (word3 \"item :i \"x), make \"x add :x cnt :w]\n"
+                  u"print :x :i",
+                  PumpAction::kWatch},
         // A list whose first statement the tight loop refuses, a count past
         // any end that a stop ends, and a loop in every round of another.
         TPumpCase{u"make \"x 0\nrepeat 700 [make \"y cnt \"ab, make \"x add :x 1]\nprint :x :y", PumpAction::kWatch},
