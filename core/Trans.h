@@ -630,11 +630,21 @@ inline void PrepareOwnArithmetic(const TStructure& s) {
 // body's statement may run without it. The next statement's count is one
 // of the pump's.
 constexpr uint32_t kPumpInterval = 160;  // statements between two message pumps
+
+// Whether a statement count is one the pump runs at (a multiple of
+// kPumpInterval), by multiplying: in code the compiler takes for rarely run
+// the remainder would be a division, a slow instruction on every call.
+[[gnu::always_inline]] constexpr bool IsPumpCount(uint32_t count) {
+  static_assert(kPumpInterval == 32 * 5);
+  const uint32_t quotient = static_cast<uint32_t>((uint64_t{count >> 5} * 0xCCCCCCCDu) >> 34);  // count / 160
+  return count == quotient * kPumpInterval;
+}
+
 [[gnu::always_inline]] inline bool NothingDueBeforeNextStatement(const TInterpreter& in) {
   const TStructure& s = in.S;
   return !in.SceneDirty && !s.HaltRequested && !s.PumpPending && !in.TopRedrawPending && in.PendingHistory.empty() &&
          in.RunState != rsStop && in.RunState != rsRunCommand && in.RunState != rsRunStep && in.RunState != rsRunTo &&
-         (in.StatementCounter + 1) % kPumpInterval != 0;
+         !IsPumpCount(in.StatementCounter + 1);
 }
 
 // --- the interpreter loop (TransInterpret.cpp) ---------------------------------

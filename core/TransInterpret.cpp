@@ -140,6 +140,26 @@ private:
 // answer (each memo on the op still standing) is inlined where the calls
 // are made, and everything that fills a memo again is out of line.
 
+// The library routines (+ - * / < > =) whose answer on two number inputs
+// a call computes itself, exactly as the routine does: the arithmetic of
+// its number routine, the comparison's tolerance, its shared truth words.
+enum class TwoNumberStep : uint8_t { kNone, kSum, kDifference, kProduct, kQuotient, kBelow, kAbove, kEqual };
+
+// The step of the library routine with that number in the bound-routine
+// table; kNone for any other routine (a program's own included).
+inline TwoNumberStep TwoNumberStepOf(const TInterpreter& in, int32_t routine) {
+  const int32_t slot = routine + 1;
+  const auto& index = in.ExportRoutineIndex;
+  if (slot == index[exLOGOSUM]) return TwoNumberStep::kSum;
+  if (slot == index[exLOGOSUB]) return TwoNumberStep::kDifference;
+  if (slot == index[exLOGOLESSP]) return TwoNumberStep::kBelow;
+  if (slot == index[exLOGOMUL]) return TwoNumberStep::kProduct;
+  if (slot == index[exLOGOGREATERP]) return TwoNumberStep::kAbove;
+  if (slot == index[exLOGOEQUALP]) return TwoNumberStep::kEqual;
+  if (slot == index[exLOGODIV]) return TwoNumberStep::kQuotient;
+  return TwoNumberStep::kNone;
+}
+
 // Reads how the body's statement decoded into the call site's memo: the
 // first call, a redefinition, another procedure found.
 [[gnu::noinline]] void ReadCalleeBody(TInterpreter& in, const TFastOp& site, const TAtom& body) {
@@ -151,6 +171,12 @@ private:
   site.BodyRoutine = decoded.IsWrapper ? decoded.Statement.Routine : -1;
   site.BodyComposed = decoded.IsWrapper ? 0 : decoded.Composed;
   site.BodyLine = decoded.Line;
+  // A routine's number keeps its meaning and its frameless entry: the
+  // tables only grow, each entry set when the routine is bound.
+  const int32_t routine = site.BodyRoutine;
+  site.BodyStep = static_cast<uint8_t>(routine >= 0 ? TwoNumberStepOf(in, routine) : TwoNumberStep::kNone);
+  const size_t index = static_cast<size_t>(routine);
+  site.BodyFrameless = routine >= 0 && index < in.FramelessRoutines.size() ? in.FramelessRoutines[index] : nullptr;
 }
 
 // The routine a call of the procedure may run without a frame (a direct
@@ -171,10 +197,8 @@ private:
   if (site.BodyLine == -1) return nullptr;
   line = site.BodyLine;
   wrappedRoutine = site.BodyRoutine;
-  if (wrappedRoutine >= 0) [[likely]] {
-    const size_t index = static_cast<size_t>(wrappedRoutine);
-    return index < in.FramelessRoutines.size() ? in.FramelessRoutines[index] : nullptr;
-  }
+  if (wrappedRoutine >= 0) [[likely]]
+    return site.BodyFrameless;
   return site.BodyComposed != 0 ? ComposedListRoutine(in, procedure, site.BodyComposed) : nullptr;  // fput, emptyp
 }
 
@@ -296,26 +320,6 @@ inline bool TryRoutine(TInterpreter& in, TPrimitive routine, const TStackEntry* 
   return false;
 }
 
-// The library routines (+ - * / < > =) whose answer on two number inputs
-// a call computes itself, exactly as the routine does: the arithmetic of
-// its number routine, the comparison's tolerance, its shared truth words.
-enum class TwoNumberStep : uint8_t { kNone, kSum, kDifference, kProduct, kQuotient, kBelow, kAbove, kEqual };
-
-// The step of the library routine with that number in the bound-routine
-// table; kNone for any other routine (a program's own included).
-inline TwoNumberStep TwoNumberStepOf(const TInterpreter& in, int32_t routine) {
-  const int32_t slot = routine + 1;
-  const auto& index = in.ExportRoutineIndex;
-  if (slot == index[exLOGOSUM]) return TwoNumberStep::kSum;
-  if (slot == index[exLOGOSUB]) return TwoNumberStep::kDifference;
-  if (slot == index[exLOGOLESSP]) return TwoNumberStep::kBelow;
-  if (slot == index[exLOGOMUL]) return TwoNumberStep::kProduct;
-  if (slot == index[exLOGOGREATERP]) return TwoNumberStep::kAbove;
-  if (slot == index[exLOGOEQUALP]) return TwoNumberStep::kEqual;
-  if (slot == index[exLOGODIV]) return TwoNumberStep::kQuotient;
-  return TwoNumberStep::kNone;
-}
-
 // The routine's answer on two number values (first: input 2, second:
 // input 1), or null where the routine itself must run: an input that is no
 // number atom nor a word already read as one (the routine reads or raises),
@@ -380,14 +384,18 @@ TAtom* TwoNumberAnswer(TStructure& s, TwoNumberStep step, const TAtom* firstAtom
   if (!held && items.size() < count) return false;
   const TStackEntry* inputs = held ? operands.Top(count) : items.data() + (items.size() - count);
   if (!op.SiteByValue) return false;
-  for (size_t i = 0; i < count; ++i)
-    if (TAtom::IsVariable(inputs[i].Value)) return false;
+  if (count == 2) {
+    if (TAtom::IsVariable(inputs[0].Value) || TAtom::IsVariable(inputs[1].Value)) return false;
+  } else {
+    for (size_t i = 0; i < count; ++i)
+      if (TAtom::IsVariable(inputs[i].Value)) return false;
+  }
 
   const int32_t start = s.CurrentPosition.StartPos;
   const int32_t end = s.CurrentPosition.EndPos;
   TAtom* result = nullptr;
   if (count == 2 && target.WrappedRoutine >= 0)
-    result = TwoNumberAnswer(s, TwoNumberStepOf(in, target.WrappedRoutine), inputs[1].Value, inputs[0].Value);
+    result = TwoNumberAnswer(s, static_cast<TwoNumberStep>(op.BodyStep), inputs[1].Value, inputs[0].Value);
   if (result == nullptr && !TryRoutine(in, routine, inputs, inputCount, line, result)) return false;
   ++in.StatementCounter;  // the body's statement
   if (held)
