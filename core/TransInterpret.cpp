@@ -409,14 +409,15 @@ TAtom* TwoNumberAnswer(TStructure& s, TwoNumberStep step, const TAtom* firstAtom
   return true;
 }
 
-// The name's push and ocValueOf: the value of a variable without members.
-bool FastValueOf(TInterpreter& in, TFastStack& operands, TAtom* name) {
+// The name's push and ocValueOf: the value of a variable without members,
+// pushed with the range start..end (the look-up reads no position).
+bool FastValueOf(TInterpreter& in, TFastStack& operands, TAtom* name, int32_t start, int32_t end) {
   if (!TAtom::IsWord(name)) return false;
   TStructure& s = in.S;
   const TAtom* variable = s.FindNameOfToken(*name);
   if (variable == nullptr || variable->FirstChild != nullptr) return false;
   in.LastValue = name;  // the name's pop
-  operands.Push(variable->Left, s.CurrentPosition.StartPos, s.CurrentPosition.EndPos);
+  operands.Push(variable->Left, start, end);
   return true;
 }
 
@@ -1002,60 +1003,88 @@ bool RunFastCode(TInterpreter& in, const TFastCode& fast, const std::vector<int3
   const TFastOp* const ops = fast.Ops.data();
   const size_t size = fast.Ops.size();
   size_t at = index;
+  // The range as the ops set it, held here and stored into the position
+  // before anything that may read the position (a routine, a user call, a
+  // store, a branch, the end of the ops); pushes and reads of a variable
+  // take it from here.
+  int32_t start = current.StartPos;
+  int32_t end = current.EndPos;
+  auto storeRange = [&current, &start, &end] {
+    current.StartPos = start;
+    current.EndPos = end;
+  };
+  auto loadRange = [&current, &start, &end] {
+    start = current.StartPos;
+    end = current.EndPos;
+  };
   // Each case goes on with the next op, ends the statement or falls out of
   // the switch where the op declines.
   for (; at < size; ++at) {
     const TFastOp& op = ops[at];
-    const int32_t oldStart = current.StartPos;
-    const int32_t oldEnd = current.EndPos;
+    const int32_t oldStart = start;
+    const int32_t oldEnd = end;
     if (op.SpanStart != kNoSpan) {
-      current.StartPos = op.SpanStart;
-      current.EndPos = op.SpanEnd;
+      start = op.SpanStart;
+      end = op.SpanEnd;
     }
     switch (op.Kind) {
       case foPush:
-        operands.Push(AtomThroughSlot(s, op.OperandAtom, op.Operand), current.StartPos, current.EndPos);
+        operands.Push(AtomThroughSlot(s, op.OperandAtom, op.Operand), start, end);
         continue;
       case foQuote: {
         TAtom* literal = AtomThroughSlot(s, op.OperandAtom, op.Operand);
         in.LastValue = literal;
-        operands.Push(literal, current.StartPos, current.EndPos);
+        operands.Push(literal, start, end);
         continue;
       }
       case foValueOf:
-        if (FastValueOf(in, operands, AtomThroughSlot(s, op.OperandAtom, op.Operand))) continue;
+        if (FastValueOf(in, operands, AtomThroughSlot(s, op.OperandAtom, op.Operand), start, end)) continue;
         break;
       case foCall:
-        if (FastCall(in, operands, op, code, userCall)) continue;
-        if (userCall == nullptr) break;
-        if (calls != nullptr && CallInPlace(in, op, code, *calls, *std::exchange(userCall, nullptr), operands.Frame()))
+        storeRange();
+        if (FastCall(in, operands, op, code, userCall)) {
+          loadRange();
           continue;
+        }
+        if (userCall == nullptr) break;
+        if (calls != nullptr && CallInPlace(in, op, code, *calls, *std::exchange(userCall, nullptr), operands.Frame())) {
+          loadRange();
+          continue;
+        }
         index = at;
         next = nullptr;
         return calls != nullptr && !calls->PastCall;  // ended by the call
       case foMake:
-        if (FastMake(in, operands)) continue;
+        storeRange();
+        if (FastMake(in, operands)) {
+          loadRange();
+          continue;
+        }
         break;
       case foCounter:
         operands.Push(NewNumber(s, static_cast<long double>(op.Operand == 1 ? s.WhileCounter : s.RepeatCounter)),
-                      current.StartPos, current.EndPos);
+                      start, end);
         continue;
       case foPop:
         if (operands.Depth() > 0) {
           const TStackEntry top = operands.Pop();
           in.LastValue = top.Value;
-          current.StartPos = top.StartPos;
-          current.EndPos = top.EndPos;
+          start = top.StartPos;
+          end = top.EndPos;
         } else {
+          storeRange();
           PopToPosition(in);
+          loadRange();
         }
         continue;
       case foEnd:
+        storeRange();
         operands.Flush();
         next = AtomThroughSlot(s, op.OperandAtom, op.Operand);
         index = at;
         return true;
       case foOutput:
+        storeRange();
         // The value's pop; what it leaves on the stack is never read.
         if (operands.Depth() > 0) {
           in.LastValue = operands.Pop().Value;
@@ -1069,6 +1098,7 @@ bool RunFastCode(TInterpreter& in, const TFastCode& fast, const std::vector<int3
         index = at;
         return true;
       case foStop:
+        storeRange();
         in.ResultAtom = SystemValue;
         in.StopFlag = true;
         operands.Flush();
@@ -1076,6 +1106,7 @@ bool RunFastCode(TInterpreter& in, const TFastCode& fast, const std::vector<int3
         index = at;
         return true;
       case foIf:
+        storeRange();
         if (!FastIf(in, operands, op.Operand == 1)) break;
         if (in.ResultAtom != SystemValue || in.StopFlag) {
           // The branch ended the body: the loop's next stop test ends the statement.
@@ -1084,6 +1115,7 @@ bool RunFastCode(TInterpreter& in, const TFastCode& fast, const std::vector<int3
           index = at;
           return true;
         }
+        loadRange();
         continue;
       case foGeneral:
         break;
@@ -1095,6 +1127,7 @@ bool RunFastCode(TInterpreter& in, const TFastCode& fast, const std::vector<int3
     index = at;
     return false;
   }
+  storeRange();
   operands.Flush();
   index = at;
   return false;
