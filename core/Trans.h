@@ -633,11 +633,13 @@ constexpr uint32_t kPumpInterval = 160;  // statements between two message pumps
 
 // Whether a statement count is one the pump runs at (a multiple of
 // kPumpInterval), by multiplying: in code the compiler takes for rarely run
-// the remainder would be a division, a slow instruction on every call.
+// the remainder would be a division, a slow instruction on every call. A
+// multiple of 32 * 5 times the inverse of 5 (modulo 2^32), turned right by
+// 5 bits, is at most the largest count's quotient; no other count is.
 [[gnu::always_inline]] constexpr bool IsPumpCount(uint32_t count) {
-  static_assert(kPumpInterval == 32 * 5);
-  const uint32_t quotient = static_cast<uint32_t>((uint64_t{count >> 5} * 0xCCCCCCCDu) >> 34);  // count / 160
-  return count == quotient * kPumpInterval;
+  static_assert(kPumpInterval == 32 * 5 && 5 * 0xCCCCCCCDu == 1);
+  const uint32_t product = count * 0xCCCCCCCDu;
+  return ((product >> 5) | (product << 27)) <= UINT32_MAX / kPumpInterval;
 }
 
 [[gnu::always_inline]] inline bool NothingDueBeforeNextStatement(const TInterpreter& in) {
