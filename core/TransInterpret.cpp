@@ -27,9 +27,6 @@
 
 namespace {
 
-// DUMP shows at most this many characters of a value.
-constexpr size_t kDumpValueLength = 50;
-
 // --- scope guards ------------------------------------------------------------------
 
 // One level of Interpret: the depth counter, and, when an error leaves the
@@ -1216,59 +1213,6 @@ void CallBoundRoutine(TInterpreter& in, int32_t index, bool outside) {
     return;
   }
   Push(in, result);
-}
-
-// --- error helpers -------------------------------------------------------------------
-
-std::u16string BadArgMessage(const TStructure& s, int inputNumber, std::u16string_view what) {
-  return s.MessageText(u"BADARG", {static_cast<long long>(inputNumber), std::u16string(what)});
-}
-
-void RaiseInputError(TInterpreter& in, std::u16string_view key, const std::u16string& message, const TAtom* offending,
-                     int32_t start, int32_t end) {
-  TStructure& s = in.S;
-  // Nothing reads the parameter files of an error that is not raised.
-  if (s.CurrentPosition.Line != -1) {
-    std::u16string dump;
-    TAtom::DumpTree(s, offending, u"", dump);
-    WriteErrorFile(s, 4, dump);
-    WriteErrorFile(s, 5, TAtom::KindName(offending, false));
-    WriteErrorFile(s, 6, TAtom::KindName(offending, true));
-  }
-  RaiseAt(in, key, message, start, end);
-}
-
-void PrintVariableTree(TInterpreter& in) {
-  TStructure& s = in.S;
-  if (!IsAtom(s.Root)) return;
-  // Depth-first without recursion: a variable, then its children from the
-  // newest to the oldest, each followed by its own subtree.
-  struct Pending {
-    TAtom* Variable;
-    size_t Depth;
-  };
-  std::vector<Pending> pending{{s.Root, 0}};
-  std::u16string line;
-  while (!pending.empty()) {
-    const Pending item = pending.back();
-    pending.pop_back();
-    TAtom* v = item.Variable;
-    if (v != s.Root && v->NextSibling != nullptr) pending.push_back({v->NextSibling, item.Depth});
-    if (v->FirstChild != nullptr) pending.push_back({v->FirstChild, item.Depth + 1});
-
-    line.assign(item.Depth * 3, u' ');
-    line += v->Text;
-    line += u" = ";
-    std::u16string value = TAtom::ToText(s, v->Left);
-    if (value.size() > kDumpValueLength) {
-      size_t cut = kDumpValueLength;
-      // Never split a surrogate pair.
-      if (value[cut - 1] >= 0xD800 && value[cut - 1] <= 0xDBFF) --cut;
-      value.resize(cut);
-    }
-    line += value;
-    PrintToOutput(s, line);
-  }
 }
 
 // --- the loop --------------------------------------------------------------------------
