@@ -352,6 +352,8 @@ struct TFastOp {
   mutable int32_t BodyRoutine = -1;    // a direct wrapper's routine number; else -1
   mutable uint8_t BodyComposed = 0;    // else a composed library body's kind, or 0
   mutable int32_t BodyLine = -1;       // the line the statement raises at; -1: no frameless way
+  mutable uint8_t BodyStep = 0;        // the two-number step the short way computes for its routine; 0: none
+  mutable TAtom* (*BodyFrameless)(TInterpreter&) = nullptr;  // the routine's frameless entry (set once per routine)
 };
 // An instruction "make "name V" of a statement made only of such
 // instructions: V made of literals, ":name" reads, the loop counters and

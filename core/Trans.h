@@ -633,11 +633,23 @@ inline void PrepareOwnArithmetic(const TStructure& s) {
 // body's statement may run without it. The next statement's count is one
 // of the pump's.
 constexpr uint32_t kPumpInterval = 160;  // statements between two message pumps
+
+// Whether a statement count is one the pump runs at (a multiple of
+// kPumpInterval), by multiplying: in code the compiler takes for rarely run
+// the remainder would be a division, a slow instruction on every call. A
+// multiple of 32 * 5 times the inverse of 5 (modulo 2^32), turned right by
+// 5 bits, is at most the largest count's quotient; no other count is.
+[[gnu::always_inline]] constexpr bool IsPumpCount(uint32_t count) {
+  static_assert(kPumpInterval == 32 * 5 && 5 * 0xCCCCCCCDu == 1);
+  const uint32_t product = count * 0xCCCCCCCDu;
+  return ((product >> 5) | (product << 27)) <= UINT32_MAX / kPumpInterval;
+}
+
 [[gnu::always_inline]] inline bool NothingDueBeforeNextStatement(const TInterpreter& in) {
   const TStructure& s = in.S;
   return !in.SceneDirty && !s.HaltRequested && !s.PumpPending && !in.TopRedrawPending && in.PendingHistory.empty() &&
          in.RunState != rsStop && in.RunState != rsRunCommand && in.RunState != rsRunStep && in.RunState != rsRunTo &&
-         (in.StatementCounter + 1) % kPumpInterval != 0;
+         !IsPumpCount(in.StatementCounter + 1);
 }
 
 // --- the interpreter loop (TransInterpret.cpp) ---------------------------------

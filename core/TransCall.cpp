@@ -90,9 +90,9 @@ void RaiseKeyed(TStructure& s, const std::u16string& key, std::u16string message
 constexpr size_t kSpareFramesPerProcedure = 1024;
 
 // The frame kept its shape: exactly its input cells, none pinned, none with
-// members, extensions or flags.
-[[gnu::always_inline]] inline bool IsBareFrame(const TAtom* frame, int32_t inputCount) {
-  if (!IsAtom(frame) || frame->RefCount != 0 || frame->Parent != nullptr || frame->Ext || frame->Flags != 0)
+// members, extensions or flags; the frame itself held by pins pins.
+[[gnu::always_inline]] inline bool IsBareFrame(const TAtom* frame, int32_t inputCount, int32_t pins) {
+  if (!IsAtom(frame) || frame->RefCount != pins || frame->Parent != nullptr || frame->Ext || frame->Flags != 0)
     return false;
   int32_t cells = 0;
   for (const TAtom* c = frame->FirstChild; c != nullptr; c = c->NextSibling, ++cells)
@@ -100,18 +100,22 @@ constexpr size_t kSpareFramesPerProcedure = 1024;
   return cells == inputCount;
 }
 
-[[gnu::always_inline]] inline void KeepForNextCall(TInterpreter::TSpareCallFrames& spare, const TAtom* body, TAtom* frame,
-                                                   int32_t inputCount) {
-  if (!IsBareFrame(frame, inputCount)) return;
+// Keeps the frame for a later call of the body, pinned by the table. A
+// pinned frame comes with the one pin its caller held, which the table
+// takes over where it keeps the frame (true); else the caller still holds it.
+[[gnu::always_inline]] inline bool KeepForNextCall(TInterpreter::TSpareCallFrames& spare, const TAtom* body, TAtom* frame,
+                                                   int32_t inputCount, bool pinned = false) {
+  if (!IsBareFrame(frame, inputCount, pinned ? 1 : 0)) return false;
   if (spare.Body != body) {
     for (TAtom* old : spare.Frames) TAtom::DecRef(old);
     spare.Frames.clear();
     spare.Body = body;
     spare.ShortBodyCode = UINT32_MAX;
   }
-  if (spare.Frames.size() >= kSpareFramesPerProcedure) return;
+  if (spare.Frames.size() >= kSpareFramesPerProcedure) return false;
   spare.Frames.push_back(frame);
-  TAtom::IncRef(frame);
+  if (!pinned) TAtom::IncRef(frame);
+  return true;
 }
 
 // A body whose first statement outputs the answer of one routine that keeps
@@ -461,7 +465,7 @@ using TKeptCells = std::array<TAtom*, 8>;
 // (all by value, none an object, the same names); its cells in written
 // order in cells. Null when none fits.
 [[gnu::always_inline]] inline TAtom* TakeKeptFrame(const TCall& call, TInterpreter::TSpareCallFrames& spare,
-                                                    const TAtom* body, TKeptCells& cells) {
+                                                    const TAtom* body, TKeptCells& cells, bool keepPin = false) {
   if (spare.Frames.empty() || spare.Body != body) return nullptr;
   TAtom* frame = spare.Frames.back();
   const std::vector<TStackEntry>& items = call.CallerStack.Items;
@@ -480,7 +484,7 @@ using TKeptCells = std::array<TAtom*, 8>;
       return nullptr;
   }
   spare.Frames.pop_back();
-  TAtom::DecRef(frame);  // the pin it was kept with; the call pins it anew
+  if (!keepPin) TAtom::DecRef(frame);  // the pin it was kept with; the call pins it anew (or takes this one)
   return frame;
 }
 
@@ -682,17 +686,18 @@ void LogProcedureLine(TInterpreter& in, std::u16string_view head, std::u16string
 // The exit of a call in a kept frame, CallScope's for that case on every
 // path: the frame left, CallDepth, afActive put back, the frame off its
 // procedure and kept again when the call offered it, the pins, the
-// position's Procedure and the code pointer.
+// position's Procedure and the code pointer. The frame comes pinned by the
+// pin the table of kept frames held on it, which goes back to the table
+// with the frame when it is kept again.
 class KeptFrameScope {
 public:
-  KeptFrameScope(TInterpreter& in, TAtom& procedure, TAtom& frame)
+  KeptFrameScope(TInterpreter& in, TAtom& procedure, TAtom& pinnedFrame)
       : in_(in),
         procedure_(procedure),
-        frame_(frame),
+        frame_(pinnedFrame),
         savedProcedure_(in.S.CurrentPosition.Procedure),
         savedCodePointer_(in.CodePointer) {
     TAtom::IncRef(&procedure_);
-    TAtom::IncRef(&frame_);
   }
   ~KeptFrameScope() {
     TStructure& s = in_.S;
@@ -701,9 +706,9 @@ public:
     if (activeSet_ && !wasActive_) TAtom::SetFlag(&procedure_, afActive, false);
     TAtom::SetFlag(&frame_, afFrame, false);
     UnlinkFrame(frame_);
-    TAtom::DecRef(&frame_);
-    if (spare_ != nullptr && spareGeneration_ == in_.SpareFramesGeneration)
-      KeepForNextCall(*spare_, body_, &frame_, inputCount_);
+    if (spare_ == nullptr || spareGeneration_ != in_.SpareFramesGeneration ||
+        !KeepForNextCall(*spare_, body_, &frame_, inputCount_, true))
+      TAtom::DecRef(&frame_);
     TAtom::DecRef(&procedure_);
     s.CurrentPosition.Procedure = savedProcedure_;
     in_.CodePointer = savedCodePointer_;
@@ -770,7 +775,7 @@ void ReadBodyWays(TInterpreter& in, TInterpreter::TSpareCallFrames& spare, const
   TInterpreter::TSpareCallFrames& spare = in.SpareFramesOf(&procedure);
   const uint64_t spareGeneration = in.SpareFramesGeneration;
   TKeptCells cells;  // filled by TakeKeptFrame before any read
-  TAtom* const frame = TakeKeptFrame(call, spare, body, cells);
+  TAtom* const frame = TakeKeptFrame(call, spare, body, cells, true);  // with the table's pin
   if (frame == nullptr) return false;
 
   KeptFrameScope scope(in, procedure, *frame);

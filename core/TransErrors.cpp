@@ -15,6 +15,7 @@
 #include "core/Host.h"
 #include "core/Text.h"
 #include "core/Trans.h"
+#include "core/TransOps.h"
 
 namespace {
 
@@ -538,3 +539,23 @@ void TruncateErrorTrace(TInterpreter& in, size_t length) {
 }
 
 void ClearErrorHistory(TInterpreter& in) { TruncateErrorTrace(in, 0); }
+
+// --- input errors ------------------------------------------------------------------
+
+std::u16string BadArgMessage(const TStructure& s, int inputNumber, std::u16string_view what) {
+  return s.MessageText(u"BADARG", {static_cast<long long>(inputNumber), std::u16string(what)});
+}
+
+void RaiseInputError(TInterpreter& in, std::u16string_view key, const std::u16string& message, const TAtom* offending,
+                     int32_t start, int32_t end) {
+  TStructure& s = in.S;
+  // Nothing reads the parameter files of an error that is not raised.
+  if (s.CurrentPosition.Line != -1) {
+    std::u16string dump;
+    TAtom::DumpTree(s, offending, u"", dump);
+    WriteErrorFile(s, 4, dump);
+    WriteErrorFile(s, 5, TAtom::KindName(offending, false));
+    WriteErrorFile(s, 6, TAtom::KindName(offending, true));
+  }
+  RaiseAt(in, key, message, start, end);
+}

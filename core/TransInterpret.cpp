@@ -27,9 +27,6 @@
 
 namespace {
 
-// DUMP shows at most this many characters of a value.
-constexpr size_t kDumpValueLength = 50;
-
 // --- scope guards ------------------------------------------------------------------
 
 // One level of Interpret: the depth counter, and, when an error leaves the
@@ -140,6 +137,26 @@ private:
 // answer (each memo on the op still standing) is inlined where the calls
 // are made, and everything that fills a memo again is out of line.
 
+// The library routines (+ - * / < > =) whose answer on two number inputs
+// a call computes itself, exactly as the routine does: the arithmetic of
+// its number routine, the comparison's tolerance, its shared truth words.
+enum class TwoNumberStep : uint8_t { kNone, kSum, kDifference, kProduct, kQuotient, kBelow, kAbove, kEqual };
+
+// The step of the library routine with that number in the bound-routine
+// table; kNone for any other routine (a program's own included).
+inline TwoNumberStep TwoNumberStepOf(const TInterpreter& in, int32_t routine) {
+  const int32_t slot = routine + 1;
+  const auto& index = in.ExportRoutineIndex;
+  if (slot == index[exLOGOSUM]) return TwoNumberStep::kSum;
+  if (slot == index[exLOGOSUB]) return TwoNumberStep::kDifference;
+  if (slot == index[exLOGOLESSP]) return TwoNumberStep::kBelow;
+  if (slot == index[exLOGOMUL]) return TwoNumberStep::kProduct;
+  if (slot == index[exLOGOGREATERP]) return TwoNumberStep::kAbove;
+  if (slot == index[exLOGOEQUALP]) return TwoNumberStep::kEqual;
+  if (slot == index[exLOGODIV]) return TwoNumberStep::kQuotient;
+  return TwoNumberStep::kNone;
+}
+
 // Reads how the body's statement decoded into the call site's memo: the
 // first call, a redefinition, another procedure found.
 [[gnu::noinline]] void ReadCalleeBody(TInterpreter& in, const TFastOp& site, const TAtom& body) {
@@ -151,6 +168,12 @@ private:
   site.BodyRoutine = decoded.IsWrapper ? decoded.Statement.Routine : -1;
   site.BodyComposed = decoded.IsWrapper ? 0 : decoded.Composed;
   site.BodyLine = decoded.Line;
+  // A routine's number keeps its meaning and its frameless entry: the
+  // tables only grow, each entry set when the routine is bound.
+  const int32_t routine = site.BodyRoutine;
+  site.BodyStep = static_cast<uint8_t>(routine >= 0 ? TwoNumberStepOf(in, routine) : TwoNumberStep::kNone);
+  const size_t index = static_cast<size_t>(routine);
+  site.BodyFrameless = routine >= 0 && index < in.FramelessRoutines.size() ? in.FramelessRoutines[index] : nullptr;
 }
 
 // The routine a call of the procedure may run without a frame (a direct
@@ -171,10 +194,8 @@ private:
   if (site.BodyLine == -1) return nullptr;
   line = site.BodyLine;
   wrappedRoutine = site.BodyRoutine;
-  if (wrappedRoutine >= 0) [[likely]] {
-    const size_t index = static_cast<size_t>(wrappedRoutine);
-    return index < in.FramelessRoutines.size() ? in.FramelessRoutines[index] : nullptr;
-  }
+  if (wrappedRoutine >= 0) [[likely]]
+    return site.BodyFrameless;
   return site.BodyComposed != 0 ? ComposedListRoutine(in, procedure, site.BodyComposed) : nullptr;  // fput, emptyp
 }
 
@@ -296,26 +317,6 @@ inline bool TryRoutine(TInterpreter& in, TPrimitive routine, const TStackEntry* 
   return false;
 }
 
-// The library routines (+ - * / < > =) whose answer on two number inputs
-// a call computes itself, exactly as the routine does: the arithmetic of
-// its number routine, the comparison's tolerance, its shared truth words.
-enum class TwoNumberStep : uint8_t { kNone, kSum, kDifference, kProduct, kQuotient, kBelow, kAbove, kEqual };
-
-// The step of the library routine with that number in the bound-routine
-// table; kNone for any other routine (a program's own included).
-inline TwoNumberStep TwoNumberStepOf(const TInterpreter& in, int32_t routine) {
-  const int32_t slot = routine + 1;
-  const auto& index = in.ExportRoutineIndex;
-  if (slot == index[exLOGOSUM]) return TwoNumberStep::kSum;
-  if (slot == index[exLOGOSUB]) return TwoNumberStep::kDifference;
-  if (slot == index[exLOGOLESSP]) return TwoNumberStep::kBelow;
-  if (slot == index[exLOGOMUL]) return TwoNumberStep::kProduct;
-  if (slot == index[exLOGOGREATERP]) return TwoNumberStep::kAbove;
-  if (slot == index[exLOGOEQUALP]) return TwoNumberStep::kEqual;
-  if (slot == index[exLOGODIV]) return TwoNumberStep::kQuotient;
-  return TwoNumberStep::kNone;
-}
-
 // The routine's answer on two number values (first: input 2, second:
 // input 1), or null where the routine itself must run: an input that is no
 // number atom nor a word already read as one (the routine reads or raises),
@@ -380,14 +381,18 @@ TAtom* TwoNumberAnswer(TStructure& s, TwoNumberStep step, const TAtom* firstAtom
   if (!held && items.size() < count) return false;
   const TStackEntry* inputs = held ? operands.Top(count) : items.data() + (items.size() - count);
   if (!op.SiteByValue) return false;
-  for (size_t i = 0; i < count; ++i)
-    if (TAtom::IsVariable(inputs[i].Value)) return false;
+  if (count == 2) {
+    if (TAtom::IsVariable(inputs[0].Value) || TAtom::IsVariable(inputs[1].Value)) return false;
+  } else {
+    for (size_t i = 0; i < count; ++i)
+      if (TAtom::IsVariable(inputs[i].Value)) return false;
+  }
 
   const int32_t start = s.CurrentPosition.StartPos;
   const int32_t end = s.CurrentPosition.EndPos;
   TAtom* result = nullptr;
   if (count == 2 && target.WrappedRoutine >= 0)
-    result = TwoNumberAnswer(s, TwoNumberStepOf(in, target.WrappedRoutine), inputs[1].Value, inputs[0].Value);
+    result = TwoNumberAnswer(s, static_cast<TwoNumberStep>(op.BodyStep), inputs[1].Value, inputs[0].Value);
   if (result == nullptr && !TryRoutine(in, routine, inputs, inputCount, line, result)) return false;
   ++in.StatementCounter;  // the body's statement
   if (held)
@@ -401,14 +406,15 @@ TAtom* TwoNumberAnswer(TStructure& s, TwoNumberStep step, const TAtom* firstAtom
   return true;
 }
 
-// The name's push and ocValueOf: the value of a variable without members.
-bool FastValueOf(TInterpreter& in, TFastStack& operands, TAtom* name) {
+// The name's push and ocValueOf: the value of a variable without members,
+// pushed with the range start..end (the look-up reads no position).
+bool FastValueOf(TInterpreter& in, TFastStack& operands, TAtom* name, int32_t start, int32_t end) {
   if (!TAtom::IsWord(name)) return false;
   TStructure& s = in.S;
   const TAtom* variable = s.FindNameOfToken(*name);
   if (variable == nullptr || variable->FirstChild != nullptr) return false;
   in.LastValue = name;  // the name's pop
-  operands.Push(variable->Left, s.CurrentPosition.StartPos, s.CurrentPosition.EndPos);
+  operands.Push(variable->Left, start, end);
   return true;
 }
 
@@ -994,60 +1000,88 @@ bool RunFastCode(TInterpreter& in, const TFastCode& fast, const std::vector<int3
   const TFastOp* const ops = fast.Ops.data();
   const size_t size = fast.Ops.size();
   size_t at = index;
+  // The range as the ops set it, held here and stored into the position
+  // before anything that may read the position (a routine, a user call, a
+  // store, a branch, the end of the ops); pushes and reads of a variable
+  // take it from here.
+  int32_t start = current.StartPos;
+  int32_t end = current.EndPos;
+  auto storeRange = [&current, &start, &end] {
+    current.StartPos = start;
+    current.EndPos = end;
+  };
+  auto loadRange = [&current, &start, &end] {
+    start = current.StartPos;
+    end = current.EndPos;
+  };
   // Each case goes on with the next op, ends the statement or falls out of
   // the switch where the op declines.
   for (; at < size; ++at) {
     const TFastOp& op = ops[at];
-    const int32_t oldStart = current.StartPos;
-    const int32_t oldEnd = current.EndPos;
+    const int32_t oldStart = start;
+    const int32_t oldEnd = end;
     if (op.SpanStart != kNoSpan) {
-      current.StartPos = op.SpanStart;
-      current.EndPos = op.SpanEnd;
+      start = op.SpanStart;
+      end = op.SpanEnd;
     }
     switch (op.Kind) {
       case foPush:
-        operands.Push(AtomThroughSlot(s, op.OperandAtom, op.Operand), current.StartPos, current.EndPos);
+        operands.Push(AtomThroughSlot(s, op.OperandAtom, op.Operand), start, end);
         continue;
       case foQuote: {
         TAtom* literal = AtomThroughSlot(s, op.OperandAtom, op.Operand);
         in.LastValue = literal;
-        operands.Push(literal, current.StartPos, current.EndPos);
+        operands.Push(literal, start, end);
         continue;
       }
       case foValueOf:
-        if (FastValueOf(in, operands, AtomThroughSlot(s, op.OperandAtom, op.Operand))) continue;
+        if (FastValueOf(in, operands, AtomThroughSlot(s, op.OperandAtom, op.Operand), start, end)) continue;
         break;
       case foCall:
-        if (FastCall(in, operands, op, code, userCall)) continue;
-        if (userCall == nullptr) break;
-        if (calls != nullptr && CallInPlace(in, op, code, *calls, *std::exchange(userCall, nullptr), operands.Frame()))
+        storeRange();
+        if (FastCall(in, operands, op, code, userCall)) {
+          loadRange();
           continue;
+        }
+        if (userCall == nullptr) break;
+        if (calls != nullptr && CallInPlace(in, op, code, *calls, *std::exchange(userCall, nullptr), operands.Frame())) {
+          loadRange();
+          continue;
+        }
         index = at;
         next = nullptr;
         return calls != nullptr && !calls->PastCall;  // ended by the call
       case foMake:
-        if (FastMake(in, operands)) continue;
+        storeRange();
+        if (FastMake(in, operands)) {
+          loadRange();
+          continue;
+        }
         break;
       case foCounter:
         operands.Push(NewNumber(s, static_cast<long double>(op.Operand == 1 ? s.WhileCounter : s.RepeatCounter)),
-                      current.StartPos, current.EndPos);
+                      start, end);
         continue;
       case foPop:
         if (operands.Depth() > 0) {
           const TStackEntry top = operands.Pop();
           in.LastValue = top.Value;
-          current.StartPos = top.StartPos;
-          current.EndPos = top.EndPos;
+          start = top.StartPos;
+          end = top.EndPos;
         } else {
+          storeRange();
           PopToPosition(in);
+          loadRange();
         }
         continue;
       case foEnd:
+        storeRange();
         operands.Flush();
         next = AtomThroughSlot(s, op.OperandAtom, op.Operand);
         index = at;
         return true;
       case foOutput:
+        storeRange();
         // The value's pop; what it leaves on the stack is never read.
         if (operands.Depth() > 0) {
           in.LastValue = operands.Pop().Value;
@@ -1061,6 +1095,7 @@ bool RunFastCode(TInterpreter& in, const TFastCode& fast, const std::vector<int3
         index = at;
         return true;
       case foStop:
+        storeRange();
         in.ResultAtom = SystemValue;
         in.StopFlag = true;
         operands.Flush();
@@ -1068,6 +1103,7 @@ bool RunFastCode(TInterpreter& in, const TFastCode& fast, const std::vector<int3
         index = at;
         return true;
       case foIf:
+        storeRange();
         if (!FastIf(in, operands, op.Operand == 1)) break;
         if (in.ResultAtom != SystemValue || in.StopFlag) {
           // The branch ended the body: the loop's next stop test ends the statement.
@@ -1076,6 +1112,7 @@ bool RunFastCode(TInterpreter& in, const TFastCode& fast, const std::vector<int3
           index = at;
           return true;
         }
+        loadRange();
         continue;
       case foGeneral:
         break;
@@ -1087,6 +1124,7 @@ bool RunFastCode(TInterpreter& in, const TFastCode& fast, const std::vector<int3
     index = at;
     return false;
   }
+  storeRange();
   operands.Flush();
   index = at;
   return false;
@@ -1175,59 +1213,6 @@ void CallBoundRoutine(TInterpreter& in, int32_t index, bool outside) {
     return;
   }
   Push(in, result);
-}
-
-// --- error helpers -------------------------------------------------------------------
-
-std::u16string BadArgMessage(const TStructure& s, int inputNumber, std::u16string_view what) {
-  return s.MessageText(u"BADARG", {static_cast<long long>(inputNumber), std::u16string(what)});
-}
-
-void RaiseInputError(TInterpreter& in, std::u16string_view key, const std::u16string& message, const TAtom* offending,
-                     int32_t start, int32_t end) {
-  TStructure& s = in.S;
-  // Nothing reads the parameter files of an error that is not raised.
-  if (s.CurrentPosition.Line != -1) {
-    std::u16string dump;
-    TAtom::DumpTree(s, offending, u"", dump);
-    WriteErrorFile(s, 4, dump);
-    WriteErrorFile(s, 5, TAtom::KindName(offending, false));
-    WriteErrorFile(s, 6, TAtom::KindName(offending, true));
-  }
-  RaiseAt(in, key, message, start, end);
-}
-
-void PrintVariableTree(TInterpreter& in) {
-  TStructure& s = in.S;
-  if (!IsAtom(s.Root)) return;
-  // Depth-first without recursion: a variable, then its children from the
-  // newest to the oldest, each followed by its own subtree.
-  struct Pending {
-    TAtom* Variable;
-    size_t Depth;
-  };
-  std::vector<Pending> pending{{s.Root, 0}};
-  std::u16string line;
-  while (!pending.empty()) {
-    const Pending item = pending.back();
-    pending.pop_back();
-    TAtom* v = item.Variable;
-    if (v != s.Root && v->NextSibling != nullptr) pending.push_back({v->NextSibling, item.Depth});
-    if (v->FirstChild != nullptr) pending.push_back({v->FirstChild, item.Depth + 1});
-
-    line.assign(item.Depth * 3, u' ');
-    line += v->Text;
-    line += u" = ";
-    std::u16string value = TAtom::ToText(s, v->Left);
-    if (value.size() > kDumpValueLength) {
-      size_t cut = kDumpValueLength;
-      // Never split a surrogate pair.
-      if (value[cut - 1] >= 0xD800 && value[cut - 1] <= 0xDBFF) --cut;
-      value.resize(cut);
-    }
-    line += value;
-    PrintToOutput(s, line);
-  }
 }
 
 // --- the loop --------------------------------------------------------------------------

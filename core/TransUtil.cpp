@@ -1,6 +1,7 @@
 // Small services of the interpreter module: the program log, reading text
 // files, the file search, the keyboard buffer, OpenGL error lines, internal
-// errors and the search for the variable that holds a GUI control.
+// errors, the search for the variable that holds a GUI control and DUMP's
+// listing of the variable tree.
 
 #include <algorithm>
 #include <cstdio>
@@ -249,4 +250,46 @@ TAtom* FindVariableByControl(TStructure& s, const WrappedObject* control) {
     if (variable->FirstChild != nullptr) pending.push_back(variable->FirstChild);
   }
   return nullptr;
+}
+
+// --- DUMP -------------------------------------------------------------------------
+
+namespace {
+
+// DUMP shows at most this many characters of a value.
+constexpr size_t kDumpValueLength = 50;
+
+}  // namespace
+
+void PrintVariableTree(TInterpreter& in) {
+  TStructure& s = in.S;
+  if (!IsAtom(s.Root)) return;
+  // Depth-first without recursion: a variable, then its children from the
+  // newest to the oldest, each followed by its own subtree.
+  struct Pending {
+    TAtom* Variable;
+    size_t Depth;
+  };
+  std::vector<Pending> pending{{s.Root, 0}};
+  std::u16string line;
+  while (!pending.empty()) {
+    const Pending item = pending.back();
+    pending.pop_back();
+    TAtom* v = item.Variable;
+    if (v != s.Root && v->NextSibling != nullptr) pending.push_back({v->NextSibling, item.Depth});
+    if (v->FirstChild != nullptr) pending.push_back({v->FirstChild, item.Depth + 1});
+
+    line.assign(item.Depth * 3, u' ');
+    line += v->Text;
+    line += u" = ";
+    std::u16string value = TAtom::ToText(s, v->Left);
+    if (value.size() > kDumpValueLength) {
+      size_t cut = kDumpValueLength;
+      // Never split a surrogate pair.
+      if (value[cut - 1] >= 0xD800 && value[cut - 1] <= 0xDBFF) --cut;
+      value.resize(cut);
+    }
+    line += value;
+    PrintToOutput(s, line);
+  }
 }

@@ -430,3 +430,23 @@ TEST(CallLookUps, ACallSiteFollowsTheLetterCaseRule) {
 }
 
 }  // namespace
+
+// A call site remembers what its wrapper computes: each redefinition of the
+// wrapper, to another two-number routine or to one it cannot compute
+// itself, gives the new routine's answers from the next call on.
+TEST_F(CallFastPaths, ACallSiteFollowsItsWrapperAcrossRedefinitions) {
+  ASSERT_EQ(Run(u"to op :a :b\noutput dll.zavta.LOGOSUM\nend\nto via :a :b\noutput op :a :b\nend"), 0);
+  const std::pair<const char16_t*, const char*> definitions[] = {
+      {u"LOGOSUM", "5"}, {u"LOGOSUB", "-1"}, {u"LOGOWORD", "23"}, {u"LOGOLESSP", "true"}, {u"LOGOMUL", "6"}};
+  for (const auto& [routine, answer] : definitions) {
+    ASSERT_EQ(Run(u"to op :a :b\noutput dll.zavta." + std::u16string(routine) + u"\nend"), 0) << U8(routine);
+    for (int call = 0; call < 3; ++call) EXPECT_EQ(Printed(u"print via 2 3"), answer) << U8(routine);
+  }
+}
+
+// The pump's statement counts, told without a division, at the edges of
+// the interval and of the counter's range.
+TEST(PumpCounts, AreTheMultiplesOfTheInterval) {
+  for (const uint32_t count : {0u, 1u, 159u, 160u, 161u, 319u, 320u, 4294967200u, 4294967199u, 4294967295u})
+    EXPECT_EQ(IsPumpCount(count), count % kPumpInterval == 0) << count;
+}
