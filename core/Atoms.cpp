@@ -265,6 +265,8 @@ void TAtom::FreeUnlinked(TStructure& s, TAtom& atom) {
   ++s.FreeCount;
 }
 
+void TAtom::NoteMarkSet(const TAtom& atom) { PoolBlockHeadOf(atom).Notes->MarksClear = false; }
+
 void TAtom::MoveToKept(TStructure& s, TAtom& atom) {
   if (atom.OnChain != AtomChain::Live) return;
   if (s.LiveAtoms == &atom) {

@@ -322,6 +322,8 @@ public:
   static void MoveToKept(TStructure& s, TAtom& atom);
   static void IncRef(TAtom* atom);
   static void DecRef(TAtom* atom);
+  // Tells the collector that afMarked was set on the atom outside its run.
+  static void NoteMarkSet(const TAtom& atom);
   // The usual finaliser of memory blocks.
   static void FreeMemoryBlock(TStructure& s, TAtom& atom);
 
@@ -435,8 +437,20 @@ public:
 // block's state from its own address.
 constexpr uint32_t kPoolBlockAtoms = 32768;
 constexpr size_t kPoolBlockAlign = size_t{8} << 20;
+// What the collector is told between its runs, kept by the pool and reached
+// from any of its atoms through their block's head.
+struct TCollectorNotes {
+  // The atoms with an extension the last pool-order sweep left marked: the
+  // next collection clears their marks.
+  std::vector<TAtom*> MarkedSurvivors;
+  // Only the atoms in MarkedSurvivors and on the kept chain carry afMarked:
+  // set by a pool-order sweep, cleared where anything else may set it.
+  bool MarksClear = false;
+};
+
 struct TPoolBlockHead {
   TPositionStore* Store;     // the store of the positions packed in the tail
+  TCollectorNotes* Notes;    // the pool's TStructure::CollectorNotes
   uint64_t* NameGeneration;  // the pool's TStructure::NameGeneration, advanced by the link operations
   uint64_t* ChildrenGeneration;  // the pool's TStructure::ChildrenGeneration, likewise
   uint32_t FirstIdentity;    // the identity of the block's first atom
@@ -464,6 +478,7 @@ inline void TAtom::SetFlag(TAtom* atom, uint32_t bits, bool on) {
     atom->Flags |= bits;
   else
     atom->Flags &= ~bits;
+  if (on && (bits & afMarked) != 0) NoteMarkSet(*atom);
   if (((before ^ atom->Flags) & afNamespace) != 0) NamespaceFlagChanged(*atom);
 }
 inline bool TAtom::IsWordOrNumber(const TAtom* a) { return IsAtom(a) && (a->Kind == akNumber || a->Kind == akWord); }

@@ -131,18 +131,37 @@ void ClearAndQueueRoot(TAtom& atom, std::vector<TAtom*>& pending) {
 bool QueueRoots(TInterpreter& in, std::vector<TAtom*>& pending) {
   TStructure& s = in.S;
   if (LiveChainLength(s) > s.CollectorLimits.MarkBudget) return false;
-  if (PoolWalkPays(s)) {
-    // A free atom's mark is cleared too (nothing reads it), so the walk
-    // tests its chain only where an atom is a root by its pins.
+  TCollectorNotes& notes = s.CollectorNotes;
+  if (notes.MarksClear && PoolWalkPays(s)) {
+    // The marks left are known and cleared where they are, so the walk
+    // over the pool reads only the pins (and chains) of the atoms, which
+    // most atoms keep apart from their flags' cache line.
+    for (TAtom* atom : notes.MarkedSurvivors) atom->Flags &= ~kMarked;
+    for (TAtom* atom = s.KeptAtoms; atom != nullptr; atom = atom->Chain) {
+      atom->Flags &= ~kMarked;
+      pending.push_back(atom);
+    }
     s.ForEachCreatedAtom([&pending](TAtom& atom) {
-      if ((atom.Flags & kMarked) != 0) atom.Flags &= ~kMarked;
-      if (atom.OnChain == AtomChain::Kept || (atom.RefCount > 0 && atom.OnChain == AtomChain::Live))
+      if (atom.RefCount > 0 && atom.OnChain == AtomChain::Live) [[unlikely]]
         pending.push_back(&atom);
     });
+  } else if (PoolWalkPays(s)) {
+    // A free atom's mark is cleared too (nothing reads it), so the walk
+    // tests its chain only where an atom is a root by its pins. The kept
+    // atoms are queued from their own (short) chain, which spares every
+    // atom's visit the test of its chain.
+    s.ForEachCreatedAtom([&pending](TAtom& atom) {
+      if ((atom.Flags & kMarked) != 0) atom.Flags &= ~kMarked;
+      if (atom.RefCount > 0 && atom.OnChain == AtomChain::Live) [[unlikely]]
+        pending.push_back(&atom);
+    });
+    for (TAtom* atom = s.KeptAtoms; atom != nullptr; atom = atom->Chain) pending.push_back(atom);
   } else {
     for (TAtom* atom = s.LiveAtoms; atom != nullptr; atom = atom->Chain) ClearAndQueueRoot(*atom, pending);
     for (TAtom* atom = s.KeptAtoms; atom != nullptr; atom = atom->Chain) ClearAndQueueRoot(*atom, pending);
   }
+  notes.MarkedSurvivors.clear();
+  notes.MarksClear = false;  // until a pool-order sweep clears them again
   pending.insert(pending.end(), {in.CodePointer, s.Root, s.Language.TrueAtom, s.Language.FalseAtom, in.LastValue,
                                  in.ResultAtom, in.CurrentCodeAtom, s.ModuleList});
   return true;
@@ -304,6 +323,25 @@ bool SweepTakesAll(const TStructure& s) {
   return PoolWalkPays(s) && s.Survivors <= s.CollectorLimits.SweepBudget;
 }
 
+// TAtom::ClearFields for an atom the pool-order sweep frees on the spot,
+// then marked free. Its pin count is zero already (it is unpinned garbage).
+// The text goes first: the stores after it are to consecutive fields, and
+// the compiler makes a few wide stores of them.
+[[gnu::always_inline]] inline void ClearGarbage(TAtom& atom) {
+  atom.Text.clear();
+  atom.Parent = nullptr;
+  atom.FirstChild = nullptr;
+  atom.NextSibling = nullptr;
+  atom.Left = nullptr;
+  atom.Right = nullptr;
+  atom.Number.Clear();
+  atom.Kind = akWord;
+  atom.Marks = 0;
+  atom.Flags = 0;
+  atom.Stamp = 0;
+  atom.OnChain = AtomChain::Free;
+}
+
 // The whole sweep as one walk over the pool in address order, which reads
 // memory in sequence where the live chain's order is scattered. It relinks
 // the survivors as the new live chain (highest address first, as the atoms
@@ -312,17 +350,22 @@ bool SweepTakesAll(const TStructure& s) {
 // display list wait on the deferred list, so nothing outside the pool runs
 // while the chains are being rebuilt.
 void SweepPoolInOrder(TStructure& s, TSweep& sweep) {
+  std::vector<TAtom*>& marked = s.CollectorNotes.MarkedSurvivors;
   TAtom* live = nullptr;
   TAtom* freeHead = nullptr;
   TAtom** freeTail = &freeHead;
   int64_t freed = 0;
   s.ForEachCreatedAtom([&](TAtom& atom) {
-    if (atom.OnChain == AtomChain::Kept) return;
-    if (atom.OnChain == AtomChain::Live) {
+    const AtomChain chain = atom.OnChain;
+    if (chain == AtomChain::Live) [[likely]] {
       if (IsMarkedOrPinned(&atom)) {
         // Its mark is done with (unless the finalising of unreachable
-        // objects, which only atoms with an extension face, reads it).
-        if (!atom.Ext) atom.Flags &= ~kMarked;
+        // objects, which only atoms with an extension face, reads it: the
+        // next collection clears those).
+        if (!atom.Ext)
+          atom.Flags &= ~kMarked;
+        else if ((atom.Flags & kMarked) != 0)
+          marked.push_back(&atom);
         atom.Chain = live;
         live = &atom;
         return;
@@ -332,9 +375,10 @@ void SweepPoolInOrder(TStructure& s, TSweep& sweep) {
         return;
       }
       if ((atom.Marks & amPackedPosition) != 0) TAtom::DropPackedPosition(atom);
-      TAtom::ClearFields(atom);
-      atom.OnChain = AtomChain::Free;
+      ClearGarbage(atom);
       ++freed;
+    } else if (chain == AtomChain::Kept) {
+      return;
     }
     *freeTail = &atom;
     freeTail = &atom.Chain;
@@ -345,6 +389,8 @@ void SweepPoolInOrder(TStructure& s, TSweep& sweep) {
   s.LiveCount -= freed;
   s.FreeCount += freed;
   s.SweepResume = nullptr;
+  // Set before any finaliser runs, so that one setting a mark is noted.
+  s.CollectorNotes.MarksClear = true;
 }
 
 // Whether a registry entry still names a GUI object or memory block that
@@ -415,6 +461,7 @@ void OrderFreeChain(TStructure& s) {
 }  // namespace
 
 void MarkAtom(TStructure& s, TAtom* atom) {
+  s.CollectorNotes.MarksClear = false;
   std::vector<TAtom*>& pending = s.MarkStack;
   pending.push_back(atom);
   DrainMarkStack(pending);

@@ -68,6 +68,7 @@ TAtom* ReplaceByVariable(TStructure& s, TAtom& target, TAtom& value) {
   TAtom::Unlink(&target);
   TAtom::SetName(*replacement, target.Text);
   replacement->Flags = target.Flags;
+  if ((replacement->Flags & afMarked) != 0) TAtom::NoteMarkSet(*replacement);
   if (parent != nullptr) TAtom::SetParent(s, *replacement, parent);
   return replacement;
 }

@@ -397,6 +397,7 @@ void TStructure::AddPoolBlock() {
   blocks_.emplace_back(block);
   blockStarts_.push_back(block);
   BlockTailOf(*block).Store = positions_.get();
+  BlockTailOf(*block).Notes = &CollectorNotes;
   BlockTailOf(*block).NameGeneration = &NameGeneration;
   BlockTailOf(*block).ChildrenGeneration = &ChildrenGeneration;
   BlockTailOf(*block).FirstIdentity = createdCount_ + kFirstAtomIdentity;

@@ -571,6 +571,7 @@ public:
   TAtom* SweepResume = nullptr;    // where the last budget-bound sweep stopped
   TAtom* SweepBoundary = nullptr;  // the live chain's head when the last sweep ended
   std::vector<TAtom*> MarkStack;   // the marker's work list, kept for its capacity
+  TCollectorNotes CollectorNotes;  // the marks a collection left, for the next one
   // The GUI objects and memory blocks made (NewWinObject, NewMemoryBlock):
   // each collection finalises those its marking did not reach, wherever they
   // sit on the live chain. Entries of atoms freed or reset since are dropped
@@ -596,7 +597,7 @@ public:
     uint32_t left = createdCount_;
     for (TAtom* block : blockStarts_) {
       const uint32_t count = std::min(left, kPoolBlockAtoms);
-      for (uint32_t i = 0; i < count; ++i) visit(block[i]);
+      for (TAtom *atom = block, *end = block + count; atom != end; ++atom) visit(*atom);
       left -= count;
       if (left == 0) return;
     }

@@ -307,6 +307,36 @@ TEST_F(CollectorTest, AFinaliserThatAllocatesKeepsItsAtomsAndNothingPumps) {
   EXPECT_TRUE(IsFree(madeByFinaliser));
 }
 
+// The mark bit is a flag programs can set too (and a variable with an
+// extension shows the collector's mark until the next collection): a mark
+// set between collections must not keep the marker from what it holds.
+TEST_F(CollectorTest, AMarkSetBetweenCollectionsHidesNothingFromTheMarker) {
+  for (const bool extended : {false, true}) {
+    for (const bool wholeTree : {false, true}) {
+      SCOPED_TRACE(testing::Message() << "extended " << extended << ", tree " << wholeTree);
+      TAtom* variable = Keep(u"held", nullptr);
+      if (extended) variable->Extend();
+      Collect();
+      Collect();  // the collections see only their own marks left
+      TAtom* list = ListOf(S, {NewNumber(S, 1), NewNumber(S, 2)});
+      variable->Left = list;
+      if (wholeTree)
+        TAtom::FlagTree(S, variable, afMarked, true);
+      else
+        TAtom::SetFlag(variable, afMarked, true);
+      Collect();
+      ASSERT_FALSE(IsFree(list));
+      EXPECT_FALSE(IsFree(list->Right->Left));
+      // As ever: an atom with an extension keeps its mark in sight.
+      EXPECT_EQ((variable->Flags & afMarked) != 0, extended);
+      variable->Left = nullptr;
+      Collect();
+      EXPECT_TRUE(IsFree(list));
+      TAtom::Unlink(variable);
+    }
+  }
+}
+
 TEST_F(CollectorTest, ALongRunRotatingLiveListsStaysBounded) {
   constexpr int kLists = 1000;
   TAtom* ring = nullptr;
