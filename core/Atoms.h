@@ -318,6 +318,8 @@ public:
   static void FreeUnextended(TStructure& s, TAtom& atom);
   // Clears every field but Chain, OnChain, Identity and Ext.
   static void ClearFields(TAtom& atom);
+  // ClearFields but the pin count, for atoms known to hold no pin.
+  static void ClearFieldsButPins(TAtom& atom);
   // Takes an atom off the live chain for good (SETBITALL).
   static void MoveToKept(TStructure& s, TAtom& atom);
   static void IncRef(TAtom* atom);
@@ -491,19 +493,24 @@ inline int32_t TAtom::CodeCount(const TAtom& a) {
   return code != nullptr ? static_cast<int32_t>(code->size()) : 0;
 }
 
-inline void TAtom::ClearFields(TAtom& atom) {
-  atom.Kind = akWord;
-  atom.Left = nullptr;
-  atom.Right = nullptr;
+// The text goes first: the stores after it are to consecutive fields, and
+// the compiler makes a few wide stores of them.
+inline void TAtom::ClearFieldsButPins(TAtom& atom) {
   atom.Text.clear();
-  atom.Flags = 0;
-  atom.Marks = 0;
   atom.Parent = nullptr;
   atom.FirstChild = nullptr;
   atom.NextSibling = nullptr;
-  atom.RefCount = 0;
+  atom.Left = nullptr;
+  atom.Right = nullptr;
   atom.Number.Clear();
+  atom.Kind = akWord;
+  atom.Marks = 0;
+  atom.Flags = 0;
   atom.Stamp = 0;
+}
+inline void TAtom::ClearFields(TAtom& atom) {
+  ClearFieldsButPins(atom);
+  atom.RefCount = 0;
 }
 
 inline void TAtom::IncRef(TAtom* atom) {

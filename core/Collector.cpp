@@ -324,21 +324,10 @@ bool SweepTakesAll(const TStructure& s) {
 }
 
 // TAtom::ClearFields for an atom the pool-order sweep frees on the spot,
-// then marked free. Its pin count is zero already (it is unpinned garbage).
-// The text goes first: the stores after it are to consecutive fields, and
-// the compiler makes a few wide stores of them.
+// then marked free. Its pin count is zero already (it is unpinned garbage),
+// and it sits apart from the other fields' cache line.
 [[gnu::always_inline]] inline void ClearGarbage(TAtom& atom) {
-  atom.Text.clear();
-  atom.Parent = nullptr;
-  atom.FirstChild = nullptr;
-  atom.NextSibling = nullptr;
-  atom.Left = nullptr;
-  atom.Right = nullptr;
-  atom.Number.Clear();
-  atom.Kind = akWord;
-  atom.Marks = 0;
-  atom.Flags = 0;
-  atom.Stamp = 0;
+  TAtom::ClearFieldsButPins(atom);
   atom.OnChain = AtomChain::Free;
 }
 
