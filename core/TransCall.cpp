@@ -90,7 +90,7 @@ void RaiseKeyed(TStructure& s, const std::u16string& key, std::u16string message
 constexpr size_t kSpareFramesPerProcedure = 1024;
 
 // The frame kept its shape: exactly its input cells, none pinned, none with
-// members, extensions or flags; the frame itself held by pins pins.
+// members, extensions or flags; the frame itself held by exactly `pins` pins.
 [[gnu::always_inline]] inline bool IsBareFrame(const TAtom* frame, int32_t inputCount, int32_t pins) {
   if (!IsAtom(frame) || frame->RefCount != pins || frame->Parent != nullptr || frame->Ext || frame->Flags != 0)
     return false;
