@@ -721,6 +721,13 @@ void CallFoundProcedure(TInterpreter& in, TAtom& procedure, TCodeCursor& cursor)
 // name token, the input count and the pairs (two words per input).
 void CallFoundProcedureAt(TInterpreter& in, TAtom& procedure, TAtom* nameAtom, int32_t inputCount,
                           const int32_t* pairs);
+// The same call where a kept frame of the procedure fits and its inputs are
+// held outside the frame's stack: input 1 (written first) at top[-1], input
+// i at top[-i]. The result comes back in result instead of onto the stack.
+// False, with nothing done, where the call would take another way; the
+// caller then makes it with CallFoundProcedureAt.
+bool CallKeptFrameWithInputs(TInterpreter& in, TAtom& procedure, TAtom* nameAtom, int32_t inputCount,
+                             const int32_t* pairs, const TStackEntry* top, TStackEntry& result);
 
 // --- assignment (TransMake.cpp) ---------------------------------------------------
 

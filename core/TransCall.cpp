@@ -465,19 +465,18 @@ using TKeptCells = std::array<TAtom*, 8>;
 // (all by value, none an object, the same names); its cells in written
 // order in cells. Null when none fits.
 [[gnu::always_inline]] inline TAtom* TakeKeptFrame(const TCall& call, TInterpreter::TSpareCallFrames& spare,
-                                                    const TAtom* body, TKeptCells& cells, bool keepPin = false) {
+                                                    const TAtom* body, const TStackEntry* top, size_t available,
+                                                    TKeptCells& cells, bool keepPin = false) {
   if (spare.Frames.empty() || spare.Body != body) return nullptr;
   TAtom* frame = spare.Frames.back();
-  const std::vector<TStackEntry>& items = call.CallerStack.Items;
   const size_t count = static_cast<size_t>(call.InputCount);
   // Out of the tree and pinned only by the table since it was found bare,
   // the frame cannot have changed. A missing pair gives no parameter word.
-  if (count > cells.size() || items.size() < count || call.PairWords < 2 * count ||
+  if (count > cells.size() || available < count || call.PairWords < 2 * count ||
       !CellsInWrittenOrder(frame, call.InputCount, cells))
     return nullptr;
-  const TStackEntry* inputs = items.data() + items.size();  // input i is inputs[-1 - i]
   for (size_t i = 0; i < count; ++i) {
-    if (call.Pairs[2 * i] != 0 || TAtom::IsVariable(inputs[-1 - static_cast<ptrdiff_t>(i)].Value)) return nullptr;
+    if (call.Pairs[2 * i] != 0 || TAtom::IsVariable(top[-1 - static_cast<ptrdiff_t>(i)].Value)) return nullptr;
     const TAtom* paramAtom = call.S.AtomById(static_cast<uint32_t>(call.Pairs[2 * i + 1]));
     if (!TAtom::IsWord(paramAtom) ||
         (!cells[i]->Text.SameNode(paramAtom->Text) && !SameText(cells[i]->Text, paramAtom->Text)))
@@ -486,6 +485,13 @@ using TKeptCells = std::array<TAtom*, 8>;
   spare.Frames.pop_back();
   if (!keepPin) TAtom::DecRef(frame);  // the pin it was kept with; the call pins it anew (or takes this one)
   return frame;
+}
+
+// TakeKeptFrame for inputs on the caller's stack.
+[[gnu::always_inline]] inline TAtom* TakeKeptFrame(const TCall& call, TInterpreter::TSpareCallFrames& spare,
+                                                    const TAtom* body, TKeptCells& cells, bool keepPin = false) {
+  const std::vector<TStackEntry>& items = call.CallerStack.Items;
+  return TakeKeptFrame(call, spare, body, items.data() + items.size(), items.size(), cells, keepPin);
 }
 
 // The ranges of a call's first inputs (for the onerror handler's input
@@ -584,18 +590,25 @@ bool BindInputs(TCall& call, TAtom& frame, const TKeptCells* keptCells, bool log
   return true;
 }
 
-// Binds the inputs into the cells of a kept frame that TakeKeptFrame found
-// fitting (all by value, the same names): BindInputs' pops, ranges and
-// last value without its per-input checks. Only while nothing is logged.
-[[gnu::always_inline]] inline void BindKeptCells(TCall& call, const TKeptCells& cells, TRange* ranges) {
+// Binds the inputs (input i at top[-1 - i]) into the cells of a kept frame
+// that TakeKeptFrame found fitting (all by value, the same names):
+// BindInputs' ranges and last value without its per-input checks. Only
+// while nothing is logged.
+[[gnu::always_inline]] inline void BindKeptCells(TCall& call, const TKeptCells& cells, const TStackEntry* top,
+                                                 TRange* ranges) {
   for (int32_t i = 0; i < call.InputCount; ++i) {
-    TAtom* input = nullptr;
-    TRange range{-1, -1};
-    call.CallerStack.Pop(input, range.StartPos, range.EndPos);
-    call.In.LastValue = input;
-    ranges[i] = range;  // TakeKeptFrame took no more inputs than cells, nor than ranges
-    cells[static_cast<size_t>(i)]->Left = input;  // a plain value: the old one is not finalised
+    const TStackEntry& input = top[-1 - i];
+    call.In.LastValue = input.Value;
+    ranges[i] = {input.StartPos, input.EndPos};  // TakeKeptFrame took no more inputs than cells, nor than ranges
+    cells[static_cast<size_t>(i)]->Left = input.Value;  // a plain value: the old one is not finalised
   }
+}
+
+// BindKeptCells for inputs on the caller's stack, popped.
+[[gnu::always_inline]] inline void BindKeptCells(TCall& call, const TKeptCells& cells, TRange* ranges) {
+  const std::vector<TStackEntry>& items = call.CallerStack.Items;
+  BindKeptCells(call, cells, items.data() + items.size(), ranges);
+  call.CallerStack.Drop(call.InputCount);
 }
 
 void LogProcedureLine(TInterpreter& in, std::u16string_view head, std::u16string_view text) {
@@ -699,7 +712,7 @@ public:
         savedCodePointer_(in.CodePointer) {
     TAtom::IncRef(&procedure_);
   }
-  ~KeptFrameScope() {
+  [[gnu::always_inline]] ~KeptFrameScope() {
     TStructure& s = in_.S;
     if (entered_ != nullptr && s.Frame() == entered_) s.LeaveFrame();
     if (entered_ != nullptr) --in_.CallDepth;
@@ -755,27 +768,37 @@ private:
 // Whether the kept frames' body may run the short way, and whether it
 // decodes as a direct wrapper's, found once per code generation of its
 // statement (the entries are emptied before any body can be freed).
-void ReadBodyWays(TInterpreter& in, TInterpreter::TSpareCallFrames& spare, const TAtom& body) {
+[[gnu::noinline]] void ReadBodyWaysAgain(TInterpreter& in, TInterpreter::TSpareCallFrames& spare, const TAtom& body,
+                                          uint32_t code) {
+  spare.ShortBodyCode = code;
+  spare.ShortBody = BodyMayRunShortWay(in, body);
+  spare.WrapperBody = in.WrapperBodyOf(body).IsWrapper;
+}
+
+[[gnu::always_inline]] inline void ReadBodyWays(TInterpreter& in, TInterpreter::TSpareCallFrames& spare,
+                                                const TAtom& body) {
   const uint32_t code = TAtom::CodeGeneration(body);
-  if (spare.ShortBodyCode != code) {
-    spare.ShortBodyCode = code;
-    spare.ShortBody = BodyMayRunShortWay(in, body);
-    spare.WrapperBody = in.WrapperBodyOf(body).IsWrapper;
-  }
+  if (spare.ShortBodyCode != code) [[unlikely]]
+    ReadBodyWaysAgain(in, spare, body, code);
 }
 
 // The usual call: a procedure (its value a list) whose kept frame fits these
 // inputs, while procedure entries are not logged. CallInNewFrame's steps for
 // that case in the same order, without its other cases (new frames, inputs
 // by name or variables); false, with nothing done, when no frame fits.
-[[gnu::noinline]] bool CallInKeptFrame(TCall& call, TAtom& procedure) {
+// With held inputs (top, available) the inputs are read there and the
+// result stored into heldResult; else both are on the caller's stack.
+template <bool kHeldInputs>
+[[gnu::always_inline]] inline bool CallInKeptFrameOf(TCall& call, TAtom& procedure, const TStackEntry* top,
+                                                     size_t available, TStackEntry* heldResult) {
   TInterpreter& in = call.In;
   TStructure& s = call.S;
   TAtom* const body = BodyOf(procedure.Left);
   TInterpreter::TSpareCallFrames& spare = in.SpareFramesOf(&procedure);
   const uint64_t spareGeneration = in.SpareFramesGeneration;
   TKeptCells cells;  // filled by TakeKeptFrame before any read
-  TAtom* const frame = TakeKeptFrame(call, spare, body, cells, true);  // with the table's pin
+  TAtom* const frame = kHeldInputs ? TakeKeptFrame(call, spare, body, top, available, cells, true)
+                                   : TakeKeptFrame(call, spare, body, cells, true);  // with the table's pin
   if (frame == nullptr) return false;
 
   KeptFrameScope scope(in, procedure, *frame);
@@ -784,7 +807,10 @@ void ReadBodyWays(TInterpreter& in, TInterpreter::TSpareCallFrames& spare, const
   const uint64_t escapesAtStart = in.EscapeCount;
   const bool passResult = (procedure.Flags & afPassResult) != 0;
   TKeptRanges ranges;
-  BindKeptCells(call, cells, ranges.data());
+  if constexpr (kHeldInputs)
+    BindKeptCells(call, cells, top, ranges.data());
+  else
+    BindKeptCells(call, cells, ranges.data());
   in.CodePointer = body;
   scope.Enter();
   s.CurrentPosition.Procedure = &procedure;
@@ -800,12 +826,19 @@ void ReadBodyWays(TInterpreter& in, TInterpreter::TSpareCallFrames& spare, const
   if (!handled && in.EscapeCount == escapesAtStart && result != frame && !(IsAtom(result) && result->Parent == frame))
     scope.OfferFrame(spare, spareGeneration, body, call.InputCount);
   UnlinkFrame(*frame);
-  call.CallerStack.Push(result, s.CurrentPosition.StartPos, s.CurrentPosition.EndPos);
+  if constexpr (kHeldInputs)
+    *heldResult = {result, s.CurrentPosition.StartPos, s.CurrentPosition.EndPos};
+  else
+    call.CallerStack.Push(result, s.CurrentPosition.StartPos, s.CurrentPosition.EndPos);
   if (!passResult) {
     in.ResultAtom = SystemValue;
     in.StopFlag = false;
   }
   return true;
+}
+
+[[gnu::noinline]] bool CallInKeptFrame(TCall& call, TAtom& procedure) {
+  return CallInKeptFrameOf<false>(call, procedure, nullptr, 0, nullptr);
 }
 
 // Without the log, a procedure takes a kept frame only the short way
@@ -937,6 +970,19 @@ void CallFoundProcedureAt(TInterpreter& in, TAtom& procedure, TAtom* nameAtom, i
   call.Pairs = pairs;
   call.PairWords = 2 * static_cast<size_t>(inputCount);
   CallProcedure(call, &procedure);
+}
+
+bool CallKeptFrameWithInputs(TInterpreter& in, TAtom& procedure, TAtom* nameAtom, int32_t inputCount,
+                             const int32_t* pairs, const TStackEntry* top, TStackEntry& result) {
+  TContext* callerFrame = in.S.Frame();
+  if (callerFrame == nullptr || !TriesKeptFrame(in.S, procedure)) return false;
+  CheckStack(in);
+  TCall call(in, *callerFrame);
+  call.NameAtom = nameAtom;
+  call.InputCount = inputCount;
+  call.Pairs = pairs;
+  call.PairWords = 2 * static_cast<size_t>(inputCount);
+  return CallInKeptFrameOf<true>(call, procedure, top, static_cast<size_t>(inputCount), &result);
 }
 
 void TInterpreter::DecodeWrapperBody(const TAtom& body, TWrapperBody& slot) {

@@ -121,6 +121,14 @@ public:
   void Flush() {
     if (depth_ != 0) MoveEntries();
   }
+  // Flush for all but the top count entries, which stay held.
+  void FlushBelow(size_t count) {
+    if (depth_ == count) return;
+    const size_t below = depth_ - count;
+    for (size_t i = 0; i < below; ++i) stack_.Push(entries_[i].Value, entries_[i].StartPos, entries_[i].EndPos);
+    for (size_t i = 0; i < count; ++i) entries_[i] = entries_[below + i];
+    depth_ = count;
+  }
 
 private:
   [[gnu::noinline]] void MoveEntries() {
@@ -356,17 +364,14 @@ TAtom* TwoNumberAnswer(TStructure& s, TwoNumberStep step, const TAtom* firstAtom
 // under the same conditions (TransCall.cpp); false, with nothing done,
 // where that way would not be taken. Operands: name, arity, pairs. A
 // procedure that is no frameless wrapper comes back in userCall (the
-// operands flushed to the frame's stack): its call runs program code,
-// which the caller makes with CallFoundProcedure.
+// operands still held): its call runs program code, which the caller makes
+// (RunFastCode's foCall).
 [[gnu::always_inline]] inline bool FastCall(TInterpreter& in, TFastStack& operands, const TFastOp& op,
                                             const std::vector<int32_t>& code, TAtom*& userCall) {
   TStructure& s = in.S;
   TFramelessTarget target;
   if (!FindFramelessTarget(in, op, code, target)) {
-    if (target.Procedure != nullptr && target.Routine == nullptr) {
-      operands.Flush();
-      userCall = target.Procedure;
-    }
+    if (target.Procedure != nullptr && target.Routine == nullptr) userCall = target.Procedure;
     return false;
   }
   const int32_t inputCount = target.InputCount;
@@ -975,14 +980,48 @@ struct TCallsInPlace {
 
 // A foCall's user call, made and tested after as by the word loop; false where the
 // operations stop: it ended the statement, or PastCall (stack: the caller's operands).
-[[gnu::always_inline]] inline bool CallInPlace(TInterpreter& in, const TFastOp& site, const std::vector<int32_t>& code,
-                                               TCallsInPlace& calls, TAtom& procedure, const TStack& stack) {
-  calls.Pin.Hold(calls.Statement);  // the call may drop the list the statement is in
-  CallFoundProcedureAt(in, procedure, site.SiteName, site.SiteInputCount, code.data() + site.Operand + 2);
+// The tests after a call made in place: false where the operations stop
+// (the call ended the statement, or PastCall).
+[[gnu::always_inline]] inline bool GoOnAfterCallInPlace(TInterpreter& in, TCallsInPlace& calls, const TStack& stack) {
   if (in.ResultAtom != SystemValue || in.StopFlag || in.S.HaltRequested || in.RunState == rsStop) return false;
   calls.PastCall = TAtom::CodeGeneration(*calls.Statement) != calls.Generation || Stepping(in) ||
                    in.S.Frame() == nullptr || &in.S.Frame()->Stack != &stack;
   return !calls.PastCall;
+}
+
+// The user call of a foCall whose inputs are all held, in a kept frame of
+// the procedure that takes them from there; the result held in their place.
+// False where the call takes the usual way, the operands flushed for it.
+// made: whether the call was made here (then a false answer means the
+// operations stop, as for CallInPlace, with the operands flushed).
+[[gnu::always_inline]] inline bool CallHeldInPlace(TInterpreter& in, const TFastOp& site,
+                                                   const std::vector<int32_t>& code, TCallsInPlace& calls,
+                                                   TAtom& procedure, TFastStack& operands, bool& made) {
+  const size_t count = static_cast<size_t>(site.SiteInputCount);
+  made = false;
+  if (operands.Depth() < count) return false;
+  calls.Pin.Hold(calls.Statement);  // the call may drop the list the statement is in
+  // What the call must not find unpinned goes onto the frame's stack; the
+  // inputs go into the frame's cells.
+  operands.FlushBelow(count);
+  TStackEntry result;
+  if (!CallKeptFrameWithInputs(in, procedure, site.SiteName, site.SiteInputCount, code.data() + site.Operand + 2,
+                               operands.Top(0), result))
+    return false;
+  made = true;
+  operands.Drop(count);
+  operands.Push(result.Value, result.StartPos, result.EndPos);
+  if (GoOnAfterCallInPlace(in, calls, operands.Frame())) return true;
+  operands.Flush();
+  return false;
+}
+
+// The user call of a foCall the usual way, its operands on the frame's stack.
+[[gnu::always_inline]] inline bool CallInPlace(TInterpreter& in, const TFastOp& site, const std::vector<int32_t>& code,
+                                               TCallsInPlace& calls, TAtom& procedure, const TStack& stack) {
+  calls.Pin.Hold(calls.Statement);  // the call may drop the list the statement is in
+  CallFoundProcedureAt(in, procedure, site.SiteName, site.SiteInputCount, code.data() + site.Operand + 2);
+  return GoOnAfterCallInPlace(in, calls, stack);
 }
 
 // Runs the superinstructions from index on. True when the statement ended
@@ -1044,9 +1083,22 @@ bool RunFastCode(TInterpreter& in, const TFastCode& fast, const std::vector<int3
           continue;
         }
         if (userCall == nullptr) break;
-        if (calls != nullptr && CallInPlace(in, op, code, *calls, *std::exchange(userCall, nullptr), operands.Frame())) {
-          loadRange();
-          continue;
+        if (calls != nullptr) {
+          bool made = false;
+          if (CallHeldInPlace(in, op, code, *calls, *userCall, operands, made)) {
+            userCall = nullptr;
+            loadRange();
+            continue;
+          }
+          operands.Flush();
+          if (made) {
+            userCall = nullptr;
+          } else if (CallInPlace(in, op, code, *calls, *std::exchange(userCall, nullptr), operands.Frame())) {
+            loadRange();
+            continue;
+          }
+        } else {
+          operands.Flush();
         }
         index = at;
         next = nullptr;
