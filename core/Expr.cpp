@@ -219,6 +219,34 @@ void FindFusedMakes(const std::vector<int32_t>& code, TFastCode& fast) {
   fast.FusedEndEnd = end;
 }
 
+// Puts a foPairCall before every two values that a two-input call takes at
+// once, in a statement that is no run of fused MAKEs (those have their own
+// step for the shape).
+void MarkPairCalls(const std::vector<int32_t>& code, TFastCode& fast) {
+  if (!fast.Fused.empty()) return;
+  std::vector<TFastOp>& ops = fast.Ops;
+  auto pairAt = [&](size_t at) {
+    return at + 2 < ops.size() && IsOperandOp(ops[at]) && IsOperandOp(ops[at + 1]) && ops[at + 2].Kind == foCall &&
+           ByValueInputsOf(code, ops[at + 2]) == 2;
+  };
+  size_t pairs = 0;
+  for (size_t at = 0; at < ops.size(); ++at)
+    if (pairAt(at)) ++pairs;
+  if (pairs == 0) return;
+  std::vector<TFastOp> marked;
+  marked.reserve(ops.size() + pairs);
+  for (size_t at = 0; at < ops.size(); ++at) {
+    if (pairAt(at)) {
+      TFastOp mark;
+      mark.Kind = foPairCall;
+      mark.From = mark.To = ops[at].From;
+      marked.push_back(mark);
+    }
+    marked.push_back(ops[at]);
+  }
+  ops = std::move(marked);
+}
+
 }  // namespace
 
 void TranslateToFastCode(const std::vector<int32_t>& code, TFastCode& fast) {
@@ -308,6 +336,7 @@ void TranslateToFastCode(const std::vector<int32_t>& code, TFastCode& fast) {
   }
   if (from < code.size()) add(foGeneral, code.size(), 0);  // position markers at the very end
   FindFusedMakes(code, fast);
+  MarkPairCalls(code, fast);
 }
 
 // --- construction ------------------------------------------------------------------

@@ -312,6 +312,10 @@ enum FastOpKind : int32_t {
   foOutput,     // OUTPUT: the popped value ends the procedure's body
   foStop,       // STOP: ends the procedure's body without a value
   foIf,         // IF (Operand 0) or IFELSE (1) whose chosen list runs no program code
+  // The next three: two literal pushes or ":name" reads and the call of two
+  // inputs by value that takes them, at once where the call is a routine's
+  // two-number step; otherwise they run one by one. Covers no code words.
+  foPairCall,
 };
 constexpr int32_t kNoSpan = INT32_MIN;  // SpanStart of a range without position marker
 struct TFastOp {
@@ -354,6 +358,8 @@ struct TFastOp {
   mutable int32_t BodyLine = -1;       // the line the statement raises at; -1: no frameless way
   mutable uint8_t BodyStep = 0;        // the two-number step the short way computes for its routine; 0: none
   mutable TAtom* (*BodyFrameless)(TInterpreter&) = nullptr;  // the routine's frameless entry (set once per routine)
+  // foPairCall: the times it is passed over before it tries again.
+  mutable uint8_t PairMisses = 0;
 };
 // An instruction "make "name V" of a statement made only of such
 // instructions: V made of literals, ":name" reads, the loop counters and

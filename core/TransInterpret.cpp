@@ -329,7 +329,8 @@ inline bool TryRoutine(TInterpreter& in, TPrimitive routine, const TStackEntry* 
 // input 1), or null where the routine itself must run: an input that is no
 // number atom nor a word already read as one (the routine reads or raises),
 // or one atom twice in a comparison (equal, whatever its number).
-TAtom* TwoNumberAnswer(TStructure& s, TwoNumberStep step, const TAtom* firstAtom, const TAtom* secondAtom) {
+[[gnu::always_inline]] inline TAtom* TwoNumberAnswer(TStructure& s, TwoNumberStep step, const TAtom* firstAtom,
+                                                     const TAtom* secondAtom) {
   long double first = 0;
   long double second = 0;
   if (step == TwoNumberStep::kNone || !ReadNumber(firstAtom, first) || !ReadNumber(secondAtom, second)) return nullptr;
@@ -408,6 +409,74 @@ TAtom* TwoNumberAnswer(TStructure& s, TwoNumberStep step, const TAtom* firstAtom
   in.LastValue = result;
   in.ResultAtom = SystemValue;
   in.StopFlag = false;
+  return true;
+}
+
+// The value a foPush or foValueOf would push (the variable's where it has
+// no members), or false where the op must run as itself.
+[[gnu::always_inline]] inline bool OperandOpValue(TStructure& s, const TFastOp& op, TAtom*& value) {
+  TAtom* atom = AtomThroughSlot(s, op.OperandAtom, op.Operand);
+  if (op.Kind == foPush) {
+    value = atom;
+    return true;
+  }
+  if (!TAtom::IsWord(atom)) return false;
+  const TAtom* variable = s.FindNameOfToken(*atom);
+  if (variable == nullptr || variable->FirstChild != nullptr) return false;
+  value = variable->Left;
+  return true;
+}
+
+// The three ops after a foPairCall at once, as they would run one by one
+// when the call is a routine's two-number step on the two values: the
+// answer pushed with the call's range, which start..end and the position
+// then hold. False, with nothing done, where they must run one by one.
+// A foPairCall whose call found program code is passed over this many
+// times before it tries again (a redefinition may make it a routine's).
+constexpr uint8_t kPairCallRetries = 64;
+
+[[gnu::always_inline]] inline bool RunPairCall(TInterpreter& in, TFastStack& operands, const TFastOp& mark,
+                                               const std::vector<int32_t>& code, int32_t& start, int32_t& end) {
+  if (mark.PairMisses != 0) [[unlikely]] {
+    --mark.PairMisses;
+    return false;
+  }
+  TStructure& s = in.S;
+  const TFastOp* ops = &mark + 1;
+  const TFastOp& second = ops[0];  // input 2, pushed first
+  const TFastOp& first = ops[1];
+  const TFastOp& call = ops[2];
+  // The range each op would set, the call's last.
+  int32_t callStart = start;
+  int32_t callEnd = end;
+  for (const TFastOp* op : {&second, &first, &call}) {
+    if (op->SpanStart == kNoSpan) continue;
+    callStart = op->SpanStart;
+    callEnd = op->SpanEnd;
+  }
+  TPosition& current = s.CurrentPosition;
+  current.StartPos = callStart;
+  current.EndPos = callEnd;
+  TFramelessTarget target;
+  if (!FindFramelessTarget(in, call, code, target) || target.InputCount != 2 || target.WrappedRoutine < 0 ||
+      !call.SiteByValue) {
+    // A call of program code, most likely again: the next tries are spared.
+    if (target.Procedure != nullptr && target.Routine == nullptr) mark.PairMisses = kPairCallRetries;
+    return false;
+  }
+  TAtom* secondValue = nullptr;
+  TAtom* firstValue = nullptr;
+  if (!OperandOpValue(s, second, secondValue) || !OperandOpValue(s, first, firstValue)) return false;
+  if (TAtom::IsVariable(firstValue) || TAtom::IsVariable(secondValue)) return false;
+  TAtom* result = TwoNumberAnswer(s, static_cast<TwoNumberStep>(call.BodyStep), firstValue, secondValue);
+  if (result == nullptr) return false;
+  ++in.StatementCounter;  // the body's statement
+  operands.Push(result, callStart, callEnd);
+  in.LastValue = result;
+  in.ResultAtom = SystemValue;
+  in.StopFlag = false;
+  start = callStart;
+  end = callEnd;
   return true;
 }
 
@@ -1076,6 +1145,10 @@ bool RunFastCode(TInterpreter& in, const TFastCode& fast, const std::vector<int3
       case foValueOf:
         if (FastValueOf(in, operands, AtomThroughSlot(s, op.OperandAtom, op.Operand), start, end)) continue;
         break;
+      case foPairCall:
+        // Else the three ops run one by one; nothing was done.
+        if (RunPairCall(in, operands, op, code, start, end)) at += 3;
+        continue;
       case foCall:
         storeRange();
         if (FastCall(in, operands, op, code, userCall)) {

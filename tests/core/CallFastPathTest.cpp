@@ -444,6 +444,37 @@ TEST_F(CallFastPaths, ACallSiteFollowsItsWrapperAcrossRedefinitions) {
   }
 }
 
+// Two values and the two-input call that takes them run as one step where
+// the call is a routine's; every line, error and status is the one the ops
+// give one by one, also while the callee turns into program code and back
+// (a call of program code is passed over for a while, then tried again).
+TEST(PairCalls, GiveWhatTheirOpsGiveOneByOne) {
+  const char16_t* const program =
+      u"to op :a :b\noutput dll.zavta.LOGOSUM\nend\n"
+      u"to via :a :b\noutput op :a 1\nend\n"
+      u"to flip :a :b\noutput op 10 :b\nend\n"
+      u"to sub :a :b\noutput dll.zavta.LOGOSUB\nend\n"
+      u"print via 2 3\nprint flip 2 3\nprint sub via 2 3 flip 4 5\n"
+      u"to op :a :b\nmake \"t :a\noutput sub :t :b\nend\n"
+      u"make \"r 0\nrepeat 70 [make \"r via :r 0]\nprint :r\n"
+      u"to op :a :b\noutput dll.zavta.LOGOSUB\nend\n"
+      u"repeat 71 [make \"r flip 0 :r]\nprint :r\n"
+      u"make \"obj 5\nmake \"obj.x 1\nprint via :obj 3\n"
+      u"print via \"x 3\n";
+  auto runWith = [program](bool fastPaths) {
+    TestState t;
+    t.S->FastPaths = fastPaths;
+    TInterpreter in{*t.S};
+    const int status = RunText(in, program, u"test");
+    std::string lines;
+    for (const PrintedLine& line : t.Host.Lines) lines += U8(line.Text) + "\n";
+    return std::make_pair(status, lines);
+  };
+  const auto fast = runWith(true);
+  EXPECT_EQ(fast, runWith(false));
+  EXPECT_NE(fast.second.find("3\n13\n-12\n-70\n80\n"), std::string::npos) << fast.second;
+}
+
 // The pump's statement counts, told without a division, at the edges of
 // the interval and of the counter's range.
 TEST(PumpCounts, AreTheMultiplesOfTheInterval) {
