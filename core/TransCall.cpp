@@ -243,7 +243,7 @@ TAtom* NewChildNamedAs(TStructure& s, TAtom& parent, const TAtomText& name, TAto
   return child;
 }
 
-inline void LinkFrame(TStructure& s, TAtom& frame, TAtom& procedure) {
+[[gnu::always_inline]] inline void LinkFrame(TStructure& s, TAtom& frame, TAtom& procedure) {
   if (frame.Parent != nullptr || !IsAnonymousFrame(frame) || (procedure.Ext && procedure.Ext->ChildIndex != nullptr)) {
     TAtom::SetParent(s, frame, &procedure);
     return;
@@ -253,7 +253,7 @@ inline void LinkFrame(TStructure& s, TAtom& frame, TAtom& procedure) {
   procedure.FirstChild = &frame;
 }
 
-inline void UnlinkFrame(TAtom& frame) {
+[[gnu::always_inline]] inline void UnlinkFrame(TAtom& frame) {
   TAtom* procedure = frame.Parent;
   if (procedure == nullptr) return;
   if (procedure->FirstChild != &frame || !IsAnonymousFrame(frame) ||

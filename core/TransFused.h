@@ -97,7 +97,7 @@ inline TAtom* ComputeFused(TStructure& s, FusedOperation operation, long double 
 // pool slot found the first time: a slot holds the atoms of one identity
 // for the pool's life, so only whether it is in use can have changed.
 TAtom* FillAtomSlot(const TStructure& s, TAtom*& slot, int32_t identity);
-inline TAtom* AtomThroughSlot(const TStructure& s, TAtom*& slot, int32_t identity) {
+[[gnu::always_inline]] inline TAtom* AtomThroughSlot(const TStructure& s, TAtom*& slot, int32_t identity) {
   if (slot == nullptr) [[unlikely]]
     return FillAtomSlot(s, slot, identity);
   return slot == SystemValue || slot->OnChain != AtomChain::Free ? slot : nullptr;
