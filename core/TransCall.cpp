@@ -84,15 +84,39 @@ void RaiseKeyed(TStructure& s, const std::u16string& key, std::u16string message
 // not the frame or one of its cells, and the frame kept its shape, they
 // serve a later call of the same procedure instead of new atoms.
 
+// The frames this file makes share one node for their name, so that the
+// test reads no characters for them.
+// Made before any run (no guard to test on each call's three reads).
+struct TAnonymousFrameText {
+  TAtomText Text;
+  TAnonymousFrameText() { Text.AssignShared(u"[~]"); }
+};
+const TAnonymousFrameText anonymousFrameText;
+inline const TAtomText& AnonymousFrameText() { return anonymousFrameText.Text; }
+
+[[gnu::noinline]] bool IsNamedAsAnonymousFrame(const TAtom& frame) {
+  const std::u16string& name = frame.Text;
+  return name.size() == 3 && name[0] == u'[' && name[1] == u'~' && name[2] == u']';
+}
+
+// Asked for a new frame's link: the node compare is inlined, the text's
+// compare (a frame named so by other means) is not.
+[[gnu::always_inline]] inline bool IsAnonymousFrame(const TAtom& frame) {
+  return frame.Text.SameNode(AnonymousFrameText()) || IsNamedAsAnonymousFrame(frame);
+}
+
 // At most this many frames are kept per procedure (recursion depth): a
 // recursion a thousand calls deep unwinds into frames that the next one
 // as deep takes again. The collector lets them all go.
 constexpr size_t kSpareFramesPerProcedure = 1024;
 
-// The frame kept its shape: exactly its input cells, none pinned, none with
-// members, extensions or flags; the frame itself held by exactly `pins` pins.
+// The frame kept its shape: anonymous by the shared name node, exactly its
+// input cells, none pinned, none with members, extensions or flags; the
+// frame itself held by exactly `pins` pins. A kept frame is so anonymous
+// for as long as it is kept: its links need not ask again.
 [[gnu::always_inline]] inline bool IsBareFrame(const TAtom* frame, int32_t inputCount, int32_t pins) {
-  if (!IsAtom(frame) || frame->RefCount != pins || frame->Parent != nullptr || frame->Ext || frame->Flags != 0)
+  if (!IsAtom(frame) || frame->RefCount != pins || frame->Parent != nullptr || frame->Ext || frame->Flags != 0 ||
+      !frame->Text.SameNode(AnonymousFrameText()))
     return false;
   int32_t cells = 0;
   for (const TAtom* c = frame->FirstChild; c != nullptr; c = c->NextSibling, ++cells)
@@ -212,27 +236,6 @@ bool CellsInWrittenOrder(TAtom* frame, int32_t count, std::array<TAtom*, 8>& cel
 // none applies: a frame is anonymous (no children stamp moves, it names no
 // handler), out of the tree while kept, and a procedure without a child
 // index needs no index update.
-// The frames this file makes share one node for their name, so that the
-// test reads no characters for them.
-// Made before any run (no guard to test on each call's three reads).
-struct TAnonymousFrameText {
-  TAtomText Text;
-  TAnonymousFrameText() { Text.AssignShared(u"[~]"); }
-};
-const TAnonymousFrameText anonymousFrameText;
-inline const TAtomText& AnonymousFrameText() { return anonymousFrameText.Text; }
-
-[[gnu::noinline]] bool IsNamedAsAnonymousFrame(const TAtom& frame) {
-  const std::u16string& name = frame.Text;
-  return name.size() == 3 && name[0] == u'[' && name[1] == u'~' && name[2] == u']';
-}
-
-// Asked three times per call: the node compare is inlined, the text's
-// compare (a frame named so by other means) is not.
-[[gnu::always_inline]] inline bool IsAnonymousFrame(const TAtom& frame) {
-  return frame.Text.SameNode(AnonymousFrameText()) || IsNamedAsAnonymousFrame(frame);
-}
-
 // A new variable under parent, named as the word name (its text node shared
 // when the word's is: a kept frame's cells are told from the call's
 // parameter words by node).
@@ -265,6 +268,19 @@ TAtom* NewChildNamedAs(TStructure& s, TAtom& parent, const TAtomText& name, TAto
   frame.Parent = nullptr;
   frame.NextSibling = nullptr;
 }
+
+// LinkFrame for a frame taken from the kept ones, which is anonymous
+// (IsBareFrame). Its unlink asks again: the running call had it in the tree.
+[[gnu::always_inline]] inline void LinkKeptFrame(TStructure& s, TAtom& frame, TAtom& procedure) {
+  if (frame.Parent != nullptr || (procedure.Ext && procedure.Ext->ChildIndex != nullptr)) {
+    TAtom::SetParent(s, frame, &procedure);
+    return;
+  }
+  frame.Parent = &procedure;
+  frame.NextSibling = procedure.FirstChild;
+  procedure.FirstChild = &frame;
+}
+
 
 // exit: the frame it entered, CallDepth, the procedure's afActive bit, the
 // frame variable (unlinked: a finished or failed call never leaves it under
@@ -734,10 +750,7 @@ public:
     TAtom::SetFlag(&procedure_, afActive, true);
     activeSet_ = true;
     TAtom::SetFlag(&frame_, afFrame, true);
-    if (IsAnonymousFrame(frame_))
-      in_.S.EnterCallFrame(frame_);
-    else
-      in_.S.EnterFrame(&frame_);
+    in_.S.EnterCallFrame(frame_);  // kept frames are anonymous
     entered_ = in_.S.Frame();
     ++in_.CallDepth;
   }
@@ -803,7 +816,7 @@ template <bool kHeldInputs>
 
   KeptFrameScope scope(in, procedure, *frame);
   const size_t traceAtStart = s.ErrorTrace.size();
-  LinkFrame(s, *frame, procedure);
+  LinkKeptFrame(s, *frame, procedure);
   const uint64_t escapesAtStart = in.EscapeCount;
   const bool passResult = (procedure.Flags & afPassResult) != 0;
   TKeptRanges ranges;
