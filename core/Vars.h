@@ -157,19 +157,23 @@ public:
   }
   int32_t Count() const { return static_cast<int32_t>(Items.size() * 3); }
   void Clear() { Items.clear(); }  // without unpinning
-  // Unpins every atom and empties the stack.
-  void UnpinAll();
+  // Unpins every atom and empties the stack (usually empty already).
+  void UnpinAll() {
+    if (!Items.empty()) UnpinAllItems();
+  }
 
   std::vector<TStackEntry> Items;
+
+private:
+  void UnpinAllItems();
 };
 
 // One call frame. The owner's children are the frame's inputs and locals.
+// TStructure owns every context, entered or spare (see its frame_).
 struct TContext {
-  TContext(TAtom* owner, std::unique_ptr<TContext> parent) : Owner(owner), Parent(std::move(parent)) {}
-  ~TContext() { Stack.UnpinAll(); }
-  TAtom* Owner;                      // pinned while the frame exists
-  std::unique_ptr<TContext> Parent;  // the calling frame
-  TStack Stack;
+  TAtom* Owner = nullptr;      // pinned while the frame exists
+  TContext* Parent = nullptr;  // the calling frame; the next spare one while spare
+  TStack Stack;                // empty while spare, its storage kept
   // The names of NamesOwner's children, a bit each (NameBitOf), read while
   // the children generation was NamesGeneration: a name whose bit is clear
   // is none of them (TStructure::FindNameOfToken). Read on first use.
@@ -631,12 +635,12 @@ public:
   static constexpr size_t kPoolBlockBytes = kPoolBlockAtoms * sizeof(TAtom);
 
   // --- frames ---------------------------------------------------------------
-  TContext* Frame() const { return frame_.get(); }
+  TContext* Frame() const { return frame_; }
   // null means the current frame's owner; an atom named exactly "[Root]"
   // also becomes the root.
   void EnterFrame(TAtom* atom);
   // EnterFrame for a call's frame variable, named "[~]": never a root.
-  void EnterCallFrame(TAtom& frame);
+  void EnterCallFrame(TAtom& frame) { PushContext(&frame); }
   // Without a frame: nothing, null.
   TAtom* LeaveFrame();
   void LeaveAllFrames();
@@ -949,7 +953,22 @@ private:
   };
   void DestroyAtoms();
   void PassPoolBlockMilestone();
-  void PushContext(TAtom* owner);  // EnterFrame's frame, the owner pinned
+  // EnterFrame's frame, the owner pinned. Every procedure call enters a
+  // frame: a left one is taken back (with its stack's storage) rather than
+  // allocated.
+  void PushContext(TAtom* owner) {
+    TAtom::IncRef(owner);
+    TContext* context = spareFrames_;
+    if (context != nullptr) [[likely]] {
+      spareFrames_ = context->Parent;
+      --spareCount_;
+    } else {
+      context = new TContext;
+    }
+    context->Owner = owner;
+    context->Parent = frame_;
+    frame_ = context;
+  }
   void AddPoolBlock();  // maps the next block; bad_alloc past the identity range
   // A program that has filled half a block probably needs the next: it is
   // mapped and faulted in on another thread meanwhile, so that neither the
@@ -960,9 +979,17 @@ private:
   std::vector<TAtom*> blockStarts_;  // blocks_' pointers, for the inline look-ups
   std::unique_ptr<TPositionStore> positions_;  // shared parts of the atoms' packed positions
   uint32_t createdCount_ = 0;
-  std::unique_ptr<TContext> frame_;
-  std::vector<std::unique_ptr<TContext>> spareFrames_;  // left frames kept for reuse
-  uintptr_t stackLimit_ = 0;                            // lowest usable stack address of this thread
+  // The entered frames, innermost first along Parent, and the left ones kept
+  // for reuse, chained the same way. Both chains are owned here and freed
+  // one context at a time (a deep recursion's chain is long): LeaveFrame,
+  // LeaveAllFrames, the destructor.
+  TContext* frame_ = nullptr;
+  TContext* spareFrames_ = nullptr;
+  size_t spareCount_ = 0;
+  // Enough for the frames of a deep recursion to serve the next one.
+  static constexpr size_t kMaxSpareFrames = 4096;
+  void FreeSpareFrames();
+  uintptr_t stackLimit_ = 0;  // lowest usable stack address of this thread
   uintptr_t budgetFloor_ = 0;
   uintptr_t stackCheckFloor_ = 0;
   void UpdateStackCheckFloor() { stackCheckFloor_ = std::max(StackFloor(), budgetFloor_); }
