@@ -338,6 +338,7 @@ uintptr_t CurrentStackLimit() {
 
 TStructure::TStructure(Host& host) : host_(&host), stackLimit_(CurrentStackLimit()) {
   UpdateStackCheckFloor();
+  UpdateNamesUnremembered();
   positions_ = std::make_unique<TPositionStore>();
   // Before any language file: every keyword is its upper-case key.
   LoadKeywords();
@@ -478,12 +479,14 @@ void TStructure::FreeSpareFrames() {
 void TStructure::PushModule(TAtom* atom) {
   ModuleList = NewListCell(*this, atom, ModuleList);
   TAtom::IncRef(ModuleList);
+  UpdateNamesUnremembered();
 }
 
 void TStructure::PopModule() {
   if (ModuleList == nullptr) return;
   TAtom::DecRef(ModuleList);
   ModuleList = ModuleList->Right;
+  UpdateNamesUnremembered();
 }
 
 void TStructure::ClearVisited() {
@@ -1079,7 +1082,6 @@ TAtom* TStructure::FindAndRememberName(TAtom& token) {
   memo->SiteScope = scope;
   memo->SiteScopeStamp = scope->Stamp;
   memo->SiteAtRoot = atRoot;
-  memo->SiteCaseSensitive = CaseSensitive;
   memo->SiteNameBit = CaseSensitive ? NameBitOf(name) : ~uint64_t{0};
   // Found among the owner's own children: the next look-up in a frame
   // like it finds it there again, and knows nothing beyond them.

@@ -531,6 +531,23 @@ private:
   static size_t RecentSetOf(uint64_t hash) { return ((hash ^ (hash >> 29)) & (kRecentAnswers / 2 - 1)) * 2; }
 };
 
+// A setting that what a name finds depends on (the letter-case rule, the
+// short ways). It reads as its bool; every change advances the state's name
+// generation (TStructure::NameSettingChanged), so that a remembered name
+// answer, which holds for one generation, need not compare the setting too.
+class TNameSetting {
+public:
+  TNameSetting(TStructure& s, bool value) : s_(s), value_(value) {}
+  TNameSetting(const TNameSetting&) = delete;
+  TNameSetting& operator=(const TNameSetting& other) { return *this = other.value_; }
+  TNameSetting& operator=(bool value);
+  operator bool() const { return value_; }
+
+private:
+  TStructure& s_;
+  bool value_;
+};
+
 class TStructure {
 public:
   explicit TStructure(Host& host);
@@ -656,8 +673,16 @@ public:
   // TPoolBlockHead), a namespace flag set or cleared, the keywords loaded,
   // another root taken. A call binding its inputs into its frame, or a
   // LOCAL there, leaves it alone: FindNameOfToken walks the frame owner's
-  // own children every time.
+  // own children every time. Also on every change of CaseSensitive or
+  // FastPaths. Its top bit (kNamesUnremembered) is set while a LOGOASK
+  // scope is pushed or the short ways are off: no name answer is remembered
+  // then, so none matches a generation with that bit.
   uint64_t NameGeneration = 0;
+  static constexpr uint64_t kNamesUnremembered = uint64_t{1} << 63;
+  void NameSettingChanged() {
+    ++NameGeneration;
+    UpdateNamesUnremembered();
+  }
   // Advances on every link, unlink or rename of a child not named "[~]",
   // and whenever an atom's children are cleared: whatever names an atom's
   // children carry stands while it does (a frame's own included, which the
@@ -740,8 +765,9 @@ public:
   [[gnu::always_inline]] TAtom* FindNameOfToken(TAtom& token) {
     const TAtom::Extension* memo = token.Ext.get();
     if (memo == nullptr) return FindNameWithoutMemo(token);
-    if (memo->SiteGeneration == NameGeneration && ModuleList == nullptr &&
-        memo->SiteCaseSensitive == CaseSensitive && FastPaths && frame_) [[likely]] {
+    // The generation covers the letter-case rule, the short ways and
+    // LOGOASK scopes too.
+    if (memo->SiteGeneration == NameGeneration && frame_ != nullptr) [[likely]] {
       TAtom* owner = frame_->Owner;
       // Another root would have advanced the generation.
       if (owner == Root) {
@@ -800,13 +826,13 @@ public:
   // The short ways through calls, look-ups and stores; off when the
   // environment held ZAVTA_NO_FAST_PATHS=1 at construction (for tests that
   // compare both ways, and for users who suspect one of them).
-  bool FastPaths = FastPathsRequested();
+  TNameSetting FastPaths{*this, FastPathsRequested()};
   static bool FastPathsRequested();
   // Some list has borrowed another's cells (amBorrowsRest): lists about to
   // run are checked for borrowed cells only once this is set.
   bool RestsBorrowed = false;
   long double Epsilon = 1e-10L;
-  bool CaseSensitive = true;
+  TNameSetting CaseSensitive{*this, true};
   int64_t WhileCounter = 0;
   int64_t RepeatCounter = 0;
   bool InWhile = false;
@@ -993,7 +1019,19 @@ private:
   uintptr_t budgetFloor_ = 0;
   uintptr_t stackCheckFloor_ = 0;
   void UpdateStackCheckFloor() { stackCheckFloor_ = std::max(StackFloor(), budgetFloor_); }
+  void UpdateNamesUnremembered() {
+    const bool unremembered = ModuleList != nullptr || !FastPaths;
+    NameGeneration = (NameGeneration & ~kNamesUnremembered) | (unremembered ? kNamesUnremembered : 0);
+  }
 };
+
+inline TNameSetting& TNameSetting::operator=(bool value) {
+  if (value != value_) {
+    value_ = value;
+    s_.NameSettingChanged();
+  }
+  return *this;
+}
 
 // Guards one level of a recursive walk or call. TooDeep() turns true when the
 // machine stack runs low; the caller then raises TOODEEP (RaiseTooDeep) and
