@@ -219,8 +219,9 @@ public:
     // A one-component name's answer from beyond the frame owner's own
     // children (TStructure::FindNameOfToken): it stands while the name
     // generation is SiteGeneration and the frame owner is the root
-    // (SiteScope the root) or a child of SiteScope (that atom life), with
-    // the same root and letter-case rule and no LOGOASK scope. SiteAnswer
+    // (SiteScope the root) or a child of SiteScope (that atom life): the
+    // generation covers the root, the letter-case rule and LOGOASK scopes
+    // (TStructure::NameGeneration). SiteAnswer
     // null: the name was found among the owner's children, nothing is known
     // beyond them. Holds no pin.
     uint64_t SiteGeneration = UINT64_MAX;
@@ -231,7 +232,6 @@ public:
     bool SiteAtRoot = false;  // the frame owner was the root
     // NameBitOf the name; every bit where names ignore letter case.
     uint64_t SiteNameBit = ~uint64_t{0};
-    bool SiteCaseSensitive = true;
     // Advances whenever a child other than one named "[~]" is linked,
     // unlinked, moved or renamed under this atom, or its children are
     // cleared (name answers remembered for this scope check it).

@@ -282,8 +282,8 @@ TAtom* Caller(TInterpreter& in) {
   TStructure& s = in.S;
   int32_t levels = 1;
   if (s.CellCount() > 0 && !WholeNumberInput(s, exLOGOCALLER, 1, levels)) return nullptr;
-  const TContext* frame = s.Frame() != nullptr ? s.Frame()->Parent.get() : nullptr;
-  for (int32_t i = 0; i < levels && frame != nullptr; ++i) frame = frame->Parent.get();
+  const TContext* frame = s.Frame() != nullptr ? s.Frame()->Parent : nullptr;
+  for (int32_t i = 0; i < levels && frame != nullptr; ++i) frame = frame->Parent;
   if (frame == nullptr || !IsAtom(frame->Owner)) return nullptr;
   return NewWord(s, TAtom::FullName(frame->Owner));
 }

@@ -16,7 +16,7 @@ namespace {
 bool AnsweredAtRoot(const TStructure& s, const TAtom* token, const TAtom* found) {
   const TAtom::Extension* memo = IsAtom(token) ? token->Ext.get() : nullptr;
   return memo != nullptr && found != nullptr && memo->SiteGeneration == s.NameGeneration && memo->SiteAtRoot &&
-         memo->SiteAnswer == found && memo->SiteCaseSensitive == s.CaseSensitive;
+         memo->SiteAnswer == found;
 }
 
 // One value op of a fused MAKE as planned; depth counts the values held.

@@ -36,7 +36,7 @@ const std::u16string& SharedText::Empty() {
 
 LanguageError::LanguageError(std::u16string message) : message_(std::move(message)), utf8_(Utf16ToUtf8(message_)) {}
 
-void TStack::UnpinAll() {
+void TStack::UnpinAllItems() {
   for (const TStackEntry& e : Items) TAtom::DecRef(e.Value);
   Items.clear();
 }
@@ -338,6 +338,7 @@ uintptr_t CurrentStackLimit() {
 
 TStructure::TStructure(Host& host) : host_(&host), stackLimit_(CurrentStackLimit()) {
   UpdateStackCheckFloor();
+  UpdateNamesUnremembered();
   positions_ = std::make_unique<TPositionStore>();
   // Before any language file: every keyword is its upper-case key.
   LoadKeywords();
@@ -345,6 +346,7 @@ TStructure::TStructure(Host& host) : host_(&host), stackLimit_(CurrentStackLimit
 
 TStructure::~TStructure() {
   LeaveAllFrames();
+  FreeSpareFrames();
   ClearErrorTrace();
   DestroyAtoms();
   if (nextBlock_.valid()) {
@@ -433,24 +435,6 @@ DepthGuard::DepthGuard(TStructure& s) : s_(s) {
 
 // --- frames ------------------------------------------------------------------------------
 
-void TStructure::PushContext(TAtom* owner) {
-  TAtom::IncRef(owner);
-  // Every procedure call enters a frame: reuse a left one (and its stack's
-  // storage) instead of allocating.
-  std::unique_ptr<TContext> context;
-  if (spareFrames_.empty()) {
-    context = std::make_unique<TContext>(owner, std::move(frame_));
-  } else {
-    context = std::move(spareFrames_.back());
-    spareFrames_.pop_back();
-    context->Owner = owner;
-    context->Parent = std::move(frame_);
-  }
-  frame_ = std::move(context);
-}
-
-void TStructure::EnterCallFrame(TAtom& frame) { PushContext(&frame); }
-
 void TStructure::EnterFrame(TAtom* atom) {
   if (atom == nullptr && frame_) atom = frame_->Owner;
   PushContext(atom);
@@ -461,34 +445,48 @@ void TStructure::EnterFrame(TAtom* atom) {
 }
 
 TAtom* TStructure::LeaveFrame() {
-  if (!frame_) return nullptr;
-  std::unique_ptr<TContext> left = std::move(frame_);
-  frame_ = std::move(left->Parent);
+  TContext* left = frame_;
+  if (left == nullptr) return nullptr;
+  frame_ = left->Parent;
   TAtom* owner = left->Owner;
   TAtom::DecRef(owner);
   left->Stack.UnpinAll();
   left->Owner = nullptr;
-  // Enough for the frames of a deep recursion to serve the next one.
-  constexpr size_t kMaxSpareFrames = 4096;
-  if (spareFrames_.size() < kMaxSpareFrames) spareFrames_.push_back(std::move(left));
+  if (spareCount_ < kMaxSpareFrames) [[likely]] {
+    left->Parent = spareFrames_;
+    spareFrames_ = left;
+    ++spareCount_;
+  } else {
+    delete left;
+  }
   return owner;
 }
 
 void TStructure::LeaveAllFrames() {
   // One at a time: destroying a deep chain of frames recursively could
   // overflow the stack.
-  while (frame_) LeaveFrame();
+  while (frame_ != nullptr) LeaveFrame();
+}
+
+void TStructure::FreeSpareFrames() {
+  while (TContext* spare = spareFrames_) {
+    spareFrames_ = spare->Parent;
+    delete spare;
+  }
+  spareCount_ = 0;
 }
 
 void TStructure::PushModule(TAtom* atom) {
   ModuleList = NewListCell(*this, atom, ModuleList);
   TAtom::IncRef(ModuleList);
+  UpdateNamesUnremembered();
 }
 
 void TStructure::PopModule() {
   if (ModuleList == nullptr) return;
   TAtom::DecRef(ModuleList);
   ModuleList = ModuleList->Right;
+  UpdateNamesUnremembered();
 }
 
 void TStructure::ClearVisited() {
@@ -748,7 +746,7 @@ TAtom* TStructure::SearchScopes(FindChild find) {
       return inNamespace;
   }
   if (frame_) {
-    for (TContext* f = frame_->Parent.get(); f != nullptr; f = f->Parent.get()) {
+    for (TContext* f = frame_->Parent; f != nullptr; f = f->Parent) {
       LastScope = f->Owner;
       if (IsAtom(f->Owner))
         if (TAtom* found = find(f->Owner)) return found;
@@ -1084,7 +1082,6 @@ TAtom* TStructure::FindAndRememberName(TAtom& token) {
   memo->SiteScope = scope;
   memo->SiteScopeStamp = scope->Stamp;
   memo->SiteAtRoot = atRoot;
-  memo->SiteCaseSensitive = CaseSensitive;
   memo->SiteNameBit = CaseSensitive ? NameBitOf(name) : ~uint64_t{0};
   // Found among the owner's own children: the next look-up in a frame
   // like it finds it there again, and knows nothing beyond them.
@@ -1169,7 +1166,7 @@ TAtom* TStructure::SearchName(std::u16string_view rawName, TAtom* token) {
     }
     // Calling frames: their owners only.
     if (frame_) {
-      for (TContext* f = frame_->Parent.get(); f != nullptr; f = f->Parent.get()) {
+      for (TContext* f = frame_->Parent; f != nullptr; f = f->Parent) {
         LastScope = f->Owner;
         Probe p = ProbeName(*this, f->Owner, name);
         if (p.Found) return p.Found;

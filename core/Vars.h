@@ -157,19 +157,23 @@ public:
   }
   int32_t Count() const { return static_cast<int32_t>(Items.size() * 3); }
   void Clear() { Items.clear(); }  // without unpinning
-  // Unpins every atom and empties the stack.
-  void UnpinAll();
+  // Unpins every atom and empties the stack (usually empty already).
+  void UnpinAll() {
+    if (!Items.empty()) UnpinAllItems();
+  }
 
   std::vector<TStackEntry> Items;
+
+private:
+  void UnpinAllItems();
 };
 
 // One call frame. The owner's children are the frame's inputs and locals.
+// TStructure owns every context, entered or spare (see its frame_).
 struct TContext {
-  TContext(TAtom* owner, std::unique_ptr<TContext> parent) : Owner(owner), Parent(std::move(parent)) {}
-  ~TContext() { Stack.UnpinAll(); }
-  TAtom* Owner;                      // pinned while the frame exists
-  std::unique_ptr<TContext> Parent;  // the calling frame
-  TStack Stack;
+  TAtom* Owner = nullptr;      // pinned while the frame exists
+  TContext* Parent = nullptr;  // the calling frame; the next spare one while spare
+  TStack Stack;                // empty while spare, its storage kept
   // The names of NamesOwner's children, a bit each (NameBitOf), read while
   // the children generation was NamesGeneration: a name whose bit is clear
   // is none of them (TStructure::FindNameOfToken). Read on first use.
@@ -527,6 +531,23 @@ private:
   static size_t RecentSetOf(uint64_t hash) { return ((hash ^ (hash >> 29)) & (kRecentAnswers / 2 - 1)) * 2; }
 };
 
+// A setting that what a name finds depends on (the letter-case rule, the
+// short ways). It reads as its bool; every change advances the state's name
+// generation (TStructure::NameSettingChanged), so that a remembered name
+// answer, which holds for one generation, need not compare the setting too.
+class TNameSetting {
+public:
+  TNameSetting(TStructure& s, bool value) : s_(s), value_(value) {}
+  TNameSetting(const TNameSetting&) = delete;
+  TNameSetting& operator=(const TNameSetting& other) { return *this = other.value_; }
+  TNameSetting& operator=(bool value);
+  operator bool() const { return value_; }
+
+private:
+  TStructure& s_;
+  bool value_;
+};
+
 class TStructure {
 public:
   explicit TStructure(Host& host);
@@ -631,12 +652,12 @@ public:
   static constexpr size_t kPoolBlockBytes = kPoolBlockAtoms * sizeof(TAtom);
 
   // --- frames ---------------------------------------------------------------
-  TContext* Frame() const { return frame_.get(); }
+  TContext* Frame() const { return frame_; }
   // null means the current frame's owner; an atom named exactly "[Root]"
   // also becomes the root.
   void EnterFrame(TAtom* atom);
   // EnterFrame for a call's frame variable, named "[~]": never a root.
-  void EnterCallFrame(TAtom& frame);
+  void EnterCallFrame(TAtom& frame) { PushContext(&frame); }
   // Without a frame: nothing, null.
   TAtom* LeaveFrame();
   void LeaveAllFrames();
@@ -652,8 +673,16 @@ public:
   // TPoolBlockHead), a namespace flag set or cleared, the keywords loaded,
   // another root taken. A call binding its inputs into its frame, or a
   // LOCAL there, leaves it alone: FindNameOfToken walks the frame owner's
-  // own children every time.
+  // own children every time. Also on every change of CaseSensitive or
+  // FastPaths. Its top bit (kNamesUnremembered) is set while a LOGOASK
+  // scope is pushed or the short ways are off: no name answer is remembered
+  // then, so none matches a generation with that bit.
   uint64_t NameGeneration = 0;
+  static constexpr uint64_t kNamesUnremembered = uint64_t{1} << 63;
+  void NameSettingChanged() {
+    ++NameGeneration;
+    UpdateNamesUnremembered();
+  }
   // Advances on every link, unlink or rename of a child not named "[~]",
   // and whenever an atom's children are cleared: whatever names an atom's
   // children carry stands while it does (a frame's own included, which the
@@ -736,8 +765,9 @@ public:
   [[gnu::always_inline]] TAtom* FindNameOfToken(TAtom& token) {
     const TAtom::Extension* memo = token.Ext.get();
     if (memo == nullptr) return FindNameWithoutMemo(token);
-    if (memo->SiteGeneration == NameGeneration && ModuleList == nullptr &&
-        memo->SiteCaseSensitive == CaseSensitive && FastPaths && frame_) [[likely]] {
+    // The generation covers the letter-case rule, the short ways and
+    // LOGOASK scopes too.
+    if (memo->SiteGeneration == NameGeneration && frame_ != nullptr) [[likely]] {
       TAtom* owner = frame_->Owner;
       // Another root would have advanced the generation.
       if (owner == Root) {
@@ -796,13 +826,13 @@ public:
   // The short ways through calls, look-ups and stores; off when the
   // environment held ZAVTA_NO_FAST_PATHS=1 at construction (for tests that
   // compare both ways, and for users who suspect one of them).
-  bool FastPaths = FastPathsRequested();
+  TNameSetting FastPaths{*this, FastPathsRequested()};
   static bool FastPathsRequested();
   // Some list has borrowed another's cells (amBorrowsRest): lists about to
   // run are checked for borrowed cells only once this is set.
   bool RestsBorrowed = false;
   long double Epsilon = 1e-10L;
-  bool CaseSensitive = true;
+  TNameSetting CaseSensitive{*this, true};
   int64_t WhileCounter = 0;
   int64_t RepeatCounter = 0;
   bool InWhile = false;
@@ -949,7 +979,22 @@ private:
   };
   void DestroyAtoms();
   void PassPoolBlockMilestone();
-  void PushContext(TAtom* owner);  // EnterFrame's frame, the owner pinned
+  // EnterFrame's frame, the owner pinned. Every procedure call enters a
+  // frame: a left one is taken back (with its stack's storage) rather than
+  // allocated.
+  void PushContext(TAtom* owner) {
+    TAtom::IncRef(owner);
+    TContext* context = spareFrames_;
+    if (context != nullptr) [[likely]] {
+      spareFrames_ = context->Parent;
+      --spareCount_;
+    } else {
+      context = new TContext;
+    }
+    context->Owner = owner;
+    context->Parent = frame_;
+    frame_ = context;
+  }
   void AddPoolBlock();  // maps the next block; bad_alloc past the identity range
   // A program that has filled half a block probably needs the next: it is
   // mapped and faulted in on another thread meanwhile, so that neither the
@@ -960,13 +1005,33 @@ private:
   std::vector<TAtom*> blockStarts_;  // blocks_' pointers, for the inline look-ups
   std::unique_ptr<TPositionStore> positions_;  // shared parts of the atoms' packed positions
   uint32_t createdCount_ = 0;
-  std::unique_ptr<TContext> frame_;
-  std::vector<std::unique_ptr<TContext>> spareFrames_;  // left frames kept for reuse
-  uintptr_t stackLimit_ = 0;                            // lowest usable stack address of this thread
+  // The entered frames, innermost first along Parent, and the left ones kept
+  // for reuse, chained the same way. Both chains are owned here and freed
+  // one context at a time (a deep recursion's chain is long): LeaveFrame,
+  // LeaveAllFrames, the destructor.
+  TContext* frame_ = nullptr;
+  TContext* spareFrames_ = nullptr;
+  size_t spareCount_ = 0;
+  // Enough for the frames of a deep recursion to serve the next one.
+  static constexpr size_t kMaxSpareFrames = 4096;
+  void FreeSpareFrames();
+  uintptr_t stackLimit_ = 0;  // lowest usable stack address of this thread
   uintptr_t budgetFloor_ = 0;
   uintptr_t stackCheckFloor_ = 0;
   void UpdateStackCheckFloor() { stackCheckFloor_ = std::max(StackFloor(), budgetFloor_); }
+  void UpdateNamesUnremembered() {
+    const bool unremembered = ModuleList != nullptr || !FastPaths;
+    NameGeneration = (NameGeneration & ~kNamesUnremembered) | (unremembered ? kNamesUnremembered : 0);
+  }
 };
+
+inline TNameSetting& TNameSetting::operator=(bool value) {
+  if (value != value_) {
+    value_ = value;
+    s_.NameSettingChanged();
+  }
+  return *this;
+}
 
 // Guards one level of a recursive walk or call. TooDeep() turns true when the
 // machine stack runs low; the caller then raises TOODEEP (RaiseTooDeep) and

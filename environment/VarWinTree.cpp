@@ -71,7 +71,7 @@ std::u16string QuoteWordForDisplay(std::u16string_view word) {
 std::vector<MemoryNode> BuildMemorySnapshot(TStructure& s, const MemoryOptions& options) {
   std::vector<MemoryNode> tree;
   const TAtom* previous = nullptr;
-  for (const TContext* frame = s.Frame(); frame != nullptr; frame = frame->Parent.get()) {
+  for (const TContext* frame = s.Frame(); frame != nullptr; frame = frame->Parent) {
     const TAtom* owner = frame->Owner;
     if (!IsAtom(owner) || owner->Parent == nullptr || owner == previous) {
       previous = owner;

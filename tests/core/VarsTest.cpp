@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -79,6 +80,36 @@ TEST(Frames, EnterAndLeavePinTheOwnerAndUnpinTheStack) {
   s.LeaveFrame();
   EXPECT_EQ(s.LeaveFrame(), nullptr);  // no frame: nothing happens
   EXPECT_EQ(s.Frame(), nullptr);
+}
+
+// Left frames are kept for the next calls, up to a bound: a recursion
+// deeper than the bound, entered twice, keeps every frame's owner, caller
+// and stack apart and leaves no pin behind.
+TEST(Frames, DeepChainsReuseLeftFramesAndBalanceThePins) {
+  TestState ts;
+  TStructure& s = *ts.S;
+  TContext* const top = s.Frame();
+  TAtom* value = NewNumber(s, 1);
+  constexpr int kDepth = 5000;
+  std::vector<TAtom*> owners;
+  for (int i = 0; i < kDepth; ++i) owners.push_back(NewVariable(s, u"[~]", nullptr));
+  for (int round = 0; round < 2; ++round) {
+    for (TAtom* owner : owners) {
+      TContext* caller = s.Frame();
+      s.EnterCallFrame(*owner);
+      EXPECT_EQ(s.Frame()->Parent, caller);
+      EXPECT_EQ(s.Frame()->Stack.Count(), 0);
+      if (owner == owners[round]) s.Frame()->Stack.Push(value, 0, 0);
+    }
+    EXPECT_EQ(value->RefCount, 1);
+    for (auto owner = owners.rbegin(); owner != owners.rend(); ++owner) {
+      EXPECT_EQ(s.Frame()->Owner, *owner);
+      EXPECT_EQ(s.LeaveFrame(), *owner);
+      EXPECT_EQ((*owner)->RefCount, 0);
+    }
+    EXPECT_EQ(s.Frame(), top);
+    EXPECT_EQ(value->RefCount, 0);
+  }
 }
 
 TEST(ArgumentCells, CellOneIsTheLastInputAndMissingCellsAreEmpty) {
@@ -499,6 +530,47 @@ TEST(NameResolution, FrameLookUpsAgreeWithTheWholeSearch) {
   s.CaseSensitive = true;
   check("case-sensitive again");
   s.LeaveFrame();
+  s.LeaveFrame();
+}
+
+// A token's remembered answer (FindNameOfToken) is given again only while
+// nothing it depends on changed: the letter-case rule, a LOGOASK scope, the
+// short ways.
+TEST(NameResolution, ATokensRememberedAnswerFollowsTheCaseRuleAndAskScopes) {
+  TestState ts;
+  TStructure& s = *ts.S;
+  TAtom* global = Var(s, u"X", NewNumber(s, 1), s.Root);
+  TAtom* object = Var(s, u"object", nullptr, s.Root);
+  TAtom* field = Var(s, u"X", nullptr, object);
+  TAtom* procedure = Var(s, u"proc", nullptr, s.Root);
+  TAtom* owner = EnterCall(s, u"[~]", procedure);
+  TAtom* input = Var(s, u"x", nullptr, owner);
+  TAtom* token = NewWord(s, u"X");
+  token->Extend().Position = std::make_unique<TPosition>();
+  struct Step {
+    const char* What;
+    std::function<void()> Change;
+    TAtom* Expected;
+  };
+  const Step steps[] = {
+      {"case-sensitive", [] {}, global},
+      {"ignoring case: the input", [&] { s.CaseSensitive = false; }, input},
+      {"case-sensitive again", [&] { s.CaseSensitive = true; }, global},
+      {"in an ASK scope", [&] { s.PushModule(object); }, field},
+      {"the scope left", [&] { s.PopModule(); }, global},
+      {"without short ways, ignoring case",
+       [&] {
+         s.FastPaths = false;
+         s.CaseSensitive = false;
+       },
+       input},
+      {"with them again", [&] { s.FastPaths = true; }, input},
+  };
+  for (const Step& step : steps) {
+    step.Change();
+    EXPECT_EQ(s.FindNameOfToken(*token), step.Expected) << step.What;
+    EXPECT_EQ(s.FindNameOfToken(*token), step.Expected) << step.What << ", remembered";
+  }
   s.LeaveFrame();
 }
 
