@@ -104,15 +104,23 @@ bool OnlyBranchOps(const TFastCode& fast) {
   return false;
 }
 
-}  // namespace
+// Nothing due before the branch's statement (see the file's head).
+inline bool BranchMayRun(const TInterpreter& in) {
+  const TStructure& s = in.S;
+  return NothingDueBeforeNextStatement(in) && s.AllocationCount < s.CollectorLimits.Threshold && s.Frame() != nullptr;
+}
 
-bool RunBranchShortWay(TInterpreter& in, TAtom* list) {
-  TStructure& s = in.S;
+// The list's superinstructions when they may run the short way, else null.
+const TFastCode* BranchFastCode(const TInterpreter& in, const TAtom* list) {
   if (!IsAtom(list) || list->Kind != akList || list->Left == nullptr || TAtom::CodeCount(*list) == 0 ||
-      !NothingDueBeforeNextStatement(in) || s.AllocationCount >= s.CollectorLimits.Threshold || s.Frame() == nullptr)
-    return false;
-  const TFastCode* fast = FastCodeOf(in, *list);
-  if (fast == nullptr) return false;
+      !BranchMayRun(in))
+    return nullptr;
+  return FastCodeOf(in, *list);
+}
+
+// RunBranchShortWay once the list's entry tests held.
+bool RunBranchFastCode(TInterpreter& in, const TFastCode& fast) {
+  TStructure& s = in.S;
   CheckStack(in);  // RunCode's
   TPosition& current = s.CurrentPosition;
   const int32_t start = current.StartPos;
@@ -123,7 +131,7 @@ bool RunBranchShortWay(TInterpreter& in, TAtom* list) {
   in.LastValue = nullptr;
   TBranchOperands held;
   TAtom* next = nullptr;
-  const bool ran = RunBranchOps(in, *fast, held, next);
+  const bool ran = RunBranchOps(in, fast, held, next);
   if (!ran) {
     in.LastValue = lastValue;
     in.ResultAtom = SystemValue;
@@ -135,6 +143,85 @@ bool RunBranchShortWay(TInterpreter& in, TAtom* list) {
   current.StartPos = start;
   current.EndPos = end;
   return ran;
+}
+
+// Whether a branch's statement that ran is one value's OUTPUT (value: the
+// op that gives it) or a STOP (value: null), which RunRememberedBranch
+// runs the same way.
+bool RemembersAs(const TFastCode& fast, const TFastOp*& value) {
+  const std::vector<TFastOp>& ops = fast.Ops;
+  if (ops.empty()) return false;
+  if (ops[0].Kind == foStop) {
+    value = nullptr;
+    return true;
+  }
+  const FastOpKind kind = ops[0].Kind;
+  if ((kind != foPush && kind != foQuote && kind != foValueOf) || ops.size() < 2 || ops[1].Kind != foOutput)
+    return false;
+  value = &ops[0];
+  return true;
+}
+
+// The branch its IF remembers, as RunBranchFastCode runs it: the ranges
+// its ops set are put back before anything reads them, and OUTPUT's value
+// is the last value, so neither is written.
+bool RunRememberedBranch(TInterpreter& in, const TFastOp& site) {
+  TStructure& s = in.S;
+  if (site.BranchDeclines || !BranchMayRun(in)) return false;
+  TAtom* value = nullptr;
+  if (const TFastOp* op = site.BranchValue) {
+    value = AtomThroughSlot(s, op->OperandAtom, op->Operand);
+    if (op->Kind == foValueOf) {
+      if (!TAtom::IsWord(value)) return false;
+      const TAtom* variable = s.FindNameOfToken(*value);
+      if (variable == nullptr || variable->FirstChild != nullptr) return false;
+      value = variable->Left;
+    }
+  }
+  CheckStack(in);  // RunCode's
+  in.LastValue = value;
+  in.ResultAtom = site.BranchValue != nullptr ? value : SystemValue;
+  in.StopFlag = true;
+  ++in.StatementCounter;
+  in.CodePointer = nullptr;
+  return true;
+}
+
+// RunIfBranchShortWay's branch that its IF does not remember: it runs
+// the usual way and is remembered for the next time when it can be.
+[[gnu::noinline]] bool RunAndRememberBranch(TInterpreter& in, TAtom* list, const TFastOp& site) {
+  const TFastCode* fast = BranchFastCode(in, list);
+  if (fast == nullptr) return false;
+  auto remember = [&site, list](const TFastOp* value, bool declines) {
+    site.Branch = list;
+    site.BranchStamp = list->Stamp;
+    site.BranchCode = TAtom::CodeGeneration(*list);
+    site.BranchValue = value;
+    site.BranchDeclines = declines;
+  };
+  // RunBranchOps gives up on the first op of another kind, whatever runs.
+  if (!OnlyBranchOps(*fast)) {
+    remember(nullptr, true);
+    return false;
+  }
+  if (!RunBranchFastCode(in, *fast)) return false;
+  if (const TFastOp* value = nullptr; RemembersAs(*fast, value)) remember(value, false);
+  return true;
+}
+
+}  // namespace
+
+bool RunBranchShortWay(TInterpreter& in, TAtom* list) {
+  const TFastCode* fast = BranchFastCode(in, list);
+  return fast != nullptr && RunBranchFastCode(in, *fast);
+}
+
+bool RunIfBranchShortWay(TInterpreter& in, TAtom* list, const TFastOp& site) {
+  // Branch is null until a list was remembered, and then a list atom.
+  if (list == site.Branch && list != nullptr && list->Stamp == site.BranchStamp &&
+      TAtom::CodeGeneration(*list) == site.BranchCode && list->Kind == akList && list->Left != nullptr) [[likely]]
+    return RunRememberedBranch(in, site);
+  return RunAndRememberBranch(in, list, site);
 }
 
 bool RunBodyShortWay(TInterpreter& in, TAtom* body) { return RunBranchShortWay(in, body); }

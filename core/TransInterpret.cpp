@@ -909,10 +909,10 @@ bool RunFastCode(TInterpreter& in, const TFastCode& fast, const std::vector<int3
         return true;
       case foIf:
         storeRange();
-        if (!FastIf(in, operands, op.Operand == 1)) break;
+        if (!FastIf(in, operands, op)) break;
         if (in.ResultAtom != SystemValue || in.StopFlag) {
-          // The branch ended the body: the loop's next stop test ends the statement.
-          operands.Flush();
+          // The branch ended the body (FastIf left the operands on the
+          // frame's stack): the loop's next stop test ends the statement.
           next = nullptr;
           index = at;
           return true;

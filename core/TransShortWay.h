@@ -62,6 +62,11 @@ private:
 // push, read variables and end it (TransBranch.cpp); false, with nothing
 // done, where it declines.
 bool RunBranchShortWay(TInterpreter& in, TAtom* list);
+// RunBranchShortWay for a branch of the IF at site, which remembers the
+// branch it ran last (TFastOp::Branch): one value's OUTPUT or a STOP runs
+// again without the list's superinstructions' loop, a list that never runs
+// the short way declines at once.
+bool RunIfBranchShortWay(TInterpreter& in, TAtom* list, const TFastOp& site);
 
 // What TAtom::IsTrue and IsFalse tell of a condition, the truth atoms and
 // the shared truth words told by address first, in the order they test
@@ -79,11 +84,12 @@ inline TCondition ConditionOf(const TStructure& s, const TAtom* condition) {
   return TAtom::IsFalse(s, condition) ? TCondition::kFalse : TCondition::kNeither;
 }
 
-// ocIf / ocIfElse (Operand 1) when the chosen list is none (a false IF) or
-// runs the short way; the inputs are the top entries, the condition on
-// top. False, with nothing done, where it declines.
-inline bool FastIf(TInterpreter& in, TFastStack& operands, bool withElse) {
+// ocIf / ocIfElse (site.Operand 1) when the chosen list is none (a false
+// IF) or runs the short way; the inputs are the top entries, the condition
+// on top. False, with nothing done, where it declines.
+inline bool FastIf(TInterpreter& in, TFastStack& operands, const TFastOp& site) {
   TStructure& s = in.S;
+  const bool withElse = site.Operand == 1;
   const size_t count = withElse ? 3 : 2;
   if (operands.Depth() < count) operands.Flush();
   const bool held = operands.Depth() >= count;
@@ -92,11 +98,11 @@ inline bool FastIf(TInterpreter& in, TFastStack& operands, bool withElse) {
   const TStackEntry* inputs = held ? operands.Top(count) : items.data() + (items.size() - count);
   const TCondition condition = ConditionOf(s, inputs[count - 1].Value);
   if (condition == TCondition::kTrue) {
-    if (!RunBranchShortWay(in, inputs[count - 2].Value)) return false;
+    if (!RunIfBranchShortWay(in, inputs[count - 2].Value, site)) return false;
   } else if (condition == TCondition::kNeither) {
     return false;
   } else if (withElse) {
-    if (!RunBranchShortWay(in, inputs[0].Value)) return false;
+    if (!RunIfBranchShortWay(in, inputs[0].Value, site)) return false;
   } else {
     in.LastValue = SystemValue;  // a false IF runs nothing
   }
@@ -104,6 +110,13 @@ inline bool FastIf(TInterpreter& in, TFastStack& operands, bool withElse) {
     operands.Drop(count);
   else
     operands.Frame().Drop(static_cast<int32_t>(count));
-  operands.Push(in.LastValue, s.CurrentPosition.StartPos, s.CurrentPosition.EndPos);
+  if (in.ResultAtom != SystemValue || in.StopFlag) {
+    // The branch ended the body: the operands go onto the frame's stack,
+    // the IF's answer last, without a second move.
+    operands.Flush();
+    operands.Frame().Push(in.LastValue, s.CurrentPosition.StartPos, s.CurrentPosition.EndPos);
+  } else {
+    operands.Push(in.LastValue, s.CurrentPosition.StartPos, s.CurrentPosition.EndPos);
+  }
   return true;
 }
