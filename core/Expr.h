@@ -360,6 +360,15 @@ struct TFastOp {
   mutable TAtom* (*BodyFrameless)(TInterpreter&) = nullptr;  // the routine's frameless entry (set once per routine)
   // foPairCall: the times it is passed over before it tries again.
   mutable uint8_t PairMisses = 0;
+  // foIf: the branch list it ran last, when the list's one statement is one
+  // value's OUTPUT or a STOP, or when its superinstructions are of kinds a
+  // branch never runs the short way; valid while the list is the same atom
+  // life with the same code (so the same superinstructions). Holds no pin.
+  mutable const TAtom* Branch = nullptr;
+  mutable uint64_t BranchStamp = 0;
+  mutable uint32_t BranchCode = 0;               // the list's code generation then
+  mutable const TFastOp* BranchValue = nullptr;  // the list's op that gives OUTPUT's value; null: STOP
+  mutable bool BranchDeclines = false;           // the list never runs the short way
 };
 // An instruction "make "name V" of a statement made only of such
 // instructions: V made of literals, ":name" reads, the loop counters and

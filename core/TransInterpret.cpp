@@ -1,9 +1,10 @@
 // The interpreter loop: executes the code words of one statement on the
 // operand stack of the current frame, and the short ways through statements
-// (superinstructions, fused MAKEs, IF and calls on the short way). WHILE,
-// DUMP, OUTPUT and STOP, the loop counters, the bound routines and the
-// position markers are carried out here; the other special forms' opcodes
-// are in TransOps.cpp; user-procedure calls and assignments are handed on.
+// (superinstructions, fused MAKEs and calls on the short way; IF's is in
+// TransBranch.cpp). WHILE, DUMP, OUTPUT and STOP, the loop counters, the
+// bound routines and the position markers are carried out here; the other
+// special forms' opcodes are in TransOps.cpp; user-procedure calls and
+// assignments are handed on.
 
 #include <algorithm>
 #include <array>
@@ -24,6 +25,7 @@
 #include "core/Trans.h"
 #include "core/TransFused.h"
 #include "core/TransOps.h"
+#include "core/TransShortWay.h"
 
 namespace {
 
@@ -72,21 +74,6 @@ private:
 // what its words do declines before anything observable happened, and the
 // loop runs its words instead.
 
-inline bool Stepping(const TInterpreter& in) {
-  return in.RunState == rsRunCommand || in.RunState == rsRunStep || in.RunState == rsRunTo;
-}
-
-// The superinstructions of the statement's code as it is now, if they
-// were made; null when the short way is off or a stepping state may pause
-// at its hooks.
-inline const TFastCode* FastCodeOf(const TInterpreter& in, const TAtom& statement) {
-  const TAtom::Extension* ext = statement.Ext.get();
-  if (ext == nullptr || !ext->Fast || ext->Fast->Generation != ext->CodeGeneration || !in.S.FastPaths ||
-      Stepping(in))
-    return nullptr;
-  return ext->Fast.get();
-}
-
 // FastCodeOf for a run of the statement: the second run asks for them to
 // be made (FastCodeWhenAskedAgain).
 [[gnu::noinline, gnu::cold]] const TFastCode* FastCodeAskedFor(const TInterpreter& in, const TAtom& statement) {
@@ -100,46 +87,6 @@ inline const TFastCode* FastCodeToRun(const TInterpreter& in, const TAtom& state
     return fast;
   return FastCodeAskedFor(in, statement);
 }
-
-// The operands the superinstructions push, held in the call until the loop
-// needs the frame's stack (a superinstruction declines, or finds its inputs
-// there): the same entries, unpinned, since nothing collects meanwhile.
-class TFastStack {
-public:
-  explicit TFastStack(TStack& stack) : stack_(stack) {}
-  TStack& Frame() { return stack_; }
-  size_t Depth() const { return depth_; }
-  TStackEntry* Top(size_t count) { return entries_ + (depth_ - count); }
-  void Push(TAtom* value, int32_t start, int32_t end) {
-    if (depth_ == kEntries) Flush();
-    entries_[depth_++] = {value, start, end};
-  }
-  void Drop(size_t count) { depth_ -= count; }
-  TStackEntry Pop() { return entries_[--depth_]; }
-  // Moves the held entries onto the frame's stack, in order (most
-  // statements end holding none).
-  void Flush() {
-    if (depth_ != 0) MoveEntries();
-  }
-  // Flush for all but the top count entries, which stay held.
-  void FlushBelow(size_t count) {
-    if (depth_ == count) return;
-    const size_t below = depth_ - count;
-    for (size_t i = 0; i < below; ++i) stack_.Push(entries_[i].Value, entries_[i].StartPos, entries_[i].EndPos);
-    for (size_t i = 0; i < count; ++i) entries_[i] = entries_[below + i];
-    depth_ = count;
-  }
-
-private:
-  [[gnu::noinline]] void MoveEntries() {
-    for (size_t i = 0; i < depth_; ++i) stack_.Push(entries_[i].Value, entries_[i].StartPos, entries_[i].EndPos);
-    depth_ = 0;
-  }
-  static constexpr size_t kEntries = 4;
-  TStack& stack_;
-  TStackEntry entries_[kEntries];
-  size_t depth_ = 0;
-};
 
 // A foCall's look-up runs for every call the short way makes, so its usual
 // answer (each memo on the op still standing) is inlined where the calls
@@ -870,156 +817,6 @@ bool RunFusedRounds(TInterpreter& in, const TAtom* list, int64_t& rounds, int64_
 
 namespace {
 
-// --- IF on the short way -----------------------------------------------------------
-// A list of one statement whose superinstructions only push, read
-// variables and end it (OUTPUT, STOP, the end of the list), as "[output
-// :n]", runs without RunCode and ExecuteStatement around it: nothing they
-// do around such a statement can be seen once the list has run (its
-// position is put back, it raises nothing, runs no code, collects nothing
-// and leaves no operand), except the statement's count, which it keeps.
-// Anything else, or something due before the next statement, declines
-// having done nothing.
-
-constexpr size_t kBranchOperands = 8;
-
-// The operands of a branch's statement while it runs the short way.
-struct TBranchOperands {
-  TStackEntry Entries[kBranchOperands];
-  size_t Depth = 0;
-};
-
-// The branch's superinstructions; false where one is of another kind or
-// declines, the list holds more statements, or operands are left.
-bool RunBranchOps(TInterpreter& in, const TFastCode& fast, TBranchOperands& held, TAtom*& next) {
-  TStructure& s = in.S;
-  TPosition& current = s.CurrentPosition;
-  for (const TFastOp& op : fast.Ops) {
-    if (op.SpanStart != kNoSpan) {
-      current.StartPos = op.SpanStart;
-      current.EndPos = op.SpanEnd;
-    }
-    switch (op.Kind) {
-      case foPush:
-      case foQuote: {
-        if (held.Depth == kBranchOperands) return false;
-        TAtom* literal = AtomThroughSlot(s, op.OperandAtom, op.Operand);
-        if (op.Kind == foQuote) in.LastValue = literal;
-        held.Entries[held.Depth++] = {literal, current.StartPos, current.EndPos};
-        break;
-      }
-      case foValueOf: {
-        TAtom* name = AtomThroughSlot(s, op.OperandAtom, op.Operand);
-        if (held.Depth == kBranchOperands || !TAtom::IsWord(name)) return false;
-        const TAtom* variable = s.FindNameOfToken(*name);
-        if (variable == nullptr || variable->FirstChild != nullptr) return false;
-        in.LastValue = name;
-        held.Entries[held.Depth++] = {variable->Left, current.StartPos, current.EndPos};
-        break;
-      }
-      case foPop:
-        if (held.Depth == 0) return false;
-        in.LastValue = held.Entries[--held.Depth].Value;
-        break;
-      case foOutput:
-        if (held.Depth == 0) return false;
-        in.LastValue = held.Entries[--held.Depth].Value;
-        in.ResultAtom = in.LastValue;
-        in.StopFlag = true;
-        next = nullptr;
-        return held.Depth == 0;
-      case foStop:
-        in.ResultAtom = SystemValue;
-        in.StopFlag = true;
-        next = nullptr;
-        return held.Depth == 0;
-      case foEnd:
-        next = AtomThroughSlot(s, op.OperandAtom, op.Operand);
-        return held.Depth == 0 && (!IsAtom(next) || next->Left == nullptr);  // the list's last statement
-      default:
-        return false;
-    }
-  }
-  return false;
-}
-
-// RunList(list) for a list of one such statement; false, with nothing
-// done, where it declines.
-bool RunBranchShortWay(TInterpreter& in, TAtom* list) {
-  TStructure& s = in.S;
-  if (!IsAtom(list) || list->Kind != akList || list->Left == nullptr || TAtom::CodeCount(*list) == 0 ||
-      !NothingDueBeforeNextStatement(in) || s.AllocationCount >= s.CollectorLimits.Threshold || s.Frame() == nullptr)
-    return false;
-  const TFastCode* fast = FastCodeOf(in, *list);
-  if (fast == nullptr) return false;
-  CheckStack(in);  // RunCode's
-  TPosition& current = s.CurrentPosition;
-  const int32_t start = current.StartPos;
-  const int32_t end = current.EndPos;
-  TAtom* const lastValue = in.LastValue;
-  in.ResultAtom = SystemValue;
-  in.StopFlag = false;
-  in.LastValue = nullptr;
-  TBranchOperands held;
-  TAtom* next = nullptr;
-  const bool ran = RunBranchOps(in, *fast, held, next);
-  if (!ran) {
-    in.LastValue = lastValue;
-    in.ResultAtom = SystemValue;
-    in.StopFlag = false;
-  } else {
-    ++in.StatementCounter;
-    in.CodePointer = next;
-  }
-  current.StartPos = start;
-  current.EndPos = end;
-  return ran;
-}
-
-// What TAtom::IsTrue and IsFalse tell of a condition, the truth atoms and
-// the shared truth words told by address first, in the order they test
-// them (a comparison's answer is a shared word).
-enum class TCondition : uint8_t { kTrue, kFalse, kNeither };
-inline TCondition ConditionOf(const TStructure& s, const TAtom* condition) {
-  const TLanguage& language = s.Language;
-  if (IsAtom(condition)) {
-    if (condition == language.TrueAtom) return TCondition::kTrue;
-    if (condition == language.FalseAtom) return TCondition::kFalse;
-    if (condition == language.TrueWord && language.TrueWordIsTrue) return TCondition::kTrue;
-    if (condition == language.FalseWord && language.FalseWordIsFalse) return TCondition::kFalse;
-  }
-  if (TAtom::IsTrue(s, condition)) return TCondition::kTrue;
-  return TAtom::IsFalse(s, condition) ? TCondition::kFalse : TCondition::kNeither;
-}
-
-// ocIf / ocIfElse (Operand 1) when the chosen list is none (a false IF) or
-// runs the short way; the inputs are the top entries, the condition on
-// top. False, with nothing done, where it declines.
-bool FastIf(TInterpreter& in, TFastStack& operands, bool withElse) {
-  TStructure& s = in.S;
-  const size_t count = withElse ? 3 : 2;
-  if (operands.Depth() < count) operands.Flush();
-  const bool held = operands.Depth() >= count;
-  const std::vector<TStackEntry>& items = operands.Frame().Items;
-  if (!held && items.size() < count) return false;
-  const TStackEntry* inputs = held ? operands.Top(count) : items.data() + (items.size() - count);
-  const TCondition condition = ConditionOf(s, inputs[count - 1].Value);
-  if (condition == TCondition::kTrue) {
-    if (!RunBranchShortWay(in, inputs[count - 2].Value)) return false;
-  } else if (condition == TCondition::kNeither) {
-    return false;
-  } else if (withElse) {
-    if (!RunBranchShortWay(in, inputs[0].Value)) return false;
-  } else {
-    in.LastValue = SystemValue;  // a false IF runs nothing
-  }
-  if (held)
-    operands.Drop(count);
-  else
-    operands.Frame().Drop(static_cast<int32_t>(count));
-  operands.Push(in.LastValue, s.CurrentPosition.StartPos, s.CurrentPosition.EndPos);
-  return true;
-}
-
 // Pins an atom from the first Hold on until the scope ends.
 class LatePin {
 public:
@@ -1229,10 +1026,10 @@ bool RunFastCode(TInterpreter& in, const TFastCode& fast, const std::vector<int3
         return true;
       case foIf:
         storeRange();
-        if (!FastIf(in, operands, op.Operand == 1)) break;
+        if (!FastIf(in, operands, op)) break;
         if (in.ResultAtom != SystemValue || in.StopFlag) {
-          // The branch ended the body: the loop's next stop test ends the statement.
-          operands.Flush();
+          // The branch ended the body (FastIf left the operands on the
+          // frame's stack): the loop's next stop test ends the statement.
           next = nullptr;
           index = at;
           return true;
@@ -1255,31 +1052,8 @@ bool RunFastCode(TInterpreter& in, const TFastCode& fast, const std::vector<int3
   return false;
 }
 
-// Whether the statement's superinstructions are all of the kinds a branch
-// of the short way runs, up to the one that ends it; a body's statement of
-// other kinds (calls, IF) is not tried, since it would be given up late.
-bool OnlyBranchOps(const TFastCode& fast) {
-  for (const TFastOp& op : fast.Ops) {
-    switch (op.Kind) {
-      case foPush:
-      case foQuote:
-      case foValueOf:
-      case foPop:
-        break;
-      case foOutput:
-      case foStop:
-      case foEnd:
-        return true;
-      default:
-        return false;
-    }
-  }
-  return false;
-}
-
 }  // namespace
 
-bool RunBodyShortWay(TInterpreter& in, TAtom* body) { return RunBranchShortWay(in, body); }
 
 TAtom* FramelessWrapperOf(TInterpreter& in, const TFastOp& op, const std::vector<int32_t>& code, int32_t& routine,
                           int32_t& line, int32_t& inputs) {
@@ -1289,14 +1063,6 @@ TAtom* FramelessWrapperOf(TInterpreter& in, const TFastOp& op, const std::vector
   line = target.Line;
   inputs = target.InputCount;
   return target.Procedure;
-}
-
-bool BodyMayRunShortWay(const TInterpreter& in, const TAtom& body) {
-  // A body whose frames are kept has run: its superinstructions are made now.
-  TAtom::Extension* ext = body.Ext.get();
-  if (body.Kind != akList || ext == nullptr || !in.S.FastPaths) return false;
-  const TFastCode* fast = FastCodeWhenAskedAgain(*ext, true);
-  return fast != nullptr && OnlyBranchOps(*fast);
 }
 
 bool TryRoutineOnOperands(TInterpreter& in, TPrimitive routine, const TStackEntry* inputs, int32_t inputCount,

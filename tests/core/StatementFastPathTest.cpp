@@ -162,6 +162,19 @@ INSTANTIATE_TEST_SUITE_P(
         u"to pt :px\nend\nmake \"o pt 1\nto r\nif eq 1 1 [output :o]\nend\nprint :o.px\nmake \"q r\nprint :q.px",
         u"to b :n\nif :n [output 1]\noutput 2\nend\nprint b \"true\nprint b 5",
         u"to w :n\nif eq :n 0 [output 0]\noutput add 1 w add :n -1\nend\nrepeat 300 [make \"x w 5]\nprint :x",
+        // An IF's remembered branch: another list at the same IF (OUTPUT of
+        // a literal, a quoted word, none, statements the short way never
+        // runs, a name it cannot read), both lists of an IFELSE taking
+        // turns past pump points, and a name found in one caller's frame
+        // and not at the top.
+        u"to f\nif eq 1 1 :b\noutput 0\nend\nto f4\noutput (word3 f f word3 f f \"/)\nend\nmake \"b [output 1]\n"
+        u"print f4\nmake \"b [output \"w]\nprint f4\nmake \"b [output add 1 1]\nprint f4\n"
+        u"make \"b [print \"x output 3]\nprint f4\nmake \"b [output 4]\nprint f4\nmake \"b [output]\n"
+        u"repeat 4 [f]\nprint \"stopped\nmake \"b [output :nosuch]\nprint f",
+        u"to c :t\nif :t [output 1] [output :t]\nend\nmake \"s \"a\n"
+        u"repeat 400 [make \"i repeat, make \"s (word3 :s c eq cnt :i 2 \"/)]\n"
+        u"print cnt :s",
+        u"to g\nif eq 1 1 [output :v]\nend\nto h :v\noutput g\nend\nprint h 1 h 2\nprint g",
         // Calls made from a statement's short way, each in a kept frame:
         // the callee defines, in its own frame, the procedure the statement
         // calls next, two procedures take turns with their frames, a callee
