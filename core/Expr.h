@@ -360,6 +360,10 @@ struct TFastOp {
   mutable TAtom* (*BodyFrameless)(TInterpreter&) = nullptr;  // the routine's frameless entry (set once per routine)
   // foPairCall: the times it is passed over before it tries again.
   mutable uint8_t PairMisses = 0;
+  // foCall: the procedure of program code it found last (holds no pin) and
+  // the calls of it still to make without asking its body again.
+  mutable const TAtom* CodeCallee = nullptr;
+  mutable uint8_t CodeCalleeSkips = 0;
   // foIf: the branch list it ran last, when the list's one statement is one
   // value's OUTPUT or a STOP, or when its superinstructions are of kinds a
   // branch never runs the short way; valid while the list is the same atom

@@ -213,6 +213,10 @@ struct TFramelessTarget {
   return true;
 }
 
+// The calls a foCall that found program code makes the frame's way before
+// it asks the procedure's body again.
+constexpr uint8_t kCodeCalleeSkips = 64;
+
 // The frameless routine a foCall's name finds under CallUserProcedure's
 // conditions for that way (TransCall.cpp), before its inputs are looked
 // at; false where that way would not be taken (target.Procedure tells
@@ -226,8 +230,23 @@ struct TFramelessTarget {
   TAtom* procedure = CalledProcedure(s, op, *op.SiteName);
   if (procedure == nullptr) return false;
   target.Procedure = procedure;
+  // A procedure of program code found again: its call takes the frame's way
+  // without asking its body once more (a wrapper it became meanwhile runs
+  // that way as well, as the full way would run it).
+  if (op.CodeCallee == procedure && op.CodeCalleeSkips != 0) [[likely]] {
+    --op.CodeCalleeSkips;
+    return false;
+  }
   target.Routine = FramelessRoutine(in, op, *procedure, target.Line, target.WrappedRoutine);
-  if (target.Routine == nullptr) return false;
+  if (target.Routine == nullptr) {
+    // Only a body with no frameless way at all (a composed library body
+    // may decline for one call's inputs alone).
+    if (op.BodyRoutine < 0 && op.BodyComposed == 0) {
+      op.CodeCallee = procedure;
+      op.CodeCalleeSkips = kCodeCalleeSkips;
+    }
+    return false;
+  }
   if ((s.Log.LogFileOpen && (s.Log.LogMask & lcProcedure) != 0) || !s.CurrentPosition.Topic.empty() ||
       !NothingDueBeforeNextStatement(in))
     return false;
