@@ -346,6 +346,27 @@ inline bool TryRoutine(TInterpreter& in, TPrimitive routine, const TStackEntry* 
   const TPrimitive routine = target.Routine;
   const int32_t line = target.Line;
 
+  // Two number inputs, input 1 held and input 2 on the frame's stack (a
+  // value held there over a user call): the answer without moving input 1.
+  if (count == 2 && operands.Depth() == 1 && op.BodyStep != static_cast<uint8_t>(TwoNumberStep::kNone) &&
+      target.WrappedRoutine >= 0 && op.SiteByValue) {
+    std::vector<TStackEntry>& items = operands.Frame().Items;
+    TAtom* const first = operands.Top(1)->Value;
+    if (!items.empty() && !TAtom::IsVariable(first) && !TAtom::IsVariable(items.back().Value)) {
+      if (TAtom* result = TwoNumberAnswer(s, static_cast<TwoNumberStep>(op.BodyStep), first, items.back().Value)) {
+        ++in.StatementCounter;  // the body's statement
+        const int32_t start = s.CurrentPosition.StartPos;
+        const int32_t end = s.CurrentPosition.EndPos;
+        operands.Drop(1);
+        operands.Frame().Drop(1);
+        operands.Push(result, start, end);
+        in.LastValue = result;
+        in.ResultAtom = SystemValue;
+        in.StopFlag = false;
+        return true;
+      }
+    }
+  }
   // The inputs, input 1 (the last one written) first.
   const bool held = operands.Depth() >= count;
   if (!held) operands.Flush();
