@@ -1044,11 +1044,17 @@ bool TStructure::FoundBeforeCallingFrames(const TAtom& owner, const TAtom& found
 
 uint64_t TStructure::ReadOwnerNameBits(TContext& frame) {
   uint64_t bits = 0;
+  uint64_t shared = 0;
   if (IsAtom(frame.Owner))
-    for (const TAtom* c = frame.Owner->FirstChild; c != nullptr; c = c->NextSibling) bits |= NameBitOf(c->Text.str());
+    for (const TAtom* c = frame.Owner->FirstChild; c != nullptr; c = c->NextSibling) {
+      const uint64_t bit = NameBitOf(c->Text.str());
+      shared |= bits & bit;
+      bits |= bit;
+    }
   frame.NamesOwner = frame.Owner;
   frame.NamesGeneration = ChildrenGeneration;
   frame.NameBits = bits;
+  frame.SharedNameBits = shared;
   return bits;
 }
 
@@ -1056,6 +1062,29 @@ uint64_t TStructure::ReadOwnerNameBits(TContext& frame) {
 TAtom* TStructure::FindNameWithoutMemo(TAtom& token) {
   if ((token.Marks & amPackedPosition) == 0 && FastPaths && frame_ && frame_->Owner == Root)
     return FindComputedNameAtRoot(token);
+  return FindAndRememberName(token);
+}
+
+TAtom* TStructure::FindOwnChildOrRemembered(TAtom& owner, TAtom& token, const TAtom::Extension& memo) {
+  // Under the case-sensitive rule (the one the memo was made under, as the
+  // name generation stands) a name whose bit no two children share is one
+  // child's at most: the cell of the token's text node, when there is one,
+  // is that child, found without comparing names.
+  const TContext& frame = *frame_;
+  if (CaseSensitive && frame.NamesOwner == &owner && frame.NamesGeneration == ChildrenGeneration &&
+      (frame.SharedNameBits & memo.SiteNameBit) == 0) {
+    const TAtomText& text = token.Text;
+    for (TAtom* c = owner.FirstChild; c != nullptr; c = c->NextSibling)
+      if (c->Text.SameNode(text)) return c;
+  }
+  return WalkOwnChildren(owner, token, memo);
+}
+
+TAtom* TStructure::WalkOwnChildren(TAtom& owner, TAtom& token, const TAtom::Extension& memo) {
+  const std::u16string& name = token.Text.str();
+  for (TAtom* c = owner.FirstChild; c != nullptr; c = c->NextSibling)
+    if (c->Text.SameNode(token.Text) || NamedAs(*c, name)) return c;
+  if (memo.SiteAnswer != nullptr) return memo.SiteAnswer;
   return FindAndRememberName(token);
 }
 

@@ -180,6 +180,9 @@ struct TContext {
   const TAtom* NamesOwner = nullptr;
   uint64_t NamesGeneration = 0;
   uint64_t NameBits = 0;
+  // The bits that two or more of those names have: a name whose bit is
+  // clear here is carried by one child at most.
+  uint64_t SharedNameBits = 0;
 };
 
 // A name's bit among 64 (its size and first character): equal names under
@@ -778,11 +781,11 @@ public:
         if (memo->SiteAnswer != nullptr && (OwnerNameBits(*frame_) & memo->SiteNameBit) == 0)
           return memo->SiteAnswer;
         // A call's input cell shares its text node with the parameter's
-        // tokens: one compare tells most of them.
-        const std::u16string& name = token.Text.str();
-        for (TAtom* c = owner->FirstChild; c != nullptr; c = c->NextSibling)
-          if (c->Text.SameNode(token.Text) || NamedAs(*c, name)) return c;
-        if (memo->SiteAnswer != nullptr) return memo->SiteAnswer;
+        // tokens: one compare tells the owner's first child (the last
+        // input), which the walk would give first.
+        TAtom* first = owner->FirstChild;
+        if (first != nullptr && first->Text.SameNode(token.Text)) return first;
+        return FindOwnChildOrRemembered(*owner, token, *memo);
       }
     }
     return FindAndRememberName(token);
@@ -957,6 +960,12 @@ private:
     return ReadOwnerNameBits(frame);
   }
   [[gnu::noinline]] uint64_t ReadOwnerNameBits(TContext& frame);
+  // FindNameOfToken's walk of the frame owner's children, where the first
+  // is no cell of the token's text node: the child of the token's name,
+  // else the remembered answer, else the whole look-up's.
+  [[gnu::noinline]] TAtom* FindOwnChildOrRemembered(TAtom& owner, TAtom& token, const TAtom::Extension& memo);
+  // The same by comparing every child's name.
+  [[gnu::noinline]] TAtom* WalkOwnChildren(TAtom& owner, TAtom& token, const TAtom::Extension& memo);
   // FindName for a token, remembering its answer where a later look-up
   // can read it back (FindNameOfToken).
   [[gnu::noinline]] TAtom* FindAndRememberName(TAtom& token);

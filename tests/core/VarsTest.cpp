@@ -5,6 +5,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <unordered_map>
 #include <vector>
 
@@ -570,6 +572,24 @@ TEST(NameResolution, ATokensRememberedAnswerFollowsTheCaseRuleAndAskScopes) {
     step.Change();
     EXPECT_EQ(s.FindNameOfToken(*token), step.Expected) << step.What;
     EXPECT_EQ(s.FindNameOfToken(*token), step.Expected) << step.What << ", remembered";
+  }
+  s.CaseSensitive = true;
+
+  // A token sharing an input's text node finds that input, unless a newer
+  // child of the same name (a separate text) comes before it. The global's
+  // look-up in between reads the frame's names again.
+  TAtom* own = NewWord(s, u"");
+  own->Text.ShareFrom(input->Text);
+  own->Extend().Position = std::make_unique<TPosition>();
+  ASSERT_EQ(s.FindNameOfToken(*own), input);
+  const std::pair<const char16_t*, const char*> newChildren[] = {{u"a", "behind another child"},
+                                                                 {u"x", "behind a newer child of the name"}};
+  for (const auto& [name, what] : newChildren) {
+    TAtom* child = Var(s, name, nullptr, owner);
+    TAtom* expected = name == std::u16string_view(u"x") ? child : input;
+    EXPECT_EQ(s.FindNameOfToken(*own), expected) << what;
+    EXPECT_EQ(s.FindNameOfToken(*token), global);
+    EXPECT_EQ(s.FindNameOfToken(*own), expected) << what << ", the frame's names read";
   }
   s.LeaveFrame();
 }
