@@ -660,6 +660,9 @@ TAtom* Interpret(TInterpreter& in, TAtom* statement, bool quiet);
 // Interpret once its entry checks held (a run going on, a frame, the
 // statement compiled), with fast the statement's current superinstructions.
 TAtom* InterpretFastCode(TInterpreter& in, TAtom* statement, const TFastCode& fast, bool quiet);
+// InterpretFastCode for a statement of a list whose loop checked the stack
+// on entry (RunCode): the statement's own check is left out.
+TAtom* InterpretListStatement(TInterpreter& in, TAtom* statement, const TFastCode& fast);
 // ocPrimitive / ocNative: calls the bound routine with the given index and
 // pushes its answer on the current frame's stack.
 void CallBoundRoutine(TInterpreter& in, int32_t index, bool outside);

@@ -1417,6 +1417,9 @@ TAtom* Interpret(TInterpreter& in, TAtom* statement, bool quiet) {
 
 namespace {
 
+// With stackChecked the caller (a statement list's loop) checked the stack
+// just above this frame, and the statement's own check would find the same.
+template <bool stackChecked = false>
 [[gnu::noinline]] TAtom* InterpretFastCodeFrom(TInterpreter& in, TAtom* statement, const TFastCode& fast, bool quiet,
                                                size_t planned, bool planStands) {
   // The fused steps call nothing that could nest or read the depth.
@@ -1431,7 +1434,7 @@ namespace {
   TWhileState atStart{};
   bool pastCall = false;
   {
-    CheckStack(in);
+    if constexpr (!stackChecked) CheckStack(in);
     InterpretScope scope(in);
     LatePin pin;
     TCallsInPlace calls{statement, pin, fast.Generation};
@@ -1454,4 +1457,9 @@ TAtom* InterpretPastPlan(TInterpreter& in, TAtom* statement, const TFastCode& fa
 TAtom* InterpretFastCode(TInterpreter& in, TAtom* statement, const TFastCode& fast, bool quiet) {
   return fast.Plan != nullptr ? RunPlannedStatement(in, statement, fast, quiet)
                               : InterpretFastCodeFrom(in, statement, fast, quiet, 0, false);
+}
+
+TAtom* InterpretListStatement(TInterpreter& in, TAtom* statement, const TFastCode& fast) {
+  return fast.Plan != nullptr ? RunPlannedStatement(in, statement, fast, false)
+                              : InterpretFastCodeFrom<true>(in, statement, fast, false, 0, false);
 }

@@ -311,7 +311,7 @@ void NoteErrorLeavingList(TStructure& s, const TPosition& caller, TAtom* running
   LoadStatementPosition(s.CurrentPosition, ext->Position ? *ext->Position : TAtom::PositionOf(cell), in.InterpretDepth,
                         cell);
   ++in.StatementCounter;
-  in.CodePointer = InterpretFastCode(in, cell, *fast, false);
+  in.CodePointer = InterpretListStatement(in, cell, *fast);
   AfterStatement(in);
   return true;
 }
