@@ -230,12 +230,6 @@ bool CellsInWrittenOrder(TAtom* frame, int32_t count, std::array<TAtom*, 8>& cel
   return n == count;
 }
 
-
-// A kept frame goes under its procedure in front and comes off from there
-// as a running call's frame does, without the general link's checks where
-// none applies: a frame is anonymous (no children stamp moves, it names no
-// handler), out of the tree while kept, and a procedure without a child
-// index needs no index update.
 // A new variable under parent, named as the word name (its text node shared
 // when the word's is: a kept frame's cells are told from the call's
 // parameter words by node).
@@ -246,6 +240,11 @@ TAtom* NewChildNamedAs(TStructure& s, TAtom& parent, const TAtomText& name, TAto
   return child;
 }
 
+// A kept frame goes under its procedure in front and comes off from there
+// as a running call's frame does, without the general link's checks where
+// none applies: a frame is anonymous (no children stamp moves, it names no
+// handler), out of the tree while kept, and a procedure without a child
+// index needs no index update.
 [[gnu::always_inline]] inline void LinkFrame(TStructure& s, TAtom& frame, TAtom& procedure) {
   if (frame.Parent != nullptr || !IsAnonymousFrame(frame) || (procedure.Ext && procedure.Ext->ChildIndex != nullptr)) {
     TAtom::SetParent(s, frame, &procedure);
@@ -280,7 +279,6 @@ TAtom* NewChildNamedAs(TStructure& s, TAtom& parent, const TAtomText& name, TAto
   frame.NextSibling = procedure.FirstChild;
   procedure.FirstChild = &frame;
 }
-
 
 // exit: the frame it entered, CallDepth, the procedure's afActive bit, the
 // frame variable (unlinked: a finished or failed call never leaves it under

@@ -414,14 +414,14 @@ inline bool TryRoutine(TInterpreter& in, TPrimitive routine, const TStackEntry* 
   return true;
 }
 
-// The three ops after a foPairCall at once, as they would run one by one
-// when the call is a routine's two-number step on the two values: the
-// answer pushed with the call's range, which start..end and the position
-// then hold. False, with nothing done, where they must run one by one.
 // A foPairCall whose call found program code is passed over this many
 // times before it tries again (a redefinition may make it a routine's).
 constexpr uint8_t kPairCallRetries = 64;
 
+// The three ops after a foPairCall at once, as they would run one by one
+// when the call is a routine's two-number step on the two values: the
+// answer pushed with the call's range, which start..end and the position
+// then hold. False, with nothing done, where they must run one by one.
 [[gnu::always_inline]] inline bool RunPairCall(TInterpreter& in, TFastStack& operands, const TFastOp& mark,
                                                const std::vector<int32_t>& code, int32_t& start, int32_t& end) {
   if (mark.PairMisses != 0) [[unlikely]] {
