@@ -445,12 +445,17 @@ constexpr uint8_t kPairCallRetries = 64;
   current.StartPos = callStart;
   current.EndPos = callEnd;
   TFramelessTarget target;
-  if (!FindFramelessTarget(in, call, code, target) || target.InputCount != 2 || target.WrappedRoutine < 0 ||
-      !call.SiteByValue) {
-    // A call of program code, most likely again: the next tries are spared.
-    if (target.Procedure != nullptr && target.Routine == nullptr) mark.PairMisses = kPairCallRetries;
+  const bool found = FindFramelessTarget(in, call, code, target);
+  // A call the step can never make (program code, a composed library body,
+  // a routine without a two-number step), most likely again: the next tries
+  // are spared. One declined for what is due now tries again next time.
+  if (target.Procedure != nullptr &&
+      (target.Routine == nullptr || target.WrappedRoutine < 0 || call.SiteInputCount != 2 || !call.SiteByValue ||
+       call.BodyStep == static_cast<uint8_t>(TwoNumberStep::kNone))) {
+    mark.PairMisses = kPairCallRetries;
     return false;
   }
+  if (!found) return false;
   TAtom* secondValue = nullptr;
   TAtom* firstValue = nullptr;
   if (!OperandOpValue(s, second, secondValue) || !OperandOpValue(s, first, firstValue)) return false;
