@@ -326,6 +326,18 @@ inline bool TryRoutine(TInterpreter& in, TPrimitive routine, const TStackEntry* 
   return nullptr;
 }
 
+// A frameless call's answer as the wrapper's statement leaves it: the
+// statement counted, the answer pushed with the call's range, no OUTPUT
+// pending.
+[[gnu::always_inline]] inline void PushFramelessAnswer(TInterpreter& in, TFastStack& operands, TAtom* result,
+                                                       int32_t start, int32_t end) {
+  ++in.StatementCounter;  // the body's statement
+  operands.Push(result, start, end);
+  in.LastValue = result;
+  in.ResultAtom = SystemValue;
+  in.StopFlag = false;
+}
+
 // ocCall of a direct wrapper whose routine reads only its inputs, on the
 // operand values, exactly as CallUserProcedure's frameless way does it and
 // under the same conditions (TransCall.cpp); false, with nothing done,
@@ -354,15 +366,9 @@ inline bool TryRoutine(TInterpreter& in, TPrimitive routine, const TStackEntry* 
     TAtom* const first = operands.Top(1)->Value;
     if (!items.empty() && !TAtom::IsVariable(first) && !TAtom::IsVariable(items.back().Value)) {
       if (TAtom* result = TwoNumberAnswer(s, static_cast<TwoNumberStep>(op.BodyStep), first, items.back().Value)) {
-        ++in.StatementCounter;  // the body's statement
-        const int32_t start = s.CurrentPosition.StartPos;
-        const int32_t end = s.CurrentPosition.EndPos;
         operands.Drop(1);
         operands.Frame().Drop(1);
-        operands.Push(result, start, end);
-        in.LastValue = result;
-        in.ResultAtom = SystemValue;
-        in.StopFlag = false;
+        PushFramelessAnswer(in, operands, result, s.CurrentPosition.StartPos, s.CurrentPosition.EndPos);
         return true;
       }
     }
@@ -387,15 +393,11 @@ inline bool TryRoutine(TInterpreter& in, TPrimitive routine, const TStackEntry* 
   if (count == 2 && target.WrappedRoutine >= 0)
     result = TwoNumberAnswer(s, static_cast<TwoNumberStep>(op.BodyStep), inputs[1].Value, inputs[0].Value);
   if (result == nullptr && !TryRoutine(in, routine, inputs, inputCount, line, result)) return false;
-  ++in.StatementCounter;  // the body's statement
   if (held)
     operands.Drop(count);
   else
     operands.Frame().Drop(inputCount);
-  operands.Push(result, start, end);
-  in.LastValue = result;
-  in.ResultAtom = SystemValue;
-  in.StopFlag = false;
+  PushFramelessAnswer(in, operands, result, start, end);
   return true;
 }
 
@@ -462,11 +464,7 @@ constexpr uint8_t kPairCallRetries = 64;
   if (TAtom::IsVariable(firstValue) || TAtom::IsVariable(secondValue)) return false;
   TAtom* result = TwoNumberAnswer(s, static_cast<TwoNumberStep>(call.BodyStep), firstValue, secondValue);
   if (result == nullptr) return false;
-  ++in.StatementCounter;  // the body's statement
-  operands.Push(result, callStart, callEnd);
-  in.LastValue = result;
-  in.ResultAtom = SystemValue;
-  in.StopFlag = false;
+  PushFramelessAnswer(in, operands, result, callStart, callEnd);
   start = callStart;
   end = callEnd;
   return true;
